@@ -1,0 +1,15 @@
+#include "cli/Commands.h"
+
+int main(int argc, char** argv)
+{
+  CLI::App app{"Tessarin recovers lost files from CD and DVD media and disc images.", "tessarin-cli"};
+  app.require_subcommand(1);
+  int status = 0;
+  (void)status;
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e);
+  }
+  return status;
+}

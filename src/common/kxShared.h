@@ -1,0 +1,32 @@
+// Small helpers shared by every subsystem: file-name handling and the program's own folder.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kx {
+
+#ifdef _WIN32
+inline constexpr char PathDelimiter = '\\';
+#else
+inline constexpr char PathDelimiter = '/';
+#endif
+
+// Name unchanged when it already has an extension (a '.' after the last path delimiter),
+// otherwise Name followed by Ext. "disk" + ".iso" gives "disk.iso"; "a.b/disk" gives "a.b/disk.iso".
+std::string AddDefaultExt(std::string_view Name, std::string_view Ext);
+
+// Every byte below 0x20, the double quote and each of * / : < > ? \ | becomes '_'.
+// Bytes above 127 are kept: they belong to multibyte characters of the locale's encoding.
+std::string MakeValidFileName(std::string_view S);
+
+// The folder of the running program file with a trailing delimiter; empty when it cannot be
+// determined. Computed once, on first use.
+const std::string& ProgramFolder();
+
+// Part k of a split image: part 1 is FileName itself, part k >= 2 is FileName followed by k
+// with at least two digits ("disk.iso02", ..., "disk.iso99", "disk.iso100"). Shared by the
+// image reader and the image writer so both agree on the naming.
+std::string PartFileName(std::string_view FileName, int k);
+
+}  // namespace kx

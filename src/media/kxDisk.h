@@ -1,0 +1,77 @@
+// The sector source: every medium (an image file, an optical drive) is a run of SectorCount
+// sectors of SectorSize bytes of user data, numbered from 0.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+
+namespace kx {
+
+// A file or device could not be opened, read or written. Raised by a medium whose part file
+// vanished after opening and by output streams that could not take all bytes offered.
+class EkxIOError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Where CopyToStream writes. WriteBuffer writes all Count bytes or throws EkxIOError.
+class TkxOutStream {
+ public:
+  virtual ~TkxOutStream() = default;
+  virtual void WriteBuffer(const void* Buffer, std::int64_t Count) = 0;
+};
+
+// An output stream over a new file. The constructor creates (or truncates) the file and throws
+// EkxIOError when it cannot; Close reports a failed final flush, which a full disk often
+// causes, so callers that must know the file is complete call it rather than rely on the
+// destructor.
+class TkxFileStream final : public TkxOutStream {
+ public:
+  explicit TkxFileStream(const std::string& FileName);
+  ~TkxFileStream() override;
+  TkxFileStream(const TkxFileStream&) = delete;
+  TkxFileStream& operator=(const TkxFileStream&) = delete;
+
+  void WriteBuffer(const void* Buffer, std::int64_t Count) override;
+  void Close();
+
+ private:
+  std::FILE* File;
+  std::string Name;
+};
+
+class TkxDisk {
+ public:
+  virtual ~TkxDisk() = default;
+  TkxDisk(const TkxDisk&) = delete;
+  TkxDisk& operator=(const TkxDisk&) = delete;
+
+  std::int32_t SectorSize = 2048;
+  std::int64_t SectorCount = 0;
+
+  // Reads Count sectors from FirstSector into Buffer (Count * SectorSize bytes) and returns the
+  // number of bytes delivered; 0 when nothing could be read. Unreadable sectors are not an
+  // error; a medium that became unusable (a vanished part file) throws EkxIOError.
+  virtual std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count,
+                                   std::int64_t FirstSector) = 0;
+
+  // The Size bytes of the medium from byte Offset. Bytes of sectors that could not be read
+  // are delivered as zeros. Throws std::out_of_range for a negative Offset or Size.
+  void ReadBytes(std::uint8_t* Buffer, std::int64_t Offset, std::int32_t Size);
+
+  // Writes the Size bytes of the medium from byte Offset to Stream, reading at most 1000
+  // sectors at a time so that memory stays bounded whatever the range. Throws
+  // std::out_of_range for a negative Offset or Size; passes on the errors of the medium and
+  // of the stream.
+  void CopyToStream(TkxOutStream& Stream, std::int64_t Offset, std::int64_t Size);
+
+  // Sectors per chunk of a long copy.
+  static constexpr std::int32_t ChunkSectors = 1000;
+
+ protected:
+  TkxDisk() = default;
+};
+
+}  // namespace kx

@@ -1,0 +1,48 @@
+#include "common/kxShared.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace kx {
+namespace {
+
+TEST(AddDefaultExt, AddsOnlyWhenTheLastPathComponentHasNoDot)
+{
+  EXPECT_EQ(AddDefaultExt("disk", ".iso"), "disk.iso");
+  EXPECT_EQ(AddDefaultExt("disk.img", ".iso"), "disk.img");
+  EXPECT_EQ(AddDefaultExt("project.", ".kx"), "project.");
+  EXPECT_EQ(AddDefaultExt("some.dir/project", ".kx"), "some.dir/project.kx");
+  EXPECT_EQ(AddDefaultExt("some.dir/project.old", ".kx"), "some.dir/project.old");
+  EXPECT_EQ(AddDefaultExt("", ".kx"), ".kx");
+}
+
+TEST(MakeValidFileName, ReplacesControlAndReservedCharactersOnly)
+{
+  EXPECT_EQ(MakeValidFileName("Home: Start"), "Home_ Start");
+  EXPECT_EQ(MakeValidFileName("a\"b*c/d:e<f>g?h\\i|j"), "a_b_c_d_e_f_g_h_i_j");
+  EXPECT_EQ(MakeValidFileName(std::string("x\x01y\x1fz\tq")), "x_y_z_q");
+  EXPECT_EQ(MakeValidFileName(std::string("\0", 1)), "_");
+  // Space, punctuation that file systems accept and bytes above 127 survive.
+  EXPECT_EQ(MakeValidFileName("a b.c-d_(e)\x7f\xc3\xa9"), "a b.c-d_(e)\x7f\xc3\xa9");
+  EXPECT_EQ(MakeValidFileName(""), "");
+}
+
+TEST(ProgramFolder, IsTheTestBinaryFolderWithATrailingDelimiter)
+{
+  const std::string& folder = ProgramFolder();
+  ASSERT_FALSE(folder.empty());
+  EXPECT_EQ(folder.back(), PathDelimiter);
+  EXPECT_TRUE(std::filesystem::exists(folder + "kxSharedTest"));
+}
+
+TEST(PartFileName, UsesAtLeastTwoDigitsFromPartTwoOn)
+{
+  EXPECT_EQ(PartFileName("disk.iso", 1), "disk.iso");
+  EXPECT_EQ(PartFileName("disk.iso", 2), "disk.iso02");
+  EXPECT_EQ(PartFileName("disk.iso", 99), "disk.iso99");
+  EXPECT_EQ(PartFileName("disk.iso", 100), "disk.iso100");
+}
+
+}  // namespace
+}  // namespace kx

@@ -1,0 +1,28 @@
+# Shared by run.sh and test.sh: install what is missing, then configure and build.
+# Sourced, not run.
+
+KX_PACKAGES=(build-essential cmake ninja-build pkg-config
+             libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libicu-dev libblkid-dev)
+
+kx_install_missing() {
+  local missing=()
+  local p
+  for p in "${KX_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}" >&2
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
+  fi
+}
+
+# kx_build DIR [extra cmake args...]
+kx_build() {
+  local dir=$1
+  shift
+  cmake -S "$KX_ROOT" -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j2
+}
