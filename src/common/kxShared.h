@@ -1,4 +1,5 @@
-// Small helpers shared by every subsystem: file-name handling and the program's own folder.
+// Small helpers shared by every subsystem: file-name handling, the program's own folder, and
+// the message for a medium that cannot be opened.
 #pragma once
 
 #include <string>
@@ -11,6 +12,11 @@ inline constexpr char PathDelimiter = '\\';
 #else
 inline constexpr char PathDelimiter = '/';
 #endif
+
+// Shown whenever a medium (image file or drive) cannot be opened.
+inline constexpr std::string_view MountErrorMessage =
+    "An error occurred while trying to mount the disk. The specified drive or image file does "
+    "not exist, there is no media loaded or the image file has a wrong format.";
 
 // Name unchanged when it already has an extension (a '.' after the last path delimiter),
 // otherwise Name followed by Ext. "disk" + ".iso" gives "disk.iso"; "a.b/disk" gives "a.b/disk.iso".
