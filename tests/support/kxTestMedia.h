@@ -21,7 +21,8 @@
 namespace kx::test {
 
 // A medium whose user data is Bytes, padded with zeros to whole sectors. Reading sector
-// ThrowAt raises EkxIOError, as a vanished image part does.
+// ThrowAt raises EkxIOError, as a vanished image part does; sector Unreadable delivers nothing
+// and ends the read short, as a damaged sector of a drive does.
 class TMemoryDisk final : public TkxDisk {
  public:
   explicit TMemoryDisk(std::vector<std::uint8_t> Bytes_) : Bytes(std::move(Bytes_))
@@ -32,6 +33,7 @@ class TMemoryDisk final : public TkxDisk {
 
   std::vector<std::uint8_t> Bytes;
   std::int64_t ThrowAt = -1;
+  std::int64_t Unreadable = -1;
   std::vector<std::int64_t> SectorsRead;
 
   std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector) override
@@ -40,7 +42,7 @@ class TMemoryDisk final : public TkxDisk {
     for (std::int32_t s = 0; s < Count; ++s) {
       const std::int64_t sector = FirstSector + s;
       if (sector == ThrowAt) throw EkxIOError("part file vanished");
-      if (sector < 0 || sector >= SectorCount) break;
+      if (sector < 0 || sector >= SectorCount || sector == Unreadable) break;
       SectorsRead.push_back(sector);
       std::memcpy(Buffer + done, Bytes.data() + sector * SectorSize, static_cast<std::size_t>(SectorSize));
       done += SectorSize;
