@@ -6,4 +6,8 @@
 
 namespace kx::cli {
 
+// scan LOCATION, list PROJECT, extract PROJECT -d DIR: from a medium to a project file to
+// recovered files.
+void AddProjectCommands(CLI::App& App, int& Status);
+
 }  // namespace kx::cli
