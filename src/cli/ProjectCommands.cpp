@@ -11,6 +11,7 @@
 
 #include <unicode/locid.h>
 #include <unicode/unistr.h>
+#include <unicode/utf8.h>
 
 #include <algorithm>
 #include <cinttypes>
@@ -126,6 +127,7 @@ int RunScan(const TScanOptions& o)
   bool failed = false;
   {
     TProgressLine progress(total, disk->SectorSize);
+    const bool showProgress = TProgressLine::Enabled();
     const auto extra = [&scan] { return ", " + std::to_string(scan.FileList.Count) + " files found"; };
     try {
       std::int64_t steps = 0;
@@ -135,7 +137,7 @@ int RunScan(const TScanOptions& o)
           break;
         }
         scan.RecognizeNext();
-        if (++steps % ProgressStride == 0 && progress.Enabled()) progress.Update(scan.Position, extra());
+        if (showProgress && ++steps % ProgressStride == 0) progress.Update(scan.Position, extra());
       }
     } catch (const std::exception& e) {
       // The medium became unreadable (a part file vanished): keep what was found so far.
@@ -190,33 +192,25 @@ struct TListOptions {
 std::string JsonString(std::string_view s)
 {
   std::string out = "\"";
-  for (std::size_t i = 0; i < s.size();) {
-    const auto c = static_cast<unsigned char>(s[i]);
+  const auto length = static_cast<std::int32_t>(s.size());
+  for (std::int32_t i = 0; i < length;) {
+    const std::int32_t start = i;
+    UChar32 c = 0;
+    U8_NEXT(s.data(), i, length, c);
     char esc[8];
-    if (c == '"' || c == '\\') {
+    if (c < 0) {
+      // Not UTF-8: the byte as a Latin-1 character.
+      std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned char>(s[static_cast<std::size_t>(start)]));
+      out += esc;
+      i = start + 1;
+    } else if (c == '"' || c == '\\') {
       out += '\\';
       out += static_cast<char>(c);
-      ++i;
     } else if (c < 0x20) {
-      std::snprintf(esc, sizeof esc, "\\u%04x", c);
+      std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned>(c));
       out += esc;
-      ++i;
-    } else if (c < 0x80) {
-      out += static_cast<char>(c);
-      ++i;
     } else {
-      std::size_t len = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c <= 0xDF ? 2 : 0;
-      if (len > 3 && c > 0xF4) len = 0;
-      bool valid = len > 0 && i + len <= s.size();
-      for (std::size_t k = 1; valid && k < len; ++k) valid = (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
-      if (valid) {
-        out.append(s.substr(i, len));
-        i += len;
-      } else {
-        std::snprintf(esc, sizeof esc, "\\u%04x", c);
-        out += esc;
-        ++i;
-      }
+      out.append(s.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(i - start)));
     }
   }
   out += '"';
