@@ -6,4 +6,7 @@
 
 namespace kx::cli {
 
+// drives, image
+void AddDriveCommands(CLI::App& App, int& Status);
+
 }  // namespace kx::cli
