@@ -10,4 +10,7 @@ namespace kx::cli {
 // recovered files.
 void AddProjectCommands(CLI::App& App, int& Status);
 
+// drives, image
+void AddDriveCommands(CLI::App& App, int& Status);
+
 }  // namespace kx::cli

@@ -1,0 +1,97 @@
+// tessarin-cli drives: the optical drives; tessarin-cli image: a disc copied into an ISO image.
+#include "cli/CliSupport.h"
+#include "cli/Commands.h"
+#include "common/kxShared.h"
+#include "media/kxDrives.h"
+#include "media/kxImageCopy.h"
+#include "media/kxPhysicalCD.h"
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace kx::cli {
+
+namespace {
+
+bool IsDriveText(const std::string& Text)
+{
+  if (Text.size() != 2 || Text[1] != ':') return false;
+  const char c = Text[0];
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+int ListDrives()
+{
+  const auto lines = ListOpticalDrives();
+  if (lines.empty()) std::puts("No optical drive found.");
+  for (const auto& line : lines) std::puts(line.c_str());
+  return 0;
+}
+
+int CreateImage(const std::string& Drive, const std::string& File)
+{
+  const char letter = static_cast<char>(Drive[0] >= 'a' ? Drive[0] - 'a' + 'A' : Drive[0]);
+  const std::string fileName = AddDefaultExt(File, ".iso");
+
+  TkxPhysicalCD disk(letter);
+  if (disk.Status != CDReady) {
+    std::fprintf(stderr, "%s\n", std::string(PhysicalCDStatusText(disk.Status)).c_str());
+    return 1;
+  }
+  std::printf("Source: '%c:', target: '%s'\n", letter, fileName.c_str());
+  std::fflush(stdout);
+
+  InstallStopHandler();
+  TProgressLine progress(disk.SectorCount, disk.SectorSize);
+  TkxImageCopyOptions options;
+  options.StopRequested = StopRequested;
+  options.Progress = [&progress](std::int64_t done) { progress.Update(done); };
+  const TkxImageCopyResult result = CopyDiskToImage(disk, fileName, options);
+  progress.Finish(result.SectorsDone);
+
+  const long long megabytes = (static_cast<long long>(disk.SectorSize) * disk.SectorCount) >> 20;
+  std::printf("%lld/%lld sectors (%lld MB)", static_cast<long long>(result.SectorsDone),
+              static_cast<long long>(disk.SectorCount), megabytes);
+  if (result.Complete)
+    std::printf(" - Complete, %d part file%s\n", result.Parts, result.Parts == 1 ? "" : "s");
+  else if (result.Stopped)
+    std::printf(" - Stopped; the part files written so far are kept\n");
+  else
+    std::printf(" - Failed\n");
+  std::fflush(stdout);
+
+  if (result.UnreadableSectors > 0)
+    std::fprintf(stderr, "%lld unreadable sectors were written as zeros.\n",
+                 static_cast<long long>(result.UnreadableSectors));
+  if (!result.Error.empty()) std::fprintf(stderr, "Error: %s\n", result.Error.c_str());
+  return result.Complete ? 0 : 1;
+}
+
+}  // namespace
+
+void AddDriveCommands(CLI::App& App, int& Status)
+{
+  auto* drives = App.add_subcommand(
+      "drives", "List the optical drives, with the volume label of the disc where one can be read");
+  drives->callback([&Status] { Status = ListDrives(); });
+
+  struct TImageArgs {
+    std::string Drive;
+    std::string File;
+  };
+  auto args = std::make_shared<TImageArgs>();
+  auto* image = App.add_subcommand(
+      "image", "Copy the disc in a drive into an ISO image file, split into parts of 1 GiB");
+  const CLI::Validator driveName(
+      [](std::string& text) {
+        return IsDriveText(text) ? std::string() : "expected a drive letter and a colon, such as E:";
+      },
+      "DRIVE");
+  image->add_option("DRIVE", args->Drive, "The drive, a letter and a colon (E:)")->required()->check(driveName);
+  image->add_option("FILE", args->File, "The image file; \".iso\" is added when it has no extension")
+      ->required();
+  image->callback([args, &Status] { Status = CreateImage(args->Drive, args->File); });
+}
+
+}  // namespace kx::cli

@@ -1,0 +1,121 @@
+#include "media/kxImageCopy.h"
+
+#include "common/kxShared.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+namespace kx {
+
+namespace {
+
+class TFilePart final : public TkxPartStream {
+ public:
+  explicit TFilePart(const std::string& FileName) : File(FileName) {}
+  void WriteBuffer(const void* Buffer, std::int64_t Count) override { File.WriteBuffer(Buffer, Count); }
+  void Close() override { File.Close(); }
+
+ private:
+  TkxFileStream File;
+};
+
+// Part files after Last that an earlier, longer image left behind would be joined to this image
+// by the reader, which takes every consecutive part that exists.
+void RemoveLaterParts(const std::string& FileName, int Last, TkxImageCopyResult& Result)
+{
+  for (int k = Last + 1;; ++k) {
+    const std::string name = PartFileName(FileName, k);
+    std::error_code ec;
+    if (!std::filesystem::exists(name, ec)) return;
+    if (!std::filesystem::remove(name, ec) || ec) {
+      Result.Error = "Cannot remove \"" + name + "\", left from an earlier image: " + ec.message();
+      Result.Complete = false;
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<TkxPartStream> CreatePartFile(const std::string& FileName)
+{
+  return std::make_unique<TFilePart>(FileName);
+}
+
+TkxImageCopyResult CopyDiskToImage(TkxDisk& Disk, const std::string& FileName,
+                                   const TkxImageCopyOptions& Options)
+{
+  TkxImageCopyResult result;
+  const std::int64_t ss = Disk.SectorSize;
+  std::vector<std::uint8_t> block(static_cast<std::size_t>(ImageCopyChunkSectors * ss));
+
+  std::unique_ptr<TkxPartStream> part;
+  try {
+    part = Options.CreatePart(FileName);
+  } catch (const EkxIOError& e) {
+    result.Error = e.what();
+    return result;
+  }
+  result.Parts = 1;
+
+  std::int64_t partBytes = 0;
+  std::int64_t next = 0;
+  std::int64_t remaining = Disk.SectorCount;
+  while (remaining > 0) {
+    if (Options.StopRequested && Options.StopRequested()) {
+      result.Stopped = true;
+      break;
+    }
+    const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(remaining, ImageCopyChunkSectors));
+    const std::int64_t bytes = n * ss;
+    // Cleared before every read so that whatever the medium cannot deliver is written as zeros.
+    std::fill_n(block.begin(), bytes, std::uint8_t{0});
+    std::int64_t got = 0;
+    try {
+      got = std::clamp<std::int64_t>(Disk.ReadSectors(block.data(), n, next), 0, bytes);
+    } catch (const EkxIOError&) {
+      got = 0;
+    }
+    result.UnreadableSectors += (bytes - got + ss - 1) / ss;
+
+    try {
+      part->WriteBuffer(block.data(), bytes);
+    } catch (const EkxIOError& e) {
+      result.Error = e.what();
+      break;
+    }
+    partBytes += bytes;
+    next += n;
+    remaining -= n;
+    result.SectorsDone += n;
+
+    if (partBytes >= Options.PartSize) {
+      try {
+        part->Close();
+        part = Options.CreatePart(PartFileName(FileName, result.Parts + 1));
+      } catch (const EkxIOError& e) {
+        part.reset();
+        result.Error = e.what();
+        break;
+      }
+      ++result.Parts;
+      partBytes = 0;
+    }
+    if (Options.Progress) Options.Progress(result.SectorsDone);
+  }
+
+  if (part) {
+    try {
+      part->Close();
+    } catch (const EkxIOError& e) {
+      if (result.Error.empty()) result.Error = e.what();
+    }
+  }
+  result.Complete = remaining == 0 && result.Error.empty();
+  if (result.Complete) RemoveLaterParts(FileName, result.Parts, result);
+  return result;
+}
+
+}  // namespace kx

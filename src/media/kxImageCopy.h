@@ -1,0 +1,55 @@
+// Copying a disc into an ISO image: every sector's 2048 bytes of user data back to back, split
+// into parts named like the parts that the image reader joins ("%s%.2d").
+#pragma once
+
+#include "media/kxDisk.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace kx {
+
+inline constexpr std::int64_t ImagePartSize = 0x40000000;  // 1 GiB
+inline constexpr std::int32_t ImageCopyChunkSectors = 32;  // the drive's largest request
+
+// One part file being written. Close reports what the last writes could not flush.
+class TkxPartStream : public TkxOutStream {
+ public:
+  virtual void Close() = 0;
+};
+
+// Creates (or replaces) a part file; throws EkxIOError when it cannot.
+using TkxPartCreator = std::function<std::unique_ptr<TkxPartStream>(const std::string& FileName)>;
+std::unique_ptr<TkxPartStream> CreatePartFile(const std::string& FileName);
+
+struct TkxImageCopyOptions {
+  // A part is closed and the next one begun once it holds at least this many bytes. Keep it a
+  // multiple of the chunk (32 sectors) so that every part but the last has exactly this size.
+  std::int64_t PartSize = ImagePartSize;
+  // Asked before every chunk; true ends the copy and keeps what was written.
+  std::function<bool()> StopRequested;
+  // Told the number of sectors copied after every chunk.
+  std::function<void(std::int64_t SectorsDone)> Progress;
+  TkxPartCreator CreatePart = CreatePartFile;
+};
+
+struct TkxImageCopyResult {
+  std::int64_t SectorsDone = 0;        // sectors written to the image
+  std::int64_t UnreadableSectors = 0;  // of those, the ones written as zeros
+  int Parts = 0;                       // part files created, the last one possibly empty
+  bool Stopped = false;                // ended by the stop request
+  // Every sector written, every part closed without error, and no part file of an earlier,
+  // longer image left after the last part.
+  bool Complete = false;
+  std::string Error;                   // why the copy ended early or is not usable
+};
+
+// Copies Disk into FileName (part 1) and its further parts, 32 sectors per read and per write.
+// Sectors that cannot be read are written as zeros and counted. The first part that cannot be
+// created and the first write that fails end the copy; the parts written so far stay in place.
+TkxImageCopyResult CopyDiskToImage(TkxDisk& Disk, const std::string& FileName,
+                                   const TkxImageCopyOptions& Options = {});
+
+}  // namespace kx

@@ -1,0 +1,50 @@
+// The sector source of an optical drive.
+#pragma once
+
+#include "media/CdRom.h"
+#include "media/kxDisk.h"
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+namespace kx {
+
+// Values of TkxPhysicalCD::Status.
+inline constexpr std::uint8_t CDReady = 0;     // open and ready; SectorCount is set
+inline constexpr std::uint8_t CDError = 1;     // an error was raised while opening or measuring
+inline constexpr std::uint8_t CDNoDevice = 2;  // the device could not be opened
+inline constexpr std::uint8_t CDNotReady = 3;  // opened, but no medium or not yet usable
+
+// The message with which image creation reports a drive that is not usable; "" for CDReady.
+std::string_view PhysicalCDStatusText(std::uint8_t Status);
+
+class TkxPhysicalCD final : public TkxDisk {
+ public:
+  // Opens the drive of a letter (either case). Never throws; the outcome is Status.
+  explicit TkxPhysicalCD(char Drive);
+  // Takes a device that is already open (nullptr counts as one that could not be opened).
+  explicit TkxPhysicalCD(std::unique_ptr<TScsiDevice> Device);
+
+  std::uint8_t Status = CDError;
+
+  // Count sectors from FirstSector (its low 32 bits are the drive address): Count * 2048 when
+  // every request succeeded, 0 when one failed or the drive is not usable. Single-sector reads,
+  // which the scan makes, are served from a read-ahead run of up to 32 sectors, so that a clean
+  // disc costs one command per 32 sectors; inside a run that failed, each sector is asked for
+  // on its own, so the result is exactly that of one-sector requests.
+  std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector) override;
+
+ private:
+  void Open(std::unique_ptr<TScsiDevice> Device);
+  std::int32_t ReadOneSector(std::uint8_t* Buffer, std::int64_t Sector);
+
+  std::unique_ptr<TScsiDevice> Handle;
+  std::vector<std::uint8_t> Run;
+  std::int64_t RunFirst = 0;
+  std::int64_t RunCount = 0;
+  bool RunRead = false;
+};
+
+}  // namespace kx

@@ -1,0 +1,99 @@
+#include "common/kxShared.h"
+#include "media/CdRom.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace kx {
+namespace {
+
+using ::testing::ContainsRegex;
+using ::testing::Each;
+using ::testing::HasSubstr;
+using ::testing::MatchesRegex;
+
+struct TRun {
+  int Status;
+  std::string Out;
+  std::string Err;
+};
+
+class DriveCommands : public ::testing::Test {
+ protected:
+  void SetUp() override
+  {
+    const char* cli = std::getenv("KX_CLI");
+    if (!cli) GTEST_SKIP() << "KX_CLI is not set";
+    Cli = cli;
+    std::string templ = (std::filesystem::temp_directory_path() / "DriveCommandsTest.XXXXXX").string();
+    Dir = ::mkdtemp(templ.data());
+  }
+  void TearDown() override
+  {
+    if (!Dir.empty()) std::filesystem::remove_all(Dir);
+  }
+
+  TRun Run(const std::string& args) const
+  {
+    const auto out = Dir / "stdout";
+    const auto err = Dir / "stderr";
+    const std::string command =
+        "cd '" + Dir.string() + "' && '" + Cli + "' " + args + " >'" + out.string() + "' 2>'" + err.string() + "'";
+    const int raw = std::system(command.c_str());
+    auto slurp = [](const std::filesystem::path& p) {
+      std::ifstream in(p);
+      return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
+  }
+
+  std::string Cli;
+  std::filesystem::path Dir;
+};
+
+TEST_F(DriveCommands, DrivesListsOneLinePerDriveOrSaysThereIsNone)
+{
+  const TRun run = Run("drives");
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  ASSERT_FALSE(run.Out.empty());
+  std::vector<std::string> lines;
+  for (std::size_t from = 0, to; from < run.Out.size(); from = to + 1) {
+    to = run.Out.find('\n', from);
+    ASSERT_NE(to, std::string::npos) << "every line ends with a newline";
+    lines.push_back(run.Out.substr(from, to - from));
+  }
+  if (lines == std::vector<std::string>{"No optical drive found."}) return;
+  EXPECT_THAT(lines, Each(MatchesRegex("[D-Z]:( \\(.*\\))?")));
+}
+
+TEST_F(DriveCommands, ImageFromAMissingDriveReportsItAndWritesNothing)
+{
+  if (std::filesystem::exists(DriveDevicePath('Z'))) GTEST_SKIP() << "this machine has a drive Z:";
+  for (const char* drive : {"Z:", "z:"}) {
+    const TRun run = Run(std::string("image ") + drive + " x");
+    EXPECT_EQ(run.Status, 1) << drive;
+    EXPECT_EQ(run.Err, std::string(MountErrorMessage) + "\n") << drive;
+    EXPECT_FALSE(std::filesystem::exists(Dir / "x.iso")) << drive;
+    EXPECT_FALSE(std::filesystem::exists(Dir / "x")) << drive;
+  }
+}
+
+TEST_F(DriveCommands, ImageWantsADriveName)
+{
+  for (const char* drive : {"ZZ", "Z", "1:", "/dev/sr0"}) {
+    const TRun run = Run(std::string("image ") + drive + " x.iso");
+    EXPECT_NE(run.Status, 0) << drive;
+    EXPECT_THAT(run.Err, HasSubstr("drive letter")) << drive;
+  }
+  EXPECT_NE(Run("image Z:").Status, 0) << "the file is required";
+}
+
+}  // namespace
+}  // namespace kx

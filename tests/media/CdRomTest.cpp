@@ -1,0 +1,205 @@
+#include "media/CdRom.h"
+
+#include "media/SimulatedDrive.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <limits>
+
+namespace kx {
+namespace {
+
+using test::TSimulatedDrive;
+using ::testing::ElementsAre;
+using ::testing::Pair;
+using Reads = std::vector<std::pair<std::int64_t, std::int64_t>>;
+
+TEST(CdRomCommands, TestUnitReadyIsSixZeroBytes)
+{
+  TSimulatedDrive drive(100);
+  EXPECT_TRUE(TestUnitReady(drive));
+  ASSERT_EQ(drive.Commands.size(), 1u);
+  EXPECT_EQ(drive.Commands[0].Cdb, std::vector<std::uint8_t>(6, 0));
+  EXPECT_EQ(drive.Commands[0].DataLength, 0u);
+  EXPECT_EQ(drive.Commands[0].Timeout, std::chrono::seconds(8));
+}
+
+TEST(CdRomCommands, ReadCDAsksForUserDataOnlyWithBigEndianFields)
+{
+  EXPECT_THAT(ReadCDCdb(0x01020304, 0x0A0B0C),
+              ElementsAre(0xBE, 0, 0x01, 0x02, 0x03, 0x04, 0x0A, 0x0B, 0x0C, 0x10, 0, 0));
+  // The address field holds the full 32 bits, also above the signed range.
+  EXPECT_THAT(ReadCDCdb(-1, 1), ElementsAre(0xBE, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 1, 0x10, 0, 0));
+
+  TSimulatedDrive drive(100);
+  std::vector<std::uint8_t> buffer(3 * CDSectorSize);
+  ASSERT_TRUE(ReadCD(drive, 70, 3, buffer.data()));
+  ASSERT_EQ(drive.Commands.size(), 1u);
+  EXPECT_EQ(drive.Commands[0].Cdb, std::vector<std::uint8_t>({0xBE, 0, 0, 0, 0, 70, 0, 0, 3, 0x10, 0, 0}));
+  EXPECT_EQ(drive.Commands[0].DataLength, 3u * CDSectorSize);
+  EXPECT_EQ(drive.Commands[0].Timeout, std::chrono::seconds(8));
+  for (int s = 0; s < 3; ++s)
+    for (std::size_t i : {0, 7, 8, 2047}) EXPECT_EQ(buffer[s * CDSectorSize + i], TSimulatedDrive::SectorByte(70 + s, i));
+}
+
+TEST(CdRomCommands, FailedReadLeavesZerosNotStaleBytes)
+{
+  TSimulatedDrive drive(100);
+  drive.Unreadable = {5};
+  std::vector<std::uint8_t> buffer(2 * CDSectorSize, 0xCC);
+  EXPECT_FALSE(ReadCD(drive, 4, 2, buffer.data()));
+  EXPECT_EQ(std::count(buffer.begin(), buffer.end(), 0), static_cast<long>(buffer.size()));
+}
+
+TEST(CdRomCommands, TestUnitReadyFailsWithoutGoodStatus)
+{
+  TSimulatedDrive empty(100);
+  empty.NotReady = true;
+  EXPECT_FALSE(TestUnitReady(empty));
+
+  struct TLostDevice final : TScsiDevice {
+    TScsiResult SendCdb(std::span<const std::uint8_t>, std::span<std::uint8_t>, std::chrono::seconds) override
+    {
+      return {false, 0};  // status byte GOOD, but the request never came back
+    }
+  } lost;
+  EXPECT_FALSE(TestUnitReady(lost));
+  std::vector<std::uint8_t> buffer(CDSectorSize);
+  EXPECT_FALSE(ReadCD(lost, 0, 1, buffer.data()));
+}
+
+TEST(ReadCDSectors, SplitsIntoRequestsOfAtMost32)
+{
+  TSimulatedDrive drive(200);
+  std::vector<std::uint8_t> buffer(70 * CDSectorSize);
+  ASSERT_TRUE(ReadCDSectors(drive, 10, 70, buffer.data()));
+  EXPECT_EQ(drive.Reads(), (Reads{{10, 32}, {42, 32}, {74, 6}}));
+  for (int s = 0; s < 70; ++s) {
+    ASSERT_EQ(buffer[s * CDSectorSize], TSimulatedDrive::SectorByte(10 + s, 0)) << s;
+    ASSERT_EQ(buffer[s * CDSectorSize + 100], TSimulatedDrive::SectorByte(10 + s, 100)) << s;
+  }
+}
+
+TEST(ReadCDSectors, StopsAtTheFirstFailedRequest)
+{
+  TSimulatedDrive drive(200);
+  drive.Unreadable = {40};
+  std::vector<std::uint8_t> buffer(70 * CDSectorSize, 0xCC);
+  EXPECT_FALSE(ReadCDSectors(drive, 0, 70, buffer.data()));
+  EXPECT_EQ(drive.Reads(), (Reads{{0, 32}, {32, 32}}));
+  auto at = [&](int sector) { return buffer.begin() + sector * CDSectorSize; };
+  EXPECT_EQ(buffer[31 * CDSectorSize], TSimulatedDrive::SectorByte(31, 0));
+  EXPECT_TRUE(std::all_of(at(32), at(64), [](std::uint8_t b) { return b == 0; }));
+  EXPECT_TRUE(std::all_of(at(64), at(70), [](std::uint8_t b) { return b == 0xCC; }));
+}
+
+TEST(ReadCDSectors, NothingToReadSendsNothing)
+{
+  TSimulatedDrive drive(100);
+  for (int count : {0, -1, -40}) EXPECT_TRUE(ReadCDSectors(drive, 0, count, nullptr));
+  EXPECT_TRUE(drive.Commands.empty());
+}
+
+// Every probe is a READ CD of one sector; the count of probes is what capacity measuring costs.
+struct TCapacityCase {
+  std::int64_t ReadableSectors;
+  std::int32_t Expected;
+  std::size_t Probes;
+};
+
+void PrintTo(const TCapacityCase& c, std::ostream* os) { *os << c.ReadableSectors << " readable sectors"; }
+
+class GetCDSectorCountTest : public ::testing::TestWithParam<TCapacityCase> {};
+
+TEST_P(GetCDSectorCountTest, FindsTheEndOfTheReadableRun)
+{
+  const auto& c = GetParam();
+  TSimulatedDrive drive(c.ReadableSectors);
+  EXPECT_EQ(GetCDSectorCount(drive), c.Expected);
+  const auto reads = drive.Reads();
+  EXPECT_EQ(reads.size(), c.Probes);
+  for (const auto& [lba, count] : reads) {
+    EXPECT_EQ(count, 1);
+    EXPECT_LE(lba, std::numeric_limits<std::int32_t>::max());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Media, GetCDSectorCountTest,
+    ::testing::Values(TCapacityCase{0, 0, 1},                   // sector 0 unreadable: no search
+                      TCapacityCase{1, 1, 18},                  // 0, 65536, then 16 halvings
+                      TCapacityCase{65536, 65536, 18},          // the run ends at 65535
+                      TCapacityCase{65537, 65537, 20},          // 0, 65536, 131072, 17 halvings
+                      TCapacityCase{131072, 131072, 20},
+                      TCapacityCase{359846, 359846, 24},        // a 700 MB CD
+                      TCapacityCase{2295104, 2295104, 30},      // a DVD
+                      // Beyond 2^30 the doubling cannot go on: the last address is probed instead,
+                      // and the halving works on the whole 31-bit interval.
+                      TCapacityCase{2147483000, 2147483000, 1 + 15 + 1 + 31}));
+
+TEST(GetCDSectorCount, DeviceAnsweringEveryAddressStaysInTheSignedRange)
+{
+  TSimulatedDrive drive(0);
+  drive.AnswersEverything = true;
+  EXPECT_EQ(GetCDSectorCount(drive), std::numeric_limits<std::int32_t>::max());
+  const auto reads = drive.Reads();
+  ASSERT_EQ(reads.size(), 17u);  // sector 0, 2^16 ... 2^30, and 2^31 - 1
+  EXPECT_EQ(reads[15].first, std::int64_t{1} << 30);
+  EXPECT_EQ(reads.back().first, std::numeric_limits<std::int32_t>::max());
+}
+
+TEST(GetCDSectorCount, HoleInsideTheMediumEndsTheCountAtTheStepTheSearchMeets)
+{
+  TSimulatedDrive drive(359846);
+  drive.Unreadable = {262144};  // the third doubling probe fails
+  const std::int32_t count = GetCDSectorCount(drive);
+  EXPECT_GT(count, 131072);
+  EXPECT_LE(count, 262144);
+}
+
+TEST(DrivePaths, LettersMapToDevicesInEitherCase)
+{
+  struct {
+    char Drive;
+    const char* Linux;
+    const char* Windows;
+  } const cases[] = {
+      {'D', "/dev/sr0", "\\\\.\\D:"},  {'d', "/dev/sr0", "\\\\.\\D:"},  {'E', "/dev/sr1", "\\\\.\\E:"},
+      {'n', "/dev/sr10", "\\\\.\\N:"}, {'Z', "/dev/sr22", "\\\\.\\Z:"}, {'z', "/dev/sr22", "\\\\.\\Z:"},
+      {'C', "", "\\\\.\\C:"},          {'a', "", "\\\\.\\A:"},          {'1', "", ""},
+      {':', "", ""},                   {'[', "", ""},                   {'\0', "", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(LinuxDrivePath(c.Drive), c.Linux) << c.Drive;
+    EXPECT_EQ(WindowsDrivePath(c.Drive), c.Windows) << c.Drive;
+  }
+}
+
+TEST(OpenCDDrive, LowerCaseOpensTheSameDevice)
+{
+  std::vector<std::string> opened;
+  auto opener = [&](const std::string& path) -> std::unique_ptr<TScsiDevice> {
+    opened.push_back(path);
+    return std::make_unique<TSimulatedDrive>(10);
+  };
+  EXPECT_NE(OpenCDDrive('e', opener), nullptr);
+  EXPECT_NE(OpenCDDrive('E', opener), nullptr);
+  ASSERT_EQ(opened.size(), 2u);
+  EXPECT_EQ(opened[0], opened[1]);
+  EXPECT_EQ(opened[0], DriveDevicePath('E'));
+
+  EXPECT_EQ(OpenCDDrive('7', opener), nullptr);
+  EXPECT_EQ(opened.size(), 2u) << "no device is opened for a character that is not a letter";
+}
+
+TEST(OpenScsiDevice, MissingDeviceGivesNothing)
+{
+  const std::string missing = "/nonexistent/sr0";
+  ASSERT_FALSE(std::filesystem::exists(missing));
+  EXPECT_EQ(OpenScsiDevice(missing), nullptr);
+}
+
+}  // namespace
+}  // namespace kx

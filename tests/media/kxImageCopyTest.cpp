@@ -1,0 +1,283 @@
+#include "media/kxImageCopy.h"
+
+#include "common/kxShared.h"
+#include "media/SimulatedDrive.h"
+#include "media/kxPhysicalCD.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <unistd.h>
+
+namespace kx {
+namespace {
+
+using test::TSimulatedDrive;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+constexpr std::int64_t GiB = 1073741824;
+
+class TTempDir {
+ public:
+  TTempDir()
+  {
+    std::string templ = (std::filesystem::temp_directory_path() / "kxImageCopyTest.XXXXXX").string();
+    Path = ::mkdtemp(templ.data());
+  }
+  ~TTempDir() { std::filesystem::remove_all(Path); }
+  std::string File(const std::string& name) const { return (Path / name).string(); }
+  std::filesystem::path Path;
+};
+
+// A disc whose sectors carry only their number in the first 8 bytes, cheap enough to copy a
+// whole DVD in a test; it counts its reads.
+class TStampedDisk final : public TkxDisk {
+ public:
+  explicit TStampedDisk(std::int64_t sectors) { SectorCount = sectors; }
+  int Reads = 0;
+  std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector) override
+  {
+    ++Reads;
+    for (std::int32_t i = 0; i < Count; ++i) {
+      const std::int64_t stamp = FirstSector + i;
+      std::memcpy(Buffer + i * 2048, &stamp, 8);
+    }
+    return Count * 2048;
+  }
+};
+
+// Part files kept in memory as their size and their first 8 bytes, named as created.
+struct TPartLog {
+  struct TPart {
+    std::string Name;
+    std::int64_t Size = 0;
+    std::int64_t FirstStamp = -1;
+    int Writes = 0;
+    bool Closed = false;
+  };
+  std::vector<TPart> Parts;
+  int FailOnWrite = 0;  // the n-th write overall fails (1-based); 0: never
+  int FailOnCreate = 0; // the n-th part cannot be created
+  int Writes = 0;
+
+  TkxPartCreator Creator()
+  {
+    return [this](const std::string& name) -> std::unique_ptr<TkxPartStream> {
+      if (static_cast<int>(Parts.size()) + 1 == FailOnCreate) throw EkxIOError("cannot create " + name);
+      Parts.push_back({name});
+      return std::make_unique<TStream>(*this, Parts.size() - 1);
+    };
+  }
+  std::vector<std::int64_t> Sizes() const
+  {
+    std::vector<std::int64_t> sizes;
+    for (const auto& p : Parts) sizes.push_back(p.Size);
+    return sizes;
+  }
+
+ private:
+  struct TStream final : TkxPartStream {
+    TStream(TPartLog& log, std::size_t index) : Log(log), Index(index) {}
+    TPartLog& Log;
+    std::size_t Index;
+    void WriteBuffer(const void* Buffer, std::int64_t Count) override
+    {
+      if (++Log.Writes == Log.FailOnWrite) throw EkxIOError("Stream write error: disk full");
+      auto& part = Log.Parts[Index];
+      if (part.Size == 0) std::memcpy(&part.FirstStamp, Buffer, 8);
+      part.Size += Count;
+      ++part.Writes;
+    }
+    void Close() override { Log.Parts[Index].Closed = true; }
+  };
+};
+
+struct TPartCase {
+  std::int64_t Sectors;
+  std::vector<std::int64_t> PartSizes;
+};
+
+void PrintTo(const TPartCase& c, std::ostream* os) { *os << c.Sectors << " sectors"; }
+
+class ImagePartsTest : public ::testing::TestWithParam<TPartCase> {};
+
+TEST_P(ImagePartsTest, PartsOf1GiBNamedLikeTheReaderExpects)
+{
+  const auto& c = GetParam();
+  TStampedDisk disk(c.Sectors);
+  TPartLog log;
+  TkxImageCopyOptions options;
+  options.CreatePart = log.Creator();
+  const auto result = CopyDiskToImage(disk, "disk.iso", options);
+
+  EXPECT_TRUE(result.Complete);
+  EXPECT_EQ(result.Error, "");
+  EXPECT_EQ(result.SectorsDone, c.Sectors);
+  EXPECT_EQ(result.UnreadableSectors, 0);
+  EXPECT_EQ(disk.Reads, (c.Sectors + 31) / 32);
+  EXPECT_EQ(log.Sizes(), c.PartSizes);
+  ASSERT_EQ(result.Parts, static_cast<int>(c.PartSizes.size()));
+  for (std::size_t k = 0; k < log.Parts.size(); ++k) {
+    EXPECT_EQ(log.Parts[k].Name, PartFileName("disk.iso", static_cast<int>(k + 1)));
+    EXPECT_TRUE(log.Parts[k].Closed);
+    if (log.Parts[k].Size > 0) {
+      EXPECT_EQ(log.Parts[k].FirstStamp, static_cast<std::int64_t>(k) * 524288);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Discs, ImagePartsTest,
+    ::testing::Values(TPartCase{359846, {736964608}},
+                      // The part reaches 1 GiB with the last chunk: the next part is begun, empty.
+                      TPartCase{524288, {GiB, 0}},
+                      TPartCase{2295104, {GiB, GiB, GiB, GiB, 405405696}},
+                      TPartCase{0, {0}}, TPartCase{1, {2048}}));
+
+TEST(CopyDiskToImage, DriveCopyOnDiskWithUnreadableChunkAsZeros)
+{
+  TTempDir dir;
+  auto owned = std::make_unique<TSimulatedDrive>(150);
+  TSimulatedDrive* drive = owned.get();
+  drive->Unreadable = {70};
+  TkxPhysicalCD cd(std::move(owned));
+  ASSERT_EQ(cd.Status, CDReady);
+  ASSERT_EQ(cd.SectorCount, 150);
+  const std::size_t opened = drive->Commands.size();
+
+  std::vector<std::int64_t> progress;
+  TkxImageCopyOptions options;
+  options.PartSize = 64 * 2048;
+  options.Progress = [&](std::int64_t done) { progress.push_back(done); };
+  const std::string name = dir.File("disk.iso");
+  const auto result = CopyDiskToImage(cd, name, options);
+
+  EXPECT_TRUE(result.Complete);
+  EXPECT_EQ(result.SectorsDone, 150);
+  EXPECT_EQ(result.UnreadableSectors, 32);
+  EXPECT_EQ(result.Parts, 3);
+  EXPECT_THAT(progress, ElementsAre(32, 64, 96, 128, 150));
+  EXPECT_EQ(drive->Reads(opened).size(), 5u) << "one READ CD per chunk";
+
+  std::vector<std::uint8_t> image;
+  for (int k = 1; k <= 3; ++k) {
+    std::ifstream in(PartFileName(name, k), std::ios::binary);
+    image.insert(image.end(), std::istreambuf_iterator<char>(in), {});
+    EXPECT_EQ(image.size(), std::min<std::size_t>(k * 64, 150) * 2048) << "part " << k;
+  }
+  ASSERT_EQ(image.size(), 150u * 2048);
+  for (std::int64_t s = 0; s < 150; ++s) {
+    const bool zeros = s >= 64 && s < 96;  // the chunk that holds sector 70
+    for (std::size_t i : {0, 5, 8, 2047})
+      ASSERT_EQ(image[s * 2048 + i], zeros ? 0 : TSimulatedDrive::SectorByte(s, i)) << "sector " << s;
+  }
+}
+
+TEST(CopyDiskToImage, StopKeepsThePartsWritten)
+{
+  TTempDir dir;
+  TStampedDisk disk(1000);
+  int asked = 0;
+  TkxImageCopyOptions options;
+  options.PartSize = 64 * 2048;
+  options.StopRequested = [&] { return ++asked > 3; };
+  const std::string name = dir.File("disk.iso");
+  std::ofstream(PartFileName(name, 3)) << "left from an earlier image";
+  const auto result = CopyDiskToImage(disk, name, options);
+
+  EXPECT_TRUE(result.Stopped);
+  EXPECT_FALSE(result.Complete);
+  EXPECT_EQ(result.Error, "");
+  EXPECT_EQ(result.SectorsDone, 96);
+  EXPECT_EQ(disk.Reads, 3) << "the request is checked before every chunk";
+  EXPECT_EQ(std::filesystem::file_size(name), 64u * 2048);
+  EXPECT_EQ(std::filesystem::file_size(PartFileName(name, 2)), 32u * 2048);
+  EXPECT_TRUE(std::filesystem::exists(PartFileName(name, 3))) << "only a complete copy tidies up";
+
+  TStampedDisk other(100);
+  options.StopRequested = [] { return true; };
+  const auto none = CopyDiskToImage(other, dir.File("none.iso"), options);
+  EXPECT_TRUE(none.Stopped);
+  EXPECT_EQ(none.SectorsDone, 0);
+  EXPECT_EQ(other.Reads, 0);
+}
+
+TEST(CopyDiskToImage, CompleteCopyRemovesLaterPartsOfAnEarlierImage)
+{
+  TTempDir dir;
+  const std::string name = dir.File("disk.iso");
+  for (int k : {1, 2, 3, 4, 6}) std::ofstream(PartFileName(name, k)) << "old";
+  TStampedDisk disk(100);
+  TkxImageCopyOptions options;
+  options.PartSize = 64 * 2048;
+  const auto result = CopyDiskToImage(disk, name, options);
+
+  ASSERT_TRUE(result.Complete) << result.Error;
+  EXPECT_EQ(result.Parts, 2);
+  EXPECT_EQ(std::filesystem::file_size(name), 64u * 2048);
+  EXPECT_EQ(std::filesystem::file_size(PartFileName(name, 2)), 36u * 2048);
+  EXPECT_FALSE(std::filesystem::exists(PartFileName(name, 3)));
+  EXPECT_FALSE(std::filesystem::exists(PartFileName(name, 4)));
+  // Past a gap the reader stops anyway; what lies there is not this image's business.
+  EXPECT_TRUE(std::filesystem::exists(PartFileName(name, 6)));
+}
+
+TEST(CopyDiskToImage, FailedWriteEndsTheCopyAndIsReported)
+{
+  TStampedDisk disk(1000);
+  TPartLog log;
+  log.FailOnWrite = 3;
+  TkxImageCopyOptions options;
+  options.CreatePart = log.Creator();
+  const auto result = CopyDiskToImage(disk, "disk.iso", options);
+
+  EXPECT_FALSE(result.Complete);
+  EXPECT_FALSE(result.Stopped);
+  EXPECT_THAT(result.Error, HasSubstr("disk full"));
+  EXPECT_EQ(result.SectorsDone, 64);
+  EXPECT_EQ(disk.Reads, 3) << "nothing is read after the failed write";
+  ASSERT_EQ(log.Parts.size(), 1u);
+  EXPECT_EQ(log.Parts[0].Size, 64 * 2048);
+  EXPECT_TRUE(log.Parts[0].Closed) << "what was written is kept";
+}
+
+TEST(CopyDiskToImage, NextPartThatCannotBeCreatedEndsTheCopy)
+{
+  TStampedDisk disk(1000);
+  TPartLog log;
+  log.FailOnCreate = 2;
+  TkxImageCopyOptions options;
+  options.PartSize = 64 * 2048;
+  options.CreatePart = log.Creator();
+  const auto result = CopyDiskToImage(disk, "disk.iso", options);
+
+  EXPECT_FALSE(result.Complete);
+  EXPECT_THAT(result.Error, HasSubstr("disk.iso02"));
+  EXPECT_EQ(result.SectorsDone, 64);
+  EXPECT_EQ(result.Parts, 1);
+  EXPECT_EQ(disk.Reads, 2);
+}
+
+TEST(CopyDiskToImage, FullDeviceAndMissingFolderAreErrors)
+{
+  TStampedDisk disk(100);
+  if (std::filesystem::exists("/dev/full")) {
+    const auto full = CopyDiskToImage(disk, "/dev/full");
+    EXPECT_FALSE(full.Complete);
+    EXPECT_NE(full.Error, "");
+    EXPECT_LT(full.SectorsDone, 100);
+  }
+  TTempDir dir;
+  const auto missing = CopyDiskToImage(disk, dir.File("no/such/folder/disk.iso"));
+  EXPECT_FALSE(missing.Complete);
+  EXPECT_THAT(missing.Error, HasSubstr("no/such/folder/disk.iso"));
+  EXPECT_EQ(missing.SectorsDone, 0);
+}
+
+}  // namespace
+}  // namespace kx

@@ -1,0 +1,170 @@
+#include "media/kxPhysicalCD.h"
+
+#include "common/kxShared.h"
+#include "media/SimulatedDrive.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace kx {
+namespace {
+
+using test::TSimulatedDrive;
+using Reads = std::vector<std::pair<std::int64_t, std::int64_t>>;
+
+// Opens a TkxPhysicalCD over a simulated drive and keeps a view of the drive for the checks.
+struct TOpenedDrive {
+  explicit TOpenedDrive(std::unique_ptr<TSimulatedDrive> d) : Drive(d.get()), Disk(std::move(d)) {}
+  TSimulatedDrive* Drive;
+  TkxPhysicalCD Disk;
+};
+
+std::unique_ptr<TSimulatedDrive> Disc(std::int64_t sectors, std::set<std::int64_t> unreadable = {})
+{
+  auto drive = std::make_unique<TSimulatedDrive>(sectors);
+  drive->Unreadable = std::move(unreadable);
+  return drive;
+}
+
+TEST(TkxPhysicalCD, StatusTellsHowOpeningEnded)
+{
+  TkxPhysicalCD missing(std::unique_ptr<TScsiDevice>{});
+  EXPECT_EQ(missing.Status, CDNoDevice);
+
+  auto empty = Disc(1000);
+  empty->NotReady = true;
+  TOpenedDrive notReady(std::move(empty));
+  EXPECT_EQ(notReady.Disk.Status, CDNotReady);
+  EXPECT_EQ(notReady.Disk.SectorCount, 0);
+  ASSERT_EQ(notReady.Drive->Commands.size(), 1u) << "no capacity probe after a failed TEST UNIT READY";
+  EXPECT_EQ(notReady.Drive->Commands[0].Cdb.size(), 6u);
+
+  auto broken = Disc(1000);
+  broken->Throws = true;
+  TkxPhysicalCD failing(std::move(broken));
+  EXPECT_EQ(failing.Status, CDError);
+
+  TOpenedDrive ready(Disc(359846));
+  EXPECT_EQ(ready.Disk.Status, CDReady);
+  EXPECT_EQ(ready.Disk.SectorCount, 359846);
+  EXPECT_EQ(ready.Disk.SectorSize, 2048);
+}
+
+TEST(TkxPhysicalCD, StatusTexts)
+{
+  EXPECT_EQ(PhysicalCDStatusText(CDReady), "");
+  EXPECT_EQ(PhysicalCDStatusText(CDError), "Unknown CD/DVD error");
+  EXPECT_EQ(PhysicalCDStatusText(CDNoDevice), MountErrorMessage);
+  EXPECT_EQ(PhysicalCDStatusText(CDNotReady), "Drive unit is not ready");
+}
+
+TEST(TkxPhysicalCD, UnusableDriveIsNeverRead)
+{
+  auto empty = Disc(1000);
+  empty->NotReady = true;
+  TOpenedDrive notReady(std::move(empty));
+  std::vector<std::uint8_t> buffer(40 * 2048);
+  EXPECT_EQ(notReady.Disk.ReadSectors(buffer.data(), 1, 0), 0);
+  EXPECT_EQ(notReady.Disk.ReadSectors(buffer.data(), 40, 0), 0);
+  EXPECT_EQ(notReady.Drive->Commands.size(), 1u);
+}
+
+TEST(TkxPhysicalCD, NoDriveOfThatLetterOnThisMachine)
+{
+  if (std::filesystem::exists(DriveDevicePath('Z'))) GTEST_SKIP() << "a drive Z: exists here";
+  TkxPhysicalCD disk('Z');
+  EXPECT_EQ(disk.Status, CDNoDevice);
+  TkxPhysicalCD notALetter('?');
+  EXPECT_EQ(notALetter.Status, CDNoDevice);
+}
+
+TEST(TkxPhysicalCD, LongReadsGoOutInRequestsOf32)
+{
+  TOpenedDrive cd(Disc(1000));
+  const std::size_t opened = cd.Drive->Commands.size();
+  std::vector<std::uint8_t> buffer(70 * 2048);
+  EXPECT_EQ(cd.Disk.ReadSectors(buffer.data(), 70, 100), 70 * 2048);
+  EXPECT_EQ(cd.Drive->Reads(opened), (Reads{{100, 32}, {132, 32}, {164, 6}}));
+  EXPECT_EQ(buffer[69 * 2048], TSimulatedDrive::SectorByte(169, 0));
+
+  cd.Drive->Unreadable = {140};
+  EXPECT_EQ(cd.Disk.ReadSectors(buffer.data(), 70, 100), 0);
+}
+
+// Reads every sector of the disc one at a time, as the scan does, and returns what each call
+// delivered: (result, the sector's bytes).
+std::vector<std::pair<std::int32_t, std::vector<std::uint8_t>>> ScanOneByOne(TkxDisk& disk, std::int64_t sectors)
+{
+  std::vector<std::pair<std::int32_t, std::vector<std::uint8_t>>> out;
+  for (std::int64_t s = 0; s < sectors; ++s) {
+    std::vector<std::uint8_t> sector(2048, 0xCC);
+    const std::int32_t got = disk.ReadSectors(sector.data(), 1, s);
+    out.emplace_back(got, std::move(sector));
+  }
+  return out;
+}
+
+// What one READ CD per sector would deliver: the reference for the read-ahead.
+std::vector<std::pair<std::int32_t, std::vector<std::uint8_t>>> OneCommandPerSector(
+    std::int64_t sectors, const std::set<std::int64_t>& unreadable)
+{
+  TSimulatedDrive drive(sectors);
+  drive.Unreadable = unreadable;
+  std::vector<std::pair<std::int32_t, std::vector<std::uint8_t>>> out;
+  for (std::int64_t s = 0; s < sectors; ++s) {
+    std::vector<std::uint8_t> sector(2048, 0xCC);
+    const bool ok = ReadCDSectors(drive, static_cast<std::int32_t>(s), 1, sector.data());
+    out.emplace_back(ok ? 2048 : 0, std::move(sector));
+  }
+  return out;
+}
+
+TEST(TkxPhysicalCDReadAhead, CleanDiscCostsOneCommandPer32Sectors)
+{
+  for (std::int64_t sectors : {100, 64, 33}) {
+    TOpenedDrive cd(Disc(sectors));
+    const std::size_t opened = cd.Drive->Commands.size();
+    EXPECT_EQ(ScanOneByOne(cd.Disk, sectors), OneCommandPerSector(sectors, {})) << sectors;
+    const auto reads = cd.Drive->Reads(opened);
+    EXPECT_EQ(static_cast<std::int64_t>(reads.size()), (sectors + 31) / 32) << sectors;
+    for (const auto& [lba, count] : reads) EXPECT_LE(lba + count, sectors) << "a run past the end fails whole";
+  }
+}
+
+TEST(TkxPhysicalCDReadAhead, FailedRunFallsBackToSingleSectors)
+{
+  const std::set<std::int64_t> unreadable = {40, 41, 90};
+  TOpenedDrive cd(Disc(100, unreadable));
+  ASSERT_EQ(cd.Disk.SectorCount, 100);
+  const std::size_t opened = cd.Drive->Commands.size();
+  EXPECT_EQ(ScanOneByOne(cd.Disk, 100), OneCommandPerSector(100, unreadable));
+  // Runs 0-31 and 96-99 succeed; runs 32-63 and 64-95 fail and are read sector by sector.
+  EXPECT_EQ(cd.Drive->Reads(opened).size(), 4u + 32u + 32u);
+}
+
+TEST(TkxPhysicalCDReadAhead, JumpsAndRereadsAreServedLikeSingleReads)
+{
+  TOpenedDrive cd(Disc(1000, {515}));
+  const auto reference = OneCommandPerSector(1000, {515});
+  // The scan skips over files whose length it knows; extraction may go back.
+  for (std::int64_t s : {0, 1, 500, 514, 515, 516, 530, 531, 532, 2, 999, 998}) {
+    std::vector<std::uint8_t> sector(2048, 0xCC);
+    const std::int32_t got = cd.Disk.ReadSectors(sector.data(), 1, s);
+    EXPECT_EQ(got, reference[s].first) << s;
+    EXPECT_EQ(sector, reference[s].second) << s;
+  }
+}
+
+TEST(TkxPhysicalCDReadAhead, SectorsPastTheEndAreAskedForSingly)
+{
+  TOpenedDrive cd(Disc(100));
+  const std::size_t opened = cd.Drive->Commands.size();
+  std::vector<std::uint8_t> sector(2048);
+  EXPECT_EQ(cd.Disk.ReadSectors(sector.data(), 1, 100), 0);
+  EXPECT_EQ(cd.Disk.ReadSectors(sector.data(), 1, -1), 0);
+  EXPECT_EQ(cd.Drive->Reads(opened), (Reads{{100, 1}, {0xFFFFFFFF, 1}}));
+}
+
+}  // namespace
+}  // namespace kx
