@@ -6,4 +6,8 @@
 
 namespace kx::cli {
 
+// identify FILE...: the kind, size and name that the scan would give each file's first sector.
+// kinds: the kind table.
+void AddRecognitionCommands(CLI::App& App, int& Status);
+
 }  // namespace kx::cli

@@ -5,7 +5,7 @@ int main(int argc, char** argv)
   CLI::App app{"Tessarin recovers lost files from CD and DVD media and disc images.", "tessarin-cli"};
   app.require_subcommand(1);
   int status = 0;
-  (void)status;
+  kx::cli::AddRecognitionCommands(app, status);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
