@@ -326,11 +326,28 @@ namespace {
 // Control bytes that text may hold: tab, line feed, form feed, carriage return, end-of-file mark.
 constexpr std::uint32_t TextControls = 1u << 9 | 1u << 10 | 1u << 12 | 1u << 13 | 1u << 26;
 
+// A text block needs at least this many non-zero characters below 127.
+constexpr std::size_t MinOrdinaryChars = 8;
+
 constexpr std::uint64_t EveryByte(std::uint8_t b) { return 0x0101010101010101ull * b; }
+
+// Eight bytes as a little-endian word: byte k of the range is bits 8k..8k+7 on every host.
+// Written out so that the compiler makes it one load on a little-endian host.
+inline std::uint64_t LoadLE64(const std::uint8_t* p)
+{
+  return std::uint64_t{p[0]} | std::uint64_t{p[1]} << 8 | std::uint64_t{p[2]} << 16 | std::uint64_t{p[3]} << 24 |
+         std::uint64_t{p[4]} << 32 | std::uint64_t{p[5]} << 40 | std::uint64_t{p[6]} << 48 |
+         std::uint64_t{p[7]} << 56;
+}
+
+// The high bit of each byte below 32 is set, and possibly of bytes above such a byte (the
+// subtraction borrows); no byte of 32 or more below the first flagged one is ever set.
+constexpr std::uint64_t BytesBelow32(std::uint64_t w) { return (w - EveryByte(0x20)) & ~w & EveryByte(0x80); }
 
 bool AllZero(const std::uint8_t* p, const std::uint8_t* stop)
 {
-  std::uint8_t any = 0;
+  std::uint64_t any = 0;
+  for (; stop - p >= 8; p += 8) any |= LoadLE64(p);
   for (; p < stop; ++p) any |= *p;
   return any == 0;
 }
@@ -339,50 +356,43 @@ bool AllZero(const std::uint8_t* p, const std::uint8_t* stop)
 
 bool IsTextBlock(std::span<const std::uint8_t> Block, std::int32_t& TextLength)
 {
-  // Whole words of printable characters are taken eight bytes at a time; a word with a byte
-  // below 32 (a zero or a control) is taken byte by byte.
   const std::uint8_t* const start = Block.data();
   const std::size_t n = Block.size();
   TextLength = static_cast<std::int32_t>(n);
-  std::size_t ordinary = 0;  // non-zero bytes below 127
+  std::size_t ordinary = 0;  // non-zero bytes below 127, counted until there are enough
 
-  const auto onByte = [&](std::size_t i, bool& decided) {
+  enum class TStep { Next, Text, NotText };
+  const auto onByte = [&](std::size_t i) {
     const std::uint8_t c = start[i];
     if (c == 0) {
       TextLength = static_cast<std::int32_t>(i);
-      decided = true;
       // Nothing after the first zero can add an ordinary character, so the count is final here.
-      return ordinary >= 8 && AllZero(start + i, start + n);
+      return ordinary >= MinOrdinaryChars && AllZero(start + i, start + n) ? TStep::Text : TStep::NotText;
     }
-    if (c < 32 && ((TextControls >> c) & 1) == 0) {
-      decided = true;
-      return false;
-    }
+    if (c < 32 && ((TextControls >> c) & 1) == 0) return TStep::NotText;
     if (c < 127) ++ordinary;
-    return false;
+    return TStep::Next;
   };
 
   std::size_t i = 0;
-  bool decided = false;
+  for (; i < n && ordinary < MinOrdinaryChars; ++i)
+    if (const TStep step = onByte(i); step != TStep::Next) return step == TStep::Text;
+
+  // With enough ordinary characters seen, only bytes below 32 can still decide. They are found
+  // eight at a time; the lowest flagged byte of a word is always one, and a borrow from it may
+  // flag bytes above it that are not, so each flagged byte is looked at again.
   for (; i + 8 <= n; i += 8) {
-    std::uint64_t w;
-    std::memcpy(&w, start + i, 8);
-    const std::uint64_t below32 = (w - EveryByte(0x20)) & ~w & EveryByte(0x80);
-    if (below32 == 0) {
-      const std::uint64_t from127 = (((w & ~EveryByte(0x80)) + EveryByte(1)) | w) & EveryByte(0x80);
-      ordinary += 8 - static_cast<std::size_t>(std::popcount(from127));
-      continue;
-    }
-    for (std::size_t j = i; j < i + 8; ++j) {
-      const bool result = onByte(j, decided);
-      if (decided) return result;
+    std::uint64_t below32 = BytesBelow32(LoadLE64(start + i));
+    while (below32 != 0) {
+      const std::size_t j = i + static_cast<std::size_t>(std::countr_zero(below32)) / 8;
+      below32 &= below32 - 1;
+      if (start[j] >= 32) continue;
+      if (const TStep step = onByte(j); step != TStep::Next) return step == TStep::Text;
     }
   }
-  for (; i < n; ++i) {
-    const bool result = onByte(i, decided);
-    if (decided) return result;
-  }
-  return ordinary >= 8;
+  for (; i < n; ++i)
+    if (const TStep step = onByte(i); step != TStep::Next) return step == TStep::Text;
+  return ordinary >= MinOrdinaryChars;
 }
 
 const std::uint8_t* FindByte(const std::uint8_t* Start, const std::uint8_t* Stop, std::uint8_t B)

@@ -549,6 +549,46 @@ TEST(IsTextBlock, EightOrdinaryCharactersAtAnyAlignment)
   }
 }
 
+// The text rule byte by byte, as plainly as it can be written, to check the word-wise scan against.
+bool ReferenceIsText(const TBytes& b, std::int32_t& textLength)
+{
+  textLength = static_cast<std::int32_t>(b.size());
+  std::size_t zeros = 0, ordinary = 0;
+  for (std::size_t i = 0; i < b.size(); ++i) {
+    const std::uint8_t c = b[i];
+    if (c >= 1 && c <= 31 && c != 9 && c != 10 && c != 12 && c != 13 && c != 26) return false;
+    if (c != 0 && zeros > 0) return false;
+    if (c == 0) {
+      if (zeros == 0) textLength = static_cast<std::int32_t>(i);
+      ++zeros;
+    } else if (c < 127) {
+      ++ordinary;
+    }
+  }
+  return zeros + 8 <= b.size() && ordinary >= 8;
+}
+
+TEST(IsTextBlock, AgreesWithTheByteRuleOnMixedBlocks)
+{
+  std::mt19937 random(7);
+  const std::uint8_t alphabet[] = {'a', 'a', 'a', 'a', ' ', '\n', '\r', '\t', 0x0C, 0x1A, 0x7F, 0xE9, 0x1B, 0x01, 0x00};
+  for (int round = 0; round < 20000; ++round) {
+    TBytes b(random() % 48);
+    const std::size_t textEnd = b.empty() ? 0 : random() % (b.size() + 1);
+    for (std::size_t i = 0; i < b.size(); ++i) {
+      // Mostly ordinary bytes, sometimes one of the others; zeros after the text end.
+      b[i] = i >= textEnd ? 0 : random() % 4 != 0 ? 'a' : alphabet[random() % std::size(alphabet)];
+    }
+    if (!b.empty() && random() % 8 == 0) b[random() % b.size()] = alphabet[random() % std::size(alphabet)];
+    std::int32_t want = -1, got = -1;
+    const bool wantText = ReferenceIsText(b, want);
+    ASSERT_EQ(IsTextBlock(b, got), wantText) << "round " << round;
+    if (wantText) {
+      ASSERT_EQ(got, want) << "round " << round;
+    }
+  }
+}
+
 TEST(RecognizeBlock, TextLengthAndContinues)
 {
   std::string full;
