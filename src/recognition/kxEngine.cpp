@@ -66,10 +66,6 @@ using TBlock = std::span<const std::uint8_t>;
 // Little-endian readers over a block; a field that does not lie wholly inside reads as 0, so
 // callers that could be fooled by a zero test the length first.
 constexpr std::uint32_t U8(TBlock b, std::size_t n) { return n < b.size() ? b[n] : 0; }
-constexpr std::uint32_t U16(TBlock b, std::size_t n)
-{
-  return n + 2 <= b.size() ? std::uint32_t{b[n]} | std::uint32_t{b[n + 1]} << 8 : 0;
-}
 constexpr std::uint32_t U32(TBlock b, std::size_t n)
 {
   return n + 4 <= b.size() ? std::uint32_t{b[n]} | std::uint32_t{b[n + 1]} << 8 |
