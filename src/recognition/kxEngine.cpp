@@ -103,7 +103,6 @@ constexpr TSignature OneLineTests[] = {
     {40, 0, "Stuf"sv},
     {41, 8, "sqx-"sv},                                              // 11 SQX
     {42, 0, "ustar"sv},                                             // 12 tar
-    {42, 257, "ustar"sv},  // where every POSIX and GNU tar header holds it; offset 0 alone never matched one
     {43, 0, "UHA"sv},                                               // 13 UHarc
     {44, 0, "PK\x03\x04"sv},                                        // 14 ZIP
     {45, 0, "ZOO "sv},                                              // 15 ZOO
@@ -171,8 +170,8 @@ constexpr TSignature OneLineTests[] = {
 constexpr std::size_t HeadSize = 16;
 
 // Each row's bytes inside the first 16 as a value and a mask over the two header words, so that
-// a row is tried with four integer operations; bytes past 16 (the 27-, 32- and 40-byte rows and
-// the tar magic at offset 257) are compared after the words matched.
+// a row is tried with four integer operations; bytes past 16 (the 27-, 32- and 40-byte rows)
+// are compared after the words matched.
 struct TSignatureKey {
   std::uint64_t Value[2];
   std::uint64_t Mask[2];

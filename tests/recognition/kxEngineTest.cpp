@@ -126,7 +126,6 @@ constexpr TSignatureCase SignatureCases[] = {
     {10, 0, "Stuf"sv, 40, ".sit"},
     {11, 8, "sqx-"sv, 41, ".sqx"},
     {12, 0, "ustar"sv, 42, ".tar"},
-    {12, 257, "ustar"sv, 42, ".tar"},  // where real tar headers hold it
     {13, 0, "UHA"sv, 43, ".uha"},
     {14, 0, "PK\x03\x04"sv, 44, ".zip"},
     {15, 0, "ZOO "sv, 45, ".zoo"},
