@@ -8,5 +8,8 @@ namespace kx::cli {
 
 // drives, image
 void AddDriveCommands(CLI::App& App, int& Status);
+// identify FILE...: the kind, size and name that the scan would give each file's first sector.
+// kinds: the kind table.
+void AddRecognitionCommands(CLI::App& App, int& Status);
 
 }  // namespace kx::cli
