@@ -6,4 +6,7 @@
 
 namespace kx::cli {
 
+// info LOCATION: the layout, parts and size of an image or drive.
+void AddMediaCommands(CLI::App& App, int& Status);
+
 }  // namespace kx::cli

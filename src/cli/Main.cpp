@@ -5,6 +5,7 @@ int main(int argc, char** argv)
   CLI::App app{"Tessarin recovers lost files from CD and DVD media and disc images.", "tessarin-cli"};
   app.require_subcommand(1);
   int status = 0;
+  kx::cli::AddMediaCommands(app, status);
   (void)status;
   try {
     app.parse(argc, argv);
