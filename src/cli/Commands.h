@@ -13,4 +13,11 @@ void AddProjectCommands(CLI::App& App, int& Status);
 // drives, image
 void AddDriveCommands(CLI::App& App, int& Status);
 
+// identify FILE...: the kind, size and name that the scan would give each file's first sector.
+// kinds: the kind table.
+void AddRecognitionCommands(CLI::App& App, int& Status);
+
+// info LOCATION: the layout, parts and size of an image or drive.
+void AddMediaCommands(CLI::App& App, int& Status);
+
 }  // namespace kx::cli

@@ -6,6 +6,8 @@ int main(int argc, char** argv)
   app.require_subcommand(1);
   int status = 0;
   kx::cli::AddProjectCommands(app, status);
+  kx::cli::AddRecognitionCommands(app, status);
+  kx::cli::AddMediaCommands(app, status);
   kx::cli::AddDriveCommands(app, status);
   try {
     app.parse(argc, argv);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 namespace kx {
@@ -47,12 +48,15 @@ void TkxDisk::ReadBytes(std::uint8_t* Buffer, std::int64_t Offset, std::int32_t 
   // Cleared so that sectors the medium could not deliver read as zeros, not as stale memory.
   std::vector<std::uint8_t> scratch(static_cast<std::size_t>(n * ss), 0);
   ReadSectors(scratch.data(), static_cast<std::int32_t>(n), Offset / ss);
-  std::memcpy(Buffer, scratch.data() + lead, static_cast<std::size_t>(Size));
+  if (Size > 0) std::memcpy(Buffer, scratch.data() + lead, static_cast<std::size_t>(Size));
 }
 
 void TkxDisk::CopyToStream(TkxOutStream& Stream, std::int64_t Offset, std::int64_t Size)
 {
   if (Offset < 0 || Size < 0) throw std::out_of_range("CopyToStream: negative offset or size");
+  // The end of the range and of its last sector must be representable.
+  if (Offset > std::numeric_limits<std::int64_t>::max() - Size - SectorSize)
+    throw std::out_of_range("CopyToStream: range ends beyond the largest offset");
   const std::int64_t ss = SectorSize;
   if (Size < ss * ChunkSectors) {
     if (Size == 0) return;

@@ -63,8 +63,8 @@ class TkxDisk {
 
   // Writes the Size bytes of the medium from byte Offset to Stream, reading at most 1000
   // sectors at a time so that memory stays bounded whatever the range. Throws
-  // std::out_of_range for a negative Offset or Size; passes on the errors of the medium and
-  // of the stream.
+  // std::out_of_range for a negative Offset or Size or a range whose end overflows; passes on
+  // the errors of the medium and of the stream.
   void CopyToStream(TkxOutStream& Stream, std::int64_t Offset, std::int64_t Size);
 
   // Sectors per chunk of a long copy.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -30,6 +31,10 @@ constexpr bool IsTextAbsorbingKind(TKind k) { return k == 53 || k == 56 || k == 
 // (".cab" gives 33); 0 when none is equal.
 TKind KindOfExtension(std::string_view Ext);
 
+// The families a kind belongs to, as words: "none" (kind 0), "text", "sized" or "open", the
+// open ones followed by ", trailer" and ", text-absorbing" where those apply.
+std::string_view KindFamily(TKind Kind);
+
 struct TBlockKind {
   TKind Kind = 0;
   bool Continues = true;   // false when the file's end is known (sized kinds, text ending in the block)
@@ -48,5 +53,26 @@ bool IsTextBlock(std::span<const std::uint8_t> Block, std::int32_t& TextLength);
 // Refines a text kind by keywords and derives a name from the content (text, kinds 20, 63, 69);
 // then cleans the name so that it can serve as a file name. Block is the entry's first sector.
 void DescribeFoundFile(std::span<const std::uint8_t> Block, std::string& Name, TKind& Kind);
+
+// Names taken from a block's content are cut to this many bytes (bitmaps and TI files excepted).
+inline constexpr std::size_t MaxContentNameLength = 40;
+
+// Byte searches over the range [Start, Stop); each gives the first position found, or nullptr.
+// A pattern occurrence counts only when it lies wholly inside the range.
+const std::uint8_t* FindByte(const std::uint8_t* Start, const std::uint8_t* Stop, std::uint8_t B);
+const std::uint8_t* FindBytes(const std::uint8_t* Start, const std::uint8_t* Stop, std::string_view Pattern);
+// As FindBytes, but the range's letters a..z are compared as A..Z; Pattern is given in upper case.
+const std::uint8_t* FindBytesNoCase(const std::uint8_t* Start, const std::uint8_t* Stop,
+                                    std::string_view Pattern);
+
+// The bytes between the first StartMarker and the next EndMarker after it (markers found ignoring
+// case, bytes kept as they stand), cut to MaxContentNameLength. False and Name untouched when
+// either marker is missing.
+bool TextBetween(const std::uint8_t* Start, const std::uint8_t* Stop, std::string_view StartMarker,
+                 std::string_view EndMarker, std::string& Name);
+
+// The range's letters, digits and underscores in order, at most MaxContentNameLength of them;
+// "_" when there are none.
+std::string IdentChars(const std::uint8_t* Start, const std::uint8_t* Stop);
 
 }  // namespace kx

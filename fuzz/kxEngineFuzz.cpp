@@ -1,0 +1,34 @@
+// Fuzz target over the recognizers: any bytes, any length, must yield a result in range without
+// reading outside the block. Built with libFuzzer when KX_FUZZ is on, else as a replay program
+// that CTest runs over the seed corpus.
+
+#include "recognition/kxEngine.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size)
+{
+  const std::span<const std::uint8_t> block(Data, Size);
+  const kx::TBlockKind found = kx::RecognizeBlock(block);
+  if (found.Kind >= kx::KindCount || kx::IsTextKind(found.Kind) != (found.Kind == 1)) __builtin_trap();
+  if (found.Size < 0) __builtin_trap();
+  if (!kx::IsSizedKind(found.Kind) && found.Size > static_cast<std::int64_t>(Size)) __builtin_trap();
+
+  std::int32_t textLength = -1;
+  const bool text = kx::IsTextBlock(block, textLength);
+  if (text && (textLength < 0 || static_cast<std::size_t>(textLength) > Size)) __builtin_trap();
+
+  kx::TKind kind = found.Kind;
+  std::string name = "File 000001";
+  kx::DescribeFoundFile(block, name, kind);
+  if (kind != found.Kind && !(found.Kind == 1 && kx::IsTextKind(kind))) __builtin_trap();
+  for (const char c : name)
+    if (static_cast<unsigned char>(c) < 0x20) __builtin_trap();
+
+  kx::TrailerFound(block, 51);
+  kx::TrailerFound(block, 56);
+  return 0;
+}

@@ -1,0 +1,229 @@
+#include "media/kxDisks.h"
+
+#include "common/kxShared.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kx {
+
+namespace {
+
+// The file operations an image needs, kept together so that another platform replaces only
+// these few lines.
+namespace file {
+
+// Exists as something other than a folder: a folder named like the next part ends the series
+// just as a missing file does.
+bool Exists(const std::string& Name)
+{
+  struct stat st {};
+  return ::stat(Name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+// Without O_NONBLOCK a named pipe given as an image would block the open until a writer came;
+// files and block devices read the same either way.
+int OpenRead(const std::string& Name) { return ::open(Name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); }
+
+// Seeking to the end measures block devices (a loop device, a disc) as well as files, whose
+// directory entries report no size.
+std::int64_t Size(int Handle) { return ::lseek(Handle, 0, SEEK_END); }
+
+// Reads until Count bytes, the end of the file or an error; returns the bytes read.
+std::int64_t ReadAt(int Handle, std::uint8_t* Buffer, std::int64_t Count, std::int64_t Offset)
+{
+  std::int64_t done = 0;
+  while (done < Count) {
+    const auto step = static_cast<std::size_t>(std::min<std::int64_t>(Count - done, 1 << 30));
+    const ssize_t got = ::pread(Handle, Buffer + done, step, static_cast<off_t>(Offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += got;
+  }
+  return done;
+}
+
+void Close(int Handle) noexcept { ::close(Handle); }
+
+}  // namespace file
+
+constexpr std::array<std::uint8_t, 12> SyncField = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                                    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
+
+// Stored sectors per read-ahead run, about 1 MiB: on a cached image shorter runs spend their
+// time in system calls, and longer ones no longer gain.
+constexpr std::int64_t AheadSectors = 512;
+
+}  // namespace
+
+std::string_view LayoutName(TkxImageLayout Layout)
+{
+  switch (Layout) {
+    case TkxImageLayout::RawMode1: return "raw mode 1";
+    case TkxImageLayout::RawMode2: return "raw mode 2";
+    case TkxImageLayout::Plain: break;
+  }
+  return "plain";
+}
+
+TkxImageLayout DetectLayout(std::span<const std::uint8_t, 16> FirstBytes)
+{
+  if (!std::equal(SyncField.begin(), SyncField.end(), FirstBytes.begin()))
+    return TkxImageLayout::Plain;
+  switch (FirstBytes[15]) {
+    case 1: return TkxImageLayout::RawMode1;
+    case 2: return TkxImageLayout::RawMode2;
+    default: return TkxImageLayout::Plain;
+  }
+}
+
+TkxDiskImage::TkxDiskImage(const std::string& FileName) noexcept
+{
+  int handle = -1;
+  try {
+    std::int64_t total = 0;
+    for (int k = 1;; ++k) {
+      const std::string name = PartFileName(FileName, k);
+      if (!file::Exists(name)) break;
+      handle = file::OpenRead(name);
+      if (handle < 0) return;
+      const std::int64_t size = file::Size(handle);
+      if (size < 0 || size > std::numeric_limits<std::int64_t>::max() - total) {
+        file::Close(handle);
+        return;
+      }
+      Parts.push_back({name, total, total + size});
+      total += size;
+      if (k == 1) {
+        std::array<std::uint8_t, 16> first{};
+        if (file::ReadAt(handle, first.data(), 16, 0) != 16) {
+          file::Close(handle);
+          return;
+        }
+        switch (DetectLayout(first)) {
+          case TkxImageLayout::RawMode1: HeaderSize = 16; TrailerSize = 288; break;
+          case TkxImageLayout::RawMode2: HeaderSize = 24; TrailerSize = 280; break;
+          case TkxImageLayout::Plain: break;
+        }
+      }
+      file::Close(handle);
+      handle = -1;
+    }
+    SectorCount = total / StoredSectorSize();
+    Opened = !Parts.empty();
+  } catch (...) {
+    // Only memory can run out here; the image is then simply not opened.
+    if (handle >= 0) file::Close(handle);
+    SectorCount = 0;
+    Opened = false;
+  }
+}
+
+TkxDiskImage::~TkxDiskImage() { ClosePart(); }
+
+TkxImageLayout TkxDiskImage::Layout() const
+{
+  switch (HeaderSize) {
+    case 16: return TkxImageLayout::RawMode1;
+    case 24: return TkxImageLayout::RawMode2;
+    default: return TkxImageLayout::Plain;
+  }
+}
+
+void TkxDiskImage::ClosePart() noexcept
+{
+  if (PartHandle >= 0) file::Close(PartHandle);
+  PartHandle = -1;
+  CurrentPart = -1;
+}
+
+void TkxDiskImage::OpenPart(std::int32_t Index)
+{
+  ClosePart();
+  const std::string& name = Parts[static_cast<std::size_t>(Index)].FileName;
+  const int handle = file::OpenRead(name);
+  if (handle < 0)
+    throw EkxIOError("Cannot open file \"" + name + "\". " + std::strerror(errno));
+  PartHandle = handle;
+  CurrentPart = Index;
+}
+
+// The first part, in part order, that holds the byte at Pos; empty parts hold none.
+std::int32_t TkxDiskImage::PartAt(std::int64_t Pos) const
+{
+  const auto it = std::upper_bound(Parts.begin(), Parts.end(), Pos,
+                                   [](std::int64_t p, const TkxDiskImagePart& part) { return p < part.EndOffset; });
+  return it == Parts.end() ? -1 : static_cast<std::int32_t>(it - Parts.begin());
+}
+
+// Reads the stored bytes from Pos on into the read-ahead buffer. The read runs past WantedEnd
+// (the end of what the current request needs) only inside the part that holds WantedEnd's last
+// byte, so that reading ahead never opens, or fails on, a part the request does not touch.
+void TkxDiskImage::Fill(std::int64_t Pos, std::int64_t WantedEnd)
+{
+  const std::int64_t capacity = AheadSectors * StoredSectorSize();
+  if (Ahead.empty()) Ahead.resize(static_cast<std::size_t>(capacity));
+  const std::int64_t limit = SectorCount * StoredSectorSize();
+  std::int64_t end = std::min(limit, Pos + capacity);
+  if (end > WantedEnd)
+    end = std::max(WantedEnd, std::min(end, Parts[static_cast<std::size_t>(PartAt(WantedEnd - 1))].EndOffset));
+
+  AheadStart = Pos;
+  AheadLength = 0;
+  std::int64_t p = Pos;
+  for (std::int32_t i = PartAt(p); p < end && i >= 0; i = PartAt(p)) {
+    const TkxDiskImagePart& part = Parts[static_cast<std::size_t>(i)];
+    if (i != CurrentPart) OpenPart(i);
+    const std::int64_t wanted = std::min(end, part.EndOffset) - p;
+    const std::int64_t got = file::ReadAt(PartHandle, Ahead.data() + (p - Pos), wanted, p - part.StartOffset);
+    AheadLength += got;
+    p += got;
+    // A part that shrank since opening, or an unreadable spot of a device: what follows is
+    // read again by the next request that needs it.
+    if (got < wanted) break;
+  }
+}
+
+std::int32_t TkxDiskImage::ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector)
+{
+  if (Count <= 0 || FirstSector < 0 || FirstSector >= SectorCount) return 0;
+  const std::int64_t ss = SectorSize;
+  const std::int64_t raw = StoredSectorSize();
+  // Only whole stored sectors below SectorCount are delivered, and the count must fit the result.
+  const std::int64_t n = std::min({std::int64_t{Count}, SectorCount - FirstSector,
+                                   std::numeric_limits<std::int32_t>::max() / ss});
+  const std::int64_t wantedEnd = (FirstSector + n - 1) * raw + HeaderSize + ss;
+
+  std::int64_t total = 0;
+  for (std::int64_t k = 0; k < n; ++k) {
+    const std::int64_t pos = (FirstSector + k) * raw + HeaderSize;
+    if (pos < AheadStart || pos + ss > AheadStart + AheadLength) Fill(pos, wantedEnd);
+    const std::int64_t avail = std::clamp<std::int64_t>(AheadStart + AheadLength - pos, 0, ss);
+    if (avail > 0) std::memcpy(Buffer + k * ss, Ahead.data() + (pos - AheadStart), static_cast<std::size_t>(avail));
+    total += avail;
+  }
+  return static_cast<std::int32_t>(total);
+}
+
+bool IsDriveName(std::string_view Location) { return Location.size() == 2 && Location[1] == ':'; }
+
+std::unique_ptr<TkxDisk> OpenDisk(const std::string& Location)
+{
+  if (IsDriveName(Location)) {
+    auto drive = std::make_unique<TkxPhysicalCD>(Location[0]);
+    if (drive->Status != CDReady) return nullptr;
+    return drive;
+  }
+  auto image = std::make_unique<TkxDiskImage>(Location);
+  if (!image->Opened) return nullptr;
+  return image;
+}
+
+}  // namespace kx

@@ -1,0 +1,79 @@
+// Disc image files: plain 2048-byte or raw 2352-byte sectors, in one file or split into
+// numbered part files; and the choice between an image and a drive for a location text.
+#pragma once
+
+#include "media/kxDisk.h"
+#include "media/kxPhysicalCD.h"
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kx {
+
+// One part file of an image, in part order. Offsets are positions in the concatenation of all
+// parts as measured when the image was opened.
+struct TkxDiskImagePart {
+  std::string FileName;
+  std::int64_t StartOffset = 0;
+  std::int64_t EndOffset = 0;
+};
+
+enum class TkxImageLayout { Plain, RawMode1, RawMode2 };
+
+// "plain", "raw mode 1", "raw mode 2".
+std::string_view LayoutName(TkxImageLayout Layout);
+
+// The layout that the first 16 bytes of an image's first part announce: raw when they begin
+// with the CD sync field and the mode byte (byte 15) is 1 or 2, plain otherwise.
+TkxImageLayout DetectLayout(std::span<const std::uint8_t, 16> FirstBytes);
+
+class TkxDiskImage final : public TkxDisk {
+ public:
+  // Never throws: Opened tells whether at least one part was found and every part could be
+  // opened and measured. No part file is left open.
+  explicit TkxDiskImage(const std::string& FileName) noexcept;
+  ~TkxDiskImage() override;
+
+  std::int32_t CurrentPart = -1;  // index into Parts of the open part file, -1 when none is
+  std::vector<TkxDiskImagePart> Parts;
+  std::int32_t HeaderSize = 0;   // stored before each sector's user data: 0, 16 or 24
+  std::int32_t TrailerSize = 0;  // stored after it: 0, 288 or 280
+  bool Opened = false;
+
+  TkxImageLayout Layout() const;
+  // HeaderSize + SectorSize + TrailerSize: 2048 or 2352.
+  std::int32_t StoredSectorSize() const { return HeaderSize + SectorSize + TrailerSize; }
+
+  // The parts read as one seamless concatenation. Sectors at or beyond SectorCount are not
+  // delivered and leave their part of Buffer untouched; a part that shrank since opening only
+  // lowers the count. Throws EkxIOError when a part file needed for the read can no longer be
+  // opened; no part is open afterwards, so the image can still be read or released.
+  std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count,
+                           std::int64_t FirstSector) override;
+
+ private:
+  void OpenPart(std::int32_t Index);
+  void ClosePart() noexcept;
+  std::int32_t PartAt(std::int64_t Pos) const;
+  void Fill(std::int64_t Pos, std::int64_t WantedEnd);
+
+  int PartHandle = -1;  // the open read-only file of CurrentPart
+
+  // Read-ahead: a copy of the stored bytes [AheadStart, AheadStart + AheadLength) of the
+  // concatenation, so that a scan's one-sector reads cost a memory copy, not a system call.
+  std::vector<std::uint8_t> Ahead;
+  std::int64_t AheadStart = 0;
+  std::int64_t AheadLength = 0;
+};
+
+// A drive name is exactly two characters, the second of which is ':'.
+bool IsDriveName(std::string_view Location);
+
+// The medium at Location (a drive name or an image path), or nullptr when it cannot be opened.
+std::unique_ptr<TkxDisk> OpenDisk(const std::string& Location);
+
+}  // namespace kx

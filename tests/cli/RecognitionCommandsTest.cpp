@@ -1,0 +1,171 @@
+// Runs tessarin-cli (its path is in KX_CLI) on files written to a fresh folder.
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kx {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_view_literals;
+
+struct TRun {
+  int Status = -1;
+  std::string Out;
+  std::string Err;
+};
+
+std::string Quote(const std::string& s)
+{
+  std::string q = "'";
+  for (const char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+class RecognitionCommands : public testing::Test {
+ protected:
+  void SetUp() override
+  {
+    const char* cli = std::getenv("KX_CLI");
+    if (cli == nullptr) GTEST_SKIP() << "KX_CLI is not set";
+    Cli = cli;
+    Dir = fs::temp_directory_path() / ("kxRecognitionCommands." + std::to_string(::getpid()));
+    fs::create_directories(Dir);
+  }
+
+  void TearDown() override
+  {
+    std::error_code ec;
+    if (!Dir.empty()) fs::remove_all(Dir, ec);
+  }
+
+  std::string Write(const std::string& Name, std::string_view Bytes)
+  {
+    const fs::path p = Dir / Name;
+    std::ofstream(p, std::ios::binary).write(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
+    return p.string();
+  }
+
+  TRun Run(const std::vector<std::string>& Args)
+  {
+    std::string command = Quote(Cli);
+    for (const auto& a : Args) command += " " + Quote(a);
+    const std::string errFile = (Dir / "stderr.txt").string();
+    command += " 2>" + Quote(errFile);
+    TRun run;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return run;
+    std::array<char, 4096> buffer;
+    std::size_t got;
+    while ((got = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) run.Out.append(buffer.data(), got);
+    const int status = pclose(pipe);
+    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream err(errFile);
+    run.Err.assign(std::istreambuf_iterator<char>(err), {});
+    return run;
+  }
+
+  static std::vector<std::string> Lines(const std::string& Text)
+  {
+    std::vector<std::string> lines;
+    std::istringstream in(Text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+
+  std::string Cli;
+  fs::path Dir;
+};
+
+std::string Sector(std::string_view Head, std::size_t Size = 4096)
+{
+  std::string s(Size, '\0');
+  s.replace(0, Head.size(), Head);
+  return s;
+}
+
+TEST_F(RecognitionCommands, IdentifyPrintsKindSizeContinuesAndName)
+{
+  std::string wav = Sector("RIFF\0\0\0\0WAVEfmt "sv, 3000);
+  wav[4] = static_cast<char>(0xE8);  // size field 1000
+  wav[5] = 0x03;
+  const std::string html = "<!DOCTYPE html>\n<html><head><title>Home: Start</title></head></html>\n";
+  const std::string files[] = {
+      Write("a.png", Sector("\x89PNG\r\n\x1A\n\0\0\0\rIHDR"sv)),
+      Write("b.jpg", Sector("\xFF\xD8\xFF\xE0\0\x10JFIF\0"sv)),
+      Write("c.wav", wav),
+      Write("d.html", html),
+      Write("e.c", "#include <stdio.h>\nint main(void) { return 0; }\n"),
+      Write("f.gz", Sector("\x1F\x8B\x08\0\0\0\0\0"sv, 100)),
+      Write("g elf", Sector("\x7F" "ELF\x02\x01\x01"sv)),
+      Write("h.exe", "MZ"),  // shorter than a sector: padded with zeros
+      Write("i.bin", ""),
+  };
+  const TRun run = Run({"identify", files[0], files[1], files[2], files[3], files[4], files[5], files[6],
+                        files[7], files[8]});
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(run.Err, "");
+  const std::vector<std::string> want = {
+      files[0] + "\t79\t.png\t2048\ttrue\tFile 000001",
+      files[1] + "\t77\t.jpg\t2048\ttrue\tFile 000002",
+      files[2] + "\t29\t.wav\t1008\tfalse\tFile 000003",
+      files[3] + "\t5\t.html\t" + std::to_string(html.size()) + "\tfalse\tHome_ Start",
+      files[4] + "\t15\t.c\t48\tfalse\tincludestdiohintmainvoidreturn0",
+      files[5] + "\t35\t.gz\t2048\ttrue\tFile 000006",
+      files[6] + "\t66\t.elf.so.o\t2048\ttrue\tFile 000007",
+      files[7] + "\t61\t.exe\t2048\ttrue\tFile 000008",
+      files[8] + "\t0\t\t2048\ttrue\tFile 000009",
+  };
+  EXPECT_EQ(Lines(run.Out), want);
+}
+
+TEST_F(RecognitionCommands, UnreadableFilesAreReportedAndTheOthersStillPrinted)
+{
+  const std::string good = Write("a.zip", Sector("PK\x03\x04"sv));
+  const std::string missing = (Dir / "missing.bin").string();
+  const TRun run = Run({"identify", missing, good, Dir.string()});
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(Lines(run.Out), std::vector<std::string>{good + "\t44\t.zip\t2048\ttrue\tFile 000001"});
+  const std::vector<std::string> err = Lines(run.Err);
+  ASSERT_EQ(err.size(), 2u) << run.Err;
+  EXPECT_EQ(err[0], "tessarin-cli: cannot read " + missing + ": No such file or directory");
+  EXPECT_EQ(err[1], "tessarin-cli: cannot read " + Dir.string() + ": Is a directory");
+}
+
+TEST_F(RecognitionCommands, IdentifyNeedsAFile)
+{
+  const TRun run = Run({"identify"});
+  EXPECT_NE(run.Status, 0);
+  EXPECT_EQ(run.Out, "");
+}
+
+TEST_F(RecognitionCommands, KindsPrintsTheTable)
+{
+  const TRun run = Run({"kinds"});
+  EXPECT_EQ(run.Status, 0);
+  const std::vector<std::string> lines = Lines(run.Out);
+  ASSERT_EQ(lines.size(), 91u);
+  EXPECT_EQ(lines[0], "0\t\tnone");
+  EXPECT_EQ(lines[1], "1\t.txt\ttext");
+  EXPECT_EQ(lines[20], "20\t.bmp\tsized");
+  EXPECT_EQ(lines[34], "34\t.cab\topen");
+  EXPECT_EQ(lines[51], "51\t.mp3\topen, trailer");
+  EXPECT_EQ(lines[53], "53\t.ppt.xls.doc\topen, text-absorbing");
+  EXPECT_EQ(lines[56], "56\t.pdf\topen, trailer, text-absorbing");
+  EXPECT_EQ(lines[90], "90\t.sfk\topen");
+}
+
+}  // namespace
+}  // namespace kx
