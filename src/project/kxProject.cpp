@@ -179,8 +179,12 @@ void SaveProjectToFile(const std::string& FileName, const std::string& Location,
 
 void LoadProject(const std::string& FileName, std::string& Location, TkxFileList& List)
 {
-  const std::string data = ReadWholeFile(FileName);
-  TProjectReader reader(data);
+  LoadProjectFromText(ReadWholeFile(FileName), Location, List);
+}
+
+void LoadProjectFromText(std::string_view Text, std::string& Location, TkxFileList& List)
+{
+  TProjectReader reader(Text);
   while (!reader.Eof()) {
     const std::string_view line = reader.ReadLine();
     if (line == "LOCATION")

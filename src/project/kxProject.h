@@ -30,6 +30,9 @@ void SaveProjectToFile(const std::string& FileName, const std::string& Location,
 // up to the failure stays in Location and List.
 void LoadProject(const std::string& FileName, std::string& Location, TkxFileList& List);
 
+// LoadProject over the bytes of a project file already in memory.
+void LoadProjectFromText(std::string_view Text, std::string& Location, TkxFileList& List);
+
 // A "FILES" count above this, and above what the rest of the file could hold, is rejected
 // rather than allocated.
 inline constexpr std::int32_t PlausibleShortCount = 1 << 20;
