@@ -6,11 +6,17 @@
 
 namespace kx::cli {
 
+// scan LOCATION, list PROJECT, extract PROJECT -d DIR: from a medium to a project file to
+// recovered files.
+void AddProjectCommands(CLI::App& App, int& Status);
+
 // drives, image
 void AddDriveCommands(CLI::App& App, int& Status);
+
 // identify FILE...: the kind, size and name that the scan would give each file's first sector.
 // kinds: the kind table.
 void AddRecognitionCommands(CLI::App& App, int& Status);
+
 // info LOCATION: the layout, parts and size of an image or drive.
 void AddMediaCommands(CLI::App& App, int& Status);
 

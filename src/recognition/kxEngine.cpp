@@ -402,9 +402,21 @@ template <typename TFold>
 const std::uint8_t* Find(const std::uint8_t* Start, const std::uint8_t* Stop, std::string_view Pattern, TFold Fold)
 {
   if (Start > Stop || static_cast<std::size_t>(Stop - Start) < Pattern.size()) return nullptr;
+  if (Pattern.empty()) return Start;
   const std::uint8_t* const last = Stop - Pattern.size();
+  const auto first = static_cast<std::uint8_t>(Pattern[0]);
+  // The trailer search runs over every block appended to an open PDF, so candidates are found
+  // with memchr wherever a single byte value can match the pattern's first byte: always in an
+  // exact search, and for a first byte that is not a letter when case is folded.
+  const bool single = Fold(std::uint8_t{'a'}) == 'a' || first < 'A' || first > 'Z';
   for (const std::uint8_t* p = Start; p <= last; ++p) {
-    std::size_t i = 0;
+    if (single) {
+      p = static_cast<const std::uint8_t*>(std::memchr(p, first, static_cast<std::size_t>(last - p) + 1));
+      if (p == nullptr) return nullptr;
+    } else if (Fold(*p) != first) {
+      continue;
+    }
+    std::size_t i = 1;
     while (i < Pattern.size() && Fold(p[i]) == static_cast<std::uint8_t>(Pattern[i])) ++i;
     if (i == Pattern.size()) return p;
   }

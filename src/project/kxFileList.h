@@ -1,0 +1,51 @@
+// The list of found files: filled by a scan, shown, sorted, saved to a project file and
+// extracted from.
+#pragma once
+
+#include "media/kxDisk.h"
+#include "recognition/kxEngine.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kx {
+
+struct TkxFileEntry {
+  std::string Name;        // display name without the extension; never holds a line break
+  TKind Kind = 0;          // the extension is always KindExtensions[Kind]
+  std::int64_t Offset = 0; // first byte on the medium
+  std::int64_t Size = 0;
+  bool Continues = false;  // only meaningful during a scan: the end has not been found yet
+};
+
+// Equals the index of the list's header column.
+enum class TkxSortKey : std::uint8_t { skName = 0, skExtension = 1, skOffset = 2, skSize = 3 };
+
+class TkxFileList {
+ public:
+  // Entries 0..Count-1 are valid; the length of Items is the capacity and the slots past
+  // Count are empty. Other units read both fields directly.
+  std::int32_t Count = 0;
+  std::vector<TkxFileEntry> Items;
+
+  void Clear();
+
+  // Grows the capacity in blocks of 256 (to Count OR 255), so a scan that adds one entry per
+  // sector reallocates rarely.
+  void Add(std::string Name, TKind Kind, std::int64_t Offset, std::int64_t Size, bool Continues);
+
+  // This list becomes an independent copy of Source, spare slots included.
+  void Assign(const TkxFileList& Source);
+
+  // Ascending by Key; not stable. Names are compared by the collation of the user's locale
+  // with case ignored, extensions by their ASCII-folded bytes, numbers in full 64-bit width.
+  void Sort(TkxSortKey Key);
+
+  // Writes the entry's bytes from Disk into a new (or truncated) file. False, without
+  // creating a file, for a negative offset; false when anything fails after that, in which case
+  // whatever was written stays on disk. Never throws.
+  static bool SaveEntryToFile(const std::string& FileName, const TkxFileEntry& Entry, TkxDisk& Disk);
+};
+
+}  // namespace kx

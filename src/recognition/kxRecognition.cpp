@@ -1,0 +1,60 @@
+#include "recognition/kxRecognition.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace kx {
+
+TkxRecognition::TkxRecognition(TkxDisk& Disk_) : Disk(Disk_) {}
+
+void TkxRecognition::RecognizeNext()
+{
+  const auto ss = static_cast<std::size_t>(Disk.SectorSize);
+  Block.assign(ss, 0);
+  Disk.ReadSectors(Block.data(), 1, Position);
+
+  TkxFileEntry* last = FileList.Count > 0 ? &FileList.Items[static_cast<std::size_t>(FileList.Count - 1)] : nullptr;
+  const TBlockKind found = RecognizeBlock(Block);
+
+  if (found.Kind == 0) {
+    if (last && last->Continues && !IsTextKind(last->Kind))
+      ExtendLast(*last);
+    else
+      AddEntry(0, true, static_cast<std::int64_t>(ss));
+  } else if (found.Kind == 1) {
+    if (last && last->Continues && IsTextKind(last->Kind)) {
+      last->Size += found.Size;
+      last->Continues = found.Continues;
+    } else if (last && last->Continues && IsTextAbsorbingKind(last->Kind)) {
+      ExtendLast(*last);
+    } else {
+      AddEntry(found.Kind, found.Continues, found.Size);
+    }
+  } else {
+    AddEntry(found.Kind, found.Continues, found.Size);
+  }
+
+  // A sized file's sectors are skipped unread; everything else advances by one sector. The
+  // size is the one just recognised, not the entry's grown size.
+  const auto sectors = static_cast<std::int64_t>(std::ceil(static_cast<double>(found.Size) / static_cast<double>(ss)));
+  Position += std::max<std::int64_t>(sectors, 1);
+}
+
+void TkxRecognition::ExtendLast(TkxFileEntry& Last)
+{
+  Last.Size += Disk.SectorSize;
+  if (TrailerFound(Block, Last.Kind)) Last.Continues = false;
+}
+
+void TkxRecognition::AddEntry(TKind Kind, bool Continues, std::int64_t Size)
+{
+  char name[32];
+  std::snprintf(name, sizeof name, "File %.6d", FileList.Count + 1);
+  std::string entryName = name;
+  TKind kind = Kind;
+  DescribeFoundFile(Block, entryName, kind);
+  FileList.Add(std::move(entryName), kind, Position * Disk.SectorSize, Size, Continues);
+}
+
+}  // namespace kx

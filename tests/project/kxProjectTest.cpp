@@ -1,0 +1,243 @@
+#include "project/kxProject.h"
+
+#include "support/kxTestMedia.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include <unistd.h>
+
+namespace kx {
+namespace {
+
+using test::ReadFileText;
+using test::TScratchFolder;
+using test::WriteFileText;
+
+struct TLoaded {
+  std::string Location = "unchanged";
+  TkxFileList List;
+  std::string Error;
+};
+
+TLoaded LoadText(const TScratchFolder& dir, std::string_view text)
+{
+  const std::string name = dir / "p.kx";
+  WriteFileText(name, text);
+  TLoaded r;
+  r.List.Add("previous", 77, 1, 2, true);
+  try {
+    LoadProject(name, r.Location, r.List);
+  } catch (const EkxProjectError& e) {
+    r.Error = e.what();
+  }
+  return r;
+}
+
+void ExpectEntry(const TkxFileList& l, std::int32_t i, const std::string& name, TKind kind, std::int64_t offset, std::int64_t size)
+{
+  SCOPED_TRACE("entry " + std::to_string(i));
+  ASSERT_LT(i, l.Count);
+  const TkxFileEntry& e = l.Items[static_cast<std::size_t>(i)];
+  EXPECT_EQ(e.Name, name);
+  EXPECT_EQ(e.Kind, kind);
+  EXPECT_EQ(e.Offset, offset);
+  EXPECT_EQ(e.Size, size);
+  EXPECT_FALSE(e.Continues);
+}
+
+TEST(SaveProjectToFile, WritesTheExactFormat)
+{
+  TScratchFolder dir;
+  TkxFileList l;
+  l.Add("File 000001", 20, 32768, 15342, true);
+  l.Add("File 000002", 0, 49152, 2048, true);
+  SaveProjectToFile(dir / "a.kx", "E:", l);
+  EXPECT_EQ(ReadFileText(dir / "a.kx"),
+            "KX\nLOCATION\nE:\nFILES\n2\nFile 000001\n.bmp\n32768\n15342\nFile 000002\n\n49152\n2048\n");
+
+  TkxFileList empty;
+  SaveProjectToFile(dir / "a.kx", "", empty);
+  EXPECT_EQ(ReadFileText(dir / "a.kx"), "KX\nLOCATION\n\nFILES\n0\n");
+}
+
+TEST(Project, RoundTripKeepsEverythingButContinuesAndTheSecondCab)
+{
+  TScratchFolder dir;
+  TkxFileList l;
+  l.Add("File 000001", 0, 0, 2048, true);
+  l.Add("Cabinet", 34, 5'000'000'000, 9'000'000'000, false);
+  l.Add("Doc", 53, 4096, 1, false);
+  l.Add("", 66, 9'223'372'036'854'775'807, -9'223'372'036'854'775'807 - 1, false);
+  l.Add("caf\xC3\xA9 \xE9", 1, 8, 8, false);  // bytes of any code page pass unchanged
+  SaveProjectToFile(dir / "r.kx", "/media/images/disc.iso", l);
+
+  std::string location;
+  TkxFileList back;
+  LoadProject(dir / "r.kx", location, back);
+  EXPECT_EQ(location, "/media/images/disc.iso");
+  ASSERT_EQ(back.Count, 5);
+  EXPECT_EQ(back.Items.size(), 5u);
+  ExpectEntry(back, 0, "File 000001", 0, 0, 2048);
+  ExpectEntry(back, 1, "Cabinet", 33, 5'000'000'000, 9'000'000'000);
+  ExpectEntry(back, 2, "Doc", 53, 4096, 1);
+  ExpectEntry(back, 3, "", 66, 9'223'372'036'854'775'807, -9'223'372'036'854'775'807 - 1);
+  ExpectEntry(back, 4, "caf\xC3\xA9 \xE9", 1, 8, 8);
+}
+
+TEST(LoadProject, ReaderRules)
+{
+  TScratchFolder dir;
+  struct Case {
+    const char* What;
+    std::string Text;
+    std::string Location;
+    std::int32_t Count;  // -1: the previous list is kept
+  };
+  const Case cases[] = {
+      {"CR LF line ends", "KX\r\nLOCATION\r\nE:\r\nFILES\r\n1\r\nA\r\n.JPG\r\n10\r\n20\r\n", "E:", 1},
+      {"sections in any order", "FILES\n1\nA\n.jpg\n10\n20\nLOCATION\nE:\n", "E:", 1},
+      {"no FILES keeps the list", "KX\nLOCATION\nD:\n", "D:", -1},
+      {"no LOCATION keeps the location", "KX\nFILES\n0\n", "unchanged", 0},
+      {"keywords only exactly", "KX\nlocation\nx\n FILES\n2\nFILES \n3\nLOCATION\n", "", -1},
+      {"a repeated section replaces", "LOCATION\nA:\nFILES\n2\na\n\n0\n0\nb\n\n0\n0\nFILES\n1\nA\n.jpg\n10\n20\nLOCATION\nE:\n", "E:", 1},
+      {"count followed by junk on its line", "FILES\n  1 entries\nA\n.jpg\n10 x\n20\tbytes\n", "unchanged", 1},
+      {"count on a later line", "FILES\n\n \n+1\nA\n.jpg\n10\n20\n", "unchanged", 1},
+      {"carriage return not before a line feed is kept", "LOCATION\nE:\rx\n", "E:\rx", -1},
+      {"last line without a line feed", "LOCATION\nE:", "E:", -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    const TLoaded r = LoadText(dir, c.Text);
+    EXPECT_EQ(r.Error, "");
+    EXPECT_EQ(r.Location, c.Location);
+    if (c.Count < 0) {
+      ASSERT_EQ(r.List.Count, 1);
+      EXPECT_EQ(r.List.Items[0].Name, "previous");
+    } else {
+      ASSERT_EQ(r.List.Count, c.Count);
+      EXPECT_EQ(r.List.Items.size(), static_cast<std::size_t>(c.Count));
+      if (c.Count == 1) ExpectEntry(r.List, 0, "A", 77, 10, 20);
+    }
+  }
+}
+
+TEST(LoadProject, FileCutShortEndsInEmptyEntries)
+{
+  TScratchFolder dir;
+  const TLoaded r = LoadText(dir, "KX\nLOCATION\nE:\nFILES\n3\nA\n.png\n4096\n");
+  EXPECT_EQ(r.Error, "");
+  ASSERT_EQ(r.List.Count, 3);
+  ExpectEntry(r.List, 0, "A", 79, 4096, 0);
+  ExpectEntry(r.List, 1, "", 0, 0, 0);
+  ExpectEntry(r.List, 2, "", 0, 0, 0);
+
+  const TLoaded bare = LoadText(dir, "FILES\n1000\n");
+  EXPECT_EQ(bare.Error, "");
+  EXPECT_EQ(bare.List.Count, 1000);
+
+  const TLoaded noCount = LoadText(dir, "FILES\n");
+  EXPECT_EQ(noCount.Error, "");
+  EXPECT_EQ(noCount.List.Count, 0);
+}
+
+TEST(LoadProject, AnEmptyLineShiftsTheFieldsThatFollow)
+{
+  TScratchFolder dir;
+  // The offset line of A is empty: numbers skip line ends, so A takes 7 as offset and 9 as
+  // size, and B's lines start one line early.
+  const TLoaded r = LoadText(dir, "FILES\n2\nA\n.txt\n\n7\n9\n.gif\n11\n12\n");
+  EXPECT_EQ(r.Error, "");
+  ASSERT_EQ(r.List.Count, 2);
+  ExpectEntry(r.List, 0, "A", 1, 7, 9);
+  ExpectEntry(r.List, 1, ".gif", 0, 12, 0);
+}
+
+TEST(LoadProject, MalformedNumbers)
+{
+  TScratchFolder dir;
+  struct Case {
+    const char* What;
+    std::string Text;
+    std::int32_t Count;  // entries left in the list afterwards
+  };
+  const Case cases[] = {
+      {"count not a number", "FILES\nmany\n", 1},
+      {"count with trailing letters", "FILES\n12abc\n", 1},
+      {"count above 32 bits", "FILES\n2147483648\n", 1},
+      {"negative count", "LOCATION\nE:\nFILES\n-1\n", 0},
+      {"absurd count", "LOCATION\nE:\nFILES\n2000000000\nA\n.jpg\n1\n2\n", 0},
+      {"offset not a number", "FILES\n2\nA\n.jpg\n10\n20\nB\n.png\n0x10\n5\n", 2},
+      {"two signs", "FILES\n1\nA\n.jpg\n--5\n20\n", 1},
+      {"size above 64 bits", "FILES\n1\nA\n.jpg\n1\n9223372036854775808\n", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    const TLoaded r = LoadText(dir, c.Text);
+    EXPECT_EQ(r.Error, "Invalid numeric input");
+    EXPECT_EQ(r.List.Count, c.Count);
+  }
+  // What was read before the failure stays; the entries not yet read are empty.
+  const TLoaded r = LoadText(dir, "LOCATION\nE:\nFILES\n3\nA\n.jpg\n10\n20\nB\n.png\nx\n");
+  EXPECT_EQ(r.Location, "E:");
+  ExpectEntry(r.List, 0, "A", 77, 10, 20);
+  ExpectEntry(r.List, 1, "B", 79, 0, 0);
+  ExpectEntry(r.List, 2, "", 0, 0, 0);
+  const TLoaded negative = LoadText(dir, "LOCATION\nE:\nFILES\n-3\n");
+  EXPECT_EQ(negative.Location, "E:");
+  EXPECT_EQ(negative.List.Items.size(), 0u);
+}
+
+TEST(LoadProject, NumberEdgeValues)
+{
+  TScratchFolder dir;
+  const TLoaded r = LoadText(
+      dir, "FILES\n3\nA\n\n-9223372036854775808\n+0\nB\n\n00000000000000000000000000000000007\n-0\nC\n\n5\n");
+  EXPECT_EQ(r.Error, "");
+  ExpectEntry(r.List, 0, "A", 0, -9'223'372'036'854'775'807 - 1, 0);
+  // Only the first 32 characters form the number; the rest of its line is skipped.
+  ExpectEntry(r.List, 1, "B", 0, 0, 0);
+  ExpectEntry(r.List, 2, "C", 0, 5, 0);
+}
+
+TEST(ProjectIOErrors, CarryTheRunTimeTexts)
+{
+  TScratchFolder dir;
+  std::string location;
+  TkxFileList l;
+  const auto loadError = [&](const std::string& name) {
+    try {
+      LoadProject(name, location, l);
+    } catch (const EkxProjectError& e) {
+      return std::string(e.what());
+    }
+    return std::string("no error");
+  };
+  const auto saveError = [&](const std::string& name) {
+    try {
+      SaveProjectToFile(name, "E:", l);
+    } catch (const EkxProjectError& e) {
+      return std::string(e.what());
+    }
+    return std::string("no error");
+  };
+  EXPECT_EQ(loadError(dir / "missing.kx"), "File not found");
+  EXPECT_EQ(loadError(dir.Path.string()), "File access denied");
+  EXPECT_EQ(saveError(dir / "no/such/folder.kx"), "File not found");
+  EXPECT_EQ(saveError(dir.Path.string()), "File access denied");
+  if (std::filesystem::exists("/dev/full")) {
+    for (int i = 0; i < 5000; ++i) l.Add("File " + std::to_string(i), 1, i, i, false);
+    EXPECT_EQ(saveError("/dev/full"), "Disk full");
+  }
+  if (::geteuid() != 0) {
+    WriteFileText(dir / "locked.kx", "KX\n");
+    std::filesystem::permissions(dir / "locked.kx", std::filesystem::perms::none);
+    EXPECT_EQ(loadError(dir / "locked.kx"), "File access denied");
+    EXPECT_EQ(saveError(dir / "locked.kx"), "File access denied");
+  }
+}
+
+}  // namespace
+}  // namespace kx

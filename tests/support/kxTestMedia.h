@@ -1,0 +1,92 @@
+// Test helpers shared by the project, recognition and CLI tests: a medium held in memory and a
+// scratch folder that removes itself.
+#pragma once
+
+#include "media/kxDisk.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <unistd.h>
+
+namespace kx::test {
+
+// A medium whose user data is Bytes, padded with zeros to whole sectors. Reading sector
+// ThrowAt raises EkxIOError, as a vanished image part does; sector Unreadable delivers nothing
+// and ends the read short, as a damaged sector of a drive does.
+class TMemoryDisk final : public TkxDisk {
+ public:
+  explicit TMemoryDisk(std::vector<std::uint8_t> Bytes_) : Bytes(std::move(Bytes_))
+  {
+    SectorCount = (static_cast<std::int64_t>(Bytes.size()) + SectorSize - 1) / SectorSize;
+    Bytes.resize(static_cast<std::size_t>(SectorCount * SectorSize), 0);
+  }
+
+  std::vector<std::uint8_t> Bytes;
+  std::int64_t ThrowAt = -1;
+  std::int64_t Unreadable = -1;
+  std::vector<std::int64_t> SectorsRead;
+
+  std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector) override
+  {
+    std::int32_t done = 0;
+    for (std::int32_t s = 0; s < Count; ++s) {
+      const std::int64_t sector = FirstSector + s;
+      if (sector == ThrowAt) throw EkxIOError("part file vanished");
+      if (sector < 0 || sector >= SectorCount || sector == Unreadable) break;
+      SectorsRead.push_back(sector);
+      std::memcpy(Buffer + done, Bytes.data() + sector * SectorSize, static_cast<std::size_t>(SectorSize));
+      done += SectorSize;
+    }
+    return done;
+  }
+};
+
+class TScratchFolder {
+ public:
+  TScratchFolder()
+  {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    Path = std::filesystem::temp_directory_path() /
+           ("kx-" + std::string(info ? info->name() : "test") + "-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(Path);
+    std::filesystem::create_directories(Path);
+  }
+  ~TScratchFolder()
+  {
+    std::error_code ec;
+    std::filesystem::permissions(Path, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(Path, ec);
+  }
+  TScratchFolder(const TScratchFolder&) = delete;
+  TScratchFolder& operator=(const TScratchFolder&) = delete;
+
+  // The folder with a trailing delimiter, or a path below it.
+  std::string Dir() const { return Path.string() + "/"; }
+  std::string operator/(std::string_view Name) const { return (Path / Name).string(); }
+
+  std::filesystem::path Path;
+};
+
+inline std::string ReadFileText(const std::string& FileName)
+{
+  std::ifstream in(FileName, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void WriteFileText(const std::string& FileName, std::string_view Text)
+{
+  std::ofstream out(FileName, std::ios::binary | std::ios::trunc);
+  out.write(Text.data(), static_cast<std::streamsize>(Text.size()));
+}
+
+}  // namespace kx::test
