@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 #include <unistd.h>
+#include <utility>
 
 namespace kx::cli {
 
@@ -37,7 +38,13 @@ bool StopRequested() { return StopSignals > 0; }
 bool TProgressLine::Enabled() { return isatty(STDERR_FILENO) != 0; }
 
 TProgressLine::TProgressLine(std::int64_t Total_, std::int64_t SectorBytes_)
-    : Total(Total_), SectorBytes(SectorBytes_), Shown(false), Active(Enabled()),
+    : Total(Total_), SectorBytes(SectorBytes_), Unit("sectors"), Shown(false), Active(Enabled()),
+      Started(std::chrono::steady_clock::now()), LastDraw(Started)
+{
+}
+
+TProgressLine::TProgressLine(std::int64_t Total_, std::string Unit_)
+    : Total(Total_), SectorBytes(0), Unit(std::move(Unit_)), Shown(false), Active(Enabled()),
       Started(std::chrono::steady_clock::now()), LastDraw(Started)
 {
 }
@@ -69,9 +76,13 @@ void TProgressLine::Draw(std::int64_t Done, const std::string& Extra)
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - Started).count();
   const double percent = Total > 0 ? 100.0 * static_cast<double>(Done) / static_cast<double>(Total) : 100.0;
-  const double rate = seconds > 0 ? static_cast<double>(Done) * static_cast<double>(SectorBytes) / 1e6 / seconds : 0.0;
-  std::fprintf(stderr, "\r%lld of %lld sectors (%.1f%%)%s, %.1f MB/s\033[K",
-               static_cast<long long>(Done), static_cast<long long>(Total), percent, Extra.c_str(), rate);
+  std::fprintf(stderr, "\r%lld of %lld %s (%.1f%%)%s", static_cast<long long>(Done), static_cast<long long>(Total),
+               Unit.c_str(), percent, Extra.c_str());
+  if (SectorBytes > 0) {
+    const double rate = seconds > 0 ? static_cast<double>(Done) * static_cast<double>(SectorBytes) / 1e6 / seconds : 0.0;
+    std::fprintf(stderr, ", %.1f MB/s", rate);
+  }
+  std::fputs("\033[K", stderr);
   std::fflush(stderr);
   Shown = true;
 }

@@ -16,8 +16,10 @@ bool StopRequested();
 // a terminal, so that logs and pipes get only the final summary.
 class TProgressLine {
  public:
-  // Unit is what is counted ("sectors"); SectorBytes turns counts into the MB/s rate.
+  // Counts sectors of SectorBytes bytes each, which gives the MB/s rate.
   TProgressLine(std::int64_t Total, std::int64_t SectorBytes);
+  // Counts anything else ("files"); no rate is shown.
+  TProgressLine(std::int64_t Total, std::string Unit);
   TProgressLine(const TProgressLine&) = delete;
   TProgressLine& operator=(const TProgressLine&) = delete;
   ~TProgressLine();
@@ -33,7 +35,8 @@ class TProgressLine {
   void Draw(std::int64_t Done, const std::string& Extra);
 
   std::int64_t Total;
-  std::int64_t SectorBytes;
+  std::int64_t SectorBytes;  // 0 when the count is not of sectors
+  std::string Unit;
   bool Shown;
   bool Active;
   std::chrono::steady_clock::time_point Started;

@@ -322,8 +322,13 @@ int RunExtract(const TExtractOptions& o)
   // Absolute, so that the failure list names full paths as the window does.
   const fs::path absolute = fs::absolute(o.Folder, ec);
   const std::string folder = IncludeTrailingPathDelimiter(ec ? o.Folder : absolute.lexically_normal().string());
-  const TkxExtractResult r =
-      ExtractEntries(*disk, list, rows, folder, o.Grouped ? TkxExtractMode::Grouped : TkxExtractMode::Plain);
+  TkxExtractResult r;
+  {
+    TProgressLine progress(static_cast<std::int64_t>(rows.size()), "files");
+    r = ExtractEntries(*disk, list, rows, folder, o.Grouped ? TkxExtractMode::Grouped : TkxExtractMode::Plain,
+                       [&progress](std::int32_t done) { progress.Update(done); });
+    progress.Finish(static_cast<std::int64_t>(rows.size()));
+  }
   std::printf("Extracted %d of %zu files to %s\n", r.Written, rows.size(), folder.c_str());
   if (r.Skipped > 0) std::fprintf(stderr, "%d files skipped: their extension's folder could not be created.\n", r.Skipped);
   if (!r.Failed.empty()) std::fprintf(stderr, "%s\n", ExtractFailureMessage(r.Failed).c_str());

@@ -55,32 +55,46 @@ std::string FreeFileName(const std::string& Dir, const std::string& Name, std::s
   return fileName;
 }
 
-TkxExtractResult ExtractEntries(TkxDisk& Disk, const TkxFileList& List, std::span<const std::int32_t> Rows,
-                                const std::string& Folder, TkxExtractMode Mode)
+namespace {
+
+// Extracts one row into Result: written, listed as failed, or skipped when its group folder
+// cannot be created.
+void ExtractRow(TkxDisk& Disk, const TkxFileEntry& E, const std::string& Folder, TkxExtractMode Mode,
+                TkxExtractResult& Result)
 {
-  TkxExtractResult result;
-  for (const std::int32_t row : Rows) {
-    if (row < 0 || row >= List.Count) continue;
-    const TkxFileEntry& e = List.Items[static_cast<std::size_t>(row)];
-    const std::string_view ext = KindExtensions[e.Kind];
-    const std::string dir = ExtractTargetDir(Folder, e.Kind, Mode);
-    if (Mode == TkxExtractMode::Grouped) {
-      std::error_code ec;
+  const std::string_view ext = KindExtensions[E.Kind];
+  const std::string dir = ExtractTargetDir(Folder, E.Kind, Mode);
+  if (Mode == TkxExtractMode::Grouped) {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(dir, ec)) {
+      std::filesystem::create_directories(dir, ec);
       if (!std::filesystem::is_directory(dir, ec)) {
-        std::filesystem::create_directories(dir, ec);
-        if (!std::filesystem::is_directory(dir, ec)) {
-          ++result.Skipped;
-          continue;
-        }
+        ++Result.Skipped;
+        return;
       }
     }
-    const std::string fileName = FreeFileName(dir, ExtractEntryName(e.Name, ext), ext);
-    if (TkxFileList::SaveEntryToFile(fileName, e, Disk)) {
-      ++result.Written;
-    } else {
-      result.Failed += fileName;
-      result.Failed += '\n';
-    }
+  }
+  const std::string fileName = FreeFileName(dir, ExtractEntryName(E.Name, ext), ext);
+  if (TkxFileList::SaveEntryToFile(fileName, E, Disk)) {
+    ++Result.Written;
+  } else {
+    Result.Failed += fileName;
+    Result.Failed += '\n';
+  }
+}
+
+}  // namespace
+
+TkxExtractResult ExtractEntries(TkxDisk& Disk, const TkxFileList& List, std::span<const std::int32_t> Rows,
+                                const std::string& Folder, TkxExtractMode Mode,
+                                const std::function<void(std::int32_t Done)>& Progress)
+{
+  TkxExtractResult result;
+  std::int32_t done = 0;
+  for (const std::int32_t row : Rows) {
+    if (row >= 0 && row < List.Count)
+      ExtractRow(Disk, List.Items[static_cast<std::size_t>(row)], Folder, Mode, result);
+    if (Progress) Progress(++done);
   }
   return result;
 }

@@ -6,6 +6,7 @@
 #include "project/kxFileList.h"
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -43,8 +44,10 @@ struct TkxExtractResult {
 // Extracts the entries of List at Rows (in the order given; callers pass ascending rows)
 // from Disk below Folder (which must end with a delimiter). An entry that fails is listed and
 // the others are still extracted; an entry whose group folder cannot be created is skipped.
+// Progress, when given, is told the number of rows handled after each one.
 TkxExtractResult ExtractEntries(TkxDisk& Disk, const TkxFileList& List, std::span<const std::int32_t> Rows,
-                                const std::string& Folder, TkxExtractMode Mode);
+                                const std::string& Folder, TkxExtractMode Mode,
+                                const std::function<void(std::int32_t Done)>& Progress = {});
 
 // The message shown after an extraction that left failures: the heading followed by Failed,
 // cut to FailureListLimit characters and "..." when longer. Empty when nothing failed.

@@ -102,9 +102,12 @@ TEST(ExtractEntries, GroupedModeUsesOneFolderPerExtension)
   l.Add("File 000009", 53, 4096, 10, true);
   l.Add("File 000010", 77, 100, 10, true);
   const std::vector<std::int32_t> rows = {0, 1, 2, 3};
-  const auto r = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Grouped);
+  std::vector<std::int32_t> progress;
+  const auto r = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Grouped,
+                                [&progress](std::int32_t done) { progress.push_back(done); });
   EXPECT_EQ(r.Failed, "");
   EXPECT_EQ(r.Written, 4);
+  EXPECT_EQ(progress, (std::vector<std::int32_t>{1, 2, 3, 4}));
   EXPECT_EQ(ReadFileText(dir / ".jpg/File 000007.jpg"), Slice(bytes, 0, 100));
   EXPECT_EQ(ReadFileText(dir / ".jpg/File 000010.jpg"), Slice(bytes, 100, 10));
   EXPECT_EQ(ReadFileText(dir / "Other/File 000008"), Slice(bytes, 2048, 2048));
