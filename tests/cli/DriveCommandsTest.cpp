@@ -1,61 +1,33 @@
 #include "common/kxShared.h"
 #include "media/CdRom.h"
+#include "support/kxCliRunner.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <string>
+#include <vector>
 
 namespace kx {
 namespace {
 
+using test::TRun;
 using ::testing::ContainsRegex;
 using ::testing::Each;
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
 
-struct TRun {
-  int Status;
-  std::string Out;
-  std::string Err;
-};
-
 class DriveCommands : public ::testing::Test {
  protected:
   void SetUp() override
   {
-    const char* cli = std::getenv("KX_CLI");
-    if (!cli) GTEST_SKIP() << "KX_CLI is not set";
-    Cli = cli;
-    std::string templ = (std::filesystem::temp_directory_path() / "DriveCommandsTest.XXXXXX").string();
-    Dir = ::mkdtemp(templ.data());
-  }
-  void TearDown() override
-  {
-    if (!Dir.empty()) std::filesystem::remove_all(Dir);
+    if (test::CliPath().empty()) GTEST_SKIP() << "KX_CLI is not set";
   }
 
-  TRun Run(const std::string& args) const
-  {
-    const auto out = Dir / "stdout";
-    const auto err = Dir / "stderr";
-    const std::string command =
-        "cd '" + Dir.string() + "' && '" + Cli + "' " + args + " >'" + out.string() + "' 2>'" + err.string() + "'";
-    const int raw = std::system(command.c_str());
-    auto slurp = [](const std::filesystem::path& p) {
-      std::ifstream in(p);
-      return std::string(std::istreambuf_iterator<char>(in), {});
-    };
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
-  }
+  TRun Run(const std::string& args) const { return test::RunCli(args, Dir.Path.string()); }
 
-  std::string Cli;
-  std::filesystem::path Dir;
+  test::TScratchFolder Dir;
 };
 
 TEST_F(DriveCommands, DrivesListsOneLinePerDriveOrSaysThereIsNone)

@@ -1,69 +1,27 @@
 #include "common/kxShared.h"
+#include "support/kxCliRunner.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
-
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace kx {
 namespace {
 
-namespace fs = std::filesystem;
-
-struct TRun {
-  int Status = -1;
-  std::string Out;
-  std::string Err;
-};
-
-std::string ReadText(const fs::path& Name)
-{
-  std::ifstream in(Name, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using test::TRun;
 
 class InfoCommand : public testing::Test {
  protected:
-  InfoCommand() : Folder(fs::temp_directory_path() / ("MediaCommandsTest-" + std::to_string(::getpid())))
+  void WriteImage(const std::string& Name, const std::vector<unsigned char>& Bytes)
   {
-    fs::create_directories(Folder);
-  }
-  ~InfoCommand() override
-  {
-    std::error_code ec;
-    fs::remove_all(Folder, ec);
+    test::WriteFileText(Folder / Name, {reinterpret_cast<const char*>(Bytes.data()), Bytes.size()});
   }
 
-  void WriteImage(const std::string& Name, std::vector<unsigned char> Bytes)
-  {
-    std::ofstream out(Folder / Name, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(Bytes.data()), static_cast<std::streamsize>(Bytes.size()));
-  }
+  TRun Info(const std::string& Location) { return test::RunCli("info " + test::Quote(Location)); }
 
-  TRun Info(const std::string& Location)
-  {
-    const char* cli = std::getenv("KX_CLI");
-    if (!cli) ADD_FAILURE() << "KX_CLI is not set";
-    const std::string command = std::string("'") + (cli ? cli : "false") + "' info '" + Location + "' >'" +
-                                (Folder / "out").string() + "' 2>'" + (Folder / "err").string() + "'";
-    TRun run;
-    const int raw = std::system(command.c_str());
-    run.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.Out = ReadText(Folder / "out");
-    run.Err = ReadText(Folder / "err");
-    return run;
-  }
-
-  fs::path Folder;
+  test::TScratchFolder Folder;
 };
 
 TEST_F(InfoCommand, ShowsLayoutPartsSectorsAndSize)
@@ -75,7 +33,7 @@ TEST_F(InfoCommand, ShowsLayoutPartsSectorsAndSize)
   }
   WriteImage("disc.bin", first);
   WriteImage("disc.bin02", std::vector<unsigned char>(2352 * 200 + 5, 0));
-  const std::string base = (Folder / "disc.bin").string();
+  const std::string base = Folder / "disc.bin";
   const TRun run = Info(base);
   EXPECT_EQ(run.Status, 0) << run.Err;
   EXPECT_EQ(run.Out, "Layout: raw mode 2 (2352-byte sectors)\n"
@@ -89,7 +47,7 @@ TEST_F(InfoCommand, ShowsLayoutPartsSectorsAndSize)
 TEST_F(InfoCommand, ReportsTheMountMessageForWhatCannotBeOpened)
 {
   WriteImage("short.iso", std::vector<unsigned char>(10, 0));
-  for (const std::string& location : {(Folder / "missing.iso").string(), (Folder / "short.iso").string()}) {
+  for (const std::string& location : {Folder / "missing.iso", Folder / "short.iso"}) {
     const TRun run = Info(location);
     EXPECT_EQ(run.Status, 1) << location;
     EXPECT_EQ(run.Out, "") << location;

@@ -1,63 +1,23 @@
 // End to end: an image built here is scanned, listed and extracted by tessarin-cli itself.
+#include "support/kxCliRunner.h"
 #include "support/kxTestMedia.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <sstream>
 #include <string>
 #include <vector>
-
-#include <sys/wait.h>
 
 namespace kx {
 namespace {
 
+using test::Lines;
 using test::ReadFileText;
+using test::RunCli;
+using test::TRun;
 using test::TScratchFolder;
 constexpr std::size_t ss = 2048;
-
-struct TRun {
-  int Status = -1;
-  std::string Out;
-  std::string Err;
-};
-
-std::string Quote(const std::string& s)
-{
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-// Runs tessarin-cli with Args inside folder Cwd.
-TRun Cli(const TScratchFolder& dir, const std::string& Cwd, const std::string& Args)
-{
-  const char* cli = std::getenv("KX_CLI");
-  if (!cli) {
-    ADD_FAILURE() << "KX_CLI is not set";
-    return {};
-  }
-  const std::string out = dir / "stdout.txt";
-  const std::string err = dir / "stderr.txt";
-  const std::string command = "cd " + Quote(Cwd) + " && " + Quote(cli) + " " + Args + " >" + Quote(out) + " 2>" + Quote(err);
-  const int raw = std::system(command.c_str());
-  TRun r;
-  r.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.Out = ReadFileText(out);
-  r.Err = ReadFileText(err);
-  return r;
-}
-
-std::vector<std::string> Lines(const std::string& text)
-{
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 void Put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v)
 {
@@ -104,7 +64,7 @@ TEST(CliScanListExtract, FromImageToProjectToFiles)
   const std::string imagePath = dir / "disc.iso";
   test::WriteFileText(imagePath, Slice(image, 0, image.size()));
 
-  const TRun scan = Cli(dir, dir.Dir(), "scan disc.iso -o project");
+  const TRun scan = RunCli("scan disc.iso -o project", dir.Dir());
   ASSERT_EQ(scan.Status, 0) << scan.Err;
   EXPECT_NE(scan.Out.find("6 files found"), std::string::npos) << scan.Out;
   EXPECT_NE(scan.Out.find(".pdf"), std::string::npos) << scan.Out;
@@ -119,7 +79,7 @@ TEST(CliScanListExtract, FromImageToProjectToFiles)
                                       TextName, ".txt", std::to_string(11 * ss), std::to_string(2 * ss + 200),
                                       "File 000002", ".wav", std::to_string(3 * ss), "3008"}));
 
-  const TRun list = Cli(dir, dir.Dir(), "list project.kx --sort offset");
+  const TRun list = RunCli("list project.kx --sort offset", dir.Dir());
   ASSERT_EQ(list.Status, 0) << list.Err;
   const auto rows = Lines(list.Out);
   ASSERT_EQ(rows.size(), 7u);
@@ -127,14 +87,14 @@ TEST(CliScanListExtract, FromImageToProjectToFiles)
   EXPECT_EQ(rows[6].substr(0, 11), "File 000006");
   EXPECT_EQ(rows[6].substr(rows[6].size() - 23), "0x000007000        6144");
 
-  const TRun json = Cli(dir, dir.Dir(), "list project.kx --json");
+  const TRun json = RunCli("list project.kx --json", dir.Dir());
   ASSERT_EQ(json.Status, 0) << json.Err;
   EXPECT_NE(json.Out.find("{\"name\": \"File 000004\", \"ext\": \".pdf\", \"offset\": 16384, \"size\": 6144}"),
             std::string::npos) << json.Out;
 
   // From another folder: the stored absolute location still finds the image.
   std::filesystem::create_directories(dir / "elsewhere");
-  const TRun extract = Cli(dir, dir / "elsewhere", "extract ../project.kx -d out");
+  const TRun extract = RunCli("extract ../project.kx -d out", dir / "elsewhere");
   ASSERT_EQ(extract.Status, 0) << extract.Err;
   const std::string out = dir / "elsewhere/out/";
   EXPECT_EQ(ReadFileText(out + "File 000006"), Slice(image, 14 * ss, 3 * ss));
@@ -144,7 +104,7 @@ TEST(CliScanListExtract, FromImageToProjectToFiles)
   EXPECT_EQ(ReadFileText(out + TextName + ".txt"), Slice(image, 11 * ss, 2 * ss + 200));
   EXPECT_EQ(ReadFileText(out + "File 000002.wav"), Slice(image, 3 * ss, 3008));
 
-  const TRun grouped = Cli(dir, dir.Dir(), "extract project.kx -d g --grouped --ext JPG --ext .pdf --ext ''");
+  const TRun grouped = RunCli("extract project.kx -d g --grouped --ext JPG --ext .pdf --ext ''", dir.Dir());
   ASSERT_EQ(grouped.Status, 0) << grouped.Err;
   EXPECT_EQ(ReadFileText(dir / "g/.jpg/File 000003.jpg"), Slice(image, 5 * ss, 3 * ss));
   EXPECT_EQ(ReadFileText(dir / "g/.pdf/File 000004.pdf"), Slice(image, 8 * ss, 3 * ss));
@@ -152,9 +112,9 @@ TEST(CliScanListExtract, FromImageToProjectToFiles)
   EXPECT_FALSE(std::filesystem::exists(dir / "g/.bmp"));
 
   // Name fragments span name and extension and ignore case; sizes bound inclusively.
-  const TRun filtered = Cli(dir, dir.Dir(), "extract project.kx -d f --name '0003.JP'");
+  const TRun filtered = RunCli("extract project.kx -d f --name '0003.JP'", dir.Dir());
   ASSERT_EQ(filtered.Status, 0) << filtered.Err;
-  const TRun sized = Cli(dir, dir.Dir(), "extract project.kx -d f --min-size 3008 --max-size 5000");
+  const TRun sized = RunCli("extract project.kx -d f --min-size 3008 --max-size 5000", dir.Dir());
   ASSERT_EQ(sized.Status, 0) << sized.Err;
   std::vector<std::string> names;
   for (const auto& e : std::filesystem::directory_iterator(dir / "f")) names.push_back(e.path().filename().string());
@@ -162,7 +122,7 @@ TEST(CliScanListExtract, FromImageToProjectToFiles)
   EXPECT_EQ(names, (std::vector<std::string>{"32 x 16.bmp", "File 000002.wav", "File 000003.jpg", TextName + ".txt"}));
 
   // Extracting again never overwrites: the second copy takes the next free name.
-  ASSERT_EQ(Cli(dir, dir.Dir(), "extract project.kx -d f --name 0003.jpg").Status, 0);
+  ASSERT_EQ(RunCli("extract project.kx -d f --name 0003.jpg", dir.Dir()).Status, 0);
   EXPECT_EQ(ReadFileText(dir / "f/File 000003(2).jpg"), Slice(image, 5 * ss, 3 * ss));
 }
 
@@ -172,20 +132,20 @@ TEST(CliScan, DefaultProjectNameNeverReplacesAFile)
   const auto image = BuildImage();
   test::WriteFileText(dir / "disc.iso", Slice(image, 0, image.size()));
 
-  ASSERT_EQ(Cli(dir, dir.Dir(), "scan disc.iso").Status, 0);
+  ASSERT_EQ(RunCli("scan disc.iso", dir.Dir()).Status, 0);
   const std::string first = ReadFileText(dir / "disc.iso.kx");
   EXPECT_EQ(first.substr(0, 3), "KX\n");
 
   test::WriteFileText(dir / "disc.iso.kx", "keep me");
-  const TRun again = Cli(dir, dir.Dir(), "scan disc.iso");
+  const TRun again = RunCli("scan disc.iso", dir.Dir());
   EXPECT_EQ(again.Status, 1);
   EXPECT_NE(again.Err.find("-o"), std::string::npos) << again.Err;
   EXPECT_EQ(ReadFileText(dir / "disc.iso.kx"), "keep me");
 
   // -o replaces a project file, but never the image itself.
-  ASSERT_EQ(Cli(dir, dir.Dir(), "scan disc.iso -o disc.iso.kx").Status, 0);
+  ASSERT_EQ(RunCli("scan disc.iso -o disc.iso.kx", dir.Dir()).Status, 0);
   EXPECT_EQ(ReadFileText(dir / "disc.iso.kx"), first);
-  EXPECT_EQ(Cli(dir, dir.Dir(), "scan disc.iso -o disc.iso").Status, 1);
+  EXPECT_EQ(RunCli("scan disc.iso -o disc.iso", dir.Dir()).Status, 1);
   EXPECT_EQ(ReadFileText(dir / "disc.iso"), Slice(image, 0, image.size()));
 }
 
@@ -195,17 +155,17 @@ TEST(CliScan, MediumThatCannotBeOpenedGivesTheMountMessage)
   const std::string mount =
       "An error occurred while trying to mount the disk. The specified drive or image file does not exist, "
       "there is no media loaded or the image file has a wrong format.";
-  const TRun scan = Cli(dir, dir.Dir(), "scan missing.iso -o p.kx");
+  const TRun scan = RunCli("scan missing.iso -o p.kx", dir.Dir());
   EXPECT_EQ(scan.Status, 1);
   EXPECT_NE(scan.Err.find(mount), std::string::npos) << scan.Err;
   EXPECT_FALSE(std::filesystem::exists(dir / "p.kx"));
 
   test::WriteFileText(dir / "p.kx", "KX\nLOCATION\n" + (dir / "gone.iso") + "\nFILES\n1\nA\n.jpg\n0\n10\n");
-  const TRun extract = Cli(dir, dir.Dir(), "extract p.kx -d out");
+  const TRun extract = RunCli("extract p.kx -d out", dir.Dir());
   EXPECT_EQ(extract.Status, 1);
   EXPECT_NE(extract.Err.find(mount), std::string::npos) << extract.Err;
 
-  const TRun list = Cli(dir, dir.Dir(), "list nothing.kx");
+  const TRun list = RunCli("list nothing.kx", dir.Dir());
   EXPECT_EQ(list.Status, 1);
   EXPECT_NE(list.Err.find("File not found"), std::string::npos) << list.Err;
 }
@@ -216,7 +176,7 @@ TEST(CliExtract, FailuresAreReportedWithExitStatus1)
   test::WriteFileText(dir / "disc.iso", std::string(4 * ss, '\x01'));
   test::WriteFileText(dir / "p.kx", "KX\nLOCATION\n" + (dir / "disc.iso") + "\nFILES\n2\nneg\n.jpg\n-5\n10\nok\n.jpg\n0\n10\n");
   // The failure list names full paths, also when the folder was given relative.
-  const TRun r = Cli(dir, dir.Dir(), "extract p.kx -d out");
+  const TRun r = RunCli("extract p.kx -d out", dir.Dir());
   EXPECT_EQ(r.Status, 1);
   EXPECT_NE(r.Err.find("The following files could not be extracted:\n\n" + (dir / "out/neg.jpg") + "\n"), std::string::npos) << r.Err;
   EXPECT_EQ(ReadFileText(dir / "out/ok.jpg"), std::string(10, '\x01'));

@@ -1,16 +1,9 @@
 // Runs tessarin-cli (its path is in KX_CLI) on files written to a fresh folder.
 
+#include "support/kxCliRunner.h"
+
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <array>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,75 +11,27 @@
 namespace kx {
 namespace {
 
-namespace fs = std::filesystem;
+using test::Lines;
+using test::TRun;
 using namespace std::string_view_literals;
-
-struct TRun {
-  int Status = -1;
-  std::string Out;
-  std::string Err;
-};
-
-std::string Quote(const std::string& s)
-{
-  std::string q = "'";
-  for (const char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
 
 class RecognitionCommands : public testing::Test {
  protected:
   void SetUp() override
   {
-    const char* cli = std::getenv("KX_CLI");
-    if (cli == nullptr) GTEST_SKIP() << "KX_CLI is not set";
-    Cli = cli;
-    Dir = fs::temp_directory_path() / ("kxRecognitionCommands." + std::to_string(::getpid()));
-    fs::create_directories(Dir);
-  }
-
-  void TearDown() override
-  {
-    std::error_code ec;
-    if (!Dir.empty()) fs::remove_all(Dir, ec);
+    if (test::CliPath().empty()) GTEST_SKIP() << "KX_CLI is not set";
   }
 
   std::string Write(const std::string& Name, std::string_view Bytes)
   {
-    const fs::path p = Dir / Name;
-    std::ofstream(p, std::ios::binary).write(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
-    return p.string();
+    const std::string p = Dir / Name;
+    test::WriteFileText(p, Bytes);
+    return p;
   }
 
-  TRun Run(const std::vector<std::string>& Args)
-  {
-    std::string command = Quote(Cli);
-    for (const auto& a : Args) command += " " + Quote(a);
-    const std::string errFile = (Dir / "stderr.txt").string();
-    command += " 2>" + Quote(errFile);
-    TRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    std::array<char, 4096> buffer;
-    std::size_t got;
-    while ((got = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) run.Out.append(buffer.data(), got);
-    const int status = pclose(pipe);
-    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream err(errFile);
-    run.Err.assign(std::istreambuf_iterator<char>(err), {});
-    return run;
-  }
+  TRun Run(const std::vector<std::string>& Args) { return test::RunCli(test::Quote(Args)); }
 
-  static std::vector<std::string> Lines(const std::string& Text)
-  {
-    std::vector<std::string> lines;
-    std::istringstream in(Text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-  }
-
-  std::string Cli;
-  fs::path Dir;
+  test::TScratchFolder Dir;
 };
 
 std::string Sector(std::string_view Head, std::size_t Size = 4096)
@@ -134,14 +79,14 @@ TEST_F(RecognitionCommands, IdentifyPrintsKindSizeContinuesAndName)
 TEST_F(RecognitionCommands, UnreadableFilesAreReportedAndTheOthersStillPrinted)
 {
   const std::string good = Write("a.zip", Sector("PK\x03\x04"sv));
-  const std::string missing = (Dir / "missing.bin").string();
-  const TRun run = Run({"identify", missing, good, Dir.string()});
+  const std::string missing = Dir / "missing.bin";
+  const TRun run = Run({"identify", missing, good, Dir.Path.string()});
   EXPECT_EQ(run.Status, 1);
   EXPECT_EQ(Lines(run.Out), std::vector<std::string>{good + "\t44\t.zip\t2048\ttrue\tFile 000001"});
   const std::vector<std::string> err = Lines(run.Err);
   ASSERT_EQ(err.size(), 2u) << run.Err;
   EXPECT_EQ(err[0], "tessarin-cli: cannot read " + missing + ": No such file or directory");
-  EXPECT_EQ(err[1], "tessarin-cli: cannot read " + Dir.string() + ": Is a directory");
+  EXPECT_EQ(err[1], "tessarin-cli: cannot read " + Dir.Path.string() + ": Is a directory");
 }
 
 TEST_F(RecognitionCommands, IdentifyNeedsAFile)

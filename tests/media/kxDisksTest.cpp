@@ -1,5 +1,7 @@
 #include "media/kxDisks.h"
 
+#include "support/kxTestMedia.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,34 +14,15 @@
 #include <vector>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace kx {
 namespace {
 
 namespace fs = std::filesystem;
+using test::TScratchFolder;
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint8_t Sync[12] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
-
-// A folder of its own for each test, removed afterwards.
-class TTempFolder {
- public:
-  TTempFolder()
-  {
-    static int serial = 0;
-    Path = fs::temp_directory_path() /
-           ("kxDisksTest-" + std::to_string(::getpid()) + "-" + std::to_string(++serial));
-    fs::create_directories(Path);
-  }
-  ~TTempFolder()
-  {
-    std::error_code ec;
-    fs::remove_all(Path, ec);
-  }
-  std::string operator/(const std::string& Name) const { return (Path / Name).string(); }
-  fs::path Path;
-};
 
 void WriteFile(const std::string& Name, const std::uint8_t* Data, std::size_t Size)
 {
@@ -77,7 +60,7 @@ Bytes MakeStored(TkxImageLayout Layout, std::int64_t Sectors, std::int64_t Extra
 }
 
 // Writes Stored as consecutive parts of the given sizes; the last part takes the rest.
-std::string WriteParts(const TTempFolder& Folder, const std::string& Name, const Bytes& Stored,
+std::string WriteParts(const TScratchFolder& Folder, const std::string& Name, const Bytes& Stored,
                        std::vector<std::int64_t> Sizes = {})
 {
   const std::string first = Folder / Name;
@@ -141,7 +124,7 @@ class ImageContract : public testing::Test {
   }
   Bytes Expected(std::int64_t S) const { return UserData(Stored, Case.Layout, S); }
 
-  TTempFolder Folder;
+  TScratchFolder Folder;
   TImageCase Case;
   Bytes Stored;
   std::string FileName;
@@ -261,7 +244,7 @@ TEST(DetectLayout, NeedsTheWholeSyncFieldAndModeOneOrTwo)
 
 TEST(TkxDiskImage, SyncFieldWithModeZeroReadsAsPlainFromByteZero)
 {
-  TTempFolder folder;
+  TScratchFolder folder;
   Bytes stored = MakeStored(TkxImageLayout::RawMode1, 4, 0, 6);  // 9408 bytes = 4 plain sectors + 1216
   stored[15] = 0;
   const std::string name = WriteParts(folder, "mode0.bin", stored);
@@ -276,7 +259,7 @@ TEST(TkxDiskImage, SyncFieldWithModeZeroReadsAsPlainFromByteZero)
 
 TEST(TkxDiskImage, OnlyTheFirstPartDecidesTheLayout)
 {
-  TTempFolder folder;
+  TScratchFolder folder;
   // A plain first part followed by a part that happens to begin like a raw sector.
   Bytes stored = MakeStored(TkxImageLayout::Plain, 4, 0, 7);
   std::copy(std::begin(Sync), std::end(Sync), stored.begin() + 2048);
@@ -293,7 +276,7 @@ TEST(TkxDiskImage, OnlyTheFirstPartDecidesTheLayout)
 
 TEST(TkxDiskImage, DoesNotOpenWhatIsMissingTooShortOrNotAFile)
 {
-  TTempFolder folder;
+  TScratchFolder folder;
   const Bytes fifteen(15, 0);
   WriteFile(folder / "short.iso", fifteen.data(), fifteen.size());
   fs::create_directory(folder / "folder.iso");
@@ -309,7 +292,7 @@ TEST(TkxDiskImage, DoesNotOpenWhatIsMissingTooShortOrNotAFile)
 
 TEST(TkxDiskImage, SixteenBytesOpenAsAnImageWithoutSectors)
 {
-  TTempFolder folder;
+  TScratchFolder folder;
   const Bytes sixteen(16, 0x33);
   WriteFile(folder / "tiny.iso", sixteen.data(), sixteen.size());
   TkxDiskImage image(folder / "tiny.iso");
@@ -321,7 +304,7 @@ TEST(TkxDiskImage, SixteenBytesOpenAsAnImageWithoutSectors)
 
 TEST(TkxDiskImage, AGapInThePartNumbersEndsTheImage)
 {
-  TTempFolder folder;
+  TScratchFolder folder;
   const Bytes stored = MakeStored(TkxImageLayout::Plain, 6, 0, 8);
   const std::string name = folder / "a.iso";
   WriteFile(name, stored.data(), 2 * 2048);
@@ -334,7 +317,7 @@ TEST(TkxDiskImage, AGapInThePartNumbersEndsTheImage)
 
 TEST(TkxDiskImage, PartNumbersRunPastNinetyNine)
 {
-  TTempFolder folder;
+  TScratchFolder folder;
   const Bytes sector(2048, 0x11);
   const std::string name = folder / "many.iso";
   for (int k = 1; k <= 101; ++k) WriteFile(PartName(name, k), sector.data(), sector.size());
@@ -350,7 +333,7 @@ TEST(TkxDiskImage, PartNumbersRunPastNinetyNine)
 
 TEST(TkxDiskImage, OneReadTakesSectorsFromBothSidesOfAPartBoundary)
 {
-  TTempFolder folder;
+  TScratchFolder folder;
   const Bytes stored = MakeStored(TkxImageLayout::Plain, 10, 0, 9);
   const std::string name = WriteParts(folder, "b.iso", stored, {5 * 2048});
   TkxDiskImage image(name);
@@ -363,7 +346,7 @@ TEST(TkxDiskImage, OneReadTakesSectorsFromBothSidesOfAPartBoundary)
 
 TEST(TkxDiskImage, APartDeletedAfterOpeningRaisesOnlyForReadsThatNeedIt)
 {
-  TTempFolder folder;
+  TScratchFolder folder;
   const Bytes stored = MakeStored(TkxImageLayout::RawMode2, 10, 0, 11);
   const std::string name = WriteParts(folder, "d.bin", stored, {5 * 2352});
   TkxDiskImage image(name);
@@ -385,7 +368,7 @@ TEST(TkxDiskImage, APartDeletedAfterOpeningRaisesOnlyForReadsThatNeedIt)
 
 TEST(TkxDiskImage, AFileThatShrankAfterOpeningOnlyLowersTheCount)
 {
-  TTempFolder folder;
+  TScratchFolder folder;
   const Bytes stored = MakeStored(TkxImageLayout::Plain, 10, 0, 12);
   const std::string name = WriteParts(folder, "e.iso", stored);
   TkxDiskImage image(name);
@@ -408,7 +391,7 @@ TEST(IsDriveName, IsExactlyTwoCharactersWithAColonLast)
 
 TEST(OpenDisk, OpensImagesAndNothingThatCannotBeRead)
 {
-  TTempFolder folder;
+  TScratchFolder folder;
   const Bytes stored = MakeStored(TkxImageLayout::Plain, 3, 0, 14);
   const std::string name = WriteParts(folder, "g.iso", stored);
   const auto disk = OpenDisk(name);

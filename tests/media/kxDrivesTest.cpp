@@ -1,29 +1,20 @@
 #include "media/kxDrives.h"
 
+#include "support/kxTestMedia.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <fstream>
 #include <map>
-#include <unistd.h>
 
 namespace kx {
 namespace {
 
+using test::TScratchFolder;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-
-class TTempDir {
- public:
-  TTempDir()
-  {
-    std::string templ = (std::filesystem::temp_directory_path() / "kxDrivesTest.XXXXXX").string();
-    Path = ::mkdtemp(templ.data());
-  }
-  ~TTempDir() { std::filesystem::remove_all(Path); }
-  std::filesystem::path Path;
-};
 
 TEST(DriveListLine, LabelInParenthesesOnlyWhenTheVolumeWasRead)
 {
@@ -34,7 +25,7 @@ TEST(DriveListLine, LabelInParenthesesOnlyWhenTheVolumeWasRead)
 
 TEST(ListOpticalDrives, PresentDrivesInLetterOrderWithTheirLabels)
 {
-  TTempDir sys;
+  TScratchFolder sys;
   // sr2 sorts after sr10 by name, but F: comes before N:; sr23 has no letter; sda is no drive.
   for (const char* entry : {"sr10", "sr2", "sr0", "sda", "sr23", "sr22", "sr1"})
     std::filesystem::create_directory(sys.Path / entry);
@@ -52,7 +43,7 @@ TEST(ListOpticalDrives, PresentDrivesInLetterOrderWithTheirLabels)
 
 TEST(ListOpticalDrives, NoDriveGivesAnEmptyList)
 {
-  TTempDir sys;
+  TScratchFolder sys;
   std::filesystem::create_directory(sys.Path / "sda");
   auto reader = [](const std::string&) -> std::optional<std::string> {
     ADD_FAILURE() << "no label is read without a drive";
@@ -98,7 +89,7 @@ void WriteIso(const std::filesystem::path& path, const std::string& volumeId)
 
 TEST(ReadVolumeLabel, LabelOfTheDiscFileSystem)
 {
-  TTempDir dir;
+  TScratchFolder dir;
   WriteIso(dir.Path / "labelled.iso", "MY_DISC");
   WriteIso(dir.Path / "blank.iso", "");
   std::ofstream(dir.Path / "zeros.bin", std::ios::binary).write(std::vector<char>(40960, 0).data(), 40960);

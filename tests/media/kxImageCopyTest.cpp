@@ -3,6 +3,7 @@
 #include "common/kxShared.h"
 #include "media/SimulatedDrive.h"
 #include "media/kxPhysicalCD.h"
+#include "support/kxTestMedia.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -11,28 +12,16 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <unistd.h>
 
 namespace kx {
 namespace {
 
+using test::TScratchFolder;
 using test::TSimulatedDrive;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
 constexpr std::int64_t GiB = 1073741824;
-
-class TTempDir {
- public:
-  TTempDir()
-  {
-    std::string templ = (std::filesystem::temp_directory_path() / "kxImageCopyTest.XXXXXX").string();
-    Path = ::mkdtemp(templ.data());
-  }
-  ~TTempDir() { std::filesystem::remove_all(Path); }
-  std::string File(const std::string& name) const { return (Path / name).string(); }
-  std::filesystem::path Path;
-};
 
 // A disc whose sectors carry only their number in the first 8 bytes, cheap enough to copy a
 // whole DVD in a test; it counts its reads.
@@ -141,7 +130,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(CopyDiskToImage, DriveCopyOnDiskWithUnreadableChunkAsZeros)
 {
-  TTempDir dir;
+  TScratchFolder dir;
   auto owned = std::make_unique<TSimulatedDrive>(150);
   TSimulatedDrive* drive = owned.get();
   drive->Unreadable = {70};
@@ -154,7 +143,7 @@ TEST(CopyDiskToImage, DriveCopyOnDiskWithUnreadableChunkAsZeros)
   TkxImageCopyOptions options;
   options.PartSize = 64 * 2048;
   options.Progress = [&](std::int64_t done) { progress.push_back(done); };
-  const std::string name = dir.File("disk.iso");
+  const std::string name = dir / "disk.iso";
   const auto result = CopyDiskToImage(cd, name, options);
 
   EXPECT_TRUE(result.Complete);
@@ -180,13 +169,13 @@ TEST(CopyDiskToImage, DriveCopyOnDiskWithUnreadableChunkAsZeros)
 
 TEST(CopyDiskToImage, StopKeepsThePartsWritten)
 {
-  TTempDir dir;
+  TScratchFolder dir;
   TStampedDisk disk(1000);
   int asked = 0;
   TkxImageCopyOptions options;
   options.PartSize = 64 * 2048;
   options.StopRequested = [&] { return ++asked > 3; };
-  const std::string name = dir.File("disk.iso");
+  const std::string name = dir / "disk.iso";
   std::ofstream(PartFileName(name, 3)) << "left from an earlier image";
   const auto result = CopyDiskToImage(disk, name, options);
 
@@ -201,7 +190,7 @@ TEST(CopyDiskToImage, StopKeepsThePartsWritten)
 
   TStampedDisk other(100);
   options.StopRequested = [] { return true; };
-  const auto none = CopyDiskToImage(other, dir.File("none.iso"), options);
+  const auto none = CopyDiskToImage(other, dir / "none.iso", options);
   EXPECT_TRUE(none.Stopped);
   EXPECT_EQ(none.SectorsDone, 0);
   EXPECT_EQ(other.Reads, 0);
@@ -209,8 +198,8 @@ TEST(CopyDiskToImage, StopKeepsThePartsWritten)
 
 TEST(CopyDiskToImage, CompleteCopyRemovesLaterPartsOfAnEarlierImage)
 {
-  TTempDir dir;
-  const std::string name = dir.File("disk.iso");
+  TScratchFolder dir;
+  const std::string name = dir / "disk.iso";
   for (int k : {1, 2, 3, 4, 6}) std::ofstream(PartFileName(name, k)) << "old";
   TStampedDisk disk(100);
   TkxImageCopyOptions options;
@@ -272,8 +261,8 @@ TEST(CopyDiskToImage, FullDeviceAndMissingFolderAreErrors)
     EXPECT_NE(full.Error, "");
     EXPECT_LT(full.SectorsDone, 100);
   }
-  TTempDir dir;
-  const auto missing = CopyDiskToImage(disk, dir.File("no/such/folder/disk.iso"));
+  TScratchFolder dir;
+  const auto missing = CopyDiskToImage(disk, dir / "no/such/folder/disk.iso");
   EXPECT_FALSE(missing.Complete);
   EXPECT_THAT(missing.Error, HasSubstr("no/such/folder/disk.iso"));
   EXPECT_EQ(missing.SectorsDone, 0);

@@ -1,5 +1,5 @@
-// Test helpers shared by the project, recognition and CLI tests: a medium held in memory and a
-// scratch folder that removes itself.
+// Test helpers shared by the media, project, recognition and CLI tests: a medium held in memory,
+// a scratch folder that removes itself, and whole-file reads and writes.
 #pragma once
 
 #include "media/kxDisk.h"
@@ -51,13 +51,18 @@ class TMemoryDisk final : public TkxDisk {
   }
 };
 
+// Named after the running test, the process and a serial number, so that tests running in
+// parallel processes, and several folders in one test, never share a folder.
 class TScratchFolder {
  public:
   TScratchFolder()
   {
+    static int serial = 0;
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = info ? info->name() : "test";
+    std::replace(name.begin(), name.end(), '/', '_');  // parameterised tests are named "Name/0"
     Path = std::filesystem::temp_directory_path() /
-           ("kx-" + std::string(info ? info->name() : "test") + "-" + std::to_string(::getpid()));
+           ("kx-" + name + "-" + std::to_string(::getpid()) + "-" + std::to_string(++serial));
     std::filesystem::remove_all(Path);
     std::filesystem::create_directories(Path);
   }
