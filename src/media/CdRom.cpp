@@ -117,4 +117,14 @@ std::int32_t GetCDSectorCount(TScsiDevice& Device)
   return static_cast<std::int32_t>(hi);
 }
 
+bool IsUnitAttention(std::span<const std::uint8_t> Sense)
+{
+  constexpr std::uint8_t UnitAttention = 6;
+  if (Sense.empty()) return false;
+  const std::uint8_t code = Sense[0] & 0x7F;
+  if ((code == 0x70 || code == 0x71) && Sense.size() > 2) return (Sense[2] & 0x0F) == UnitAttention;
+  if ((code == 0x72 || code == 0x73) && Sense.size() > 1) return (Sense[1] & 0x0F) == UnitAttention;
+  return false;
+}
+
 }  // namespace kx

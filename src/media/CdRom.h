@@ -60,6 +60,12 @@ using TScsiOpener = std::function<std::unique_ptr<TScsiDevice>(const std::string
 // be opened. Open is the platform's opener unless a test supplies another.
 std::unique_ptr<TScsiDevice> OpenCDDrive(char Drive, const TScsiOpener& Open = OpenScsiDevice);
 
+// Whether sense data report UNIT ATTENTION (sense key 6), in fixed or descriptor format. A drive
+// reports it once after a disc was inserted or the drive was reset; the command itself was not
+// carried out and is to be sent again. Windows' class driver retries such commands itself;
+// transports that reach the drive directly do it themselves.
+bool IsUnitAttention(std::span<const std::uint8_t> Sense);
+
 // True only when the command came back with GOOD status.
 bool TestUnitReady(TScsiDevice& Device);
 

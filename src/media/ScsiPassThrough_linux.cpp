@@ -2,6 +2,7 @@
 #include "media/CdRom.h"
 
 #include <algorithm>
+#include <iterator>
 #include <cerrno>
 #include <fcntl.h>
 #include <scsi/sg.h>
@@ -38,10 +39,20 @@ class TSgDevice final : public TScsiDevice {
     io.dxferp = DataIn.empty() ? nullptr : DataIn.data();
     io.timeout = static_cast<unsigned int>(Timeout.count() * 1000);
 
+    // A disc just inserted answers its first command with UNIT ATTENTION; the command was not
+    // carried out, so it is sent again, as the Windows class driver does on its own.
+    constexpr int UnitAttentionRetries = 3;
+    constexpr unsigned char CheckCondition = 0x02;
     int rc;
-    do {
-      rc = ::ioctl(Fd, SG_IO, &io);
-    } while (rc < 0 && errno == EINTR);
+    for (int attempt = 0;; ++attempt) {
+      std::fill(std::begin(sense), std::end(sense), 0);
+      do {
+        rc = ::ioctl(Fd, SG_IO, &io);
+      } while (rc < 0 && errno == EINTR);
+      const bool retry = rc == 0 && io.status == CheckCondition && attempt < UnitAttentionRetries &&
+                         IsUnitAttention(std::span<const std::uint8_t>(sense, io.sb_len_wr));
+      if (!retry) break;
+    }
 
     // SG_IO returns 0 even when the command failed; the outcome is in the header. A CHECK
     // CONDITION comes back with DRIVER_SENSE set, which still counts as transported.

@@ -201,5 +201,23 @@ TEST(OpenScsiDevice, MissingDeviceGivesNothing)
   EXPECT_EQ(OpenScsiDevice(missing), nullptr);
 }
 
+TEST(IsUnitAttention, ReadsTheSenseKeyOfBothFormats)
+{
+  const std::uint8_t fixedUA[18] = {0x70, 0, 0x06, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x28, 0x00};
+  const std::uint8_t deferredUA[18] = {0x71, 0, 0x06};
+  const std::uint8_t descriptorUA[8] = {0x72, 0x06, 0x28, 0x00};
+  const std::uint8_t notReady[18] = {0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x3A, 0x00};
+  const std::uint8_t illegal[8] = {0x72, 0x05, 0x21, 0x00};
+  const std::uint8_t noSense[18] = {};
+  EXPECT_TRUE(IsUnitAttention(fixedUA));
+  EXPECT_TRUE(IsUnitAttention(deferredUA));
+  EXPECT_TRUE(IsUnitAttention(descriptorUA));
+  EXPECT_FALSE(IsUnitAttention(notReady));
+  EXPECT_FALSE(IsUnitAttention(illegal));
+  EXPECT_FALSE(IsUnitAttention(noSense));
+  EXPECT_FALSE(IsUnitAttention(std::span<const std::uint8_t>(fixedUA, 2)));  // too short to hold the key
+  EXPECT_FALSE(IsUnitAttention({}));
+}
+
 }  // namespace
 }  // namespace kx
