@@ -407,8 +407,9 @@ const std::uint8_t* Find(const std::uint8_t* Start, const std::uint8_t* Stop, st
   const auto first = static_cast<std::uint8_t>(Pattern[0]);
   // The trailer search runs over every block appended to an open PDF, so candidates are found
   // with memchr wherever a single byte value can match the pattern's first byte: always in an
-  // exact search, and for a first byte that is not a letter when case is folded.
-  const bool single = Fold(std::uint8_t{'a'}) == 'a' || first < 'A' || first > 'Z';
+  // exact search, and for a first byte that is not a letter when case is folded. A folded byte is
+  // never a lower-case letter, so such a first byte goes the byte-by-byte way and matches nothing.
+  const bool single = Fold(std::uint8_t{'a'}) == 'a' || first < 'A' || (first > 'Z' && (first < 'a' || first > 'z'));
   for (const std::uint8_t* p = Start; p <= last; ++p) {
     if (single) {
       p = static_cast<const std::uint8_t*>(std::memchr(p, first, static_cast<std::size_t>(last - p) + 1));

@@ -678,6 +678,8 @@ TEST(Search, FindBytesNoCaseFoldsOnlyTheRangesAsciiLetters)
   const TRange r{"xx<Html>\xE9t\xC9T"};
   EXPECT_EQ(r.At(FindBytesNoCase(r.Start(), r.Stop(), "<HTML>")), 2);
   EXPECT_EQ(r.At(FindBytesNoCase(r.Start(), r.Stop(), "<html>")), -1);  // the pattern is not folded
+  EXPECT_EQ(r.At(FindBytesNoCase(r.Start(), r.Stop(), "t\xC9")), -1);   // not even at its first byte
+  EXPECT_EQ(r.At(FindBytesNoCase(r.Start(), r.Stop(), "T\xC9")), 9);
   EXPECT_EQ(r.At(FindBytesNoCase(r.Start(), r.Stop(), "\xC9T")), 10);   // E9 is not folded to C9
   EXPECT_EQ(r.At(FindBytesNoCase(r.Start(), r.Stop() - 1, "\xC9T")), -1);
 }
