@@ -40,14 +40,21 @@ bool NameTaken(const std::string& Path)
 }
 
 // Whether Target is the image at Location or one of its part files, which a project file must
-// never replace.
+// never replace, or the name of its next part: a file written there would be read as part of
+// the image from then on.
 bool IsPartOfImage(const std::string& Target, const std::string& Location)
 {
   if (IsDriveName(Location)) return false;
   for (int k = 1;; ++k) {
     const std::string part = PartFileName(Location, k);
     std::error_code ec;
-    if (!fs::exists(part, ec)) return false;
+    if (!fs::exists(part, ec)) {
+      if (k == 1) return false;
+      std::error_code ecPart;
+      std::error_code ecTarget;
+      const fs::path next = fs::absolute(part, ecPart).lexically_normal();
+      return !ecPart && next == fs::absolute(Target, ecTarget).lexically_normal() && !ecTarget;
+    }
     if (fs::equivalent(part, Target, ec)) return true;
   }
 }

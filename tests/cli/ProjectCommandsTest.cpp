@@ -147,6 +147,9 @@ TEST(CliScan, DefaultProjectNameNeverReplacesAFile)
   EXPECT_EQ(ReadFileText(dir / "disc.iso.kx"), first);
   EXPECT_EQ(RunCli("scan disc.iso -o disc.iso", dir.Dir()).Status, 1);
   EXPECT_EQ(ReadFileText(dir / "disc.iso"), Slice(image, 0, image.size()));
+  // Nor the name of the image's next part, which would join the image when it is next opened.
+  EXPECT_EQ(RunCli("scan disc.iso -o ./disc.iso02", dir.Dir()).Status, 1);
+  EXPECT_FALSE(std::filesystem::exists(dir / "disc.iso02"));
 }
 
 TEST(CliScan, MediumThatCannotBeOpenedGivesTheMountMessage)
