@@ -6,6 +6,7 @@
 #include "media/kxDisks.h"
 #include "project/kxExtract.h"
 #include "project/kxFileList.h"
+#include "project/kxFind.h"
 #include "project/kxProject.h"
 #include "recognition/kxRecognition.h"
 
@@ -15,6 +16,7 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -31,13 +33,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::int64_t ProgressStride = 64;  // sectors between looks at the clock
-
-bool NameTaken(const std::string& Path)
-{
-  std::error_code ec;
-  const auto status = fs::symlink_status(Path, ec);
-  return !ec && status.type() != fs::file_type::not_found;
-}
 
 // Whether Target is the image at Location or one of its part files, which a project file must
 // never replace, or the name of its next part: a file written there would be read as part of
@@ -269,13 +264,6 @@ struct TExtractOptions {
   std::optional<std::int64_t> MaxSize;
 };
 
-std::string UpperByLocale(const std::string& s)
-{
-  std::string out;
-  icu::UnicodeString::fromUTF8(s).toUpper(icu::Locale::getDefault()).toUTF8String(out);
-  return out;
-}
-
 std::string AsciiUpper(std::string_view s)
 {
   std::string out(s);
@@ -284,22 +272,22 @@ std::string AsciiUpper(std::string_view s)
   return out;
 }
 
-// The rows to extract, ascending: name fragment (matched in the name with its extension,
-// ignoring case, as the find dialog does), any of the extensions, and the size range.
+// The rows to extract, ascending: the find match (name fragment in the name with its extension,
+// case ignored, and the size range), and any of the extensions.
 std::vector<std::int32_t> MatchingRows(const TkxFileList& List, const TExtractOptions& o)
 {
-  const std::string fragment = UpperByLocale(o.Name);
+  TkxFindCriteria criteria;
+  criteria.Fragment = o.Name;
+  criteria.MinSize = o.MinSize ? static_cast<double>(*o.MinSize) : -HUGE_VAL;
+  criteria.MaxSize = o.MaxSize ? static_cast<double>(*o.MaxSize) : HUGE_VAL;
+  const TkxFindMatcher matcher(std::move(criteria));
   std::vector<std::string> exts;
   for (const std::string& e : o.Exts) exts.push_back(AsciiUpper(e.empty() || e[0] == '.' ? e : "." + e));
   std::vector<std::int32_t> rows;
   for (std::int32_t i = 0; i < List.Count; ++i) {
     const TkxFileEntry& e = List.Items[static_cast<std::size_t>(i)];
-    const std::string_view ext = KindExtensions[e.Kind];
-    if (!fragment.empty() && UpperByLocale(e.Name + std::string(ext)).find(fragment) == std::string::npos) continue;
-    if (!exts.empty() && std::find(exts.begin(), exts.end(), AsciiUpper(ext)) == exts.end()) continue;
-    if (o.MinSize && e.Size < *o.MinSize) continue;
-    if (o.MaxSize && e.Size > *o.MaxSize) continue;
-    rows.push_back(i);
+    if (!exts.empty() && std::find(exts.begin(), exts.end(), AsciiUpper(KindExtensions[e.Kind])) == exts.end()) continue;
+    if (matcher.Matches(e)) rows.push_back(i);
   }
   return rows;
 }

@@ -51,6 +51,13 @@ const std::string& ProgramFolder()
   return folder;
 }
 
+bool NameTaken(const std::string& Path)
+{
+  std::error_code ec;
+  const auto status = std::filesystem::symlink_status(Path, ec);
+  return !ec && status.type() != std::filesystem::file_type::not_found;
+}
+
 std::string PartFileName(std::string_view FileName, int k)
 {
   std::string name(FileName);

@@ -30,6 +30,10 @@ std::string MakeValidFileName(std::string_view S);
 // determined. Computed once, on first use.
 const std::string& ProgramFolder();
 
+// Whether anything at all has this name: a file, a folder, even a dangling symbolic link.
+// Writing through a dangling link would create its target wherever the link points.
+bool NameTaken(const std::string& Path);
+
 // Part k of a split image: part 1 is FileName itself, part k >= 2 is FileName followed by k
 // with at least two digits ("disk.iso02", ..., "disk.iso99", "disk.iso100"). Shared by the
 // image reader and the image writer so both agree on the naming.

@@ -8,19 +8,6 @@
 
 namespace kx {
 
-namespace {
-
-// Whether anything, even a dangling symbolic link, already has this name: writing through a
-// dangling link would create its target outside the chosen folder.
-bool NameTaken(const std::string& Path)
-{
-  std::error_code ec;
-  const auto status = std::filesystem::symlink_status(Path, ec);
-  return !ec && status.type() != std::filesystem::file_type::not_found;
-}
-
-}  // namespace
-
 std::string IncludeTrailingPathDelimiter(std::string Path)
 {
   if (Path.empty() || Path.back() != PathDelimiter) Path += PathDelimiter;
