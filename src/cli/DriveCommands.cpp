@@ -2,10 +2,12 @@
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
 #include "common/kxShared.h"
+#include "media/kxDisks.h"
 #include "media/kxDrives.h"
 #include "media/kxImageCopy.h"
 #include "media/kxPhysicalCD.h"
 
+#include <cctype>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -14,11 +16,10 @@ namespace kx::cli {
 
 namespace {
 
+// A drive name whose first character is a letter: only letters name drives.
 bool IsDriveText(const std::string& Text)
 {
-  if (Text.size() != 2 || Text[1] != ':') return false;
-  const char c = Text[0];
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+  return IsDriveName(Text) && std::isalpha(static_cast<unsigned char>(Text[0])) != 0;
 }
 
 int ListDrives()
