@@ -32,7 +32,7 @@ int ListDrives()
 
 int CreateImage(const std::string& Drive, const std::string& File)
 {
-  const char letter = static_cast<char>(Drive[0] >= 'a' ? Drive[0] - 'a' + 'A' : Drive[0]);
+  const char letter = AsciiUpper(Drive[0]);
   const std::string fileName = AddDefaultExt(File, ".iso");
 
   TkxPhysicalCD disk(letter);
@@ -40,7 +40,7 @@ int CreateImage(const std::string& Drive, const std::string& File)
     std::fprintf(stderr, "%s\n", std::string(PhysicalCDStatusText(disk.Status)).c_str());
     return 1;
   }
-  std::printf("Source: '%c:', target: '%s'\n", letter, fileName.c_str());
+  std::printf("%s\n", ImageCopySourceText(letter, fileName).c_str());
   std::fflush(stdout);
 
   InstallStopHandler();
@@ -51,9 +51,7 @@ int CreateImage(const std::string& Drive, const std::string& File)
   const TkxImageCopyResult result = CopyDiskToImage(disk, fileName, options);
   progress.Finish(result.SectorsDone);
 
-  const long long megabytes = (static_cast<long long>(disk.SectorSize) * disk.SectorCount) >> 20;
-  std::printf("%lld/%lld sectors (%lld MB)", static_cast<long long>(result.SectorsDone),
-              static_cast<long long>(disk.SectorCount), megabytes);
+  std::printf("%s", ImageCopyProgressText(result.SectorsDone, disk.SectorCount, disk.SectorSize).c_str());
   if (result.Complete)
     std::printf(" - Complete, %d part file%s\n", result.Parts, result.Parts == 1 ? "" : "s");
   else if (result.Stopped)

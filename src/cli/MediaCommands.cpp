@@ -28,7 +28,7 @@ int ShowInfo(const std::string& Location)
       std::printf("Part %d: %s (%lld bytes)\n", k++, part.FileName.c_str(),
                   static_cast<long long>(part.EndOffset - part.StartOffset));
   } else {
-    std::printf("Drive: %c: (%s)\n", std::toupper(static_cast<unsigned char>(Location[0])),
+    std::printf("Drive: %c: (%s)\n", AsciiUpper(Location[0]),
                 DriveDevicePath(Location[0]).c_str());
   }
   std::printf("Sectors: %lld\n", static_cast<long long>(disk->SectorCount));

@@ -34,44 +34,6 @@ namespace fs = std::filesystem;
 
 constexpr std::int64_t ProgressStride = 64;  // sectors between looks at the clock
 
-// Whether Target is the image at Location or one of its part files, which a project file must
-// never replace, or the name of its next part: a file written there would be read as part of
-// the image from then on.
-bool IsPartOfImage(const std::string& Target, const std::string& Location)
-{
-  if (IsDriveName(Location)) return false;
-  for (int k = 1;; ++k) {
-    const std::string part = PartFileName(Location, k);
-    std::error_code ec;
-    if (!fs::exists(part, ec)) {
-      if (k == 1) return false;
-      std::error_code ecPart;
-      std::error_code ecTarget;
-      const fs::path next = fs::absolute(part, ecPart).lexically_normal();
-      return !ecPart && next == fs::absolute(Target, ecTarget).lexically_normal() && !ecTarget;
-    }
-    if (fs::equivalent(part, Target, ec)) return true;
-  }
-}
-
-// The project name a scan uses when none is given: the location's base name followed by
-// ".kx", in the current folder ("disc.iso" gives "disc.iso.kx", drive "E:" gives "E.kx").
-std::string DefaultProjectName(const std::string& Location)
-{
-  if (IsDriveName(Location)) return Location.substr(0, 1) + std::string(ProjectExt);
-  const std::string base = fs::path(Location).filename().string();
-  return base.empty() ? std::string() : base + std::string(ProjectExt);
-}
-
-// Image paths are stored absolute so that the project can be extracted from any folder.
-std::string StoredLocation(const std::string& Location)
-{
-  if (IsDriveName(Location)) return Location;
-  std::error_code ec;
-  const fs::path absolute = fs::absolute(Location, ec);
-  return ec ? Location : absolute.lexically_normal().string();
-}
-
 bool LoadProjectOrSay(const std::string& FileName, std::string& Location, TkxFileList& List)
 {
   try {
@@ -116,42 +78,36 @@ int RunScan(const TScanOptions& o)
     return 1;
   }
 
-  const std::unique_ptr<TkxDisk> disk = OpenDisk(o.Location);
+  std::unique_ptr<TkxDisk> disk = OpenDisk(o.Location);
   if (!disk) {
     std::fprintf(stderr, "%s\n", MountErrorMessage.data());
     return 1;
   }
 
   InstallStopHandler();
-  TkxRecognition scan(*disk);
-  const std::int64_t total = disk->SectorCount;
-  bool stopped = false;
-  bool failed = false;
+  TkxScanJob job(std::move(disk));
+  const TkxRecognition& scan = job.Recognition;
+  const std::int64_t total = job.Disk().SectorCount;
+  TkxScanOutcome outcome;
   {
-    TProgressLine progress(total, disk->SectorSize);
-    const bool showProgress = TProgressLine::Enabled();
+    TProgressLine progress(total, job.Disk().SectorSize);
     const auto extra = [&scan] { return ", " + std::to_string(scan.FileList.Count) + " files found"; };
-    try {
-      std::int64_t steps = 0;
-      while (scan.Position < total) {
-        if (StopRequested()) {
-          stopped = true;
-          break;
-        }
-        scan.RecognizeNext();
-        if (showProgress && ++steps % ProgressStride == 0) progress.Update(scan.Position, extra());
-      }
-    } catch (const std::exception& e) {
-      // The medium became unreadable (a part file vanished): keep what was found so far.
-      std::fprintf(stderr, "\nThe scan stopped at sector %" PRId64 ": %s\n", scan.Position, e.what());
-      failed = true;
-    }
+    job.Gate.Resume();
+    outcome = job.Run(
+        [&] {
+          if (StopRequested()) job.StopRequest = true;
+          progress.Update(std::min(scan.Position, total), extra());
+        },
+        ProgressStride);
     progress.Finish(std::min(scan.Position, total), extra());
   }
+  const bool stopped = outcome.Stopped;
+  const bool failed = !outcome.Error.empty();
+  // The medium became unreadable (a part file vanished): what was found so far is kept.
+  if (failed) std::fprintf(stderr, "The scan stopped at sector %" PRId64 ": %s\n", scan.Position, outcome.Error.c_str());
 
   TkxFileList found;
-  found.Assign(scan.FileList);
-  found.Sort(TkxSortKey::skExtension);
+  AcceptFoundFiles(scan.FileList, found);
 
   std::printf("%s %" PRId64 " of %" PRId64 " sectors; %d files found.\n", stopped ? "Stopped after" : "Scanned",
               std::min(scan.Position, total), total, found.Count);
@@ -263,14 +219,6 @@ struct TExtractOptions {
   std::optional<std::int64_t> MinSize;
   std::optional<std::int64_t> MaxSize;
 };
-
-std::string AsciiUpper(std::string_view s)
-{
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return out;
-}
 
 // The rows to extract, ascending: the find match (name fragment in the name with its extension,
 // case ignored, and the size range), and any of the extensions.

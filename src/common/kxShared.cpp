@@ -6,6 +6,13 @@
 
 namespace kx {
 
+std::string AsciiUpper(std::string_view S)
+{
+  std::string out(S);
+  for (char& c : out) c = AsciiUpper(c);
+  return out;
+}
+
 std::string AddDefaultExt(std::string_view Name, std::string_view Ext)
 {
   for (auto i = Name.size(); i > 0; --i) {

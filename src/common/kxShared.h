@@ -18,6 +18,14 @@ inline constexpr std::string_view MountErrorMessage =
     "An error occurred while trying to mount the disk. The specified drive or image file does "
     "not exist, there is no media loaded or the image file has a wrong format.";
 
+// ASCII letters a..z as A..Z; every other byte, multibyte ones included, unchanged.
+constexpr char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+constexpr unsigned char AsciiUpper(unsigned char c)
+{
+  return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 'a' + 'A') : c;
+}
+std::string AsciiUpper(std::string_view S);
+
 // Name unchanged when it already has an extension (a '.' after the last path delimiter),
 // otherwise Name followed by Ext. "disk" + ".iso" gives "disk.iso"; "a.b/disk" gives "a.b/disk.iso".
 std::string AddDefaultExt(std::string_view Name, std::string_view Ext);

@@ -1,5 +1,7 @@
 #include "media/CdRom.h"
 
+#include "common/kxShared.h"
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -30,9 +32,8 @@ namespace {
 
 char UpperLetter(char Drive)
 {
-  if (Drive >= 'a' && Drive <= 'z') return static_cast<char>(Drive - 'a' + 'A');
-  if (Drive >= 'A' && Drive <= 'Z') return Drive;
-  return 0;
+  const char upper = AsciiUpper(Drive);
+  return upper >= 'A' && upper <= 'Z' ? upper : 0;
 }
 
 }  // namespace

@@ -73,7 +73,7 @@ std::string_view LayoutName(TkxImageLayout Layout)
   return "plain";
 }
 
-TkxImageLayout DetectLayout(std::span<const std::uint8_t, 16> FirstBytes)
+TkxImageLayout DetectLayout(std::span<const std::uint8_t, LayoutProbeSize> FirstBytes)
 {
   if (!std::equal(SyncField.begin(), SyncField.end(), FirstBytes.begin()))
     return TkxImageLayout::Plain;
@@ -102,14 +102,20 @@ TkxDiskImage::TkxDiskImage(const std::string& FileName) noexcept
       Parts.push_back({name, total, total + size});
       total += size;
       if (k == 1) {
-        std::array<std::uint8_t, 16> first{};
-        if (file::ReadAt(handle, first.data(), 16, 0) != 16) {
+        std::array<std::uint8_t, LayoutProbeSize> first{};
+        if (file::ReadAt(handle, first.data(), first.size(), 0) != static_cast<std::int64_t>(first.size())) {
           file::Close(handle);
           return;
         }
         switch (DetectLayout(first)) {
-          case TkxImageLayout::RawMode1: HeaderSize = 16; TrailerSize = 288; break;
-          case TkxImageLayout::RawMode2: HeaderSize = 24; TrailerSize = 280; break;
+          case TkxImageLayout::RawMode1:
+            HeaderSize = RawMode1HeaderSize;
+            TrailerSize = RawSectorSize - RawMode1HeaderSize - UserDataSize;
+            break;
+          case TkxImageLayout::RawMode2:
+            HeaderSize = RawMode2HeaderSize;
+            TrailerSize = RawSectorSize - RawMode2HeaderSize - UserDataSize;
+            break;
           case TkxImageLayout::Plain: break;
         }
       }
@@ -131,8 +137,8 @@ TkxDiskImage::~TkxDiskImage() { ClosePart(); }
 TkxImageLayout TkxDiskImage::Layout() const
 {
   switch (HeaderSize) {
-    case 16: return TkxImageLayout::RawMode1;
-    case 24: return TkxImageLayout::RawMode2;
+    case RawMode1HeaderSize: return TkxImageLayout::RawMode1;
+    case RawMode2HeaderSize: return TkxImageLayout::RawMode2;
     default: return TkxImageLayout::Plain;
   }
 }

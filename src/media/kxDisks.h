@@ -24,12 +24,21 @@ struct TkxDiskImagePart {
 
 enum class TkxImageLayout { Plain, RawMode1, RawMode2 };
 
+// A raw CD sector as stored: sync field, header and user data, then error correction. Mode 1
+// keeps 16 bytes before the 2048 bytes of user data, mode 2 (form 1) 24, with the rest after.
+inline constexpr std::int32_t RawSectorSize = 2352;
+inline constexpr std::int32_t RawMode1HeaderSize = 16;
+inline constexpr std::int32_t RawMode2HeaderSize = 24;
+inline constexpr std::int32_t UserDataSize = 2048;
+// The first bytes of an image that DetectLayout needs: the sync field and the mode byte.
+inline constexpr std::size_t LayoutProbeSize = 16;
+
 // "plain", "raw mode 1", "raw mode 2".
 std::string_view LayoutName(TkxImageLayout Layout);
 
 // The layout that the first 16 bytes of an image's first part announce: raw when they begin
 // with the CD sync field and the mode byte (byte 15) is 1 or 2, plain otherwise.
-TkxImageLayout DetectLayout(std::span<const std::uint8_t, 16> FirstBytes);
+TkxImageLayout DetectLayout(std::span<const std::uint8_t, LayoutProbeSize> FirstBytes);
 
 class TkxDiskImage final : public TkxDisk {
  public:

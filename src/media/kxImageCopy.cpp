@@ -44,6 +44,18 @@ std::unique_ptr<TkxPartStream> CreatePartFile(const std::string& FileName)
   return std::make_unique<TFilePart>(FileName);
 }
 
+std::string ImageCopySourceText(char DriveLetter, const std::string& FileName)
+{
+  return std::string("Source: '") + DriveLetter + ":', target: '" + FileName + "'";
+}
+
+std::string ImageCopyProgressText(std::int64_t SectorsDone, std::int64_t SectorCount, std::int32_t SectorSize)
+{
+  const std::int64_t megabytes = (std::int64_t{SectorSize} * SectorCount) >> 20;
+  return std::to_string(SectorsDone) + "/" + std::to_string(SectorCount) + " sectors (" + std::to_string(megabytes) +
+         " MB)";
+}
+
 TkxImageCopyResult CopyDiskToImage(TkxDisk& Disk, const std::string& FileName,
                                    const TkxImageCopyOptions& Options)
 {
@@ -67,6 +79,14 @@ TkxImageCopyResult CopyDiskToImage(TkxDisk& Disk, const std::string& FileName,
     if (Options.StopRequested && Options.StopRequested()) {
       result.Stopped = true;
       break;
+    }
+    if (Options.PauseGate != nullptr) {
+      Options.PauseGate->WaitWhilePaused();
+      // A stop is requested by resuming a paused copy first; it must not copy one more chunk.
+      if (Options.StopRequested && Options.StopRequested()) {
+        result.Stopped = true;
+        break;
+      }
     }
     const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(remaining, ImageCopyChunkSectors));
     const std::int64_t bytes = n * ss;

@@ -2,6 +2,7 @@
 // into parts named like the parts that the image reader joins ("%s%.2d").
 #pragma once
 
+#include "common/kxPauseGate.h"
 #include "media/kxDisk.h"
 
 #include <cstdint>
@@ -30,6 +31,9 @@ struct TkxImageCopyOptions {
   std::int64_t PartSize = ImagePartSize;
   // Asked before every chunk; true ends the copy and keeps what was written.
   std::function<bool()> StopRequested;
+  // Waited in before every chunk (after the stop request was asked), so that a paused copy
+  // holds no read or write half done.
+  TkxPauseGate* PauseGate = nullptr;
   // Told the number of sectors copied after every chunk.
   std::function<void(std::int64_t SectorsDone)> Progress;
   TkxPartCreator CreatePart = CreatePartFile;
@@ -45,6 +49,13 @@ struct TkxImageCopyResult {
   bool Complete = false;
   std::string Error;                   // why the copy ended early or is not usable
 };
+
+// The line that names a copy's source and target: "Source: 'D:', target: 'disk.iso'".
+std::string ImageCopySourceText(char DriveLetter, const std::string& FileName);
+
+// The progress line of a copy: "1216/359846 sectors (702 MB)", the megabytes being the whole
+// disc's size in MiB, rounded down.
+std::string ImageCopyProgressText(std::int64_t SectorsDone, std::int64_t SectorCount, std::int32_t SectorSize);
 
 // Copies Disk into FileName (part 1) and its further parts, 32 sectors per read and per write.
 // Sectors that cannot be read are written as zeros and counted. The first part that cannot be

@@ -1,5 +1,7 @@
 #include "project/kxFileList.h"
 
+#include "common/kxShared.h"
+
 #include <unicode/coll.h>
 #include <unicode/locid.h>
 #include <unicode/stringpiece.h>
@@ -19,9 +21,7 @@ int Sign(std::int64_t a, std::int64_t b) { return a < b ? -1 : (a > b ? 1 : 0); 
 // Byte-wise after folding ASCII a..z to A..Z; a prefix is smaller than the longer string.
 int CompareText(std::string_view a, std::string_view b)
 {
-  const auto fold = [](char c) {
-    return static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  };
+  const auto fold = [](char c) { return AsciiUpper(static_cast<unsigned char>(c)); };
   const std::size_t n = std::min(a.size(), b.size());
   for (std::size_t i = 0; i < n; ++i) {
     const int d = fold(a[i]) - fold(b[i]);

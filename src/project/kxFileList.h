@@ -3,7 +3,7 @@
 #pragma once
 
 #include "media/kxDisk.h"
-#include "recognition/kxEngine.h"
+#include "recognition/kxKinds.h"
 
 #include <cstdint>
 #include <string>

@@ -1,6 +1,6 @@
 #include "project/kxFind.h"
 
-#include "recognition/kxEngine.h"
+#include "recognition/kxKinds.h"
 
 #include <unicode/locid.h>
 #include <unicode/unistr.h>

@@ -1,8 +1,13 @@
 #include "project/kxProject.h"
 
+#include "common/kxShared.h"
+#include "media/kxDisks.h"
+
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 #include <limits>
 #include <memory>
 #include <string_view>
@@ -192,6 +197,40 @@ void LoadProjectFromText(std::string_view Text, std::string& Location, TkxFileLi
     else if (line == "FILES")
       ReadFilesSection(reader, List);
   }
+}
+
+namespace fs = std::filesystem;
+
+bool IsPartOfImage(const std::string& Target, const std::string& Location)
+{
+  if (IsDriveName(Location)) return false;
+  for (int k = 1;; ++k) {
+    const std::string part = PartFileName(Location, k);
+    std::error_code ec;
+    if (!fs::exists(part, ec)) {
+      if (k == 1) return false;
+      std::error_code ecPart;
+      std::error_code ecTarget;
+      const fs::path next = fs::absolute(part, ecPart).lexically_normal();
+      return !ecPart && next == fs::absolute(Target, ecTarget).lexically_normal() && !ecTarget;
+    }
+    if (fs::equivalent(part, Target, ec)) return true;
+  }
+}
+
+std::string DefaultProjectName(const std::string& Location)
+{
+  if (IsDriveName(Location)) return Location.substr(0, 1) + std::string(ProjectExt);
+  const std::string base = fs::path(Location).filename().string();
+  return base.empty() ? std::string() : base + std::string(ProjectExt);
+}
+
+std::string StoredLocation(const std::string& Location)
+{
+  if (IsDriveName(Location)) return Location;
+  std::error_code ec;
+  const fs::path absolute = fs::absolute(Location, ec);
+  return ec ? Location : absolute.lexically_normal().string();
 }
 
 }  // namespace kx

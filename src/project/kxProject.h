@@ -33,6 +33,20 @@ void LoadProject(const std::string& FileName, std::string& Location, TkxFileList
 // LoadProject over the bytes of a project file already in memory.
 void LoadProjectFromText(std::string_view Text, std::string& Location, TkxFileList& List);
 
+// Whether Target is the image at Location or one of its part files, which a project file must
+// never replace, or the name of its next part: a file written there would be read as part of
+// the image from then on. False for a drive.
+bool IsPartOfImage(const std::string& Target, const std::string& Location);
+
+// The project name a scan uses when none is given: the location's base name followed by
+// ".kx", in the current folder ("disc.iso" gives "disc.iso.kx", drive "E:" gives "E.kx"); empty
+// when the location has no base name.
+std::string DefaultProjectName(const std::string& Location);
+
+// The location as a project stores it: an image path made absolute, so that the project can be
+// extracted from any folder; a drive name unchanged.
+std::string StoredLocation(const std::string& Location);
+
 // A "FILES" count above this, and above what the rest of the file could hold, is rejected
 // rather than allocated.
 inline constexpr std::int32_t PlausibleShortCount = 1 << 20;

@@ -12,50 +12,6 @@ namespace kx {
 
 using namespace std::string_view_literals;
 
-const std::array<std::string_view, KindCount> KindExtensions = {
-    "", ".txt", ".rtf", ".ini", ".php", ".html", ".svg", ".xml", ".css", ".pas",  // 0..9
-    ".dpr", ".dpk", ".dfm", ".bdsproj", ".xpm", ".c", ".reg", ".m3u", ".tex", ".ps",  // 10..19
-    ".bmp", ".ico", ".cur", ".ani", ".avi", ".cda", ".pal", ".qcp", ".rmi", ".wav",  // 20..29
-    ".riff", ".7z", ".bz2", ".cab", ".cab", ".gz", ".hqx", ".nri", ".rar", ".rpm",  // 30..39
-    ".sit", ".sqx", ".tar", ".uha", ".zip", ".zoo", ".aiff", ".amr", ".au", ".flac",  // 40..49
-    ".mid", ".mp3", ".ogg", ".ppt.xls.doc", ".chm", ".mdb", ".pdf", ".psd", ".psp", ".sib",  // 50..59
-    ".sqlite", ".exe", ".dll", ".chr.bgi", ".class", ".dcu", ".elf.so.o", ".gm6", ".ppu", ".ti.__x",  // 60..69
-    ".res", ".tlb", ".tpu", ".dcx", ".emf", ".gif", ".img", ".jpg", ".pcx", ".png",  // 70..79
-    ".tif", ".wmf", ".asf", ".ra", ".rm", ".mov", ".mpg", ".swf", ".vob", ".lnk",  // 80..89
-    ".sfk",  // 90
-};
-
-namespace {
-
-constexpr char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-constexpr std::uint8_t UpperAscii(std::uint8_t c) { return c >= 'a' && c <= 'z' ? static_cast<std::uint8_t>(c - 'a' + 'A') : c; }
-
-}  // namespace
-
-TKind KindOfExtension(std::string_view Ext)
-{
-  for (int k = 0; k < KindCount; ++k) {
-    const std::string_view e = KindExtensions[k];
-    if (e.size() == Ext.size() &&
-        std::equal(e.begin(), e.end(), Ext.begin(),
-                   [](char a, char b) { return UpperAscii(a) == UpperAscii(b); }))
-      return static_cast<TKind>(k);
-  }
-  return 0;
-}
-
-std::string_view KindFamily(TKind Kind)
-{
-  if (Kind == 0) return "none";
-  if (IsTextKind(Kind)) return "text";
-  if (IsSizedKind(Kind)) return "sized";
-  if (!IsOpenKind(Kind)) return "none";
-  if (IsTrailerKind(Kind) && IsTextAbsorbingKind(Kind)) return "open, trailer, text-absorbing";
-  if (IsTrailerKind(Kind)) return "open, trailer";
-  if (IsTextAbsorbingKind(Kind)) return "open, text-absorbing";
-  return "open";
-}
-
 // ---------------------------------------------------------------------------------------------
 // Binary recognizer
 
@@ -240,10 +196,10 @@ TKind MatchOneLineTests(TBlock b, const THead& head)
 // pointer is signed and the sum is made in 32 bits, as the header field is read.
 TKind ExecutableKind(TBlock b)
 {
-  if (b.size() < 64) return 61;
+  if (b.size() < 64) return Kinds::Executable;
   const std::int64_t p = static_cast<std::int32_t>(U32(b, 60) + 22u);
-  if (p < 0 || p + 2 > static_cast<std::int64_t>(b.size())) return 61;
-  return (b[static_cast<std::size_t>(p) + 1] & 0x20) != 0 ? 62 : 61;
+  if (p < 0 || p + 2 > static_cast<std::int64_t>(b.size())) return Kinds::Executable;
+  return (b[static_cast<std::size_t>(p) + 1] & 0x20) != 0 ? Kinds::Dll : Kinds::Executable;
 }
 
 constexpr std::uint32_t MaxIconCount = 30;
@@ -258,7 +214,7 @@ TBlockKind RecognizeBlock(std::span<const std::uint8_t> Block)
   const THead head(Block);
 
   if (Block.size() >= 10 && head.U16(0) == ('B' | 'M' << 8) && head.U16(6) == 0 && head.U16(8) == 0)
-    return {20, false, head.U32(2)};
+    return {Kinds::Bitmap, false, head.U32(2)};
 
   const std::uint32_t iconType = head.U16(2);
   const std::uint32_t iconCount = head.U16(4);
@@ -273,33 +229,33 @@ TBlockKind RecognizeBlock(std::span<const std::uint8_t> Block)
       valid = U8(Block, entry + 3) == 0 && offset >= MinIconImageOffset && offset <= MaxIconImageOffset && size != 0;
       end = std::max(end, offset + size);  // each sum wraps at 2^32 before the maximum is taken
     }
-    if (valid) return {static_cast<TKind>(iconType == 1 ? 21 : 22), false, end};
+    if (valid) return {iconType == 1 ? Kinds::Icon : Kinds::Cursor, false, end};
   }
 
   if (Block.size() >= 12 && head.U32(0) == FourCC("RIFF")) {
     const std::uint32_t size = head.U32(4) + 8u;  // wraps at 2^32 like the header field
-    TKind kind = 30;
+    TKind kind = Kinds::Riff;
     switch (head.U32(8)) {
-      case FourCC("ACON"): kind = 23; break;
-      case FourCC("AVI "): kind = 24; break;
-      case FourCC("CDDA"): kind = 25; break;
-      case FourCC("PAL "): kind = 26; break;
-      case FourCC("QLCM"): kind = 27; break;
-      case FourCC("RMID"): kind = 28; break;
-      case FourCC("WAVE"): kind = 29; break;
+      case FourCC("ACON"): kind = Kinds::AnimatedCursor; break;
+      case FourCC("AVI "): kind = Kinds::Avi; break;
+      case FourCC("CDDA"): kind = Kinds::CdAudio; break;
+      case FourCC("PAL "): kind = Kinds::Palette; break;
+      case FourCC("QLCM"): kind = Kinds::Qcp; break;
+      case FourCC("RMID"): kind = Kinds::RiffMidi; break;
+      case FourCC("WAVE"): kind = Kinds::Wave; break;
       default: break;
     }
     return {kind, false, size};
   }
 
   if (TKind kind = MatchOneLineTests(Block, head); kind != 0) {
-    if (kind == 61) kind = ExecutableKind(Block);
+    if (kind == Kinds::Executable) kind = ExecutableKind(Block);
     return {kind, true, length};
   }
 
   std::int32_t textLength = 0;
-  if (IsTextBlock(Block, textLength)) return {1, textLength == length, textLength};
-  return {0, true, length};
+  if (IsTextBlock(Block, textLength)) return {Kinds::Text, textLength == length, textLength};
+  return {Kinds::Unknown, true, length};
 }
 
 bool TrailerFound(std::span<const std::uint8_t> Block, TKind Kind)
@@ -307,8 +263,8 @@ bool TrailerFound(std::span<const std::uint8_t> Block, TKind Kind)
   const std::uint8_t* start = Block.data();
   const std::uint8_t* stop = start + Block.size();
   switch (Kind) {
-    case 51: return !Block.empty() && Block.back() == 0 && FindBytes(start, stop, "TAG") != nullptr;
-    case 56: return FindBytesNoCase(start, stop, "%%EOF") != nullptr;
+    case Kinds::Mp3: return !Block.empty() && Block.back() == 0 && FindBytes(start, stop, "TAG") != nullptr;
+    case Kinds::Pdf: return FindBytesNoCase(start, stop, "%%EOF") != nullptr;
     default: return false;
   }
 }
@@ -433,7 +389,7 @@ const std::uint8_t* FindBytes(const std::uint8_t* Start, const std::uint8_t* Sto
 
 const std::uint8_t* FindBytesNoCase(const std::uint8_t* Start, const std::uint8_t* Stop, std::string_view Pattern)
 {
-  return Find(Start, Stop, Pattern, [](std::uint8_t c) { return UpperAscii(c); });
+  return Find(Start, Stop, Pattern, [](std::uint8_t c) { return AsciiUpper(c); });
 }
 
 bool TextBetween(const std::uint8_t* Start, const std::uint8_t* Stop, std::string_view StartMarker,
@@ -573,15 +529,22 @@ void DescribeText(const std::uint8_t* start, const std::uint8_t* stop, std::stri
 
 }  // namespace
 
+std::string NumberedFileName(std::int32_t Number)
+{
+  char name[32];
+  std::snprintf(name, sizeof name, "File %.6d", Number);
+  return name;
+}
+
 void DescribeFoundFile(std::span<const std::uint8_t> Block, std::string& Name, TKind& Kind)
 {
   const std::uint8_t* start = Block.data();
   const std::uint8_t* stop = start + Block.size();
   switch (Kind) {
-    case 1:
+    case Kinds::Text:
       DescribeText(start, stop, Name, Kind);
       break;
-    case 20:
+    case Kinds::Bitmap:
       if (Block.size() >= 26) {
         char text[32];
         std::snprintf(text, sizeof text, "%d x %d", static_cast<std::int32_t>(U32(Block, 18)),
@@ -589,10 +552,10 @@ void DescribeFoundFile(std::span<const std::uint8_t> Block, std::string& Name, T
         Name = text;
       }
       break;
-    case 63:
+    case Kinds::Bgi:
       TextBetween(start, stop, "\x08\x08", "\r\n", Name);
       break;
-    case 69:
+    case Kinds::TiCalculator:
       // The name runs to the first zero byte, or to the block's end when there is none.
       if (Block.size() > 11) {
         const std::uint8_t* zero = FindByte(start + 11, stop, 0);

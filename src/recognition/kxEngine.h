@@ -1,9 +1,9 @@
-// Recognition engine: the kind codes and their extensions, the binary and text recognizers
-// that decide what begins in a block, and the small byte-search routines they share.
+// Recognition engine: the binary and text recognizers that decide what begins in a block, and the small byte-search routines they share.
 // Everything here is a pure function of its arguments and safe on any thread.
 #pragma once
 
-#include <array>
+#include "recognition/kxKinds.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -11,29 +11,6 @@
 #include <string_view>
 
 namespace kx {
-
-// Kind code of a found file, 0..90. 0 is unrecognised data; 1..19 text; 20..30 sized (the header
-// states the length); 31..90 open (the file grows sector by sector).
-using TKind = std::uint8_t;
-inline constexpr int KindCount = 91;
-
-// The extension of each kind, indexed by code. Entry 0 is empty; the others start with a dot;
-// a few hold several extensions run together (".ppt.xls.doc") and are always used whole.
-extern const std::array<std::string_view, KindCount> KindExtensions;
-
-constexpr bool IsTextKind(TKind k) { return k >= 1 && k <= 19; }
-constexpr bool IsSizedKind(TKind k) { return k >= 20 && k <= 30; }
-constexpr bool IsOpenKind(TKind k) { return k >= 31 && k <= 90; }
-constexpr bool IsTrailerKind(TKind k) { return k == 51 || k == 56; }
-constexpr bool IsTextAbsorbingKind(TKind k) { return k == 53 || k == 56 || k == 57 || k == 67; }
-
-// The kind of an extension text: ASCII case ignored, whole strings compared, lowest code wins
-// (".cab" gives 33); 0 when none is equal.
-TKind KindOfExtension(std::string_view Ext);
-
-// The families a kind belongs to, as words: "none" (kind 0), "text", "sized" or "open", the
-// open ones followed by ", trailer" and ", text-absorbing" where those apply.
-std::string_view KindFamily(TKind Kind);
 
 struct TBlockKind {
   TKind Kind = 0;
@@ -49,6 +26,10 @@ bool TrailerFound(std::span<const std::uint8_t> Block, TKind Kind);
 
 // Whether Block is plain text; TextLength is the offset of its first zero byte, or its length.
 bool IsTextBlock(std::span<const std::uint8_t> Block, std::int32_t& TextLength);
+
+// The name a scan gives the entry that becomes the Number-th of its list ("File 000001") before
+// DescribeFoundFile may replace it by a name from the content.
+std::string NumberedFileName(std::int32_t Number);
 
 // Refines a text kind by keywords and derives a name from the content (text, kinds 20, 63, 69);
 // then cleans the name so that it can serve as a file name. Block is the entry's first sector.

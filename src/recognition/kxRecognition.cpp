@@ -1,8 +1,9 @@
 #include "recognition/kxRecognition.h"
 
+#include "recognition/kxEngine.h"
+
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 namespace kx {
 
@@ -17,12 +18,12 @@ void TkxRecognition::RecognizeNext()
   TkxFileEntry* last = FileList.Count > 0 ? &FileList.Items[static_cast<std::size_t>(FileList.Count - 1)] : nullptr;
   const TBlockKind found = RecognizeBlock(Block);
 
-  if (found.Kind == 0) {
+  if (found.Kind == Kinds::Unknown) {
     if (last && last->Continues && !IsTextKind(last->Kind))
       ExtendLast(*last);
     else
-      AddEntry(0, true, static_cast<std::int64_t>(ss));
-  } else if (found.Kind == 1) {
+      AddEntry(Kinds::Unknown, true, static_cast<std::int64_t>(ss));
+  } else if (found.Kind == Kinds::Text) {
     if (last && last->Continues && IsTextKind(last->Kind)) {
       last->Size += found.Size;
       last->Continues = found.Continues;
@@ -49,12 +50,51 @@ void TkxRecognition::ExtendLast(TkxFileEntry& Last)
 
 void TkxRecognition::AddEntry(TKind Kind, bool Continues, std::int64_t Size)
 {
-  char name[32];
-  std::snprintf(name, sizeof name, "File %.6d", FileList.Count + 1);
-  std::string entryName = name;
+  std::string entryName = NumberedFileName(FileList.Count + 1);
   TKind kind = Kind;
   DescribeFoundFile(Block, entryName, kind);
   FileList.Add(std::move(entryName), kind, Position * Disk.SectorSize, Size, Continues);
+}
+
+void AcceptFoundFiles(const TkxFileList& Found, TkxFileList& Into)
+{
+  Into.Assign(Found);
+  Into.Sort(TkxSortKey::skExtension);
+}
+
+TkxScanJob::TkxScanJob(std::unique_ptr<TkxDisk> Disk) : DiskOwned(std::move(Disk)), Recognition(*DiskOwned) {}
+
+TkxScanOutcome TkxScanJob::Run(const std::function<void()>& Report, std::int64_t Stride)
+{
+  TkxScanOutcome outcome;
+  const auto report = [&] {
+    LastReported = Recognition.Position;
+    if (Report) Report();
+  };
+  const std::int64_t total = DiskOwned->SectorCount;
+  try {
+    while (Recognition.Position < total) {
+      if (StopRequest.load(std::memory_order_acquire)) break;
+      Gate.WaitWhilePaused();
+      if (StopRequest.load(std::memory_order_acquire)) break;
+      {
+        const std::lock_guard guard(StepLock);
+        Recognition.RecognizeNext();
+      }
+      if (Recognition.Position >= LastReported + Stride) report();
+    }
+  } catch (const std::exception& e) {
+    outcome.Error = e.what();
+  }
+  outcome.Stopped = outcome.Error.empty() && Recognition.Position < total;
+  report();
+  return outcome;
+}
+
+void TkxScanJob::CopyFoundFiles(TkxFileList& Into)
+{
+  const std::lock_guard guard(StepLock);
+  Into.Assign(Recognition.FileList);
 }
 
 }  // namespace kx

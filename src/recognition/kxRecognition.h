@@ -1,10 +1,16 @@
 // The scan: walks a medium sector by sector from sector 0 and builds the list of found files.
 #pragma once
 
+#include "common/kxPauseGate.h"
 #include "media/kxDisk.h"
 #include "project/kxFileList.h"
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
 #include <vector>
 
 namespace kx {
@@ -35,6 +41,51 @@ class TkxRecognition {
   // Reused between calls so that a scan does not allocate per sector; cleared before each read
   // so that an unreadable sector is examined as zeros.
   std::vector<std::uint8_t> Block;
+};
+
+// What the user accepts of a scan: Into becomes a copy of Found, sorted by extension.
+void AcceptFoundFiles(const TkxFileList& Found, TkxFileList& Into);
+
+struct TkxScanOutcome {
+  bool Stopped = false;  // ended by the stop request before the medium was exhausted
+  std::string Error;     // the medium failed during a step (a part file vanished); what was found stays
+};
+
+// A medium and the scan over it, kept together for as long as anyone holds them: the worker that
+// runs the scan and the window that shows and accepts its result may let go in either order.
+class TkxScanJob {
+ public:
+  // The display's figures are handed over at least every this many sectors.
+  static constexpr std::int64_t ReportStride = 2000;
+
+  explicit TkxScanJob(std::unique_ptr<TkxDisk> Disk);
+  TkxScanJob(const TkxScanJob&) = delete;
+  TkxScanJob& operator=(const TkxScanJob&) = delete;
+
+  TkxDisk& Disk() const { return *DiskOwned; }
+
+ private:
+  std::unique_ptr<TkxDisk> DiskOwned;  // declared first: the recognition refers to it
+
+ public:
+  // Read from another thread only while Run is blocked in Report, has not started, or has ended.
+  TkxRecognition Recognition;
+  // Starts closed: nothing is read until the user starts the scan.
+  TkxPauseGate Gate{true};
+  std::atomic<bool> StopRequest{false};
+  // Position at the last Report.
+  std::int64_t LastReported = 0;
+
+  // The scan from Position to the end of the medium, one sector per step, on the calling thread.
+  // Between steps it waits in Gate while paused and ends on StopRequest. Report is called every
+  // ReportStride sectors and once at the end, also after an error or a stop.
+  TkxScanOutcome Run(const std::function<void()>& Report, std::int64_t Stride = ReportStride);
+
+  // A copy of the found list that no step is changing at that moment; safe from any thread.
+  void CopyFoundFiles(TkxFileList& Into);
+
+ private:
+  std::mutex StepLock;  // held during each step and each copy
 };
 
 }  // namespace kx
