@@ -2,7 +2,9 @@
 # Sourced, not run.
 
 KX_PACKAGES=(build-essential cmake ninja-build pkg-config
-             libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libicu-dev libblkid-dev)
+             libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libicu-dev libblkid-dev
+             qt6-base-dev qt6-svg-dev fonts-dejavu-core
+             xvfb xauth xdotool imagemagick)
 
 kx_install_missing() {
   local missing=()

@@ -1,0 +1,76 @@
+#include "ui/UserInteraction.h"
+
+#include "common/ShellEx.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QUrl>
+
+namespace kx::ui {
+
+QString ApplicationTitle() { return QStringLiteral("Veltrane Tessarin 2008"); }
+
+void TUserInteraction::ShowMessage(QWidget* Parent, const QString& Text, const QString& Caption)
+{
+  QMessageBox box(QMessageBox::NoIcon, Caption.isEmpty() ? ApplicationTitle() : Caption, Text, QMessageBox::Ok,
+                  Parent);
+  box.exec();
+}
+
+bool TUserInteraction::AskYesNo(QWidget* Parent, const QString& Caption, const QString& Text)
+{
+  QMessageBox box(QMessageBox::NoIcon, Caption, Text, QMessageBox::Yes | QMessageBox::No, Parent);
+  return box.exec() == QMessageBox::Yes;
+}
+
+TAnswer TUserInteraction::AskYesNoCancel(QWidget* Parent, const QString& Caption, const QString& Text)
+{
+  QMessageBox box(QMessageBox::NoIcon, Caption, Text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
+                  Parent);
+  switch (box.exec()) {
+    case QMessageBox::Yes: return TAnswer::Yes;
+    case QMessageBox::No: return TAnswer::No;
+    default: return TAnswer::Cancel;
+  }
+}
+
+namespace {
+
+QString RunFileDialog(QWidget* Parent, const TFileChoice& Choice, QFileDialog::AcceptMode Mode)
+{
+  QFileDialog dialog(Parent, Choice.Caption, QString(), Choice.Filter);
+  dialog.setAcceptMode(Mode);
+  dialog.setFileMode(Mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+  if (!Choice.DefaultSuffix.isEmpty()) dialog.setDefaultSuffix(Choice.DefaultSuffix);
+  if (!Choice.ConfirmOverwrite) dialog.setOption(QFileDialog::DontConfirmOverwrite);
+  if (!Choice.FileName.isEmpty()) dialog.selectFile(Choice.FileName);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().constFirst();
+}
+
+}  // namespace
+
+QString TUserInteraction::ChooseOpenFile(QWidget* Parent, const TFileChoice& Choice)
+{
+  return RunFileDialog(Parent, Choice, QFileDialog::AcceptOpen);
+}
+
+QString TUserInteraction::ChooseSaveFile(QWidget* Parent, const TFileChoice& Choice)
+{
+  return RunFileDialog(Parent, Choice, QFileDialog::AcceptSave);
+}
+
+QString TUserInteraction::ChooseFolder(QWidget* Parent, const QString& Caption)
+{
+  return BrowseForFolder(Parent, Caption);
+}
+
+int TUserInteraction::RunModal(QDialog& Dialog) { return Dialog.exec(); }
+
+void TUserInteraction::Beep(TBeep) { QApplication::beep(); }
+
+void TUserInteraction::OpenUrl(const QUrl& Url) { ShellOpen(Url); }
+
+}  // namespace kx::ui
