@@ -222,14 +222,19 @@ bool IsDriveName(std::string_view Location) { return Location.size() == 2 && Loc
 
 std::unique_ptr<TkxDisk> OpenDisk(const std::string& Location)
 {
-  if (IsDriveName(Location)) {
-    auto drive = std::make_unique<TkxPhysicalCD>(Location[0]);
-    if (drive->Status != CDReady) return nullptr;
-    return drive;
+  // Whatever goes wrong while opening, even running out of memory, means "not opened".
+  try {
+    if (IsDriveName(Location)) {
+      auto drive = std::make_unique<TkxPhysicalCD>(Location[0]);
+      if (drive->Status != CDReady) return nullptr;
+      return drive;
+    }
+    auto image = std::make_unique<TkxDiskImage>(Location);
+    if (!image->Opened) return nullptr;
+    return image;
+  } catch (...) {
+    return nullptr;
   }
-  auto image = std::make_unique<TkxDiskImage>(Location);
-  if (!image->Opened) return nullptr;
-  return image;
 }
 
 }  // namespace kx

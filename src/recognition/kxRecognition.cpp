@@ -91,10 +91,10 @@ TkxScanOutcome TkxScanJob::Run(const std::function<void()>& Report, std::int64_t
   return outcome;
 }
 
-void TkxScanJob::CopyFoundFiles(TkxFileList& Into)
+void TkxScanJob::AcceptInto(TkxFileList& Into)
 {
   const std::lock_guard guard(StepLock);
-  Into.Assign(Recognition.FileList);
+  AcceptFoundFiles(Recognition.FileList, Into);
 }
 
 }  // namespace kx

@@ -81,8 +81,9 @@ class TkxScanJob {
   // ReportStride sectors and once at the end, also after an error or a stop.
   TkxScanOutcome Run(const std::function<void()>& Report, std::int64_t Stride = ReportStride);
 
-  // A copy of the found list that no step is changing at that moment; safe from any thread.
-  void CopyFoundFiles(TkxFileList& Into);
+  // AcceptFoundFiles of the found list as it stands between two steps; safe from any thread,
+  // also while Run is working.
+  void AcceptInto(TkxFileList& Into);
 
  private:
   std::mutex StepLock;  // held during each step and each copy

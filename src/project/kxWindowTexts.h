@@ -1,0 +1,49 @@
+// The texts the main window and the scan dialog show for the project's state, computed without a
+// window so that the command line and the tests see the same ones.
+#pragma once
+
+#include "project/kxFileList.h"
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace kx {
+
+inline constexpr std::string_view ApplicationTitle = "Veltrane Tessarin 2008";
+
+// "Veltrane Tessarin 2008 - [/path/p.kx]", "[Untitled]" without a file name, "*" appended
+// while modified.
+std::string MainWindowCaption(const std::string& ProjectFileName, bool Modified);
+
+// The offset column: "0x" and at least nine upper-case hexadecimal digits (2048 gives
+// "0x000000800"). A negative offset, which only a damaged project holds, shows its 64-bit
+// two's complement.
+std::string OffsetText(std::int64_t Offset);
+
+// The size column: the decimal right-aligned in ten characters, longer numbers in full.
+std::string SizeText(std::int64_t Size);
+
+// A run of selected rows, First..Last inclusive.
+struct TkxRowRange {
+  std::int32_t First = 0;
+  std::int32_t Last = -1;
+};
+
+struct TkxSelectionSummary {
+  std::int32_t Rows = 0;
+  std::int64_t Bytes = 0;  // sum of the entries' sizes, in 64 bits
+};
+
+// Rows outside the list are not counted.
+TkxSelectionSummary SummarizeSelection(const TkxFileList& List, std::span<const TkxRowRange> Ranges);
+
+// "2/57 file(s) selected (4096 bytes)".
+std::string StatusLineText(std::int32_t Selected, std::int32_t Count, std::int64_t Bytes);
+
+// A medium's size in whole mebibytes, rounded down, followed by "M": 333000 sectors of 2048
+// bytes give "650M".
+std::string ImageSizeText(std::int64_t SectorCount, std::int32_t SectorSize);
+
+}  // namespace kx

@@ -1,0 +1,77 @@
+#include "ui/Controls.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QPixmap>
+#include <QSvgRenderer>
+#include <QPainter>
+
+namespace kx::ui {
+
+QFont FontOrFallback(const QString& Family, const QFont& Fallback)
+{
+  if (QFontDatabase::hasFamily(Family)) {
+    QFont font(Family);
+    font.setPointSizeF(Fallback.pointSizeF());
+    return font;
+  }
+  return Fallback;
+}
+
+QFont SansFont(qreal PointSize)
+{
+  QFont fallback = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+  fallback.setPointSizeF(PointSize);
+  return FontOrFallback(QStringLiteral("Tahoma"), fallback);
+}
+
+QFont MonoFont(qreal PointSize)
+{
+  QFont fallback = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  fallback.setPointSizeF(PointSize);
+  return FontOrFallback(QStringLiteral("Courier New"), fallback);
+}
+
+QIcon LoadIcon(const QString& Name)
+{
+  QSvgRenderer renderer(QStringLiteral(":/icons/") + Name + QStringLiteral(".svg"));
+  QIcon icon;
+  if (!renderer.isValid()) return icon;
+  for (const int size : {16, 24, 28, 32, 48, 64, 128}) {
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    renderer.render(&painter);
+    painter.end();
+    icon.addPixmap(pixmap);
+  }
+  return icon;
+}
+
+TWaitCursor::TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+TWaitCursor::~TWaitCursor() { QApplication::restoreOverrideCursor(); }
+
+TShape::TShape(QWidget* Parent) : QWidget(Parent), FBrush(Qt::white) {}
+
+void TShape::SetBrush(const QColor& Color)
+{
+  if (Color == FBrush) return;
+  FBrush = Color;
+  update();
+}
+
+void TShape::paintEvent(QPaintEvent*)
+{
+  QPainter painter(this);
+  painter.setPen(QPen(Qt::black, 1));
+  painter.setBrush(FBrush);
+  painter.drawRect(0, 0, width() - 1, height() - 1);
+}
+
+QColor NextLampColor(const QColor& Current, bool Busy)
+{
+  if (!Busy) return clSilver;
+  return Current == clRed ? clOrange : clRed;
+}
+
+}  // namespace kx::ui

@@ -1,0 +1,57 @@
+// Small pieces the windows share: the fonts of the list and the dialogs, and the lamp square
+// that blinks while a worker is busy.
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QIcon>
+#include <QWidget>
+
+namespace kx::ui {
+
+// The windows' font: Tahoma where it is installed, else the desktop's sans-serif family.
+QFont SansFont(qreal PointSize = 8);
+// The number columns' font: Courier New where installed, else the desktop's monospace family.
+QFont MonoFont(qreal PointSize = 8);
+// A named face where installed, else Fallback with that face's size.
+QFont FontOrFallback(const QString& Family, const QFont& Fallback);
+
+// The program's own icon NAME (":/icons/NAME.svg"), drawn sharp at the sizes a toolbar and a
+// title bar use.
+QIcon LoadIcon(const QString& Name);
+
+// The hourglass while it exists, on every way out of the scope.
+class TWaitCursor {
+ public:
+  TWaitCursor();
+  ~TWaitCursor();
+  TWaitCursor(const TWaitCursor&) = delete;
+  TWaitCursor& operator=(const TWaitCursor&) = delete;
+};
+
+// A rectangle filled with Brush and outlined with a one-pixel black pen.
+class TShape : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit TShape(QWidget* Parent = nullptr);
+  QColor Brush() const { return FBrush; }
+  void SetBrush(const QColor& Color);
+
+ protected:
+  void paintEvent(QPaintEvent* Event) override;
+
+ private:
+  QColor FBrush;
+};
+
+// Colours the lamps and labels use, as the desktop colour names they stand for.
+inline const QColor clSilver(0xC0, 0xC0, 0xC0);
+inline const QColor clRed(0xFF, 0x00, 0x00);
+inline const QColor clOrange(0xFF, 0x80, 0x00);  // Windows value 0x0080FF
+inline const QColor clNavy(0x00, 0x00, 0x80);
+
+// The next colour of a lamp that blinks while Busy: silver at rest, else red and orange in turn.
+QColor NextLampColor(const QColor& Current, bool Busy);
+
+}  // namespace kx::ui

@@ -1,0 +1,153 @@
+// The main window: the current project (found files, the medium's location, the project file and
+// whether it changed), the list of found files, and every command in the menu and the toolbar.
+#pragma once
+
+#include "media/kxDisk.h"
+#include "project/kxFileList.h"
+
+#include <QLineEdit>
+#include <QList>
+#include <QKeySequence>
+#include <QMainWindow>
+
+#include <memory>
+#include <string>
+
+class QAction;
+class QGroupBox;
+class QHeaderView;
+class QLabel;
+class QMenu;
+class QStandardItemModel;
+class QToolButton;
+
+namespace kx {
+class TfrmSelectDrive;
+}
+
+namespace kx::ui {
+
+class TFileListBox;
+class TFileListDelegate;
+class TFileListModel;
+class TUserInteraction;
+class TfrmRecognize;
+
+// The location field. It leaves the menu's key sequences to the menu, which a line edit would
+// otherwise take for itself (Ctrl+E moves to the end of the line, Ctrl+A selects all).
+class TLocationEdit : public QLineEdit {
+  Q_OBJECT
+
+ public:
+  using QLineEdit::QLineEdit;
+  QList<QKeySequence> MenuShortcuts;
+
+ protected:
+  bool event(QEvent* Event) override;
+};
+
+class TfrmMain : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit TfrmMain(TUserInteraction& Ui_, QWidget* Parent = nullptr);
+  ~TfrmMain() override;
+
+  // The project.
+  TkxFileList FileList;
+  std::string ProjectFileName;  // full path; empty for an untitled project
+  bool Modified = false;
+
+  void UpdateCaption();
+  void RefreshList();
+  void UpdateStatus();
+  // The medium the location field names, or nullptr when it cannot be opened.
+  std::unique_ptr<TkxDisk> OpenDisk() const;
+  // The location field's text in the locale's encoding, as the core takes paths.
+  std::string LocationText() const;
+  // The rows selected in the list, ascending.
+  std::vector<std::int32_t> SelectedRows() const;
+
+  // Components.
+  QWidget* pToolbar;
+  QToolButton* sbNew;
+  QToolButton* sbOpen;
+  QToolButton* sbSave;
+  QToolButton* sbOpenImage;
+  QToolButton* sbOpenDrive;
+  QToolButton* sbRecognize;
+  QToolButton* sbExtract;
+  QToolButton* sbContents;
+  QToolButton* sbDonate;
+  QGroupBox* GroupBox1;
+  QHeaderView* hc;
+  TFileListBox* lb;
+  QWidget* pDiskLocation;
+  QLabel* Label1;
+  TLocationEdit* eDiskLocation;
+  QLabel* pStatusBar;
+
+  QMenu* miProject;
+  QAction* miNew;
+  QAction* miOpen;
+  QAction* miSave;
+  QAction* miSaveAs;
+  QAction* miExit;
+  QMenu* miImage;
+  QAction* miOpenImage;
+  QAction* miOpenDrive;
+  QAction* miCreateImage;
+  QAction* miRecognize;
+  QAction* miExtract;
+  QAction* miExtractGrouped;
+  QAction* miFind;
+  QAction* miFindNext;
+  QAction* miFindPrevious;
+  QMenu* miHelp;
+  QAction* miContents;
+  QAction* Homepage1;
+  QAction* miContact;
+  QAction* miDonate;
+  QAction* miAbout;
+
+  // The dialogs that live as long as the window.
+  std::unique_ptr<TfrmSelectDrive> frmSelectDrive;
+  std::unique_ptr<TfrmRecognize> frmRecognize;
+
+  // Handlers.
+  void eDiskLocationChange();
+  void miOpenImageClick();
+  void miOpenDriveClick();
+  void miImageClick();
+  void miExitClick();
+  void miRecognizeClick();
+  void hcSectionClick(int Section);
+  void hcSectionResize();
+  void lbClick();
+  void lbDblClick();
+  void Homepage1Click();
+  void miContactClick();
+  void miDonateClick();
+  void miContentsClick();
+  void miAboutClick();
+
+  TFileListModel& ListModel() const { return *Model; }
+
+ private:
+  void BuildMenu();
+  void BuildToolbar();
+  void BuildList();
+  void BuildLocation();
+
+  TUserInteraction& Ui;
+  QStandardItemModel* HeaderModel;
+  TFileListModel* Model;
+  TFileListDelegate* Delegate;
+};
+
+// The pages the Help menu opens.
+QUrl HelpPageUrl();
+QUrl ReadmePageUrl();
+QUrl WebSiteUrl(const QString& Page = {});
+
+}  // namespace kx::ui
