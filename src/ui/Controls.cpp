@@ -6,6 +6,17 @@
 #include <QSvgRenderer>
 #include <QPainter>
 
+// The icons are compiled into this library; a static library's resources must be registered
+// by name before the first look-up.
+static void RegisterIcons()
+{
+  static const bool registered = [] {
+    Q_INIT_RESOURCE(tessarin);
+    return true;
+  }();
+  (void)registered;
+}
+
 namespace kx::ui {
 
 QFont FontOrFallback(const QString& Family, const QFont& Fallback)
@@ -34,6 +45,7 @@ QFont MonoFont(qreal PointSize)
 
 QIcon LoadIcon(const QString& Name)
 {
+  RegisterIcons();
   QSvgRenderer renderer(QStringLiteral(":/icons/") + Name + QStringLiteral(".svg"));
   QIcon icon;
   if (!renderer.isValid()) return icon;

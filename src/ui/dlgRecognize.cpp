@@ -162,6 +162,7 @@ void TfrmRecognize::UpdateProgress(TScanRun& Run)
   gProgress->SetProgress(static_cast<std::int32_t>(static_cast<std::uint32_t>(recognition.Position)));
   SetLabelText(lSectorsProcessed, QString::number(recognition.Position));
   SetLabelText(lFilesFound, QString::number(recognition.FileList.Count));
+  emit ProgressShown(recognition.Position);
 }
 
 bool TfrmRecognize::Recognize(std::unique_ptr<TkxDisk> Disk, TkxFileList& Into)

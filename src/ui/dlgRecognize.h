@@ -99,6 +99,10 @@ class TfrmRecognize : public QDialog {
   void bStartClick();
   void tmBlinkTimer();
 
+ signals:
+  // The figures now show Position; once per progress display.
+  void ProgressShown(qint64 Position);
+
  private:
   friend class TRecognitionThread;
   void WorkerEnded(TRecognitionThread* Thread);

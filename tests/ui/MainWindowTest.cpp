@@ -1,0 +1,372 @@
+// The main window as a person meets it: its title, list, status line, header, menus, location
+// field and links, with a scripted person in place of dialogs.
+#include "common/kxShared.h"
+#include "media/dlgDrive.h"
+#include "project/kxWindowTexts.h"
+#include "support/kxFakeUi.h"
+#include "ui/FileListView.h"
+#include "ui/Main.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDir>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fstream>
+
+using namespace kx;
+using namespace kx::ui;
+
+namespace {
+
+void Fill(TkxFileList& List, std::initializer_list<TkxFileEntry> Entries)
+{
+  for (const TkxFileEntry& e : Entries) List.Add(e.Name, e.Kind, e.Offset, e.Size, false);
+}
+
+// A plain image of Sectors zero sectors.
+QString MakeImage(const QTemporaryDir& Dir, const QString& Name, int Sectors)
+{
+  const QString path = Dir.filePath(Name);
+  std::ofstream out(path.toLocal8Bit().toStdString(), std::ios::binary);
+  const std::string sector(2048, '\0');
+  for (int i = 0; i < Sectors; ++i) out << sector;
+  return path;
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void TitleFollowsProjectAndModified()
+  {
+    test::TFakeUi ui;
+    TfrmMain w(ui);
+    QCOMPARE(w.windowTitle(), QStringLiteral("Veltrane Tessarin 2008 - [Untitled]"));
+    QTest::keyClick(w.eDiskLocation, Qt::Key_X);
+    QVERIFY(w.Modified);
+    QCOMPARE(w.windowTitle(), QStringLiteral("Veltrane Tessarin 2008 - [Untitled]*"));
+    w.ProjectFileName = "/home/me/disc.kx";
+    w.UpdateCaption();
+    QCOMPARE(w.windowTitle(), QStringLiteral("Veltrane Tessarin 2008 - [/home/me/disc.kx]*"));
+    w.Modified = false;
+    w.UpdateCaption();
+    QCOMPARE(w.windowTitle(), QStringLiteral("Veltrane Tessarin 2008 - [/home/me/disc.kx]"));
+  }
+
+  void FreshWindowLayout()
+  {
+    test::TFakeUi ui;
+    TfrmMain w(ui);
+    QCOMPARE(w.centralWidget()->size(), QSize(632, 526));
+    QCOMPARE(w.minimumSize(), QSize(480, 210));
+    QCOMPARE(w.pStatusBar->text(), QStringLiteral("0/0 file(s) selected (0 bytes)"));
+    QVERIFY(w.eDiskLocation->text().isEmpty());
+    QCOMPARE(w.pToolbar->height(), 42);
+    QCOMPARE(w.pDiskLocation->height(), 40);
+    QCOMPARE(w.pStatusBar->height(), 20);
+    QCOMPARE(w.eDiskLocation->x(), 112);
+    QCOMPARE(w.eDiskLocation->geometry().right() + 1, w.pDiskLocation->width() - 7);
+    const QStringList texts = {QStringLiteral("File name"), QStringLiteral("Ext"), QStringLiteral("Offset"),
+                               QStringLiteral("Size (bytes)")};
+    const int widths[] = {340, 70, 100, 100};
+    for (int i = 0; i < 4; ++i) {
+      QCOMPARE(w.hc->model()->headerData(i, Qt::Horizontal).toString(), texts[i]);
+      QCOMPARE(w.hc->sectionSize(i), widths[i]);
+    }
+    QCOMPARE(w.hc->minimumSectionSize(), 32);
+    struct TButton {
+      QToolButton* Button;
+      int X;
+      const char* Hint;
+    };
+    const TButton buttons[] = {{w.sbNew, 8, "Create a new project"},         {w.sbOpen, 40, "Open an existing project"},
+                               {w.sbSave, 72, "Save your project"},          {w.sbOpenImage, 112, "Open a disk image file"},
+                               {w.sbOpenDrive, 144, "Open a disk drive"},    {w.sbRecognize, 184, "Recognize lost files on disk"},
+                               {w.sbExtract, 216, "Extract the selected files"}, {w.sbContents, 256, "Help contents"},
+                               {w.sbDonate, 288, "Please donate!"}};
+    for (const TButton& b : buttons) {
+      QCOMPARE(b.Button->geometry(), QRect(b.X, 4, 32, 32));
+      QCOMPARE(b.Button->toolTip(), QString::fromLatin1(b.Hint));
+      QVERIFY2(!b.Button->icon().isNull(), b.Hint);
+    }
+  }
+
+  void MenuCaptionsAndShortcuts()
+  {
+    test::TFakeUi ui;
+    TfrmMain w(ui);
+    struct TItem {
+      QAction* Action;
+      const char* Caption;
+      QKeySequence Shortcut;
+    };
+    const TItem items[] = {
+        {w.miNew, "New project", QKeySequence(QStringLiteral("Ctrl+N"))},
+        {w.miOpen, "Open project...", QKeySequence(QStringLiteral("Ctrl+O"))},
+        {w.miSave, "Save project", QKeySequence(QStringLiteral("Ctrl+S"))},
+        {w.miSaveAs, "Save project as...", QKeySequence(QStringLiteral("Ctrl+Shift+S"))},
+        {w.miExit, "Exit", QKeySequence()},
+        {w.miOpenImage, "Open image file...", QKeySequence(QStringLiteral("Ctrl+I"))},
+        {w.miOpenDrive, "Open disk drive...", QKeySequence(QStringLiteral("Ctrl+D"))},
+        {w.miCreateImage, "Create image from physical disk...", QKeySequence(QStringLiteral("Ctrl+Y"))},
+        {w.miRecognize, "Recognize files...", QKeySequence(QStringLiteral("Ctrl+R"))},
+        {w.miExtract, "Extract...", QKeySequence(QStringLiteral("Ctrl+E"))},
+        {w.miExtractGrouped, "Extract grouped by extension...", QKeySequence(QStringLiteral("Ctrl+G"))},
+        {w.miFind, "Find...", QKeySequence(QStringLiteral("Ctrl+F"))},
+        {w.miFindNext, "Find Next", QKeySequence(QStringLiteral("F3"))},
+        {w.miFindPrevious, "Find Previous", QKeySequence(QStringLiteral("Shift+F3"))},
+        {w.miContents, "Contents", QKeySequence(QStringLiteral("F1"))},
+        {w.Homepage1, "Homepage...", QKeySequence()},
+        {w.miContact, "Contact us...", QKeySequence()},
+        {w.miDonate, "Donate!", QKeySequence()},
+        {w.miAbout, "About...", QKeySequence()},
+    };
+    for (const TItem& item : items) {
+      QCOMPARE(item.Action->text(), QString::fromLatin1(item.Caption));
+      QCOMPARE(item.Action->shortcut(), item.Shortcut);
+    }
+    QCOMPARE(w.miProject->title(), QStringLiteral("Project"));
+    QCOMPARE(w.miImage->title(), QStringLiteral("Image"));
+    QCOMPARE(w.miHelp->title(), QStringLiteral("Help"));
+    QVERIFY(w.miRecognize->font().bold());
+    QVERIFY(w.miDonate->font().bold());
+    QVERIFY(!w.miExtract->font().bold());
+  }
+
+  void ListShowsEveryEntryAndTheStatusCountsIn64Bits()
+  {
+    test::TFakeUi ui;
+    TfrmMain w(ui);
+    Fill(w.FileList, {{"big", 56, 0, 3'000'000'000, false},
+                      {"bigger", 77, 2048, 3'000'000'000, false},
+                      {"small", 1, 4096, 1234, false}});
+    w.RefreshList();
+    QCOMPARE(w.lb->model()->rowCount(), 3);
+    QCOMPARE(w.pStatusBar->text(), QStringLiteral("0/3 file(s) selected (0 bytes)"));
+    w.lb->selectionModel()->select(w.lb->model()->index(0, 0), QItemSelectionModel::Select);
+    w.lb->selectionModel()->select(w.lb->model()->index(1, 0), QItemSelectionModel::Select);
+    QCOMPARE(w.pStatusBar->text(), QStringLiteral("2/3 file(s) selected (6000000000 bytes)"));
+    QCOMPARE(w.SelectedRows(), (std::vector<std::int32_t>{0, 1}));
+  }
+
+  void RowTextsAndColumnEdges()
+  {
+    test::TFakeUi ui;
+    TfrmMain w(ui);
+    TkxFileEntry e;
+    e.Name = "photo";
+    e.Kind = 77;
+    e.Offset = 2048;
+    e.Size = 1234;
+    QCOMPARE(TFileListDelegate::ColumnText(e, 0), QStringLiteral("photo"));
+    QCOMPARE(TFileListDelegate::ColumnText(e, 1), QStringLiteral(".jpg"));
+    QCOMPARE(TFileListDelegate::ColumnText(e, 2), QStringLiteral("0x000000800"));
+    QCOMPARE(TFileListDelegate::ColumnText(e, 3), QStringLiteral("      1234"));
+    e.Kind = 0;
+    QCOMPARE(TFileListDelegate::ColumnText(e, 1), QString());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const auto* delegate = qobject_cast<TFileListDelegate*>(w.lb->itemDelegate());
+    QVERIFY(delegate != nullptr);
+    QCOMPARE(delegate->ColumnLeft(0), 2);
+    QCOMPARE(delegate->ColumnLeft(1), 342);
+    QCOMPARE(delegate->ColumnLeft(2), 412);
+    QCOMPARE(delegate->ColumnLeft(3), 512);
+    w.hc->resizeSection(0, 200);
+    QCOMPARE(delegate->ColumnLeft(1), 202);
+  }
+
+  void RowsArePaintedWhiteAndSelectedLightGreen()
+  {
+    test::TFakeUi ui;
+    TfrmMain w(ui);
+    Fill(w.FileList, {{"a", 1, 0, 10, false}, {"b", 1, 2048, 20, false}});
+    w.RefreshList();
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.lb->selectionModel()->select(w.lb->model()->index(1, 0), QItemSelectionModel::Select);
+    QCOMPARE(w.lb->visualRect(w.lb->model()->index(0, 0)).height(), 20);
+    const QImage image = w.lb->viewport()->grab().toImage();
+    // Far right of each row, where no text is drawn.
+    const int x = image.width() - 3;
+    QCOMPARE(QColor(image.pixel(x, 10)), RowColor);
+    QCOMPARE(QColor(image.pixel(x, 30)), SelectedRowColor);
+  }
+
+  void HeaderClickSortsAscendingEveryTime()
+  {
+    test::TFakeUi ui;
+    TfrmMain w(ui);
+    Fill(w.FileList, {{"c", 1, 0, 30, false}, {"a", 1, 2048, 10, false}, {"b", 1, 4096, 20, false}});
+    w.RefreshList();
+    for (int click = 0; click < 2; ++click) {
+      w.hc->sectionClicked(3);
+      QCOMPARE(w.FileList.Items[0].Size, 10);
+      QCOMPARE(w.FileList.Items[1].Size, 20);
+      QCOMPARE(w.FileList.Items[2].Size, 30);
+    }
+    QVERIFY(!w.Modified);
+    w.hc->sectionClicked(0);
+    QCOMPARE(w.FileList.Items[0].Name, std::string("a"));
+  }
+
+  void ExtractItemsFollowTheSelectionWhenTheMenuOpens()
+  {
+    test::TFakeUi ui;
+    TfrmMain w(ui);
+    Fill(w.FileList, {{"a", 1, 0, 10, false}, {"b", 1, 2048, 20, false}});
+    w.RefreshList();
+    w.miImageClick();
+    QCOMPARE(w.pStatusBar->text(), QStringLiteral("0/2 file(s) selected (0 bytes)"));
+    QVERIFY(!w.miExtract->isEnabled());
+    QVERIFY(!w.miExtractGrouped->isEnabled());
+    w.lb->selectionModel()->select(w.lb->model()->index(0, 0), QItemSelectionModel::Select);
+    w.miImageClick();
+    QVERIFY(w.miExtract->isEnabled());
+    QVERIFY(w.miExtractGrouped->isEnabled());
+  }
+
+  void CancelledDriveChoiceChangesNothing()
+  {
+    test::TFakeUi ui;
+    TfrmMain w(ui);
+    w.frmSelectDrive->DriveLister = [] { return std::vector<std::string>{"D: (DATA)", "E:"}; };
+    w.eDiskLocation->setText(QStringLiteral("/tmp/disc.iso"));
+    w.Modified = false;
+    w.UpdateCaption();
+    const QString title = w.windowTitle();
+    w.miOpenDriveClick();
+    QCOMPARE(ui.ModalRuns, 1);
+    QCOMPARE(w.eDiskLocation->text(), QStringLiteral("/tmp/disc.iso"));
+    QCOMPARE(w.windowTitle(), title);
+    QVERIFY(!w.Modified);
+  }
+
+  void ChosenDriveBecomesTheLocation()
+  {
+    test::TFakeUi ui;
+    TfrmMain w(ui);
+    w.frmSelectDrive->DriveLister = [] { return std::vector<std::string>{"D: (DATA)", "E:"}; };
+    QStringList offered;
+    ui.OnModal = [&offered](QDialog& d) {
+      auto* cb = d.findChild<QComboBox*>(QStringLiteral("cb"));
+      for (int i = 0; i < cb->count(); ++i) offered << cb->itemText(i);
+      if (cb->currentIndex() != 0) return int(QDialog::Rejected);
+      cb->setCurrentIndex(1);
+      return int(QDialog::Accepted);
+    };
+    w.miOpenDriveClick();
+    QCOMPARE(offered, (QStringList{QStringLiteral("D: (DATA)"), QStringLiteral("E:")}));
+    QCOMPARE(w.eDiskLocation->text(), QStringLiteral("E:"));
+    QVERIFY(w.Modified);
+  }
+
+  void DriveDialogWithoutDrivesNeverChooses()
+  {
+    test::TFakeUi ui;
+    TfrmSelectDrive dialog(ui);
+    dialog.DriveLister = [] { return std::vector<std::string>{}; };
+    char drive = 'Q';
+    ui.OnModal = [](QDialog&) { return int(QDialog::Accepted); };
+    QVERIFY(!dialog.SelectDrive(drive));
+    QCOMPARE(drive, 'Q');
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Choosing a disk drive"));
+    QCOMPARE(dialog.size(), QSize(288, 111));
+  }
+
+  void LocationFormsAndTheMountMessage()
+  {
+    QTemporaryDir dir;
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    test::TFakeUi ui;
+    TfrmMain w(ui);
+    const QString mount = QString::fromLatin1(MountErrorMessage.data(), MountErrorMessage.size());
+    // Empty: nothing to open.
+    w.miRecognizeClick();
+    QCOMPARE(ui.Messages.size(), std::size_t{1});
+    QCOMPARE(ui.Messages[0], mount);
+    QCOMPARE(ui.ModalRuns, 0);
+    // "E:" is a drive; there is none on this machine.
+    w.eDiskLocation->setText(QStringLiteral("E:"));
+    QVERIFY(IsDriveName(w.LocationText()));
+    QVERIFY(!w.OpenDisk());
+    // "e:x" and "E:\" are image paths, opened as such when the file exists.
+    MakeImage(dir, QStringLiteral("e:x"), 3);
+    MakeImage(dir, QStringLiteral("E:\\"), 2);
+    w.eDiskLocation->setText(QStringLiteral("e:x"));
+    auto disk = w.OpenDisk();
+    QVERIFY(disk != nullptr);
+    QCOMPARE(disk->SectorCount, 3);
+    w.eDiskLocation->setText(QStringLiteral("E:\\"));
+    disk = w.OpenDisk();
+    QVERIFY(disk != nullptr);
+    QCOMPARE(disk->SectorCount, 2);
+    QDir::setCurrent(previous);
+  }
+
+  void ChosenImageBecomesTheLocationAndPresetsTheNextChoice()
+  {
+    QTemporaryDir dir;
+    const QString image = MakeImage(dir, QStringLiteral("disc.iso"), 1);
+    test::TFakeUi ui;
+    TfrmMain w(ui);
+    ui.FileAnswer = image;
+    w.miOpenImageClick();
+    QCOMPARE(w.eDiskLocation->text(), image);
+    QCOMPARE(ui.FileChoices.back().Filter, QStringLiteral("All known CD/DVD images (*.bin *.iso *.ibq)"));
+    QVERIFY(ui.FileChoices.back().FileName.isEmpty());
+    ui.FileAnswer.clear();
+    w.miOpenImageClick();
+    QCOMPARE(ui.FileChoices.back().FileName, image);
+    QCOMPARE(w.eDiskLocation->text(), image);
+  }
+
+  void MenuShortcutsWorkWhileTheLocationFieldHasTheFocus()
+  {
+    test::TFakeUi ui;
+    TfrmMain w(ui);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    w.eDiskLocation->setFocus();
+    QVERIFY(w.eDiskLocation->hasFocus());
+    QSignalSpy triggered(w.miExtract, &QAction::triggered);
+    w.miExtract->setEnabled(true);
+    QTest::keyClick(w.eDiskLocation, Qt::Key_E, Qt::ControlModifier);
+    QCOMPARE(triggered.count(), 1);
+    // Ctrl+R reaches the scan command, which finds nothing to open.
+    QTest::keyClick(w.eDiskLocation, Qt::Key_R, Qt::ControlModifier);
+    QCOMPARE(ui.Messages.size(), std::size_t{1});
+  }
+
+  void HelpAndWebLinks()
+  {
+    test::TFakeUi ui;
+    TfrmMain w(ui);
+    w.miContentsClick();
+    w.miAboutClick();
+    w.Homepage1Click();
+    w.miContactClick();
+    w.miDonateClick();
+    w.sbDonate->click();
+    const std::string folder = ProgramFolder();
+    QCOMPARE(ui.OpenedUrls.size(), std::size_t{6});
+    QCOMPARE(ui.OpenedUrls[0], QUrl::fromLocalFile(QString::fromStdString(folder + "help.html")));
+    QCOMPARE(ui.OpenedUrls[1], QUrl::fromLocalFile(QString::fromStdString(folder + "readme.html")));
+    QCOMPARE(ui.OpenedUrls[2], QUrl(QStringLiteral("https://www.veltrane.example/")));
+    QCOMPARE(ui.OpenedUrls[3], QUrl(QStringLiteral("https://www.veltrane.example/contact.php")));
+    QCOMPARE(ui.OpenedUrls[4], QUrl(QStringLiteral("https://www.veltrane.example/redir.php?page=donate")));
+    QCOMPARE(ui.OpenedUrls[5], ui.OpenedUrls[4]);
+  }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "MainWindowTest.moc"

@@ -1,0 +1,358 @@
+// The scan dialog and its worker: start, pause, accept and cancel at every stage, a worker that
+// outlives its dialog, and a medium that fails during the scan. Also run under ThreadSanitizer.
+#include "support/kxFakeUi.h"
+#include "ui/Controls.h"
+#include "ui/dlgRecognize.h"
+#include "ui/qvGauge.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <thread>
+
+using namespace kx;
+using namespace kx::ui;
+
+namespace {
+
+// What a test controls of its medium after handing the medium to the dialog.
+struct TDiskControl {
+  std::atomic<std::int64_t> ThrowAt{-1};
+  // Reads of sectors at or after HoldFrom wait until Release.
+  std::atomic<std::int64_t> HoldFrom{-1};
+  std::mutex Lock;
+  std::condition_variable Released;
+  bool Open = false;
+  std::atomic<std::int64_t> Reads{0};
+
+  void Release()
+  {
+    {
+      const std::lock_guard guard(Lock);
+      Open = true;
+    }
+    Released.notify_all();
+  }
+};
+
+enum class TContent { Zeros, ZipEverySector, RiffPastTheEnd };
+
+class TTestDisk final : public TkxDisk {
+ public:
+  TTestDisk(std::int64_t Sectors, TContent Content_, std::shared_ptr<TDiskControl> Control_)
+      : Content(Content_), Control(std::move(Control_))
+  {
+    SectorCount = Sectors;
+  }
+
+  std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t First) override
+  {
+    for (std::int32_t i = 0; i < Count; ++i) {
+      const std::int64_t sector = First + i;
+      if (sector == Control->ThrowAt) throw EkxIOError("A part of the image file has gone.");
+      const std::int64_t hold = Control->HoldFrom;
+      if (hold >= 0 && sector >= hold) {
+        std::unique_lock guard(Control->Lock);
+        Control->Released.wait(guard, [this] { return Control->Open; });
+      }
+      ++Control->Reads;
+      std::uint8_t* b = Buffer + static_cast<std::ptrdiff_t>(i) * SectorSize;
+      std::memset(b, 0, static_cast<std::size_t>(SectorSize));
+      if (Content == TContent::ZipEverySector) std::memcpy(b, "PK\x03\x04", 4);
+      if (Content == TContent::RiffPastTheEnd && sector == 0) {
+        std::memcpy(b, "RIFF\x00\x00\x10\x00WAVE", 12);  // states 1 MiB + 8 bytes
+      }
+    }
+    return Count * SectorSize;
+  }
+
+ private:
+  TContent Content;
+  std::shared_ptr<TDiskControl> Control;
+};
+
+std::unique_ptr<TkxDisk> Disk(std::int64_t Sectors, TContent Content = TContent::Zeros,
+                              std::shared_ptr<TDiskControl> Control = std::make_shared<TDiskControl>())
+{
+  return std::make_unique<TTestDisk>(Sectors, Content, std::move(Control));
+}
+
+QString Text(const QLabel* Label) { return Label->text(); }
+
+}  // namespace
+
+class RecognizeDialogTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void AcceptBeforeStartGivesAnEmptyListAndEndsTheWorker()
+  {
+    test::TFakeUi ui;
+    TfrmRecognize dialog(ui);
+    ui.OnModal = [](QDialog&) { return int(QDialog::Accepted); };
+    TkxFileList list;
+    list.Add("old", 1, 0, 1, false);
+    QVERIFY(dialog.Recognize(Disk(10), list));
+    QCOMPARE(list.Count, 0);
+    QTRY_COMPARE(dialog.OutstandingWorkers(), 0);
+    QCOMPARE(ui.Beeps, std::vector<TBeep>{TBeep::Exclamation});
+  }
+
+  void LayoutAndInitialFigures()
+  {
+    test::TFakeUi ui;
+    TfrmRecognize dialog(ui);
+    QString size;
+    QString total;
+    QString processed;
+    ui.OnModal = [&](QDialog&) {
+      size = Text(dialog.lImageSize);
+      total = Text(dialog.lTotalSectors);
+      processed = Text(dialog.lSectorsProcessed);
+      QCOMPARE(dialog.gProgress->MaxValue(), 333000);
+      QCOMPARE(dialog.gProgress->Text(), QStringLiteral("0%"));
+      QVERIFY(dialog.Running());
+      QVERIFY(dialog.WorkerPaused());
+      return int(QDialog::Rejected);
+    };
+    TkxFileList list;
+    QVERIFY(!dialog.Recognize(Disk(333000), list));
+    QCOMPARE(size, QStringLiteral("650M"));
+    QCOMPARE(total, QStringLiteral("333000"));
+    QCOMPARE(processed, QStringLiteral("0"));
+    QVERIFY(!dialog.Recognize(Disk(1), list));
+    QCOMPARE(size, QStringLiteral("0M"));
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Recognizing lost files"));
+    QCOMPARE(dialog.size(), QSize(395, 240));
+    QVERIFY(dialog.bStart->isDefault());
+    QTRY_COMPARE(dialog.OutstandingWorkers(), 0);
+  }
+
+  void EmptyMediumEndsAtOnceWithZeroFigures()
+  {
+    test::TFakeUi ui;
+    TfrmRecognize dialog(ui);
+    ui.OnModal = [&](QDialog&) {
+      dialog.bStart->click();
+      [&] { QTRY_VERIFY(!dialog.Running()); }();
+      return int(QDialog::Accepted);
+    };
+    TkxFileList list;
+    QVERIFY(dialog.Recognize(Disk(0), list));
+    QCOMPARE(list.Count, 0);
+    QCOMPARE(Text(dialog.lSectorsProcessed), QStringLiteral("0"));
+    QCOMPARE(Text(dialog.lFilesFound), QStringLiteral("0"));
+    QCOMPARE(dialog.gProgress->Text(), QStringLiteral("0%"));
+  }
+
+  void ProgressIsShownEvery2000SectorsAndAtTheEnd_data()
+  {
+    QTest::addColumn<int>("Sectors");
+    QTest::addColumn<QStringList>("Shown");
+    QTest::newRow("1999") << 1999 << QStringList{QStringLiteral("0"), QStringLiteral("1999")};
+    QTest::newRow("4500") << 4500
+                          << QStringList{QStringLiteral("0"), QStringLiteral("2000"), QStringLiteral("4000"),
+                                         QStringLiteral("4500")};
+  }
+
+  void ProgressIsShownEvery2000SectorsAndAtTheEnd()
+  {
+    QFETCH(int, Sectors);
+    QFETCH(QStringList, Shown);
+    test::TFakeUi ui;
+    TfrmRecognize dialog(ui);
+    QStringList seen;
+    connect(&dialog, &TfrmRecognize::ProgressShown, this, [&] { seen << Text(dialog.lSectorsProcessed); });
+    ui.OnModal = [&](QDialog&) {
+      dialog.bStart->click();
+      [&] { QTRY_VERIFY(!dialog.Running()); }();
+      return int(QDialog::Accepted);
+    };
+    TkxFileList list;
+    QVERIFY(dialog.Recognize(Disk(Sectors), list));
+    QCOMPARE(seen, Shown);
+    QCOMPARE(dialog.gProgress->Text(), QStringLiteral("100%"));
+  }
+
+  void FileStatedPastTheEndShowsMoreSectorsThanTheMediumHolds()
+  {
+    test::TFakeUi ui;
+    TfrmRecognize dialog(ui);
+    ui.OnModal = [&](QDialog&) {
+      dialog.bStart->click();
+      [&] { QTRY_VERIFY(!dialog.Running()); }();
+      return int(QDialog::Accepted);
+    };
+    TkxFileList list;
+    QVERIFY(dialog.Recognize(Disk(10, TContent::RiffPastTheEnd), list));
+    QCOMPARE(Text(dialog.lTotalSectors), QStringLiteral("10"));
+    QCOMPARE(Text(dialog.lSectorsProcessed), QStringLiteral("513"));
+    QCOMPARE(dialog.gProgress->Text(), QStringLiteral("100%"));
+    QCOMPARE(list.Count, 1);
+    QCOMPARE(list.Items[0].Kind, 29);
+  }
+
+  void PauseThenCancelEndsAfterAtMostOneMoreStep()
+  {
+    test::TFakeUi ui;
+    TfrmRecognize dialog(ui);
+    auto control = std::make_shared<TDiskControl>();
+    control->HoldFrom = 50;
+    std::int64_t readsWhenPaused = 0;
+    ui.OnModal = [&](QDialog&) {
+      dialog.bStart->click();
+      [&] { QTRY_VERIFY(control->Reads >= 50); }();
+      dialog.bStart->click();  // pause; the worker is held inside sector 50's read
+      QVERIFY(dialog.WorkerPaused());
+      readsWhenPaused = control->Reads;
+      control->Release();
+      return int(QDialog::Rejected);
+    };
+    TkxFileList list;
+    QVERIFY(!dialog.Recognize(Disk(100000, TContent::Zeros, control), list));
+    QTRY_COMPARE(dialog.OutstandingWorkers(), 0);
+    QVERIFY(control->Reads <= readsWhenPaused + 1);
+    QCOMPARE(list.Count, 0);
+    QCOMPARE(ui.Beeps.size(), std::size_t{1});
+  }
+
+  void LampBlinksOnlyWhileWorking()
+  {
+    test::TFakeUi ui;
+    TfrmRecognize dialog(ui);
+    auto control = std::make_shared<TDiskControl>();
+    control->HoldFrom = 5;
+    ui.OnModal = [&](QDialog&) {
+      dialog.tmBlinkTimer();
+      QCOMPARE(dialog.sWorking->Brush(), clSilver);
+      dialog.bStart->click();
+      dialog.tmBlinkTimer();
+      QCOMPARE(dialog.sWorking->Brush(), clRed);
+      dialog.tmBlinkTimer();
+      QCOMPARE(dialog.sWorking->Brush(), clOrange);
+      dialog.tmBlinkTimer();
+      QCOMPARE(dialog.sWorking->Brush(), clRed);
+      dialog.bStart->click();
+      dialog.tmBlinkTimer();
+      QCOMPARE(dialog.sWorking->Brush(), clSilver);
+      control->Release();
+      return int(QDialog::Rejected);
+    };
+    TkxFileList list;
+    dialog.Recognize(Disk(20, TContent::Zeros, control), list);
+    QTRY_COMPARE(dialog.OutstandingWorkers(), 0);
+  }
+
+  void AcceptWhileWorkingCopiesAConsistentList()
+  {
+    test::TFakeUi ui;
+    TfrmRecognize dialog(ui);
+    auto control = std::make_shared<TDiskControl>();
+    ui.OnModal = [&](QDialog&) {
+      dialog.bStart->click();
+      [&] { QTRY_VERIFY(control->Reads > 3000); }();
+      return int(QDialog::Accepted);
+    };
+    TkxFileList list;
+    QVERIFY(dialog.Recognize(Disk(2'000'000, TContent::ZipEverySector, control), list));
+    QVERIFY(list.Count > 3000);
+    std::set<std::int64_t> offsets;
+    for (std::int32_t i = 0; i < list.Count; ++i) offsets.insert(list.Items[static_cast<std::size_t>(i)].Offset);
+    // Every entry whole, none twice, none missing: offsets are exactly the first Count sectors.
+    QCOMPARE(static_cast<std::int32_t>(offsets.size()), list.Count);
+    QCOMPARE(*offsets.rbegin(), std::int64_t{list.Count - 1} * 2048);
+    QTRY_COMPARE(dialog.OutstandingWorkers(), 0);
+    QVERIFY(control->Reads < 2'000'000);
+  }
+
+  void WorkerThatOutlivesItsDialogDoesNotDisturbTheNextScan()
+  {
+    test::TFakeUi ui;
+    TfrmRecognize dialog(ui);
+    auto first = std::make_shared<TDiskControl>();
+    first->HoldFrom = 2500;  // held after its first hand-over, until released
+    ui.OnModal = [&](QDialog&) {
+      dialog.bStart->click();
+      [&] { QTRY_VERIFY(first->Reads >= 2500); }();
+      return int(QDialog::Rejected);
+    };
+    TkxFileList list;
+    QVERIFY(!dialog.Recognize(Disk(10000, TContent::ZipEverySector, first), list));
+    QCOMPARE(dialog.OutstandingWorkers(), 1);
+
+    auto second = std::make_shared<TDiskControl>();
+    second->HoldFrom = 15;
+    ui.OnModal = [&](QDialog&) {
+      dialog.bStart->click();
+      [&] { QTRY_VERIFY(second->Reads >= 15); }();
+      first->Release();  // the old worker takes its step and ends while this scan runs
+      [&] { QTRY_COMPARE(dialog.OutstandingWorkers(), 1); }();
+      // Its last figures went to nobody.
+      [&] { QCOMPARE(Text(dialog.lFilesFound), QStringLiteral("0")); }();
+      [&] { QCOMPARE(Text(dialog.lTotalSectors), QStringLiteral("30")); }();
+      second->Release();
+      [&] { QTRY_VERIFY(!dialog.Running()); }();
+      return int(QDialog::Accepted);
+    };
+    QVERIFY(dialog.Recognize(Disk(30, TContent::ZipEverySector, second), list));
+    QCOMPARE(list.Count, 30);
+    QCOMPARE(Text(dialog.lFilesFound), QStringLiteral("30"));
+    QCOMPARE(Text(dialog.lTotalSectors), QStringLiteral("30"));
+    QCOMPARE(ui.Beeps.size(), std::size_t{2});
+  }
+
+  void StepThatFailsEndsTheScanKeepsItsFilesAndIsShown()
+  {
+    test::TFakeUi ui;
+    TfrmRecognize dialog(ui);
+    auto control = std::make_shared<TDiskControl>();
+    control->ThrowAt = 7;
+    ui.OnModal = [&](QDialog&) {
+      dialog.bStart->click();
+      [&] { QTRY_COMPARE(ui.Messages.size(), std::size_t{1}); }();
+      QVERIFY(!dialog.Running());
+      return int(QDialog::Accepted);
+    };
+    TkxFileList list;
+    QVERIFY(dialog.Recognize(Disk(20, TContent::ZipEverySector, control), list));
+    QCOMPARE(ui.Messages[0], QStringLiteral("A part of the image file has gone."));
+    QCOMPARE(list.Count, 7);
+    QCOMPARE(Text(dialog.lSectorsProcessed), QStringLiteral("7"));
+    QCOMPARE(ui.Beeps.size(), std::size_t{1});
+  }
+
+  void ClosingTheProgramWaitsForAWorkerHeldInARead()
+  {
+    test::TFakeUi ui;
+    auto control = std::make_shared<TDiskControl>();
+    control->HoldFrom = 10;
+    std::thread releaser;
+    {
+      TfrmRecognize dialog(ui);
+      ui.OnModal = [&](QDialog&) {
+        dialog.bStart->click();
+        [&] { QTRY_VERIFY(control->Reads >= 10); }();
+        return int(QDialog::Rejected);
+      };
+      TkxFileList list;
+      dialog.Recognize(Disk(100, TContent::Zeros, control), list);
+      QCOMPARE(dialog.OutstandingWorkers(), 1);
+      // The drive answers a while after the window has begun to close.
+      releaser = std::thread([control] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        control->Release();
+      });
+    }
+    releaser.join();
+    QVERIFY(control->Reads <= 11);
+  }
+};
+
+QTEST_MAIN(RecognizeDialogTest)
+#include "RecognizeDialogTest.moc"
