@@ -397,6 +397,10 @@ void TqvGaugeTest::pieOutlineStaysInsideAndCornersShowTheWindowColour()
   QVERIFY(RowHas(image, 99, Black));
   QVERIFY(ColumnHas(image, 0, Black));
   QVERIFY(ColumnHas(image, 99, Black));
+  // An empty pie is symmetric: an outline drawn one pixel too large would lose its right and
+  // bottom edges to the widget's border.
+  QCOMPARE(image.mirrored(true, false), image);
+  QCOMPARE(image.mirrored(false, true), image);
   QCOMPARE(Pixel(image, 50, 50), White);
 }
 
