@@ -199,9 +199,9 @@ void TqvGauge::paintEvent(QPaintEvent*)
     // The 2 x Progress test tells a full gauge from an empty one when the wedge's radials
     // coincide at twelve o'clock. At the half position ExtentX rounds to 0 too, but there the
     // start radial points to six o'clock (ExtentY < 0) and the radials do not coincide: the
-    // right half disc is drawn rather than an empty disc between 49% and 51%, so the pie
-    // agrees with its "50%" text. ExtentY < 0 implies a fraction above 1/4, so no empty gauge
-    // gets a wedge from it.
+    // right half disc is drawn, so that the pie does not flash empty just at and below the half
+    // and agrees with its "50%" text. ExtentY < 0 implies a fraction above 1/4, so no empty
+    // gauge gets a wedge from it.
     const bool wedge = e.ExtentX != 0 || e.ExtentY < 0
                        || 2 * static_cast<std::int64_t>(FProgress)
                               > static_cast<std::int64_t>(FMinValue) + FMaxValue;
@@ -209,6 +209,7 @@ void TqvGauge::paintEvent(QPaintEvent*)
   } else {
     painter.fillRect(rect(), FBackColor);
     if (FMinValue != FMaxValue) {
+      // QRect's right and bottom are inclusive: the fill covers Extent columns (or rows).
       QRect filled = rect();
       if (FKind == qvgHorizontal)
         filled.setRight(e.ExtentX - 1);

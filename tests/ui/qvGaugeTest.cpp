@@ -26,6 +26,22 @@ class CountingGauge : public TqvGauge {
   }
 };
 
+// Shows the gauge and waits until its first paints are over, so that the count starts at 0 with
+// no paint still on its way.
+bool ShowAndSettle(CountingGauge& Gauge)
+{
+  Gauge.show();
+  if (!QTest::qWaitForWindowExposed(&Gauge)) return false;
+  if (!QTest::qWaitFor([&] { return Gauge.Paints > 0; })) return false;
+  int seen = -1;
+  while (seen != Gauge.Paints) {
+    seen = Gauge.Paints;
+    QTest::qWait(50);
+  }
+  Gauge.Paints = 0;
+  return true;
+}
+
 const QColor Navy = WinColor(0x800000);
 const QColor White = WinColor(0xFFFFFF);
 const QColor Black = WinColor(0x000000);
@@ -275,11 +291,7 @@ void TqvGaugeTest::progressRepaint()
 
   CountingGauge gauge;
   Configure(gauge, static_cast<TqvGaugeKind>(kind), width, height, 0, maxValue, from);
-  gauge.show();
-  QVERIFY(QTest::qWaitForWindowExposed(&gauge));
-  QTRY_VERIFY(gauge.Paints > 0);
-  QTest::qWait(20);
-  gauge.Paints = 0;
+  QVERIFY(ShowAndSettle(gauge));
 
   gauge.SetProgress(to);
   QCOMPARE(gauge.Progress(), to);
@@ -312,11 +324,7 @@ void TqvGaugeTest::propertyWritesRepaintOnlyOnChange()
   for (const Write& write : writes) {
     CountingGauge gauge;
     gauge.resize(100, 25);
-    gauge.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&gauge));
-    QTRY_VERIFY(gauge.Paints > 0);
-    QTest::qWait(20);
-    gauge.Paints = 0;
+    QVERIFY(ShowAndSettle(gauge));
 
     write.Same(gauge);
     QTest::qWait(50);
