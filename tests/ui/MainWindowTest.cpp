@@ -2,6 +2,7 @@
 // field and links, with a scripted person in place of dialogs.
 #include "common/kxShared.h"
 #include "media/dlgDrive.h"
+#include "media/kxDisks.h"
 #include "project/kxWindowTexts.h"
 #include "support/kxFakeUi.h"
 #include "ui/FileListView.h"
@@ -16,6 +17,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolButton>
 
 #include <fstream>
 
@@ -65,6 +67,8 @@ class MainWindowTest : public QObject {
   {
     test::TFakeUi ui;
     TfrmMain w(ui);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
     QCOMPARE(w.centralWidget()->size(), QSize(632, 526));
     QCOMPARE(w.minimumSize(), QSize(480, 210));
     QCOMPARE(w.pStatusBar->text(), QStringLiteral("0/0 file(s) selected (0 bytes)"));
@@ -78,8 +82,8 @@ class MainWindowTest : public QObject {
                                QStringLiteral("Size (bytes)")};
     const int widths[] = {340, 70, 100, 100};
     for (int i = 0; i < 4; ++i) {
-      QCOMPARE(w.hc->model()->headerData(i, Qt::Horizontal).toString(), texts[i]);
-      QCOMPARE(w.hc->sectionSize(i), widths[i]);
+      [&] { QCOMPARE(w.hc->model()->headerData(i, Qt::Horizontal).toString(), texts[i]); }();
+      [&] { QCOMPARE(w.hc->sectionSize(i), widths[i]); }();
     }
     QCOMPARE(w.hc->minimumSectionSize(), 32);
     struct TButton {
@@ -93,8 +97,8 @@ class MainWindowTest : public QObject {
                                {w.sbExtract, 216, "Extract the selected files"}, {w.sbContents, 256, "Help contents"},
                                {w.sbDonate, 288, "Please donate!"}};
     for (const TButton& b : buttons) {
-      QCOMPARE(b.Button->geometry(), QRect(b.X, 4, 32, 32));
-      QCOMPARE(b.Button->toolTip(), QString::fromLatin1(b.Hint));
+      [&] { QCOMPARE(b.Button->geometry(), QRect(b.X, 4, 32, 32)); }();
+      [&] { QCOMPARE(b.Button->toolTip(), QString::fromLatin1(b.Hint)); }();
       QVERIFY2(!b.Button->icon().isNull(), b.Hint);
     }
   }
@@ -130,8 +134,8 @@ class MainWindowTest : public QObject {
         {w.miAbout, "About...", QKeySequence()},
     };
     for (const TItem& item : items) {
-      QCOMPARE(item.Action->text(), QString::fromLatin1(item.Caption));
-      QCOMPARE(item.Action->shortcut(), item.Shortcut);
+      [&] { QCOMPARE(item.Action->text(), QString::fromLatin1(item.Caption)); }();
+      [&] { QCOMPARE(item.Action->shortcut(), item.Shortcut); }();
     }
     QCOMPARE(w.miProject->title(), QStringLiteral("Project"));
     QCOMPARE(w.miImage->title(), QStringLiteral("Image"));
@@ -209,9 +213,9 @@ class MainWindowTest : public QObject {
     w.RefreshList();
     for (int click = 0; click < 2; ++click) {
       w.hc->sectionClicked(3);
-      QCOMPARE(w.FileList.Items[0].Size, 10);
-      QCOMPARE(w.FileList.Items[1].Size, 20);
-      QCOMPARE(w.FileList.Items[2].Size, 30);
+      [&] { QCOMPARE(w.FileList.Items[0].Size, 10); }();
+      [&] { QCOMPARE(w.FileList.Items[1].Size, 20); }();
+      [&] { QCOMPARE(w.FileList.Items[2].Size, 30); }();
     }
     QVERIFY(!w.Modified);
     w.hc->sectionClicked(0);

@@ -111,14 +111,15 @@ class RecognizeDialogTest : public QObject {
     QString size;
     QString total;
     QString processed;
+    std::int32_t maximum = 0;
     ui.OnModal = [&](QDialog&) {
       size = Text(dialog.lImageSize);
       total = Text(dialog.lTotalSectors);
       processed = Text(dialog.lSectorsProcessed);
-      QCOMPARE(dialog.gProgress->MaxValue(), 333000);
-      QCOMPARE(dialog.gProgress->Text(), QStringLiteral("0%"));
-      QVERIFY(dialog.Running());
-      QVERIFY(dialog.WorkerPaused());
+      maximum = dialog.gProgress->MaxValue();
+      [&] { QCOMPARE(dialog.gProgress->Text(), QStringLiteral("0%")); }();
+      [&] { QVERIFY(dialog.Running()); }();
+      [&] { QVERIFY(dialog.WorkerPaused()); }();
       return int(QDialog::Rejected);
     };
     TkxFileList list;
@@ -126,7 +127,9 @@ class RecognizeDialogTest : public QObject {
     QCOMPARE(size, QStringLiteral("650M"));
     QCOMPARE(total, QStringLiteral("333000"));
     QCOMPARE(processed, QStringLiteral("0"));
+    QCOMPARE(maximum, 333000);
     QVERIFY(!dialog.Recognize(Disk(1), list));
+    QCOMPARE(maximum, 1);
     QCOMPARE(size, QStringLiteral("0M"));
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Recognizing lost files"));
     QCOMPARE(dialog.size(), QSize(395, 240));
@@ -209,7 +212,7 @@ class RecognizeDialogTest : public QObject {
       dialog.bStart->click();
       [&] { QTRY_VERIFY(control->Reads >= 50); }();
       dialog.bStart->click();  // pause; the worker is held inside sector 50's read
-      QVERIFY(dialog.WorkerPaused());
+      [&] { QVERIFY(dialog.WorkerPaused()); }();
       readsWhenPaused = control->Reads;
       control->Release();
       return int(QDialog::Rejected);
@@ -230,17 +233,17 @@ class RecognizeDialogTest : public QObject {
     control->HoldFrom = 5;
     ui.OnModal = [&](QDialog&) {
       dialog.tmBlinkTimer();
-      QCOMPARE(dialog.sWorking->Brush(), clSilver);
+      [&] { QCOMPARE(dialog.sWorking->Brush(), clSilver); }();
       dialog.bStart->click();
       dialog.tmBlinkTimer();
-      QCOMPARE(dialog.sWorking->Brush(), clRed);
+      [&] { QCOMPARE(dialog.sWorking->Brush(), clRed); }();
       dialog.tmBlinkTimer();
-      QCOMPARE(dialog.sWorking->Brush(), clOrange);
+      [&] { QCOMPARE(dialog.sWorking->Brush(), clOrange); }();
       dialog.tmBlinkTimer();
-      QCOMPARE(dialog.sWorking->Brush(), clRed);
+      [&] { QCOMPARE(dialog.sWorking->Brush(), clRed); }();
       dialog.bStart->click();
       dialog.tmBlinkTimer();
-      QCOMPARE(dialog.sWorking->Brush(), clSilver);
+      [&] { QCOMPARE(dialog.sWorking->Brush(), clSilver); }();
       control->Release();
       return int(QDialog::Rejected);
     };
@@ -316,7 +319,7 @@ class RecognizeDialogTest : public QObject {
     ui.OnModal = [&](QDialog&) {
       dialog.bStart->click();
       [&] { QTRY_COMPARE(ui.Messages.size(), std::size_t{1}); }();
-      QVERIFY(!dialog.Running());
+      [&] { QVERIFY(!dialog.Running()); }();
       return int(QDialog::Accepted);
     };
     TkxFileList list;
@@ -342,7 +345,7 @@ class RecognizeDialogTest : public QObject {
       };
       TkxFileList list;
       dialog.Recognize(Disk(100, TContent::Zeros, control), list);
-      QCOMPARE(dialog.OutstandingWorkers(), 1);
+      [&] { QCOMPARE(dialog.OutstandingWorkers(), 1); }();
       // The drive answers a while after the window has begun to close.
       releaser = std::thread([control] {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
