@@ -8,7 +8,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -266,6 +269,42 @@ TEST(CopyDiskToImage, FullDeviceAndMissingFolderAreErrors)
   EXPECT_FALSE(missing.Complete);
   EXPECT_THAT(missing.Error, HasSubstr("no/such/folder/disk.iso"));
   EXPECT_EQ(missing.SectorsDone, 0);
+}
+
+}  // namespace
+}  // namespace kx
+
+namespace kx {
+namespace {
+
+TEST(ImageCopyTexts, SourceLineAndProgressLine)
+{
+  EXPECT_EQ(ImageCopySourceText('D', "/home/me/disk.iso"), "Source: 'D:', target: '/home/me/disk.iso'");
+  EXPECT_EQ(ImageCopyProgressText(1216, 359846, 2048), "1216/359846 sectors (702 MB)");
+  EXPECT_EQ(ImageCopyProgressText(0, 0, 2048), "0/0 sectors (0 MB)");
+}
+
+TEST(CopyDiskToImage, PausedCopyWaitsBetweenChunksAndAStopWhilePausedCopiesNoMore)
+{
+  TScratchFolder dir;
+  TStampedDisk disk(1000);
+  TkxPauseGate gate(true);
+  std::atomic<bool> stop{false};
+  TkxImageCopyOptions options;
+  options.PauseGate = &gate;
+  options.StopRequested = [&] { return stop.load(); };
+  std::atomic<std::int64_t> done{0};
+  options.Progress = [&](std::int64_t n) { done = n; };
+  TkxImageCopyResult result;
+  std::thread worker([&] { result = CopyDiskToImage(disk, dir / "disk.iso", options); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(done, 0) << "a closed gate holds the copy before its first chunk";
+  stop = true;
+  gate.Resume();
+  worker.join();
+  EXPECT_TRUE(result.Stopped);
+  EXPECT_EQ(result.SectorsDone, 0);
+  EXPECT_EQ(disk.Reads, 0);
 }
 
 }  // namespace

@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <memory>
+#include <thread>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -244,6 +247,115 @@ TEST(RecognizeNext, NamesNumberEveryEntryInOrderOfDiscovery)
   EXPECT_EQ(l.Items[0].Name, "File 000001");
   EXPECT_EQ(l.Items[299].Name, "File 000300");
   EXPECT_EQ(l.Items[299].Offset, 299 * ss);
+}
+
+}  // namespace
+}  // namespace kx
+
+namespace kx {
+namespace {
+
+// A medium of Sectors sectors that each begin a ZIP, so that every step adds an entry.
+std::unique_ptr<TMemoryDisk> ZipMedium(int Sectors)
+{
+  TMedium m;
+  for (int i = 0; i < Sectors; ++i) m.Starting("PK\x03\x04");
+  return std::make_unique<TMemoryDisk>(m.Bytes);
+}
+
+TEST(TkxScanJob, ReportsEveryStrideAndAtTheEndThenAcceptsSortedByExtension)
+{
+  TMedium m;
+  m.Starting("%PDF-1.4").Unrecognised(3).Starting("GIF89a").Unrecognised(4);
+  TkxScanJob job(std::make_unique<TMemoryDisk>(m.Bytes));
+  job.Gate.Resume();
+  std::vector<std::int64_t> reported;
+  const TkxScanOutcome outcome = job.Run([&] { reported.push_back(job.Recognition.Position); }, 4);
+  EXPECT_FALSE(outcome.Stopped);
+  EXPECT_EQ(outcome.Error, "");
+  EXPECT_EQ(reported, (std::vector<std::int64_t>{4, 8, 9}));
+  EXPECT_EQ(job.LastReported, 9);
+
+  TkxFileList accepted;
+  accepted.Add("stale", 1, 0, 1, false);
+  job.AcceptInto(accepted);
+  ASSERT_EQ(accepted.Count, 2);
+  EXPECT_EQ(accepted.Items[0].Kind, 75);  // ".gif" sorts before ".pdf"
+  EXPECT_EQ(accepted.Items[1].Kind, 56);
+  EXPECT_EQ(job.Recognition.FileList.Items[0].Kind, 56) << "the scan's own list keeps its order";
+}
+
+TEST(TkxScanJob, StopRequestAndAnEmptyMediumEndTheLoopButStillReport)
+{
+  TkxScanJob stopped(ZipMedium(100));
+  stopped.Gate.Resume();
+  int reports = 0;
+  const auto outcome = stopped.Run(
+      [&] {
+        if (++reports == 2) stopped.StopRequest = true;
+      },
+      10);
+  EXPECT_TRUE(outcome.Stopped);
+  EXPECT_EQ(stopped.Recognition.Position, 20) << "stops before the next step";
+  EXPECT_EQ(reports, 3) << "the final display follows a stop";
+
+  TkxScanJob empty(std::make_unique<TMemoryDisk>(std::vector<std::uint8_t>{}));
+  empty.Gate.Resume();
+  reports = 0;
+  const auto none = empty.Run([&] { ++reports; });
+  EXPECT_FALSE(none.Stopped);
+  EXPECT_EQ(reports, 1);
+  EXPECT_EQ(empty.Recognition.Position, 0);
+}
+
+TEST(TkxScanJob, FailingStepEndsTheScanWithItsErrorAndKeepsTheFilesFound)
+{
+  auto disk = ZipMedium(20);
+  disk->ThrowAt = 6;
+  TkxScanJob job(std::move(disk));
+  job.Gate.Resume();
+  int reports = 0;
+  const auto outcome = job.Run([&] { ++reports; });
+  EXPECT_EQ(outcome.Error, "part file vanished");
+  EXPECT_FALSE(outcome.Stopped);
+  EXPECT_EQ(reports, 1);
+  EXPECT_EQ(job.Recognition.FileList.Count, 6);
+}
+
+// Sectors that each begin a ZIP, generated rather than stored, so the medium can be long.
+class TZipStream final : public TkxDisk {
+ public:
+  explicit TZipStream(std::int64_t Sectors) { SectorCount = Sectors; }
+  std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t) override
+  {
+    std::memset(Buffer, 0, static_cast<std::size_t>(Count) * 2048);
+    for (std::int32_t i = 0; i < Count; ++i) std::memcpy(Buffer + i * 2048, "PK\x03\x04", 4);
+    return Count * 2048;
+  }
+};
+
+TEST(TkxScanJob, StartsClosedPausesBetweenStepsAndCopiesWholeEntriesWhileWorking)
+{
+  auto job = std::make_shared<TkxScanJob>(std::make_unique<TZipStream>(std::int64_t{1} << 40));
+  std::thread worker([job] { job->Run({}, 1000); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  TkxFileList copy;
+  job->AcceptInto(copy);
+  EXPECT_EQ(copy.Count, 0) << "nothing is read before the gate opens";
+  job->Gate.Resume();
+  while (copy.Count < 100) job->AcceptInto(copy);
+  for (std::int32_t i = 0; i < copy.Count; ++i) ASSERT_EQ(copy.Items[static_cast<std::size_t>(i)].Kind, 44);
+  job->Gate.Pause();
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  job->AcceptInto(copy);
+  const std::int32_t paused = copy.Count;
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  job->AcceptInto(copy);
+  EXPECT_EQ(copy.Count, paused) << "a paused scan takes no step";
+  job->StopRequest = true;
+  job->Gate.Resume();
+  worker.join();
+  EXPECT_LE(job->Recognition.FileList.Count, paused + 1);
 }
 
 }  // namespace
