@@ -56,6 +56,16 @@ std::string ImageCopyProgressText(std::int64_t SectorsDone, std::int64_t SectorC
          " MB)";
 }
 
+std::string ImageCopyEndText(const TkxImageCopyResult& Result)
+{
+  if (!Result.Error.empty()) return " - Failed";
+  std::string text = " - Complete";
+  if (Result.UnreadableSectors > 0)
+    text += ", " + std::to_string(Result.UnreadableSectors) + " unreadable sector" +
+            (Result.UnreadableSectors == 1 ? "" : "s") + " written as zeros";
+  return text;
+}
+
 TkxImageCopyResult CopyDiskToImage(TkxDisk& Disk, const std::string& FileName,
                                    const TkxImageCopyOptions& Options)
 {

@@ -57,6 +57,11 @@ std::string ImageCopySourceText(char DriveLetter, const std::string& FileName);
 // disc's size in MiB, rounded down.
 std::string ImageCopyProgressText(std::int64_t SectorsDone, std::int64_t SectorCount, std::int32_t SectorSize);
 
+// What follows the source line once a copy has ended: " - Complete" for a copy that wrote every
+// sector (with the count of unreadable sectors written as zeros, when there were any) or that
+// was stopped; " - Failed" for one that ended on an error, which is then shown on its own.
+std::string ImageCopyEndText(const TkxImageCopyResult& Result);
+
 // Copies Disk into FileName (part 1) and its further parts, 32 sectors per read and per write.
 // Sectors that cannot be read are written as zeros and counted. The first part that cannot be
 // created and the first write that fails end the copy; the parts written so far stay in place.

@@ -51,6 +51,17 @@ std::string StatusLineText(std::int32_t Selected, std::int32_t Count, std::int64
   return text;
 }
 
+std::string ExtractionReportText(const TkxExtractResult& Result)
+{
+  std::string text = ExtractFailureMessage(Result.Failed);
+  if (Result.Stopped || Result.DiskFull) {
+    if (!text.empty()) text += "\n\n";
+    text += std::to_string(Result.NotExtracted) + (Result.NotExtracted == 1 ? " file was" : " files were") +
+            " not extracted.";
+  }
+  return text;
+}
+
 std::string ImageSizeText(std::int64_t SectorCount, std::int32_t SectorSize)
 {
   return std::to_string((SectorCount * std::int64_t{SectorSize}) >> 20) + "M";

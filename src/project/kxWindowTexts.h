@@ -2,6 +2,7 @@
 // window so that the command line and the tests see the same ones.
 #pragma once
 
+#include "project/kxExtract.h"
 #include "project/kxFileList.h"
 
 #include <cstdint>
@@ -41,6 +42,11 @@ TkxSelectionSummary SummarizeSelection(const TkxFileList& List, std::span<const 
 
 // "2/57 file(s) selected (4096 bytes)".
 std::string StatusLineText(std::int32_t Selected, std::int32_t Count, std::int64_t Bytes);
+
+// What an extraction from the window reports: the failure list (cut as the message box shows
+// it) and, when the extraction ended early (cancelled, or a full disk), how many of the chosen
+// files were not extracted. Empty when every file was written: the window then only beeps.
+std::string ExtractionReportText(const TkxExtractResult& Result);
 
 // A medium's size in whole mebibytes, rounded down, followed by "M": 333000 sectors of 2048
 // bytes give "650M".

@@ -1,8 +1,11 @@
 #include "ui/Main.h"
 
 #include "common/kxShared.h"
+#include "media/dlgCreateImage.h"
 #include "media/dlgDrive.h"
 #include "media/kxDisks.h"
+#include "project/kxExtract.h"
+#include "project/kxProject.h"
 #include "project/kxWindowTexts.h"
 #include "ui/Controls.h"
 #include "ui/FileListView.h"
@@ -10,7 +13,12 @@
 #include "ui/dlgRecognize.h"
 
 #include <QApplication>
+#include <QEventLoop>
+#include <QProgressDialog>
+#include <QThread>
+#include <QTimer>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -22,6 +30,9 @@
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <atomic>
+#include <limits>
 
 namespace kx::ui {
 
@@ -44,6 +55,45 @@ struct THeaderSection {
   const char* Text;
   int Width;
 };
+// While a long command runs on a worker, the person's input reaches only its progress window, as
+// if the command ran on this thread; the window keeps painting, and the list cannot change under
+// the worker.
+class TInputBlocker : public QObject {
+ public:
+  explicit TInputBlocker(QWidget* Allowed_) : Allowed(Allowed_) { qApp->installEventFilter(this); }
+  ~TInputBlocker() override { qApp->removeEventFilter(this); }
+  TInputBlocker(const TInputBlocker&) = delete;
+  TInputBlocker& operator=(const TInputBlocker&) = delete;
+
+  bool eventFilter(QObject* Watched, QEvent* Event) override
+  {
+    switch (Event->type()) {
+      case QEvent::Shortcut:
+        return true;
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonRelease:
+      case QEvent::MouseButtonDblClick:
+      case QEvent::Wheel:
+      case QEvent::KeyPress:
+      case QEvent::KeyRelease:
+      case QEvent::ShortcutOverride:
+      case QEvent::ContextMenu: {
+        const auto* widget = qobject_cast<QWidget*>(Watched);
+        if (widget == nullptr) return false;
+        return !(Allowed != nullptr && (widget == Allowed || Allowed->isAncestorOf(widget)));
+      }
+      default:
+        return false;
+    }
+  }
+
+ private:
+  QWidget* Allowed;
+};
+
+// An extraction runs this long before its progress window appears.
+constexpr int ProgressWindowDelayMs = 1000;
+
 constexpr THeaderSection HeaderSections[] = {{"File name", 340}, {"Ext", 70}, {"Offset", 100}, {"Size (bytes)", 100}};
 
 }  // namespace
@@ -97,6 +147,7 @@ TfrmMain::TfrmMain(TUserInteraction& Ui_, QWidget* Parent) : QMainWindow(Parent)
 
   frmSelectDrive = std::make_unique<TfrmSelectDrive>(Ui);
   frmRecognize = std::make_unique<TfrmRecognize>(Ui);
+  frmCreateImage = std::make_unique<TfrmCreateImage>(Ui);
 
   // The client area is 632 x 526 below the menu.
   resize(632, 526 + menuBar()->sizeHint().height());
@@ -148,6 +199,10 @@ void TfrmMain::BuildToolbar()
     b.Button->setIconSize(QSize(28, 28));
     b.Button->setFocusPolicy(Qt::NoFocus);
   }
+  connect(sbNew, &QToolButton::clicked, this, &TfrmMain::miNewClick);
+  connect(sbOpen, &QToolButton::clicked, this, &TfrmMain::miOpenClick);
+  connect(sbSave, &QToolButton::clicked, this, &TfrmMain::miSaveClick);
+  connect(sbExtract, &QToolButton::clicked, this, &TfrmMain::miExtractClick);
   connect(sbOpenImage, &QToolButton::clicked, this, &TfrmMain::miOpenImageClick);
   connect(sbOpenDrive, &QToolButton::clicked, this, &TfrmMain::miOpenDriveClick);
   connect(sbRecognize, &QToolButton::clicked, this, &TfrmMain::miRecognizeClick);
@@ -228,10 +283,10 @@ void TfrmMain::BuildMenu()
   };
 
   miProject = bar->addMenu(QStringLiteral("Project"));
-  miNew = add(miProject, "New project", QKeySequence(Qt::CTRL | Qt::Key_N), nullptr);
-  miOpen = add(miProject, "Open project...", QKeySequence(Qt::CTRL | Qt::Key_O), nullptr);
-  miSave = add(miProject, "Save project", QKeySequence(Qt::CTRL | Qt::Key_S), nullptr);
-  miSaveAs = add(miProject, "Save project as...", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), nullptr);
+  miNew = add(miProject, "New project", QKeySequence(Qt::CTRL | Qt::Key_N), &TfrmMain::miNewClick);
+  miOpen = add(miProject, "Open project...", QKeySequence(Qt::CTRL | Qt::Key_O), &TfrmMain::miOpenClick);
+  miSave = add(miProject, "Save project", QKeySequence(Qt::CTRL | Qt::Key_S), &TfrmMain::miSaveClick);
+  miSaveAs = add(miProject, "Save project as...", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), &TfrmMain::miSaveAsClick);
   miProject->addSeparator();
   miExit = add(miProject, "Exit", QKeySequence(), &TfrmMain::miExitClick);
 
@@ -239,12 +294,14 @@ void TfrmMain::BuildMenu()
   connect(miImage, &QMenu::aboutToShow, this, &TfrmMain::miImageClick);
   miOpenImage = add(miImage, "Open image file...", QKeySequence(Qt::CTRL | Qt::Key_I), &TfrmMain::miOpenImageClick);
   miOpenDrive = add(miImage, "Open disk drive...", QKeySequence(Qt::CTRL | Qt::Key_D), &TfrmMain::miOpenDriveClick);
-  miCreateImage = add(miImage, "Create image from physical disk...", QKeySequence(Qt::CTRL | Qt::Key_Y), nullptr);
+  miCreateImage = add(miImage, "Create image from physical disk...", QKeySequence(Qt::CTRL | Qt::Key_Y),
+                      &TfrmMain::miCreateImageClick);
   miImage->addSeparator();
   miRecognize = add(miImage, "Recognize files...", QKeySequence(Qt::CTRL | Qt::Key_R), &TfrmMain::miRecognizeClick);
   makeDefault(miRecognize);
-  miExtract = add(miImage, "Extract...", QKeySequence(Qt::CTRL | Qt::Key_E), nullptr);
-  miExtractGrouped = add(miImage, "Extract grouped by extension...", QKeySequence(Qt::CTRL | Qt::Key_G), nullptr);
+  miExtract = add(miImage, "Extract...", QKeySequence(Qt::CTRL | Qt::Key_E), &TfrmMain::miExtractClick);
+  miExtractGrouped = add(miImage, "Extract grouped by extension...", QKeySequence(Qt::CTRL | Qt::Key_G),
+                         &TfrmMain::miExtractGroupedClick);
   miImage->addSeparator();
   miFind = add(miImage, "Find...", QKeySequence(Qt::CTRL | Qt::Key_F), nullptr);
   miFindNext = add(miImage, "Find Next", QKeySequence(Qt::Key_F3), nullptr);
@@ -260,11 +317,8 @@ void TfrmMain::BuildMenu()
   miHelp->addSeparator();
   miAbout = add(miHelp, "About...", QKeySequence(), &TfrmMain::miAboutClick);
 
-  // Commands whose windows come with the project, extraction, image and find work.
-  for (QAction* pending : {miNew, miOpen, miSave, miSaveAs, miCreateImage, miExtract, miExtractGrouped, miFind,
-                           miFindNext, miFindPrevious})
-    pending->setEnabled(false);
-  for (QToolButton* pending : {sbNew, sbOpen, sbSave, sbExtract}) pending->setEnabled(false);
+  // The find window comes with its own commands.
+  for (QAction* pending : {miFind, miFindNext, miFindPrevious}) pending->setEnabled(false);
 
   // The actions belong to the window, so their shortcuts work while the menu bar is closed.
   for (QMenu* menu : {miProject, miImage, miHelp})
@@ -370,7 +424,234 @@ void TfrmMain::hcSectionResize() { lb->viewport()->update(); }
 
 void TfrmMain::lbClick() { UpdateStatus(); }
 
-void TfrmMain::lbDblClick() {}
+void TfrmMain::lbDblClick() { Extract(TkxExtractMode::Plain); }
+
+void TfrmMain::closeEvent(QCloseEvent* Event)
+{
+  // FormCloseQuery: unsaved changes may keep the window open; so does a running extraction.
+  if (Busy || !QuerySaveProject()) {
+    Event->ignore();
+    return;
+  }
+  Event->accept();
+}
+
+// ---- projects ----------------------------------------------------------------------------
+
+namespace {
+
+QString ProjectFilter() { return QStringLiteral("Tessarin projects (*.kx)"); }
+
+}  // namespace
+
+bool TfrmMain::QuerySaveProject()
+{
+  if (!Modified) return true;
+  const QString text =
+      QStringLiteral("Save changes to project \"%1\"?").arg(QString::fromLocal8Bit(ProjectFileName));
+  switch (Ui.AskYesNoCancel(this, ApplicationTitle(), text)) {
+    case TAnswer::Yes: return SaveProject(false);
+    case TAnswer::No: return true;
+    case TAnswer::Cancel: break;
+  }
+  return false;
+}
+
+bool TfrmMain::NewProject()
+{
+  if (!QuerySaveProject()) return false;
+  eDiskLocation->clear();
+  FileList.Clear();
+  RefreshList();
+  ProjectFileName.clear();
+  Modified = false;
+  UpdateCaption();
+  return true;
+}
+
+void TfrmMain::LoadProject(const std::string& FileName)
+{
+  std::string location = LocationText();
+  try {
+    kx::LoadProject(FileName, location, FileList);
+  } catch (...) {
+    // What was read up to the failure stays, the location included.
+    if (location != LocationText()) eDiskLocation->setText(QString::fromLocal8Bit(location));
+    throw;
+  }
+  if (location != LocationText()) eDiskLocation->setText(QString::fromLocal8Bit(location));
+}
+
+void TfrmMain::SaveProjectToFile(const std::string& FileName) { kx::SaveProjectToFile(FileName, LocationText(), FileList); }
+
+bool TfrmMain::OpenProject()
+{
+  if (!QuerySaveProject()) return false;
+  TFileChoice choice;
+  choice.Caption = QStringLiteral("Open project");
+  choice.Filter = ProjectFilter();
+  const QString chosen = Ui.ChooseOpenFile(this, choice);
+  if (chosen.isEmpty()) return false;
+  const std::string fileName = chosen.toLocal8Bit().toStdString();
+  bool loaded = false;
+  {
+    const TWaitCursor wait;
+    try {
+      LoadProject(fileName);
+      loaded = true;
+    } catch (const EkxProjectError& e) {
+      Ui.ShowMessage(this, QString::fromLocal8Bit(e.what()));
+    }
+  }
+  if (loaded) {
+    ProjectFileName = fileName;
+    Modified = false;
+  }
+  // Also after a failed load, so that the list never shows more rows than it holds.
+  RefreshList();
+  UpdateCaption();
+  return loaded;
+}
+
+bool TfrmMain::SaveProject(bool AskName)
+{
+  if (AskName || ProjectFileName.empty() || !QFileInfo::exists(QString::fromLocal8Bit(ProjectFileName))) {
+    TFileChoice choice;
+    choice.Caption = QStringLiteral("Save project");
+    choice.Filter = ProjectFilter();
+    choice.FileName = QString::fromLocal8Bit(ProjectFileName);
+    choice.ConfirmOverwrite = true;
+    const QString chosen = Ui.ChooseSaveFile(this, choice);
+    if (chosen.isEmpty()) return false;
+    ProjectFileName = AddDefaultExt(chosen.toLocal8Bit().toStdString(), ProjectExt);
+  }
+  try {
+    const TWaitCursor wait;
+    SaveProjectToFile(ProjectFileName);
+  } catch (const EkxProjectError& e) {
+    Ui.ShowMessage(this, QString::fromLocal8Bit(e.what()));
+    return false;
+  }
+  Modified = false;
+  UpdateCaption();
+  return true;
+}
+
+void TfrmMain::miNewClick() { NewProject(); }
+void TfrmMain::miOpenClick() { OpenProject(); }
+void TfrmMain::miSaveClick() { SaveProject(false); }
+void TfrmMain::miSaveAsClick() { SaveProject(true); }
+
+// ---- extraction --------------------------------------------------------------------------
+
+void TfrmMain::miExtractClick() { Extract(TkxExtractMode::Plain); }
+void TfrmMain::miExtractGroupedClick() { Extract(TkxExtractMode::Grouped); }
+
+void TfrmMain::Extract(TkxExtractMode Mode)
+{
+  if (Busy) return;
+  const std::vector<std::int32_t> rows = SelectedRows();
+  if (rows.empty()) {
+    Ui.Beep(TBeep::Simple);
+    return;
+  }
+  const QString chosen = Ui.ChooseFolder(this, QString::fromLatin1(ExtractFolderCaption.data(),
+                                                                    static_cast<qsizetype>(ExtractFolderCaption.size())));
+  if (chosen.isEmpty()) return;
+  const std::string folder = IncludeTrailingPathDelimiter(chosen.toLocal8Bit().toStdString());
+  std::unique_ptr<TkxDisk> disk = OpenDisk();
+  if (!disk) {
+    Ui.ShowMessage(this, QString::fromLatin1(MountErrorMessage.data(), static_cast<qsizetype>(MountErrorMessage.size())));
+    Ui.Beep(TBeep::Exclamation);
+    return;
+  }
+
+  // The worker gets its own copy of the chosen entries, in row order.
+  TkxFileList chosenEntries;
+  std::vector<std::int32_t> order;
+  for (const std::int32_t row : rows) {
+    const TkxFileEntry& e = FileList.Items[static_cast<std::size_t>(row)];
+    order.push_back(chosenEntries.Count);
+    chosenEntries.Add(e.Name, e.Kind, e.Offset, e.Size, false);
+  }
+  const auto total = static_cast<int>(rows.size());
+
+  Busy = true;
+  TkxExtractResult result;
+  {
+    const TWaitCursor wait;
+    std::atomic<std::int32_t> done{0};
+    std::atomic<bool> stop{false};
+    QProgressDialog progress(QString(), QStringLiteral("Cancel"), 0, total, this);
+    progress.setWindowTitle(ApplicationTitle());
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(std::numeric_limits<int>::max());
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    progress.setLabelText(QStringLiteral("0 of %1 files extracted").arg(total));
+    progress.hide();
+    connect(&progress, &QProgressDialog::canceled, this, [&stop] { stop = true; });
+    const TInputBlocker blocker(&progress);
+
+    QThread* worker = QThread::create([&] {
+      result = ExtractEntries(*disk, chosenEntries, order, folder, Mode,
+                              [&done](std::int32_t n) { done.store(n, std::memory_order_relaxed); },
+                              [&stop] { return stop.load(std::memory_order_relaxed); });
+    });
+    QEventLoop loop;
+    connect(worker, &QThread::finished, &loop, &QEventLoop::quit);
+    QTimer tick;
+    tick.setInterval(100);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    connect(&tick, &QTimer::timeout, this, [&] {
+      const int n = done.load(std::memory_order_relaxed);
+      progress.setValue(n);
+      progress.setLabelText(QStringLiteral("%1 of %2 files extracted").arg(n).arg(total));
+      if (!progress.isVisible() && elapsed.elapsed() >= ProgressWindowDelayMs) {
+        ExtractProgress = &progress;
+        progress.show();
+      }
+    });
+    tick.start();
+    worker->start();
+    loop.exec();
+    worker->wait();
+    delete worker;
+    ExtractProgress = nullptr;
+  }
+  disk.reset();
+  Busy = false;
+
+  const std::string report = ExtractionReportText(result);
+  if (report.empty())
+    Ui.Beep(TBeep::Exclamation);
+  else
+    Ui.ShowMessage(this, QString::fromLocal8Bit(report));
+}
+
+// ---- image creation ----------------------------------------------------------------------
+
+void TfrmMain::miCreateImageClick()
+{
+  char drive = 0;
+  if (!frmSelectDrive->SelectDrive(drive)) return;
+  TFileChoice choice;
+  choice.Caption = QStringLiteral("Create image");
+  choice.Filter = QStringLiteral("ISO disk image files (*.iso)");
+  choice.ConfirmOverwrite = true;
+  const QString chosen = Ui.ChooseSaveFile(this, choice);
+  if (chosen.isEmpty()) return;
+  const std::string typed = chosen.toLocal8Bit().toStdString();
+  const std::string fileName = AddDefaultExt(typed, ".iso");
+  // The save dialog asked about the name as typed; one the extension turned into an existing
+  // file's name is asked about here.
+  if (fileName != typed && NameTaken(fileName) &&
+      !Ui.AskYesNo(this, ApplicationTitle(),
+                   QStringLiteral("\"%1\" already exists. Do you want to replace it?").arg(QString::fromLocal8Bit(fileName))))
+    return;
+  frmCreateImage->CreateImage(drive, fileName);
+}
 
 void TfrmMain::Homepage1Click() { Ui.OpenUrl(WebSiteUrl()); }
 void TfrmMain::miContactClick() { Ui.OpenUrl(WebSiteUrl(QStringLiteral("contact.php"))); }

@@ -22,7 +22,9 @@ class QStandardItemModel;
 class QToolButton;
 
 namespace kx {
+class TfrmCreateImage;
 class TfrmSelectDrive;
+enum class TkxExtractMode : std::uint8_t;
 }
 
 namespace kx::ui {
@@ -113,6 +115,22 @@ class TfrmMain : public QMainWindow {
   // The dialogs that live as long as the window.
   std::unique_ptr<TfrmSelectDrive> frmSelectDrive;
   std::unique_ptr<TfrmRecognize> frmRecognize;
+  std::unique_ptr<TfrmCreateImage> frmCreateImage;
+
+  // Project commands. Each returns whether the caller may go on.
+  bool NewProject();
+  bool OpenProject();
+  bool SaveProject(bool AskName);
+  bool QuerySaveProject();
+  // Reads FileName into the list and the location field; throws EkxProjectError.
+  void LoadProject(const std::string& FileName);
+  // Writes the project to FileName; throws EkxProjectError and leaves a previous file whole.
+  void SaveProjectToFile(const std::string& FileName);
+
+  // Extraction of the selected rows; a progress window appears once it runs about a second.
+  void Extract(TkxExtractMode Mode);
+  // The progress window of a running extraction, or nullptr.
+  QWidget* ExtractProgressWindow() const { return ExtractProgress; }
 
   // Handlers.
   void eDiskLocationChange();
@@ -121,6 +139,13 @@ class TfrmMain : public QMainWindow {
   void miImageClick();
   void miExitClick();
   void miRecognizeClick();
+  void miNewClick();
+  void miOpenClick();
+  void miSaveClick();
+  void miSaveAsClick();
+  void miExtractClick();
+  void miExtractGroupedClick();
+  void miCreateImageClick();
   void hcSectionClick(int Section);
   void hcSectionResize();
   void lbClick();
@@ -133,6 +158,9 @@ class TfrmMain : public QMainWindow {
 
   TFileListModel& ListModel() const { return *Model; }
 
+ protected:
+  void closeEvent(QCloseEvent* Event) override;
+
  private:
   void BuildMenu();
   void BuildToolbar();
@@ -143,6 +171,8 @@ class TfrmMain : public QMainWindow {
   QStandardItemModel* HeaderModel;
   TFileListModel* Model;
   TFileListDelegate* Delegate;
+  QWidget* ExtractProgress = nullptr;
+  bool Busy = false;  // an extraction runs; the window takes no commands meanwhile
 };
 
 // The pages the Help menu opens.
