@@ -1,5 +1,9 @@
 #include "cli/Commands.h"
 
+#include <cstdio>
+#include <exception>
+#include <new>
+
 int main(int argc, char** argv)
 {
   CLI::App app{"Tessarin recovers lost files from CD and DVD media and disc images.", "tessarin-cli"};
@@ -13,6 +17,16 @@ int main(int argc, char** argv)
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     return app.exit(e);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "tessarin-cli: out of memory\n");
+    return 1;
+  } catch (const std::exception& e) {
+    // A command meets only the errors it expects; anything else is still reported, never an abort.
+    std::fprintf(stderr, "tessarin-cli: %s\n", e.what());
+    return 1;
+  } catch (...) {
+    std::fprintf(stderr, "tessarin-cli: unexpected error\n");
+    return 1;
   }
   return status;
 }

@@ -72,6 +72,13 @@ int RunScan(const TScanOptions& o)
   } else {
     projectName = AddDefaultExt(o.Output, ProjectExt);
   }
+  // Refused before the scan rather than after it: a named pipe would block the save for good.
+  try {
+    CheckProjectTarget(projectName);
+  } catch (const EkxProjectError& e) {
+    std::fprintf(stderr, "Cannot write project file \"%s\": %s\n", projectName.c_str(), e.what());
+    return 1;
+  }
   if (IsPartOfImage(projectName, o.Location)) {
     std::fprintf(stderr, "\"%s\" is the image being scanned; choose another project file with -o.\n",
                  projectName.c_str());
@@ -266,16 +273,22 @@ int RunExtract(const TExtractOptions& o)
   const fs::path absolute = fs::absolute(o.Folder, ec);
   const std::string folder = IncludeTrailingPathDelimiter(ec ? o.Folder : absolute.lexically_normal().string());
   TkxExtractResult r;
+  InstallStopHandler();
   {
     TProgressLine progress(static_cast<std::int64_t>(rows.size()), "files");
     r = ExtractEntries(*disk, list, rows, folder, o.Grouped ? TkxExtractMode::Grouped : TkxExtractMode::Plain,
-                       [&progress](std::int32_t done) { progress.Update(done); });
+                       [&progress](std::int32_t done) { progress.Update(done); }, [] { return StopRequested(); });
     progress.Finish(static_cast<std::int64_t>(rows.size()));
   }
   std::printf("Extracted %d of %zu files to %s\n", r.Written, rows.size(), folder.c_str());
-  if (r.Skipped > 0) std::fprintf(stderr, "%d files skipped: their extension's folder could not be created.\n", r.Skipped);
+  if (r.Skipped > 0)
+    std::fprintf(stderr, "%d files skipped: their extension's folder could not be created or is not a folder.\n",
+                 r.Skipped);
   if (!r.Failed.empty()) std::fprintf(stderr, "%s\n", ExtractFailureMessage(r.Failed).c_str());
-  return r.Failed.empty() && r.Skipped == 0 ? 0 : 1;
+  if (r.Stopped) std::fprintf(stderr, "Stopped: %d files were not extracted.\n", r.NotExtracted);
+  if (r.DiskFull)
+    std::fprintf(stderr, "The disk is full: the extraction stopped, and %d files were not extracted.\n", r.NotExtracted);
+  return r.NotExtracted == 0 ? 0 : 1;
 }
 
 }  // namespace

@@ -8,10 +8,14 @@
 
 namespace kx {
 
-TkxFileStream::TkxFileStream(const std::string& FileName)
-    : File(std::fopen(FileName.c_str(), "wb")), Name(FileName)
+TkxFileStream::TkxFileStream(const std::string& FileName, TkxCreateMode Mode)
+    // "x" opens with O_EXCL, which also refuses to follow a symbolic link at the name.
+    : File(std::fopen(FileName.c_str(), Mode == TkxCreateMode::Exclusive ? "wbx" : "wb")), Name(FileName)
 {
-  if (!File) throw EkxIOError("Cannot create file \"" + FileName + "\": " + std::strerror(errno));
+  if (!File) {
+    const int error = errno;
+    throw EkxIOError("Cannot create file \"" + FileName + "\": " + std::strerror(error), error);
+  }
 }
 
 TkxFileStream::~TkxFileStream()
@@ -24,8 +28,10 @@ void TkxFileStream::WriteBuffer(const void* Buffer, std::int64_t Count)
   if (Count <= 0) return;
   if (!File) throw EkxIOError("Stream write error: \"" + Name + "\" is closed");
   const auto n = static_cast<std::size_t>(Count);
-  if (std::fwrite(Buffer, 1, n, File) != n)
-    throw EkxIOError("Stream write error on \"" + Name + "\": " + std::strerror(errno));
+  if (std::fwrite(Buffer, 1, n, File) != n) {
+    const int error = errno;
+    throw EkxIOError("Stream write error on \"" + Name + "\": " + std::strerror(error), error);
+  }
 }
 
 void TkxFileStream::Close()
@@ -33,9 +39,10 @@ void TkxFileStream::Close()
   if (!File) return;
   const bool failed = std::ferror(File) != 0;
   const bool closeFailed = std::fclose(File) != 0;
+  const int error = errno;
   File = nullptr;
   if (failed || closeFailed)
-    throw EkxIOError("Stream write error on \"" + Name + "\": " + std::strerror(errno));
+    throw EkxIOError("Stream write error on \"" + Name + "\": " + std::strerror(error), error);
 }
 
 void TkxDisk::ReadBytes(std::uint8_t* Buffer, std::int64_t Offset, std::int32_t Size)

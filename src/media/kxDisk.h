@@ -13,7 +13,9 @@ namespace kx {
 // vanished after opening and by output streams that could not take all bytes offered.
 class EkxIOError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit EkxIOError(const std::string& What, int Error_ = 0) : std::runtime_error(What), Error(Error_) {}
+  // The system's error number when one caused the failure (ENOSPC for a full disk), else 0.
+  int Error;
 };
 
 // Where CopyToStream writes. WriteBuffer writes all Count bytes or throws EkxIOError.
@@ -27,9 +29,14 @@ class TkxOutStream {
 // EkxIOError when it cannot; Close reports a failed final flush, which a full disk often
 // causes, so callers that must know the file is complete call it rather than rely on the
 // destructor.
+enum class TkxCreateMode : std::uint8_t {
+  Replace,    // an existing file of the name is truncated
+  Exclusive,  // the name must not exist yet, not even as a dangling link: EEXIST otherwise
+};
+
 class TkxFileStream final : public TkxOutStream {
  public:
-  explicit TkxFileStream(const std::string& FileName);
+  explicit TkxFileStream(const std::string& FileName, TkxCreateMode Mode = TkxCreateMode::Replace);
   ~TkxFileStream() override;
   TkxFileStream(const TkxFileStream&) = delete;
   TkxFileStream& operator=(const TkxFileStream&) = delete;

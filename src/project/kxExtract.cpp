@@ -27,62 +27,126 @@ std::string ExtractTargetDir(const std::string& Folder, TKind Kind, TkxExtractMo
 std::string ExtractEntryName(std::string_view Name, std::string_view Ext)
 {
   std::string name = MakeValidFileName(Name);
-  // "." and ".." would name the folder itself or its parent. An empty name is kept when an
-  // extension follows (a text whose title was all blanks is saved as ".html").
-  const bool onlyDots = name.find_first_not_of('.') == std::string::npos;
-  if (onlyDots && !(name.empty() && !Ext.empty())) name.assign(std::max<std::size_t>(name.size(), 1), '_');
+  // "_" stands for an empty name, so that the file is neither hidden nor nameless. "." and ".."
+  // alone would name the folder itself or its parent; followed by an extension they are an
+  // ordinary name (an INI section "[..]" gives "...ini").
+  if (name.empty()) return "_";
+  if (Ext.empty() && (name == "." || name == "..")) name.assign(name.size(), '_');
   return name;
+}
+
+std::string NumberedFileName(const std::string& Dir, std::string_view Name, std::string_view Ext, std::uint64_t N)
+{
+  const std::string number = N > 1 ? "(" + std::to_string(N) + ")" : std::string();
+  const std::size_t room = MaxFileNameBytes - std::min(MaxFileNameBytes, number.size() + Ext.size());
+  if (Name.size() > room) {
+    std::size_t cut = room;
+    // Back up over at most three continuation bytes to the start of a UTF-8 character; a name
+    // that is not UTF-8 there is cut at the byte.
+    for (std::size_t k = 0; k < 3 && cut > 0 && (static_cast<unsigned char>(Name[cut]) & 0xC0) == 0x80; ++k) --cut;
+    if ((static_cast<unsigned char>(Name[cut]) & 0xC0) == 0x80) cut = room;
+    Name = Name.substr(0, cut);
+  }
+  std::string fileName = Dir;
+  fileName += Name;
+  fileName += number;
+  fileName += Ext;
+  return fileName;
 }
 
 std::string FreeFileName(const std::string& Dir, const std::string& Name, std::string_view Ext)
 {
-  std::string fileName = Dir + Name + std::string(Ext);
-  for (std::uint64_t n = 2; NameTaken(fileName); ++n)
-    fileName = Dir + Name + "(" + std::to_string(n) + ")" + std::string(Ext);
+  TkxFreeNames names;
+  return names.Next(Dir, Name, Ext);
+}
+
+std::string TkxFreeNames::Next(const std::string& Dir, const std::string& Name, std::string_view Ext)
+{
+  std::string key = Dir;
+  key += '\0';
+  key += Name;
+  key += '\0';
+  key += Ext;
+  std::uint64_t& n = NextNumber.try_emplace(std::move(key), 1).first->second;
+  std::string fileName = NumberedFileName(Dir, Name, Ext, n);
+  while (NameTaken(fileName)) fileName = NumberedFileName(Dir, Name, Ext, ++n);
   return fileName;
 }
 
 namespace {
 
+namespace fs = std::filesystem;
+
+// A group folder is used only as a real folder: a symbolic link at its name could lead
+// anywhere outside the chosen folder. Dir ends with a delimiter, which must not reach
+// symlink_status: "link/" names the link's target.
+bool GroupFolderReady(const std::string& Dir)
+{
+  const fs::path folder(std::string_view(Dir).substr(0, Dir.size() - 1));
+  std::error_code ec;
+  fs::file_status status = fs::symlink_status(folder, ec);
+  if (status.type() == fs::file_type::not_found) {
+    fs::create_directories(folder, ec);
+    status = fs::symlink_status(folder, ec);
+  }
+  return !ec && status.type() == fs::file_type::directory;
+}
+
+enum class TRowEnd : std::uint8_t { Next, DiskFull };
+
 // Extracts one row into Result: written, listed as failed, or skipped when its group folder
-// cannot be created.
-void ExtractRow(TkxDisk& Disk, const TkxFileEntry& E, const std::string& Folder, TkxExtractMode Mode,
-                TkxExtractResult& Result)
+// cannot be used.
+TRowEnd ExtractRow(TkxDisk& Disk, const TkxFileEntry& E, const std::string& Folder, TkxExtractMode Mode,
+                   TkxFreeNames& Names, TkxExtractResult& Result)
 {
   const std::string_view ext = KindExtensions[E.Kind];
   const std::string dir = ExtractTargetDir(Folder, E.Kind, Mode);
-  if (Mode == TkxExtractMode::Grouped) {
-    std::error_code ec;
-    if (!std::filesystem::is_directory(dir, ec)) {
-      std::filesystem::create_directories(dir, ec);
-      if (!std::filesystem::is_directory(dir, ec)) {
-        ++Result.Skipped;
-        return;
-      }
-    }
+  if (Mode == TkxExtractMode::Grouped && !GroupFolderReady(dir)) {
+    ++Result.Skipped;
+    return TRowEnd::Next;
   }
-  const std::string fileName = FreeFileName(dir, ExtractEntryName(E.Name, ext), ext);
-  if (TkxFileList::SaveEntryToFile(fileName, E, Disk)) {
+  const std::string name = ExtractEntryName(E.Name, ext);
+  std::string fileName;
+  TkxSaveOutcome outcome;
+  do {
+    fileName = Names.Next(dir, name, ext);
+    outcome = TkxFileList::WriteEntryFile(fileName, E, Disk, TkxCreateMode::Exclusive);
+    // NameTaken: another program took the name between the look and the creation.
+  } while (outcome == TkxSaveOutcome::NameTaken);
+  if (outcome == TkxSaveOutcome::Written) {
     ++Result.Written;
-  } else {
-    Result.Failed += fileName;
-    Result.Failed += '\n';
+    return TRowEnd::Next;
   }
+  Result.Failed += fileName;
+  Result.Failed += '\n';
+  return outcome == TkxSaveOutcome::DiskFull ? TRowEnd::DiskFull : TRowEnd::Next;
 }
 
 }  // namespace
 
 TkxExtractResult ExtractEntries(TkxDisk& Disk, const TkxFileList& List, std::span<const std::int32_t> Rows,
                                 const std::string& Folder, TkxExtractMode Mode,
-                                const std::function<void(std::int32_t Done)>& Progress)
+                                const std::function<void(std::int32_t Done)>& Progress,
+                                const std::function<bool()>& StopRequested)
 {
   TkxExtractResult result;
+  TkxFreeNames names;
   std::int32_t done = 0;
   for (const std::int32_t row : Rows) {
-    if (row >= 0 && row < List.Count)
-      ExtractRow(Disk, List.Items[static_cast<std::size_t>(row)], Folder, Mode, result);
+    if (StopRequested && StopRequested()) {
+      result.Stopped = true;
+      break;
+    }
+    if (row >= 0 && row < List.Count &&
+        ExtractRow(Disk, List.Items[static_cast<std::size_t>(row)], Folder, Mode, names, result) == TRowEnd::DiskFull) {
+      // Every further file would fail the same way, each leaving an empty file behind.
+      result.DiskFull = true;
+      if (Progress) Progress(++done);
+      break;
+    }
     if (Progress) Progress(++done);
   }
+  result.NotExtracted = static_cast<std::int32_t>(Rows.size()) - result.Written;
   return result;
 }
 

@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace kx {
 
@@ -28,26 +29,55 @@ std::string IncludeTrailingPathDelimiter(std::string Path);
 std::string ExtractTargetDir(const std::string& Folder, TKind Kind, TkxExtractMode Mode);
 
 // The entry's name as a file-name component. Names loaded from a project file may hold path
-// delimiters or be "..": cleaned so that the target can never leave the folder. A scan's
-// names pass unchanged.
+// delimiters or be "..": cleaned so that the target can never leave the folder. A name that
+// would give an empty file name, "." or "..", or a hidden file because the name is empty (an
+// untitled ".pas"), is replaced ("_" for the empty name). Other names pass unchanged.
 std::string ExtractEntryName(std::string_view Name, std::string_view Ext);
+
+// The longest file name, in bytes, that the usual file systems accept.
+inline constexpr std::size_t MaxFileNameBytes = 255;
+
+// Dir + Name + Ext for N = 1 and Dir + Name + "(N)" + Ext above, with Name cut at a UTF-8
+// character boundary so that the file name fits MaxFileNameBytes: a found file's name can be
+// far longer than any file system allows (a TI name runs to the first zero byte).
+std::string NumberedFileName(const std::string& Dir, std::string_view Name, std::string_view Ext, std::uint64_t N);
 
 // Dir + Name + Ext, or the first of Dir + Name + "(2)" + Ext, "(3)", ... that does not exist.
 std::string FreeFileName(const std::string& Dir, const std::string& Name, std::string_view Ext);
 
+// FreeFileName for a whole extraction: each name's search continues at the number where the
+// previous search of the same Dir, Name and Ext stopped. The names found are the same, because
+// the names below that number were taken then and an extraction only adds names; but a folder
+// of thousands of equal names costs linear, not quadratic, time.
+class TkxFreeNames {
+ public:
+  std::string Next(const std::string& Dir, const std::string& Name, std::string_view Ext);
+
+ private:
+  std::unordered_map<std::string, std::uint64_t> NextNumber;
+};
+
 struct TkxExtractResult {
-  std::string Failed;          // full target path of each failed entry, each followed by "\n"
+  std::string Failed;             // full target path of each failed entry, each followed by "\n"
   std::int32_t Written = 0;
-  std::int32_t Skipped = 0;    // grouped mode: entries whose folder could not be created
+  std::int32_t Skipped = 0;       // grouped mode: entries whose folder could not be created
+  std::int32_t NotExtracted = 0;  // rows not written for any reason, including rows never reached
+  bool DiskFull = false;          // stopped at the first "no space left" failure
+  bool Stopped = false;           // stopped on request before every row was handled
 };
 
 // Extracts the entries of List at Rows (in the order given; callers pass ascending rows)
-// from Disk below Folder (which must end with a delimiter). An entry that fails is listed and
-// the others are still extracted; an entry whose group folder cannot be created is skipped.
-// Progress, when given, is told the number of rows handled after each one.
+// from Disk below Folder (which must end with a delimiter). Each file is created anew: an
+// existing name, even one taken by a concurrent extraction in the same moment, is never
+// overwritten but passed for the next free one. An entry that fails is listed and the others
+// are still extracted; an entry whose group folder cannot be created, or is not a real folder
+// (a symbolic link), is skipped. A full disk stops the extraction: the incomplete file is
+// removed and listed. Progress, when given, is told the number of rows handled after each one;
+// StopRequested, when given, is asked before each row and ends the extraction when true.
 TkxExtractResult ExtractEntries(TkxDisk& Disk, const TkxFileList& List, std::span<const std::int32_t> Rows,
                                 const std::string& Folder, TkxExtractMode Mode,
-                                const std::function<void(std::int32_t Done)>& Progress = {});
+                                const std::function<void(std::int32_t Done)>& Progress = {},
+                                const std::function<bool()>& StopRequested = {});
 
 // The message shown after an extraction that left failures: the heading followed by Failed,
 // cut to FailureListLimit characters and "..." when longer. Empty when nothing failed.

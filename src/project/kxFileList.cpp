@@ -7,6 +7,9 @@
 #include <unicode/stringpiece.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
 #include <exception>
 #include <memory>
 #include <random>
@@ -150,14 +153,37 @@ void TkxFileList::Sort(TkxSortKey Key)
 
 bool TkxFileList::SaveEntryToFile(const std::string& FileName, const TkxFileEntry& Entry, TkxDisk& Disk)
 {
-  if (Entry.Offset < 0) return false;
+  return WriteEntryFile(FileName, Entry, Disk, TkxCreateMode::Replace) == TkxSaveOutcome::Written;
+}
+
+TkxSaveOutcome TkxFileList::WriteEntryFile(const std::string& FileName, const TkxFileEntry& Entry, TkxDisk& Disk,
+                                           TkxCreateMode Mode)
+{
+  if (Entry.Offset < 0) return TkxSaveOutcome::NoFile;
+  // Bytes past the medium's end do not exist: a damaged or hostile project could otherwise fill
+  // the disk with zeros up to any size it states.
+  const std::int64_t mediumEnd = Disk.SectorCount * std::int64_t{Disk.SectorSize};
+  if (Entry.Offset > mediumEnd || (Entry.Offset == mediumEnd && Entry.Size > 0)) return TkxSaveOutcome::NoFile;
+  const std::int64_t readable = std::min(Entry.Size, mediumEnd - Entry.Offset);
+  bool created = false;
   try {
-    TkxFileStream stream(FileName);
-    Disk.CopyToStream(stream, Entry.Offset, Entry.Size);
+    TkxFileStream stream(FileName, Mode);
+    created = true;
+    Disk.CopyToStream(stream, Entry.Offset, readable);
     stream.Close();
-    return true;
+    return readable == Entry.Size ? TkxSaveOutcome::Written : TkxSaveOutcome::Incomplete;
+  } catch (const EkxIOError& e) {
+    if (e.Error == ENOSPC || e.Error == EDQUOT) {
+      if (created) {
+        std::error_code ec;
+        std::filesystem::remove(FileName, ec);
+      }
+      return TkxSaveOutcome::DiskFull;
+    }
+    if (!created) return e.Error == EEXIST && Mode == TkxCreateMode::Exclusive ? TkxSaveOutcome::NameTaken : TkxSaveOutcome::NoFile;
+    return TkxSaveOutcome::Incomplete;
   } catch (const std::exception&) {
-    return false;
+    return created ? TkxSaveOutcome::Incomplete : TkxSaveOutcome::NoFile;
   }
 }
 

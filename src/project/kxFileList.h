@@ -19,6 +19,16 @@ struct TkxFileEntry {
   bool Continues = false;  // only meaningful during a scan: the end has not been found yet
 };
 
+enum class TkxSaveOutcome : std::uint8_t {
+  Written,     // every byte of the entry is in the file
+  NoFile,      // nothing was created: a negative offset, an offset past the medium's end, or the
+               // file could not be created
+  NameTaken,   // exclusive creation found the name in use; nothing was touched
+  Incomplete,  // the file exists but lacks bytes: a read or write failed, or the entry runs past
+               // the medium's end and only its readable part was written
+  DiskFull,    // the disk filled up; the incomplete file was removed
+};
+
 // Equals the index of the list's header column.
 enum class TkxSortKey : std::uint8_t { skName = 0, skExtension = 1, skOffset = 2, skSize = 3 };
 
@@ -43,9 +53,13 @@ class TkxFileList {
   void Sort(TkxSortKey Key);
 
   // Writes the entry's bytes from Disk into a new (or truncated) file. False, without
-  // creating a file, for a negative offset; false when anything fails after that, in which case
-  // whatever was written stays on disk. Never throws.
+  // creating a file, for a negative offset or one past the medium's end; false when anything
+  // fails after that, in which case whatever was written stays on disk. Never throws.
   static bool SaveEntryToFile(const std::string& FileName, const TkxFileEntry& Entry, TkxDisk& Disk);
+
+  // SaveEntryToFile with the reason of a failure, for callers that react to it.
+  static TkxSaveOutcome WriteEntryFile(const std::string& FileName, const TkxFileEntry& Entry, TkxDisk& Disk,
+                                       TkxCreateMode Mode);
 };
 
 }  // namespace kx

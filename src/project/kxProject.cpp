@@ -3,6 +3,7 @@
 #include "common/kxShared.h"
 #include "media/kxDisks.h"
 
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -13,7 +14,13 @@
 #include <string_view>
 #include <type_traits>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace kx {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -48,19 +55,49 @@ struct TFileCloser {
 };
 using TFilePtr = std::unique_ptr<std::FILE, TFileCloser>;
 
+class TDescriptor {
+ public:
+  explicit TDescriptor(int Fd_) : Fd(Fd_) {}
+  ~TDescriptor()
+  {
+    if (Fd >= 0) ::close(Fd);
+  }
+  TDescriptor(const TDescriptor&) = delete;
+  TDescriptor& operator=(const TDescriptor&) = delete;
+  int Get() const { return Fd; }
+
+ private:
+  int Fd;
+};
+
+// Refuses what is not a regular file before a byte is read: a named pipe would block, and a
+// device such as /dev/zero would never end.
+void RequireRegularFile(const struct stat& St)
+{
+  if (S_ISDIR(St.st_mode)) ThrowIOError(EISDIR);
+  if (!S_ISREG(St.st_mode)) throw EkxProjectError(std::string(NotRegularFileMessage));
+}
+
 std::string ReadWholeFile(const std::string& FileName)
 {
-  TFilePtr file(std::fopen(FileName.c_str(), "rb"));
-  if (!file) ThrowIOError(errno);
+  // Non-blocking, so that opening a named pipe returns at once and can be refused.
+  const TDescriptor file(::open(FileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (file.Get() < 0) ThrowIOError(errno);
+  struct stat st {};
+  if (::fstat(file.Get(), &st) != 0) ThrowIOError(errno);
+  RequireRegularFile(st);
+  if (st.st_size > MaxProjectFileSize) throw EkxProjectError(std::string(ProjectTooLargeMessage));
   std::string data;
   char chunk[65536];
   for (;;) {
-    const std::size_t n = std::fread(chunk, 1, sizeof chunk, file.get());
-    data.append(chunk, n);
-    if (n < sizeof chunk) {
-      if (std::ferror(file.get())) ThrowIOError(errno);
-      break;
-    }
+    const ssize_t n = ::read(file.Get(), chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) ThrowIOError(errno);
+    if (n == 0) break;
+    // The file may grow while it is read.
+    if (static_cast<std::int64_t>(data.size()) + n > MaxProjectFileSize)
+      throw EkxProjectError(std::string(ProjectTooLargeMessage));
+    data.append(chunk, static_cast<std::size_t>(n));
   }
   return data;
 }
@@ -163,11 +200,16 @@ void ReadFilesSection(TProjectReader& Reader, TkxFileList& List)
 
 }  // namespace
 
-void SaveProjectToFile(const std::string& FileName, const std::string& Location, const TkxFileList& List)
+void CheckProjectTarget(const std::string& FileName)
 {
-  TFilePtr file(std::fopen(FileName.c_str(), "wb"));
-  if (!file) ThrowIOError(errno);
-  std::FILE* f = file.get();
+  struct stat st {};
+  if (::stat(FileName.c_str(), &st) == 0) RequireRegularFile(st);
+}
+
+namespace {
+
+void WriteProject(std::FILE* f, const std::string& Location, const TkxFileList& List)
+{
   std::fprintf(f, "KX\nLOCATION\n%s\nFILES\n%d\n", Location.c_str(), List.Count);
   for (std::int32_t i = 0; i < List.Count && !std::ferror(f); ++i) {
     const TkxFileEntry& e = List.Items[static_cast<std::size_t>(i)];
@@ -177,9 +219,84 @@ void SaveProjectToFile(const std::string& FileName, const std::string& Location,
     std::fwrite(ext.data(), 1, ext.size(), f);
     std::fprintf(f, "\n%lld\n%lld\n", static_cast<long long>(e.Offset), static_cast<long long>(e.Size));
   }
-  if (std::ferror(f)) ThrowIOError(errno);
-  // Buffered data reaches the disk only here, so a full disk is often reported by the close.
-  if (std::fclose(file.release()) != 0) ThrowIOError(errno);
+}
+
+// The file a save replaces: FileName, or the file a symbolic link there names, so that saving
+// through a link updates the linked project as writing into it always did.
+std::string SaveTarget(const std::string& FileName)
+{
+  struct stat st {};
+  if (::lstat(FileName.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return FileName;
+  std::error_code ec;
+  const fs::path resolved = fs::canonical(FileName, ec);
+  return ec ? FileName : resolved.string();
+}
+
+// A new file beside Target, named after it and hidden, created exclusively so that concurrent
+// saves never share one.
+int CreateTempBeside(const std::string& Target, std::string& TempName)
+{
+  static std::atomic<unsigned> serial{0};
+  const fs::path target(Target);
+  const std::string base = target.filename().string().substr(0, 200);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = "." + base + "." + std::to_string(::getpid()) + "-" + std::to_string(serial++) + ".tmp";
+    TempName = (target.parent_path() / name).string();
+    const int fd = ::open(TempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+}  // namespace
+
+void SaveProjectToFile(const std::string& FileName, const std::string& Location, const TkxFileList& List)
+{
+  if (Location.find_first_of("\r\n") != std::string::npos)
+    throw EkxProjectError(std::string(LocationLineBreakMessage));
+  const std::string target = SaveTarget(FileName);
+  struct stat old {};
+  const bool replaces = ::stat(target.c_str(), &old) == 0;
+  if (replaces) {
+    RequireRegularFile(old);
+    // Renaming would replace a file the user may not write to; writing into it never could.
+    if (::access(target.c_str(), W_OK) != 0) ThrowIOError(errno);
+  }
+
+  std::string tempName;
+  const int fd = CreateTempBeside(target, tempName);
+  if (fd < 0) ThrowIOError(errno);
+  TFilePtr file(::fdopen(fd, "wb"));
+  if (!file) {
+    const int error = errno;
+    ::close(fd);
+    ::unlink(tempName.c_str());
+    ThrowIOError(error);
+  }
+  const auto fail = [&](int Error) {
+    file.reset();
+    ::unlink(tempName.c_str());
+    ThrowIOError(Error);
+  };
+  if (replaces) {
+    // The project keeps its permissions and, where allowed, its owner.
+    if (::fchmod(fd, old.st_mode & 07777) != 0) fail(errno);
+    [[maybe_unused]] const int owned = ::fchown(fd, old.st_uid, old.st_gid);
+  }
+  WriteProject(file.get(), Location, List);
+  // Buffered data reaches the disk only with the flush, so a full disk is often reported there;
+  // fsync makes sure the bytes are stored before the rename makes them the project.
+  if (std::ferror(file.get()) || std::fflush(file.get()) != 0 || ::fsync(fd) != 0) fail(errno ? errno : EIO);
+  if (std::fclose(file.release()) != 0) {
+    const int error = errno;
+    ::unlink(tempName.c_str());
+    ThrowIOError(error);
+  }
+  if (::rename(tempName.c_str(), target.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(tempName.c_str());
+    ThrowIOError(error);
+  }
 }
 
 void LoadProject(const std::string& FileName, std::string& Location, TkxFileList& List)
@@ -198,8 +315,6 @@ void LoadProjectFromText(std::string_view Text, std::string& Location, TkxFileLi
       ReadFilesSection(reader, List);
   }
 }
-
-namespace fs = std::filesystem;
 
 bool IsPartOfImage(const std::string& Target, const std::string& Location)
 {

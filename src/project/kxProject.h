@@ -5,7 +5,9 @@
 #include "project/kxFileList.h"
 
 #include <stdexcept>
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace kx {
 
@@ -20,11 +22,31 @@ class EkxProjectError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Creates or truncates FileName and writes the project with line-feed line ends.
-// Throws EkxProjectError.
+// The messages of the refusals that have no run-time I/O text of their own.
+inline constexpr std::string_view NotRegularFileMessage = "Not a regular file";
+inline constexpr std::string_view ProjectTooLargeMessage = "File too large for a project";
+inline constexpr std::string_view LocationLineBreakMessage = "The location holds a line break and cannot be saved";
+
+// The largest project file that is read: 1 GiB. A scan adds at most one entry per sector, and a
+// double-layer DVD has 4.2 million sectors; with names of the usual length (a dozen bytes, at
+// most 40 from content) that is under 300 MB. Anything larger is not a project but a mistake or
+// an attack, and reading it whole would only exhaust memory.
+inline constexpr std::int64_t MaxProjectFileSize = std::int64_t{1} << 30;
+
+// Throws EkxProjectError when a project cannot be saved under FileName whatever its content: a
+// folder ("File access denied") or something that is not a regular file, such as a device or
+// a named pipe (NotRegularFileMessage). Lets a caller refuse a target before a long scan.
+void CheckProjectTarget(const std::string& FileName);
+
+// Writes the project with line-feed line ends into a new file in FileName's folder and renames
+// it over FileName only when every byte is on the disk, so that a failed save (a full disk)
+// leaves a previous project byte for byte as it was, and two saves at once leave one whole
+// project. A symbolic link at FileName is followed: the file it names is replaced. An existing
+// file keeps its permissions. A location holding a carriage return or line feed cannot be
+// saved: it would split its line and point the project elsewhere. Throws EkxProjectError.
 void SaveProjectToFile(const std::string& FileName, const std::string& Location, const TkxFileList& List);
 
-// Reads a project. Sections may come in any order and repeat: each "LOCATION" replaces
+// Reads a project. Only a regular file of at most MaxProjectFileSize bytes is read. Sections may come in any order and repeat: each "LOCATION" replaces
 // Location and each "FILES" replaces List; a section that is absent leaves its target as it
 // was. A file cut short reads as empty lines and zeros. Throws EkxProjectError; what was read
 // up to the failure stays in Location and List.

@@ -1,5 +1,6 @@
 // End to end: an image built here is scanned, listed and extracted by tessarin-cli itself.
 #include "support/kxCliRunner.h"
+#include "support/kxSmallFileSystem.h"
 #include "support/kxTestMedia.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,8 @@
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include <sys/stat.h>
 
 namespace kx {
 namespace {
@@ -183,6 +186,44 @@ TEST(CliExtract, FailuresAreReportedWithExitStatus1)
   EXPECT_EQ(r.Status, 1);
   EXPECT_NE(r.Err.find("The following files could not be extracted:\n\n" + (dir / "out/neg.jpg") + "\n"), std::string::npos) << r.Err;
   EXPECT_EQ(ReadFileText(dir / "out/ok.jpg"), std::string(10, '\x01'));
+}
+
+TEST(CliProjectFiles, WhatIsNotAProjectFileIsRefusedAtOnce)
+{
+  TScratchFolder dir;
+  const auto image = BuildImage();
+  test::WriteFileText(dir / "disc.iso", Slice(image, 0, image.size()));
+  ASSERT_EQ(::mkfifo((dir / "pipe.kx").c_str(), 0600), 0);
+
+  for (const std::string project : {"pipe.kx", "/dev/zero"}) {
+    SCOPED_TRACE(project);
+    const TRun list = RunCli("list " + test::Quote(project), dir.Dir());
+    EXPECT_EQ(list.Status, 1);
+    EXPECT_NE(list.Err.find("Not a regular file"), std::string::npos) << list.Err;
+  }
+  // Refused before the scan, not after it.
+  const TRun scan = RunCli("scan disc.iso -o pipe.kx", dir.Dir());
+  EXPECT_EQ(scan.Status, 1);
+  EXPECT_NE(scan.Err.find("Not a regular file"), std::string::npos) << scan.Err;
+  EXPECT_EQ(scan.Out.find("Scanned"), std::string::npos) << scan.Out;
+}
+
+TEST(CliExtract, AFullDiskStopsAndCountsWhatWasNotExtracted)
+{
+  test::TSmallFileSystem small(64 * 1024);
+  KX_REQUIRE_MOUNTED(small);
+  TScratchFolder dir;
+  test::WriteFileText(dir / "disc.iso", std::string(64 * ss, '\x02'));
+  std::string project = "KX\nLOCATION\n" + (dir / "disc.iso") + "\nFILES\n10\n";
+  for (int i = 0; i < 10; ++i) project += "part" + std::to_string(i) + "\n\n" + std::to_string(i * 10 * ss) + "\n20480\n";
+  test::WriteFileText(dir / "p.kx", project);
+  const TRun r = RunCli("extract p.kx -d " + test::Quote(small.Dir()), dir.Dir());
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_NE(r.Out.find("Extracted 3 of 10 files"), std::string::npos) << r.Out;
+  EXPECT_NE(r.Err.find("The disk is full: the extraction stopped, and 7 files were not extracted."), std::string::npos) << r.Err;
+  std::size_t files = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(small.Dir())) ++files;
+  EXPECT_EQ(files, 3u);
 }
 
 }  // namespace

@@ -1,11 +1,15 @@
 #include "project/kxExtract.h"
 
+#include "support/kxSmallFileSystem.h"
 #include "support/kxTestMedia.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace kx {
@@ -48,13 +52,16 @@ TEST(ExtractNames, NamesFromAProjectCannotLeaveTheFolder)
   const Case cases[] = {
       {"File 000007", ".jpg", "File 000007"},
       {"640 x -480", ".bmp", "640 x -480"},
-      {"", ".html", ""},  // a title of blanks: saved as ".html", as the scan named it
+      {"", ".pas", "_"},  // not the hidden ".pas", which would block a grouped extraction
+      {"", "", "_"},
       {"../../etc/passwd", "", ".._.._etc_passwd"},
       {"a\\..\\b", ".txt", "a_.._b"},
       {"..", "", "__"},
-      {".", ".jpg", "_"},
-      {"...", ".jpg", "___"},
-      {"", "", "_"},
+      {".", "", "_"},
+      {"..", ".ini", ".."},  // an INI section "[..]": "...ini" is an ordinary name
+      {".", ".jpg", "."},
+      {"...", "", "..."},
+      {".hidden", ".txt", ".hidden"},
       {"C:name", "", "C_name"},
   };
   for (const Case& c : cases) {
@@ -150,14 +157,17 @@ TEST(ExtractEntries, FailuresAreListedAndTheRestIsExtracted)
   TkxFileList l;
   l.Add("negative", 77, -1, 10, false);
   l.Add("unreadable", 0, 3 * 2048, 10, false);
-  l.Add(std::string(300, 'n'), 1, 0, 10, false);  // longer than a file name may be
+  l.Add(std::string(300, 'n'), 1, 0, 10, false);  // longer than a file name may be: cut
   l.Add("good", 77, 0, 10, false);
   const std::vector<std::int32_t> rows = {0, 1, 2, 3};
   const auto r = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Plain);
-  EXPECT_EQ(r.Failed, dir.Dir() + "negative.jpg\n" + dir.Dir() + "unreadable\n" + dir.Dir() + std::string(300, 'n') + ".txt\n");
-  EXPECT_EQ(r.Written, 1);
+  EXPECT_EQ(r.Failed, dir.Dir() + "negative.jpg\n" + dir.Dir() + "unreadable\n");
+  EXPECT_EQ(r.Written, 2);
+  EXPECT_EQ(r.NotExtracted, 2);
+  EXPECT_FALSE(r.DiskFull);
   EXPECT_FALSE(std::filesystem::exists(dir / "negative.jpg"));
   EXPECT_EQ(ReadFileText(dir / "good.jpg"), Slice(bytes, 0, 10));
+  EXPECT_EQ(ReadFileText(dir / (std::string(251, 'n') + ".txt")), Slice(bytes, 0, 10));
 
   // A group folder that cannot be created skips its entry without listing it.
   test::WriteFileText(dir / ".jpg", "a file where the folder should be");
@@ -166,6 +176,207 @@ TEST(ExtractEntries, FailuresAreListedAndTheRestIsExtracted)
   EXPECT_EQ(g.Failed, "");
   EXPECT_EQ(g.Written, 0);
   EXPECT_EQ(g.Skipped, 1);
+}
+
+std::vector<std::string> FilesIn(const std::string& Dir)
+{
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(Dir)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(ExtractNames, LongNamesAreCutToFitTheFileSystem)
+{
+  const std::string n300(300, 'n');
+  EXPECT_EQ(NumberedFileName("/o/", n300, ".txt", 1), "/o/" + std::string(251, 'n') + ".txt");
+  EXPECT_EQ(NumberedFileName("/o/", n300, ".txt", 12), "/o/" + std::string(247, 'n') + "(12).txt");
+  EXPECT_EQ(NumberedFileName("/o/", "short", ".txt", 3), "/o/short(3).txt");
+  EXPECT_EQ(NumberedFileName("/o/", std::string(255, 'x'), "", 1), "/o/" + std::string(255, 'x'));
+
+  // 150 two-byte characters: byte 251 is the middle of one, so the cut falls before it.
+  std::string accents;
+  for (int i = 0; i < 150; ++i) accents += "\xC3\xA9";
+  std::string cut;
+  for (int i = 0; i < 125; ++i) cut += "\xC3\xA9";
+  EXPECT_EQ(NumberedFileName("", accents, ".txt", 1), cut + ".txt");
+  // Not UTF-8 at the cut (Latin-1 bytes): cut at the byte.
+  const std::string latin(300, '\xA9');
+  EXPECT_EQ(NumberedFileName("", latin, ".txt", 1), std::string(251, '\xA9') + ".txt");
+}
+
+TEST(ExtractEntries, LongNamesAreWrittenUnderTheirCutName)
+{
+  TScratchFolder dir;
+  const auto bytes = Pattern(2048);
+  TMemoryDisk disk(bytes);
+  TkxFileList l;
+  l.Add(std::string(2000, 'T'), 69, 0, 7, false);
+  l.Add(std::string(2000, 'T'), 69, 7, 7, false);
+  const std::vector<std::int32_t> rows = {0, 1};
+  const auto r = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Plain);
+  EXPECT_EQ(r.Failed, "");
+  const std::string ext(KindExtensions[69]);
+  EXPECT_EQ(ReadFileText(dir / (std::string(255 - ext.size(), 'T') + ext)), Slice(bytes, 0, 7));
+  EXPECT_EQ(ReadFileText(dir / (std::string(252 - ext.size(), 'T') + "(2)" + ext)), Slice(bytes, 7, 7));
+  EXPECT_EQ(l.Items[0].Name.size(), 2000u);
+}
+
+TEST(ExtractEntries, AnEmptyNameIsNeitherHiddenNorBlocksAGroupedExtraction)
+{
+  TScratchFolder dir;
+  TMemoryDisk disk(Pattern(2048));
+  TkxFileList l;
+  const TKind pas = KindOfExtension(".pas");
+  l.Add("", pas, 0, 4, false);
+  const std::vector<std::int32_t> rows = {0};
+  EXPECT_EQ(ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Plain).Written, 1);
+  const auto g = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Grouped);
+  EXPECT_EQ(g.Written, 1);
+  EXPECT_EQ(g.Skipped, 0);
+  EXPECT_EQ(FilesIn(dir.Dir()), (std::vector<std::string>{".pas", "_.pas"}));
+  EXPECT_EQ(FilesIn(dir / ".pas"), (std::vector<std::string>{"_.pas"}));
+}
+
+TEST(ExtractEntries, NothingPastTheMediumsEndIsWritten)
+{
+  TScratchFolder dir;
+  const auto bytes = Pattern(4 * 2048);
+  TMemoryDisk disk(bytes);
+  TkxFileList l;
+  l.Add("inside", 0, 2048, 3 * 2048, false);              // ends exactly at the end
+  l.Add("overlong", 0, 4096, 1'000'000'000, false);       // 4 KB readable, 1 GB stated
+  l.Add("beyond", 0, 4 * 2048 + 1, 10, false);            // starts past the end
+  l.Add("at-end", 0, 4 * 2048, 10, false);                // starts at the end: nothing readable
+  l.Add("empty-at-end", 0, 4 * 2048, 0, false);
+  l.Add("huge", 0, 0, 9'000'000'000'000'000'000, false);  // would never finish
+  const std::vector<std::int32_t> rows = {0, 1, 2, 3, 4, 5};
+  const auto r = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Plain);
+  EXPECT_EQ(r.Failed, dir.Dir() + "overlong\n" + dir.Dir() + "beyond\n" + dir.Dir() + "at-end\n" + dir.Dir() + "huge\n");
+  EXPECT_EQ(r.Written, 2);
+  EXPECT_EQ(r.NotExtracted, 4);
+  EXPECT_EQ(ReadFileText(dir / "inside"), Slice(bytes, 2048, 3 * 2048));
+  EXPECT_EQ(ReadFileText(dir / "overlong"), Slice(bytes, 4096, 4096));
+  EXPECT_EQ(ReadFileText(dir / "huge"), Slice(bytes, 0, 4 * 2048));
+  EXPECT_EQ(ReadFileText(dir / "empty-at-end"), "");
+  EXPECT_FALSE(std::filesystem::exists(dir / "beyond"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "at-end"));
+}
+
+TEST(ExtractEntries, NumberingContinuesWhereItStopped)
+{
+  TScratchFolder dir;
+  TMemoryDisk disk(Pattern(2048));
+  TkxFileList l;
+  for (int i = 0; i < 5; ++i) l.Add("same", 77, i, 1, false);
+  l.Add("same", 0, 0, 1, false);  // another extension numbers on its own
+  const std::vector<std::int32_t> rows = {0, 1, 2};
+  // A name freed during the extraction is not searched again: the numbers below the last one
+  // taken are known to be taken. Freed by the progress report after the second file.
+  const auto r = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Plain, [&dir](std::int32_t done) {
+    if (done == 2) std::filesystem::remove(dir / "same.jpg");
+  });
+  EXPECT_EQ(r.Written, 3);
+  EXPECT_EQ(FilesIn(dir.Dir()), (std::vector<std::string>{"same(2).jpg", "same(3).jpg"}));
+
+  TkxFreeNames names;
+  test::WriteFileText(dir / "same(4).jpg", "");
+  EXPECT_EQ(names.Next(dir.Dir(), "same", ".jpg"), dir / "same.jpg");
+  test::WriteFileText(dir / "same.jpg", "");
+  EXPECT_EQ(names.Next(dir.Dir(), "same", ".jpg"), dir / "same(5).jpg");
+  EXPECT_EQ(names.Next(dir.Dir(), "same", ""), dir / "same");
+  EXPECT_EQ(FreeFileName(dir.Dir(), "same", ".jpg"), dir / "same(5).jpg");
+}
+
+TEST(ExtractEntries, ConcurrentExtractionsIntoOneFolderKeepEveryFile)
+{
+  TScratchFolder dir;
+  constexpr int n = 1000;
+  // Entry i holds the two bytes of i, so that every entry's content differs.
+  std::vector<std::uint8_t> bytes(2 * n);
+  TkxFileList l;
+  std::vector<std::int32_t> rows;
+  for (int i = 0; i < n; ++i) {
+    bytes[2 * static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
+    bytes[2 * static_cast<std::size_t>(i) + 1] = static_cast<std::uint8_t>(i >> 8);
+    l.Add("same", 77, 2 * i, 2, false);
+    rows.push_back(i);
+  }
+  TkxExtractResult a;
+  TkxExtractResult b;
+  {
+    std::thread other([&] {
+      TMemoryDisk disk(bytes);
+      b = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Plain);
+    });
+    TMemoryDisk disk(bytes);
+    a = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Plain);
+    other.join();
+  }
+  EXPECT_EQ(a.Written + b.Written, 2 * n);
+  // Every entry's bytes are in exactly two files: no run overwrote a file of the other.
+  std::map<std::string, int> copies;
+  for (const std::string& f : FilesIn(dir.Dir())) ++copies[ReadFileText(dir / f)];
+  ASSERT_EQ(copies.size(), static_cast<std::size_t>(n));
+  for (int i = 0; i < n; ++i) EXPECT_EQ(copies[Slice(bytes, 2 * static_cast<std::size_t>(i), 2)], 2) << "entry " << i;
+}
+
+TEST(ExtractEntries, AGroupFolderThatIsALinkIsNotFollowed)
+{
+  TScratchFolder dir;
+  TMemoryDisk disk(Pattern(2048));
+  std::filesystem::create_directories(dir / "out");
+  std::filesystem::create_directories(dir / "elsewhere");
+  std::filesystem::create_directory_symlink(dir / "elsewhere", dir / "out/.jpg");
+  std::filesystem::create_symlink(dir / "missing", dir / "out/Other");
+  TkxFileList l;
+  l.Add("photo", 77, 0, 4, false);
+  l.Add("data", 0, 0, 4, false);
+  l.Add("page", 20, 0, 4, false);
+  const std::vector<std::int32_t> rows = {0, 1, 2};
+  const auto r = ExtractEntries(disk, l, rows, dir / "out/", TkxExtractMode::Grouped);
+  EXPECT_EQ(r.Failed, "");
+  EXPECT_EQ(r.Skipped, 2);
+  EXPECT_EQ(r.Written, 1);
+  EXPECT_EQ(r.NotExtracted, 2);
+  EXPECT_TRUE(FilesIn(dir / "elsewhere").empty());
+  EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
+  EXPECT_TRUE(std::filesystem::is_regular_file(dir / "out/.bmp/page.bmp"));
+}
+
+TEST(ExtractEntries, AStopRequestEndsBeforeTheNextFile)
+{
+  TScratchFolder dir;
+  TMemoryDisk disk(Pattern(2048));
+  TkxFileList l;
+  for (int i = 0; i < 5; ++i) l.Add("f" + std::to_string(i), 0, i, 1, false);
+  const std::vector<std::int32_t> rows = {0, 1, 2, 3, 4};
+  int asked = 0;
+  const auto r = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Plain, {}, [&asked] { return ++asked > 2; });
+  EXPECT_TRUE(r.Stopped);
+  EXPECT_EQ(r.Written, 2);
+  EXPECT_EQ(r.NotExtracted, 3);
+  EXPECT_EQ(FilesIn(dir.Dir()), (std::vector<std::string>{"f0", "f1"}));
+}
+
+TEST(ExtractEntries, AFullDiskStopsTheExtractionAndRemovesTheIncompleteFile)
+{
+  test::TSmallFileSystem small(64 * 1024);
+  KX_REQUIRE_MOUNTED(small);
+  const auto bytes = Pattern(64 * 2048);
+  TMemoryDisk disk(bytes);
+  TkxFileList l;
+  for (int i = 0; i < 10; ++i) l.Add("part" + std::to_string(i), 0, i * 20480, 20480, false);
+  std::vector<std::int32_t> rows(10);
+  for (int i = 0; i < 10; ++i) rows[static_cast<std::size_t>(i)] = i;
+  const auto r = ExtractEntries(disk, l, rows, small.Dir(), TkxExtractMode::Plain);
+  EXPECT_TRUE(r.DiskFull);
+  EXPECT_EQ(r.Written, 3);  // 16 pages of 4 KiB hold three files of five pages
+  EXPECT_EQ(r.NotExtracted, 7);
+  EXPECT_EQ(r.Failed, small / "part3" + "\n");
+  EXPECT_EQ(FilesIn(small.Dir()), (std::vector<std::string>{"part0", "part1", "part2"}));
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(ReadFileText(small / ("part" + std::to_string(i))), Slice(bytes, static_cast<std::size_t>(i) * 20480, 20480));
 }
 
 TEST(ExtractFailureMessage, CutsTheListAt400Characters)

@@ -1,12 +1,18 @@
 #include "project/kxProject.h"
 
+#include "support/kxSmallFileSystem.h"
 #include "support/kxTestMedia.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kx {
@@ -228,8 +234,9 @@ TEST(ProjectIOErrors, CarryTheRunTimeTexts)
   EXPECT_EQ(saveError(dir / "no/such/folder.kx"), "File not found");
   EXPECT_EQ(saveError(dir.Path.string()), "File access denied");
   if (std::filesystem::exists("/dev/full")) {
-    for (int i = 0; i < 5000; ++i) l.Add("File " + std::to_string(i), 1, i, i, false);
-    EXPECT_EQ(saveError("/dev/full"), "Disk full");
+    // A device is never replaced by a project, nor read as one.
+    EXPECT_EQ(saveError("/dev/full"), "Not a regular file");
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
   }
   if (::geteuid() != 0) {
     WriteFileText(dir / "locked.kx", "KX\n");
@@ -237,6 +244,143 @@ TEST(ProjectIOErrors, CarryTheRunTimeTexts)
     EXPECT_EQ(loadError(dir / "locked.kx"), "File access denied");
     EXPECT_EQ(saveError(dir / "locked.kx"), "File access denied");
   }
+}
+
+std::vector<std::string> FilesIn(const std::string& Dir)
+{
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(Dir)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TkxFileList ManyEntries(int n)
+{
+  TkxFileList l;
+  for (int i = 0; i < n; ++i) l.Add("File " + std::to_string(i), 77, 2048 * i, 1000 + i, false);
+  return l;
+}
+
+std::string SaveError(const std::string& name, const std::string& location, const TkxFileList& l)
+{
+  try {
+    SaveProjectToFile(name, location, l);
+  } catch (const EkxProjectError& e) {
+    return e.what();
+  }
+  return "no error";
+}
+
+TEST(SaveProjectToFile, AFailedSaveLeavesThePreviousProjectAsItWas)
+{
+  test::TSmallFileSystem small(64 * 1024);
+  KX_REQUIRE_MOUNTED(small);
+  const std::string name = small / "p.kx";
+  SaveProjectToFile(name, "E:", ManyEntries(10));
+  const std::string before = ReadFileText(name);
+
+  EXPECT_EQ(SaveError(name, "E:", ManyEntries(5000)), "Disk full");
+  EXPECT_EQ(ReadFileText(name), before);
+  EXPECT_EQ(FilesIn(small.Dir()), std::vector<std::string>{"p.kx"});
+
+  // A new name that does not fit leaves nothing behind either.
+  EXPECT_EQ(SaveError(small / "q.kx", "E:", ManyEntries(5000)), "Disk full");
+  EXPECT_EQ(FilesIn(small.Dir()), std::vector<std::string>{"p.kx"});
+}
+
+TEST(SaveProjectToFile, ConcurrentSavesAndReadsSeeOnlyWholeProjects)
+{
+  TScratchFolder dir;
+  const std::string name = dir / "p.kx";
+  const TkxFileList a = ManyEntries(3000);
+  const TkxFileList b = ManyEntries(2000);
+  SaveProjectToFile(dir / "a.kx", "A:", a);
+  SaveProjectToFile(dir / "b.kx", "B:", b);
+  const std::string textA = ReadFileText(dir / "a.kx");
+  const std::string textB = ReadFileText(dir / "b.kx");
+  SaveProjectToFile(name, "A:", a);
+
+  std::atomic<bool> done{false};
+  std::atomic<int> mixed{0};
+  std::thread reader([&] {
+    while (!done) {
+      const std::string text = ReadFileText(name);
+      if (text != textA && text != textB) ++mixed;
+    }
+  });
+  std::thread other([&] {
+    for (int i = 0; i < 30; ++i) SaveProjectToFile(name, "B:", b);
+  });
+  for (int i = 0; i < 30; ++i) SaveProjectToFile(name, "A:", a);
+  other.join();
+  done = true;
+  reader.join();
+  EXPECT_EQ(mixed, 0);
+  const std::string last = ReadFileText(name);
+  EXPECT_TRUE(last == textA || last == textB);
+  EXPECT_EQ(FilesIn(dir.Dir()), (std::vector<std::string>{"a.kx", "b.kx", "p.kx"}));
+}
+
+TEST(SaveProjectToFile, ReplacesThroughALinkAndKeepsPermissions)
+{
+  TScratchFolder dir;
+  std::filesystem::create_directories(dir / "real");
+  WriteFileText(dir / "real/p.kx", "old");
+  ::chmod((dir / "real/p.kx").c_str(), 0640);
+  std::filesystem::create_symlink(dir / "real/p.kx", dir / "link.kx");
+  TkxFileList empty;
+  SaveProjectToFile(dir / "link.kx", "E:", empty);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.kx"));
+  EXPECT_EQ(ReadFileText(dir / "real/p.kx"), "KX\nLOCATION\nE:\nFILES\n0\n");
+  struct stat st {};
+  ASSERT_EQ(::stat((dir / "real/p.kx").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_EQ(FilesIn(dir / "real"), std::vector<std::string>{"p.kx"});
+}
+
+TEST(SaveProjectToFile, ALocationWithALineBreakIsRefused)
+{
+  TScratchFolder dir;
+  const std::string name = dir / "p.kx";
+  TkxFileList l = ManyEntries(2);
+  SaveProjectToFile(name, "E:", l);
+  const std::string before = ReadFileText(name);
+  for (const char* location : {"/img/disc.iso\n/etc/passwd", "/img/disc.iso\r", "\n"}) {
+    SCOPED_TRACE(location);
+    EXPECT_EQ(SaveError(name, location, l), "The location holds a line break and cannot be saved");
+    EXPECT_EQ(ReadFileText(name), before);
+  }
+  EXPECT_EQ(FilesIn(dir.Dir()), std::vector<std::string>{"p.kx"});
+}
+
+TEST(LoadProject, OnlyRegularFilesOfAPlausibleSizeAreRead)
+{
+  TScratchFolder dir;
+  std::string location = "unchanged";
+  TkxFileList l;
+  const auto loadError = [&](const std::string& name) {
+    try {
+      LoadProject(name, location, l);
+    } catch (const EkxProjectError& e) {
+      return std::string(e.what());
+    }
+    return std::string("no error");
+  };
+  ASSERT_EQ(::mkfifo((dir / "pipe.kx").c_str(), 0600), 0);
+  EXPECT_EQ(loadError(dir / "pipe.kx"), "Not a regular file");
+  EXPECT_EQ(SaveError(dir / "pipe.kx", "E:", l), "Not a regular file");
+  EXPECT_THROW(CheckProjectTarget(dir / "pipe.kx"), EkxProjectError);
+  EXPECT_NO_THROW(CheckProjectTarget(dir / "new.kx"));
+  if (std::filesystem::exists("/dev/zero")) {
+    EXPECT_EQ(loadError("/dev/zero"), "Not a regular file");
+  }
+
+  // A sparse file one byte above the bound: refused before anything is read.
+  const std::string big = dir / "big.kx";
+  WriteFileText(big, "KX\nLOCATION\nE:\n");
+  std::filesystem::resize_file(big, static_cast<std::uintmax_t>(MaxProjectFileSize) + 1);
+  EXPECT_EQ(loadError(big), "File too large for a project");
+  EXPECT_EQ(location, "unchanged");
 }
 
 }  // namespace
