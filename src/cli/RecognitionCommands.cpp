@@ -59,7 +59,7 @@ int Identify(const std::vector<std::string>& Files)
     }
     // As the scan names a new entry: by its position in the list, then from its content.
     const TBlockKind found = RecognizeBlock(sector);
-    std::string name = NumberedFileName(++entries);
+    std::string name = ScanEntryName(++entries);
     TKind kind = found.Kind;
     DescribeFoundFile(sector, name, kind);
     const std::string_view ext = KindExtensions[kind];

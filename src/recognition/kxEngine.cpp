@@ -529,7 +529,7 @@ void DescribeText(const std::uint8_t* start, const std::uint8_t* stop, std::stri
 
 }  // namespace
 
-std::string NumberedFileName(std::int32_t Number)
+std::string ScanEntryName(std::int32_t Number)
 {
   char name[32];
   std::snprintf(name, sizeof name, "File %.6d", Number);

@@ -29,7 +29,7 @@ bool IsTextBlock(std::span<const std::uint8_t> Block, std::int32_t& TextLength);
 
 // The name a scan gives the entry that becomes the Number-th of its list ("File 000001") before
 // DescribeFoundFile may replace it by a name from the content.
-std::string NumberedFileName(std::int32_t Number);
+std::string ScanEntryName(std::int32_t Number);
 
 // Refines a text kind by keywords and derives a name from the content (text, kinds 20, 63, 69);
 // then cleans the name so that it can serve as a file name. Block is the entry's first sector.

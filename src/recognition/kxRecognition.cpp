@@ -50,7 +50,7 @@ void TkxRecognition::ExtendLast(TkxFileEntry& Last)
 
 void TkxRecognition::AddEntry(TKind Kind, bool Continues, std::int64_t Size)
 {
-  std::string entryName = NumberedFileName(FileList.Count + 1);
+  std::string entryName = ScanEntryName(FileList.Count + 1);
   TKind kind = Kind;
   DescribeFoundFile(Block, entryName, kind);
   FileList.Add(std::move(entryName), kind, Position * Disk.SectorSize, Size, Continues);

@@ -114,7 +114,8 @@ QUrl HelpPageUrl() { return QUrl::fromLocalFile(QString::fromLocal8Bit(ProgramFo
 QUrl ReadmePageUrl() { return QUrl::fromLocalFile(QString::fromLocal8Bit(ProgramFolder() + "readme.html")); }
 QUrl WebSiteUrl(const QString& Page) { return QUrl(QStringLiteral("https://www.veltrane.example/") + Page); }
 
-TfrmMain::TfrmMain(TUserInteraction& Ui_, QWidget* Parent) : QMainWindow(Parent), Ui(Ui_)
+TfrmMain::TfrmMain(TUserInteraction& Ui_, QWidget* Parent)
+    : QMainWindow(Parent), DiskOpener([](const std::string& Location) { return kx::OpenDisk(Location); }), Ui(Ui_)
 {
   setObjectName(QStringLiteral("frmMain"));
   setFont(SansFont());
@@ -361,7 +362,7 @@ void TfrmMain::UpdateStatus()
 
 std::string TfrmMain::LocationText() const { return eDiskLocation->text().toLocal8Bit().toStdString(); }
 
-std::unique_ptr<TkxDisk> TfrmMain::OpenDisk() const { return kx::OpenDisk(LocationText()); }
+std::unique_ptr<TkxDisk> TfrmMain::OpenDisk() const { return DiskOpener(LocationText()); }
 
 void TfrmMain::eDiskLocationChange()
 {

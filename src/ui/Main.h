@@ -10,6 +10,7 @@
 #include <QKeySequence>
 #include <QMainWindow>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -65,6 +66,8 @@ class TfrmMain : public QMainWindow {
   void UpdateStatus();
   // The medium the location field names, or nullptr when it cannot be opened.
   std::unique_ptr<TkxDisk> OpenDisk() const;
+  // How OpenDisk opens a location; tests put media of their own here.
+  std::function<std::unique_ptr<TkxDisk>(const std::string& Location)> DiskOpener;
   // The location field's text in the locale's encoding, as the core takes paths.
   std::string LocationText() const;
   // The rows selected in the list, ascending.

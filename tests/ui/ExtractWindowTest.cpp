@@ -1,0 +1,187 @@
+// Extraction from the main window: the empty selection, the folder choice, the mount message,
+// plain and grouped names, a second run into the same folder, the failure report, and Cancel in
+// the progress window of a long extraction.
+#include "common/kxShared.h"
+#include "project/kxExtract.h"
+#include "support/kxFakeUi.h"
+#include "ui/FileListView.h"
+#include "ui/Main.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+using namespace kx;
+using namespace kx::ui;
+
+namespace {
+
+// An image whose sector s holds the byte 'a' + s % 26 throughout.
+QString MakeImage(const QTemporaryDir& Dir, int Sectors)
+{
+  const QString path = Dir.filePath(QStringLiteral("disc.iso"));
+  std::ofstream out(path.toLocal8Bit().toStdString(), std::ios::binary);
+  for (int s = 0; s < Sectors; ++s) out << std::string(2048, static_cast<char>('a' + s % 26));
+  return path;
+}
+
+QByteArray ReadAll(const QString& Path)
+{
+  QFile file(Path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+class TSlowDisk final : public TkxDisk {
+ public:
+  TSlowDisk() { SectorCount = 16; }
+  std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t) override
+  {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::memset(Buffer, 'z', static_cast<std::size_t>(Count) * 2048);
+    return Count * 2048;
+  }
+};
+
+void SelectAll(TfrmMain& W)
+{
+  W.lb->selectAll();
+}
+
+}  // namespace
+
+class ExtractWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void EmptySelectionOnlyBeeps()
+  {
+    test::TFakeUi ui;
+    TfrmMain w(ui);
+    w.FileList.Add("a", 1, 0, 10, false);
+    w.RefreshList();
+    w.miExtractClick();
+    QCOMPARE(ui.Beeps, std::vector<TBeep>{TBeep::Simple});
+    QVERIFY(ui.FolderCaptions.empty());
+  }
+
+  void CancelledChooserAndMountFailure()
+  {
+    QTemporaryDir out;
+    test::TFakeUi ui;
+    TfrmMain w(ui);
+    w.FileList.Add("a", 1, 0, 10, false);
+    w.RefreshList();
+    SelectAll(w);
+    w.miExtractClick();
+    QCOMPARE(ui.FolderCaptions, std::vector<QString>{QStringLiteral("Please select a folder for the extracted file(s):")});
+    QVERIFY(ui.Messages.empty());
+    QVERIFY(ui.Beeps.empty());
+
+    ui.FolderAnswer = out.path();
+    w.eDiskLocation->setText(out.filePath(QStringLiteral("missing.iso")));
+    w.miExtractClick();
+    QCOMPARE(ui.Messages.size(), std::size_t{1});
+    QVERIFY(ui.Messages[0].startsWith(QStringLiteral("An error occurred while trying to mount the disk.")));
+    QCOMPARE(ui.Beeps, std::vector<TBeep>{TBeep::Exclamation});
+    QCOMPARE(QDir(out.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size(), 0);
+  }
+
+  void PlainAndGroupedNamesAndASecondRunIntoTheSameFolder()
+  {
+    QTemporaryDir dir;
+    QTemporaryDir out;
+    test::TFakeUi ui;
+    TfrmMain w(ui);
+    w.eDiskLocation->setText(MakeImage(dir, 4));
+    w.FileList.Add("File 000001", 77, 0, 2048, false);
+    w.FileList.Add("File 000002", 0, 2048, 4096, false);
+    w.FileList.Add("File 000003", 53, 6144, 100, false);
+    w.RefreshList();
+    SelectAll(w);
+    w.Modified = false;
+    ui.FolderAnswer = out.path();
+
+    w.Extract(TkxExtractMode::Plain);
+    w.Extract(TkxExtractMode::Plain);
+    QVERIFY(ui.Messages.empty());
+    QCOMPARE(ui.Beeps, (std::vector<TBeep>{TBeep::Exclamation, TBeep::Exclamation}));
+    QCOMPARE(ReadAll(out.filePath(QStringLiteral("File 000001.jpg"))), QByteArray(2048, 'a'));
+    QCOMPARE(ReadAll(out.filePath(QStringLiteral("File 000001(2).jpg"))), QByteArray(2048, 'a'));
+    QCOMPARE(ReadAll(out.filePath(QStringLiteral("File 000002"))), QByteArray(2048, 'b') + QByteArray(2048, 'c'));
+    QCOMPARE(ReadAll(out.filePath(QStringLiteral("File 000003.ppt.xls.doc"))), QByteArray(100, 'd'));
+
+    w.miExtractGroupedClick();
+    const std::string folder = IncludeTrailingPathDelimiter(out.path().toStdString());
+    QCOMPARE(ReadAll(QString::fromStdString(ExtractTargetDir(folder, 77, TkxExtractMode::Grouped) + "File 000001.jpg")),
+             QByteArray(2048, 'a'));
+    QCOMPARE(ReadAll(out.filePath(QStringLiteral("Other/File 000002"))).size(), 4096);
+    QVERIFY(!w.Modified);
+    QCOMPARE(w.SelectedRows().size(), std::size_t{3});
+  }
+
+  void FailuresAreReportedAndTheOthersStillWritten()
+  {
+    QTemporaryDir dir;
+    QTemporaryDir out;
+    test::TFakeUi ui;
+    TfrmMain w(ui);
+    w.eDiskLocation->setText(MakeImage(dir, 2));
+    w.FileList.Add("good", 1, 0, 10, false);
+    w.FileList.Add("negative", 1, -5, 10, false);
+    w.RefreshList();
+    SelectAll(w);
+    ui.FolderAnswer = out.path();
+    w.miExtractClick();
+    QCOMPARE(ui.Messages.size(), std::size_t{1});
+    QCOMPARE(ui.Messages[0], QStringLiteral("The following files could not be extracted:\n\n") +
+                                 out.filePath(QStringLiteral("negative.txt")) + QStringLiteral("\n"));
+    QVERIFY(QFile::exists(out.filePath(QStringLiteral("good.txt"))));
+    QVERIFY(ui.Beeps.empty());
+  }
+
+  void CancelInTheProgressWindowStopsBeforeTheNextFile()
+  {
+    QTemporaryDir dir;
+    QTemporaryDir out;
+    test::TFakeUi ui;
+    TfrmMain w(ui);
+    w.show();
+    // A medium that answers each read after a millisecond, as a slow drive would.
+    w.DiskOpener = [](const std::string&) -> std::unique_ptr<TkxDisk> { return std::make_unique<TSlowDisk>(); };
+    const int files = 3000;
+    for (int i = 0; i < files; ++i) w.FileList.Add("f" + std::to_string(i), 0, 0, 2048, false);
+    w.RefreshList();
+    SelectAll(w);
+    ui.FolderAnswer = out.path();
+    bool sawWindow = false;
+    QTimer poll;
+    poll.setInterval(20);
+    connect(&poll, &QTimer::timeout, this, [&] {
+      auto* progress = qobject_cast<QProgressDialog*>(w.ExtractProgressWindow());
+      if (progress == nullptr || !progress->isVisible()) return;
+      sawWindow = true;
+      progress->findChild<QPushButton*>()->click();
+      poll.stop();
+    });
+    poll.start();
+    w.miExtractClick();
+    QVERIFY(sawWindow);
+    QCOMPARE(ui.Messages.size(), std::size_t{1});
+    const int written = QDir(out.path()).entryList(QDir::Files).size();
+    QVERIFY(written < files);
+    QVERIFY2(ui.Messages[0].contains(QStringLiteral("%1 files were not extracted.").arg(files - written)),
+             qPrintable(ui.Messages[0]));
+  }
+};
+
+QTEST_MAIN(ExtractWindowTest)
+#include "ExtractWindowTest.moc"
