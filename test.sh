@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test twice: in the normal build and in a
-# build with AddressSanitizer and UndefinedBehaviorSanitizer. Exits non-zero on any failure.
+# Installs what is missing, builds, and runs every test: in a build with AddressSanitizer and
+# UndefinedBehaviorSanitizer, in the normal optimised build, and the tests of the worker threads
+# once more under ThreadSanitizer. Exits non-zero on any failure.
 set -euo pipefail
 KX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$KX_ROOT/tools/common.sh"
@@ -11,6 +12,12 @@ echo "== Sanitizer build (address, undefined) =="
 kx_build "$KX_ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug -DKX_SANITIZE=ON
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir "$KX_ROOT/build-asan" -j2 --output-on-failure
+
+echo "== ThreadSanitizer build (worker threads) =="
+cmake -S "$KX_ROOT" -B "$KX_ROOT/build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKX_TSAN=ON >/dev/null
+cmake --build "$KX_ROOT/build-tsan" -j2 --target "${KX_THREAD_TESTS[@]}"
+TSAN_OPTIONS="ignore_noninstrumented_modules=1 suppressions=$KX_ROOT/tools/tsan.supp" \
+  ctest --test-dir "$KX_ROOT/build-tsan" -j2 --output-on-failure -R "$KX_THREAD_TEST_PATTERN"
 
 echo "== Normal build =="
 kx_build "$KX_ROOT/build"

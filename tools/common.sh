@@ -28,3 +28,8 @@ kx_build() {
   cmake -S "$KX_ROOT" -B "$dir" -G Ninja "$@" >/dev/null
   cmake --build "$dir" -j2
 }
+
+# The test programs whose code runs worker threads, and the CTest names of their tests; test.sh
+# runs them under ThreadSanitizer too.
+KX_THREAD_TESTS=(RecognizeDialogTest CreateImageDialogTest ExtractWindowTest kxRecognitionTest kxImageCopyTest)
+KX_THREAD_TEST_PATTERN='^(RecognizeDialog|CreateImageDialog|ExtractWindow|TkxScanJob\..*|CopyDiskToImage\..*)$'

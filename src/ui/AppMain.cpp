@@ -27,7 +27,8 @@ int main(int argc, char** argv)
 {
   if (!DisplayAvailable()) {
     std::fprintf(stderr,
-                 "tessarin: the desktop program needs a display; ./run.sh --help lists the command-line commands.\n");
+                 "tessarin: the desktop program needs a display (DISPLAY or WAYLAND_DISPLAY); tessarin-cli --help lists the "
+                 "command-line commands.\n");
     return 1;
   }
   QApplication app(argc, argv);
