@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QLabel>
 #include <QPixmap>
 #include <QSvgRenderer>
 #include <QPainter>
@@ -62,6 +63,26 @@ QIcon LoadIcon(const QString& Name)
 
 TWaitCursor::TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
 TWaitCursor::~TWaitCursor() { QApplication::restoreOverrideCursor(); }
+
+void FitWrappedText(QLabel* Label, int MaxHeight)
+{
+  QFont font = Label->font();
+  const auto needed = [&](const QFont& f) {
+    return QFontMetrics(f)
+        .boundingRect(QRect(0, 0, Label->width(), 10000), Qt::TextWordWrap | Qt::AlignLeft, Label->text())
+        .height();
+  };
+  while (needed(font) > MaxHeight && font.pointSizeF() > 6) font.setPointSizeF(font.pointSizeF() - 0.5);
+  Label->setFont(font);
+  Label->resize(Label->width(), std::max(Label->height(), std::min(MaxHeight, needed(font))));
+}
+
+int ValueColumn(std::initializer_list<const QLabel*> Captions, int X)
+{
+  for (const QLabel* caption : Captions)
+    X = std::max(X, caption->x() + QFontMetrics(caption->font()).horizontalAdvance(caption->text()) + 6);
+  return X;
+}
 
 TShape::TShape(QWidget* Parent) : QWidget(Parent), FBrush(Qt::white) {}
 

@@ -7,6 +7,10 @@
 #include <QIcon>
 #include <QWidget>
 
+#include <initializer_list>
+
+class QLabel;
+
 namespace kx::ui {
 
 // The windows' font: Tahoma where it is installed, else the desktop's sans-serif family.
@@ -28,6 +32,15 @@ class TWaitCursor {
   TWaitCursor(const TWaitCursor&) = delete;
   TWaitCursor& operator=(const TWaitCursor&) = delete;
 };
+
+// Where a face other than the one a window was laid out for is drawn (DejaVu Sans is wider than
+// Tahoma and Arial), a word-wrapped label takes up to MaxHeight pixels and a smaller size of its
+// face until its text fits its width.
+void FitWrappedText(QLabel* Label, int MaxHeight);
+
+// The left edge of a column of values beside Captions: X, or further right where a caption's
+// text is wider than the room left for it, so that no caption runs into its value.
+int ValueColumn(std::initializer_list<const QLabel*> Captions, int X);
 
 // A rectangle filled with Brush and outlined with a one-pixel black pen.
 class TShape : public QWidget {

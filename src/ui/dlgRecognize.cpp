@@ -72,6 +72,8 @@ TfrmRecognize::TfrmRecognize(TUserInteraction& Ui_, QWidget* Parent)
   Label1->setWordWrap(true);
   Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   Label1->setFont(FontOrFallback(QStringLiteral("Arial"), SansFont(9)));
+  // Up to the statistics group below it.
+  FitWrappedText(Label1, 48 - 8 - 1);
   QPalette navy = Label1->palette();
   navy.setColor(QPalette::WindowText, clNavy);
   Label1->setPalette(navy);
@@ -109,6 +111,8 @@ TfrmRecognize::TfrmRecognize(TUserInteraction& Ui_, QWidget* Parent)
   lSectorsProcessed = MakeLabel(GroupBox1, QStringLiteral("0"), 304, 88, true);
   Label6 = MakeLabel(GroupBox1, QStringLiteral("Files found:"), 208, 112);
   lFilesFound = MakeLabel(GroupBox1, QStringLiteral("0"), 304, 112, true);
+  const int values = ValueColumn({Label5, Label3, Label4, Label6}, 304);
+  for (QLabel* value : {lImageSize, lTotalSectors, lSectorsProcessed, lFilesFound}) value->move(values, value->y());
 
   sWorking = new TShape(this);
   sWorking->setObjectName(QStringLiteral("sWorking"));
