@@ -14,20 +14,23 @@
 namespace kx::fuzz {
 
 // A folder of its own below /dev/shm (memory, so that the many small writes stay fast) or the
-// temporary folder; removed when the process ends.
+// temporary folder, removed when a replay ends. libFuzzer ends with _Exit, which runs no exit
+// handlers: after fuzzing, remove the kxfuzz-* folder by hand. Held by a pointer that is never
+// freed, so that the path still exists when the exit handler runs.
 inline const std::filesystem::path& ScratchFolder()
 {
-  static const std::filesystem::path folder = [] {
+  static const std::filesystem::path* folder = [] {
     std::string pattern = std::filesystem::exists("/dev/shm") ? "/dev/shm/kxfuzz-XXXXXX"
                                                                : (std::filesystem::temp_directory_path() / "kxfuzz-XXXXXX").string();
     if (!::mkdtemp(pattern.data())) std::abort();
-    std::atexit([] {
-      std::error_code ec;
-      std::filesystem::remove_all(ScratchFolder(), ec);
-    });
-    return std::filesystem::path(pattern);
+    return new std::filesystem::path(pattern);
   }();
-  return folder;
+  static const bool cleanup = std::atexit([] {
+    std::error_code ec;
+    std::filesystem::remove_all(*folder, ec);
+  }) == 0;
+  (void)cleanup;
+  return *folder;
 }
 
 // User data held in memory, padded with zeros to whole sectors.
