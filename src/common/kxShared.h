@@ -26,6 +26,14 @@ constexpr unsigned char AsciiUpper(unsigned char c)
 }
 std::string AsciiUpper(std::string_view S);
 
+// Whether Text is well-formed UTF-8 (no overlong forms, surrogates or code points past U+10FFFF).
+bool IsUtf8(std::string_view Text);
+
+// A name as UTF-8: unchanged when it is UTF-8 already, otherwise read as Windows-1252, the code
+// page in which names taken from disc content (a Latin-1 HTML title) were mostly written. The
+// five bytes that code page leaves undefined become the control characters of the same value.
+std::string NameAsUtf8(std::string_view Name);
+
 // Name unchanged when it already has an extension (a '.' after the last path delimiter),
 // otherwise Name followed by Ext. "disk" + ".iso" gives "disk.iso"; "a.b/disk" gives "a.b/disk.iso".
 std::string AddDefaultExt(std::string_view Name, std::string_view Ext);

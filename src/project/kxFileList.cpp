@@ -54,14 +54,34 @@ class TEntryCompare {
     if (Key == TkxSortKey::skName) Collator = NameCollator();
   }
 
+  // Entries with equal keys are ordered by offset, then by the name's bytes, then by kind and
+  // size, so that the random pivot cannot order them differently from one sort to the next and
+  // the same scan always writes the same project file.
   int operator()(const TkxFileEntry& A, const TkxFileEntry& B) const
+  {
+    int r = ByKey(A, B);
+    if (r == 0 && Key != TkxSortKey::skOffset) r = Sign(A.Offset, B.Offset);
+    if (r == 0) r = A.Name.compare(B.Name);
+    if (r == 0) r = Sign(A.Kind, B.Kind);
+    if (r == 0) r = Sign(A.Size, B.Size);
+    return r;
+  }
+
+ private:
+  int ByKey(const TkxFileEntry& A, const TkxFileEntry& B) const
   {
     switch (Key) {
       case TkxSortKey::skName:
         if (Collator) {
+          // A name that is not UTF-8 is read in its legacy code page: as replacement
+          // characters, different names would collate as equal.
+          std::string convertedA;
+          std::string convertedB;
+          const std::string& a = IsUtf8(A.Name) ? A.Name : (convertedA = NameAsUtf8(A.Name));
+          const std::string& b = IsUtf8(B.Name) ? B.Name : (convertedB = NameAsUtf8(B.Name));
           UErrorCode status = U_ZERO_ERROR;
-          const auto r = Collator->compareUTF8(icu::StringPiece(A.Name.data(), static_cast<std::int32_t>(A.Name.size())),
-                                               icu::StringPiece(B.Name.data(), static_cast<std::int32_t>(B.Name.size())),
+          const auto r = Collator->compareUTF8(icu::StringPiece(a.data(), static_cast<std::int32_t>(a.size())),
+                                               icu::StringPiece(b.data(), static_cast<std::int32_t>(b.size())),
                                                status);
           if (U_SUCCESS(status)) return static_cast<int>(r);
         }
@@ -76,7 +96,6 @@ class TEntryCompare {
     return 0;
   }
 
- private:
   TkxSortKey Key;
   std::unique_ptr<icu::Collator> Collator;
 };

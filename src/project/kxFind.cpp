@@ -1,5 +1,6 @@
 #include "project/kxFind.h"
 
+#include "common/kxShared.h"
 #include "recognition/kxKinds.h"
 
 #include <unicode/locid.h>
@@ -36,16 +37,18 @@ std::string UpperCaseByLocale(std::string_view Text)
   return upper;
 }
 
+// Names and fragments are compared as UTF-8: a name in a legacy code page is converted rather
+// than read as replacement characters, which would all match each other.
 TkxFindMatcher::TkxFindMatcher(TkxFindCriteria Criteria_)
     : Criteria(std::move(Criteria_)),
-      Pattern(Criteria.CaseSensitive ? Criteria.Fragment : UpperCaseByLocale(Criteria.Fragment))
+      Pattern(Criteria.CaseSensitive ? NameAsUtf8(Criteria.Fragment) : UpperCaseByLocale(NameAsUtf8(Criteria.Fragment)))
 {
 }
 
 bool TkxFindMatcher::Matches(const TkxFileEntry& Entry) const
 {
   if (!Pattern.empty()) {
-    std::string text = Entry.Name;
+    std::string text = NameAsUtf8(Entry.Name);
     text += KindExtensions[Entry.Kind];
     if (!Criteria.CaseSensitive) text = UpperCaseByLocale(text);
     if (text.find(Pattern) == std::string::npos) return false;

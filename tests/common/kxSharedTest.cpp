@@ -44,5 +44,17 @@ TEST(PartFileName, UsesAtLeastTwoDigitsFromPartTwoOn)
   EXPECT_EQ(PartFileName("disk.iso", 100), "disk.iso100");
 }
 
+TEST(NameAsUtf8, UnchangedWhenUtf8OtherwiseWindows1252)
+{
+  EXPECT_EQ(NameAsUtf8("caf\xC3\xA9"), "caf\xC3\xA9");
+  EXPECT_EQ(NameAsUtf8("caf\xE9"), "caf\xC3\xA9");
+  EXPECT_EQ(NameAsUtf8("\x80 \x9F"), "\xE2\x82\xAC \xC5\xB8");  // the euro sign and Y with diaeresis
+  EXPECT_EQ(NameAsUtf8("\x81"), "\xC2\x81");                       // undefined: the control character
+  EXPECT_EQ(NameAsUtf8("\xC0\xAF"), "\xC3\x80\xC2\xAF");          // an overlong form is not UTF-8
+  EXPECT_EQ(NameAsUtf8("\xED\xA0\x80"), "\xC3\xAD\xC2\xA0\xE2\x82\xAC");  // nor is a surrogate
+  EXPECT_TRUE(IsUtf8(""));
+  EXPECT_FALSE(IsUtf8("\xF4\x90\x80\x80"));  // past U+10FFFF
+}
+
 }  // namespace
 }  // namespace kx

@@ -183,6 +183,49 @@ TEST_F(FileListNameSort, FollowsTheUserLocale)
   EXPECT_EQ(Sorted(names), (std::vector<std::string>{"apa", "\xC3\xA4pple", "zebra"}));
 }
 
+TEST_F(FileListNameSort, NamesThatAreNotUtf8AreReadAsWindows1252)
+{
+  UseLocale("en_US");
+  // "\xC9" "cole" is "École" and "\x8Ae" is "Še" in Windows-1252; as replacement characters they
+  // would sort together after every letter.
+  EXPECT_EQ(Sorted({"Zebra", "\xC9" "cole", "Apfel", "\x8A" "est", "Deck"}),
+            (std::vector<std::string>{"Apfel", "Deck", "\xC9" "cole", "\x8A" "est", "Zebra"}));
+  // The UTF-8 and the Windows-1252 spelling of a name collate as equal; the bytes then decide.
+  EXPECT_EQ(Sorted({"\xC3\xA9t\xC3\xA9", "\xE9t\xE9", "ete"}),
+            (std::vector<std::string>{"ete", "\xC3\xA9t\xC3\xA9", "\xE9t\xE9"}));
+}
+
+TEST(FileListSort, EqualKeysEndInTheSameOrderEverySort)
+{
+  // Two scans of one disc give the same entries; their projects must be the same bytes.
+  TkxFileList l;
+  for (int i = 0; i < 3000; ++i)
+    l.Add(i % 2 ? "File" : "file", static_cast<TKind>(i % 3 == 0 ? 33 : (i % 3 == 1 ? 34 : 77)), (i * 7919) % 3001, i % 5, false);
+  for (const TkxSortKey key : {TkxSortKey::skName, TkxSortKey::skExtension, TkxSortKey::skOffset, TkxSortKey::skSize}) {
+    SCOPED_TRACE(static_cast<int>(key));
+    TkxFileList a;
+    a.Assign(l);
+    TkxFileList b;
+    b.Assign(l);
+    a.Sort(key);
+    b.Sort(key);
+    for (std::int32_t i = 0; i < l.Count; ++i) {
+      const TkxFileEntry& x = a.Items[static_cast<std::size_t>(i)];
+      const TkxFileEntry& y = b.Items[static_cast<std::size_t>(i)];
+      ASSERT_TRUE(x.Name == y.Name && x.Kind == y.Kind && x.Offset == y.Offset && x.Size == y.Size) << "row " << i;
+    }
+  }
+  // Within one extension (".cab" of kinds 33 and 34 included) the offsets ascend.
+  l.Sort(TkxSortKey::skExtension);
+  for (std::int32_t i = 1; i < l.Count; ++i) {
+    const TkxFileEntry& p = l.Items[static_cast<std::size_t>(i - 1)];
+    const TkxFileEntry& c = l.Items[static_cast<std::size_t>(i)];
+    if (KindExtensions[p.Kind] == KindExtensions[c.Kind]) {
+      ASSERT_LT(p.Offset, c.Offset) << "row " << i;
+    }
+  }
+}
+
 TEST(SaveEntryToFile, WritesTheRangeAndReportsFailures)
 {
   TScratchFolder dir;

@@ -38,6 +38,13 @@ TEST(FindMatch, FragmentIsSoughtInTheNameWithItsExtension)
       {".JPG", true, Entry("File 000003", 77, 10), false},
       {"0004", false, Entry("File 000003", 77, 10), false},
       {"\xC3\xA9t\xC3\xA9", false, Entry("\xC3\x89T\xC3\x89 2020", 1, 10), true},  // été in ÉTÉ
+      // A name (or a fragment) that is not UTF-8 is read as Windows-1252, not as replacement
+      // characters that match each other.
+      {"caf\xC3\xA9", false, Entry("CAF\xC9", 20, 10), true},
+      {"caf\xC3\xA9", true, Entry("caf\xE9", 20, 10), true},
+      {"caf\xE9", false, Entry("caf\xE8", 20, 10), false},
+      {"\xE9", false, Entry("caf\xE9", 20, 10), true},
+      {"\xE2\x82\xAC", false, Entry("5 \x80", 1, 10), true},  // the euro sign
   };
   for (const auto& c : cases)
     EXPECT_EQ(Matcher(c.Fragment, c.CaseSensitive).Matches(c.E), c.Match) << c.Fragment << " in " << c.E.Name;
