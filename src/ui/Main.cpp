@@ -3,6 +3,7 @@
 #include "common/kxShared.h"
 #include "media/dlgDrive.h"
 #include "media/kxDisks.h"
+#include "project/dlgFind.h"
 #include "project/kxWindowTexts.h"
 #include "ui/Controls.h"
 #include "ui/FileListView.h"
@@ -17,6 +18,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QStandardItemModel>
 #include <QToolButton>
@@ -97,6 +99,10 @@ TfrmMain::TfrmMain(TUserInteraction& Ui_, QWidget* Parent) : QMainWindow(Parent)
 
   frmSelectDrive = std::make_unique<TfrmSelectDrive>(Ui);
   frmRecognize = std::make_unique<TfrmRecognize>(Ui);
+  // A child of the main window, so that it stays with it and does not keep the program running.
+  frmFind = std::make_unique<TfrmFind>(Ui, *lb, FileList, this);
+  // The find keys work in the find window too, where the fragment was just typed.
+  frmFind->addActions({miFind, miFindNext, miFindPrevious});
 
   // The client area is 632 x 526 below the menu.
   resize(632, 526 + menuBar()->sizeHint().height());
@@ -246,9 +252,9 @@ void TfrmMain::BuildMenu()
   miExtract = add(miImage, "Extract...", QKeySequence(Qt::CTRL | Qt::Key_E), nullptr);
   miExtractGrouped = add(miImage, "Extract grouped by extension...", QKeySequence(Qt::CTRL | Qt::Key_G), nullptr);
   miImage->addSeparator();
-  miFind = add(miImage, "Find...", QKeySequence(Qt::CTRL | Qt::Key_F), nullptr);
-  miFindNext = add(miImage, "Find Next", QKeySequence(Qt::Key_F3), nullptr);
-  miFindPrevious = add(miImage, "Find Previous", QKeySequence(Qt::SHIFT | Qt::Key_F3), nullptr);
+  miFind = add(miImage, "Find...", QKeySequence(Qt::CTRL | Qt::Key_F), &TfrmMain::miFindClick);
+  miFindNext = add(miImage, "Find Next", QKeySequence(Qt::Key_F3), &TfrmMain::miFindNextClick);
+  miFindPrevious = add(miImage, "Find Previous", QKeySequence(Qt::SHIFT | Qt::Key_F3), &TfrmMain::miFindPreviousClick);
 
   miHelp = bar->addMenu(QStringLiteral("Help"));
   miContents = add(miHelp, "Contents", QKeySequence(Qt::Key_F1), &TfrmMain::miContentsClick);
@@ -260,9 +266,8 @@ void TfrmMain::BuildMenu()
   miHelp->addSeparator();
   miAbout = add(miHelp, "About...", QKeySequence(), &TfrmMain::miAboutClick);
 
-  // Commands whose windows come with the project, extraction, image and find work.
-  for (QAction* pending : {miNew, miOpen, miSave, miSaveAs, miCreateImage, miExtract, miExtractGrouped, miFind,
-                           miFindNext, miFindPrevious})
+  // Commands whose windows come with the project, extraction and image work.
+  for (QAction* pending : {miNew, miOpen, miSave, miSaveAs, miCreateImage, miExtract, miExtractGrouped})
     pending->setEnabled(false);
   for (QToolButton* pending : {sbNew, sbOpen, sbSave, sbExtract}) pending->setEnabled(false);
 
@@ -355,6 +360,11 @@ void TfrmMain::miRecognizeClick()
     UpdateCaption();
   }
 }
+
+void TfrmMain::miFindClick() { frmFind->ShowFind(); }
+// The window's criteria hold whether it was ever shown or not.
+void TfrmMain::miFindNextClick() { frmFind->bNext->click(); }
+void TfrmMain::miFindPreviousClick() { frmFind->bPrev->click(); }
 
 void TfrmMain::hcSectionClick(int Section)
 {

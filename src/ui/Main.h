@@ -22,6 +22,7 @@ class QStandardItemModel;
 class QToolButton;
 
 namespace kx {
+class TfrmFind;
 class TfrmSelectDrive;
 }
 
@@ -113,6 +114,7 @@ class TfrmMain : public QMainWindow {
   // The dialogs that live as long as the window.
   std::unique_ptr<TfrmSelectDrive> frmSelectDrive;
   std::unique_ptr<TfrmRecognize> frmRecognize;
+  std::unique_ptr<TfrmFind> frmFind;
 
   // Handlers.
   void eDiskLocationChange();
@@ -121,6 +123,9 @@ class TfrmMain : public QMainWindow {
   void miImageClick();
   void miExitClick();
   void miRecognizeClick();
+  void miFindClick();
+  void miFindNextClick();
+  void miFindPreviousClick();
   void hcSectionClick(int Section);
   void hcSectionResize();
   void lbClick();
