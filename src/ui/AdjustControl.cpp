@@ -12,9 +12,8 @@ TAdjustLabel::TAdjustLabel(const QString& Caption, QWidget* Parent) : QLabel(Cap
   setCursor(AdjustCursor());
 }
 
-// The label keeps every mouse event of a drag: while a button is held the pointer is grabbed,
-// so moves beyond the label still arrive here. A label ignores mouse events by default, which
-// would pass the press on to the dialog.
+// While a button is held the pointer stays with the label, so moves beyond it still arrive here.
+// The events are taken: a label would otherwise pass them on to the dialog.
 
 void TAdjustLabel::mousePressEvent(QMouseEvent* Event)
 {
