@@ -99,10 +99,9 @@ TfrmMain::TfrmMain(TUserInteraction& Ui_, QWidget* Parent) : QMainWindow(Parent)
 
   frmSelectDrive = std::make_unique<TfrmSelectDrive>(Ui);
   frmRecognize = std::make_unique<TfrmRecognize>(Ui);
-  // A child of the main window, so that it stays with it and does not keep the program running.
+  // A tool window of the main window: it stays with it, does not keep the program running, and
+  // the menu's keys (F3 above all) work in it too.
   frmFind = std::make_unique<TfrmFind>(Ui, *lb, FileList, this);
-  // The find keys work in the find window too, where the fragment was just typed.
-  frmFind->addActions({miFind, miFindNext, miFindPrevious});
 
   // The client area is 632 x 526 below the menu.
   resize(632, 526 + menuBar()->sizeHint().height());
