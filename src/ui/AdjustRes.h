@@ -16,7 +16,6 @@ inline constexpr int AdjustCursorSize = 32;
 inline constexpr int AdjustHotX = 9;
 inline constexpr int AdjustHotY = 6;
 inline constexpr const char* AdjustCursorRows[] = {
-    // clang-format off
     ".......oooooo.......",
     ".......oXooXo.......",
     "...ooo.oXooXo.ooo...",
@@ -30,7 +29,6 @@ inline constexpr const char* AdjustCursorRows[] = {
     "...ooo.oXooXo.ooo...",
     ".......oXooXo.......",
     ".......oooooo.......",
-    // clang-format on
 };
 
 }  // namespace kx::ui

@@ -32,8 +32,8 @@ void TNumberEdit::keyPressEvent(QKeyEvent* Event)
 {
   const QString typed = Event->text();
   const Qt::KeyboardModifiers modifiers = Event->modifiers();
-  // A key held with Ctrl is a command (paste, undo, select all...), a control character where
-  // keys are typed as characters; a key without text (arrows, Home, Delete) types none.
+  // A key held with Ctrl is a command (paste, undo, select all...), which types a control
+  // character and so passes. Arrows, Home and Delete (whose text is DEL) type no character.
   const bool command = (modifiers & Qt::ControlModifier) && !(modifiers & Qt::AltModifier);
   if (command || typed.isEmpty() || typed == QStringLiteral("\x7f")) {
     QLineEdit::keyPressEvent(Event);
