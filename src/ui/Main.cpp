@@ -6,6 +6,7 @@
 #include "media/kxDisks.h"
 #include "project/kxExtract.h"
 #include "project/kxProject.h"
+#include "project/dlgFind.h"
 #include "project/kxWindowTexts.h"
 #include "ui/Controls.h"
 #include "ui/FileListView.h"
@@ -25,6 +26,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QStandardItemModel>
 #include <QToolButton>
@@ -149,6 +151,9 @@ TfrmMain::TfrmMain(TUserInteraction& Ui_, QWidget* Parent)
   frmSelectDrive = std::make_unique<TfrmSelectDrive>(Ui);
   frmRecognize = std::make_unique<TfrmRecognize>(Ui);
   frmCreateImage = std::make_unique<TfrmCreateImage>(Ui);
+  // A tool window of the main window: it stays with it, does not keep the program running, and
+  // the menu's keys (F3 above all) work in it too.
+  frmFind = std::make_unique<TfrmFind>(Ui, *lb, FileList, this);
 
   // The client area is 632 x 526 below the menu.
   resize(632, 526 + menuBar()->sizeHint().height());
@@ -304,9 +309,9 @@ void TfrmMain::BuildMenu()
   miExtractGrouped = add(miImage, "Extract grouped by extension...", QKeySequence(Qt::CTRL | Qt::Key_G),
                          &TfrmMain::miExtractGroupedClick);
   miImage->addSeparator();
-  miFind = add(miImage, "Find...", QKeySequence(Qt::CTRL | Qt::Key_F), nullptr);
-  miFindNext = add(miImage, "Find Next", QKeySequence(Qt::Key_F3), nullptr);
-  miFindPrevious = add(miImage, "Find Previous", QKeySequence(Qt::SHIFT | Qt::Key_F3), nullptr);
+  miFind = add(miImage, "Find...", QKeySequence(Qt::CTRL | Qt::Key_F), &TfrmMain::miFindClick);
+  miFindNext = add(miImage, "Find Next", QKeySequence(Qt::Key_F3), &TfrmMain::miFindNextClick);
+  miFindPrevious = add(miImage, "Find Previous", QKeySequence(Qt::SHIFT | Qt::Key_F3), &TfrmMain::miFindPreviousClick);
 
   miHelp = bar->addMenu(QStringLiteral("Help"));
   miContents = add(miHelp, "Contents", QKeySequence(Qt::Key_F1), &TfrmMain::miContentsClick);
@@ -318,8 +323,6 @@ void TfrmMain::BuildMenu()
   miHelp->addSeparator();
   miAbout = add(miHelp, "About...", QKeySequence(), &TfrmMain::miAboutClick);
 
-  // The find window comes with its own commands.
-  for (QAction* pending : {miFind, miFindNext, miFindPrevious}) pending->setEnabled(false);
 
   // The actions belong to the window, so their shortcuts work while the menu bar is closed.
   for (QMenu* menu : {miProject, miImage, miHelp})
@@ -410,6 +413,11 @@ void TfrmMain::miRecognizeClick()
     UpdateCaption();
   }
 }
+
+void TfrmMain::miFindClick() { frmFind->ShowFind(); }
+// The window's criteria hold whether it was ever shown or not.
+void TfrmMain::miFindNextClick() { frmFind->bNext->click(); }
+void TfrmMain::miFindPreviousClick() { frmFind->bPrev->click(); }
 
 void TfrmMain::hcSectionClick(int Section)
 {

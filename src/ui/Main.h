@@ -24,6 +24,7 @@ class QToolButton;
 
 namespace kx {
 class TfrmCreateImage;
+class TfrmFind;
 class TfrmSelectDrive;
 enum class TkxExtractMode : std::uint8_t;
 }
@@ -134,6 +135,7 @@ class TfrmMain : public QMainWindow {
   void Extract(TkxExtractMode Mode);
   // The progress window of a running extraction, or nullptr.
   QWidget* ExtractProgressWindow() const { return ExtractProgress; }
+  std::unique_ptr<TfrmFind> frmFind;
 
   // Handlers.
   void eDiskLocationChange();
@@ -149,6 +151,9 @@ class TfrmMain : public QMainWindow {
   void miExtractClick();
   void miExtractGroupedClick();
   void miCreateImageClick();
+  void miFindClick();
+  void miFindNextClick();
+  void miFindPreviousClick();
   void hcSectionClick(int Section);
   void hcSectionResize();
   void lbClick();
