@@ -79,9 +79,8 @@ constexpr std::string_view ResFileHeader =
     "\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"sv;
 static_assert(ResFileHeader.size() == 32);
 
-// A tar member header: its magic ("ustar" followed by a zero byte or by two blanks and a zero
-// byte, by the dialect) sits after the name, mode, owner, size, time, checksum, type and link
-// fields.
+// A tar member header keeps its magic after the name, mode, owner, size, time, checksum, type and
+// link fields: "ustar" and a zero byte in POSIX archives, "ustar" and two blanks in GNU ones.
 constexpr std::uint16_t TarMagicOffset = 257;
 constexpr std::string_view TarMagic = "ustar"sv;
 
@@ -328,7 +327,7 @@ bool TrailerFound(std::span<const std::uint8_t> Block, TKind Kind)
 std::optional<TPackClock> ReadPackClock(std::span<const std::uint8_t> Block)
 {
   const TBlock b = Block;
-  if (b.size() < 4 || U32(b, 0) != FourCC("\x00\x00\x01\xBA")) return std::nullopt;
+  if (U32(b, 0) != FourCC("\x00\x00\x01\xBA")) return std::nullopt;
   const auto at = [&](std::size_t n) -> std::uint64_t { return b[n]; };
   // MPEG-2: 01 s32..30 1 s29..28 | s27..20 | s19..15 1 s14..13 | s12..5 | s4..0 1 e8..7 |
   // e6..0 1, then the mux rate and the stuffing length: 14 bytes.

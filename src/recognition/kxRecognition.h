@@ -2,8 +2,8 @@
 #pragma once
 
 #include "media/kxDisk.h"
-#include "recognition/kxEngine.h"
 #include "project/kxFileList.h"
+#include "recognition/kxEngine.h"
 
 #include <cstdint>
 #include <optional>
