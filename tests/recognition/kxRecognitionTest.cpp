@@ -72,7 +72,10 @@ class TMedium {
   // A sector that begins with an MPEG program-stream pack header whose clock base is Scr.
   TMedium& Pack(std::uint64_t Scr, bool Mpeg2 = true)
   {
-    const auto bits = [&](int high, int count) { return static_cast<std::uint8_t>(Scr >> (high - count + 1) & ((1u << count) - 1)); };
+    // Bits high..high-count+1 of the clock, as the low bits of a byte.
+    const auto bits = [&](int high, int count) {
+      return static_cast<std::uint8_t>(Scr >> (high - count + 1) & ((1u << count) - 1));
+    };
     const std::uint8_t mpeg2[] = {0, 0, 1, 0xBA,
                                   static_cast<std::uint8_t>(0x44 | bits(32, 3) << 3 | bits(29, 2)),
                                   bits(27, 8),
@@ -212,7 +215,6 @@ TEST(RecognizeNext, ScanResultsPerFamily)
 // open entry directly before it, and every other header starts an entry as any other kind does.
 TEST(RecognizeNext, RecurringHeadersContinueTheOpenEntryBeforeThem)
 {
-  constexpr std::string_view Packet = std::string_view("\0\0\x01\xE0", 4);
   struct Case {
     const char* What;
     TMedium Medium;
@@ -235,12 +237,14 @@ TEST(RecognizeNext, RecurringHeadersContinueTheOpenEntryBeforeThem)
        {{"File 000001", 88, 0, ss, true}, {"File 000002", 88, ss, ss, true}}},
       {"a pack whose clock cannot be read starts an entry, and so does the next",
        TMedium().Pack(0).Starting(std::string_view("\0\0\x01\xBA\xC4", 5)).Pack(100).Pack(200),
-       {{"File 000001", 88, 0, ss, true}, {"File 000002", 88, ss, ss, true}, {"File 000003", 88, 2 * ss, 2 * ss, true}}},
+       {{"File 000001", 88, 0, ss, true},
+        {"File 000002", 88, ss, ss, true},
+        {"File 000003", 88, 2 * ss, 2 * ss, true}}},
       {"a stream interrupted by text starts again", TMedium().Pack(0).Text(ss).Pack(100),
        {{"File 000001", 88, 0, ss, true}, {TextName, 1, ss, ss, true}, {"File 000003", 88, 2 * ss, ss, true}}},
       {"a pack after another open kind starts a stream", TMedium().Starting(Zip).Pack(100),
        {{"File 000001", 44, 0, ss, true}, {"File 000002", 88, ss, ss, true}}},
-      {"a pack after an unrecognised run starts a stream", TMedium().Starting(Packet).Pack(100),
+      {"a pack after an unrecognised run starts a stream", TMedium().Packet().Pack(100),
        {{"File 000001", 0, 0, ss, true}, {"File 000002", 88, ss, ss, true}}},
       {"member headers continue a tar archive",
        TMedium().TarMember().Unrecognised(2).TarMember().TarMember().Unrecognised(),
@@ -272,7 +276,8 @@ TEST(RecognizeNext, ProgramStreamsBackToBackAreOneEntryEach)
   for (int i = 0; i < first; ++i) m.Pack(30000 + 146u * static_cast<unsigned>(i));
   for (int i = 0; i < second; ++i) m.Pack(30000 + 146u * static_cast<unsigned>(i));
   TMemoryDisk disk(m.Bytes);
-  ExpectEntries(Scan(disk), {{"File 000001", 88, 0, first * ss, true}, {"File 000002", 88, first * ss, second * ss, true}});
+  ExpectEntries(Scan(disk),
+                {{"File 000001", 88, 0, first * ss, true}, {"File 000002", 88, first * ss, second * ss, true}});
 }
 
 TEST(RecognizeNext, TarArchiveOfManyMembersIsOneEntry)
