@@ -280,6 +280,22 @@ TEST(RecognizeNext, ProgramStreamsBackToBackAreOneEntryEach)
                 {{"File 000001", 88, 0, first * ss, true}, {"File 000002", 88, first * ss, second * ss, true}});
 }
 
+TEST(RecognizeNext, LongStreamIsOneEntry)
+{
+  // As an MPEG-1 system stream is muxed: a pack header in every third sector, video and audio
+  // packets between them; the clock rises by a sector's time per sector, and crosses 2^32.
+  TMedium m;
+  const int sectors = 6000;
+  for (int i = 0; i < sectors; ++i) {
+    if (i % 3 == 0)
+      m.Pack(0xFFFF'0000ull + 1170ull * static_cast<unsigned>(i), false);
+    else
+      m.Packet();
+  }
+  TMemoryDisk disk(m.Bytes);
+  ExpectEntries(Scan(disk), {{"File 000001", 88, 0, sectors * ss, true}});
+}
+
 TEST(RecognizeNext, TarArchiveOfManyMembersIsOneEntry)
 {
   // Members of assorted sizes, each a 512-byte header and its data padded to 512 bytes, then the
