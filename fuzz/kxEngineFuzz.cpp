@@ -28,6 +28,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   for (const char c : name)
     if (static_cast<unsigned char>(c) < 0x20) __builtin_trap();
 
+  // A clock comes only from a whole pack header and has 33 bits; a tar member header is taken by
+  // the tar row or by a test before it, never by a later one.
+  if (const auto clock = kx::ReadPackClock(block); clock && (Size < 12 || clock->Base >> 33 != 0)) __builtin_trap();
+  if (kx::IsTarMemberHeader(block) && (found.Kind < 20 || found.Kind > 42)) __builtin_trap();
+
   kx::TrailerFound(block, 51);
   kx::TrailerFound(block, 56);
   return 0;

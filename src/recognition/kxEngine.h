@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -23,6 +24,22 @@ TBlockKind RecognizeBlock(std::span<const std::uint8_t> Block);
 
 // Whether Block holds the end marker of an open entry of Kind (only kinds 51 and 56 have one).
 bool TrailerFound(std::span<const std::uint8_t> Block, TKind Kind);
+
+// Facts of a block that the scan needs to tell whether a header continues the open entry before
+// it; the block's kind alone cannot tell, since these formats repeat their header inside a file.
+
+// The system clock reference of the MPEG program-stream pack header that begins a block.
+struct TPackClock {
+  bool Mpeg2 = false;      // the pack layout: MPEG-2 (byte 4 = 01xxxxxx) or MPEG-1 (0010xxxx)
+  std::uint64_t Base = 0;  // the 33-bit base, in 90 kHz ticks, in both layouts
+};
+
+// The clock of the pack header at the block's start; none when the block does not begin with
+// 00 00 01 BA and a whole pack header of either layout with its marker bits set.
+std::optional<TPackClock> ReadPackClock(std::span<const std::uint8_t> Block);
+
+// Whether a tar member header begins at the block's start (its magic "ustar" at offset 257).
+bool IsTarMemberHeader(std::span<const std::uint8_t> Block);
 
 // Whether Block is plain text; TextLength is the offset of its first zero byte, or its length.
 bool IsTextBlock(std::span<const std::uint8_t> Block, std::int32_t& TextLength);

@@ -32,6 +32,18 @@ void TkxRecognition::RecognizeNext()
     } else {
       AddEntry(found.Kind, found.Continues, found.Size);
     }
+  } else if (found.Kind == 88) {
+    const std::optional<TPackClock> clock = ReadPackClock(Block);
+    if (ContinuesStream(last, clock))
+      ExtendLast(*last);
+    else
+      AddEntry(found.Kind, found.Continues, found.Size);
+    StreamEntry = clock ? FileList.Count - 1 : -1;
+    if (clock) StreamClock = *clock;
+  } else if (found.Kind == 42 && last && last->Continues && last->Kind == 42 && IsTarMemberHeader(Block)) {
+    // A tar archive holds a member header wherever a member begins, and members begin on
+    // sector boundaries often enough that each would start an entry of its own.
+    ExtendLast(*last);
   } else {
     AddEntry(found.Kind, found.Continues, found.Size);
   }
@@ -40,6 +52,15 @@ void TkxRecognition::RecognizeNext()
   // size is the one just recognised, not the entry's grown size.
   const auto sectors = static_cast<std::int64_t>(std::ceil(static_cast<double>(found.Size) / static_cast<double>(ss)));
   Position += std::max<std::int64_t>(sectors, 1);
+}
+
+// A pack goes on the stream of the open ".vob" entry directly before it when it has the layout
+// of that entry's last pack and a clock no earlier. A pack whose clock cannot be read starts an
+// entry of its own: nothing shows that it belongs to the stream.
+bool TkxRecognition::ContinuesStream(const TkxFileEntry* Last, const std::optional<TPackClock>& Clock) const
+{
+  return Last && Last->Continues && Last->Kind == 88 && StreamEntry == FileList.Count - 1 && Clock &&
+         Clock->Mpeg2 == StreamClock.Mpeg2 && Clock->Base >= StreamClock.Base;
 }
 
 void TkxRecognition::ExtendLast(TkxFileEntry& Last)

@@ -4,12 +4,14 @@
 #include "common/kxPauseGate.h"
 #include "media/kxDisk.h"
 #include "project/kxFileList.h"
+#include "recognition/kxEngine.h"
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +39,15 @@ class TkxRecognition {
  private:
   void AddEntry(TKind Kind, bool Continues, std::int64_t Size);
   void ExtendLast(TkxFileEntry& Last);
+  bool ContinuesStream(const TkxFileEntry* Last, const std::optional<TPackClock>& Clock) const;
+
+  // A program stream repeats its pack header in nearly every sector. The clock of the last pack
+  // of the open ".vob" entry tells whether a pack goes on that stream or a new stream begins: a
+  // stream's clock never runs backwards, and the next stream's starts again near zero.
+  // StreamEntry is that entry's index, or -1 when there is none or its last pack's clock could
+  // not be read.
+  std::int32_t StreamEntry = -1;
+  TPackClock StreamClock;
 
   // Reused between calls so that a scan does not allocate per sector; cleared before each read
   // so that an unreadable sector is examined as zeros.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
@@ -12,6 +13,7 @@
 namespace kx {
 namespace {
 
+using namespace std::string_literals;
 using namespace std::string_view_literals;
 using TBytes = std::vector<std::uint8_t>;
 
@@ -126,6 +128,7 @@ constexpr TSignatureCase SignatureCases[] = {
     {10, 0, "Stuf"sv, 40, ".sit"},
     {11, 8, "sqx-"sv, 41, ".sqx"},
     {12, 0, "ustar"sv, 42, ".tar"},
+    {12, 257, "ustar"sv, 42, ".tar"},
     {13, 0, "UHA"sv, 43, ".uha"},
     {14, 0, "PK\x03\x04"sv, 44, ".zip"},
     {15, 0, "ZOO "sv, 45, ".zoo"},
@@ -159,6 +162,7 @@ constexpr TSignatureCase SignatureCases[] = {
     {40, 0, "MSFT\x02\x00\x01\x00"sv, 71, ".tlb"},
     {41, 0, "TPUQ"sv, 72, ".tpu"},
     {42, 0, "\x3A\xDE\x68\xB1"sv, 73, ".dcx"},
+    {42, 0, "\xB1\x68\xDE\x3A"sv, 73, ".dcx"},
     {43, 0, "\x10\x00\x00\x05\x80\x00\x00"sv, 74, ".emf"},
     {44, 0, "GIF87a"sv, 75, ".gif"},
     {44, 0, "GIF89a"sv, 75, ".gif"},
@@ -294,6 +298,162 @@ TEST(RecognizeBlock, EarlierTestsWin)
     EXPECT_EQ(r.Size, 2048);
     EXPECT_TRUE(r.Continues);
   }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Formats whose real files the first rows never matched: tar, DCX and MPEG program streams
+
+// A 512-byte tar member header as GNU tar writes it, in its own (Gnu) or the POSIX dialect.
+TBytes TarHeader(std::string_view Name, bool Gnu, std::size_t Length = SectorSize)
+{
+  TBytes b = MakeBlock(Name, 0, Length);
+  const auto put = [&](std::size_t at, std::string_view field) {
+    for (std::size_t i = 0; i < field.size() && at + i < Length; ++i) b[at + i] = static_cast<std::uint8_t>(field[i]);
+  };
+  put(100, "0000644"sv);
+  put(108, "0001750"sv);
+  put(116, "0001750"sv);
+  put(124, "00000001750"sv);
+  put(136, "14713546150"sv);
+  put(148, "        "sv);
+  put(156, "0"sv);
+  put(257, Gnu ? "ustar  \0"sv : "ustar\0" "00"sv);
+  unsigned sum = 0;
+  for (std::size_t i = 0; i < std::min<std::size_t>(512, Length); ++i) sum += b[i];
+  char checksum[8];
+  std::snprintf(checksum, sizeof checksum, "%06o", sum);
+  put(148, std::string_view(checksum, 7));
+  return b;
+}
+
+// Each mended rule with the rows around it in the chain: the new tar row sits right after the
+// old one (before UHarc), the little-endian DCX row right after the big-endian one.
+TEST(RecognizeBlock, TarDcxAndProgramStreamRowsInTheChain)
+{
+  TBytes uharcWithMagic = MakeBlock("UHA\x06");
+  std::memcpy(uharcWithMagic.data() + 257, "ustar", 5);
+  TBytes sqxWithMagic = MakeBlock("\x00\x01\x02\x03\x04\x05\x06\x07sqx-"sv);
+  std::memcpy(sqxWithMagic.data() + 257, "ustar", 5);
+  std::string text;
+  while (text.size() < SectorSize) text += "The ustar format of tar keeps its magic in each header. ";
+  text.replace(257, 5, "ustar");
+  TBytes dcx = MakeBlock("\xB1\x68\xDE\x3A");
+  Put32(dcx, 4, 4100);  // the first page follows the 1024-entry offset table
+
+  const struct {
+    const char* Label;
+    TBytes Block;
+    TKind Kind;
+  } cases[] = {
+      {"tar magic at offset 0, as before", MakeBlock("ustar"), 42},
+      {"GNU tar member header", TarHeader("notes/readme.txt", true), 42},
+      {"POSIX tar member header", TarHeader("notes/readme.txt", false), 42},
+      {"member named like the magic", TarHeader("ustar.txt", true), 42},
+      {"magic one byte early", MakeBlock("ustar", 256), 0},
+      {"magic one byte late", MakeBlock("ustar", 258), 0},
+      {"magic cut by the block's end", MakeBlock("ustar", 257, 261), 0},
+      {"SQX, the row before tar, still wins", sqxWithMagic, 41},
+      {"UHarc, the row after tar, loses to a member header", uharcWithMagic, 42},
+      {"UHarc", MakeBlock("UHA\x06"), 43},
+      {"text with the magic at 257 is tar: signatures win over text", TextBlock(text), 42},
+      {"DCX magic in reversed byte order, as before", MakeBlock("\x3A\xDE\x68\xB1"), 73},
+      {"DCX magic as files store it", dcx, 73},
+      {"DCX magic with one byte off", MakeBlock("\xB1\x68\xDE\x3B"), 0},
+      {"DCX bytes mixed from both orders", MakeBlock("\xB1\x68\x68\xB1"), 0},
+      {"Turbo Pascal unit, the row before DCX", MakeBlock("TPUQ"), 72},
+      {"EMF, the row after DCX", MakeBlock("\x10\x00\x00\x05\x80\x00\x00"sv), 74},
+      // Pack headers as ffmpeg writes them for -f vob (MPEG-2) and -f mpeg (MPEG-1).
+      {"MPEG-2 pack", MakeBlock("\x00\x00\x01\xBA\x44\x00\x04\x00\x04\x01\x43\x43\x5B\xF8"sv), 88},
+      {"MPEG-1 pack", MakeBlock("\x00\x00\x01\xBA\x21\x00\x01\x00\x01\xA1\xA1\xAD"sv), 88},
+      {"pack with a layout of neither kind", MakeBlock("\x00\x00\x01\xBA\xC4"sv), 88},
+      {"video sequence header", MakeBlock("\x00\x00\x01\xB3"sv), 86},
+      {"PES packet, which follows packs", MakeBlock("\x00\x00\x01\xE0\x07\xEC"sv), 0},
+      {"Flash video, the row before", MakeBlock("FLV\x01"), 87},
+      {"shell link, the row after", MakeBlock("\x4C\x00\x00\x00\x01\x14\x02\x00"sv), 89},
+  };
+  for (const auto& c : cases) {
+    const TBlockKind r = Recognize(c.Block);
+    EXPECT_EQ(r.Kind, c.Kind) << c.Label;
+    EXPECT_EQ(r.Size, static_cast<std::int64_t>(c.Block.size())) << c.Label;
+  }
+}
+
+TEST(IsTarMemberHeader, MagicAtOffset257Only)
+{
+  EXPECT_TRUE(IsTarMemberHeader(TarHeader("a", true)));
+  EXPECT_TRUE(IsTarMemberHeader(TarHeader("a", false)));
+  EXPECT_TRUE(IsTarMemberHeader(TarHeader("a", true, 262)));  // the magic just fits
+  EXPECT_FALSE(IsTarMemberHeader(TarHeader("a", true, 261)));
+  EXPECT_FALSE(IsTarMemberHeader(MakeBlock("ustar")));        // the old row's block is no header
+  EXPECT_FALSE(IsTarMemberHeader(MakeBlock("ustaR", 257)));
+  EXPECT_FALSE(IsTarMemberHeader(TBytes()));
+}
+
+// Known clocks: the first bytes of packs that ffmpeg wrote, and base values whose bits are all
+// distinct or all set, encoded by hand in each layout.
+TEST(ReadPackClock, BothLayoutsAndTheirMarkers)
+{
+  const struct {
+    const char* Label;
+    std::string_view Bytes;  // from byte 4 of the pack header on
+    bool Mpeg2;
+    std::uint64_t Base;
+  } clocks[] = {
+      {"MPEG-2, clock 0", "\x44\x00\x04\x00\x04\x01\x43\x43\x5B\xF8"sv, true, 0},
+      {"MPEG-2, clock 3", "\x44\x00\x04\x00\x1C\x01\x43\x43\x5B\xF8"sv, true, 3},
+      {"MPEG-2, clock 198100", "\x44\x00\x34\x2E\xA4\x01\x43\x43\x5B\xF8"sv, true, 198'100},
+      {"MPEG-2, 0x123456789", "\x66\x34\x57\x3C\x4C\x01\x43\x43\x5B\xF8"sv, true, 0x1'2345'6789},
+      {"MPEG-2, extension bits set do not count", "\x66\x34\x57\x3C\x4F\xFF\x43\x43\x5B\xF8"sv, true, 0x1'2345'6789},
+      {"MPEG-2, all 33 bits", "\x7F\xFF\xFF\xFF\xFC\x01\x43\x43\x5B\xF8"sv, true, 0x1'FFFF'FFFF},
+      {"MPEG-2, bit 32 only", "\x64\x00\x04\x00\x04\x01\x43\x43\x5B\xF8"sv, true, 0x1'0000'0000},
+      {"MPEG-2, bit 0 only", "\x44\x00\x04\x00\x0C\x01\x43\x43\x5B\xF8"sv, true, 1},
+      {"MPEG-1, clock 0", "\x21\x00\x01\x00\x01\xA1\xA1\xAD"sv, false, 0},
+      {"MPEG-1, clock 45001", "\x21\x00\x03\x5F\x93\xA1\xA1\xAD"sv, false, 45'001},
+      {"MPEG-1, 0x123456789", "\x29\x8D\x15\xCF\x13\xA1\xA1\xAD"sv, false, 0x1'2345'6789},
+      {"MPEG-1, all 33 bits", "\x2F\xFF\xFF\xFF\xFF\xA1\xA1\xAD"sv, false, 0x1'FFFF'FFFF},
+      {"MPEG-1, bit 32 only", "\x29\x00\x01\x00\x01\xA1\xA1\xAD"sv, false, 0x1'0000'0000},
+      {"MPEG-1, bit 0 only", "\x21\x00\x01\x00\x03\xA1\xA1\xAD"sv, false, 1},
+  };
+  for (const auto& c : clocks) {
+    const TBytes b = MakeBlock("\x00\x00\x01\xBA"s + std::string(c.Bytes));
+    const std::optional<TPackClock> clock = ReadPackClock(b);
+    ASSERT_TRUE(clock.has_value()) << c.Label;
+    EXPECT_EQ(clock->Mpeg2, c.Mpeg2) << c.Label;
+    EXPECT_EQ(clock->Base, c.Base) << c.Label;
+  }
+
+  // A cleared marker bit, a layout of neither kind, a header cut short, or no pack at all.
+  const std::string mpeg2 = "\x00\x00\x01\xBA\x44\x00\x04\x00\x04\x01\x43\x43\x5B\xF8"s;
+  const std::string mpeg1 = "\x00\x00\x01\xBA\x21\x00\x01\x00\x01\xA1\xA1\xAD"s;
+  const auto with = [](std::string bytes, std::size_t at, std::uint8_t value) {
+    bytes[at] = static_cast<char>(value);
+    return bytes;
+  };
+  const struct {
+    const char* Label;
+    std::string Bytes;
+    std::size_t Length;
+  } misses[] = {
+      {"MPEG-2, marker in byte 4", with(mpeg2, 4, 0x40), SectorSize},
+      {"MPEG-2, marker in byte 6", with(mpeg2, 6, 0x00), SectorSize},
+      {"MPEG-2, marker in byte 8", with(mpeg2, 8, 0x00), SectorSize},
+      {"MPEG-2, marker in byte 9", with(mpeg2, 9, 0x00), SectorSize},
+      {"MPEG-1, marker in byte 4", with(mpeg1, 4, 0x20), SectorSize},
+      {"MPEG-1, marker in byte 6", with(mpeg1, 6, 0x00), SectorSize},
+      {"MPEG-1, marker in byte 8", with(mpeg1, 8, 0x00), SectorSize},
+      {"byte 4 = 0011xxxx", with(mpeg1, 4, 0x31), SectorSize},
+      {"byte 4 = 0001xxxx", with(mpeg1, 4, 0x11), SectorSize},
+      {"byte 4 = 11xxxxxx", with(mpeg2, 4, 0xC4), SectorSize},
+      {"byte 4 = 10xxxxxx", with(mpeg2, 4, 0x84), SectorSize},
+      {"MPEG-2 header cut short", mpeg2, 13},
+      {"MPEG-1 header cut short", mpeg1, 11},
+      {"sequence header", with(mpeg2, 3, 0xB3), SectorSize},
+      {"pack start code alone", mpeg2.substr(0, 4), 4},
+  };
+  for (const auto& m : misses) EXPECT_FALSE(ReadPackClock(MakeBlock(m.Bytes, 0, m.Length)).has_value()) << m.Label;
+  EXPECT_TRUE(ReadPackClock(MakeBlock(mpeg2, 0, 14)).has_value());
+  EXPECT_TRUE(ReadPackClock(MakeBlock(mpeg1, 0, 12)).has_value());
+  EXPECT_FALSE(ReadPackClock(TBytes()).has_value());
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -72,6 +72,37 @@ class TMedium {
     return *this;
   }
 
+  // A sector that begins with an MPEG program-stream pack header whose clock base is Scr.
+  TMedium& Pack(std::uint64_t Scr, bool Mpeg2 = true)
+  {
+    // Bits high..high-count+1 of the clock, as the low bits of a byte.
+    const auto bits = [&](int high, int count) {
+      return static_cast<std::uint8_t>(Scr >> (high - count + 1) & ((1u << count) - 1));
+    };
+    const std::uint8_t mpeg2[] = {0, 0, 1, 0xBA,
+                                  static_cast<std::uint8_t>(0x44 | bits(32, 3) << 3 | bits(29, 2)),
+                                  bits(27, 8),
+                                  static_cast<std::uint8_t>(bits(19, 5) << 3 | 0x04 | bits(14, 2)),
+                                  bits(12, 8),
+                                  static_cast<std::uint8_t>(bits(4, 5) << 3 | 0x04),
+                                  0x01, 0x01, 0x89, 0xC3, 0xF8};
+    const std::uint8_t mpeg1[] = {0, 0, 1, 0xBA,
+                                  static_cast<std::uint8_t>(0x21 | bits(32, 3) << 1),
+                                  bits(29, 8),
+                                  static_cast<std::uint8_t>(bits(21, 7) << 1 | 1),
+                                  bits(14, 8),
+                                  static_cast<std::uint8_t>(bits(6, 7) << 1 | 1),
+                                  0x80, 0x1B, 0x91};
+    return Mpeg2 ? Starting({reinterpret_cast<const char*>(mpeg2), sizeof mpeg2})
+                 : Starting({reinterpret_cast<const char*>(mpeg1), sizeof mpeg1});
+  }
+
+  // A sector of a program stream that begins with a video packet instead of a pack header.
+  TMedium& Packet() { return Starting(std::string_view("\0\0\x01\xE0\x07\xEC", 6)); }
+
+  // A sector that begins with a tar member header.
+  TMedium& TarMember(std::string_view Name = "docs/file.bin") { return Starting(Name).At(257, "ustar  "); }
+
   // Writes Text at Offset of the last sector.
   TMedium& At(std::size_t Offset, std::string_view Text)
   {
@@ -181,6 +212,118 @@ TEST(RecognizeNext, ScanResultsPerFamily)
     TMemoryDisk disk(c.Medium.Bytes);
     ExpectEntries(Scan(disk), c.Expected);
   }
+}
+
+// Pack headers and tar member headers recur inside one file; a recurring header continues the
+// open entry directly before it, and every other header starts an entry as any other kind does.
+TEST(RecognizeNext, RecurringHeadersContinueTheOpenEntryBeforeThem)
+{
+  struct Case {
+    const char* What;
+    TMedium Medium;
+    std::vector<TExpected> Expected;
+  };
+  const Case cases[] = {
+      {"MPEG-2 packs with rising and equal clocks", TMedium().Pack(0).Pack(146).Pack(146).Pack(292),
+       {{"File 000001", 88, 0, 4 * ss, true}}},
+      {"MPEG-1 packs between video packets", TMedium().Pack(0, false).Packet().Packet().Pack(45001, false).Packet(),
+       {{"File 000001", 88, 0, 5 * ss, true}}},
+      {"a clock that runs backwards starts a stream", TMedium().Pack(5000).Pack(6000).Pack(10).Pack(20),
+       {{"File 000001", 88, 0, 2 * ss, true}, {"File 000002", 88, 2 * ss, 2 * ss, true}}},
+      {"the last pack's clock counts, not the first's",
+       TMedium().Pack(100).Packet().Pack(200).Packet().Pack(150),
+       {{"File 000001", 88, 0, 4 * ss, true}, {"File 000002", 88, 4 * ss, ss, true}}},
+      {"a clock above 2^32 is compared whole",
+       TMedium().Pack(0x1'0000'0000).Pack(0xFFFF'FFFF).Pack(0x1'0000'0001),
+       {{"File 000001", 88, 0, ss, true}, {"File 000002", 88, ss, 2 * ss, true}}},
+      {"a pack of the other layout starts a stream", TMedium().Pack(0).Pack(100, false),
+       {{"File 000001", 88, 0, ss, true}, {"File 000002", 88, ss, ss, true}}},
+      {"a pack whose clock cannot be read starts an entry, and so does the next",
+       TMedium().Pack(0).Starting(std::string_view("\0\0\x01\xBA\xC4", 5)).Pack(100).Pack(200),
+       {{"File 000001", 88, 0, ss, true},
+        {"File 000002", 88, ss, ss, true},
+        {"File 000003", 88, 2 * ss, 2 * ss, true}}},
+      {"a stream interrupted by text starts again", TMedium().Pack(0).Text(ss).Pack(100),
+       {{"File 000001", 88, 0, ss, true}, {TextName, 1, ss, ss, true}, {"File 000003", 88, 2 * ss, ss, true}}},
+      {"a pack after another open kind starts a stream", TMedium().Starting(Zip).Pack(100),
+       {{"File 000001", 44, 0, ss, true}, {"File 000002", 88, ss, ss, true}}},
+      {"a pack after an unrecognised run starts a stream", TMedium().Packet().Pack(100),
+       {{"File 000001", 0, 0, ss, true}, {"File 000002", 88, ss, ss, true}}},
+      {"member headers continue a tar archive",
+       TMedium().TarMember().Unrecognised(2).TarMember().TarMember().Unrecognised(),
+       {{"File 000001", 42, 0, 6 * ss, true}}},
+      {"the magic at offset 0 starts an entry, as it always did",
+       TMedium().TarMember().Starting("ustar").Starting("ustar"),
+       {{"File 000001", 42, 0, ss, true}, {"File 000002", 42, ss, ss, true}, {"File 000003", 42, 2 * ss, ss, true}}},
+      {"a member header after another open kind starts an archive", TMedium().Starting(Zip).TarMember(),
+       {{"File 000001", 44, 0, ss, true}, {"File 000002", 42, ss, ss, true}}},
+      {"a member header after text starts an archive", TMedium().TarMember().Text(ss).TarMember(),
+       {{"File 000001", 42, 0, ss, true}, {TextName, 1, ss, ss, true}, {"File 000003", 42, 2 * ss, ss, true}}},
+      {"a pack does not continue a tar archive, nor a member header a stream",
+       TMedium().TarMember().Pack(0).TarMember(),
+       {{"File 000001", 42, 0, ss, true}, {"File 000002", 88, ss, ss, true}, {"File 000003", 42, 2 * ss, ss, true}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    TMemoryDisk disk(c.Medium.Bytes);
+    ExpectEntries(Scan(disk), c.Expected);
+  }
+}
+
+TEST(RecognizeNext, ProgramStreamsBackToBackAreOneEntryEach)
+{
+  // Two recordings as a DVD holds them: a pack in every sector, the clock rising by the time a
+  // sector takes at 10.08 Mbit/s, each recording's clock starting near zero.
+  TMedium m;
+  const int first = 700, second = 300;
+  for (int i = 0; i < first; ++i) m.Pack(30000 + 146u * static_cast<unsigned>(i));
+  for (int i = 0; i < second; ++i) m.Pack(30000 + 146u * static_cast<unsigned>(i));
+  TMemoryDisk disk(m.Bytes);
+  ExpectEntries(Scan(disk),
+                {{"File 000001", 88, 0, first * ss, true}, {"File 000002", 88, first * ss, second * ss, true}});
+}
+
+TEST(RecognizeNext, LongStreamIsOneEntry)
+{
+  // As an MPEG-1 system stream is muxed: a pack header in every third sector, video and audio
+  // packets between them; the clock rises by a sector's time per sector, and crosses 2^32.
+  TMedium m;
+  const int sectors = 6000;
+  for (int i = 0; i < sectors; ++i) {
+    if (i % 3 == 0)
+      m.Pack(0xFFFF'0000ull + 1170ull * static_cast<unsigned>(i), false);
+    else
+      m.Packet();
+  }
+  TMemoryDisk disk(m.Bytes);
+  ExpectEntries(Scan(disk), {{"File 000001", 88, 0, sectors * ss, true}});
+}
+
+TEST(RecognizeNext, TarArchiveOfManyMembersIsOneEntry)
+{
+  // Members of assorted sizes, each a 512-byte header and its data padded to 512 bytes, then the
+  // two zero records that end an archive. Data bytes are unrecognisable.
+  TMedium m;
+  std::vector<std::uint8_t> archive;
+  int headersOnSectorStart = 0;
+  for (std::uint32_t i = 0; i < 120; ++i) {
+    const std::size_t at = archive.size();
+    headersOnSectorStart += at % ss == 0;
+    archive.resize(at + 512, 0);
+    const std::string name = "src/member" + std::to_string(i) + ".bin";
+    std::memcpy(&archive[at], name.data(), name.size());
+    std::memcpy(&archive[at + 257], "ustar\0" "00", 8);
+    const std::size_t size = (i * 7919u) % 9000u + 1;
+    archive.resize(archive.size() + (size + 511) / 512 * 512, 0x01);
+  }
+  archive.resize(archive.size() + 1024, 0);
+  ASSERT_GE(headersOnSectorStart, 20);  // enough of them to have split the archive
+  const std::int64_t sectors = (static_cast<std::int64_t>(archive.size()) + ss - 1) / ss;
+  m.Bytes = archive;
+  m.Bytes.resize(static_cast<std::size_t>(sectors * ss), 0);
+  m.Starting(Jpeg);
+  TMemoryDisk disk(m.Bytes);
+  ExpectEntries(Scan(disk), {{"File 000001", 42, 0, sectors * ss, true}, {"File 000002", 77, sectors * ss, ss, true}});
 }
 
 TEST(RecognizeNext, SizedFileSectorsAreSkippedUnread)
