@@ -17,7 +17,8 @@ std::string IncludeTrailingPathDelimiter(std::string Path)
 std::string ExtractTargetDir(const std::string& Folder, TKind Kind, TkxExtractMode Mode)
 {
   if (Mode == TkxExtractMode::Plain) return Folder;
-  const std::string_view ext = KindExtensions[Kind];
+  std::string_view ext = KindExtensions[Kind];
+  if (!ext.empty() && ext.front() == '.') ext.remove_prefix(1);
   std::string dir = Folder;
   dir += ext.empty() ? std::string_view("Other") : ext;
   dir += PathDelimiter;
@@ -92,12 +93,12 @@ bool GroupFolderReady(const std::string& Dir)
   return !ec && status.type() == fs::file_type::directory;
 }
 
-enum class TRowEnd : std::uint8_t { Next, DiskFull };
+enum class TRowEnd : std::uint8_t { Next, DiskFull, Stopped };
 
 // Extracts one row into Result: written, listed as failed, or skipped when its group folder
 // cannot be used.
 TRowEnd ExtractRow(TkxDisk& Disk, const TkxFileEntry& E, const std::string& Folder, TkxExtractMode Mode,
-                   TkxFreeNames& Names, TkxExtractResult& Result)
+                   TkxFreeNames& Names, TkxExtractResult& Result, const std::function<bool()>& StopRequested)
 {
   const std::string_view ext = KindExtensions[E.Kind];
   const std::string dir = ExtractTargetDir(Folder, E.Kind, Mode);
@@ -107,18 +108,26 @@ TRowEnd ExtractRow(TkxDisk& Disk, const TkxFileEntry& E, const std::string& Fold
   }
   const std::string name = ExtractEntryName(E.Name, ext);
   std::string fileName;
+  std::string reason;
   TkxSaveOutcome outcome;
   do {
     fileName = Names.Next(dir, name, ext);
-    outcome = TkxFileList::WriteEntryFile(fileName, E, Disk, TkxCreateMode::Exclusive);
+    outcome = TkxFileList::WriteEntryFile(fileName, E, Disk, TkxCreateMode::Exclusive, &reason);
     // NameTaken: another program took the name between the look and the creation.
   } while (outcome == TkxSaveOutcome::NameTaken);
   if (outcome == TkxSaveOutcome::Written) {
     ++Result.Written;
     return TRowEnd::Next;
   }
+  if (outcome == TkxSaveOutcome::Incomplete && StopRequested && StopRequested()) {
+    // The stop interrupted the write: a half file is no recovered file.
+    std::error_code ec;
+    fs::remove(fileName, ec);
+    return TRowEnd::Stopped;
+  }
   Result.Failed += fileName;
   Result.Failed += '\n';
+  Result.Failures.push_back({fileName, reason});
   return outcome == TkxSaveOutcome::DiskFull ? TRowEnd::DiskFull : TRowEnd::Next;
 }
 
@@ -137,8 +146,15 @@ TkxExtractResult ExtractEntries(TkxDisk& Disk, const TkxFileList& List, std::spa
       result.Stopped = true;
       break;
     }
-    if (row >= 0 && row < List.Count &&
-        ExtractRow(Disk, List.Items[static_cast<std::size_t>(row)], Folder, Mode, names, result) == TRowEnd::DiskFull) {
+    const TRowEnd end = row >= 0 && row < List.Count
+                            ? ExtractRow(Disk, List.Items[static_cast<std::size_t>(row)], Folder, Mode, names, result,
+                                         StopRequested)
+                            : TRowEnd::Next;
+    if (end == TRowEnd::Stopped) {
+      result.Stopped = true;
+      break;
+    }
+    if (end == TRowEnd::DiskFull) {
       // Every further file would fail the same way, each leaving an empty file behind.
       result.DiskFull = true;
       if (Progress) Progress(++done);

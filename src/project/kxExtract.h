@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 namespace kx {
 
@@ -24,7 +25,9 @@ inline constexpr std::size_t FailureListLimit = 400;
 std::string IncludeTrailingPathDelimiter(std::string Path);
 
 // The folder an entry goes to, with a trailing delimiter: Folder itself in plain mode; in
-// grouped mode the sub-folder named after the extension (dot kept), or "Other" for kind 0.
+// grouped mode the sub-folder named after the extension without its leading dot ("jpg",
+// "ppt.xls.doc"), or "Other" for kind 0. A folder whose name starts with a dot is hidden here,
+// so ".jpg" would make a grouped extraction seem to write nothing but "Other".
 // Folder must end with a delimiter.
 std::string ExtractTargetDir(const std::string& Folder, TKind Kind, TkxExtractMode Mode);
 
@@ -57,8 +60,16 @@ class TkxFreeNames {
   std::unordered_map<std::string, std::uint64_t> NextNumber;
 };
 
+// One entry that could not be extracted: its full target path and why, in the system's words
+// where the system gave the reason ("No space left on device").
+struct TkxExtractFailure {
+  std::string Path;
+  std::string Reason;
+};
+
 struct TkxExtractResult {
   std::string Failed;             // full target path of each failed entry, each followed by "\n"
+  std::vector<TkxExtractFailure> Failures;  // the same entries, each with its reason
   std::int32_t Written = 0;
   std::int32_t Skipped = 0;       // grouped mode: entries whose folder could not be created
   std::int32_t NotExtracted = 0;  // rows not written for any reason, including rows never reached
@@ -73,7 +84,8 @@ struct TkxExtractResult {
 // are still extracted; an entry whose group folder cannot be created, or is not a real folder
 // (a symbolic link), is skipped. A full disk stops the extraction: the incomplete file is
 // removed and listed. Progress, when given, is told the number of rows handled after each one;
-// StopRequested, when given, is asked before each row and ends the extraction when true.
+// StopRequested, when given, is asked before each row and ends the extraction when true; a file
+// left incomplete while a stop was requested (its write interrupted) is removed, not listed.
 TkxExtractResult ExtractEntries(TkxDisk& Disk, const TkxFileList& List, std::span<const std::int32_t> Rows,
                                 const std::string& Folder, TkxExtractMode Mode,
                                 const std::function<void(std::int32_t Done)>& Progress = {},

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <exception>
@@ -176,13 +177,22 @@ bool TkxFileList::SaveEntryToFile(const std::string& FileName, const TkxFileEntr
 }
 
 TkxSaveOutcome TkxFileList::WriteEntryFile(const std::string& FileName, const TkxFileEntry& Entry, TkxDisk& Disk,
-                                           TkxCreateMode Mode)
+                                           TkxCreateMode Mode, std::string* Reason)
 {
-  if (Entry.Offset < 0) return TkxSaveOutcome::NoFile;
+  const auto because = [Reason](std::string Text) {
+    if (Reason) *Reason = std::move(Text);
+  };
+  if (Entry.Offset < 0) {
+    because("its offset is negative");
+    return TkxSaveOutcome::NoFile;
+  }
   // Bytes past the medium's end do not exist: a damaged or hostile project could otherwise fill
   // the disk with zeros up to any size it states.
   const std::int64_t mediumEnd = Disk.SectorCount * std::int64_t{Disk.SectorSize};
-  if (Entry.Offset > mediumEnd || (Entry.Offset == mediumEnd && Entry.Size > 0)) return TkxSaveOutcome::NoFile;
+  if (Entry.Offset > mediumEnd || (Entry.Offset == mediumEnd && Entry.Size > 0)) {
+    because("it begins past the end of the medium");
+    return TkxSaveOutcome::NoFile;
+  }
   const std::int64_t readable = std::min(Entry.Size, mediumEnd - Entry.Offset);
   bool created = false;
   try {
@@ -190,8 +200,11 @@ TkxSaveOutcome TkxFileList::WriteEntryFile(const std::string& FileName, const Tk
     created = true;
     Disk.CopyToStream(stream, Entry.Offset, readable);
     stream.Close();
-    return readable == Entry.Size ? TkxSaveOutcome::Written : TkxSaveOutcome::Incomplete;
+    if (readable == Entry.Size) return TkxSaveOutcome::Written;
+    because("the medium ends before the file does");
+    return TkxSaveOutcome::Incomplete;
   } catch (const EkxIOError& e) {
+    because(e.Error != 0 ? std::strerror(e.Error) : e.what());
     if (e.Error == ENOSPC || e.Error == EDQUOT) {
       if (created) {
         std::error_code ec;
@@ -201,7 +214,8 @@ TkxSaveOutcome TkxFileList::WriteEntryFile(const std::string& FileName, const Tk
     }
     if (!created) return e.Error == EEXIST && Mode == TkxCreateMode::Exclusive ? TkxSaveOutcome::NameTaken : TkxSaveOutcome::NoFile;
     return TkxSaveOutcome::Incomplete;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    because(e.what());
     return created ? TkxSaveOutcome::Incomplete : TkxSaveOutcome::NoFile;
   }
 }

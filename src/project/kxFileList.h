@@ -57,9 +57,10 @@ class TkxFileList {
   // fails after that, in which case whatever was written stays on disk. Never throws.
   static bool SaveEntryToFile(const std::string& FileName, const TkxFileEntry& Entry, TkxDisk& Disk);
 
-  // SaveEntryToFile with the reason of a failure, for callers that react to it.
+  // SaveEntryToFile with the outcome of a failure, for callers that react to it; Reason, when
+  // given, receives why it failed in words (the system's text of its error where there is one).
   static TkxSaveOutcome WriteEntryFile(const std::string& FileName, const TkxFileEntry& Entry, TkxDisk& Disk,
-                                       TkxCreateMode Mode);
+                                       TkxCreateMode Mode, std::string* Reason = nullptr);
 };
 
 }  // namespace kx

@@ -31,21 +31,21 @@ const std::string InvalidNumericInput = "Invalid numeric input";
   switch (Error) {
     case ENOENT:
     case ENOTDIR:
-      throw EkxProjectError("File not found");
+      throw EkxProjectError("File not found", Error);
     case EACCES:
     case EPERM:
     case EROFS:
     case EISDIR:
     case ETXTBSY:
-      throw EkxProjectError("File access denied");
+      throw EkxProjectError("File access denied", Error);
     case ENOSPC:
     case EDQUOT:
     case EFBIG:
-      throw EkxProjectError("Disk full");
+      throw EkxProjectError("Disk full", Error);
     default: {
       char text[32];
       std::snprintf(text, sizeof text, "I/O error %d", Error);
-      throw EkxProjectError(text);
+      throw EkxProjectError(text, Error);
     }
   }
 }
@@ -200,12 +200,6 @@ void ReadFilesSection(TProjectReader& Reader, TkxFileList& List)
 
 }  // namespace
 
-void CheckProjectTarget(const std::string& FileName)
-{
-  struct stat st {};
-  if (::stat(FileName.c_str(), &st) == 0) RequireRegularFile(st);
-}
-
 namespace {
 
 void WriteProject(std::FILE* f, const std::string& Location, const TkxFileList& List)
@@ -249,6 +243,23 @@ int CreateTempBeside(const std::string& Target, std::string& TempName)
 }
 
 }  // namespace
+
+void CheckProjectTarget(const std::string& FileName)
+{
+  const std::string target = SaveTarget(FileName);
+  struct stat st {};
+  if (::stat(target.c_str(), &st) == 0) {
+    RequireRegularFile(st);
+    if (::access(target.c_str(), W_OK) != 0) ThrowIOError(errno);
+  }
+  // The save writes a new file beside the target and renames it; creating one now tests exactly
+  // that: a missing folder, a folder the user may not write to, a read-only file system.
+  std::string tempName;
+  const int fd = CreateTempBeside(target, tempName);
+  if (fd < 0) ThrowIOError(errno);
+  ::close(fd);
+  ::unlink(tempName.c_str());
+}
 
 void SaveProjectToFile(const std::string& FileName, const std::string& Location, const TkxFileList& List)
 {

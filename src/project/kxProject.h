@@ -19,7 +19,10 @@ inline constexpr std::string_view ProjectExt = ".kx";
 // "I/O error %d".
 class EkxProjectError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit EkxProjectError(const std::string& Message, int Error_ = 0) : std::runtime_error(Message), Error(Error_) {}
+  // The system's error number behind the message (ENOENT, EISDIR, ENOSPC...), so that the command
+  // line can give the system's own reason; 0 when the refusal is the program's own.
+  int Error;
 };
 
 // The messages of the refusals that have no run-time I/O text of their own.
@@ -34,8 +37,9 @@ inline constexpr std::string_view LocationLineBreakMessage = "The location holds
 inline constexpr std::int64_t MaxProjectFileSize = std::int64_t{1} << 30;
 
 // Throws EkxProjectError when a project cannot be saved under FileName whatever its content: a
-// folder ("File access denied") or something that is not a regular file, such as a device or
-// a named pipe (NotRegularFileMessage). Lets a caller refuse a target before a long scan.
+// folder ("File access denied", EISDIR) or something that is not a regular file, such as a device
+// or a named pipe (NotRegularFileMessage); a file that may not be written; a folder that is
+// missing or does not take a new file. Lets a caller refuse a target before a long scan.
 void CheckProjectTarget(const std::string& FileName);
 
 // Writes the project with line-feed line ends into a new file in FileName's folder and renames

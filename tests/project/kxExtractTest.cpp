@@ -35,9 +35,11 @@ TEST(ExtractNames, TargetFolderPerMode)
 {
   EXPECT_EQ(ExtractTargetDir("/out/", 77, TkxExtractMode::Plain), "/out/");
   EXPECT_EQ(ExtractTargetDir("/out/", 0, TkxExtractMode::Plain), "/out/");
-  EXPECT_EQ(ExtractTargetDir("/out/", 77, TkxExtractMode::Grouped), "/out/.jpg/");
+  // Without the extension's leading dot: a folder named ".jpg" would be hidden.
+  EXPECT_EQ(ExtractTargetDir("/out/", 77, TkxExtractMode::Grouped), "/out/jpg/");
   EXPECT_EQ(ExtractTargetDir("/out/", 0, TkxExtractMode::Grouped), "/out/Other/");
-  EXPECT_EQ(ExtractTargetDir("/out/", 53, TkxExtractMode::Grouped), "/out/.ppt.xls.doc/");
+  EXPECT_EQ(ExtractTargetDir("/out/", 53, TkxExtractMode::Grouped), "/out/ppt.xls.doc/");
+  EXPECT_EQ(ExtractTargetDir("/out/", 66, TkxExtractMode::Grouped), "/out/elf.so.o/");
   EXPECT_EQ(IncludeTrailingPathDelimiter("/out"), "/out/");
   EXPECT_EQ(IncludeTrailingPathDelimiter("/"), "/");
 }
@@ -115,10 +117,10 @@ TEST(ExtractEntries, GroupedModeUsesOneFolderPerExtension)
   EXPECT_EQ(r.Failed, "");
   EXPECT_EQ(r.Written, 4);
   EXPECT_EQ(progress, (std::vector<std::int32_t>{1, 2, 3, 4}));
-  EXPECT_EQ(ReadFileText(dir / ".jpg/File 000007.jpg"), Slice(bytes, 0, 100));
-  EXPECT_EQ(ReadFileText(dir / ".jpg/File 000010.jpg"), Slice(bytes, 100, 10));
+  EXPECT_EQ(ReadFileText(dir / "jpg/File 000007.jpg"), Slice(bytes, 0, 100));
+  EXPECT_EQ(ReadFileText(dir / "jpg/File 000010.jpg"), Slice(bytes, 100, 10));
   EXPECT_EQ(ReadFileText(dir / "Other/File 000008"), Slice(bytes, 2048, 2048));
-  EXPECT_EQ(ReadFileText(dir / ".ppt.xls.doc/File 000009.ppt.xls.doc"), Slice(bytes, 4096, 10));
+  EXPECT_EQ(ReadFileText(dir / "ppt.xls.doc/File 000009.ppt.xls.doc"), Slice(bytes, 4096, 10));
 }
 
 TEST(ExtractEntries, HostileNamesStayInsideTheFolder)
@@ -162,6 +164,11 @@ TEST(ExtractEntries, FailuresAreListedAndTheRestIsExtracted)
   const std::vector<std::int32_t> rows = {0, 1, 2, 3};
   const auto r = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Plain);
   EXPECT_EQ(r.Failed, dir.Dir() + "negative.jpg\n" + dir.Dir() + "unreadable\n");
+  ASSERT_EQ(r.Failures.size(), 2u);
+  EXPECT_EQ(r.Failures[0].Path, dir.Dir() + "negative.jpg");
+  EXPECT_EQ(r.Failures[0].Reason, "its offset is negative");
+  EXPECT_EQ(r.Failures[1].Path, dir.Dir() + "unreadable");
+  EXPECT_EQ(r.Failures[1].Reason, "part file vanished");
   EXPECT_EQ(r.Written, 2);
   EXPECT_EQ(r.NotExtracted, 2);
   EXPECT_FALSE(r.DiskFull);
@@ -170,7 +177,7 @@ TEST(ExtractEntries, FailuresAreListedAndTheRestIsExtracted)
   EXPECT_EQ(ReadFileText(dir / (std::string(251, 'n') + ".txt")), Slice(bytes, 0, 10));
 
   // A group folder that cannot be created skips its entry without listing it.
-  test::WriteFileText(dir / ".jpg", "a file where the folder should be");
+  test::WriteFileText(dir / "jpg", "a file where the folder should be");
   const std::vector<std::int32_t> good = {3};
   const auto g = ExtractEntries(disk, l, good, dir.Dir(), TkxExtractMode::Grouped);
   EXPECT_EQ(g.Failed, "");
@@ -234,8 +241,8 @@ TEST(ExtractEntries, AnEmptyNameIsNeitherHiddenNorBlocksAGroupedExtraction)
   const auto g = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Grouped);
   EXPECT_EQ(g.Written, 1);
   EXPECT_EQ(g.Skipped, 0);
-  EXPECT_EQ(FilesIn(dir.Dir()), (std::vector<std::string>{".pas", "_.pas"}));
-  EXPECT_EQ(FilesIn(dir / ".pas"), (std::vector<std::string>{"_.pas"}));
+  EXPECT_EQ(FilesIn(dir.Dir()), (std::vector<std::string>{"_.pas", "pas"}));
+  EXPECT_EQ(FilesIn(dir / "pas"), (std::vector<std::string>{"_.pas"}));
 }
 
 TEST(ExtractEntries, NothingPastTheMediumsEndIsWritten)
@@ -253,6 +260,10 @@ TEST(ExtractEntries, NothingPastTheMediumsEndIsWritten)
   const std::vector<std::int32_t> rows = {0, 1, 2, 3, 4, 5};
   const auto r = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Plain);
   EXPECT_EQ(r.Failed, dir.Dir() + "overlong\n" + dir.Dir() + "beyond\n" + dir.Dir() + "at-end\n" + dir.Dir() + "huge\n");
+  std::vector<std::string> reasons;
+  for (const auto& f : r.Failures) reasons.push_back(f.Reason);
+  EXPECT_EQ(reasons, (std::vector<std::string>{"the medium ends before the file does", "it begins past the end of the medium",
+                                               "it begins past the end of the medium", "the medium ends before the file does"}));
   EXPECT_EQ(r.Written, 2);
   EXPECT_EQ(r.NotExtracted, 4);
   EXPECT_EQ(ReadFileText(dir / "inside"), Slice(bytes, 2048, 3 * 2048));
@@ -327,7 +338,7 @@ TEST(ExtractEntries, AGroupFolderThatIsALinkIsNotFollowed)
   TMemoryDisk disk(Pattern(2048));
   std::filesystem::create_directories(dir / "out");
   std::filesystem::create_directories(dir / "elsewhere");
-  std::filesystem::create_directory_symlink(dir / "elsewhere", dir / "out/.jpg");
+  std::filesystem::create_directory_symlink(dir / "elsewhere", dir / "out/jpg");
   std::filesystem::create_symlink(dir / "missing", dir / "out/Other");
   TkxFileList l;
   l.Add("photo", 77, 0, 4, false);
@@ -341,7 +352,7 @@ TEST(ExtractEntries, AGroupFolderThatIsALinkIsNotFollowed)
   EXPECT_EQ(r.NotExtracted, 2);
   EXPECT_TRUE(FilesIn(dir / "elsewhere").empty());
   EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
-  EXPECT_TRUE(std::filesystem::is_regular_file(dir / "out/.bmp/page.bmp"));
+  EXPECT_TRUE(std::filesystem::is_regular_file(dir / "out/bmp/page.bmp"));
 }
 
 TEST(ExtractEntries, AStopRequestEndsBeforeTheNextFile)
@@ -359,6 +370,34 @@ TEST(ExtractEntries, AStopRequestEndsBeforeTheNextFile)
   EXPECT_EQ(FilesIn(dir.Dir()), (std::vector<std::string>{"f0", "f1"}));
 }
 
+TEST(ExtractEntries, AFileLeftIncompleteWhileStoppingIsRemovedNotListed)
+{
+  TScratchFolder dir;
+  TMemoryDisk disk(Pattern(4 * 2048));
+  disk.ThrowAt = 3;  // the second file's copy breaks off, as an interrupted write does
+  TkxFileList l;
+  l.Add("whole", 0, 0, 2048, false);
+  l.Add("cut", 0, 2 * 2048, 2 * 2048, false);
+  l.Add("never", 0, 0, 10, false);
+  const std::vector<std::int32_t> rows = {0, 1, 2};
+  int asked = 0;
+  // Asked before "whole", before "cut", then after "cut" broke off: the stop has come by then.
+  const auto r = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Plain, {}, [&asked] { return ++asked > 2; });
+  EXPECT_TRUE(r.Stopped);
+  EXPECT_EQ(r.Written, 1);
+  EXPECT_EQ(r.NotExtracted, 2);
+  EXPECT_EQ(r.Failed, "");
+  EXPECT_EQ(FilesIn(dir.Dir()), std::vector<std::string>{"whole"});
+
+  // Without a stop the same break is a failure, and the part written stays.
+  disk.ThrowAt = 3;
+  const std::vector<std::int32_t> cut = {1};
+  const auto f = ExtractEntries(disk, l, cut, dir.Dir(), TkxExtractMode::Plain, {}, [] { return false; });
+  EXPECT_FALSE(f.Stopped);
+  EXPECT_EQ(f.Failed, dir.Dir() + "cut\n");
+  EXPECT_TRUE(std::filesystem::exists(dir / "cut"));
+}
+
 TEST(ExtractEntries, AFullDiskStopsTheExtractionAndRemovesTheIncompleteFile)
 {
   test::TSmallFileSystem small(64 * 1024);
@@ -374,6 +413,8 @@ TEST(ExtractEntries, AFullDiskStopsTheExtractionAndRemovesTheIncompleteFile)
   EXPECT_EQ(r.Written, 3);  // 16 pages of 4 KiB hold three files of five pages
   EXPECT_EQ(r.NotExtracted, 7);
   EXPECT_EQ(r.Failed, small / "part3" + "\n");
+  ASSERT_EQ(r.Failures.size(), 1u);
+  EXPECT_EQ(r.Failures[0].Reason, "No space left on device");
   EXPECT_EQ(FilesIn(small.Dir()), (std::vector<std::string>{"part0", "part1", "part2"}));
   for (int i = 0; i < 3; ++i)
     EXPECT_EQ(ReadFileText(small / ("part" + std::to_string(i))), Slice(bytes, static_cast<std::size_t>(i) * 20480, 20480));

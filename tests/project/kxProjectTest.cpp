@@ -385,3 +385,41 @@ TEST(LoadProject, OnlyRegularFilesOfAPlausibleSizeAreRead)
 
 }  // namespace
 }  // namespace kx
+
+namespace kx {
+namespace {
+
+// The error of CheckProjectTarget as message and system error number; "none" when it passes.
+std::pair<std::string, int> TargetError(const std::string& FileName)
+{
+  try {
+    CheckProjectTarget(FileName);
+  } catch (const EkxProjectError& e) {
+    return {e.what(), e.Error};
+  }
+  return {"none", 0};
+}
+
+TEST(CheckProjectTarget, RefusesWhatASaveWouldFailOnWithTheSystemsReason)
+{
+  TScratchFolder dir;
+  std::filesystem::create_directory(dir / "folder.kx");
+  EXPECT_EQ(TargetError(dir / "folder.kx"), std::make_pair(std::string("File access denied"), EISDIR));
+  EXPECT_EQ(TargetError(dir / "missing/p.kx"), std::make_pair(std::string("File not found"), ENOENT));
+  WriteFileText(dir / "file", "x");
+  EXPECT_EQ(TargetError(dir / "file/p.kx"), std::make_pair(std::string("File not found"), ENOTDIR));
+  EXPECT_EQ(TargetError(dir / "new.kx"), std::make_pair(std::string("none"), 0));
+  WriteFileText(dir / "old.kx", "KX\n");
+  EXPECT_EQ(TargetError(dir / "old.kx"), std::make_pair(std::string("none"), 0));
+  // The test leaves nothing behind.
+  EXPECT_EQ(FilesIn(dir.Dir()), (std::vector<std::string>{"file", "folder.kx", "old.kx"}));
+
+  // A read-only file system refuses even root.
+  test::TSmallFileSystem small(64 * 1024);
+  KX_REQUIRE_MOUNTED(small);
+  ASSERT_EQ(::mount(nullptr, small.Dir().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0) << std::strerror(errno);
+  EXPECT_EQ(TargetError(small / "p.kx"), std::make_pair(std::string("File access denied"), EROFS));
+}
+
+}  // namespace
+}  // namespace kx
