@@ -1,8 +1,22 @@
 #include "cli/CliSupport.h"
 
-#include <atomic>
+#include "common/kxShared.h"
+#include "media/CdRom.h"
+#include "media/kxDisks.h"
+#include "media/kxPhysicalCD.h"
+#include "project/kxProject.h"
+
+#include <unicode/utf8.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -22,7 +36,154 @@ extern "C" void OnStopSignal(int sig)
   StopSignals = StopSignals + 1;
 }
 
+bool IsControl(UChar32 c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
+
+void AppendHex(std::string& Out, unsigned char Byte)
+{
+  static const char digits[] = "0123456789abcdef";
+  Out += "\\x";
+  Out += digits[Byte >> 4];
+  Out += digits[Byte & 0x0F];
+}
+
+std::string Invocation;
+std::string Started;
+
 }  // namespace
+
+std::string Escaped(std::string_view Text)
+{
+  std::string out;
+  out.reserve(Text.size());
+  const auto length = static_cast<std::int32_t>(Text.size());
+  for (std::int32_t i = 0; i < length;) {
+    const std::int32_t start = i;
+    UChar32 c = 0;
+    U8_NEXT(Text.data(), i, length, c);
+    if (c < 0) {
+      // Not UTF-8 here: one byte, which a terminal in an 8-bit mode may take for a C1 control.
+      const auto byte = static_cast<unsigned char>(Text[static_cast<std::size_t>(start)]);
+      if (byte >= 0x80 && byte <= 0x9F)
+        AppendHex(out, byte);
+      else
+        out += static_cast<char>(byte);
+      i = start + 1;
+    } else if (IsControl(c)) {
+      for (std::int32_t k = start; k < i; ++k) AppendHex(out, static_cast<unsigned char>(Text[static_cast<std::size_t>(k)]));
+    } else if (c == '\\') {
+      out += "\\\\";
+    } else {
+      out.append(Text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(i - start)));
+    }
+  }
+  return out;
+}
+
+std::string Counted(std::int64_t N, std::string_view Singular, std::string_view Plural)
+{
+  std::string text = std::to_string(N);
+  text += ' ';
+  if (N == 1)
+    text += Singular;
+  else if (!Plural.empty())
+    text += Plural;
+  else {
+    text += Singular;
+    text += 's';
+  }
+  return text;
+}
+
+void Report(const std::string& Text)
+{
+  std::fflush(stdout);
+  std::fprintf(stderr, "%.*s: %s\n", static_cast<int>(ProgramName.size()), ProgramName.data(), Text.c_str());
+}
+
+void ReportPathError(const std::string& Path, const std::string& Reason) { Report(Escaped(Path) + ": " + Reason); }
+
+std::string SystemReason(int Error) { return std::strerror(Error); }
+
+std::string Reason(const EkxProjectError& Error) { return Error.Error != 0 ? SystemReason(Error.Error) : Error.what(); }
+
+void ReportMediumNotOpened(const std::string& Location)
+{
+  std::fflush(stdout);
+  std::fprintf(stderr, "%.*s\n", static_cast<int>(MountErrorMessage.size()), MountErrorMessage.data());
+  if (IsDriveName(Location)) {
+    const char letter = AsciiUpper(Location[0]);
+    if (letter < 'D' || letter > 'Z') {
+      ReportPathError(Location, "not a drive name (D: to Z:)");
+      return;
+    }
+    const std::string device = DriveDevicePath(letter);
+    const int fd = ::open(device.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+      ReportPathError(device, SystemReason(errno));
+      return;
+    }
+    ::close(fd);
+    const TkxPhysicalCD drive(letter);
+    ReportPathError(device, drive.Status == CDNotReady ? "no disc, or the drive is not ready"
+                                                       : "the drive does not answer as an optical drive");
+    return;
+  }
+  for (int k = 1;; ++k) {
+    const std::string part = PartFileName(Location, k);
+    const int fd = ::open(part.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+      const int error = errno;
+      // The parts end at the first missing number; only the first must exist.
+      if (k > 1 && error == ENOENT) break;
+      ReportPathError(part, SystemReason(error));
+      return;
+    }
+    struct stat st {};
+    const bool measured = ::fstat(fd, &st) == 0;
+    const int error = errno;
+    ::close(fd);
+    if (!measured) {
+      ReportPathError(part, SystemReason(error));
+      return;
+    }
+    if (S_ISDIR(st.st_mode)) {
+      ReportPathError(part, SystemReason(EISDIR));
+      return;
+    }
+    if (k == 1 && S_ISREG(st.st_mode) && st.st_size < static_cast<off_t>(LayoutProbeSize)) {
+      ReportPathError(part, "too small for a disc image (" + Counted(st.st_size, "byte") + ")");
+      return;
+    }
+  }
+  ReportPathError(Location, "cannot be read as a disc image");
+}
+
+void RecordInvocation(int argc, char** argv)
+{
+  Invocation.clear();
+  for (int i = 0; i < argc; ++i) {
+    const std::string word = argv[i];
+    if (i > 0) Invocation += ' ';
+    // Words that a shell would split or expand are quoted, so that the line can be run again.
+    if (!word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-+=.,/:@%") ==
+                             std::string::npos) {
+      Invocation += word;
+    } else {
+      Invocation += '\'';
+      for (const char c : word) Invocation += c == '\'' ? std::string("'\\''") : std::string(1, c);
+      Invocation += '\'';
+    }
+  }
+  const std::time_t now = std::time(nullptr);
+  std::tm utc {};
+  gmtime_r(&now, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  Started = text;
+}
+
+const std::string& CommandLine() { return Invocation; }
+const std::string& StartTime() { return Started; }
 
 void InstallStopHandler()
 {
@@ -35,18 +196,54 @@ void InstallStopHandler()
 
 bool StopRequested() { return StopSignals > 0; }
 
-bool TProgressLine::Enabled() { return isatty(STDERR_FILENO) != 0; }
-
-TProgressLine::TProgressLine(std::int64_t Total_, std::int64_t SectorBytes_)
-    : Total(Total_), SectorBytes(SectorBytes_), Unit("sectors"), Shown(false), Active(Enabled()),
-      Started(std::chrono::steady_clock::now()), LastDraw(Started)
+std::string DurationText(double Seconds)
 {
+  const auto total = static_cast<long long>(std::llround(std::max(0.0, Seconds)));
+  char text[32];
+  if (total < 60)
+    std::snprintf(text, sizeof text, "%lld s", total);
+  else if (total < 3600)
+    std::snprintf(text, sizeof text, "%lld:%02lld", total / 60, total % 60);
+  else
+    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", total / 3600, total / 60 % 60, total % 60);
+  return text;
 }
 
-TProgressLine::TProgressLine(std::int64_t Total_, std::string Unit_)
-    : Total(Total_), SectorBytes(0), Unit(std::move(Unit_)), Shown(false), Active(Enabled()),
-      Started(std::chrono::steady_clock::now()), LastDraw(Started)
+std::string ProgressText(const TProgressFigures& f)
 {
+  const auto percentOf = [](std::int64_t Done, std::int64_t Total) {
+    return Total > 0 ? 100.0 * static_cast<double>(Done) / static_cast<double>(Total) : 100.0;
+  };
+  char text[160];
+  std::string line;
+  if (f.ShowBytes) {
+    std::snprintf(text, sizeof text, "%lld of %lld %s, %.1f of %.1f MB (%.1f%%)", static_cast<long long>(f.Done),
+                  static_cast<long long>(f.Total), f.Unit.c_str(), static_cast<double>(f.BytesDone) / 1e6,
+                  static_cast<double>(f.BytesTotal) / 1e6, percentOf(f.BytesDone, f.BytesTotal));
+  } else {
+    std::snprintf(text, sizeof text, "%lld of %lld %s (%.1f%%)", static_cast<long long>(f.Done),
+                  static_cast<long long>(f.Total), f.Unit.c_str(), percentOf(f.Done, f.Total));
+  }
+  line = text;
+  if (f.Seconds >= 1.0 && f.BytesDone > 0) {
+    const double rate = static_cast<double>(f.BytesDone) / f.Seconds;
+    const double left = static_cast<double>(std::max<std::int64_t>(0, f.BytesTotal - f.BytesDone)) / rate;
+    std::snprintf(text, sizeof text, ", %.1f MB/s, %s left", rate / 1e6, DurationText(left).c_str());
+    line += text;
+  }
+  line += f.Extra;
+  return line;
+}
+
+bool TProgressLine::Enabled() { return isatty(STDERR_FILENO) != 0; }
+
+TProgressLine::TProgressLine(std::int64_t Total, std::string Unit, std::int64_t BytesTotal, bool ShowBytes)
+    : Shown(false), Active(Enabled()), Started(std::chrono::steady_clock::now()), LastDraw(Started)
+{
+  Figures.Total = Total;
+  Figures.Unit = std::move(Unit);
+  Figures.BytesTotal = BytesTotal;
+  Figures.ShowBytes = ShowBytes;
 }
 
 TProgressLine::~TProgressLine()
@@ -54,35 +251,30 @@ TProgressLine::~TProgressLine()
   if (Shown) std::fputc('\n', stderr);
 }
 
-void TProgressLine::Update(std::int64_t Done, const std::string& Extra)
+void TProgressLine::Update(std::int64_t Done, std::int64_t BytesDone, const std::string& Extra)
 {
   if (!Active) return;
   const auto now = std::chrono::steady_clock::now();
   if (Shown && now - LastDraw < std::chrono::milliseconds(250)) return;
   LastDraw = now;
-  Draw(Done, Extra);
+  Draw(Done, BytesDone, Extra);
 }
 
-void TProgressLine::Finish(std::int64_t Done, const std::string& Extra)
+void TProgressLine::Finish(std::int64_t Done, std::int64_t BytesDone, const std::string& Extra)
 {
   if (!Active) return;
-  Draw(Done, Extra);
+  Draw(Done, BytesDone, Extra);
   std::fputc('\n', stderr);
   Shown = false;
 }
 
-void TProgressLine::Draw(std::int64_t Done, const std::string& Extra)
+void TProgressLine::Draw(std::int64_t Done, std::int64_t BytesDone, const std::string& Extra)
 {
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - Started).count();
-  const double percent = Total > 0 ? 100.0 * static_cast<double>(Done) / static_cast<double>(Total) : 100.0;
-  std::fprintf(stderr, "\r%lld of %lld %s (%.1f%%)%s", static_cast<long long>(Done), static_cast<long long>(Total),
-               Unit.c_str(), percent, Extra.c_str());
-  if (SectorBytes > 0) {
-    const double rate = seconds > 0 ? static_cast<double>(Done) * static_cast<double>(SectorBytes) / 1e6 / seconds : 0.0;
-    std::fprintf(stderr, ", %.1f MB/s", rate);
-  }
-  std::fputs("\033[K", stderr);
+  Figures.Done = Done;
+  Figures.BytesDone = BytesDone;
+  Figures.Extra = Extra;
+  Figures.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Started).count();
+  std::fprintf(stderr, "\r%s\033[K", ProgressText(Figures).c_str());
   std::fflush(stderr);
   Shown = true;
 }

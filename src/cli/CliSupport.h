@@ -1,42 +1,100 @@
-// What the long-running commands share: a Ctrl+C stop request and a progress line on stderr.
+// What the commands share: the exit statuses, messages in one style, a Ctrl+C stop request, and
+// a progress line on stderr.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <string_view>
+
+namespace kx {
+class EkxProjectError;
+}
 
 namespace kx::cli {
+
+inline constexpr std::string_view ProgramName = "tessarin-cli";
+
+// The exit statuses, as --help lists them.
+inline constexpr int ExitSuccess = 0;
+inline constexpr int ExitFailure = 1;      // a file could not be read or written, a medium not opened
+inline constexpr int ExitUsage = 2;        // the command line was wrong
+inline constexpr int ExitInterrupted = 130;  // stopped by Ctrl+C (128 + SIGINT), as shells report it
+
+// Text for a terminal: control characters (C0, DEL and the C1 controls, also as stray bytes) as
+// "\xHH", so that a name from a project can neither move the cursor nor retitle or recolour the
+// terminal. A backslash is doubled, so that the escapes cannot be forged. Other bytes pass.
+std::string Escaped(std::string_view Text);
+
+// "1 file", "2 files", "0 files".
+std::string Counted(std::int64_t N, std::string_view Singular, std::string_view Plural = {});
+
+// "tessarin-cli: PATH: REASON" on stderr, the path escaped.
+void ReportPathError(const std::string& Path, const std::string& Reason);
+// "tessarin-cli: TEXT" on stderr.
+void Report(const std::string& Text);
+
+// The system's words for a project-file error where it has them ("Is a directory"), the
+// program's own message otherwise ("Invalid numeric input").
+std::string Reason(const EkxProjectError& Error);
+// The system's text of an error number.
+std::string SystemReason(int Error);
+
+// A medium that could not be opened: the mount message of the window, then the path and the
+// reason ("tessarin-cli: disc.iso: No such file or directory").
+void ReportMediumNotOpened(const std::string& Location);
+
+// The command line and the start of this run, for reports that record how they were made.
+void RecordInvocation(int argc, char** argv);
+const std::string& CommandLine();
+// UTC, ISO 8601: 2024-05-01T12:00:00Z.
+const std::string& StartTime();
 
 // After InstallStopHandler, the first Ctrl+C (SIGINT) or SIGTERM only sets the stop request, so
 // that a scan or copy can end cleanly and keep its work; a second one ends the process.
 void InstallStopHandler();
 bool StopRequested();
 
+// "42 s", "4:07", "1:05:03": a duration for a person planning the next hour.
+std::string DurationText(double Seconds);
+
+// What the progress line shows at one moment.
+struct TProgressFigures {
+  std::int64_t Done = 0;
+  std::int64_t Total = 0;
+  std::string Unit;             // "sectors", "files"
+  std::int64_t BytesDone = 0;
+  std::int64_t BytesTotal = 0;
+  bool ShowBytes = false;       // "3.1 of 9.4 MB" beside the count (files are of any size)
+  double Seconds = 0;           // since the start
+  std::string Extra;            // appended: ", 12 files found"
+};
+
+// "1200 of 5000 sectors (24.0%), 35.2 MB/s, 0:12 left, 7 files found" or
+// "3 of 10 files, 1.2 of 4.5 MB (26.7%), 35.2 MB/s, 0:12 left". The rate and the time left are
+// measured in bytes and appear once a second has passed and bytes were done.
+std::string ProgressText(const TProgressFigures& Figures);
+
 // A progress line on stderr, redrawn in place a few times a second; silent when stderr is not
 // a terminal, so that logs and pipes get only the final summary.
 class TProgressLine {
  public:
-  // Counts sectors of SectorBytes bytes each, which gives the MB/s rate.
-  TProgressLine(std::int64_t Total, std::int64_t SectorBytes);
-  // Counts anything else ("files"); no rate is shown.
-  TProgressLine(std::int64_t Total, std::string Unit);
+  TProgressLine(std::int64_t Total, std::string Unit, std::int64_t BytesTotal, bool ShowBytes);
   TProgressLine(const TProgressLine&) = delete;
   TProgressLine& operator=(const TProgressLine&) = delete;
   ~TProgressLine();
 
   // Extra is appended to the line (", 12 files found"); redraws only when due.
-  void Update(std::int64_t Done, const std::string& Extra = {});
+  void Update(std::int64_t Done, std::int64_t BytesDone, const std::string& Extra = {});
   // Draws the last state and ends the line.
-  void Finish(std::int64_t Done, const std::string& Extra = {});
+  void Finish(std::int64_t Done, std::int64_t BytesDone, const std::string& Extra = {});
 
   static bool Enabled();
 
  private:
-  void Draw(std::int64_t Done, const std::string& Extra);
+  void Draw(std::int64_t Done, std::int64_t BytesDone, const std::string& Extra);
 
-  std::int64_t Total;
-  std::int64_t SectorBytes;  // 0 when the count is not of sectors
-  std::string Unit;
+  TProgressFigures Figures;
   bool Shown;
   bool Active;
   std::chrono::steady_clock::time_point Started;

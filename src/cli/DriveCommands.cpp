@@ -36,24 +36,29 @@ int CreateImage(const std::string& Drive, const std::string& File)
   const std::string fileName = AddDefaultExt(File, ".iso");
 
   TkxPhysicalCD disk(letter);
+  if (disk.Status == CDNoDevice) {
+    ReportMediumNotOpened(Drive);
+    return ExitFailure;
+  }
   if (disk.Status != CDReady) {
-    std::fprintf(stderr, "%s\n", std::string(PhysicalCDStatusText(disk.Status)).c_str());
-    return 1;
+    ReportPathError(DriveDevicePath(letter), std::string(PhysicalCDStatusText(disk.Status)));
+    return ExitFailure;
   }
   std::printf("%s\n", ImageCopySourceText(letter, fileName).c_str());
   std::fflush(stdout);
 
   InstallStopHandler();
-  TProgressLine progress(disk.SectorCount, disk.SectorSize);
+  const std::int64_t sectorBytes = disk.SectorSize;
+  TProgressLine progress(disk.SectorCount, "sectors", disk.SectorCount * sectorBytes, false);
   TkxImageCopyOptions options;
   options.StopRequested = StopRequested;
-  options.Progress = [&progress](std::int64_t done) { progress.Update(done); };
+  options.Progress = [&progress, sectorBytes](std::int64_t done) { progress.Update(done, done * sectorBytes); };
   const TkxImageCopyResult result = CopyDiskToImage(disk, fileName, options);
-  progress.Finish(result.SectorsDone);
+  progress.Finish(result.SectorsDone, result.SectorsDone * sectorBytes);
 
   std::printf("%s", ImageCopyProgressText(result.SectorsDone, disk.SectorCount, disk.SectorSize).c_str());
   if (result.Complete)
-    std::printf(" - Complete, %d part file%s\n", result.Parts, result.Parts == 1 ? "" : "s");
+    std::printf(" - Complete, %s\n", Counted(result.Parts, "part file").c_str());
   else if (result.Stopped)
     std::printf(" - Stopped; the part files written so far are kept\n");
   else
@@ -61,10 +66,11 @@ int CreateImage(const std::string& Drive, const std::string& File)
   std::fflush(stdout);
 
   if (result.UnreadableSectors > 0)
-    std::fprintf(stderr, "%lld unreadable sectors were written as zeros.\n",
-                 static_cast<long long>(result.UnreadableSectors));
-  if (!result.Error.empty()) std::fprintf(stderr, "Error: %s\n", result.Error.c_str());
-  return result.Complete ? 0 : 1;
+    Report(Counted(result.UnreadableSectors, "unreadable sector") + (result.UnreadableSectors == 1 ? " was" : " were") +
+           " written as zeros");
+  if (!result.Error.empty()) Report(Escaped(result.Error));
+  if (result.Complete) return ExitSuccess;
+  return result.Stopped && result.Error.empty() ? ExitInterrupted : ExitFailure;
 }
 
 }  // namespace

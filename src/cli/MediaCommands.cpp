@@ -1,3 +1,4 @@
+#include "cli/CliSupport.h"
 #include "cli/Commands.h"
 
 #include "common/kxShared.h"
@@ -16,8 +17,8 @@ int ShowInfo(const std::string& Location)
 {
   const std::unique_ptr<TkxDisk> disk = OpenDisk(Location);
   if (!disk) {
-    std::fprintf(stderr, "%.*s\n", static_cast<int>(MountErrorMessage.size()), MountErrorMessage.data());
-    return 1;
+    ReportMediumNotOpened(Location);
+    return ExitFailure;
   }
   if (const auto* image = dynamic_cast<const TkxDiskImage*>(disk.get())) {
     const std::string_view layout = LayoutName(image->Layout());
@@ -25,7 +26,7 @@ int ShowInfo(const std::string& Location)
                 static_cast<int>(image->StoredSectorSize()));
     int k = 1;
     for (const TkxDiskImagePart& part : image->Parts)
-      std::printf("Part %d: %s (%lld bytes)\n", k++, part.FileName.c_str(),
+      std::printf("Part %d: %s (%lld bytes)\n", k++, Escaped(part.FileName).c_str(),
                   static_cast<long long>(part.EndOffset - part.StartOffset));
   } else {
     std::printf("Drive: %c: (%s)\n", AsciiUpper(Location[0]),

@@ -2,6 +2,7 @@
 // recovered files, through the same core functions the main window uses.
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
+#include "cli/Dfxml.h"
 #include "common/kxShared.h"
 #include "media/kxDisks.h"
 #include "project/kxExtract.h"
@@ -10,11 +11,10 @@
 #include "project/kxProject.h"
 #include "recognition/kxRecognition.h"
 
-#include <unicode/locid.h>
-#include <unicode/unistr.h>
 #include <unicode/utf8.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -22,6 +22,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -40,196 +41,59 @@ bool LoadProjectOrSay(const std::string& FileName, std::string& Location, TkxFil
     LoadProject(FileName, Location, List);
     return true;
   } catch (const EkxProjectError& e) {
-    std::fprintf(stderr, "Cannot read project file \"%s\": %s\n", FileName.c_str(), e.what());
+    ReportPathError(FileName, Reason(e));
     return false;
   }
 }
 
 std::string ExtensionLabel(std::string_view Ext) { return Ext.empty() ? "(none)" : std::string(Ext); }
 
-// ---- scan -------------------------------------------------------------------------------
-
-struct TScanOptions {
-  std::string Location;
-  std::string Output;
-};
-
-int RunScan(const TScanOptions& o)
+// The family of a kind without its traits: none, text, sized or open.
+std::string_view BaseFamily(TKind Kind)
 {
-  std::string projectName;
-  const bool useDefault = o.Output.empty();
-  if (useDefault) {
-    projectName = DefaultProjectName(o.Location);
-    if (projectName.empty()) {
-      std::fprintf(stderr, "Cannot name a project after \"%s\"; choose the project file with -o.\n", o.Location.c_str());
-      return 1;
-    }
-    if (NameTaken(projectName)) {
-      std::fprintf(stderr, "\"%s\" already exists and is not replaced; choose the project file with -o.\n",
-                   projectName.c_str());
-      return 1;
-    }
-  } else {
-    projectName = AddDefaultExt(o.Output, ProjectExt);
-  }
-  // Refused before the scan rather than after it: a named pipe would block the save for good.
-  try {
-    CheckProjectTarget(projectName);
-  } catch (const EkxProjectError& e) {
-    std::fprintf(stderr, "Cannot write project file \"%s\": %s\n", projectName.c_str(), e.what());
-    return 1;
-  }
-  if (IsPartOfImage(projectName, o.Location)) {
-    std::fprintf(stderr, "\"%s\" is the image being scanned; choose another project file with -o.\n",
-                 projectName.c_str());
-    return 1;
-  }
-
-  std::unique_ptr<TkxDisk> disk = OpenDisk(o.Location);
-  if (!disk) {
-    std::fprintf(stderr, "%s\n", MountErrorMessage.data());
-    return 1;
-  }
-
-  InstallStopHandler();
-  TkxScanJob job(std::move(disk));
-  const TkxRecognition& scan = job.Recognition;
-  const std::int64_t total = job.Disk().SectorCount;
-  TkxScanOutcome outcome;
-  {
-    TProgressLine progress(total, job.Disk().SectorSize);
-    const auto extra = [&scan] { return ", " + std::to_string(scan.FileList.Count) + " files found"; };
-    job.Gate.Resume();
-    outcome = job.Run(
-        [&] {
-          if (StopRequested()) job.StopRequest = true;
-          progress.Update(std::min(scan.Position, total), extra());
-        },
-        ProgressStride);
-    progress.Finish(std::min(scan.Position, total), extra());
-  }
-  const bool stopped = outcome.Stopped;
-  const bool failed = !outcome.Error.empty();
-  // The medium became unreadable (a part file vanished): what was found so far is kept.
-  if (failed) std::fprintf(stderr, "The scan stopped at sector %" PRId64 ": %s\n", scan.Position, outcome.Error.c_str());
-
-  TkxFileList found;
-  AcceptFoundFiles(scan.FileList, found);
-
-  std::printf("%s %" PRId64 " of %" PRId64 " sectors; %d files found.\n", stopped ? "Stopped after" : "Scanned",
-              std::min(scan.Position, total), total, found.Count);
-  // The list is sorted by extension, so equal extensions (".cab" of kinds 33 and 34) are adjacent.
-  for (std::int32_t i = 0; i < found.Count;) {
-    const std::string_view ext = KindExtensions[found.Items[static_cast<std::size_t>(i)].Kind];
-    std::int32_t n = 0;
-    while (i < found.Count && KindExtensions[found.Items[static_cast<std::size_t>(i)].Kind] == ext) {
-      ++n;
-      ++i;
-    }
-    std::printf("  %-14s %8d\n", ExtensionLabel(ext).c_str(), n);
-  }
-
-  if (useDefault && NameTaken(projectName)) {
-    std::fprintf(stderr, "\"%s\" appeared during the scan and is not replaced; scan again with -o.\n",
-                 projectName.c_str());
-    return 1;
-  }
-  try {
-    SaveProjectToFile(projectName, StoredLocation(o.Location), found);
-  } catch (const EkxProjectError& e) {
-    std::fprintf(stderr, "Cannot write project file \"%s\": %s\n", projectName.c_str(), e.what());
-    return 1;
-  }
-  std::printf("Project written to %s\n", projectName.c_str());
-  return stopped || failed ? 1 : 0;
+  std::string_view family = KindFamily(Kind);
+  return family.substr(0, family.find(','));
 }
 
-// ---- list -------------------------------------------------------------------------------
-
-struct TListOptions {
-  std::string Project;
-  std::string Sort;
-  bool Json = false;
-};
-
-// A JSON string of a byte string: valid UTF-8 passes, other bytes are read as Latin-1 so that
-// names in a legacy code page still give valid JSON.
-std::string JsonString(std::string_view s)
+// Writes Text into the file FileName (replaced when it exists). False, with the reason said,
+// when it cannot.
+bool WriteReport(const std::string& FileName, const std::string& Text)
 {
-  std::string out = "\"";
-  const auto length = static_cast<std::int32_t>(s.size());
-  for (std::int32_t i = 0; i < length;) {
-    const std::int32_t start = i;
-    UChar32 c = 0;
-    U8_NEXT(s.data(), i, length, c);
-    char esc[8];
-    if (c < 0) {
-      // Not UTF-8: the byte as a Latin-1 character.
-      std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned char>(s[static_cast<std::size_t>(start)]));
-      out += esc;
-      i = start + 1;
-    } else if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned>(c));
-      out += esc;
-    } else {
-      out.append(s.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(i - start)));
-    }
+  std::FILE* f = std::fopen(FileName.c_str(), "wb");
+  if (f == nullptr) {
+    ReportPathError(FileName, SystemReason(errno));
+    return false;
   }
-  out += '"';
-  return out;
+  const bool written = std::fwrite(Text.data(), 1, Text.size(), f) == Text.size() && std::fflush(f) == 0;
+  const int error = errno;
+  if (std::fclose(f) != 0 || !written) {
+    ReportPathError(FileName, SystemReason(written ? errno : error));
+    return false;
+  }
+  return true;
 }
 
-int RunList(const TListOptions& o)
-{
-  std::string location;
-  TkxFileList list;
-  if (!LoadProjectOrSay(o.Project, location, list)) return 1;
-  static const std::map<std::string, TkxSortKey> keys = {
-      {"name", TkxSortKey::skName}, {"ext", TkxSortKey::skExtension}, {"offset", TkxSortKey::skOffset}, {"size", TkxSortKey::skSize}};
-  if (!o.Sort.empty()) list.Sort(keys.at(o.Sort));
+// ---- the filters of list and extract -----------------------------------------------------
 
-  if (o.Json) {
-    std::printf("{\"location\": %s, \"files\": [", JsonString(location).c_str());
-    for (std::int32_t i = 0; i < list.Count; ++i) {
-      const TkxFileEntry& e = list.Items[static_cast<std::size_t>(i)];
-      std::printf("%s\n  {\"name\": %s, \"ext\": %s, \"offset\": %" PRId64 ", \"size\": %" PRId64 "}", i ? "," : "",
-                  JsonString(e.Name).c_str(), JsonString(KindExtensions[e.Kind]).c_str(), e.Offset, e.Size);
-    }
-    std::printf("%s]}\n", list.Count ? "\n" : "");
-    return 0;
-  }
-
-  int nameWidth = 9;
-  for (std::int32_t i = 0; i < list.Count; ++i)
-    nameWidth = std::max(nameWidth, static_cast<int>(list.Items[static_cast<std::size_t>(i)].Name.size()));
-  nameWidth = std::min(nameWidth, 40);
-  std::printf("%-*s  %-12s  %-11s  %s\n", nameWidth, "File name", "Ext", "Offset", "Size (bytes)");
-  for (std::int32_t i = 0; i < list.Count; ++i) {
-    const TkxFileEntry& e = list.Items[static_cast<std::size_t>(i)];
-    std::printf("%-*s  %-12s  0x%.9" PRIX64 "  %10" PRId64 "\n", nameWidth, e.Name.c_str(),
-                std::string(KindExtensions[e.Kind]).c_str(), static_cast<std::uint64_t>(e.Offset), e.Size);
-  }
-  return 0;
-}
-
-// ---- extract ----------------------------------------------------------------------------
-
-struct TExtractOptions {
-  std::string Project;
-  std::string Folder;
-  bool Grouped = false;
+struct TFilter {
   std::string Name;
   std::vector<std::string> Exts;
   std::optional<std::int64_t> MinSize;
   std::optional<std::int64_t> MaxSize;
 };
 
-// The rows to extract, ascending: the find match (name fragment in the name with its extension,
+void AddFilterOptions(CLI::App& Command, TFilter& Filter)
+{
+  Command.add_option("--name", Filter.Name, "Only files whose name with extension holds this text (case ignored)");
+  Command.add_option("--ext", Filter.Exts, "Only files with these extensions (jpg,png; repeatable; \"\" for none)")
+      ->delimiter(',');
+  Command.add_option("--min-size", Filter.MinSize, "Only files of at least this many bytes");
+  Command.add_option("--max-size", Filter.MaxSize, "Only files of at most this many bytes");
+}
+
+// The rows that pass, ascending: the find match (name fragment in the name with its extension,
 // case ignored, and the size range), and any of the extensions.
-std::vector<std::int32_t> MatchingRows(const TkxFileList& List, const TExtractOptions& o)
+std::vector<std::int32_t> MatchingRows(const TkxFileList& List, const TFilter& o)
 {
   TkxFindCriteria criteria;
   criteria.Fragment = o.Name;
@@ -247,48 +111,313 @@ std::vector<std::int32_t> MatchingRows(const TkxFileList& List, const TExtractOp
   return rows;
 }
 
+// ---- scan -------------------------------------------------------------------------------
+
+struct TScanOptions {
+  std::string Location;
+  std::string Output;
+  std::string Dfxml;
+};
+
+int RunScan(const TScanOptions& o)
+{
+  std::string projectName;
+  const bool useDefault = o.Output.empty();
+  if (useDefault) {
+    projectName = DefaultProjectName(o.Location);
+    if (projectName.empty()) {
+      ReportPathError(o.Location, "no project can be named after it; choose the project file with -o");
+      return ExitFailure;
+    }
+    if (NameTaken(projectName)) {
+      ReportPathError(projectName, "already exists and is not replaced; choose the project file with -o");
+      return ExitFailure;
+    }
+  } else {
+    projectName = AddDefaultExt(o.Output, ProjectExt);
+  }
+  // Refused before the scan rather than after it: minutes of reading a DVD must not be thrown
+  // away at the end, and a named pipe would block the save for good.
+  for (const std::string& target : {projectName, o.Dfxml}) {
+    if (target.empty()) continue;
+    try {
+      CheckProjectTarget(target);
+    } catch (const EkxProjectError& e) {
+      ReportPathError(target, Reason(e));
+      return ExitFailure;
+    }
+  }
+  if (IsPartOfImage(projectName, o.Location)) {
+    ReportPathError(projectName, "is the image being scanned; choose another project file with -o");
+    return ExitFailure;
+  }
+
+  std::unique_ptr<TkxDisk> disk = OpenDisk(o.Location);
+  if (!disk) {
+    ReportMediumNotOpened(o.Location);
+    return ExitFailure;
+  }
+
+  InstallStopHandler();
+  TkxScanJob job(std::move(disk));
+  const TkxRecognition& scan = job.Recognition;
+  const std::int64_t total = job.Disk().SectorCount;
+  const std::int64_t sectorBytes = job.Disk().SectorSize;
+  TkxScanOutcome outcome;
+  {
+    TProgressLine progress(total, "sectors", total * sectorBytes, false);
+    const auto extra = [&scan] { return ", " + Counted(scan.FileList.Count, "file") + " found"; };
+    job.Gate.Resume();
+    outcome = job.Run(
+        [&] {
+          if (StopRequested()) job.StopRequest = true;
+          const std::int64_t done = std::min(scan.Position, total);
+          progress.Update(done, done * sectorBytes, extra());
+        },
+        ProgressStride);
+    const std::int64_t done = std::min(scan.Position, total);
+    progress.Finish(done, done * sectorBytes, extra());
+  }
+  const bool stopped = outcome.Stopped;
+  const bool failed = !outcome.Error.empty();
+  // The medium became unreadable (a part file vanished): what was found so far is kept.
+  if (failed) Report("the scan stopped at sector " + std::to_string(scan.Position) + ": " + outcome.Error);
+
+  TkxFileList found;
+  AcceptFoundFiles(scan.FileList, found);
+
+  std::printf("%s %" PRId64 " of %" PRId64 " sectors; %s found.\n", stopped ? "Stopped after" : "Scanned",
+              std::min(scan.Position, total), total, Counted(found.Count, "file").c_str());
+  // The list is sorted by extension, so equal extensions (".cab" of kinds 33 and 34) are adjacent.
+  for (std::int32_t i = 0; i < found.Count;) {
+    const std::string_view ext = KindExtensions[found.Items[static_cast<std::size_t>(i)].Kind];
+    std::int32_t n = 0;
+    while (i < found.Count && KindExtensions[found.Items[static_cast<std::size_t>(i)].Kind] == ext) {
+      ++n;
+      ++i;
+    }
+    std::printf("  %-14s %8d\n", ExtensionLabel(ext).c_str(), n);
+  }
+
+  if (useDefault && NameTaken(projectName)) {
+    ReportPathError(projectName, "appeared during the scan and is not replaced; scan again with -o");
+    return ExitFailure;
+  }
+  const std::string location = StoredLocation(o.Location);
+  try {
+    SaveProjectToFile(projectName, location, found);
+  } catch (const EkxProjectError& e) {
+    ReportPathError(projectName, Reason(e));
+    return ExitFailure;
+  }
+  std::printf("Project written to %s\n", Escaped(projectName).c_str());
+  if (!o.Dfxml.empty()) {
+    std::vector<std::int32_t> rows(static_cast<std::size_t>(found.Count));
+    for (std::int32_t i = 0; i < found.Count; ++i) rows[static_cast<std::size_t>(i)] = i;
+    if (!WriteReport(o.Dfxml, DfxmlReport(location, found, rows))) return ExitFailure;
+    std::printf("DFXML report written to %s\n", Escaped(o.Dfxml).c_str());
+  }
+  if (stopped) return ExitInterrupted;
+  return failed ? ExitFailure : ExitSuccess;
+}
+
+// ---- list -------------------------------------------------------------------------------
+
+struct TListOptions {
+  std::string Project;
+  std::string Sort;
+  bool Json = false;
+  bool Long = false;
+  bool Dfxml = false;
+  TFilter Filter;
+};
+
+// A JSON string of a byte string: valid UTF-8 passes, other bytes are read as Latin-1 so that
+// names in a legacy code page still give valid JSON.
+std::string JsonString(std::string_view s)
+{
+  std::string out = "\"";
+  const auto length = static_cast<std::int32_t>(s.size());
+  for (std::int32_t i = 0; i < length;) {
+    const std::int32_t start = i;
+    UChar32 c = 0;
+    U8_NEXT(s.data(), i, length, c);
+    char esc[16];
+    if (c < 0) {
+      // Not UTF-8: the byte as a Latin-1 character.
+      std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned char>(s[static_cast<std::size_t>(start)]));
+      out += esc;
+      i = start + 1;
+    } else if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
+      std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned>(c));
+      out += esc;
+    } else {
+      out.append(s.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(i - start)));
+    }
+  }
+  out += '"';
+  return out;
+}
+
+int RunList(const TListOptions& o)
+{
+  std::string location;
+  TkxFileList list;
+  if (!LoadProjectOrSay(o.Project, location, list)) return ExitFailure;
+  static const std::map<std::string, TkxSortKey> keys = {
+      {"name", TkxSortKey::skName}, {"ext", TkxSortKey::skExtension}, {"offset", TkxSortKey::skOffset}, {"size", TkxSortKey::skSize}};
+  if (!o.Sort.empty()) list.Sort(keys.at(o.Sort));
+  const std::vector<std::int32_t> rows = MatchingRows(list, o.Filter);
+
+  if (o.Dfxml) {
+    const std::string report = DfxmlReport(location, list, rows);
+    std::fwrite(report.data(), 1, report.size(), stdout);
+    return ExitSuccess;
+  }
+
+  if (o.Json) {
+    std::printf("{\"location\": %s, \"files\": [", JsonString(location).c_str());
+    bool first = true;
+    for (const std::int32_t i : rows) {
+      const TkxFileEntry& e = list.Items[static_cast<std::size_t>(i)];
+      std::printf("%s\n  {\"name\": %s, \"ext\": %s, \"kind\": %d, \"family\": \"%.*s\", \"offset\": %" PRId64
+                  ", \"size\": %" PRId64 "}",
+                  first ? "" : ",", JsonString(e.Name).c_str(), JsonString(KindExtensions[e.Kind]).c_str(), e.Kind,
+                  static_cast<int>(BaseFamily(e.Kind).size()), BaseFamily(e.Kind).data(), e.Offset, e.Size);
+      first = false;
+    }
+    std::printf("%s]}\n", rows.empty() ? "" : "\n");
+    return ExitSuccess;
+  }
+
+  std::vector<std::string> names;
+  names.reserve(rows.size());
+  int nameWidth = 9;
+  for (const std::int32_t i : rows) {
+    names.push_back(Escaped(list.Items[static_cast<std::size_t>(i)].Name));
+    nameWidth = std::max(nameWidth, static_cast<int>(names.back().size()));
+  }
+  nameWidth = std::min(nameWidth, 40);
+  if (o.Long)
+    std::printf("%-*s  %-12s  %4s  %-6s  %-11s  %s\n", nameWidth, "File name", "Ext", "Kind", "Family", "Offset",
+                "Size (bytes)");
+  else
+    std::printf("%-*s  %-12s  %-11s  %s\n", nameWidth, "File name", "Ext", "Offset", "Size (bytes)");
+  for (std::size_t k = 0; k < rows.size(); ++k) {
+    const TkxFileEntry& e = list.Items[static_cast<std::size_t>(rows[k])];
+    const std::string ext(KindExtensions[e.Kind]);
+    if (o.Long) {
+      const std::string family(BaseFamily(e.Kind));
+      std::printf("%-*s  %-12s  %4d  %-6s  0x%.9" PRIX64 "  %10" PRId64 "\n", nameWidth, names[k].c_str(), ext.c_str(),
+                  e.Kind, family.c_str(), static_cast<std::uint64_t>(e.Offset), e.Size);
+    } else {
+      std::printf("%-*s  %-12s  0x%.9" PRIX64 "  %10" PRId64 "\n", nameWidth, names[k].c_str(), ext.c_str(),
+                  static_cast<std::uint64_t>(e.Offset), e.Size);
+    }
+  }
+  return ExitSuccess;
+}
+
+// ---- extract ----------------------------------------------------------------------------
+
+struct TExtractOptions {
+  std::string Project;
+  std::string Folder;
+  bool Grouped = false;
+  bool DryRun = false;
+  TFilter Filter;
+};
+
+// What an extraction into Folder would write, without writing: the names it would take, the
+// names already taken in the folder passed as the extraction passes them.
+void PrintPlan(const TkxFileList& List, const std::vector<std::int32_t>& Rows, const std::string& Folder,
+               TkxExtractMode Mode)
+{
+  std::set<std::string> planned;
+  std::map<std::string, std::uint64_t> nextNumber;
+  std::int64_t bytes = 0;
+  for (const std::int32_t row : Rows) {
+    const TkxFileEntry& e = List.Items[static_cast<std::size_t>(row)];
+    const std::string_view ext = KindExtensions[e.Kind];
+    const std::string dir = ExtractTargetDir(Folder, e.Kind, Mode);
+    const std::string name = ExtractEntryName(e.Name, ext);
+    std::uint64_t& n = nextNumber.try_emplace(dir + '\0' + name + '\0' + std::string(ext), 1).first->second;
+    std::string fileName = NumberedFileName(dir, name, ext, n);
+    while (NameTaken(fileName) || planned.count(fileName) != 0) fileName = NumberedFileName(dir, name, ext, ++n);
+    planned.insert(fileName);
+    bytes += e.Size;
+    std::printf("%s\t%" PRId64 " bytes from offset %" PRId64 "\n", Escaped(fileName).c_str(), e.Size, e.Offset);
+  }
+  std::printf("Would extract %s (%.1f MB) to %s\n", Counted(static_cast<std::int64_t>(Rows.size()), "file").c_str(),
+              static_cast<double>(bytes) / 1e6, Escaped(Folder).c_str());
+}
+
 int RunExtract(const TExtractOptions& o)
 {
   std::string location;
   TkxFileList list;
-  if (!LoadProjectOrSay(o.Project, location, list)) return 1;
-  const std::vector<std::int32_t> rows = MatchingRows(list, o);
+  if (!LoadProjectOrSay(o.Project, location, list)) return ExitFailure;
+  const std::vector<std::int32_t> rows = MatchingRows(list, o.Filter);
   if (rows.empty()) {
     std::printf("No files of the project match.\n");
-    return 0;
+    return ExitSuccess;
   }
+  const TkxExtractMode mode = o.Grouped ? TkxExtractMode::Grouped : TkxExtractMode::Plain;
 
   std::error_code ec;
-  fs::create_directories(o.Folder, ec);
-  if (!fs::is_directory(o.Folder, ec)) {
-    std::fprintf(stderr, "\"%s\" is not a folder and cannot be created.\n", o.Folder.c_str());
-    return 1;
-  }
-  const std::unique_ptr<TkxDisk> disk = OpenDisk(location);
-  if (!disk) {
-    std::fprintf(stderr, "%s\n", MountErrorMessage.data());
-    return 1;
-  }
-  // Absolute, so that the failure list names full paths as the window does.
+  // Absolute, so that the lists name full paths as the window does.
   const fs::path absolute = fs::absolute(o.Folder, ec);
   const std::string folder = IncludeTrailingPathDelimiter(ec ? o.Folder : absolute.lexically_normal().string());
+  const std::unique_ptr<TkxDisk> disk = OpenDisk(location);
+  if (!disk) {
+    ReportMediumNotOpened(location);
+    return ExitFailure;
+  }
+  if (o.DryRun) {
+    PrintPlan(list, rows, folder, mode);
+    return ExitSuccess;
+  }
+
+  fs::create_directories(o.Folder, ec);
+  if (ec || !fs::is_directory(o.Folder, ec)) {
+    ReportPathError(o.Folder, ec ? ec.message() : SystemReason(ENOTDIR));
+    return ExitFailure;
+  }
+
+  // Bytes done after each row, for the rate and the time left.
+  std::vector<std::int64_t> bytesBefore(rows.size() + 1, 0);
+  for (std::size_t k = 0; k < rows.size(); ++k)
+    bytesBefore[k + 1] = bytesBefore[k] + std::max<std::int64_t>(0, list.Items[static_cast<std::size_t>(rows[k])].Size);
+  const auto total = static_cast<std::int64_t>(rows.size());
+  std::int32_t handled = 0;
   TkxExtractResult r;
   InstallStopHandler();
   {
-    TProgressLine progress(static_cast<std::int64_t>(rows.size()), "files");
-    r = ExtractEntries(*disk, list, rows, folder, o.Grouped ? TkxExtractMode::Grouped : TkxExtractMode::Plain,
-                       [&progress](std::int32_t done) { progress.Update(done); }, [] { return StopRequested(); });
-    progress.Finish(static_cast<std::int64_t>(rows.size()));
+    TProgressLine progress(total, "files", bytesBefore.back(), true);
+    r = ExtractEntries(
+        *disk, list, rows, folder, mode,
+        [&](std::int32_t done) {
+          handled = done;
+          progress.Update(done, bytesBefore[static_cast<std::size_t>(done)]);
+        },
+        [] { return StopRequested(); });
+    progress.Finish(handled, bytesBefore[static_cast<std::size_t>(handled)]);
   }
-  std::printf("Extracted %d of %zu files to %s\n", r.Written, rows.size(), folder.c_str());
+  std::printf("Extracted %d of %s to %s\n", r.Written, Counted(total, "file").c_str(), Escaped(folder).c_str());
+  std::fflush(stdout);
+  // Every failure, with its reason: the window cuts its list for a message box, a terminal need not.
+  for (const TkxExtractFailure& f : r.Failures) ReportPathError(f.Path, f.Reason);
   if (r.Skipped > 0)
-    std::fprintf(stderr, "%d files skipped: their extension's folder could not be created or is not a folder.\n",
-                 r.Skipped);
-  if (!r.Failed.empty()) std::fprintf(stderr, "%s\n", ExtractFailureMessage(r.Failed).c_str());
-  if (r.Stopped) std::fprintf(stderr, "Stopped: %d files were not extracted.\n", r.NotExtracted);
-  if (r.DiskFull)
-    std::fprintf(stderr, "The disk is full: the extraction stopped, and %d files were not extracted.\n", r.NotExtracted);
-  return r.NotExtracted == 0 ? 0 : 1;
+    Report(Counted(r.Skipped, "file") + " skipped: their extension's folder could not be created or is not a folder");
+  if (r.DiskFull) Report("the disk is full: the extraction stopped, and " + Counted(r.NotExtracted, "file") + " were not extracted");
+  if (r.Stopped) {
+    std::fprintf(stderr, "Stopped after %d of %s.\n", handled, Counted(total, "file").c_str());
+    return ExitInterrupted;
+  }
+  return r.NotExtracted == 0 ? ExitSuccess : ExitFailure;
 }
 
 }  // namespace
@@ -301,7 +430,9 @@ void AddProjectCommands(CLI::App& App, int& Status)
   scan->add_option("-o,--output", scanOptions->Output,
                    "Project file to write (replaced if it exists; \".kx\" added when the name has no extension). "
                    "Default: the location's base name followed by \".kx\" in the current folder, never replaced");
-  scan->footer("Ctrl+C stops the scan; what was found so far is still written.");
+  scan->add_option("--dfxml", scanOptions->Dfxml, "Also write a DFXML report of the found files to this file");
+  scan->footer("Both files are checked before the medium is read. Ctrl+C stops the scan; what was found so far is "
+               "still written, and the exit status is 130.");
   scan->callback([scanOptions, &Status] { Status = RunScan(*scanOptions); });
 
   auto listOptions = std::make_shared<TListOptions>();
@@ -309,18 +440,24 @@ void AddProjectCommands(CLI::App& App, int& Status)
   list->add_option("PROJECT", listOptions->Project, "Project file")->required();
   list->add_option("--sort", listOptions->Sort, "Sort by name, ext, offset or size")
       ->check(CLI::IsMember({"name", "ext", "offset", "size"}));
-  list->add_flag("--json", listOptions->Json, "Write JSON for scripts");
+  auto* json = list->add_flag("--json", listOptions->Json, "Write JSON for scripts (with kind code and family)");
+  auto* lng = list->add_flag("-l,--long", listOptions->Long, "Add the kind code and its family (none, text, sized, open)");
+  auto* dfxml = list->add_flag("--dfxml", listOptions->Dfxml, "Write a DFXML report for forensic tools");
+  json->excludes(lng)->excludes(dfxml);
+  lng->excludes(dfxml);
+  AddFilterOptions(*list, listOptions->Filter);
+  list->footer("Control characters in names are shown escaped (\\x1b); a backslash is shown as \\\\.");
   list->callback([listOptions, &Status] { Status = RunList(*listOptions); });
 
   auto extractOptions = std::make_shared<TExtractOptions>();
   CLI::App* extract = App.add_subcommand("extract", "Extract found files of a project from its medium");
   extract->add_option("PROJECT", extractOptions->Project, "Project file")->required();
   extract->add_option("-d,--dir", extractOptions->Folder, "Folder for the extracted files (created if missing)")->required();
-  extract->add_flag("--grouped", extractOptions->Grouped, "One sub-folder per extension (\"Other\" for none)");
-  extract->add_option("--name", extractOptions->Name, "Only files whose name with extension holds this text (case ignored)");
-  extract->add_option("--ext", extractOptions->Exts, "Only files with this extension (repeatable; \"\" for none)");
-  extract->add_option("--min-size", extractOptions->MinSize, "Only files of at least this many bytes");
-  extract->add_option("--max-size", extractOptions->MaxSize, "Only files of at most this many bytes");
+  extract->add_flag("--grouped", extractOptions->Grouped,
+                    "One sub-folder per extension, named without its dot (\"jpg\"; \"Other\" for none)");
+  extract->add_flag("-n,--dry-run", extractOptions->DryRun, "Print what would be written where; write nothing");
+  AddFilterOptions(*extract, extractOptions->Filter);
+  extract->footer("Ctrl+C stops after the current file; the exit status is then 130.");
   extract->callback([extractOptions, &Status] { Status = RunExtract(*extractOptions); });
 }
 

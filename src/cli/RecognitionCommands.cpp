@@ -1,5 +1,6 @@
 // identify: what the scan would make of the first sector of each file; kinds: the kind table.
 
+#include "cli/CliSupport.h"
 #include "cli/Commands.h"
 #include "recognition/kxEngine.h"
 
@@ -53,7 +54,7 @@ int Identify(const std::vector<std::string>& Files)
   for (const std::string& fileName : Files) {
     std::string error;
     if (!ReadFirstSector(fileName, sector, error)) {
-      std::fprintf(stderr, "tessarin-cli: cannot read %s: %s\n", fileName.c_str(), error.c_str());
+      ReportPathError(fileName, error);
       status = 1;
       continue;
     }

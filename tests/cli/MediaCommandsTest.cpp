@@ -44,14 +44,21 @@ TEST_F(InfoCommand, ShowsLayoutPartsSectorsAndSize)
   EXPECT_EQ(run.Err, "");
 }
 
-TEST_F(InfoCommand, ReportsTheMountMessageForWhatCannotBeOpened)
+TEST_F(InfoCommand, ReportsTheMountMessageThenThePathAndTheReason)
 {
   WriteImage("short.iso", std::vector<unsigned char>(10, 0));
-  for (const std::string& location : {Folder / "missing.iso", Folder / "short.iso"}) {
+  const std::string mount(MountErrorMessage);
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {Folder / "missing.iso", Folder / "missing.iso: No such file or directory"},
+      {Folder / "short.iso", Folder / "short.iso: too small for a disc image (10 bytes)"},
+      {Folder.Path.string(), Folder.Path.string() + ": Is a directory"},
+      {"1:", "1:: not a drive name (D: to Z:)"},
+  };
+  for (const auto& [location, why] : cases) {
     const TRun run = Info(location);
     EXPECT_EQ(run.Status, 1) << location;
     EXPECT_EQ(run.Out, "") << location;
-    EXPECT_EQ(run.Err, std::string(MountErrorMessage) + "\n") << location;
+    EXPECT_EQ(run.Err, mount + "\ntessarin-cli: " + why + "\n") << location;
   }
 }
 

@@ -1,0 +1,80 @@
+// The conventions of a GNU command line: --version, --help with the exit statuses and examples,
+// and status 2 with a clear word for every usage error.
+#include "support/kxCliRunner.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+namespace kx {
+namespace {
+
+using test::RunCli;
+using test::TRun;
+using ::testing::HasSubstr;
+
+class CliConventions : public testing::Test {
+ protected:
+  void SetUp() override
+  {
+    if (test::CliPath().empty()) GTEST_SKIP() << "KX_CLI is not set";
+  }
+};
+
+TEST_F(CliConventions, VersionNamesTheProgramAndTheVersion)
+{
+  const TRun run = RunCli("--version");
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_TRUE(std::regex_match(run.Out, std::regex("tessarin-cli [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << run.Out;
+  EXPECT_EQ(run.Err, "");
+}
+
+TEST_F(CliConventions, HelpListsTheExitStatusesAndExamples)
+{
+  const TRun run = RunCli("--help");
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_THAT(run.Out, HasSubstr("Exit status:\n  0    success\n  1    something failed"));
+  EXPECT_THAT(run.Out, HasSubstr("  2    the command line was wrong\n  130  stopped by Ctrl+C"));
+  EXPECT_THAT(run.Out, HasSubstr("Examples:\n  tessarin-cli scan disc.iso"));
+  const TRun scan = RunCli("scan --help");
+  EXPECT_EQ(scan.Status, 0);
+  EXPECT_THAT(scan.Out, HasSubstr("--dfxml"));
+}
+
+TEST_F(CliConventions, EveryUsageErrorExitsWith2AndSaysWhatWasWrong)
+{
+  struct TCase {
+    const char* Args;
+    const char* FirstLine;
+    const char* HelpFor;
+  };
+  const TCase cases[] = {
+      {"", "tessarin-cli: no command given", "tessarin-cli"},
+      {"bogus", "tessarin-cli: unknown command 'bogus'", "tessarin-cli"},
+      {"--bogus", "tessarin-cli: unrecognized option '--bogus'", "tessarin-cli"},
+      {"scan", "tessarin-cli: LOCATION is required", "tessarin-cli scan"},
+      {"list p.kx --sort colour", "tessarin-cli: --sort: colour not in {name,ext,offset,size}", "tessarin-cli list"},
+      {"list p.kx --json --long", "tessarin-cli: --json excludes --long", "tessarin-cli list"},
+      {"extract p.kx", "tessarin-cli: --dir is required", "tessarin-cli extract"},
+      {"extract p.kx -d out --min-size many", "", "tessarin-cli extract"},
+      {"kinds extra", "tessarin-cli: The following argument was not expected: extra", "tessarin-cli kinds"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Args);
+    const TRun run = RunCli(c.Args);
+    EXPECT_EQ(run.Status, 2);
+    EXPECT_EQ(run.Out, "");
+    const auto lines = test::Lines(run.Err);
+    ASSERT_EQ(lines.size(), 2u) << run.Err;
+    if (*c.FirstLine != '\0') {
+      EXPECT_EQ(lines[0], c.FirstLine);
+    }
+    EXPECT_EQ(lines[0].rfind("tessarin-cli: ", 0), 0u) << lines[0];
+    EXPECT_EQ(lines[1], std::string("Try '") + c.HelpFor + " --help' for more information.");
+  }
+}
+
+}  // namespace
+}  // namespace kx

@@ -1,0 +1,88 @@
+// The helpers behind the command line's text: escaping for a terminal, counts, durations, the
+// progress line and text for XML.
+#include "cli/CliSupport.h"
+#include "cli/Dfxml.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace kx::cli {
+namespace {
+
+TEST(Escaped, ControlCharactersCannotReachTheTerminal)
+{
+  EXPECT_EQ(Escaped("File 000001"), "File 000001");
+  // An OSC sequence that would retitle the terminal, a colour, a bell, a carriage return.
+  EXPECT_EQ(Escaped("a\x1b]0;owned\x07" "b"), "a\\x1b]0;owned\\x07b");
+  EXPECT_EQ(Escaped("\x1b[31mred"), "\\x1b[31mred");
+  EXPECT_EQ(Escaped("line\rover\nnext\t\x7f"), "line\\x0dover\\x0anext\\x09\\x7f");
+  // C1 controls: as UTF-8 (U+009B, the one-byte CSI) and as a stray byte.
+  EXPECT_EQ(Escaped("x\xc2\x9b" "1m"), "x\\xc2\\x9b1m");
+  EXPECT_EQ(Escaped("x\x9b" "1m"), "x\\x9b1m");
+  // Printable text passes, in UTF-8 or in a legacy code page.
+  EXPECT_EQ(Escaped("Café ünd 日本"), "Café ünd 日本");
+  EXPECT_EQ(Escaped("caf\xe9"), "caf\xe9");
+  // A backslash is doubled, so that a name cannot pretend to hold an escape.
+  EXPECT_EQ(Escaped("a\\x1b"), "a\\\\x1b");
+}
+
+TEST(Counted, OneFileManyFiles)
+{
+  EXPECT_EQ(Counted(0, "file"), "0 files");
+  EXPECT_EQ(Counted(1, "file"), "1 file");
+  EXPECT_EQ(Counted(2, "file"), "2 files");
+  EXPECT_EQ(Counted(1, "part file"), "1 part file");
+  EXPECT_EQ(Counted(3, "entry", "entries"), "3 entries");
+}
+
+TEST(DurationText, SecondsMinutesHours)
+{
+  EXPECT_EQ(DurationText(0), "0 s");
+  EXPECT_EQ(DurationText(42.4), "42 s");
+  EXPECT_EQ(DurationText(59.6), "1:00");
+  EXPECT_EQ(DurationText(247), "4:07");
+  EXPECT_EQ(DurationText(3903), "1:05:03");
+  EXPECT_EQ(DurationText(-5), "0 s");
+}
+
+TEST(ProgressText, ShowsRateAndTimeLeftOnceMeasurable)
+{
+  TProgressFigures scan;
+  scan.Done = 1000;
+  scan.Total = 4000;
+  scan.Unit = "sectors";
+  scan.BytesDone = 1000 * 2048;
+  scan.BytesTotal = 4000 * 2048;
+  scan.Extra = ", 7 files found";
+  scan.Seconds = 0.5;  // too early for a rate
+  EXPECT_EQ(ProgressText(scan), "1000 of 4000 sectors (25.0%), 7 files found");
+  scan.Seconds = 2.048;  // 1 MB/s: 6.144 MB left take 6 s
+  EXPECT_EQ(ProgressText(scan), "1000 of 4000 sectors (25.0%), 1.0 MB/s, 6 s left, 7 files found");
+
+  TProgressFigures extract;
+  extract.Done = 3;
+  extract.Total = 10;
+  extract.Unit = "files";
+  extract.BytesDone = 30'000'000;
+  extract.BytesTotal = 120'000'000;
+  extract.ShowBytes = true;
+  extract.Seconds = 10;  // 3 MB/s: 90 MB left take 30 s
+  EXPECT_EQ(ProgressText(extract), "3 of 10 files, 30.0 of 120.0 MB (25.0%), 3.0 MB/s, 30 s left");
+  extract.Seconds = 1;  // 30 MB/s, with 3903 s of work left
+  extract.BytesTotal = 30'000'000 + std::int64_t{30'000'000} * 3903;
+  const std::string text = ProgressText(extract);
+  EXPECT_EQ(text.substr(text.find("MB (")), "MB (0.0%), 30.0 MB/s, 1:05:03 left");
+}
+
+TEST(XmlText, GivesTextThatXmlCanHold)
+{
+  EXPECT_EQ(XmlText("photo.jpg"), "photo.jpg");
+  EXPECT_EQ(XmlText("Café"), "Café");
+  EXPECT_EQ(XmlText("caf\xe9"), "café");                   // Latin-1 byte read as U+00E9
+  EXPECT_EQ(XmlText("a\x1b" "b\tc"), "a\xef\xbf\xbd" "b\tc");  // ESC cannot be in XML 1.0
+  EXPECT_EQ(XmlText("\xef\xbf\xbe"), "\xef\xbf\xbd");         // nor U+FFFE
+}
+
+}  // namespace
+}  // namespace kx::cli
