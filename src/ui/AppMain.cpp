@@ -1,13 +1,17 @@
 // tessarin: the desktop program.
+#include "common/kxVersion.h"
 #include "project/kxWindowTexts.h"
 #include "ui/Controls.h"
 #include "ui/Main.h"
 #include "ui/UserInteraction.h"
 
 #include <QApplication>
+#include <QFileInfo>
+#include <QStringList>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -21,10 +25,31 @@ bool DisplayAvailable()
   return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
 }
 
+const char* const Usage =
+    "Usage: tessarin [PROJECT.kx]\n"
+    "Tessarin recovers lost files from CD and DVD media and disc images: the desktop program.\n"
+    "PROJECT.kx, when given, is opened at start.\n"
+    "\n"
+    "  --help     print this help and exit\n"
+    "  --version  print the version and exit\n"
+    "\n"
+    "tessarin-cli --help lists the command-line commands.\n";
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+  // Answered before a display is needed, so that they work anywhere (and for help2man).
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("tessarin %s\n", kx::ProgramVersion);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(Usage, stdout);
+      return 0;
+    }
+  }
   if (!DisplayAvailable()) {
     std::fprintf(stderr,
                  "tessarin: the desktop program needs a display (DISPLAY or WAYLAND_DISPLAY); tessarin-cli --help lists the "
@@ -39,5 +64,13 @@ int main(int argc, char** argv)
   kx::ui::TUserInteraction ui;
   kx::ui::TfrmMain window(ui);
   window.show();
+  // Qt has taken its own options (-platform, ...) out of the arguments; the first other word is
+  // the project, as a file manager passes it on a double click.
+  const QStringList arguments = QApplication::arguments();
+  for (qsizetype i = 1; i < arguments.size(); ++i) {
+    if (arguments[i].startsWith(QLatin1Char('-'))) continue;
+    window.OpenProjectFile(QFileInfo(arguments[i]).absoluteFilePath().toLocal8Bit().toStdString(), true);
+    break;
+  }
   return QApplication::exec();
 }

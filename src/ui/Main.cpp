@@ -501,19 +501,23 @@ bool TfrmMain::OpenProject()
   choice.Filter = ProjectFilter();
   const QString chosen = Ui.ChooseOpenFile(this, choice);
   if (chosen.isEmpty()) return false;
-  const std::string fileName = chosen.toLocal8Bit().toStdString();
+  return OpenProjectFile(chosen.toLocal8Bit().toStdString());
+}
+
+bool TfrmMain::OpenProjectFile(const std::string& FileName, bool NameInMessage)
+{
   bool loaded = false;
   {
     const TWaitCursor wait;
     try {
-      LoadProject(fileName);
+      LoadProject(FileName);
       loaded = true;
     } catch (const EkxProjectError& e) {
-      Ui.ShowMessage(this, QString::fromLocal8Bit(e.what()));
+      Ui.ShowMessage(this, QString::fromLocal8Bit(NameInMessage ? (FileName + "\n\n" + e.what()).c_str() : e.what()));
     }
   }
   if (loaded) {
-    ProjectFileName = fileName;
+    ProjectFileName = FileName;
     Modified = false;
   }
   // Also after a failed load, so that the list never shows more rows than it holds.

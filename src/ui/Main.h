@@ -124,6 +124,10 @@ class TfrmMain : public QMainWindow {
   // Project commands. Each returns whether the caller may go on.
   bool NewProject();
   bool OpenProject();
+  // Opens the project FileName (a full path) without asking, as the program does at start with
+  // a project named on its command line (a double click on a .kx file). A project that cannot
+  // be read is reported in a message box, named when NameInMessage; true when it was read.
+  bool OpenProjectFile(const std::string& FileName, bool NameInMessage = false);
   bool SaveProject(bool AskName);
   bool QuerySaveProject();
   // Reads FileName into the list and the location field; throws EkxProjectError.

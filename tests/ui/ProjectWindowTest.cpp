@@ -168,6 +168,31 @@ class ProjectWindowTest : public QObject {
     QCOMPARE(QString::fromStdString(w.ProjectFileName), dir.filePath(QStringLiteral("again.kx")));
   }
 
+  // A project named on the command line (a double click on a .kx file) opens without a dialog;
+  // one that cannot be read is named in the message and leaves the window untitled.
+  void AProjectNamedAtStartOpensWithoutAsking()
+  {
+    QTemporaryDir dir;
+    const QString good = dir.filePath(QStringLiteral("good.kx"));
+    WriteAll(good, "KX\nLOCATION\n/x/disc.iso\nFILES\n2\nFile 000001\n.jpg\n2048\n100\nFile 000002\n.png\n4096\n10\n");
+    test::TFakeUi ui;
+    {
+      TfrmMain w(ui);
+      QVERIFY(w.OpenProjectFile(good.toStdString(), true));
+      QVERIFY(ui.FileChoices.empty());
+      QVERIFY(ui.Messages.empty());
+      QCOMPARE(w.eDiskLocation->text(), QStringLiteral("/x/disc.iso"));
+      QCOMPARE(w.lb->model()->rowCount(), 2);
+      QCOMPARE(w.windowTitle(), Title(false, good));
+    }
+    const QString missing = dir.filePath(QStringLiteral("missing.kx"));
+    TfrmMain w(ui);
+    QVERIFY(!w.OpenProjectFile(missing.toStdString(), true));
+    QCOMPARE(ui.Messages.back(), missing + QStringLiteral("\n\nFile not found"));
+    QVERIFY(w.ProjectFileName.empty());
+    QCOMPARE(w.lb->model()->rowCount(), 0);
+  }
+
   void FailedLoadKeepsTheNameAndShowsOnlyTheRowsRead()
   {
     QTemporaryDir dir;
