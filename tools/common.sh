@@ -3,8 +3,9 @@
 
 KX_PACKAGES=(build-essential cmake ninja-build pkg-config
              libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libicu-dev libblkid-dev
-             qt6-base-dev qt6-svg-dev fonts-dejavu-core
-             xvfb xauth xdotool imagemagick)
+             qt6-base-dev qt6-svg-dev fonts-dejavu-core libxml2-dev
+             xvfb xauth xdotool imagemagick
+             help2man desktop-file-utils appstream shared-mime-info)
 
 kx_install_missing() {
   local missing=()
