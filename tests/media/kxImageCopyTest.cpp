@@ -309,3 +309,27 @@ TEST(CopyDiskToImage, PausedCopyWaitsBetweenChunksAndAStopWhilePausedCopiesNoMor
 
 }  // namespace
 }  // namespace kx
+
+namespace kx {
+namespace {
+
+TEST(ImageCopyEndText, CompleteWithTheUnreadableCountOrFailed)
+{
+  TkxImageCopyResult r;
+  r.Complete = true;
+  EXPECT_EQ(ImageCopyEndText(r), " - Complete");
+  r.UnreadableSectors = 1;
+  EXPECT_EQ(ImageCopyEndText(r), " - Complete, 1 unreadable sector written as zeros");
+  r.UnreadableSectors = 96;
+  EXPECT_EQ(ImageCopyEndText(r), " - Complete, 96 unreadable sectors written as zeros");
+  TkxImageCopyResult failed;
+  failed.Error = "No space left on device";
+  failed.UnreadableSectors = 5;
+  EXPECT_EQ(ImageCopyEndText(failed), " - Failed");
+  TkxImageCopyResult stopped;
+  stopped.Stopped = true;
+  EXPECT_EQ(ImageCopyEndText(stopped), " - Complete");
+}
+
+}  // namespace
+}  // namespace kx
