@@ -16,6 +16,16 @@ class EkxIOError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+inline constexpr const char* MediumChangedMessage = "The disc was changed during the operation.";
+
+// The disc in a drive was changed or taken out after it was opened: whatever is read from then
+// on belongs to another disc, or to none. A scan or copy ends with this message and keeps what it
+// did so far.
+class EkxMediumChanged : public EkxIOError {
+ public:
+  EkxMediumChanged() : EkxIOError(MediumChangedMessage) {}
+};
+
 // Where CopyToStream writes. WriteBuffer writes all Count bytes or throws EkxIOError.
 class TkxOutStream {
  public:
@@ -53,7 +63,8 @@ class TkxDisk {
 
   // Reads Count sectors from FirstSector into Buffer (Count * SectorSize bytes) and returns the
   // number of bytes delivered; 0 when nothing could be read. Unreadable sectors are not an
-  // error; a medium that became unusable (a vanished part file) throws EkxIOError.
+  // error; a medium that became unusable throws EkxIOError (a vanished part file) or
+  // EkxMediumChanged (a disc changed in its drive).
   virtual std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count,
                                    std::int64_t FirstSector) = 0;
 
