@@ -2,12 +2,38 @@
 // sectors of SectorSize bytes of user data, numbered from 0.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <new>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace kx {
+
+// Memory that a drive reads into. Linux passes a SCSI transfer straight to the drive only when
+// the buffer meets the drive's DMA alignment (512 bytes for ATAPI through libata), and otherwise
+// copies every transfer through pages of its own; a page-aligned buffer meets any of them.
+template <class T>
+struct TkxPageAllocator {
+  using value_type = T;
+  static constexpr std::size_t Alignment = 4096;
+
+  TkxPageAllocator() = default;
+  template <class U>
+  TkxPageAllocator(const TkxPageAllocator<U>&) noexcept
+  {
+  }
+  T* allocate(std::size_t n) { return static_cast<T*>(::operator new(n * sizeof(T), std::align_val_t{Alignment})); }
+  void deallocate(T* p, std::size_t) noexcept { ::operator delete(p, std::align_val_t{Alignment}); }
+  template <class U>
+  bool operator==(const TkxPageAllocator<U>&) const noexcept
+  {
+    return true;
+  }
+};
+using TkxTransferBuffer = std::vector<std::uint8_t, TkxPageAllocator<std::uint8_t>>;
 
 // A file or device could not be opened, read or written. Raised by a medium whose part file
 // vanished after opening and by output streams that could not take all bytes offered.

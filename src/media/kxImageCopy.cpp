@@ -86,7 +86,7 @@ TkxImageCopyResult CopyDiskToImage(TkxDisk& Disk, const std::string& FileName,
 {
   TkxImageCopyResult result;
   const std::int64_t ss = Disk.SectorSize;
-  std::vector<std::uint8_t> block(static_cast<std::size_t>(ImageCopyChunkSectors * ss));
+  TkxTransferBuffer block(static_cast<std::size_t>(ImageCopyChunkSectors * ss));
 
   std::unique_ptr<TkxPartStream> part;
   try {

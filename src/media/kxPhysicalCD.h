@@ -50,7 +50,7 @@ class TkxPhysicalCD final : public TkxDisk {
   void ThrowIfDiscChanged() const;
 
   std::unique_ptr<TCDDrive> Handle;
-  std::vector<std::uint8_t> Run;
+  TkxTransferBuffer Run;
   std::int64_t RunFirst = 0;
   std::int64_t RunCount = 0;
   bool RunRead = false;
