@@ -58,14 +58,15 @@ std::unique_ptr<TkxPartStream> CreatePartFile(const std::string& FileName)
 std::string ImageTargetError(const std::string& Target)
 {
   if (Target.empty()) return "No image file name was given.";
+  const auto isDelimiter = [](char c) { return c == PathDelimiter || c == '/'; };
   std::error_code ec;
-  const bool endsWithDelimiter = Target.back() == PathDelimiter || Target.back() == '/';
-  if (!endsWithDelimiter && !std::filesystem::is_directory(Target, ec) &&
+  if (!isDelimiter(Target.back()) && !std::filesystem::is_directory(Target, ec) &&
       !std::filesystem::is_directory(AddDefaultExt(Target, ".iso"), ec))
     return {};
   std::string folder = Target;
-  while (folder.size() > 1 && (folder.back() == PathDelimiter || folder.back() == '/')) folder.pop_back();
-  const std::string example = folder + (folder.back() == PathDelimiter || folder.back() == '/' ? "" : std::string(1, PathDelimiter)) + "disc.iso";
+  while (folder.size() > 1 && isDelimiter(folder.back())) folder.pop_back();
+  if (!isDelimiter(folder.back())) folder += PathDelimiter;
+  const std::string example = folder + "disc.iso";
   return "\"" + Target + "\" names a folder, not an image file; give a file name, such as \"" + example + "\".";
 }
 

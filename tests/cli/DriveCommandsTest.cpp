@@ -75,6 +75,10 @@ TEST_F(DriveCommands, ImageTargetThatIsAFolderIsRefusedBeforeTheDriveIsOpened)
                            c.Example + "\".\n")
         << c.Target;
   }
+  const TRun empty = Run("image Z: ''");
+  EXPECT_EQ(empty.Status, 1);
+  EXPECT_EQ(empty.Err, "No image file name was given.\n");
+  EXPECT_FALSE(std::filesystem::exists(Dir / ".iso"));
   EXPECT_FALSE(std::filesystem::exists(Dir / "backups/.iso"));
   EXPECT_FALSE(std::filesystem::exists(Dir / "new"));
   EXPECT_TRUE(std::filesystem::is_empty(Dir / "backups"));
