@@ -124,8 +124,11 @@ run drives1 $cli drives
 run info-disc $cli info $DISC
 run scan-disc $cli scan $DISC -o /out/disc.kx
 run image-disc $cli image $DISC /out/disc
-# Baselines of the figures: the drive read by the kernel alone, and the same scan of the copy in
-# memory, where only the emulated processor counts.
+# For the figures: the first scan of a session pays for paging in the locale data (about a
+# second under emulation), so the rate is taken from a second one; beside it, the drive read by
+# the kernel alone in 64 KiB requests, and the scan of the copy in memory, where only the
+# emulated processor counts.
+run scan-disc-again $cli scan $DISC -o /out/disc-again.kx
 run dd-disc dd if=/dev/sr$(($(printf %d "'${DISC%:}") - 68)) of=/dev/null bs=65536
 run scan-file $cli scan /out/disc.iso -o /out/file.kx
 
@@ -329,7 +332,8 @@ rate() { awk -v n="$1" -v s="$2" 'BEGIN { if (s > 0) printf "%.1f MB/s", n * 204
 echo "drive VM: $passed checks passed, $failed failed"
 echo "drive VM: boot to session ${VM_BOOT_SECONDS} s, whole run $(awk -v a="$t0" -v b="$t1" 'BEGIN {printf "%.1f", b - a}') s (TCG)"
 secs() { cat "$O/$1.secs"; }
-echo "drive VM: $NA sectors: scan $L_DISC $(secs scan-disc) s = $(rate "$NA" "$(secs scan-disc)");" \
+echo "drive VM: $NA sectors: scan $L_DISC $(secs scan-disc-again) s = $(rate "$NA" "$(secs scan-disc-again)")" \
+  "(first scan of the session $(secs scan-disc) s);" \
   "image $L_DISC $(secs image-disc) s = $(rate "$NA" "$(secs image-disc)");" \
   "dd of the drive $(secs dd-disc) s = $(rate "$NA" "$(secs dd-disc)");" \
   "scan of the image file in the VM $(secs scan-file) s = $(rate "$NA" "$(secs scan-file)")"
