@@ -150,24 +150,23 @@ run info-late $cli info $LATE
 run image-late $cli image $LATE /out/late
 run drives2 $cli drives
 
-# The disc changed during a copy, once the copy has written its first chunk.
-run_changing() { # NAME DISC-TAG WAIT-FOR COMMAND...
-  _n=$1 _tag=$2 _wait=$3
-  shift 3
+# The disc changed during a copy or a scan, once it is reading: when it has sent more commands
+# than opening takes (the kernel's own few on open, a TEST UNIT READY and some 20 one-sector
+# probes).
+run_changing() { # NAME DISC-TAG COMMAND...
+  _n=$1 _tag=$2
+  shift 2
+  _from=$(drive_commands $LATE)
   run "$_n" "$@" &
   _pid=$!
   _i=0
-  until [ -s "$_wait" ] || [ $_i -ge 100 ]; do sleep 0.1; _i=$((_i + 1)); done
+  until [ $(($(drive_commands $LATE) - _from)) -ge 40 ] || [ $_i -ge 200 ]; do sleep 0.05; _i=$((_i + 1)); done
   change LATE "$_tag"
   wait $_pid
 }
-run_changing image-swapped A /out/swapped.iso $cli image $LATE /out/swapped
-# The scan writes nothing before it ends. Its reads are under way well within 3 s (opening and
-# measuring the disc take some 20 one-sector commands), and at this drive's rate the scan of
-# disc A lasts longer.
-( sleep 3; echo >/tmp/scan-reading ) &
-run_changing scan-swapped B /tmp/scan-reading $cli scan $LATE -o /out/swapped.kx
-run_changing image-removed none /out/removed.iso $cli image $LATE /out/removed
+run_changing image-swapped A $cli image $LATE /out/swapped
+run_changing scan-swapped B $cli scan $LATE -o /out/swapped.kx
+run_changing image-removed none $cli image $LATE /out/removed
 
 run info-scsi $cli info $SCSI
 run image-scsi $cli image $SCSI /out/scsi

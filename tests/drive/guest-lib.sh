@@ -32,6 +32,13 @@ drive_letter() {
   echo "?:"
 }
 
+# drive_commands LETTER: the number of commands the kernel has sent to that drive so far, SG_IO
+# ones included.
+drive_commands() {
+  _n=$(($(printf %d "'${1%:}") - 68))
+  echo $(($(cat /sys/class/block/sr$_n/device/iorequest_cnt)))
+}
+
 # change ID TAG: asks the host to put disc TAG into drive ID ("none" takes it out).
 change() {
   echo "VM-CHANGE $1 $2"
