@@ -33,6 +33,11 @@ int ListDrives()
 int CreateImage(const std::string& Drive, const std::string& File)
 {
   const char letter = AsciiUpper(Drive[0]);
+  // Before the drive is opened: opening measures the disc, which takes a while.
+  if (const std::string problem = ImageTargetError(File); !problem.empty()) {
+    std::fprintf(stderr, "%s\n", problem.c_str());
+    return 1;
+  }
   const std::string fileName = AddDefaultExt(File, ".iso");
 
   TkxPhysicalCD disk(letter);

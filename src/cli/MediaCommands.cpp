@@ -14,9 +14,10 @@ namespace {
 
 int ShowInfo(const std::string& Location)
 {
-  const std::unique_ptr<TkxDisk> disk = OpenDisk(Location);
+  std::string why;
+  const std::unique_ptr<TkxDisk> disk = OpenDisk(Location, &why);
   if (!disk) {
-    std::fprintf(stderr, "%.*s\n", static_cast<int>(MountErrorMessage.size()), MountErrorMessage.data());
+    std::fprintf(stderr, "%s\n", why.c_str());
     return 1;
   }
   if (const auto* image = dynamic_cast<const TkxDiskImage*>(disk.get())) {

@@ -85,9 +85,10 @@ int RunScan(const TScanOptions& o)
     return 1;
   }
 
-  std::unique_ptr<TkxDisk> disk = OpenDisk(o.Location);
+  std::string why;
+  std::unique_ptr<TkxDisk> disk = OpenDisk(o.Location, &why);
   if (!disk) {
-    std::fprintf(stderr, "%s\n", MountErrorMessage.data());
+    std::fprintf(stderr, "%s\n", why.c_str());
     return 1;
   }
 
@@ -110,7 +111,8 @@ int RunScan(const TScanOptions& o)
   }
   const bool stopped = outcome.Stopped;
   const bool failed = !outcome.Error.empty();
-  // The medium became unreadable (a part file vanished): what was found so far is kept.
+  // The medium became unusable (a part file vanished, the disc was changed): what was found so
+  // far is kept.
   if (failed) std::fprintf(stderr, "The scan stopped at sector %" PRId64 ": %s\n", scan.Position, outcome.Error.c_str());
 
   TkxFileList found;
@@ -264,9 +266,10 @@ int RunExtract(const TExtractOptions& o)
     std::fprintf(stderr, "\"%s\" is not a folder and cannot be created.\n", o.Folder.c_str());
     return 1;
   }
-  const std::unique_ptr<TkxDisk> disk = OpenDisk(location);
+  std::string why;
+  const std::unique_ptr<TkxDisk> disk = OpenDisk(location, &why);
   if (!disk) {
-    std::fprintf(stderr, "%s\n", MountErrorMessage.data());
+    std::fprintf(stderr, "%s\n", why.c_str());
     return 1;
   }
   // Absolute, so that the failure list names full paths as the window does.
