@@ -6,11 +6,16 @@ KX_PACKAGES=(build-essential cmake ninja-build pkg-config
              qt6-base-dev qt6-svg-dev fonts-dejavu-core libxml2-dev
              xvfb xauth xdotool imagemagick
              help2man desktop-file-utils appstream shared-mime-info)
+# Only the tests need these: the VM of the drive test (qemu, its initramfs, the kernel's module
+# index) and the discs it builds (xorriso).
+KX_TEST_PACKAGES=(qemu-system-x86 busybox-static cpio kmod xorriso)
 
+# kx_install_missing [PACKAGE...]: the given packages, KX_PACKAGES by default.
 kx_install_missing() {
   local missing=()
   local p
-  for p in "${KX_PACKAGES[@]}"; do
+  [ $# -gt 0 ] || set -- "${KX_PACKAGES[@]}"
+  for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
   if [ ${#missing[@]} -gt 0 ]; then

@@ -106,10 +106,11 @@ std::string SystemReason(int Error) { return std::strerror(Error); }
 
 std::string Reason(const EkxProjectError& Error) { return Error.Error != 0 ? SystemReason(Error.Error) : Error.what(); }
 
-void ReportMediumNotOpened(const std::string& Location)
+void ReportMediumNotOpened(const std::string& Location, const std::string& Message,
+                           std::optional<std::uint8_t> DriveStatus)
 {
   std::fflush(stdout);
-  std::fprintf(stderr, "%.*s\n", static_cast<int>(MountErrorMessage.size()), MountErrorMessage.data());
+  std::fprintf(stderr, "%s\n", Message.c_str());
   if (IsDriveName(Location)) {
     const char letter = AsciiUpper(Location[0]);
     if (letter < 'D' || letter > 'Z') {
@@ -123,9 +124,13 @@ void ReportMediumNotOpened(const std::string& Location)
       return;
     }
     ::close(fd);
-    const TkxPhysicalCD drive(letter);
-    ReportPathError(device, drive.Status == CDNotReady ? "no disc, or the drive is not ready"
-                                                       : "the drive does not answer as an optical drive");
+    // The device opens, so the disc is the matter; opening the drive again would measure the
+    // disc again, which can take long for one that reads badly.
+    const std::uint8_t status =
+        DriveStatus ? *DriveStatus : Message == PhysicalCDStatusText(CDUnreadable) ? CDUnreadable : CDNotReady;
+    ReportPathError(device, status == CDUnreadable ? "the disc could not be read"
+                            : status == CDNotReady ? "no disc, or the drive is not ready"
+                                                   : "the drive does not answer as an optical drive");
     return;
   }
   for (int k = 1;; ++k) {

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -40,9 +41,11 @@ std::string Reason(const EkxProjectError& Error);
 // The system's text of an error number.
 std::string SystemReason(int Error);
 
-// A medium that could not be opened: the mount message of the window, then the path and the
-// reason ("tessarin-cli: disc.iso: No such file or directory").
-void ReportMediumNotOpened(const std::string& Location);
+// A medium that could not be opened: Message, what the window says (the mount message, or the
+// drive's own message), then the path and the reason ("tessarin-cli: disc.iso: No such file or
+// directory"). DriveStatus, when the caller has opened the drive itself, saves opening it again.
+void ReportMediumNotOpened(const std::string& Location, const std::string& Message,
+                           std::optional<std::uint8_t> DriveStatus = {});
 
 // The command line and the start of this run, for reports that record how they were made.
 void RecordInvocation(int argc, char** argv);

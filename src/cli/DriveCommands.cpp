@@ -33,15 +33,16 @@ int ListDrives()
 int CreateImage(const std::string& Drive, const std::string& File)
 {
   const char letter = AsciiUpper(Drive[0]);
+  // Before the drive is opened: opening measures the disc, which takes a while.
+  if (const std::string problem = ImageTargetError(File); !problem.empty()) {
+    Report(Escaped(problem));
+    return ExitFailure;
+  }
   const std::string fileName = AddDefaultExt(File, ".iso");
 
   TkxPhysicalCD disk(letter);
-  if (disk.Status == CDNoDevice) {
-    ReportMediumNotOpened(Drive);
-    return ExitFailure;
-  }
   if (disk.Status != CDReady) {
-    ReportPathError(DriveDevicePath(letter), std::string(PhysicalCDStatusText(disk.Status)));
+    ReportMediumNotOpened(Drive, std::string(PhysicalCDStatusText(disk.Status)), disk.Status);
     return ExitFailure;
   }
   std::printf("%s\n", ImageCopySourceText(letter, fileName).c_str());

@@ -15,9 +15,10 @@ namespace {
 
 int ShowInfo(const std::string& Location)
 {
-  const std::unique_ptr<TkxDisk> disk = OpenDisk(Location);
+  std::string why;
+  const std::unique_ptr<TkxDisk> disk = OpenDisk(Location, &why);
   if (!disk) {
-    ReportMediumNotOpened(Location);
+    ReportMediumNotOpened(Location, why);
     return ExitFailure;
   }
   if (const auto* image = dynamic_cast<const TkxDiskImage*>(disk.get())) {

@@ -152,9 +152,10 @@ int RunScan(const TScanOptions& o)
     return ExitFailure;
   }
 
-  std::unique_ptr<TkxDisk> disk = OpenDisk(o.Location);
+  std::string why;
+  std::unique_ptr<TkxDisk> disk = OpenDisk(o.Location, &why);
   if (!disk) {
-    ReportMediumNotOpened(o.Location);
+    ReportMediumNotOpened(o.Location, why);
     return ExitFailure;
   }
 
@@ -180,7 +181,8 @@ int RunScan(const TScanOptions& o)
   }
   const bool stopped = outcome.Stopped;
   const bool failed = !outcome.Error.empty();
-  // The medium became unreadable (a part file vanished): what was found so far is kept.
+  // The medium became unusable (a part file vanished, the disc was changed): what was found so
+  // far is kept.
   if (failed) Report("the scan stopped at sector " + std::to_string(scan.Position) + ": " + outcome.Error);
 
   TkxFileList found;
@@ -371,9 +373,10 @@ int RunExtract(const TExtractOptions& o)
   // Absolute, so that the lists name full paths as the window does.
   const fs::path absolute = fs::absolute(o.Folder, ec);
   const std::string folder = IncludeTrailingPathDelimiter(ec ? o.Folder : absolute.lexically_normal().string());
-  const std::unique_ptr<TkxDisk> disk = OpenDisk(location);
+  std::string why;
+  const std::unique_ptr<TkxDisk> disk = OpenDisk(location, &why);
   if (!disk) {
-    ReportMediumNotOpened(location);
+    ReportMediumNotOpened(location, why);
     return ExitFailure;
   }
   if (o.DryRun) {

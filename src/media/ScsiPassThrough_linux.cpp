@@ -2,7 +2,6 @@
 #include "media/CdRom.h"
 
 #include <algorithm>
-#include <iterator>
 #include <cerrno>
 #include <fcntl.h>
 #include <scsi/sg.h>
@@ -39,20 +38,10 @@ class TSgDevice final : public TScsiDevice {
     io.dxferp = DataIn.empty() ? nullptr : DataIn.data();
     io.timeout = static_cast<unsigned int>(Timeout.count() * 1000);
 
-    // A disc just inserted answers its first command with UNIT ATTENTION; the command was not
-    // carried out, so it is sent again, as the Windows class driver does on its own.
-    constexpr int UnitAttentionRetries = 3;
-    constexpr unsigned char CheckCondition = 0x02;
     int rc;
-    for (int attempt = 0;; ++attempt) {
-      std::fill(std::begin(sense), std::end(sense), 0);
-      do {
-        rc = ::ioctl(Fd, SG_IO, &io);
-      } while (rc < 0 && errno == EINTR);
-      const bool retry = rc == 0 && io.status == CheckCondition && attempt < UnitAttentionRetries &&
-                         IsUnitAttention(std::span<const std::uint8_t>(sense, io.sb_len_wr));
-      if (!retry) break;
-    }
+    do {
+      rc = ::ioctl(Fd, SG_IO, &io);
+    } while (rc < 0 && errno == EINTR);
 
     // SG_IO returns 0 even when the command failed; the outcome is in the header. A CHECK
     // CONDITION comes back with DRIVER_SENSE set, which still counts as transported.
@@ -62,6 +51,8 @@ class TSgDevice final : public TScsiDevice {
     result.ScsiStatus = io.status;
     if (result.Transported && io.status == 0 && (io.driver_status != 0 || io.masked_status != 0))
       result.Transported = false;
+    if (result.Transported && io.status != 0)
+      DecodeSense(std::span<const std::uint8_t>(sense, std::min<std::size_t>(io.sb_len_wr, sizeof sense)), result);
     return result;
   }
 

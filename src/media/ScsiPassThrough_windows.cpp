@@ -51,6 +51,10 @@ class TPassThroughDevice final : public TScsiDevice {
                                          sizeof block, &block, sizeof block, &returned,
                                          nullptr) != 0;
     result.ScsiStatus = block.Spt.ScsiStatus;
+    if (result.Transported && result.ScsiStatus != 0) {
+      const std::size_t senseLength = std::min<std::size_t>(block.Spt.SenseInfoLength, sizeof block.Sense);
+      DecodeSense(std::span<const std::uint8_t>(block.Sense, senseLength), result);
+    }
     return result;
   }
 

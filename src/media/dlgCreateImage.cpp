@@ -45,14 +45,8 @@ TfrmCreateImage::TfrmCreateImage(ui::TUserInteraction& Ui_, QWidget* Parent)
       DriveOpener([](char Letter) { return std::make_unique<TkxPhysicalCD>(Letter); }),
       Ui(Ui_)
 {
-  setObjectName(QStringLiteral("frmCreateImage"));
-  setWindowTitle(QStringLiteral("Creating image"));
-  setFont(ui::SansFont());
-  setFixedSize(401, 113);
-  QPalette colours = palette();
-  colours.setColor(QPalette::Window, QColor(0xF0, 0xF0, 0xF0));
-  setPalette(colours);
-  setAutoFillBackground(true);
+  ui::SetUpDialog(*this, QStringLiteral("frmCreateImage"), QStringLiteral("Creating image"), QSize(401, 113),
+                  QColor(0xF0, 0xF0, 0xF0));
 
   lInfo = new QLabel(this);
   lInfo->setObjectName(QStringLiteral("lInfo"));

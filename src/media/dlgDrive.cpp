@@ -16,14 +16,8 @@ TfrmSelectDrive::TfrmSelectDrive(ui::TUserInteraction& Ui_, QWidget* Parent)
       DriveLister([] { return ListOpticalDrives(); }),
       Ui(Ui_)
 {
-  setObjectName(QStringLiteral("frmSelectDrive"));
-  setWindowTitle(QStringLiteral("Choosing a disk drive"));
-  setFont(ui::SansFont());
-  setFixedSize(288, 111);
-  QPalette colours = palette();
-  colours.setColor(QPalette::Window, QColor(0xE8, 0xE8, 0xE8));
-  setPalette(colours);
-  setAutoFillBackground(true);
+  ui::SetUpDialog(*this, QStringLiteral("frmSelectDrive"), QStringLiteral("Choosing a disk drive"), QSize(288, 111),
+                  QColor(0xE8, 0xE8, 0xE8));
 
   Label1 = new QLabel(QStringLiteral("Please select a drive from the list below:"), this);
   Label1->move(16, 16);

@@ -2,12 +2,38 @@
 // sectors of SectorSize bytes of user data, numbered from 0.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <new>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace kx {
+
+// Memory that a drive reads into. Linux passes a SCSI transfer straight to the drive only when
+// the buffer meets the drive's DMA alignment (512 bytes for ATAPI through libata), and otherwise
+// copies every transfer through pages of its own; a page-aligned buffer meets any of them.
+template <class T>
+struct TkxPageAllocator {
+  using value_type = T;
+  static constexpr std::size_t Alignment = 4096;
+
+  TkxPageAllocator() = default;
+  template <class U>
+  TkxPageAllocator(const TkxPageAllocator<U>&) noexcept
+  {
+  }
+  T* allocate(std::size_t n) { return static_cast<T*>(::operator new(n * sizeof(T), std::align_val_t{Alignment})); }
+  void deallocate(T* p, std::size_t) noexcept { ::operator delete(p, std::align_val_t{Alignment}); }
+  template <class U>
+  bool operator==(const TkxPageAllocator<U>&) const noexcept
+  {
+    return true;
+  }
+};
+using TkxTransferBuffer = std::vector<std::uint8_t, TkxPageAllocator<std::uint8_t>>;
 
 // A file or device could not be opened, read or written. Raised by a medium whose part file
 // vanished after opening and by output streams that could not take all bytes offered.
@@ -16,6 +42,16 @@ class EkxIOError : public std::runtime_error {
   explicit EkxIOError(const std::string& What, int Error_ = 0) : std::runtime_error(What), Error(Error_) {}
   // The system's error number when one caused the failure (ENOSPC for a full disk), else 0.
   int Error;
+};
+
+inline constexpr const char* MediumChangedMessage = "The disc was changed during the operation.";
+
+// The disc in a drive was changed or taken out after it was opened: whatever is read from then
+// on belongs to another disc, or to none. A scan or copy ends with this message and keeps what it
+// did so far.
+class EkxMediumChanged : public EkxIOError {
+ public:
+  EkxMediumChanged() : EkxIOError(MediumChangedMessage) {}
 };
 
 // Where CopyToStream writes. WriteBuffer writes all Count bytes or throws EkxIOError.
@@ -60,7 +96,8 @@ class TkxDisk {
 
   // Reads Count sectors from FirstSector into Buffer (Count * SectorSize bytes) and returns the
   // number of bytes delivered; 0 when nothing could be read. Unreadable sectors are not an
-  // error; a medium that became unusable (a vanished part file) throws EkxIOError.
+  // error; a medium that became unusable throws EkxIOError (a vanished part file) or
+  // EkxMediumChanged (a disc changed in its drive).
   virtual std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count,
                                    std::int64_t FirstSector) = 0;
 

@@ -220,14 +220,16 @@ std::int32_t TkxDiskImage::ReadSectors(std::uint8_t* Buffer, std::int32_t Count,
 
 bool IsDriveName(std::string_view Location) { return Location.size() == 2 && Location[1] == ':'; }
 
-std::unique_ptr<TkxDisk> OpenDisk(const std::string& Location)
+std::unique_ptr<TkxDisk> OpenDisk(const std::string& Location, std::string* Message)
 {
+  if (Message) *Message = MountErrorMessage;
   // Whatever goes wrong while opening, even running out of memory, means "not opened".
   try {
     if (IsDriveName(Location)) {
       auto drive = std::make_unique<TkxPhysicalCD>(Location[0]);
-      if (drive->Status != CDReady) return nullptr;
-      return drive;
+      if (drive->Status == CDReady) return drive;
+      if (Message && drive->Status == CDUnreadable) *Message = PhysicalCDStatusText(drive->Status);
+      return nullptr;
     }
     auto image = std::make_unique<TkxDiskImage>(Location);
     if (!image->Opened) return nullptr;

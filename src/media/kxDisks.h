@@ -82,7 +82,9 @@ class TkxDiskImage final : public TkxDisk {
 // A drive name is exactly two characters, the second of which is ':'.
 bool IsDriveName(std::string_view Location);
 
-// The medium at Location (a drive name or an image path), or nullptr when it cannot be opened.
-std::unique_ptr<TkxDisk> OpenDisk(const std::string& Location);
+// The medium at Location (a drive name or an image path), or nullptr when it cannot be opened;
+// then Message, when given, receives what to tell the user: the mount-failure message, or for a
+// drive whose disc cannot be read at all, that message of the drive.
+std::unique_ptr<TkxDisk> OpenDisk(const std::string& Location, std::string* Message = nullptr);
 
 }  // namespace kx

@@ -22,14 +22,25 @@ class TFilePart final : public TkxPartStream {
 };
 
 // Part files after Last that an earlier, longer image left behind would be joined to this image
-// by the reader, which takes every consecutive part that exists.
+// by the reader, which takes every consecutive part that exists and is not a folder. A folder of
+// such a name ends the reader's series, so it ends this one too and is never removed; anything
+// else that is not a regular file is not ours to delete, and is reported.
 void RemoveLaterParts(const std::string& FileName, int Last, TkxImageCopyResult& Result)
 {
+  namespace fs = std::filesystem;
   for (int k = Last + 1;; ++k) {
     const std::string name = PartFileName(FileName, k);
     std::error_code ec;
-    if (!std::filesystem::exists(name, ec)) return;
-    if (!std::filesystem::remove(name, ec) || ec) {
+    const fs::file_status st = fs::status(name, ec);
+    if (!fs::exists(st) || fs::is_directory(st)) return;
+    if (!fs::is_regular_file(st)) {
+      Result.Error = "\"" + name + "\", left from an earlier image, is not a regular file and is not removed; "
+                     "the image reader would take it for a further part.";
+      Result.Complete = false;
+      return;
+    }
+    // A symbolic link to a file goes, not the file it points to.
+    if (!fs::remove(name, ec) || ec) {
       Result.Error = "Cannot remove \"" + name + "\", left from an earlier image: " + ec.message();
       Result.Complete = false;
       return;
@@ -42,6 +53,21 @@ void RemoveLaterParts(const std::string& FileName, int Last, TkxImageCopyResult&
 std::unique_ptr<TkxPartStream> CreatePartFile(const std::string& FileName)
 {
   return std::make_unique<TFilePart>(FileName);
+}
+
+std::string ImageTargetError(const std::string& Target)
+{
+  if (Target.empty()) return "No image file name was given.";
+  const auto isDelimiter = [](char c) { return c == PathDelimiter || c == '/'; };
+  std::error_code ec;
+  if (!isDelimiter(Target.back()) && !std::filesystem::is_directory(Target, ec) &&
+      !std::filesystem::is_directory(AddDefaultExt(Target, ".iso"), ec))
+    return {};
+  std::string folder = Target;
+  while (folder.size() > 1 && isDelimiter(folder.back())) folder.pop_back();
+  if (!isDelimiter(folder.back())) folder += PathDelimiter;
+  const std::string example = folder + "disc.iso";
+  return "\"" + Target + "\" names a folder, not an image file; give a file name, such as \"" + example + "\".";
 }
 
 std::string ImageCopySourceText(char DriveLetter, const std::string& FileName)
@@ -71,7 +97,7 @@ TkxImageCopyResult CopyDiskToImage(TkxDisk& Disk, const std::string& FileName,
 {
   TkxImageCopyResult result;
   const std::int64_t ss = Disk.SectorSize;
-  std::vector<std::uint8_t> block(static_cast<std::size_t>(ImageCopyChunkSectors * ss));
+  TkxTransferBuffer block(static_cast<std::size_t>(ImageCopyChunkSectors * ss));
 
   std::unique_ptr<TkxPartStream> part;
   try {
@@ -105,6 +131,10 @@ TkxImageCopyResult CopyDiskToImage(TkxDisk& Disk, const std::string& FileName,
     std::int64_t got = 0;
     try {
       got = std::clamp<std::int64_t>(Disk.ReadSectors(block.data(), n, next), 0, bytes);
+    } catch (const EkxMediumChanged& e) {
+      // Going on would fill the rest of the image from another disc and call it complete.
+      result.Error = e.what();
+      break;
     } catch (const EkxIOError&) {
       got = 0;
     }

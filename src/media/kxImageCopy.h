@@ -50,6 +50,12 @@ struct TkxImageCopyResult {
   std::string Error;                   // why the copy ended early or is not usable
 };
 
+// Why Target, an image file name as the user gave it (before ".iso" is added), cannot be
+// written; "" when it can. A name that is empty, ends with a path delimiter or names a folder
+// (with or without the added ".iso") is refused: ".iso" would be added to it as a hidden file
+// inside that folder, or the copy would fail only after the drive was opened.
+std::string ImageTargetError(const std::string& Target);
+
 // The line that names a copy's source and target: "Source: 'D:', target: 'disk.iso'".
 std::string ImageCopySourceText(char DriveLetter, const std::string& FileName);
 
@@ -64,7 +70,8 @@ std::string ImageCopyEndText(const TkxImageCopyResult& Result);
 
 // Copies Disk into FileName (part 1) and its further parts, 32 sectors per read and per write.
 // Sectors that cannot be read are written as zeros and counted. The first part that cannot be
-// created and the first write that fails end the copy; the parts written so far stay in place.
+// created, the first write that fails and a disc changed in its drive (EkxMediumChanged) end the
+// copy with Error set; the parts written so far stay in place.
 TkxImageCopyResult CopyDiskToImage(TkxDisk& Disk, const std::string& FileName,
                                    const TkxImageCopyOptions& Options = {});
 

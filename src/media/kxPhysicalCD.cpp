@@ -13,6 +13,7 @@ std::string_view PhysicalCDStatusText(std::uint8_t Status)
     case CDReady: return {};
     case CDNoDevice: return MountErrorMessage;
     case CDNotReady: return "Drive unit is not ready";
+    case CDUnreadable: return "The disc in the drive could not be read.";
     default: return "Unknown CD/DVD error";
   }
 }
@@ -37,26 +38,45 @@ TkxPhysicalCD::TkxPhysicalCD(std::unique_ptr<TScsiDevice> Device)
 
 void TkxPhysicalCD::Open(std::unique_ptr<TScsiDevice> Device)
 {
-  Handle = std::move(Device);
-  if (!Handle) {
+  if (!Device) {
     Status = CDNoDevice;
     return;
   }
+  Handle = std::make_unique<TCDDrive>(std::move(Device));
   if (!TestUnitReady(*Handle)) {
     Status = CDNotReady;
     return;
   }
   SectorSize = CDSectorSize;
   SectorCount = GetCDSectorCount(*Handle);
-  Status = CDReady;
+  // A count of 0 comes from the one probe of sector 0. A drive that refused it as an unknown
+  // command is measured again with READ(10); one that knows READ CD is read exactly as before.
+  if (SectorCount == 0 && Handle->Last.InvalidOpcode()) {
+    ReadCommand = TCDReadCommand::Read10;
+    SectorCount = GetCDSectorCount(*Handle, ReadCommand);
+  }
+  Status = SectorCount > 0 ? CDReady : CDUnreadable;
+}
+
+void TkxPhysicalCD::ThrowIfDiscChanged() const
+{
+  if (Handle->DiscChanged) throw EkxMediumChanged();
 }
 
 std::int32_t TkxPhysicalCD::ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector)
 {
   if (Status != CDReady || Count <= 0) return 0;
-  if (Count == 1) return ReadOneSector(Buffer, FirstSector);
-  if (!ReadCDSectors(*Handle, static_cast<std::int32_t>(FirstSector), Count, Buffer)) return 0;
-  return static_cast<std::int32_t>(static_cast<std::int64_t>(Count) * CDSectorSize);
+  ThrowIfDiscChanged();
+  std::int32_t got = 0;
+  if (Count == 1)
+    got = ReadOneSector(Buffer, FirstSector);
+  else if (ReadCDSectors(*Handle, static_cast<std::int32_t>(FirstSector), Count, Buffer, ReadCommand))
+    got = static_cast<std::int32_t>(static_cast<std::int64_t>(Count) * CDSectorSize);
+  ThrowIfDiscChanged();
+  // The first read after opening may still meet the UNIT ATTENTION of the disc's insertion and
+  // send its command again; from now on that answer means another disc.
+  Handle->Watching = true;
+  return got;
 }
 
 std::int32_t TkxPhysicalCD::ReadOneSector(std::uint8_t* Buffer, std::int64_t Sector)
@@ -69,14 +89,20 @@ std::int32_t TkxPhysicalCD::ReadOneSector(std::uint8_t* Buffer, std::int64_t Sec
     Run.resize(static_cast<std::size_t>(MaxSectorsPerRequest) * CDSectorSize);
     RunFirst = Sector;
     RunCount = n;
-    RunRead = ReadCD(*Handle, static_cast<std::int32_t>(Sector), n, Run.data());
+    RunRead = ReadCD(*Handle, static_cast<std::int32_t>(Sector), n, Run.data(), ReadCommand);
     inRun = true;
+    // A run that failed because the disc was changed must not fall back to single sectors,
+    // which the new disc would answer.
+    if (Handle->DiscChanged) {
+      RunCount = 0;
+      ThrowIfDiscChanged();
+    }
   }
   if (inRun && RunRead) {
     std::memcpy(Buffer, Run.data() + (Sector - RunFirst) * CDSectorSize, CDSectorSize);
     return CDSectorSize;
   }
-  return ReadCD(*Handle, static_cast<std::int32_t>(Sector), 1, Buffer) ? CDSectorSize : 0;
+  return ReadCD(*Handle, static_cast<std::int32_t>(Sector), 1, Buffer, ReadCommand) ? CDSectorSize : 0;
 }
 
 }  // namespace kx

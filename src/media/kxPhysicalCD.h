@@ -16,6 +16,9 @@ inline constexpr std::uint8_t CDReady = 0;     // open and ready; SectorCount is
 inline constexpr std::uint8_t CDError = 1;     // an error was raised while opening or measuring
 inline constexpr std::uint8_t CDNoDevice = 2;  // the device could not be opened
 inline constexpr std::uint8_t CDNotReady = 3;  // opened, but no medium or not yet usable
+// Ready, but not even the disc's first sector can be read: its size cannot be found, and a scan
+// or copy of "0 sectors" would pass for a blank disc.
+inline constexpr std::uint8_t CDUnreadable = 4;
 
 // The message with which image creation reports a drive that is not usable; "" for CDReady.
 std::string_view PhysicalCDStatusText(std::uint8_t Status);
@@ -28,20 +31,26 @@ class TkxPhysicalCD final : public TkxDisk {
   explicit TkxPhysicalCD(std::unique_ptr<TScsiDevice> Device);
 
   std::uint8_t Status = CDError;
+  // Chosen once, while opening: READ(10) only for a drive that refuses READ CD as an unknown
+  // command.
+  TCDReadCommand ReadCommand = TCDReadCommand::ReadCD;
 
   // Count sectors from FirstSector (its low 32 bits are the drive address): Count * 2048 when
   // every request succeeded, 0 when one failed or the drive is not usable. Single-sector reads,
   // which the scan makes, are served from a read-ahead run of up to 32 sectors, so that a clean
   // disc costs one command per 32 sectors; inside a run that failed, each sector is asked for
   // on its own, so the result is exactly that of one-sector requests.
+  // Throws EkxMediumChanged once the drive has reported that the disc was changed or taken out
+  // (from the second read on; see TCDDrive), and on every later call.
   std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector) override;
 
  private:
   void Open(std::unique_ptr<TScsiDevice> Device);
   std::int32_t ReadOneSector(std::uint8_t* Buffer, std::int64_t Sector);
+  void ThrowIfDiscChanged() const;
 
-  std::unique_ptr<TScsiDevice> Handle;
-  std::vector<std::uint8_t> Run;
+  std::unique_ptr<TCDDrive> Handle;
+  TkxTransferBuffer Run;
   std::int64_t RunFirst = 0;
   std::int64_t RunCount = 0;
   bool RunRead = false;

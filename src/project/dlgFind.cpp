@@ -23,11 +23,8 @@ TfrmFind::TfrmFind(ui::TUserInteraction& Ui_, QListView& List_, const TkxFileLis
       List(List_),
       FileList(FileList_)
 {
-  setObjectName(QStringLiteral("frmFind"));
-  setWindowTitle(QStringLiteral("Find"));
-  setFont(ui::SansFont());
+  ui::SetUpDialog(*this, QStringLiteral("frmFind"), QStringLiteral("Find"), QSize(273, 176));
   setModal(false);
-  setFixedSize(273, 176);
 
   Label1 = new QLabel(QStringLiteral("Enter a fragment of the file name:"), this);
   Label1->setObjectName(QStringLiteral("Label1"));

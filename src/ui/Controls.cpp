@@ -44,6 +44,20 @@ QFont MonoFont(qreal PointSize)
   return FontOrFallback(QStringLiteral("Courier New"), fallback);
 }
 
+void SetUpDialog(QWidget& Dialog, const QString& Name, const QString& Caption, QSize ClientSize,
+                 const QColor& Background)
+{
+  Dialog.setObjectName(Name);
+  Dialog.setWindowTitle(Caption);
+  Dialog.setFont(SansFont());
+  Dialog.setFixedSize(ClientSize);
+  if (!Background.isValid()) return;
+  QPalette colours = Dialog.palette();
+  colours.setColor(QPalette::Window, Background);
+  Dialog.setPalette(colours);
+  Dialog.setAutoFillBackground(true);
+}
+
 QIcon LoadIcon(const QString& Name)
 {
   RegisterIcons();

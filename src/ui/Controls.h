@@ -20,6 +20,11 @@ QFont MonoFont(qreal PointSize = 8);
 // A named face where installed, else Fallback with that face's size.
 QFont FontOrFallback(const QString& Family, const QFont& Fallback);
 
+// What every dialog of the program shares: its name, caption, the windows' font, a client area of
+// a fixed size, and, when given, its background colour.
+void SetUpDialog(QWidget& Dialog, const QString& Name, const QString& Caption, QSize ClientSize,
+                 const QColor& Background = QColor());
+
 // The program's own icon NAME (":/icons/NAME.svg"), drawn sharp at the sizes a toolbar and a
 // title bar use.
 QIcon LoadIcon(const QString& Name);

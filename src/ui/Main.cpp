@@ -117,7 +117,7 @@ QUrl ReadmePageUrl() { return QUrl::fromLocalFile(QString::fromLocal8Bit(Program
 QUrl WebSiteUrl(const QString& Page) { return QUrl(QStringLiteral("https://www.veltrane.example/") + Page); }
 
 TfrmMain::TfrmMain(TUserInteraction& Ui_, QWidget* Parent)
-    : QMainWindow(Parent), DiskOpener([](const std::string& Location) { return kx::OpenDisk(Location); }), Ui(Ui_)
+    : QMainWindow(Parent), DiskOpener([](const std::string& Location, std::string* Message) { return kx::OpenDisk(Location, Message); }), Ui(Ui_)
 {
   setObjectName(QStringLiteral("frmMain"));
   setFont(SansFont());
@@ -365,7 +365,11 @@ void TfrmMain::UpdateStatus()
 
 std::string TfrmMain::LocationText() const { return eDiskLocation->text().toLocal8Bit().toStdString(); }
 
-std::unique_ptr<TkxDisk> TfrmMain::OpenDisk() const { return DiskOpener(LocationText()); }
+std::unique_ptr<TkxDisk> TfrmMain::OpenDisk(std::string* Message) const
+{
+  if (Message) *Message = MountErrorMessage;
+  return DiskOpener(LocationText(), Message);
+}
 
 void TfrmMain::eDiskLocationChange()
 {
@@ -402,9 +406,10 @@ void TfrmMain::miExitClick() { close(); }
 
 void TfrmMain::miRecognizeClick()
 {
-  std::unique_ptr<TkxDisk> disk = OpenDisk();
+  std::string why;
+  std::unique_ptr<TkxDisk> disk = OpenDisk(&why);
   if (!disk) {
-    Ui.ShowMessage(this, QString::fromLatin1(MountErrorMessage.data(), static_cast<qsizetype>(MountErrorMessage.size())));
+    Ui.ShowMessage(this, QString::fromLocal8Bit(why));
     return;
   }
   if (frmRecognize->Recognize(std::move(disk), FileList)) {
@@ -572,9 +577,10 @@ void TfrmMain::Extract(TkxExtractMode Mode)
                                                                     static_cast<qsizetype>(ExtractFolderCaption.size())));
   if (chosen.isEmpty()) return;
   const std::string folder = IncludeTrailingPathDelimiter(chosen.toLocal8Bit().toStdString());
-  std::unique_ptr<TkxDisk> disk = OpenDisk();
+  std::string why;
+  std::unique_ptr<TkxDisk> disk = OpenDisk(&why);
   if (!disk) {
-    Ui.ShowMessage(this, QString::fromLatin1(MountErrorMessage.data(), static_cast<qsizetype>(MountErrorMessage.size())));
+    Ui.ShowMessage(this, QString::fromLocal8Bit(why));
     Ui.Beep(TBeep::Exclamation);
     return;
   }

@@ -65,10 +65,11 @@ class TfrmMain : public QMainWindow {
   void UpdateCaption();
   void RefreshList();
   void UpdateStatus();
-  // The medium the location field names, or nullptr when it cannot be opened.
-  std::unique_ptr<TkxDisk> OpenDisk() const;
+  // The medium the location field names, or nullptr when it cannot be opened; Message, when
+  // given, then says why (the mount message, or that a drive's disc cannot be read).
+  std::unique_ptr<TkxDisk> OpenDisk(std::string* Message = nullptr) const;
   // How OpenDisk opens a location; tests put media of their own here.
-  std::function<std::unique_ptr<TkxDisk>(const std::string& Location)> DiskOpener;
+  std::function<std::unique_ptr<TkxDisk>(const std::string& Location, std::string* Message)> DiskOpener;
   // The location field's text in the locale's encoding, as the core takes paths.
   std::string LocationText() const;
   // The rows selected in the list, ascending.

@@ -56,14 +56,8 @@ void SetLabelText(QLabel* Label, const QString& Text)
 TfrmRecognize::TfrmRecognize(TUserInteraction& Ui_, QWidget* Parent)
     : QDialog(Parent, Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint), Ui(Ui_)
 {
-  setObjectName(QStringLiteral("frmRecognize"));
-  setWindowTitle(QStringLiteral("Recognizing lost files"));
-  setFont(SansFont());
-  setFixedSize(395, 240);
-  QPalette colours = palette();
-  colours.setColor(QPalette::Window, QColor(0xF0, 0xF0, 0xF0));
-  setPalette(colours);
-  setAutoFillBackground(true);
+  SetUpDialog(*this, QStringLiteral("frmRecognize"), QStringLiteral("Recognizing lost files"), QSize(395, 240),
+              QColor(0xF0, 0xF0, 0xF0));
 
   Label1 = new QLabel(
       QStringLiteral("Press Start/Pause to search for traces of lost files whose data is still present on the given media."),

@@ -59,6 +59,33 @@ TEST_F(DriveCommands, ImageFromAMissingDriveReportsItAndWritesNothing)
   }
 }
 
+TEST_F(DriveCommands, ImageTargetThatIsAFolderIsRefusedBeforeTheDriveIsOpened)
+{
+  // Z: is never opened: a missing drive would answer with the mount message instead.
+  std::filesystem::create_directory(Dir / "backups");
+  std::filesystem::create_directory(Dir / "old.iso");
+  const struct {
+    const char* Target;
+    const char* Example;
+  } cases[] = {{"backups/", "backups/disc.iso"}, {"backups", "backups/disc.iso"}, {"new/", "new/disc.iso"},
+               {"old", "old/disc.iso"}, {".", "./disc.iso"}, {"/", "/disc.iso"}};
+  for (const auto& c : cases) {
+    const TRun run = Run(std::string("image Z: ") + test::Quote(c.Target));
+    EXPECT_EQ(run.Status, 1) << c.Target;
+    EXPECT_EQ(run.Out, "") << c.Target;
+    EXPECT_EQ(run.Err, "tessarin-cli: \"" + std::string(c.Target) + "\" names a folder, not an image file; give a file name, such as \"" +
+                           c.Example + "\".\n")
+        << c.Target;
+  }
+  const TRun empty = Run("image Z: ''");
+  EXPECT_EQ(empty.Status, 1);
+  EXPECT_EQ(empty.Err, "tessarin-cli: No image file name was given.\n");
+  EXPECT_FALSE(std::filesystem::exists(Dir / ".iso"));
+  EXPECT_FALSE(std::filesystem::exists(Dir / "backups/.iso"));
+  EXPECT_FALSE(std::filesystem::exists(Dir / "new"));
+  EXPECT_TRUE(std::filesystem::is_empty(Dir / "backups"));
+}
+
 TEST_F(DriveCommands, ImageWantsADriveName)
 {
   for (const char* drive : {"ZZ", "Z", "1:", "/dev/sr0"}) {

@@ -3,7 +3,8 @@
 # location field, scan it with Ctrl+R and Start/Pause, accept, save the project, start a new
 # one, open the saved one, extract everything grouped by extension; then compare the project
 # and the extracted files with what tessarin-cli makes of the same image. Screenshots of the
-# main window, the scan dialog during the scan and the drive dialog are left in OUT_DIR.
+# main window, the scan dialog during the scan, the find window and the drive dialog are left in
+# OUT_DIR.
 #   DesktopEndToEnd.sh TESSARIN TESSARIN_CLI OUT_DIR
 # Exits 77 (skipped) when the machine has no virtual display tools.
 set -euo pipefail
@@ -196,6 +197,19 @@ sleep 0.5
 diff -r -x project.kx "$WORK/gui-out" "$WORK/cli-out" >/dev/null ||
   fail "the extracted files differ: $(diff -rq -x project.kx "$WORK/gui-out" "$WORK/cli-out" | head -3)"
 echo "the window extracted the same $(find "$WORK/cli-out" -type f | wc -l) files as the command line"
+
+# ---- the find window beside the main window, after a search for the bitmap
+xdotool windowfocus --sync "$MAIN"
+xdotool key ctrl+f
+FIND=$(wait_window "^Find$") || fail "the find window did not open"
+xdotool windowfocus --sync "$FIND"
+sleep 0.3
+type_into_focus ".bmp"
+xdotool key Return
+sleep 0.5
+import -window root "$OUT/screenshot-find-window.png"
+xdotool key Escape
+sleep 0.3
 
 # ---- the drive dialog
 xdotool windowfocus --sync "$MAIN"

@@ -44,6 +44,21 @@ TEST(CdRomCommands, ReadCDAsksForUserDataOnlyWithBigEndianFields)
     for (std::size_t i : {0, 7, 8, 2047}) EXPECT_EQ(buffer[s * CDSectorSize + i], TSimulatedDrive::SectorByte(70 + s, i));
 }
 
+TEST(CdRomCommands, Read10ForDrivesWithoutReadCD)
+{
+  EXPECT_THAT(Read10Cdb(0x01020304, 0x0A0B), ElementsAre(0x28, 0, 0x01, 0x02, 0x03, 0x04, 0, 0x0A, 0x0B, 0));
+
+  TSimulatedDrive drive(100);
+  drive.RefusesReadCD = true;
+  std::vector<std::uint8_t> buffer(40 * CDSectorSize);
+  EXPECT_FALSE(ReadCDSectors(drive, 50, 40, buffer.data()));
+  ASSERT_TRUE(ReadCDSectors(drive, 50, 40, buffer.data(), TCDReadCommand::Read10));
+  EXPECT_EQ(drive.Reads(1, 0x28), (Reads{{50, 32}, {82, 8}}));
+  EXPECT_EQ(drive.Commands.back().DataLength, 8u * CDSectorSize);
+  EXPECT_EQ(buffer[39 * CDSectorSize], TSimulatedDrive::SectorByte(89, 0));
+  EXPECT_EQ(GetCDSectorCount(drive, TCDReadCommand::Read10), 100);
+}
+
 TEST(CdRomCommands, FailedReadLeavesZerosNotStaleBytes)
 {
   TSimulatedDrive drive(100);
@@ -199,6 +214,76 @@ TEST(OpenScsiDevice, MissingDeviceGivesNothing)
   const std::string missing = "/nonexistent/sr0";
   ASSERT_FALSE(std::filesystem::exists(missing));
   EXPECT_EQ(OpenScsiDevice(missing), nullptr);
+}
+
+TEST(DecodeSense, KeyCodeAndQualifierOfBothFormats)
+{
+  auto decode = [](std::vector<std::uint8_t> sense) {
+    TScsiResult r{true, 2};
+    r.SenseKey = r.Asc = r.Ascq = 0xEE;  // stale values must not survive
+    DecodeSense(sense, r);
+    return std::vector<int>{r.SenseKey, r.Asc, r.Ascq};
+  };
+  // As the Linux driver hands them over (fixed format, 18 bytes; bit 7 of byte 0 "valid").
+  EXPECT_EQ(decode({0xF0, 0, 0x06, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x28, 0x00, 0, 0, 0, 0}), (std::vector<int>{6, 0x28, 0}));
+  EXPECT_EQ(decode({0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20, 0x00, 0, 0, 0, 0}), (std::vector<int>{5, 0x20, 0}));
+  EXPECT_EQ(decode({0x72, 0x02, 0x3A, 0x02}), (std::vector<int>{2, 0x3A, 2}));
+  EXPECT_EQ(decode({0x70, 0, 0x03}), (std::vector<int>{3, 0, 0})) << "too short for the codes";
+  EXPECT_EQ(decode({0x7F, 0, 0x06, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x28, 0}), (std::vector<int>{0, 0, 0})) << "vendor format";
+  EXPECT_EQ(decode({}), (std::vector<int>{0, 0, 0}));
+
+  TScsiResult invalid{true, 2, 5, 0x20, 0};
+  EXPECT_TRUE(invalid.InvalidOpcode());
+  invalid.Ascq = 1;
+  EXPECT_FALSE(invalid.InvalidOpcode());
+  const TScsiResult lost{false, 2, 6, 0x28, 0};
+  EXPECT_FALSE(lost.UnitAttention()) << "sense of a command that never came back means nothing";
+}
+
+// The drive the drive object talks to: UNIT ATTENTION is the echo of an insertion until the disc
+// is read, and a changed disc afterwards.
+TEST(TCDDrive, ResendsUnitAttentionWhileOpening)
+{
+  auto owned = std::make_unique<TSimulatedDrive>(100);
+  TSimulatedDrive* sim = owned.get();
+  TCDDrive drive(std::move(owned));
+  sim->UnitAttentions = 2;
+  EXPECT_TRUE(TestUnitReady(drive));
+  EXPECT_EQ(sim->Commands.size(), 3u);
+  EXPECT_FALSE(drive.DiscChanged);
+
+  // A drive that never stops reporting it is believed after three resends.
+  sim->UnitAttentions = 100;
+  sim->Commands.clear();
+  EXPECT_FALSE(TestUnitReady(drive));
+  EXPECT_EQ(sim->Commands.size(), 1u + TCDDrive::UnitAttentionResends);
+  EXPECT_TRUE(drive.Last.UnitAttention());
+}
+
+TEST(TCDDrive, WatchingTurnsMediumChangeAndRemovalIntoDiscChanged)
+{
+  for (const bool removed : {false, true}) {
+    auto owned = std::make_unique<TSimulatedDrive>(100);
+    TSimulatedDrive* sim = owned.get();
+    TCDDrive drive(std::move(owned));
+    drive.Watching = true;
+    std::vector<std::uint8_t> buffer(CDSectorSize);
+
+    // A reset is no sign of another disc: the command goes out again.
+    sim->UnitAttentions = 1;
+    sim->UnitAttentionCode = 0x29;
+    EXPECT_TRUE(ReadCD(drive, 5, 1, buffer.data()));
+    EXPECT_FALSE(drive.DiscChanged);
+
+    if (removed)
+      sim->NotReady = true;
+    else
+      sim->ChangeDisc(100);
+    const std::size_t before = sim->Commands.size();
+    EXPECT_FALSE(ReadCD(drive, 6, 1, buffer.data())) << removed;
+    EXPECT_EQ(sim->Commands.size(), before + 1) << "not sent again: it would read the other disc";
+    EXPECT_TRUE(drive.DiscChanged) << removed;
+  }
 }
 
 TEST(IsUnitAttention, ReadsTheSenseKeyOfBothFormats)

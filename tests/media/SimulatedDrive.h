@@ -1,6 +1,7 @@
-// A simulated optical drive for the drive tests: a SCSI transport that answers TEST UNIT READY
-// and READ CD from a generated or in-memory disc, can make chosen sectors unreadable or report
-// no medium, and records every command it receives.
+// A simulated optical drive for the drive tests: a SCSI transport that answers TEST UNIT READY,
+// READ CD and READ(10) from a generated or in-memory disc with the sense data a drive sends, can
+// make chosen sectors unreadable, report no medium, refuse READ CD, or have its disc changed, and
+// records every command it receives.
 #pragma once
 
 #include "media/CdRom.h"
@@ -8,8 +9,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <set>
 #include <stdexcept>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -30,71 +33,118 @@ class TSimulatedDrive final : public TScsiDevice {
       : SectorCount(static_cast<std::int64_t>(Image_.size() / CDSectorSize)), Image(std::move(Image_)) {}
 
   std::int64_t SectorCount;
-  std::set<std::int64_t> Unreadable;  // a READ CD that touches one of these fails whole
-  bool NotReady = false;              // no medium: every command ends in CHECK CONDITION
+  std::set<std::int64_t> Unreadable;  // a read that touches one of these fails whole
+  bool NotReady = false;              // no medium: every command ends in NOT READY 3A/00
   bool AnswersEverything = false;     // every address reads, however high
   bool Throws = false;                // the transport raises instead of answering
+  bool RefusesReadCD = false;         // READ CD is an unknown command (ILLEGAL REQUEST 20/00)
+  // The next this many commands are turned away with UNIT ATTENTION of this code (28h: medium
+  // may have changed; 29h: reset), as after a disc was put in.
+  int UnitAttentions = 0;
+  std::uint8_t UnitAttentionCode = 0x28;
+  // The disc in the drive: 0 for the first, counted up by ChangeDisc; generated content differs.
+  int Disc = 0;
+  // Called with the index of each command before it is answered, to change the drive's state
+  // part way through an operation.
+  std::function<void(std::size_t Index)> BeforeCommand;
   std::vector<TCommand> Commands;
 
-  // The generated content: the sector number in the first 8 bytes (little-endian), then a byte
-  // that depends on the sector, so that a sector read from the wrong place shows.
-  static std::uint8_t SectorByte(std::int64_t Sector, std::size_t Offset)
+  // Another disc of Sectors generated sectors goes in; the next command meets UNIT ATTENTION 28/00.
+  void ChangeDisc(std::int64_t Sectors)
   {
-    if (Offset < 8) return static_cast<std::uint8_t>(static_cast<std::uint64_t>(Sector) >> (8 * Offset));
-    return static_cast<std::uint8_t>((Sector * 37 + 11) ^ 0x5A);
+    ++Disc;
+    SectorCount = Sectors;
+    Image.clear();
+    Unreadable.clear();
+    NotReady = false;
+    UnitAttentions = 1;
+    UnitAttentionCode = 0x28;
   }
-  static void FillSector(std::uint8_t* Out, std::int64_t Sector)
+
+  // The generated content: the sector number in the first 8 bytes (little-endian), then a byte
+  // that depends on the sector, so that a sector read from the wrong place shows. A later disc
+  // (Disc > 0) carries Disc in bits 40 and up of the number.
+  static std::uint8_t SectorByte(std::int64_t Sector, std::size_t Offset, int Disc = 0)
   {
-    std::memset(Out + 8, SectorByte(Sector, 8), CDSectorSize - 8);
-    for (std::size_t i = 0; i < 8; ++i) Out[i] = SectorByte(Sector, i);
+    const std::int64_t stamp = Sector + (std::int64_t{Disc} << 40);
+    if (Offset < 8) return static_cast<std::uint8_t>(static_cast<std::uint64_t>(stamp) >> (8 * Offset));
+    return static_cast<std::uint8_t>((Sector * 37 + 11 + Disc * 101) ^ 0x5A);
+  }
+  static void FillSector(std::uint8_t* Out, std::int64_t Sector, int Disc = 0)
+  {
+    std::memset(Out + 8, SectorByte(Sector, 8, Disc), CDSectorSize - 8);
+    for (std::size_t i = 0; i < 8; ++i) Out[i] = SectorByte(Sector, i, Disc);
   }
 
   TScsiResult SendCdb(std::span<const std::uint8_t> Cdb, std::span<std::uint8_t> DataIn,
                       std::chrono::seconds Timeout) override
   {
     Commands.push_back({std::vector<std::uint8_t>(Cdb.begin(), Cdb.end()), DataIn.size(), Timeout});
+    if (BeforeCommand) BeforeCommand(Commands.size() - 1);
     if (Throws) throw std::runtime_error("simulated transport failure");
     constexpr TScsiResult Good{true, 0};
-    constexpr TScsiResult CheckCondition{true, 2};
     if (Cdb.empty()) return {};
-    if (NotReady) return CheckCondition;
+    if (UnitAttentions > 0) {
+      --UnitAttentions;
+      return Check(6, UnitAttentionCode, 0);
+    }
+    if (NotReady) return Check(2, 0x3A, 0);
     if (Cdb[0] == 0x00 && Cdb.size() == 6) return DataIn.empty() ? Good : TScsiResult{};
-    if (Cdb[0] != 0xBE || Cdb.size() != 12 || Cdb[9] != 0x10) return CheckCondition;
 
-    const auto [lba, count] = DecodeReadCD(Commands.back().Cdb);
+    std::int64_t lba = 0;
+    std::int64_t count = 0;
+    if (Cdb[0] == 0xBE && Cdb.size() == 12) {
+      if (RefusesReadCD) return Check(5, 0x20, 0);
+      if (Cdb[9] != 0x10) return Check(5, 0x24, 0);
+      std::tie(lba, count) = DecodeRead(Commands.back().Cdb);
+    } else if (Cdb[0] == 0x28 && Cdb.size() == 10) {
+      std::tie(lba, count) = DecodeRead(Commands.back().Cdb);
+    } else {
+      return Check(5, 0x20, 0);
+    }
     if (DataIn.size() != static_cast<std::size_t>(count) * CDSectorSize) return {};
-    if (!AnswersEverything && lba + count > SectorCount) return CheckCondition;
+    if (!AnswersEverything && lba + count > SectorCount) return Check(5, 0x21, 0);
     auto bad = Unreadable.lower_bound(lba);
-    if (bad != Unreadable.end() && *bad < lba + count) return CheckCondition;
+    if (bad != Unreadable.end() && *bad < lba + count) return Check(3, 0x11, 0);
     for (std::int64_t i = 0; i < count; ++i) {
       std::uint8_t* out = DataIn.data() + i * CDSectorSize;
       if (Image.empty())
-        FillSector(out, lba + i);
+        FillSector(out, lba + i, Disc);
       else
         std::memcpy(out, Image.data() + (lba + i) * CDSectorSize, CDSectorSize);
     }
     return Good;
   }
 
-  // (first sector, sector count) of a READ CD command block; the address is unsigned, as the
-  // drive reads it.
-  static std::pair<std::int64_t, std::int64_t> DecodeReadCD(const std::vector<std::uint8_t>& Cdb)
+  // (first sector, sector count) of a READ CD or READ(10) command block; the address is
+  // unsigned, as the drive reads it.
+  static std::pair<std::int64_t, std::int64_t> DecodeRead(const std::vector<std::uint8_t>& Cdb)
   {
     const std::int64_t lba = (std::int64_t{Cdb[2]} << 24) | (Cdb[3] << 16) | (Cdb[4] << 8) | Cdb[5];
-    const std::int64_t count = (Cdb[6] << 16) | (Cdb[7] << 8) | Cdb[8];
+    const std::int64_t count = Cdb[0] == 0x28 ? (Cdb[7] << 8) | Cdb[8] : (Cdb[6] << 16) | (Cdb[7] << 8) | Cdb[8];
     return {lba, count};
   }
 
-  // The READ CD commands received, as (first sector, sector count), from command From on.
-  std::vector<std::pair<std::int64_t, std::int64_t>> Reads(std::size_t From = 0) const
+  // The read commands received (READ CD, and READ(10) when Opcode is 0x28), as (first sector,
+  // sector count), from command From on.
+  std::vector<std::pair<std::int64_t, std::int64_t>> Reads(std::size_t From = 0, std::uint8_t Opcode = 0xBE) const
   {
     std::vector<std::pair<std::int64_t, std::int64_t>> reads;
     for (std::size_t i = From; i < Commands.size(); ++i)
-      if (!Commands[i].Cdb.empty() && Commands[i].Cdb[0] == 0xBE) reads.push_back(DecodeReadCD(Commands[i].Cdb));
+      if (!Commands[i].Cdb.empty() && Commands[i].Cdb[0] == Opcode) reads.push_back(DecodeRead(Commands[i].Cdb));
     return reads;
   }
 
  private:
+  static TScsiResult Check(std::uint8_t Key, std::uint8_t Asc, std::uint8_t Ascq)
+  {
+    TScsiResult r{true, 2};
+    r.SenseKey = Key;
+    r.Asc = Asc;
+    r.Ascq = Ascq;
+    return r;
+  }
+
   std::vector<std::uint8_t> Image;
 };
 

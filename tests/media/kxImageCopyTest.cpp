@@ -170,6 +170,32 @@ TEST(CopyDiskToImage, DriveCopyOnDiskWithUnreadableChunkAsZeros)
   }
 }
 
+TEST(CopyDiskToImage, DiscChangedDuringTheCopyEndsItAndKeepsWhatWasCopied)
+{
+  TScratchFolder dir;
+  auto owned = std::make_unique<TSimulatedDrive>(1000);
+  TSimulatedDrive* drive = owned.get();
+  TkxPhysicalCD cd(std::move(owned));
+  ASSERT_EQ(cd.Status, CDReady);
+  const std::size_t opened = drive->Commands.size();
+  drive->BeforeCommand = [&](std::size_t index) {
+    if (index == opened + 5) drive->ChangeDisc(1000);
+  };
+  const std::string name = dir / "disk.iso";
+  const auto result = CopyDiskToImage(cd, name);
+
+  EXPECT_FALSE(result.Complete);
+  EXPECT_FALSE(result.Stopped);
+  EXPECT_EQ(result.Error, MediumChangedMessage);
+  EXPECT_EQ(result.SectorsDone, 5 * 32);
+  EXPECT_EQ(result.UnreadableSectors, 0) << "the chunk that met the other disc is not written at all";
+  std::ifstream in(name, std::ios::binary);
+  const std::vector<std::uint8_t> image(std::istreambuf_iterator<char>(in), {});
+  ASSERT_EQ(image.size(), 5u * 32 * 2048);
+  for (std::int64_t s = 0; s < 5 * 32; ++s)
+    ASSERT_EQ(image[s * 2048 + 1], TSimulatedDrive::SectorByte(s, 1)) << "sector " << s;
+}
+
 TEST(CopyDiskToImage, StopKeepsThePartsWritten)
 {
   TScratchFolder dir;
@@ -217,6 +243,30 @@ TEST(CopyDiskToImage, CompleteCopyRemovesLaterPartsOfAnEarlierImage)
   EXPECT_FALSE(std::filesystem::exists(PartFileName(name, 4)));
   // Past a gap the reader stops anyway; what lies there is not this image's business.
   EXPECT_TRUE(std::filesystem::exists(PartFileName(name, 6)));
+}
+
+TEST(CopyDiskToImage, OnlyFilesNamedLikeLaterPartsAreRemoved)
+{
+  // The reader never takes a folder for a part, and stops its series there.
+  TScratchFolder dir;
+  const std::string name = dir / "disk.iso";
+  for (const bool empty : {true, false}) {
+    std::filesystem::create_directory(PartFileName(name, 3));
+    if (!empty) std::ofstream(PartFileName(name, 3) + "/keep.txt") << "mine";
+    std::ofstream(PartFileName(name, 4)) << "after the folder";
+    const std::string elsewhere = dir / "elsewhere.iso";
+    std::ofstream(elsewhere) << "not part of any image";
+    std::filesystem::create_symlink(elsewhere, PartFileName(name, 2));
+
+    TStampedDisk disk(10);
+    const auto result = CopyDiskToImage(disk, name);
+    ASSERT_TRUE(result.Complete) << result.Error;
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(PartFileName(name, 2))));
+    EXPECT_TRUE(std::filesystem::exists(elsewhere)) << "a link goes, not what it points to";
+    EXPECT_TRUE(std::filesystem::is_directory(PartFileName(name, 3))) << empty;
+    EXPECT_TRUE(std::filesystem::exists(PartFileName(name, 4))) << empty;
+    std::filesystem::remove_all(PartFileName(name, 3));
+  }
 }
 
 TEST(CopyDiskToImage, FailedWriteEndsTheCopyAndIsReported)
@@ -305,6 +355,30 @@ TEST(CopyDiskToImage, PausedCopyWaitsBetweenChunksAndAStopWhilePausedCopiesNoMor
   EXPECT_TRUE(result.Stopped);
   EXPECT_EQ(result.SectorsDone, 0);
   EXPECT_EQ(disk.Reads, 0);
+}
+
+}  // namespace
+}  // namespace kx
+
+namespace kx {
+namespace {
+
+TEST(ImageCopyEndText, CompleteWithTheUnreadableCountOrFailed)
+{
+  TkxImageCopyResult r;
+  r.Complete = true;
+  EXPECT_EQ(ImageCopyEndText(r), " - Complete");
+  r.UnreadableSectors = 1;
+  EXPECT_EQ(ImageCopyEndText(r), " - Complete, 1 unreadable sector written as zeros");
+  r.UnreadableSectors = 96;
+  EXPECT_EQ(ImageCopyEndText(r), " - Complete, 96 unreadable sectors written as zeros");
+  TkxImageCopyResult failed;
+  failed.Error = "No space left on device";
+  failed.UnreadableSectors = 5;
+  EXPECT_EQ(ImageCopyEndText(failed), " - Failed");
+  TkxImageCopyResult stopped;
+  stopped.Stopped = true;
+  EXPECT_EQ(ImageCopyEndText(stopped), " - Complete");
 }
 
 }  // namespace

@@ -57,6 +57,98 @@ TEST(TkxPhysicalCD, StatusTexts)
   EXPECT_EQ(PhysicalCDStatusText(CDError), "Unknown CD/DVD error");
   EXPECT_EQ(PhysicalCDStatusText(CDNoDevice), MountErrorMessage);
   EXPECT_EQ(PhysicalCDStatusText(CDNotReady), "Drive unit is not ready");
+  EXPECT_EQ(PhysicalCDStatusText(CDUnreadable), "The disc in the drive could not be read.");
+}
+
+TEST(TkxPhysicalCD, DiscWithoutReadableFirstSectorIsNotReady)
+{
+  // Its size cannot be found; "0 sectors" would be scanned and copied as a blank disc.
+  for (const bool refusesReadCD : {false, true}) {
+    auto drive = Disc(1000, {0});
+    drive->RefusesReadCD = refusesReadCD;
+    TOpenedDrive cd(std::move(drive));
+    EXPECT_EQ(cd.Disk.Status, CDUnreadable) << refusesReadCD;
+    EXPECT_EQ(cd.Disk.SectorCount, 0) << refusesReadCD;
+    std::vector<std::uint8_t> buffer(2048);
+    const std::size_t opened = cd.Drive->Commands.size();
+    EXPECT_EQ(cd.Disk.ReadSectors(buffer.data(), 1, 5), 0);
+    EXPECT_EQ(cd.Drive->Commands.size(), opened);
+  }
+}
+
+TEST(TkxPhysicalCD, DiscJustPutInIsOpenedAndReadWhole)
+{
+  // The insertion's UNIT ATTENTION meets the TEST UNIT READY, or a read that a scan makes first
+  // when the disc went in between opening and reading.
+  for (const std::size_t at : {0u, 30u}) {
+    auto drive = Disc(359846);
+    TSimulatedDrive* sim = drive.get();
+    sim->BeforeCommand = [sim, at](std::size_t index) {
+      if (index == at) sim->UnitAttentions = 1;
+    };
+    TOpenedDrive cd(std::move(drive));
+    ASSERT_EQ(cd.Disk.Status, CDReady) << at;
+    EXPECT_EQ(cd.Disk.SectorCount, 359846) << at;
+    std::vector<std::uint8_t> sector(2048);
+    for (std::int64_t s : {0, 1, 40}) {
+      EXPECT_EQ(cd.Disk.ReadSectors(sector.data(), 1, s), 2048) << at;
+      EXPECT_EQ(sector[0], TSimulatedDrive::SectorByte(s, 0)) << at;
+    }
+  }
+}
+
+TEST(TkxPhysicalCD, DriveWithoutReadCDIsReadWithRead10)
+{
+  auto drive = Disc(359846, {70});
+  drive->RefusesReadCD = true;
+  TOpenedDrive cd(std::move(drive));
+  ASSERT_EQ(cd.Disk.Status, CDReady);
+  EXPECT_EQ(cd.Disk.ReadCommand, TCDReadCommand::Read10);
+  EXPECT_EQ(cd.Disk.SectorCount, 359846);
+  EXPECT_EQ(cd.Drive->Reads(0, 0xBE).size(), 1u) << "READ CD is tried once, when the drive is opened";
+  const std::size_t opened = cd.Drive->Commands.size();
+
+  std::vector<std::uint8_t> buffer(40 * 2048);
+  EXPECT_EQ(cd.Disk.ReadSectors(buffer.data(), 40, 100), 40 * 2048);
+  EXPECT_EQ(buffer[39 * 2048 + 9], TSimulatedDrive::SectorByte(139, 9));
+  EXPECT_EQ(cd.Disk.ReadSectors(buffer.data(), 1, 64), 2048);
+  EXPECT_EQ(cd.Disk.ReadSectors(buffer.data(), 1, 70), 0);
+  EXPECT_EQ(cd.Drive->Reads(opened, 0xBE).size(), 0u);
+  EXPECT_EQ(cd.Drive->Reads(opened, 0x28).front(), (std::pair<std::int64_t, std::int64_t>{100, 32}));
+
+  // A drive that knows READ CD never sees READ(10).
+  TOpenedDrive plain(Disc(359846));
+  EXPECT_EQ(plain.Disk.ReadCommand, TCDReadCommand::ReadCD);
+  plain.Disk.ReadSectors(buffer.data(), 40, 100);
+  EXPECT_EQ(plain.Drive->Reads(0, 0x28).size(), 0u);
+}
+
+// A disc changed or taken out after the first read ends every later read with the one message,
+// and nothing is read from the other disc.
+TEST(TkxPhysicalCD, ChangedDiscEndsReading)
+{
+  enum Change { Swapped, Removed };
+  for (const Change change : {Swapped, Removed}) {
+    for (const std::int32_t count : {1, 40}) {
+      TOpenedDrive cd(Disc(1000));
+      std::vector<std::uint8_t> buffer(40 * 2048);
+      ASSERT_EQ(cd.Disk.ReadSectors(buffer.data(), count, 0), count * 2048);
+      if (change == Swapped)
+        cd.Drive->ChangeDisc(1000);
+      else
+        cd.Drive->NotReady = true;
+      const std::size_t before = cd.Drive->Commands.size();
+      EXPECT_THROW(cd.Disk.ReadSectors(buffer.data(), count, 100), EkxMediumChanged) << change << count;
+      EXPECT_EQ(cd.Drive->Commands.size(), before + 1) << "neither resent nor read sector by sector";
+      EXPECT_THROW(cd.Disk.ReadSectors(buffer.data(), 1, 0), EkxMediumChanged) << "it stays changed";
+      EXPECT_EQ(cd.Drive->Commands.size(), before + 1);
+      try {
+        cd.Disk.ReadSectors(buffer.data(), 1, 0);
+      } catch (const EkxIOError& e) {
+        EXPECT_STREQ(e.what(), "The disc was changed during the operation.");
+      }
+    }
+  }
 }
 
 TEST(TkxPhysicalCD, UnusableDriveIsNeverRead)

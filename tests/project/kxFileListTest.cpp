@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <unicode/locid.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -250,6 +252,45 @@ TEST(SaveEntryToFile, WritesTheRangeAndReportsFailures)
   const std::string partial = dir / "partial.bin";
   EXPECT_FALSE(TkxFileList::SaveEntryToFile(partial, TkxFileEntry{"n", 0, 0, 3 * 2048, false}, disk));
   EXPECT_TRUE(std::filesystem::exists(partial));
+}
+
+}  // namespace
+}  // namespace kx
+
+namespace kx {
+namespace {
+
+// Long lists are sorted in halves at once and merged; the order must be the one a single sort
+// gives: by the key, ties by offset, whatever order the entries came in.
+TEST(FileListSort, LongListsSortByKeyThenOffsetWhateverTheirFirstOrder)
+{
+  std::mt19937 rnd(11);
+  TkxFileList first;
+  for (std::int32_t i = 0; i < 100'000; ++i)
+    first.Add("name " + std::to_string(rnd() % 500), static_cast<TKind>(rnd() % KindCount), std::int64_t{i} * 2048,
+              static_cast<std::int64_t>(rnd() % 1000), false);
+  TkxFileList second;
+  second.Assign(first);
+  std::shuffle(second.Items.begin(), second.Items.begin() + second.Count, rnd);
+  for (const TkxSortKey key : {TkxSortKey::skName, TkxSortKey::skExtension, TkxSortKey::skOffset, TkxSortKey::skSize}) {
+    first.Sort(key);
+    second.Sort(key);
+    for (std::int32_t i = 0; i < first.Count; ++i) {
+      const auto& a = first.Items[static_cast<std::size_t>(i)];
+      const auto& b = second.Items[static_cast<std::size_t>(i)];
+      ASSERT_EQ(a.Offset, b.Offset) << "key " << static_cast<int>(key) << ", row " << i;
+    }
+    for (std::int32_t i = 1; i < first.Count; ++i) {
+      const auto& p = first.Items[static_cast<std::size_t>(i - 1)];
+      const auto& e = first.Items[static_cast<std::size_t>(i)];
+      if (key == TkxSortKey::skSize) {
+        ASSERT_TRUE(p.Size < e.Size || (p.Size == e.Size && p.Offset < e.Offset)) << "row " << i;
+      } else if (key == TkxSortKey::skOffset) {
+        ASSERT_LT(p.Offset, e.Offset);
+      }
+    }
+  }
+  EXPECT_EQ(first.Items.size(), second.Items.size()) << "spare slots stay";
 }
 
 }  // namespace

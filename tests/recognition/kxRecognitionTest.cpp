@@ -1,5 +1,7 @@
 #include "recognition/kxRecognition.h"
 
+#include "media/SimulatedDrive.h"
+#include "media/kxPhysicalCD.h"
 #include "support/kxTestMedia.h"
 
 #include <gtest/gtest.h>
@@ -390,6 +392,32 @@ TEST(RecognizeNext, NamesNumberEveryEntryInOrderOfDiscovery)
   EXPECT_EQ(l.Items[0].Name, "File 000001");
   EXPECT_EQ(l.Items[299].Name, "File 000300");
   EXPECT_EQ(l.Items[299].Offset, 299 * ss);
+}
+
+// A scan that went on after the disc was changed would list two discs as one; it ends with the
+// message instead, and what it found on the first disc stays.
+TEST(TkxScanJob, DiscChangedDuringTheScanEndsItWithWhatWasFound)
+{
+  TMedium m;
+  for (int i = 0; i < 300; ++i) m.Starting(Jpeg);
+  auto owned = std::make_unique<test::TSimulatedDrive>(m.Bytes);
+  test::TSimulatedDrive* drive = owned.get();
+  auto cd = std::make_unique<TkxPhysicalCD>(std::move(owned));
+  ASSERT_EQ(cd->Status, CDReady);
+  const std::size_t opened = drive->Commands.size();
+  // The scan reads ahead in runs of 32 sectors: the fourth run, from sector 96, meets the other disc.
+  drive->BeforeCommand = [&](std::size_t index) {
+    if (index == opened + 3) drive->ChangeDisc(300);
+  };
+  TkxScanJob job(std::move(cd));
+  job.Gate.Resume();
+  const TkxScanOutcome outcome = job.Run(nullptr);
+
+  EXPECT_EQ(outcome.Error, MediumChangedMessage);
+  EXPECT_FALSE(outcome.Stopped);
+  EXPECT_EQ(job.Recognition.Position, 96);
+  ASSERT_EQ(job.Recognition.FileList.Count, 96);
+  for (std::int32_t i = 0; i < 96; ++i) EXPECT_EQ(job.Recognition.FileList.Items[static_cast<std::size_t>(i)].Kind, 77) << i;
 }
 
 }  // namespace

@@ -250,6 +250,39 @@ class CreateImageDialogTest : public QObject {
     ::umount2(small.path().toLocal8Bit().constData(), MNT_DETACH);
   }
 
+  void SecondCopyWhileAStoppedOneFinishesHasADriveOfItsOwn()
+  {
+    QTemporaryDir dir;
+    test::TFakeUi ui;
+    TfrmCreateImage dialog(ui);
+    TDriveSetup slow;
+    slow.Sectors = 32 * 400;
+    slow.Delay = std::chrono::milliseconds(20);
+    dialog.DriveOpener = Opener(slow);
+    ui.OnModal = [&](QDialog&) {
+      [&] { QTRY_VERIFY(*slow.Reads >= 2); }();
+      dialog.bCloseClick();  // Yes: stopped while a chunk is still being read
+      return dialog.result();
+    };
+    dialog.CreateImage('d', dir.filePath(QStringLiteral("first.iso")).toStdString());
+    QCOMPARE(dialog.OutstandingWorkers(), 1);
+
+    TDriveSetup quick;
+    quick.Sectors = 320;
+    dialog.DriveOpener = Opener(quick);
+    ui.OnModal = [&](QDialog&) {
+      WaitForEnd(dialog);
+      dialog.bCloseClick();
+      return dialog.result();
+    };
+    const QString second = dir.filePath(QStringLiteral("second.iso"));
+    dialog.CreateImage('e', second.toStdString());
+    QVERIFY(dialog.lInfo->text().endsWith(QStringLiteral(" - Complete")));
+    QCOMPARE(QFileInfo(second).size(), 320 * 2048);
+    QTRY_COMPARE(dialog.OutstandingWorkers(), 0);
+    QVERIFY(*slow.Reads < 400);
+  }
+
   void PictureDuringACopy()
   {
     QTemporaryDir dir;

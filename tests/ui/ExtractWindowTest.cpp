@@ -156,7 +156,7 @@ class ExtractWindowTest : public QObject {
     TfrmMain w(ui);
     w.show();
     // A medium that answers each read after a millisecond, as a slow drive would.
-    w.DiskOpener = [](const std::string&) -> std::unique_ptr<TkxDisk> { return std::make_unique<TSlowDisk>(); };
+    w.DiskOpener = [](const std::string&, std::string*) -> std::unique_ptr<TkxDisk> { return std::make_unique<TSlowDisk>(); };
     const int files = 3000;
     for (int i = 0; i < files; ++i) w.FileList.Add("f" + std::to_string(i), 0, 0, 2048, false);
     w.RefreshList();

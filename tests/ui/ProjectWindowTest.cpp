@@ -2,6 +2,7 @@
 // and save as; the unsaved-changes prompt; failed loads and failed saves.
 #include "support/kxFakeUi.h"
 #include "ui/FileListView.h"
+#include "media/dlgDrive.h"
 #include "ui/Main.h"
 
 #include <QCloseEvent>
@@ -212,6 +213,25 @@ class ProjectWindowTest : public QObject {
     QCOMPARE(w.lb->model()->rowCount(), w.FileList.Count);
     QVERIFY(w.Modified);
     QCOMPARE(w.windowTitle(), Title(true, good));
+  }
+
+  void ImageNameThatTheExtensionTurnsIntoAnExistingFileIsAskedAbout()
+  {
+    QTemporaryDir dir;
+    const QString existing = dir.filePath(QStringLiteral("disk.iso"));
+    WriteAll(existing, "an earlier image");
+    test::TFakeUi ui;
+    TfrmMain w(ui);
+    w.frmSelectDrive->DriveLister = [] { return std::vector<std::string>{"D: (DATA)"}; };
+    ui.OnModal = [](QDialog&) { return int(QDialog::Accepted); };
+    ui.FileAnswer = dir.filePath(QStringLiteral("disk"));
+    ui.YesNoAnswer = false;
+    w.miCreateImageClick();
+    QCOMPARE(ui.Questions.size(), std::size_t{1});
+    QVERIFY(ui.Questions[0].contains(existing));
+    QCOMPARE(ui.ModalRuns, 1);  // the drive choice only: no copy was started
+    QCOMPARE(ReadAll(existing), std::string("an earlier image"));
+    QCOMPARE(ui.FileChoices.back().Filter, QStringLiteral("ISO disk image files (*.iso)"));
   }
 
   void FailedSaveLeavesThePreviousProjectWholeAndTheWindowModified()

@@ -85,6 +85,16 @@ std::unique_ptr<TkxDisk> Disk(std::int64_t Sectors, TContent Content = TContent:
 
 QString Text(const QLabel* Label) { return Label->text(); }
 
+// A person who starts the scan, waits for its end and accepts what it found.
+std::function<int(QDialog&)> StartWaitAndAccept(TfrmRecognize& Dialog)
+{
+  return [&Dialog](QDialog&) {
+    Dialog.bStart->click();
+    [&] { QTRY_VERIFY(!Dialog.Running()); }();
+    return int(QDialog::Accepted);
+  };
+}
+
 }  // namespace
 
 class RecognizeDialogTest : public QObject {
@@ -141,11 +151,7 @@ class RecognizeDialogTest : public QObject {
   {
     test::TFakeUi ui;
     TfrmRecognize dialog(ui);
-    ui.OnModal = [&](QDialog&) {
-      dialog.bStart->click();
-      [&] { QTRY_VERIFY(!dialog.Running()); }();
-      return int(QDialog::Accepted);
-    };
+    ui.OnModal = StartWaitAndAccept(dialog);
     TkxFileList list;
     QVERIFY(dialog.Recognize(Disk(0), list));
     QCOMPARE(list.Count, 0);
@@ -172,11 +178,7 @@ class RecognizeDialogTest : public QObject {
     TfrmRecognize dialog(ui);
     QStringList seen;
     connect(&dialog, &TfrmRecognize::ProgressShown, this, [&] { seen << Text(dialog.lSectorsProcessed); });
-    ui.OnModal = [&](QDialog&) {
-      dialog.bStart->click();
-      [&] { QTRY_VERIFY(!dialog.Running()); }();
-      return int(QDialog::Accepted);
-    };
+    ui.OnModal = StartWaitAndAccept(dialog);
     TkxFileList list;
     QVERIFY(dialog.Recognize(Disk(Sectors), list));
     QCOMPARE(seen, Shown);
@@ -187,11 +189,7 @@ class RecognizeDialogTest : public QObject {
   {
     test::TFakeUi ui;
     TfrmRecognize dialog(ui);
-    ui.OnModal = [&](QDialog&) {
-      dialog.bStart->click();
-      [&] { QTRY_VERIFY(!dialog.Running()); }();
-      return int(QDialog::Accepted);
-    };
+    ui.OnModal = StartWaitAndAccept(dialog);
     TkxFileList list;
     QVERIFY(dialog.Recognize(Disk(10, TContent::RiffPastTheEnd), list));
     QCOMPARE(Text(dialog.lTotalSectors), QStringLiteral("10"));

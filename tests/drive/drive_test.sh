@@ -1,0 +1,347 @@
+#!/usr/bin/env bash
+# drive_test.sh CLI WORK
+#
+# tessarin-cli against the kernel's real CD driver: one boot of a small VM (vm.sh) with these
+# drives, and checks on the host of what the program did in it:
+#   DISC   (IDE)   disc A                        drives (label), info, scan and image of a drive
+#   HOLES  (IDE)   disc A, a few bad sectors     unreadable sectors: zeros, their count, the rest
+#   BLANK0 (IDE)   disc A, sector 0 bad          a disc that cannot be read at all
+#   LATE   (IDE)   empty, later B, A, B, none    empty drive; a disc put in while the session
+#                  (reads throttled)             runs; a disc changed or taken out during image
+#                                                and scan
+#   SCSI   (SCSI)  disc A                        a drive without READ CD
+#   BIG    (SCSI)  a disc of 1 GiB + 1 MiB       image across the 1 GiB part boundary (unless
+#                                                KX_DRIVE_VM_BIG=0)
+# The discs are built here (xorriso). Prints one line per check, then a summary with the
+# figures; exits 0 when every check passed, 1 when one failed, 77 (skip) when this machine
+# cannot run the VM, saying why. Files go under WORK; the report also goes to WORK/report.txt.
+set -uo pipefail
+
+CLI=$1
+WORK=$2
+HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$HERE/vm.sh"
+
+if [ -z "${KX_DRIVE_TEST_REPORTING:-}" ]; then
+  mkdir -p "$WORK"
+  KX_DRIVE_TEST_REPORTING=1 "${BASH_SOURCE[0]}" "$@" 2>&1 | tee "$WORK/report.txt"
+  exit "${PIPESTATUS[0]}"
+fi
+
+if ! vm_prepare "$WORK/vm"; then
+  echo "SKIP: the drive VM cannot run on this machine: $VM_WHY"
+  exit 77
+fi
+
+passed=0 failed=0
+ok() { passed=$((passed + 1)); echo "ok   - $1"; }
+bad() { failed=$((failed + 1)); echo "FAIL - $1"; [ -z "${2:-}" ] || printf '       %s\n' "$2"; }
+expect() { # WHAT ACTUAL EXPECTED
+  if [ "$2" = "$3" ]; then ok "$1"; else bad "$1" "got [$2], expected [$3]"; fi
+}
+same_file() { # WHAT FILE EXPECTED-FILE
+  if cmp -s "$2" "$3"; then ok "$1"; else bad "$1" "$(cmp "$2" "$3" 2>&1 | head -n1)"; fi
+}
+missing() { # WHAT PATH
+  if [ ! -e "$2" ]; then ok "$1"; else bad "$1" "$2 exists"; fi
+}
+
+# --- discs ------------------------------------------------------------------------------------
+D=$WORK/discs
+rm -rf "$D" "$WORK/out" "$WORK/host"
+mkdir -p "$D/a" "$D/b" "$WORK/host"
+
+# Disc A: text, compressed data, a program, random bytes and a few headers, each file starting on
+# a sector of its own, so that the scan finds several kinds.
+seq 1 250000 >"$D/a/numbers.txt"
+gzip -9 -c "$D/a/numbers.txt" >"$D/a/numbers.gz"
+cp /usr/share/common-licenses/GPL-3 "$D/a/licence.txt" 2>/dev/null || seq 7 70000 >"$D/a/licence.txt"
+cp "$CLI" "$D/a/program"
+strip --strip-debug "$D/a/program" 2>/dev/null || true
+head -c 16000000 /dev/urandom >"$D/a/noise.bin"
+{ printf '\x89PNG\r\n\x1a\n\0\0\0\rIHDR'; head -c 70000 /dev/urandom; } >"$D/a/picture.png"
+{ printf '\xff\xd8\xff\xe0\0\x10JFIF\0'; head -c 90000 /dev/urandom; } >"$D/a/photo.jpg"
+{ printf '%%PDF-1.4\n'; seq 1 9000; printf '%%%%EOF\n'; } >"$D/a/paper.pdf"
+# Disc B: other content, so that a sector of one disc is never mistaken for the other's.
+seq 600000 900000 >"$D/b/more.txt"
+head -c 2500000 /dev/urandom >"$D/b/noise.bin"
+{ printf '\xff\xd8\xff\xe1\0\x10Exif\0'; head -c 50000 /dev/urandom; } >"$D/b/other.jpg"
+make_disc() { xorriso -as mkisofs -quiet -R -V "$1" -o "$2" "$3" >/dev/null 2>&1; }
+if ! make_disc TESSARIN_A "$D/a.iso" "$D/a" || ! make_disc TESSARIN_B "$D/b.iso" "$D/b"; then
+  echo "FAIL - xorriso could not build the test discs"
+  exit 1
+fi
+sectors_of() { echo $(($(stat -c %s "$1") / 2048)); }
+NA=$(sectors_of "$D/a.iso")
+NB=$(sectors_of "$D/b.iso")
+
+# HOLES: sectors that fail inside disc A's files. The copy reads 32 sectors per command, so
+# their chunks come out as zeros; the scan asks for the sectors of a failed run one by one, so
+# only the bad sectors themselves are zeros to it.
+BAD_SECTORS="300 1000 1001 1002 1003"
+zero_sectors() { # IMAGE OUT SECTOR...
+  local image=$1 out=$2 s
+  shift 2
+  cp "$image" "$out"
+  for s in "$@"; do dd if=/dev/zero of="$out" bs=2048 seek="$s" count=1 conv=notrunc status=none; done
+}
+zero_sectors "$D/a.iso" "$D/holes-image.iso" $(for s in 288 992; do seq "$s" $((s + 31)); done)
+zero_sectors "$D/a.iso" "$D/holes-scan.iso" $BAD_SECTORS
+
+# BIG: sparse but for stamped sectors at both ends and on both sides of the 1 GiB boundary,
+# where the copy closes the first part and begins the second.
+BIG_SECTORS=$((524288 + 512))
+if [ "${KX_DRIVE_VM_BIG:-1}" = 1 ]; then
+  rm -f "$D/big.iso"
+  truncate -s $((BIG_SECTORS * 2048)) "$D/big.iso"
+  for s in 0 1 524254 524255 524256 524286 524287 524288 524289 524320 $((BIG_SECTORS - 1)); do
+    { printf 'sector %d of the big disc\n' "$s"; head -c 2000 /dev/urandom; } |
+      dd of="$D/big.iso" bs=2048 seek="$s" count=1 conv=notrunc,sync status=none
+  done
+fi
+
+# --- the session in the VM --------------------------------------------------------------------
+P=$WORK/prog
+rm -rf "$P"
+mkdir -p "$P"
+cp "$CLI" "$P/tessarin-cli"
+strip --strip-debug "$P/tessarin-cli" 2>/dev/null || true
+cp "$HERE/guest-lib.sh" "$P/"
+cat >"$P/session.sh" <<EOF
+. ./guest-lib.sh
+NA=$NA
+NB=$NB
+BIG=${KX_DRIVE_VM_BIG:-1}
+BIG_SECTORS=$BIG_SECTORS
+EOF
+cat >>"$P/session.sh" <<'EOF'
+cli=./tessarin-cli
+DISC=$(drive_letter DISC) HOLES=$(drive_letter HOLES) BLANK0=$(drive_letter BLANK0)
+LATE=$(drive_letter LATE) SCSI=$(drive_letter SCSI)
+echo "$DISC $HOLES $BLANK0 $LATE $SCSI" >/out/letters
+
+run drives1 $cli drives
+run info-disc $cli info $DISC
+run scan-disc $cli scan $DISC -o /out/disc.kx
+run image-disc $cli image $DISC /out/disc
+# For the figures: the first scan of a session pays for paging in the locale data (about a
+# second under emulation), so the rate is taken from a second one; beside it, the drive read by
+# the kernel alone in 64 KiB requests, and the scan of the copy in memory, where only the
+# emulated processor counts.
+run scan-disc-again $cli scan $DISC -o /out/disc-again.kx
+run dd-disc dd if=/dev/sr$(($(printf %d "'${DISC%:}") - 68)) of=/dev/null bs=65536
+run scan-file $cli scan /out/disc.iso -o /out/file.kx
+
+run image-holes $cli image $HOLES /out/holes
+run scan-holes $cli scan $HOLES -o /out/holes.kx
+
+run info-blank0 $cli info $BLANK0
+run scan-blank0 $cli scan $BLANK0 -o /out/blank0.kx
+run image-blank0 $cli image $BLANK0 /out/blank0
+
+run info-empty $cli info $LATE
+run scan-empty $cli scan $LATE -o /out/empty.kx
+run image-empty $cli image $LATE /out/empty
+
+# A disc put in while the session runs; nothing touches the drive until it is read.
+change LATE B
+sleep 2
+run info-late $cli info $LATE
+run image-late $cli image $LATE /out/late
+run drives2 $cli drives
+
+# The disc changed during a copy or a scan, once it is reading: when it has sent more commands
+# than opening takes (the kernel's own few on open, a TEST UNIT READY and some 20 one-sector
+# probes).
+run_changing() { # NAME DISC-TAG COMMAND...
+  _n=$1 _tag=$2
+  shift 2
+  _from=$(drive_commands $LATE)
+  run "$_n" "$@" &
+  _pid=$!
+  _i=0
+  until [ $(($(drive_commands $LATE) - _from)) -ge 40 ] || [ $_i -ge 200 ]; do sleep 0.05; _i=$((_i + 1)); done
+  change LATE "$_tag"
+  wait $_pid
+}
+run_changing image-swapped A $cli image $LATE /out/swapped
+run_changing scan-swapped B $cli scan $LATE -o /out/swapped.kx
+run_changing image-removed none $cli image $LATE /out/removed
+
+run info-scsi $cli info $SCSI
+run image-scsi $cli image $SCSI /out/scsi
+
+if [ "$BIG" = 1 ]; then
+  BIGD=$(drive_letter BIG)
+  run image-big $cli image $BIGD /out/big
+  # Only the stamped sectors and the part sizes go back to the host, not 1 GiB of zeros.
+  for s in 0 1 524254 524255 524256 524286 524287; do
+    dd if=/out/big.iso bs=2048 skip=$s count=1 2>/dev/null
+  done >/out/big-stamps
+  for s in 0 1 32 $((BIG_SECTORS - 1 - 524288)); do
+    dd if=/out/big.iso02 bs=2048 skip=$s count=1 2>/dev/null
+  done >>/out/big-stamps
+  stat -c %s /out/big.iso /out/big.iso02 >/out/big-sizes
+  ls /out/big.iso* >/out/big-parts
+  # Neither zeros nor stamps need checking byte by byte in the guest: a sha256 of the whole
+  # image in emulation would take longer than the copy.
+  rm -f /out/big.iso /out/big.iso02
+fi
+EOF
+
+# LATE reads at 3 MB/s, so that a copy or scan of it lasts seconds: long enough for a disc to
+# be changed in the middle.
+VM_DISCS=([A]="$D/a.iso" [B]="$D/b.iso")
+vm_drive DISC ide "$D/a.iso"
+vm_drive HOLES ide "$D/a.iso" "bad=${BAD_SECTORS// /,}"
+vm_drive BLANK0 ide "$D/a.iso" bad=0
+vm_drive LATE ide none rate=3000000
+vm_drive SCSI scsi "$D/a.iso"
+BIG_MEM=''
+if [ "${KX_DRIVE_VM_BIG:-1}" = 1 ]; then
+  vm_drive BIG scsi "$D/big.iso"
+  # The 1 GiB image is written into the guest's memory.
+  BIG_MEM=1
+fi
+O=$WORK/out
+t0=$(date +%s.%N)
+VM_MEM=${BIG_MEM:+1800M} VM_TIMEOUT=${KX_DRIVE_VM_TIMEOUT:-240} vm_boot "$P" "$O" >"$WORK/session.log"
+vm_rc=$?
+t1=$(date +%s.%N)
+sed 's/^/  | /' "$WORK/session.log"
+if [ $vm_rc -ne 0 ]; then
+  echo "FAIL - the VM session did not finish (status $vm_rc); console in $O.console"
+  exit 1
+fi
+read -r L_DISC L_HOLES L_BLANK0 L_LATE L_SCSI <"$O/letters"
+
+# --- checks -------------------------------------------------------------------------------------
+rc() { cat "$O/$1.rc"; }
+out() { cat "$O/$1.out"; }
+err() { cat "$O/$1.err"; }
+# The project keeps its list sorted by extension; entries of one extension may come out in
+# another order where the locale differs (the guest has none), so entries are compared in
+# offset order.
+files_of() { # PROJECT: the found files without the location, one per line
+  "$CLI" list "$1" --json --sort offset | sed -n 's/^ *\({"name".*}\),\{0,1\}$/\1/p'
+}
+MOUNT="An error occurred while trying to mount the disk. The specified drive or image file does not exist, there is no media loaded or the image file has a wrong format."
+# The device of a drive letter: D: is /dev/sr0, E: /dev/sr1, ...
+dev_of() { printf '/dev/sr%d' $(($(printf '%d' "'${1:0:1}") - 68)); }
+# After what the window says, the command line names the device and the reason on a line of its own.
+NL=$'\n'
+UNREADABLE="The disc in the drive could not be read."
+CHANGED="The disc was changed during the operation."
+
+echo "# a drive with a disc ($L_DISC)"
+expect "drives lists each drive with the label of its disc, and an empty drive alone" \
+  "$(grep -E "^($L_DISC|$L_LATE|$L_SCSI)" "$O/drives1.out" | tr '\n' '|')" \
+  "$L_DISC (TESSARIN_A)|$L_LATE|$L_SCSI (TESSARIN_A)|"
+expect "info counts the disc's sectors exactly" "$(rc info-disc) $(grep Sectors "$O/info-disc.out")" "0 Sectors: $NA"
+"$CLI" scan "$D/a.iso" -o "$WORK/host/a.kx" >/dev/null
+expect "scan of the drive exits 0" "$(rc scan-disc)" 0
+files_of "$WORK/host/a.kx" >"$WORK/host/a.files"
+files_of "$O/disc.kx" >"$WORK/host/disc.files"
+if [ -s "$WORK/host/a.files" ] && [ "$(wc -l <"$WORK/host/a.files")" -gt 5 ]; then
+  same_file "scan of the drive finds the same $(wc -l <"$WORK/host/a.files") files as the scan of its image file" \
+    "$WORK/host/disc.files" "$WORK/host/a.files"
+else
+  bad "the scan of disc A's image finds several files" "$(wc -l <"$WORK/host/a.files") found"
+fi
+expect "image of the drive exits 0 and says so" "$(rc image-disc) $(tail -n1 "$O/image-disc.out")" \
+  "0 $NA/$NA sectors ($((NA * 2048 >> 20)) MB) - Complete, 1 part file"
+same_file "image of the drive is byte-identical to the disc" "$O/disc.iso" "$D/a.iso"
+
+echo "# unreadable sectors $BAD_SECTORS ($L_HOLES)"
+expect "image with bad sectors completes and counts the two 32-sector chunks they lie in" \
+  "$(rc image-holes) $(err image-holes)" "0 tessarin-cli: 64 unreadable sectors were written as zeros"
+same_file "... those chunks are zeros, the rest is the disc" "$O/holes.iso" "$D/holes-image.iso"
+"$CLI" scan "$D/holes-scan.iso" -o "$WORK/host/holes.kx" >/dev/null
+files_of "$WORK/host/holes.kx" >"$WORK/host/holes.files"
+files_of "$O/holes.kx" >"$WORK/host/holes-drive.files"
+expect "scan with bad sectors exits 0" "$(rc scan-holes)" 0
+same_file "scan with bad sectors equals the scan of the image with just those sectors zeroed" \
+  "$WORK/host/holes-drive.files" "$WORK/host/holes.files"
+
+echo "# a disc whose sector 0 cannot be read ($L_BLANK0)"
+for c in info scan image; do
+  expect "$c says that the disc could not be read, exit 1" "$(rc $c-blank0) $(err $c-blank0)" \
+    "1 $UNREADABLE${NL}tessarin-cli: $(dev_of "$L_BLANK0"): the disc could not be read"
+done
+missing "scan writes no project" "$O/blank0.kx"
+missing "image writes no file" "$O/blank0.iso"
+
+echo "# an empty drive ($L_LATE)"
+EMPTY="tessarin-cli: $(dev_of "$L_LATE"): no disc, or the drive is not ready"
+expect "info of an empty drive" "$(rc info-empty) $(err info-empty)" "1 $MOUNT${NL}$EMPTY"
+expect "scan of an empty drive" "$(rc scan-empty) $(out scan-empty)$(err scan-empty)" "1 $MOUNT${NL}$EMPTY"
+expect "image of an empty drive" "$(rc image-empty) $(out image-empty)$(err image-empty)" "1 Drive unit is not ready${NL}$EMPTY"
+missing "... no project written" "$O/empty.kx"
+missing "... no image written" "$O/empty.iso"
+
+echo "# a disc put in while the session runs ($L_LATE)"
+expect "info counts the new disc" "$(rc info-late) $(grep Sectors "$O/info-late.out")" "0 Sectors: $NB"
+expect "image of the new disc completes" "$(rc image-late)" 0
+same_file "... byte-identical" "$O/late.iso" "$D/b.iso"
+expect "drives shows its label" "$(grep "^$L_LATE" "$O/drives2.out")" "$L_LATE (TESSARIN_B)"
+
+echo "# a disc changed or taken out during image and scan ($L_LATE)"
+kept_prefix() { # WHAT IMAGE DISC
+  local size
+  size=$(stat -c %s "$2")
+  if [ "$size" -gt 0 ] && [ $((size % 65536)) -eq 0 ] && [ "$size" -lt "$(stat -c %s "$3")" ] &&
+    cmp -s "$2" <(head -c "$size" "$3"); then
+    ok "$1 ($((size / 2048)) sectors)"
+  else
+    bad "$1" "$size bytes kept; whole chunks of the first disc expected, fewer than all"
+  fi
+}
+expect "image ends with the message when the disc is changed, exit 1" \
+  "$(rc image-swapped) $(err image-swapped)" "1 tessarin-cli: $CHANGED"
+kept_prefix "... the part written so far is kept, whole chunks of the first disc only" "$O/swapped.iso" "$D/b.iso"
+expect "scan ends with the message when the disc is changed, exit 1" \
+  "$(rc scan-swapped) $(sed 's/ at sector [0-9]*:/:/' "$O/scan-swapped.err")" "1 tessarin-cli: the scan stopped: $CHANGED"
+files_of "$O/swapped.kx" | sed '$d' >"$WORK/host/swapped.files"
+n=$(wc -l <"$WORK/host/swapped.files")
+if [ -f "$O/swapped.kx" ] && grep -q "^Stopped after\|^Scanned [0-9]* of $NA sectors" "$O/scan-swapped.out" &&
+  ! grep -q "^Scanned $NA of $NA" "$O/scan-swapped.out" &&
+  cmp -s "$WORK/host/swapped.files" <(head -n "$n" "$WORK/host/a.files"); then
+  ok "... the project keeps what was found on the first disc ($n files before the last one)"
+else
+  bad "... the project keeps what was found on the first disc" "$(head -n1 "$O/scan-swapped.out")"
+fi
+expect "image ends with the message when the disc is taken out, exit 1" \
+  "$(rc image-removed) $(err image-removed)" "1 tessarin-cli: $CHANGED"
+kept_prefix "... the part written so far is kept" "$O/removed.iso" "$D/b.iso"
+
+echo "# a drive without READ CD ($L_SCSI)"
+expect "info counts the disc with READ(10)" "$(rc info-scsi) $(grep Sectors "$O/info-scsi.out")" "0 Sectors: $NA"
+expect "image exits 0" "$(rc image-scsi)" 0
+same_file "... byte-identical" "$O/scsi.iso" "$D/a.iso"
+
+if [ "${KX_DRIVE_VM_BIG:-1}" = 1 ]; then
+  echo "# a disc of $BIG_SECTORS sectors: the 1 GiB part boundary"
+  expect "image exits 0 with two parts" "$(rc image-big) $(tail -n1 "$O/image-big.out" | sed 's/.* - //')" \
+    "0 Complete, 2 part files"
+  expect "part 1 is 1 GiB, part 2 the rest" "$(tr '\n' ' ' <"$O/big-sizes")" "1073741824 $((512 * 2048)) "
+  for s in 0 1 524254 524255 524256 524286 524287; do dd if="$D/big.iso" bs=2048 skip=$s count=1 status=none; done \
+    >"$WORK/host/big-stamps"
+  for s in 524288 524289 524320 $((BIG_SECTORS - 1)); do dd if="$D/big.iso" bs=2048 skip=$s count=1 status=none; done \
+    >>"$WORK/host/big-stamps"
+  same_file "the sectors on both sides of the boundary and at the ends are where they belong" \
+    "$O/big-stamps" "$WORK/host/big-stamps"
+fi
+
+# --- figures ------------------------------------------------------------------------------------
+rate() { awk -v n="$1" -v s="$2" 'BEGIN { if (s > 0) printf "%.1f MB/s", n * 2048 / s / 1e6; else printf "-" }'; }
+echo "drive VM: $passed checks passed, $failed failed"
+echo "drive VM: boot to session ${VM_BOOT_SECONDS} s, whole run $(awk -v a="$t0" -v b="$t1" 'BEGIN {printf "%.1f", b - a}') s (TCG)"
+secs() { cat "$O/$1.secs"; }
+echo "drive VM: $NA sectors: scan $L_DISC $(secs scan-disc-again) s = $(rate "$NA" "$(secs scan-disc-again)")" \
+  "(first scan of the session $(secs scan-disc) s);" \
+  "image $L_DISC $(secs image-disc) s = $(rate "$NA" "$(secs image-disc)");" \
+  "dd of the drive $(secs dd-disc) s = $(rate "$NA" "$(secs dd-disc)");" \
+  "scan of the image file in the VM $(secs scan-file) s = $(rate "$NA" "$(secs scan-file)")"
+[ "${KX_DRIVE_VM_BIG:-1}" != 1 ] ||
+  echo "drive VM: image of $BIG_SECTORS sectors in $(cat "$O/image-big.secs") s = $(rate "$BIG_SECTORS" "$(cat "$O/image-big.secs")")"
+[ "$failed" -eq 0 ]
