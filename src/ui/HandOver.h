@@ -29,6 +29,8 @@ class THandOver : public std::enable_shared_from_this<THandOver> {
 
  private:
   THandOver() = default;
+  // Runs every piece of work handed over so far, on the user-interface thread.
+  static void RunQueued();
 
   mutable std::mutex Lock;
   std::condition_variable Done;
