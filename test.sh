@@ -14,7 +14,9 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir "$KX_ROOT/build-asan" -j2 --output-on-failure
 
 echo "== ThreadSanitizer build (worker threads) =="
-cmake -S "$KX_ROOT" -B "$KX_ROOT/build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKX_TSAN=ON -DKX_WERROR=ON >/dev/null
+launcher=()
+if command -v ccache >/dev/null 2>&1; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+cmake -S "$KX_ROOT" -B "$KX_ROOT/build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKX_TSAN=ON -DKX_WERROR=ON "${launcher[@]}" >/dev/null
 cmake --build "$KX_ROOT/build-tsan" -j2 --target "${KX_THREAD_TESTS[@]}"
 TSAN_OPTIONS="ignore_noninstrumented_modules=1 suppressions=$KX_ROOT/tools/tsan.supp" \
   ctest --test-dir "$KX_ROOT/build-tsan" -j2 --output-on-failure -R "$KX_THREAD_TEST_PATTERN"

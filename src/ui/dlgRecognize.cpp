@@ -229,8 +229,12 @@ void TfrmRecognize::WorkerEnded(TRecognitionThread* Thread)
   const std::shared_ptr<TScanRun> run = Thread->Run;
   Thread->deleteLater();
   Ui.Beep(TBeep::Exclamation);
+  // The worker wrote Error before it released Running; this acquire orders the read after that
+  // write by itself, rather than through Qt's event queue, which the thread checker cannot see.
+  const bool ended = !run->Running.load(std::memory_order_acquire);
   // An error is shown while its scan is still on screen; the files found so far can be accepted.
-  if (run == Current && !run->Error.empty() && isVisible()) Ui.ShowMessage(this, QString::fromLocal8Bit(run->Error));
+  if (ended && run == Current && !run->Error.empty() && isVisible())
+    Ui.ShowMessage(this, QString::fromLocal8Bit(run->Error));
 }
 
 }  // namespace kx::ui
