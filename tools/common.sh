@@ -4,6 +4,7 @@
 KX_PACKAGES=(build-essential cmake ninja-build pkg-config
              libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libicu-dev libblkid-dev
              qt6-base-dev qt6-svg-dev fonts-dejavu-core libxml2-dev
+             zlib1g-dev libbz2-dev liblzma-dev libzstd-dev
              xvfb xauth xdotool imagemagick
              help2man desktop-file-utils appstream shared-mime-info)
 # Only the tests need these: the VM of the drive test (qemu, its initramfs, the kernel's module

@@ -2,6 +2,9 @@
 // process exit status in Status: 0 on success, 1 on failure.
 #pragma once
 
+#include "media/kxDisk.h"
+#include "project/kxFileList.h"
+
 #include <CLI/CLI.hpp>
 
 namespace kx::cli {
@@ -9,6 +12,13 @@ namespace kx::cli {
 // scan LOCATION, list PROJECT, extract PROJECT -d DIR: from a medium to a project file to
 // recovered files.
 void AddProjectCommands(CLI::App& App, int& Status);
+
+// check PROJECT: the check of a project's found files against its medium, saved into the project.
+void AddCheckCommands(CLI::App& App, int& Status);
+
+// The check of a scan's list on its medium, with progress on stderr and a summary of the states
+// on stdout; applied to List. False when Ctrl+C stopped it (what was checked is applied).
+bool CheckAndReport(TkxDisk& Disk, TkxFileList& List);
 
 // drives, image
 void AddDriveCommands(CLI::App& App, int& Status);

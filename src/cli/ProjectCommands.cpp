@@ -9,6 +9,7 @@
 #include "project/kxFileList.h"
 #include "project/kxFind.h"
 #include "project/kxProject.h"
+#include "recognition/kxCheck.h"
 #include "recognition/kxRecognition.h"
 
 #include <unicode/utf8.h>
@@ -80,6 +81,7 @@ struct TFilter {
   std::vector<std::string> Exts;
   std::optional<std::int64_t> MinSize;
   std::optional<std::int64_t> MaxSize;
+  bool WholeOnly = false;
 };
 
 void AddFilterOptions(CLI::App& Command, TFilter& Filter)
@@ -89,6 +91,7 @@ void AddFilterOptions(CLI::App& Command, TFilter& Filter)
       ->delimiter(',');
   Command.add_option("--min-size", Filter.MinSize, "Only files of at least this many bytes");
   Command.add_option("--max-size", Filter.MaxSize, "Only files of at most this many bytes");
+  Command.add_flag("--whole", Filter.WholeOnly, "Only files that the check found whole");
 }
 
 // The rows that pass, ascending: the find match (name fragment in the name with its extension,
@@ -106,6 +109,7 @@ std::vector<std::int32_t> MatchingRows(const TkxFileList& List, const TFilter& o
   for (std::int32_t i = 0; i < List.Count; ++i) {
     const TkxFileEntry& e = List.Items[static_cast<std::size_t>(i)];
     if (!exts.empty() && std::find(exts.begin(), exts.end(), AsciiUpper(KindExtensions[e.Kind])) == exts.end()) continue;
+    if (o.WholeOnly && e.Check != TkxCheckState::Whole) continue;
     if (matcher.Matches(e)) rows.push_back(i);
   }
   return rows;
@@ -117,6 +121,7 @@ struct TScanOptions {
   std::string Location;
   std::string Output;
   std::string Dfxml;
+  bool NoCheck = false;
 };
 
 int RunScan(const TScanOptions& o)
@@ -161,6 +166,7 @@ int RunScan(const TScanOptions& o)
 
   InstallStopHandler();
   TkxScanJob job(std::move(disk));
+  job.Recognition.FollowStructure = !o.NoCheck;
   const TkxRecognition& scan = job.Recognition;
   const std::int64_t total = job.Disk().SectorCount;
   const std::int64_t sectorBytes = job.Disk().SectorSize;
@@ -187,6 +193,7 @@ int RunScan(const TScanOptions& o)
 
   TkxFileList found;
   AcceptFoundFiles(scan.FileList, found);
+  const bool checkStopped = !o.NoCheck && !stopped && !failed && !CheckAndReport(job.Disk(), found);
 
   std::printf("%s %" PRId64 " of %" PRId64 " sectors; %s found.\n", stopped ? "Stopped after" : "Scanned",
               std::min(scan.Position, total), total, Counted(found.Count, "file").c_str());
@@ -219,7 +226,7 @@ int RunScan(const TScanOptions& o)
     if (!WriteReport(o.Dfxml, DfxmlReport(location, found, rows))) return ExitFailure;
     std::printf("DFXML report written to %s\n", Escaped(o.Dfxml).c_str());
   }
-  if (stopped) return ExitInterrupted;
+  if (stopped || checkStopped) return ExitInterrupted;
   return failed ? ExitFailure : ExitSuccess;
 }
 
@@ -285,10 +292,12 @@ int RunList(const TListOptions& o)
     bool first = true;
     for (const std::int32_t i : rows) {
       const TkxFileEntry& e = list.Items[static_cast<std::size_t>(i)];
+      const std::string_view state = CheckStateName(e.Check);
       std::printf("%s\n  {\"name\": %s, \"ext\": %s, \"kind\": %d, \"family\": \"%.*s\", \"offset\": %" PRId64
-                  ", \"size\": %" PRId64 "}",
+                  ", \"size\": %" PRId64 ", \"state\": \"%.*s\", \"checked_size\": %" PRId64 "}",
                   first ? "" : ",", JsonString(e.Name).c_str(), JsonString(KindExtensions[e.Kind]).c_str(), e.Kind,
-                  static_cast<int>(BaseFamily(e.Kind).size()), BaseFamily(e.Kind).data(), e.Offset, e.Size);
+                  static_cast<int>(BaseFamily(e.Kind).size()), BaseFamily(e.Kind).data(), e.Offset, e.Size,
+                  static_cast<int>(state.size()), state.data(), e.CheckedSize);
       first = false;
     }
     std::printf("%s]}\n", rows.empty() ? "" : "\n");
@@ -304,8 +313,8 @@ int RunList(const TListOptions& o)
   }
   nameWidth = std::min(nameWidth, 40);
   if (o.Long)
-    std::printf("%-*s  %-12s  %4s  %-6s  %-11s  %s\n", nameWidth, "File name", "Ext", "Kind", "Family", "Offset",
-                "Size (bytes)");
+    std::printf("%-*s  %-12s  %4s  %-6s  %-11s  %-12s  %s\n", nameWidth, "File name", "Ext", "Kind", "Family", "Offset",
+                "Size (bytes)", "State");
   else
     std::printf("%-*s  %-12s  %-11s  %s\n", nameWidth, "File name", "Ext", "Offset", "Size (bytes)");
   for (std::size_t k = 0; k < rows.size(); ++k) {
@@ -313,8 +322,9 @@ int RunList(const TListOptions& o)
     const std::string ext(KindExtensions[e.Kind]);
     if (o.Long) {
       const std::string family(BaseFamily(e.Kind));
-      std::printf("%-*s  %-12s  %4d  %-6s  0x%.9" PRIX64 "  %10" PRId64 "\n", nameWidth, names[k].c_str(), ext.c_str(),
-                  e.Kind, family.c_str(), static_cast<std::uint64_t>(e.Offset), e.Size);
+      const std::string state(CheckStateName(e.Check));
+      std::printf("%-*s  %-12s  %4d  %-6s  0x%.9" PRIX64 "  %12" PRId64 "  %s\n", nameWidth, names[k].c_str(), ext.c_str(),
+                  e.Kind, family.c_str(), static_cast<std::uint64_t>(e.Offset), e.Size, state.c_str());
     } else {
       std::printf("%-*s  %-12s  0x%.9" PRIX64 "  %10" PRId64 "\n", nameWidth, names[k].c_str(), ext.c_str(),
                   static_cast<std::uint64_t>(e.Offset), e.Size);
@@ -434,7 +444,10 @@ void AddProjectCommands(CLI::App& App, int& Status)
                    "Project file to write (replaced if it exists; \".kx\" added when the name has no extension). "
                    "Default: the location's base name followed by \".kx\" in the current folder, never replaced");
   scan->add_option("--dfxml", scanOptions->Dfxml, "Also write a DFXML report of the found files to this file");
-  scan->footer("Both files are checked before the medium is read. Ctrl+C stops the scan; what was found so far is "
+  scan->add_flag("--no-check", scanOptions->NoCheck,
+                 "The classic scan alone: no structure followed, no check of the found files' ends");
+  scan->footer("Both files are checked before the medium is read. After the scan, every found file whose format "
+               "states its end is checked (see \"check\"). Ctrl+C stops the scan or the check; what was found so far is "
                "still written, and the exit status is 130.");
   scan->callback([scanOptions, &Status] { Status = RunScan(*scanOptions); });
 
@@ -444,7 +457,8 @@ void AddProjectCommands(CLI::App& App, int& Status)
   list->add_option("--sort", listOptions->Sort, "Sort by name, ext, offset or size")
       ->check(CLI::IsMember({"name", "ext", "offset", "size"}));
   auto* json = list->add_flag("--json", listOptions->Json, "Write JSON for scripts (with kind code and family)");
-  auto* lng = list->add_flag("-l,--long", listOptions->Long, "Add the kind code and its family (none, text, sized, open)");
+  auto* lng = list->add_flag("-l,--long", listOptions->Long,
+                             "Add the kind code, its family (none, text, sized, open) and the check's state");
   auto* dfxml = list->add_flag("--dfxml", listOptions->Dfxml, "Write a DFXML report for forensic tools");
   json->excludes(lng)->excludes(dfxml);
   lng->excludes(dfxml);

@@ -16,9 +16,14 @@ void TkxRecognition::RecognizeNext()
   Disk.ReadSectors(Block.data(), 1, Position);
 
   TkxFileEntry* last = FileList.Count > 0 ? &FileList.Items[static_cast<std::size_t>(FileList.Count - 1)] : nullptr;
-  const TBlockKind found = RecognizeBlock(Block);
+  TBlockKind found = RecognizeBlock(Block);
+  // The medium's own file system begins with its volume descriptor in sector 16.
+  if (found.Kind == Kinds::IsoImage && Position * Disk.SectorSize == 16 * 2048) found.Kind = Kinds::Unknown;
 
-  if (found.Kind == Kinds::Unknown) {
+  if (ContinuesRecurring(last, found.Kind)) {
+    ExtendLast(*last);
+  } else if (found.Kind == Kinds::IsoImage && FollowStructure && AddStoredImage(found)) {
+  } else if (found.Kind == Kinds::Unknown) {
     if (last && last->Continues && !IsTextKind(last->Kind))
       ExtendLast(*last);
     else
@@ -44,6 +49,11 @@ void TkxRecognition::RecognizeNext()
     // A tar archive holds a member header wherever a member begins, and members begin on
     // sector boundaries often enough that each would start an entry of its own.
     ExtendLast(*last);
+  } else if (FollowStructure && FollowFile(found, Position * Disk.SectorSize)) {
+    AddEntry(found.Kind, found.Continues, found.Size);
+    TkxFileEntry& added = FileList.Items[static_cast<std::size_t>(FileList.Count - 1)];
+    added.Check = TkxCheckState::Whole;
+    added.CheckedSize = found.Size;
   } else {
     AddEntry(found.Kind, found.Continues, found.Size);
   }

@@ -1,0 +1,52 @@
+// The check of found files, a step after the scan: every entry whose format states its end is
+// read from the medium, and gets its exact size, a state (whole, truncated, damaged) and, where
+// the content says more than the first bytes did, a refined kind. A job that a worker can run:
+// it asks the job control between entries and hands its result over in one piece.
+#pragma once
+
+#include "common/kxJobControl.h"
+#include "media/kxDisk.h"
+#include "project/kxFileList.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kx {
+
+// What the check concluded of one entry.
+struct TkxCheckChange {
+  std::int32_t Index = 0;  // the entry's row in the list that was checked
+  TKind Kind = 0;
+  std::int64_t Size = 0;
+  TkxCheckState State = TkxCheckState::NotChecked;
+  std::int64_t CheckedSize = 0;
+};
+
+struct TkxCheckResult {
+  std::vector<TkxCheckChange> Changes;  // the entries whose state, size or kind the check set
+  // Rows that lie wholly inside a file found whole and are pieces of it, not files of their
+  // own: unrecognised data, text, and entries of its kind that the scan began at a header
+  // recurring inside it (a tar member, a program-stream pack). Ascending.
+  std::vector<std::int32_t> Absorbed;
+  std::int32_t Checked = 0;  // entries looked at
+  bool Stopped = false;      // ended by a stop request before the last entry
+  std::string Error;         // the medium failed (a part file vanished); the changes so far stand
+};
+
+// Checks List's entries against Disk, in the order of their offsets. Control is asked before
+// each entry; Progress, when given, is told the entries done and their total after each one.
+// Reads only; the list is not changed.
+TkxCheckResult CheckFoundFiles(TkxDisk& Disk, const TkxFileList& List, TkxJobControl& Control,
+                               const std::function<void(std::int32_t Done, std::int32_t Total)>& Progress = {});
+
+// Applies a check's result to the list it was made for, in one step: sizes, kinds and states
+// set, absorbed rows removed (the other rows keep their order).
+void ApplyCheck(const TkxCheckResult& Result, TkxFileList& List);
+
+// The counts of a list's states, indexed by TkxCheckState.
+std::array<std::int32_t, 4> CountCheckStates(const TkxFileList& List);
+
+}  // namespace kx
