@@ -13,11 +13,27 @@ bool TkxRecognition::ContinuesRecurring(const TkxFileEntry* Last, TKind Kind) co
   return Kind == Kinds::Mp3 && IsMpegAudioFrameRun(Block);
 }
 
+namespace {
+
+// The end of the file of Kind at Start. A medium that fails on the way (a part file gone, a
+// disc changed) fails the walk only: the scan goes on as without it and meets the failure in
+// the sector where it lies, so that every sector before it is still examined.
+TkxFileEnd FollowedEnd(TkxDisk& Disk, TKind Kind, std::int64_t Start)
+{
+  try {
+    TkxDiskSource source(Disk, Start, Disk.SectorCount * Disk.SectorSize - Start);
+    return FindFileEnd(Kind, source);
+  } catch (const EkxIOError&) {
+    return {};
+  }
+}
+
+}  // namespace
+
 bool TkxRecognition::FollowFile(TBlockKind& Found, std::int64_t Start)
 {
   if (!FollowedByScan(Found.Kind)) return false;
-  TkxDiskSource source(Disk, Start, Disk.SectorCount * Disk.SectorSize - Start);
-  const TkxFileEnd end = FindFileEnd(Found.Kind, source);
+  const TkxFileEnd end = FollowedEnd(Disk, Found.Kind, Start);
   if (end.State != TkxCheckState::Whole || end.Size <= 0) return false;
   Found = {end.Kind != 0 ? end.Kind : Found.Kind, false, end.Size};
   return true;
@@ -32,8 +48,7 @@ bool TkxRecognition::AddStoredImage(TBlockKind& Found)
   const std::int64_t start = (Position - systemArea) * ss;
   if (!last.Continues || IsTextKind(last.Kind) || last.Offset + last.Size != Position * ss || last.Offset > start)
     return false;
-  TkxDiskSource source(Disk, start, Disk.SectorCount * ss - start);
-  const TkxFileEnd end = FindFileEnd(Kinds::IsoImage, source);
+  const TkxFileEnd end = FollowedEnd(Disk, Kinds::IsoImage, start);
   if (end.State != TkxCheckState::Whole) return false;
   // The entry before gives the system area back; an entry that was nothing else goes.
   if (last.Offset == start) {
