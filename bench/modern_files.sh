@@ -119,6 +119,7 @@ run_tessarin() { # NAME CLI
 run_tessarin tessarin "$cli"
 n=0
 for other in "$@"; do n=$((n + 1)); run_tessarin "older$n" "$other"; done
+mkdir -p "$work/out-photorec"
 photorec /log /d "$work/out-photorec/recup" /cmd "$work/disc.iso" partition_none,fileopt,everything,enable,search > /dev/null 2>&1 || true
 foremost -Q -t all -i "$work/disc.iso" -o "$work/out-foremost" > /dev/null 2>&1 || true
 rm -f "$work/out-foremost/audit.txt"

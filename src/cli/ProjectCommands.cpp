@@ -193,10 +193,12 @@ int RunScan(const TScanOptions& o)
 
   TkxFileList found;
   AcceptFoundFiles(scan.FileList, found);
-  const bool checkStopped = !o.NoCheck && !stopped && !failed && !CheckAndReport(job.Disk(), found);
 
   std::printf("%s %" PRId64 " of %" PRId64 " sectors; %s found.\n", stopped ? "Stopped after" : "Scanned",
               std::min(scan.Position, total), total, Counted(found.Count, "file").c_str());
+  // The check refines sizes and extensions, so the counts per extension follow it.
+  const bool checkStopped = !o.NoCheck && !stopped && !failed && !CheckAndReport(job.Disk(), found);
+  if (!o.NoCheck) found.Sort(TkxSortKey::skExtension);
   // The list is sorted by extension, so equal extensions (".cab" of kinds 33 and 34) are adjacent.
   for (std::int32_t i = 0; i < found.Count;) {
     const std::string_view ext = KindExtensions[found.Items[static_cast<std::size_t>(i)].Kind];

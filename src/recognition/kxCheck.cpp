@@ -1,5 +1,6 @@
 #include "recognition/kxCheck.h"
 
+#include "recognition/kxEngine.h"
 #include "recognition/kxStructure.h"
 
 #include <algorithm>
@@ -71,6 +72,29 @@ class TOffsetOrder {
   std::vector<std::size_t> NextRecognised;
 };
 
+// The sectors an entry held after the exact end of the whole file in it, as an entry of
+// unrecognised data when they hold anything but zeros.
+void AddRest(TkxDisk& Disk, const TkxFileEntry& E, std::int64_t Exact, std::int32_t Count, TkxCheckResult& Result)
+{
+  const std::int64_t ss = Disk.SectorSize;
+  const std::int64_t from = (E.Offset + Exact + ss - 1) / ss * ss, to = E.Offset + E.Size;
+  if (to - from < ss) return;
+  TkxDiskSource rest(Disk, from, to - from);
+  for (std::int64_t pos = 0; pos < to - from;) {
+    const auto v = rest.View(pos, 1 << 16);
+    if (v.empty()) return;
+    if (std::any_of(v.begin(), v.end(), [](std::uint8_t b) { return b != 0; })) {
+      TkxFileEntry entry;
+      entry.Name = ScanEntryName(Count + static_cast<std::int32_t>(Result.Rest.size()) + 1);
+      entry.Offset = from;
+      entry.Size = to - from;
+      Result.Rest.push_back(std::move(entry));
+      return;
+    }
+    pos += static_cast<std::int64_t>(v.size());
+  }
+}
+
 }  // namespace
 
 TkxCheckResult CheckFoundFiles(TkxDisk& Disk, const TkxFileList& List, TkxJobControl& Control,
@@ -98,6 +122,7 @@ TkxCheckResult CheckFoundFiles(TkxDisk& Disk, const TkxFileList& List, TkxJobCon
         if (e.Check != TkxCheckState::Whole) c = CheckEntry(Disk, e, index, order.NextFile(k), mediumEnd);
         if (c.State != e.Check || c.Size != e.Size || c.Kind != e.Kind || c.CheckedSize != e.CheckedSize)
           result.Changes.push_back(c);
+        if (c.State == TkxCheckState::Whole && c.Size < e.Size) AddRest(Disk, e, c.Size, List.Count, result);
         if (c.State == TkxCheckState::Whole) {
           wholeFrom = e.Offset;
           wholeTo = e.Offset + c.Size;
@@ -134,6 +159,7 @@ void ApplyCheck(const TkxCheckResult& Result, TkxFileList& List)
   }
   for (std::int32_t i = kept; i < List.Count; ++i) List.Items[static_cast<std::size_t>(i)] = TkxFileEntry{};
   List.Count = kept;
+  for (const TkxFileEntry& e : Result.Rest) List.Add(e.Name, e.Kind, e.Offset, e.Size, false);
 }
 
 std::array<std::int32_t, 4> CountCheckStates(const TkxFileList& List)

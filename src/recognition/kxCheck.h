@@ -31,6 +31,10 @@ struct TkxCheckResult {
   // own: unrecognised data, text, and entries of its kind that the scan began at a header
   // recurring inside it (a tar member, a program-stream pack). Ascending.
   std::vector<std::int32_t> Absorbed;
+  // Data that an entry held past the exact end of a whole file, from the next sector on:
+  // listed as unrecognised data again, so that nothing that was listed is lost. Runs of zeros
+  // (the slack of a disc's file system) are left out.
+  std::vector<TkxFileEntry> Rest;
   std::int32_t Checked = 0;  // entries looked at
   bool Stopped = false;      // ended by a stop request before the last entry
   std::string Error;         // the medium failed (a part file vanished); the changes so far stand
@@ -43,7 +47,7 @@ TkxCheckResult CheckFoundFiles(TkxDisk& Disk, const TkxFileList& List, TkxJobCon
                                const std::function<void(std::int32_t Done, std::int32_t Total)>& Progress = {});
 
 // Applies a check's result to the list it was made for, in one step: sizes, kinds and states
-// set, absorbed rows removed (the other rows keep their order).
+// set, absorbed rows removed (the other rows keep their order), rests appended.
 void ApplyCheck(const TkxCheckResult& Result, TkxFileList& List);
 
 // The counts of a list's states, indexed by TkxCheckState.

@@ -103,6 +103,8 @@ TEST(CheckFoundFiles, SetsExactSizesAndStatesOfAScannedMedium)
   const auto movieEnd = static_cast<std::int64_t>(mp4.size());
   const TExpected want[] = {
       {jpgAt, Kinds::Jpeg, TkxCheckState::Whole, static_cast<std::int64_t>(jpg.size())},
+      // The unrecognised sectors the JPEG's entry held, listed apart again.
+      {jpgAt + ss, Kinds::Unknown, TkxCheckState::NotChecked, 2 * ss},
       {pngAt, Kinds::Png, TkxCheckState::Whole, static_cast<std::int64_t>(png.size())},
       {pdfAt, Kinds::Pdf, TkxCheckState::Whole, static_cast<std::int64_t>(pdf.size())},
       // Its boxes end past the false start: by the rule, truncated, with the size they state.
@@ -111,7 +113,7 @@ TEST(CheckFoundFiles, SetsExactSizesAndStatesOfAScannedMedium)
       // Cut by the medium's end: the entry runs to it.
       {zstdAt, Kinds::Zstd, TkxCheckState::Truncated, static_cast<std::int64_t>(m.Bytes.size() - zstdAt)},
   };
-  ASSERT_EQ(list.Count, 6);
+  ASSERT_EQ(list.Count, 7);
   list.Sort(TkxSortKey::skOffset);
   for (std::size_t i = 0; i < std::size(want); ++i) {
     const TkxFileEntry& e = list.Items[i];
@@ -121,8 +123,8 @@ TEST(CheckFoundFiles, SetsExactSizesAndStatesOfAScannedMedium)
     EXPECT_EQ(e.Check, want[i].State);
     EXPECT_EQ(e.Size, want[i].Size);
   }
-  EXPECT_EQ(list.Items[3].CheckedSize, movieEnd);
-  EXPECT_EQ(CountCheckStates(list), (std::array<std::int32_t, 4>{0, 3, 2, 1}));
+  EXPECT_EQ(list.Items[4].CheckedSize, movieEnd);
+  EXPECT_EQ(CountCheckStates(list), (std::array<std::int32_t, 4>{1, 3, 2, 1}));
 }
 
 TEST(CheckFoundFiles, AStopBeforeTheFirstEntryChangesNothing)
