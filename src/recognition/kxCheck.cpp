@@ -13,85 +13,132 @@ namespace {
 
 bool IsRecognisedFile(TKind Kind) { return Kind != Kinds::Unknown && !IsTextKind(Kind); }
 
-// The check of one entry. NextFile is where the next recognised file begins (or the medium
-// ends): a finder that reads every byte gets the entry and the unrecognised data up to there;
-// one that walks headers may read to the medium's end, to tell a cut file from a whole one.
-TkxCheckChange CheckEntry(TkxDisk& Disk, const TkxFileEntry& E, std::int32_t Index, std::int64_t NextFile,
-                          std::int64_t MediumEnd)
-{
-  TkxCheckChange change{Index, E.Kind, E.Size, E.Check, E.CheckedSize};
-  const TkxEndReach reach = EndReach(E.Kind);
-  if (reach == TkxEndReach::None || E.Offset < 0 || E.Offset >= MediumEnd) return change;
-  const std::int64_t available = MediumEnd - E.Offset;
-  TkxDiskSource source(Disk, E.Offset, reach == TkxEndReach::Content ? NextFile - E.Offset : available);
-  const TkxFileEnd end = FindFileEnd(E.Kind, source);
-  if (end.State == TkxCheckState::NotChecked) return change;
-  if (end.Kind != 0) change.Kind = end.Kind;
-  change.State = end.State;
-  change.CheckedSize = end.Size;
-  if (end.State == TkxCheckState::Whole && E.Offset + end.Size > NextFile) change.State = TkxCheckState::Truncated;
-  if (change.State == TkxCheckState::Whole)
-    change.Size = end.Size;
-  else if (change.State == TkxCheckState::Truncated)
-    change.Size = std::max(E.Size, std::min(end.Size, available));
-  return change;
-}
-
-}  // namespace
-
-namespace {
-
-// The entries of a list in the order of their offsets, and where the next file after each one
-// begins: the next entry of a recognised kind other than its own. Unrecognised data, text, and
-// pieces of its own kind that the scan split off at a header recurring inside a file (a tar
-// member, a later pack) may still belong to it; another kind of file does not.
-class TOffsetOrder {
+// The entries of a list in the order of their offsets, with what the check concluded of each.
+class TCheckOrder {
  public:
-  TOffsetOrder(const TkxFileList& List_, std::int64_t MediumEnd_) : List(List_), MediumEnd(MediumEnd_)
+  TCheckOrder(const TkxFileList& List_, std::int64_t MediumEnd_) : List(List_), MediumEnd(MediumEnd_)
   {
     Order.resize(static_cast<std::size_t>(List.Count));
     std::iota(Order.begin(), Order.end(), 0);
     std::stable_sort(Order.begin(), Order.end(), [&](std::int32_t a, std::int32_t b) { return At(a).Offset < At(b).Offset; });
-    NextRecognised.assign(Order.size() + 1, Order.size());
-    for (std::size_t k = Order.size(); k-- > 0;)
-      NextRecognised[k] = IsRecognisedFile(At(Order[k]).Kind) ? k : NextRecognised[k + 1];
+    Checked.resize(Order.size());
+    for (std::size_t k = 0; k < Order.size(); ++k) {
+      const TkxFileEntry& e = At(Order[k]);
+      Checked[k] = {Order[k], e.Kind, e.Size, e.Check, e.CheckedSize};
+    }
   }
   const TkxFileEntry& At(std::int32_t Index) const { return List.Items[static_cast<std::size_t>(Index)]; }
+  std::int64_t End(std::size_t K) const { return At(Order[K]).Offset + Checked[K].Size; }
 
-  std::int64_t NextFile(std::size_t K) const
+  // Whether the entry at K ends the search for the file at F's end: a recognised file of
+  // another kind, not found damaged (such a one is far more often a false start inside a file
+  // than a file). Unrecognised data, text, and pieces of F's own kind that the scan began at a
+  // header recurring inside a file (a tar member, a later pack) may still belong to F.
+  bool Separates(std::size_t K, std::size_t F) const
   {
     const TkxFileEntry& e = At(Order[K]);
-    std::size_t j = NextRecognised[K + 1];
-    while (j < Order.size() && (At(Order[j]).Kind == e.Kind || At(Order[j]).Offset <= e.Offset)) j = NextRecognised[j + 1];
-    return std::max(j < Order.size() ? At(Order[j]).Offset : MediumEnd, e.Offset + e.Size);
+    return IsRecognisedFile(e.Kind) && e.Kind != At(Order[F]).Kind && Checked[K].State != TkxCheckState::Damaged &&
+           e.Offset > At(Order[F]).Offset;
+  }
+
+  // Where the bytes of the file at K may run to for a search that reads them all.
+  std::int64_t SearchEnd(std::size_t K) const
+  {
+    std::size_t j = K + 1;
+    while (j < Order.size() && !Separates(j, K)) ++j;
+    return std::max(j < Order.size() ? At(Order[j]).Offset : MediumEnd, End(K));
+  }
+
+  // Whether a file at K that ends at End overlaps a separating file that does not lie wholly
+  // inside it: then its end lies past the next file, and it is truncated.
+  bool PassesNextFile(std::size_t K, std::int64_t FileEnd) const
+  {
+    for (std::size_t j = K + 1; j < Order.size() && At(Order[j]).Offset < FileEnd; ++j)
+      if (Separates(j, K) && End(j) > FileEnd) return true;
+    return false;
   }
 
   const TkxFileList& List;
   std::int64_t MediumEnd;
   std::vector<std::int32_t> Order;
-  std::vector<std::size_t> NextRecognised;
+  std::vector<TkxCheckChange> Checked;  // by place in Order
 };
 
-// The sectors an entry held after the exact end of the whole file in it, as an entry of
-// unrecognised data when they hold anything but zeros.
-void AddRest(TkxDisk& Disk, const TkxFileEntry& E, std::int64_t Exact, std::int32_t Count, TkxCheckResult& Result)
+// The check of the entry at K.
+TkxCheckChange CheckEntry(TkxDisk& Disk, const TCheckOrder& Order, std::size_t K)
+{
+  const TkxFileEntry& e = Order.At(Order.Order[K]);
+  TkxCheckChange change = Order.Checked[K];
+  const TkxEndReach reach = EndReach(e.Kind);
+  if (reach == TkxEndReach::None || e.Check == TkxCheckState::Whole || e.Offset < 0 || e.Offset >= Order.MediumEnd)
+    return change;
+  const std::int64_t available = Order.MediumEnd - e.Offset;
+  // A walk over headers may read to the medium's end, to tell a cut file from a whole one; a
+  // search that reads every byte gets the entry and what may still belong to it.
+  TkxDiskSource source(Disk, e.Offset, reach == TkxEndReach::Content ? Order.SearchEnd(K) - e.Offset : available);
+  const TkxFileEnd end = FindFileEnd(e.Kind, source);
+  if (end.State == TkxCheckState::NotChecked) return change;
+  if (end.Kind != 0) change.Kind = end.Kind;
+  change.State = end.State;
+  change.CheckedSize = end.Size;
+  if (end.State == TkxCheckState::Whole && Order.PassesNextFile(K, e.Offset + end.Size))
+    change.State = TkxCheckState::Truncated;
+  if (change.State == TkxCheckState::Whole)
+    change.Size = end.Size;
+  else if (change.State == TkxCheckState::Truncated)
+    change.Size = std::max(e.Size, std::min(end.Size, available));
+  return change;
+}
+
+// Whether the medium holds anything but zeros in [From, To).
+bool HoldsData(TkxDisk& Disk, std::int64_t From, std::int64_t To)
+{
+  TkxDiskSource bytes(Disk, From, To - From);
+  for (std::int64_t pos = 0; pos < To - From;) {
+    const auto v = bytes.View(pos, TkxByteSource::MaxViewBytes);
+    if (v.empty()) return false;
+    if (std::any_of(v.begin(), v.end(), [](std::uint8_t b) { return b != 0; })) return true;
+    pos += static_cast<std::int64_t>(v.size());
+  }
+  return false;
+}
+
+// The sectors from From to To, when they hold data, as an entry of unrecognised data.
+void AddRest(TkxDisk& Disk, std::int64_t From, std::int64_t To, std::int32_t Count, TkxCheckResult& Result)
 {
   const std::int64_t ss = Disk.SectorSize;
-  const std::int64_t from = (E.Offset + Exact + ss - 1) / ss * ss, to = E.Offset + E.Size;
-  if (to - from < ss) return;
-  TkxDiskSource rest(Disk, from, to - from);
-  for (std::int64_t pos = 0; pos < to - from;) {
-    const auto v = rest.View(pos, 1 << 16);
-    if (v.empty()) return;
-    if (std::any_of(v.begin(), v.end(), [](std::uint8_t b) { return b != 0; })) {
-      TkxFileEntry entry;
-      entry.Name = ScanEntryName(Count + static_cast<std::int32_t>(Result.Rest.size()) + 1);
-      entry.Offset = from;
-      entry.Size = to - from;
-      Result.Rest.push_back(std::move(entry));
-      return;
+  From = (From + ss - 1) / ss * ss;
+  if (To - From < ss || !HoldsData(Disk, From, To)) return;
+  TkxFileEntry entry;
+  entry.Name = ScanEntryName(Count + static_cast<std::int32_t>(Result.Rest.size()) + 1);
+  entry.Offset = From;
+  entry.Size = To - From;
+  Result.Rest.push_back(std::move(entry));
+}
+
+// After every entry was checked: what lies inside a file found whole is a piece of it; what a
+// whole file's entry held past its exact end, and holds data, is listed apart again; runs of
+// unrecognised data that hold only zeros go.
+void MergePieces(TkxDisk& Disk, const TCheckOrder& Order, std::int32_t Count, TkxCheckResult& Result)
+{
+  std::int64_t wholeFrom = -1, wholeTo = -1;
+  for (std::size_t k = 0; k < Order.Order.size(); ++k) {
+    const TkxFileEntry& e = Order.At(Order.Order[k]);
+    const TkxCheckChange& c = Order.Checked[k];
+    const std::int64_t end = Order.End(k);
+    const bool piece = !IsRecognisedFile(e.Kind) || c.State == TkxCheckState::Damaged || end <= wholeTo;
+    if (e.Offset > wholeFrom && e.Offset < wholeTo && piece) {
+      Result.Absorbed.push_back(Order.Order[k]);
+      if (end > wholeTo) AddRest(Disk, wholeTo, end, Count, Result);
+      continue;
     }
-    pos += static_cast<std::int64_t>(v.size());
+    if (c.State == TkxCheckState::Whole) {
+      if (c.Size < e.Size) AddRest(Disk, e.Offset + c.Size, e.Offset + e.Size, Count, Result);
+      wholeFrom = e.Offset;
+      wholeTo = end;
+    } else if (e.Kind == Kinds::Unknown && !HoldsData(Disk, e.Offset, std::min(end, Order.MediumEnd))) {
+      Result.Absorbed.push_back(Order.Order[k]);
+    }
   }
 }
 
@@ -101,39 +148,28 @@ TkxCheckResult CheckFoundFiles(TkxDisk& Disk, const TkxFileList& List, TkxJobCon
                                const std::function<void(std::int32_t Done, std::int32_t Total)>& Progress)
 {
   TkxCheckResult result;
-  const std::int64_t mediumEnd = Disk.SectorCount * Disk.SectorSize;
-  const TOffsetOrder order(List, mediumEnd);
-  // The last file found whole, whose pieces (unrecognised data, text, headers of its own kind
-  // that lie inside it) are merged into it.
-  std::int64_t wholeFrom = -1, wholeTo = -1;
-  TKind wholeKind = 0;
+  TCheckOrder order(List, Disk.SectorCount * Disk.SectorSize);
   try {
-    for (std::size_t k = 0; k < order.Order.size(); ++k) {
+    // From the last entry to the first, so that a file's search may pass an entry after it that
+    // was found damaged.
+    for (std::size_t k = order.Order.size(); k-- > 0;) {
       if (Control.ShouldStop()) {
         result.Stopped = true;
         break;
       }
-      const std::int32_t index = order.Order[k];
-      const TkxFileEntry& e = order.At(index);
-      if (e.Offset > wholeFrom && e.Offset + e.Size <= wholeTo && (!IsRecognisedFile(e.Kind) || e.Kind == wholeKind)) {
-        result.Absorbed.push_back(index);
-      } else {
-        TkxCheckChange c{index, e.Kind, e.Size, e.Check, e.CheckedSize};
-        if (e.Check != TkxCheckState::Whole) c = CheckEntry(Disk, e, index, order.NextFile(k), mediumEnd);
-        if (c.State != e.Check || c.Size != e.Size || c.Kind != e.Kind || c.CheckedSize != e.CheckedSize)
-          result.Changes.push_back(c);
-        if (c.State == TkxCheckState::Whole && c.Size < e.Size) AddRest(Disk, e, c.Size, List.Count, result);
-        if (c.State == TkxCheckState::Whole) {
-          wholeFrom = e.Offset;
-          wholeTo = e.Offset + c.Size;
-          wholeKind = e.Kind;
-        }
-      }
+      order.Checked[k] = CheckEntry(Disk, order, k);
       ++result.Checked;
       if (Progress) Progress(result.Checked, List.Count);
     }
+    if (!result.Stopped) MergePieces(Disk, order, List.Count, result);
   } catch (const std::exception& ex) {
     result.Error = ex.what();
+  }
+  for (std::size_t k = 0; k < order.Order.size(); ++k) {
+    const TkxCheckChange& c = order.Checked[k];
+    const TkxFileEntry& e = order.At(c.Index);
+    if (c.State != e.Check || c.Size != e.Size || c.Kind != e.Kind || c.CheckedSize != e.CheckedSize)
+      result.Changes.push_back(c);
   }
   std::sort(result.Absorbed.begin(), result.Absorbed.end());
   return result;

@@ -27,9 +27,9 @@ struct TkxCheckChange {
 
 struct TkxCheckResult {
   std::vector<TkxCheckChange> Changes;  // the entries whose state, size or kind the check set
-  // Rows that lie wholly inside a file found whole and are pieces of it, not files of their
-  // own: unrecognised data, text, and entries of its kind that the scan began at a header
-  // recurring inside it (a tar member, a program-stream pack). Ascending.
+  // Rows that go, ascending: pieces of a file found whole (what begins inside it and is
+  // unrecognised data, text, found damaged, or ends inside it too: an embedded file is part of
+  // it, as the sectors of a sized file are), and runs of unrecognised data that hold only zeros.
   std::vector<std::int32_t> Absorbed;
   // Data that an entry held past the exact end of a whole file, from the next sector on:
   // listed as unrecognised data again, so that nothing that was listed is lost. Runs of zeros
@@ -40,9 +40,11 @@ struct TkxCheckResult {
   std::string Error;         // the medium failed (a part file vanished); the changes so far stand
 };
 
-// Checks List's entries against Disk, in the order of their offsets. Control is asked before
-// each entry; Progress, when given, is told the entries done and their total after each one.
-// Reads only; the list is not changed.
+// Checks List's entries against Disk, from the last offset to the first, so that a search
+// through a file may pass a later entry found damaged (a false start rather than a file).
+// Control is asked before each entry; Progress, when given, is told the entries done and
+// their total after each one. Reads only; the list is not changed. A stopped check merges no
+// pieces: its changes stand for the entries it reached.
 TkxCheckResult CheckFoundFiles(TkxDisk& Disk, const TkxFileList& List, TkxJobControl& Control,
                                const std::function<void(std::int32_t Done, std::int32_t Total)>& Progress = {});
 

@@ -112,7 +112,10 @@ TKind SfntKind(TBytes b)
   if (U16BE(b, 6) != searchRange || U16BE(b, 8) != selector || U16BE(b, 10) != tables * 16 - searchRange) return 0;
   for (std::size_t i = 0; i < tables && 12 + 16 * i + 16 <= b.size(); ++i) {
     const std::size_t r = 12 + 16 * i;
-    if (!IsTypeCode(b, r) || U32BE(b, r + 8) < 12 + 16 * tables) return 0;
+    // Tags are printable ASCII ("OS/2", "cvt ").
+    for (std::size_t k = r; k < r + 4; ++k)
+      if (b[k] < 0x20 || b[k] > 0x7E) return 0;
+    if (U32BE(b, r + 8) < 12 + 16 * tables) return 0;
   }
   return kind;
 }

@@ -50,7 +50,8 @@ std::span<const std::uint8_t> TkxDiskSource::View(std::int64_t Pos, std::size_t 
   if (Pos < 0 || Pos >= Length || MaxBytes == 0) return {};
   const std::int64_t want = std::min<std::int64_t>(static_cast<std::int64_t>(std::min<std::size_t>(MaxBytes, INT32_MAX)), Length - Pos);
   const std::int64_t at = Start + Pos;
-  if (CacheAt < 0 || at < CacheAt || at >= CacheAt + CacheBytes) {
+  // Served whole from the run in memory, or from a run read anew from the sector of Pos on.
+  if (CacheAt < 0 || at < CacheAt || at + want > CacheAt + CacheBytes) {
     const std::int64_t ss = Disk.SectorSize;
     const std::int64_t first = at / ss;
     const std::int64_t needed = (at % ss + want + ss - 1) / ss;

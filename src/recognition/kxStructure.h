@@ -17,12 +17,14 @@ namespace kx {
 // The bytes of a found file from its first byte on, as far as its finder may read them.
 class TkxByteSource {
  public:
+  static constexpr std::size_t MaxViewBytes = 1 << 16;
   virtual ~TkxByteSource() = default;
   // Bytes that may be read from the file's first byte: to the medium's end, or fewer where the
   // caller bounds a search.
   virtual std::int64_t Size() const = 0;
-  // Up to MaxBytes bytes from Pos, as many as lie below Size() (and at least one when Pos is
-  // below it); valid until the next call. Empty at or past Size().
+  // The bytes from Pos on, valid until the next call: MaxBytes of them, or as many as lie
+  // below Size() when fewer do (so a shorter view means the end), for any MaxBytes up to
+  // MaxViewBytes. Empty at or past Size().
   virtual std::span<const std::uint8_t> View(std::int64_t Pos, std::size_t MaxBytes) = 0;
 
   // The N bytes from Pos into Out; false when they do not all lie below Size().

@@ -73,47 +73,54 @@ TEST(CheckFoundFiles, SetsExactSizesAndStatesOfAScannedMedium)
   const TBytes jpg = Fixture("tiny.jpg"), png = Fixture("tiny.png"), mp4 = Fixture("tiny.mp4"), pdf = RevisedPdf();
   const std::size_t jpgAt = m.Put(jpg);
   m.Put(TBytes(2 * ss, 0x01));  // unrecognised: the open JPEG entry takes it
-  const std::size_t pngAt = m.Put(png);
+  // A picture whose last sector another photo took.
+  const std::size_t pngAt = m.Put(TBytes(png.begin(), png.begin() + 3000));
+  const std::size_t photoAt = m.Put(jpg);
   const std::size_t pdfAt = m.Put(pdf);
+  m.Put(TBytes(ss, 0));  // zeros: nothing to list
   const std::size_t mp4At = m.Put(mp4);
   // A JPEG header in a sector inside the movie's data: a false start, with the scan's
   // structure following off.
-  const std::size_t falseAt = mp4At + 2 * ss;
-  std::copy_n("\xFF\xD8\xFF\xE0\x00\x10JFIF", 10, m.Bytes.begin() + static_cast<std::ptrdiff_t>(falseAt));
+  std::copy_n("\xFF\xD8\xFF\xE0\x00\x10JFIF", 10, m.Bytes.begin() + static_cast<std::ptrdiff_t>(mp4At + 2 * ss));
   const std::size_t zstdAt = m.Put(CutZstd());  // the medium ends inside the stream
   test::TMemoryDisk disk(m.Bytes);
   TkxRecognition scan(disk);
   scan.FollowStructure = false;
   while (scan.Position < disk.SectorCount) scan.RecognizeNext();
-  ASSERT_EQ(scan.FileList.Count, 7);  // the PDF's update became a text entry
+  // The PDF's update became a text entry, the zeros a kind-0 entry.
+  ASSERT_EQ(scan.FileList.Count, 9);
 
   TkxJobControl control;
   std::vector<std::int32_t> progress;
   const TkxCheckResult r = CheckFoundFiles(disk, scan.FileList, control, [&](std::int32_t done, std::int32_t total) {
-    EXPECT_EQ(total, 7);
+    EXPECT_EQ(total, 9);
     progress.push_back(done);
   });
-  EXPECT_EQ(progress, (std::vector<std::int32_t>{1, 2, 3, 4, 5, 6, 7}));
+  EXPECT_EQ(progress, (std::vector<std::int32_t>{1, 2, 3, 4, 5, 6, 7, 8, 9}));
   EXPECT_FALSE(r.Stopped);
   EXPECT_EQ(r.Error, "");
   TkxFileList list;
   list.Assign(scan.FileList);
   ApplyCheck(r, list);
 
-  const auto movieEnd = static_cast<std::int64_t>(mp4.size());
+  // The end of the chunk that runs past the picture's 3000 bytes: as far as its structure tells.
+  std::int64_t chunkEnd = 8;
+  while (chunkEnd <= 3000) chunkEnd += 12 + (std::int64_t{png[chunkEnd]} << 24 | png[chunkEnd + 1] << 16 | png[chunkEnd + 2] << 8 | png[chunkEnd + 3]);
   const TExpected want[] = {
       {jpgAt, Kinds::Jpeg, TkxCheckState::Whole, static_cast<std::int64_t>(jpg.size())},
       // The unrecognised sectors the JPEG's entry held, listed apart again.
       {jpgAt + ss, Kinds::Unknown, TkxCheckState::NotChecked, 2 * ss},
-      {pngAt, Kinds::Png, TkxCheckState::Whole, static_cast<std::int64_t>(png.size())},
+      // Its chunks run into the photo after it: truncated, with the size they state.
+      {pngAt, Kinds::Png, TkxCheckState::Truncated, chunkEnd},
+      {photoAt, Kinds::Jpeg, TkxCheckState::Whole, static_cast<std::int64_t>(jpg.size())},
+      // The update's text entry is merged back.
       {pdfAt, Kinds::Pdf, TkxCheckState::Whole, static_cast<std::int64_t>(pdf.size())},
-      // Its boxes end past the false start: by the rule, truncated, with the size they state.
-      {mp4At, Kinds::Mp4, TkxCheckState::Truncated, movieEnd},
-      {falseAt, Kinds::Jpeg, TkxCheckState::Damaged, static_cast<std::int64_t>(zstdAt - falseAt)},
+      // The false start inside was found damaged and is merged into the movie.
+      {mp4At, Kinds::Mp4, TkxCheckState::Whole, static_cast<std::int64_t>(mp4.size())},
       // Cut by the medium's end: the entry runs to it.
-      {zstdAt, Kinds::Zstd, TkxCheckState::Truncated, static_cast<std::int64_t>(m.Bytes.size() - zstdAt)},
+      {zstdAt, Kinds::Zstd, TkxCheckState::Truncated, disk.SectorCount * static_cast<std::int64_t>(ss) - static_cast<std::int64_t>(zstdAt)},
   };
-  ASSERT_EQ(list.Count, 7);
+  ASSERT_EQ(list.Count, static_cast<std::int32_t>(std::size(want)));
   list.Sort(TkxSortKey::skOffset);
   for (std::size_t i = 0; i < std::size(want); ++i) {
     const TkxFileEntry& e = list.Items[i];
@@ -123,8 +130,8 @@ TEST(CheckFoundFiles, SetsExactSizesAndStatesOfAScannedMedium)
     EXPECT_EQ(e.Check, want[i].State);
     EXPECT_EQ(e.Size, want[i].Size);
   }
-  EXPECT_EQ(list.Items[4].CheckedSize, movieEnd);
-  EXPECT_EQ(CountCheckStates(list), (std::array<std::int32_t, 4>{1, 3, 2, 1}));
+  EXPECT_EQ(list.Items[2].CheckedSize, chunkEnd);
+  EXPECT_EQ(CountCheckStates(list), (std::array<std::int32_t, 4>{1, 4, 2, 0}));
 }
 
 TEST(CheckFoundFiles, AStopBeforeTheFirstEntryChangesNothing)
@@ -146,15 +153,19 @@ TEST(CheckFoundFiles, AFailingMediumEndsTheCheckWithItsError)
 {
   TLayout m;
   m.Put(Fixture("tiny.jpg"));
-  const std::size_t pngAt = m.Put(Fixture("tiny.png"));
+  m.Put(Fixture("tiny.png"));
   test::TMemoryDisk disk(m.Bytes);
   TkxRecognition scan(disk);
   while (scan.Position < disk.SectorCount) scan.RecognizeNext();
-  disk.ThrowAt = static_cast<std::int64_t>(pngAt / ss);
+  // The check goes from the last entry to the first: the picture is checked before the photo's
+  // sector fails.
+  disk.ThrowAt = 0;
   TkxJobControl control;
   const TkxCheckResult r = CheckFoundFiles(disk, scan.FileList, control);
   EXPECT_EQ(r.Error, "part file vanished");
   ASSERT_EQ(r.Changes.size(), 1u);
+  EXPECT_EQ(r.Changes[0].Kind, Kinds::Png);
+  EXPECT_EQ(r.Changes[0].Index, 1);
   EXPECT_EQ(r.Changes[0].State, TkxCheckState::Whole);
 }
 

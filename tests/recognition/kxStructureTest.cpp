@@ -212,17 +212,17 @@ TEST(FindFileEnd, RealFilesWholeTruncatedAndCorrupted)
   }
 }
 
-// The newer recognizers know every fixture by its first sector; the classic chain knew none of
-// those it does not share (MOV's ftyp, the raw MP3, the fonts).
+// The newer recognizers know every fixture by its first sector.
 TEST(FindFileEnd, FixturesAreRecognisedAsTheirKind)
 {
   const struct {
     const char* Name;
     TKind Kind;
   } cases[] = {{"tiny.mp4", Kinds::Mp4}, {"tiny.mov", Kinds::QuickTime}, {"tiny.mkv", Kinds::Matroska},
-               {"tiny.webm", Kinds::WebM}, {"tiny.ts", Kinds::TransportStream}, {"raw.mp3", Kinds::Mp3}};
+               {"tiny.webm", Kinds::WebM}, {"tiny.ts", Kinds::TransportStream}, {"raw.mp3", Kinds::Mp3},
+               {"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", Kinds::TrueType}};
   for (const auto& c : cases) {
-    TBytes block = Fixture(c.Name);
+    TBytes block = c.Name[0] == '/' ? FileBytes(c.Name) : Fixture(c.Name);
     block.resize(2048, 0);
     EXPECT_EQ(RecognizeNewerKinds(block), c.Kind) << c.Name;
   }
