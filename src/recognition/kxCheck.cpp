@@ -41,12 +41,14 @@ class TCheckOrder {
            e.Offset > At(Order[F]).Offset;
   }
 
-  // Where the bytes of the file at K may run to for a search that reads them all.
+  // Where the bytes of the file at K may run to for a search that reads them all (never short
+  // of what the scan gave its entry).
   std::int64_t SearchEnd(std::size_t K) const
   {
     std::size_t j = K + 1;
     while (j < Order.size() && !Separates(j, K)) ++j;
-    return std::max(j < Order.size() ? At(Order[j]).Offset : MediumEnd, End(K));
+    const TkxFileEntry& e = At(Order[K]);
+    return std::max(j < Order.size() ? At(Order[j]).Offset : MediumEnd, e.Offset + e.Size);
   }
 
   // Whether a file at K that ends at End overlaps a separating file that does not lie wholly
@@ -64,20 +66,20 @@ class TCheckOrder {
   std::vector<TkxCheckChange> Checked;  // by place in Order
 };
 
-// The check of the entry at K.
-TkxCheckChange CheckEntry(TkxDisk& Disk, const TCheckOrder& Order, std::size_t K)
+// What a finder said of the entry at K, before its end was compared with the files after it.
+struct TFound {
+  TkxFileEnd End;
+  std::int64_t Span = -1;  // the bytes a search was given; -1 when nothing was looked for
+};
+
+// Concludes the entry at K from what its finder found: whole only where its end passes no
+// separating file that does not lie wholly inside it.
+TkxCheckChange Conclude(const TCheckOrder& Order, std::size_t K, const TFound& Found)
 {
   const TkxFileEntry& e = Order.At(Order.Order[K]);
-  TkxCheckChange change = Order.Checked[K];
-  const TkxEndReach reach = EndReach(e.Kind);
-  if (reach == TkxEndReach::None || e.Check == TkxCheckState::Whole || e.Offset < 0 || e.Offset >= Order.MediumEnd)
-    return change;
-  const std::int64_t available = Order.MediumEnd - e.Offset;
-  // A walk over headers may read to the medium's end, to tell a cut file from a whole one; a
-  // search that reads every byte gets the entry and what may still belong to it.
-  TkxDiskSource source(Disk, e.Offset, reach == TkxEndReach::Content ? Order.SearchEnd(K) - e.Offset : available);
-  const TkxFileEnd end = FindFileEnd(e.Kind, source);
-  if (end.State == TkxCheckState::NotChecked) return change;
+  TkxCheckChange change{Order.Order[K], e.Kind, e.Size, e.Check, e.CheckedSize};
+  const TkxFileEnd& end = Found.End;
+  if (Found.Span < 0 || end.State == TkxCheckState::NotChecked) return change;
   if (end.Kind != 0) change.Kind = end.Kind;
   change.State = end.State;
   change.CheckedSize = end.Size;
@@ -86,8 +88,22 @@ TkxCheckChange CheckEntry(TkxDisk& Disk, const TCheckOrder& Order, std::size_t K
   if (change.State == TkxCheckState::Whole)
     change.Size = end.Size;
   else if (change.State == TkxCheckState::Truncated)
-    change.Size = std::max(e.Size, std::min(end.Size, available));
+    change.Size = std::max(e.Size, std::min(end.Size, Order.MediumEnd - e.Offset));
   return change;
+}
+
+// Runs the finder of the entry at K. A walk over headers may read to the medium's end, to
+// tell a cut file from a whole one; a search that reads every byte gets the entry and what may
+// still belong to it.
+TFound FindEnd(TkxDisk& Disk, const TCheckOrder& Order, std::size_t K)
+{
+  const TkxFileEntry& e = Order.At(Order.Order[K]);
+  const TkxEndReach reach = EndReach(e.Kind);
+  if (reach == TkxEndReach::None || e.Check == TkxCheckState::Whole || e.Offset < 0 || e.Offset >= Order.MediumEnd)
+    return {};
+  const std::int64_t span = reach == TkxEndReach::Content ? Order.SearchEnd(K) - e.Offset : Order.MediumEnd - e.Offset;
+  TkxDiskSource source(Disk, e.Offset, span);
+  return {FindFileEnd(e.Kind, source), span};
 }
 
 // Whether the medium holds anything but zeros in [From, To).
@@ -149,17 +165,28 @@ TkxCheckResult CheckFoundFiles(TkxDisk& Disk, const TkxFileList& List, TkxJobCon
 {
   TkxCheckResult result;
   TCheckOrder order(List, Disk.SectorCount * Disk.SectorSize);
+  std::vector<TFound> found(order.Order.size());
   try {
-    // From the last entry to the first, so that a file's search may pass an entry after it that
-    // was found damaged.
-    for (std::size_t k = order.Order.size(); k-- > 0;) {
+    // In the order of the offsets, so that the medium is read front to back.
+    for (std::size_t k = 0; k < order.Order.size(); ++k) {
       if (Control.ShouldStop()) {
         result.Stopped = true;
         break;
       }
-      order.Checked[k] = CheckEntry(Disk, order, k);
+      found[k] = FindEnd(Disk, order, k);
+      order.Checked[k] = Conclude(order, k, found[k]);
       ++result.Checked;
       if (Progress) Progress(result.Checked, List.Count);
+    }
+    // An entry found damaged after a file is no file that the file's end may not pass: from
+    // the last entry to the first, a search that stopped at one is made again past it, and an
+    // end that passed one is whole after all.
+    for (std::size_t k = result.Stopped ? 0 : order.Order.size(); k-- > 0;) {
+      if (found[k].Span < 0) continue;
+      if (EndReach(order.At(order.Order[k]).Kind) == TkxEndReach::Content &&
+          order.SearchEnd(k) - order.At(order.Order[k]).Offset > found[k].Span)
+        found[k] = FindEnd(Disk, order, k);
+      order.Checked[k] = Conclude(order, k, found[k]);
     }
     if (!result.Stopped) MergePieces(Disk, order, List.Count, result);
   } catch (const std::exception& ex) {

@@ -40,9 +40,9 @@ struct TkxCheckResult {
   std::string Error;         // the medium failed (a part file vanished); the changes so far stand
 };
 
-// Checks List's entries against Disk, from the last offset to the first, so that a search
-// through a file may pass a later entry found damaged (a false start rather than a file).
-// Control is asked before each entry; Progress, when given, is told the entries done and
+// Checks List's entries against Disk in the order of their offsets, then once more from the
+// last to the first where a later entry was found damaged (a false start rather than a file),
+// so that a file's end may pass it. Control is asked before each entry; Progress, when given, is told the entries done and
 // their total after each one. Reads only; the list is not changed. A stopped check merges no
 // pieces: its changes stand for the entries it reached.
 TkxCheckResult CheckFoundFiles(TkxDisk& Disk, const TkxFileList& List, TkxJobControl& Control,

@@ -153,19 +153,17 @@ TEST(CheckFoundFiles, AFailingMediumEndsTheCheckWithItsError)
 {
   TLayout m;
   m.Put(Fixture("tiny.jpg"));
-  m.Put(Fixture("tiny.png"));
+  const std::size_t pngAt = m.Put(Fixture("tiny.png"));
   test::TMemoryDisk disk(m.Bytes);
   TkxRecognition scan(disk);
   while (scan.Position < disk.SectorCount) scan.RecognizeNext();
-  // The check goes from the last entry to the first: the picture is checked before the photo's
-  // sector fails.
-  disk.ThrowAt = 0;
+  disk.ThrowAt = static_cast<std::int64_t>(pngAt / ss);
   TkxJobControl control;
   const TkxCheckResult r = CheckFoundFiles(disk, scan.FileList, control);
   EXPECT_EQ(r.Error, "part file vanished");
   ASSERT_EQ(r.Changes.size(), 1u);
-  EXPECT_EQ(r.Changes[0].Kind, Kinds::Png);
-  EXPECT_EQ(r.Changes[0].Index, 1);
+  EXPECT_EQ(r.Changes[0].Kind, Kinds::Jpeg);
+  EXPECT_EQ(r.Changes[0].Index, 0);
   EXPECT_EQ(r.Changes[0].State, TkxCheckState::Whole);
 }
 
