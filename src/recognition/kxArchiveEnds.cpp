@@ -77,9 +77,21 @@ std::int64_t DescriptorEnd(TkxByteSource& Src, std::int64_t Data)
   }
 }
 
+// A local header that a ZIP writer could have written: a version of the format, a known
+// compression method, a name of a plausible length. Any other is no member (a false start's
+// bytes), told before its name is read.
+bool PlausibleLocalHeader(TBytes h)
+{
+  const std::uint32_t method = U16LE(h, 8);
+  const bool known = method <= 20 || method == 93 || method == 95 || method == 96 || method == 97 || method == 98 ||
+                     method == 99;
+  return (U16LE(h, 4) & 0xFF) <= 63 && known && U16LE(h, 26) > 0 && U16LE(h, 26) <= 4096;
+}
+
 // The length of the local header and data of a member at Pos; -1 when it cannot be told.
 std::int64_t LocalMemberLength(TkxByteSource& Src, std::int64_t Pos, TBytes h, TZipContent& Content)
 {
+  if (!PlausibleLocalHeader(h)) return -1;
   const std::uint32_t nameLength = U16LE(h, 26), extraLength = U16LE(h, 28);
   const std::int64_t data = Pos + 30 + nameLength + extraLength;
   std::string name(nameLength, '\0');
@@ -309,16 +321,23 @@ bool PdfGoesOn(TkxByteSource& Src, std::int64_t Pos)
 
 // A PDF ends after the "%%EOF" (and its line end) of its last revision: a marker followed by
 // an incremental update is not the last.
-TkxFileEnd PdfEnd(TkxByteSource& Src)
+TkxFileEnd PdfEnd(TkxByteSource& Src, std::int64_t ScanSize)
 {
   constexpr std::string_view Marker = "%%EOF"sv;
+  constexpr std::int64_t Sector = 2048;
+  // A document's first object follows its header closely; bytes without one are no PDF.
+  const auto head = Src.View(0, 4096);
+  if (std::string_view(reinterpret_cast<const char*>(head.data()), head.size()).find(" obj") == std::string_view::npos)
+    return Damaged(0);
+  const std::int64_t clearTo = ScanSize - Sector;  // the sectors between hold no marker
   for (std::int64_t pos = 0;;) {
-    const auto v = Src.View(pos, 1 << 16);
+    const bool first = pos < Sector && clearTo > Sector;
+    const auto v = Src.View(pos, first ? static_cast<std::size_t>(Sector - pos) : TkxByteSource::MaxViewBytes);
     if (v.size() < Marker.size()) return Truncated(Src.Size());
     const std::string_view text(reinterpret_cast<const char*>(v.data()), v.size());
     const std::size_t hit = text.find(Marker);
     if (hit == std::string_view::npos) {
-      pos += static_cast<std::int64_t>(v.size() - Marker.size() + 1);
+      pos = first ? clearTo : pos + static_cast<std::int64_t>(v.size() - Marker.size() + 1);
       continue;
     }
     std::int64_t end = pos + static_cast<std::int64_t>(hit + Marker.size());

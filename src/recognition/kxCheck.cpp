@@ -103,7 +103,7 @@ TFound FindEnd(TkxDisk& Disk, const TCheckOrder& Order, std::size_t K)
     return {};
   const std::int64_t span = reach == TkxEndReach::Content ? Order.SearchEnd(K) - e.Offset : Order.MediumEnd - e.Offset;
   TkxDiskSource source(Disk, e.Offset, span);
-  return {FindFileEnd(e.Kind, source), span};
+  return {FindFileEnd(e.Kind, source, e.Size), span};
 }
 
 // Whether the medium holds anything but zeros in [From, To).
@@ -133,8 +133,7 @@ void AddRest(TkxDisk& Disk, std::int64_t From, std::int64_t To, std::int32_t Cou
 }
 
 // After every entry was checked: what lies inside a file found whole is a piece of it; what a
-// whole file's entry held past its exact end, and holds data, is listed apart again; runs of
-// unrecognised data that hold only zeros go.
+// whole file's entry held past its exact end, and holds data, is listed apart again.
 void MergePieces(TkxDisk& Disk, const TCheckOrder& Order, std::int32_t Count, TkxCheckResult& Result)
 {
   std::int64_t wholeFrom = -1, wholeTo = -1;
@@ -152,8 +151,6 @@ void MergePieces(TkxDisk& Disk, const TCheckOrder& Order, std::int32_t Count, Tk
       if (c.Size < e.Size) AddRest(Disk, e.Offset + c.Size, e.Offset + e.Size, Count, Result);
       wholeFrom = e.Offset;
       wholeTo = end;
-    } else if (e.Kind == Kinds::Unknown && !HoldsData(Disk, e.Offset, std::min(end, Order.MediumEnd))) {
-      Result.Absorbed.push_back(Order.Order[k]);
     }
   }
 }

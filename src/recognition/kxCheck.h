@@ -29,7 +29,7 @@ struct TkxCheckResult {
   std::vector<TkxCheckChange> Changes;  // the entries whose state, size or kind the check set
   // Rows that go, ascending: pieces of a file found whole (what begins inside it and is
   // unrecognised data, text, found damaged, or ends inside it too: an embedded file is part of
-  // it, as the sectors of a sized file are), and runs of unrecognised data that hold only zeros.
+  // it, as the sectors of a sized file are).
   std::vector<std::int32_t> Absorbed;
   // Data that an entry held past the exact end of a whole file, from the next sector on:
   // listed as unrecognised data again, so that nothing that was listed is lost. Runs of zeros

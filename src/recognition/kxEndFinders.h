@@ -72,6 +72,7 @@ TkxFileEnd GzipEnd(TkxByteSource& Src);
 TkxFileEnd Bzip2End(TkxByteSource& Src);
 TkxFileEnd XzEnd(TkxByteSource& Src);
 TkxFileEnd ZstdEnd(TkxByteSource& Src);
-TkxFileEnd PdfEnd(TkxByteSource& Src);
+// ScanSize as FindFileEnd takes it: [2048, ScanSize - 2048) holds no marker.
+TkxFileEnd PdfEnd(TkxByteSource& Src, std::int64_t ScanSize = -1);
 
 }  // namespace kx::ends

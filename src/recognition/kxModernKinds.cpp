@@ -196,17 +196,25 @@ bool IsTransportPacketRun(std::span<const std::uint8_t> Block, std::size_t Strid
 TKind RecognizeNewerKinds(std::span<const std::uint8_t> Block)
 {
   const TBytes b = Block;
-  if (TKind k = IsoMediaKind(b); k != 0) return k;
-  if (TKind k = EbmlKind(b); k != 0) return k;
-  if (IsTransportPacketRun(b, 188)) return Kinds::TransportStream;
-  if (IsTransportPacketRun(b, 192)) return Kinds::M2ts;
-  if (IsXz(b)) return Kinds::Xz;
-  if (IsZstd(b)) return Kinds::Zstd;
-  if (TKind k = SfntKind(b); k != 0) return k;
-  if (IsDvdIfo(b)) return Kinds::DvdIfo;
-  if (IsIso9660(b)) return Kinds::IsoImage;
-  if (IsMpegAudioFrameRun(b)) return Kinds::Mp3;
-  return 0;
+  if (b.size() < 8) return 0;
+  // Every block that no classic rule took comes here, most of them compressed data: the first
+  // byte leaves at most a few rules to try.
+  if (b[4] == 0x47 && IsTransportPacketRun(b, 192)) return Kinds::M2ts;
+  switch (b[0]) {
+    case 0x00:
+      if (TKind k = IsoMediaKind(b); k != 0) return k;
+      return SfntKind(b);
+    case 't':
+    case 'O': return SfntKind(b);
+    case 0x1A: return EbmlKind(b);
+    case 0x47: return IsTransportPacketRun(b, 188) ? Kinds::TransportStream : TKind{0};
+    case 0xFD: return IsXz(b) ? Kinds::Xz : TKind{0};
+    case 0x28: return IsZstd(b) ? Kinds::Zstd : TKind{0};
+    case 'D': return IsDvdIfo(b) ? Kinds::DvdIfo : TKind{0};
+    case 0x01: return IsIso9660(b) ? Kinds::IsoImage : TKind{0};
+    case 0xFF: return IsMpegAudioFrameRun(b) ? Kinds::Mp3 : TKind{0};
+    default: return 0;
+  }
 }
 
 }  // namespace kx

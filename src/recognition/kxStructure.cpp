@@ -34,9 +34,9 @@ std::span<const std::uint8_t> TkxMemorySource::View(std::int64_t Pos, std::size_
 }
 
 namespace {
-// Sectors read at least at once, and at most: a walk over small headers reads a run and
-// finds its next headers there; a search is served in views of a run.
-constexpr std::int64_t MinRunSectors = 32;
+// Sectors read at once: the first read takes what it needs (most files that are no file
+// show it in their first sector), each further one twice as many as the one before, up to
+// the most, so that a walk over small headers and a search through a long file cost few reads.
 constexpr std::int64_t MaxRunSectors = 128;
 }  // namespace
 
@@ -58,7 +58,8 @@ std::span<const std::uint8_t> TkxDiskSource::View(std::int64_t Pos, std::size_t 
     // Not past the source: a search bounded by the next file reads no sector of it.
     const std::int64_t sourceEnd = (Start + Length + ss - 1) / ss;
     const std::int64_t count =
-        std::min({std::max(needed, MinRunSectors), MaxRunSectors, Disk.SectorCount - first, sourceEnd - first});
+        std::min({std::max(needed, RunSectors), MaxRunSectors, Disk.SectorCount - first, sourceEnd - first});
+    RunSectors = std::min(RunSectors * 2, MaxRunSectors);
     if (count <= 0) return {};
     Cache.assign(static_cast<std::size_t>(count * ss), 0);  // unreadable sectors read as zeros
     Disk.ReadSectors(Cache.data(), static_cast<std::int32_t>(count), first);
@@ -261,14 +262,14 @@ bool FollowedByScan(TKind Kind)
   }
 }
 
-TkxFileEnd FindFileEnd(TKind Kind, TkxByteSource& Source)
+TkxFileEnd FindFileEnd(TKind Kind, TkxByteSource& Source, std::int64_t ScanSize)
 {
   using namespace ends;
   switch (Kind) {
     case Kinds::Jpeg: return JpegEnd(Source);
     case Kinds::Png: return PngEnd(Source);
     case Kinds::Gif: return GifEnd(Source);
-    case Kinds::Pdf: return PdfEnd(Source);
+    case Kinds::Pdf: return PdfEnd(Source, ScanSize);
     case Kinds::Gzip: return GzipEnd(Source);
     case Kinds::Bzip2: return Bzip2End(Source);
     case Kinds::Xz: return XzEnd(Source);

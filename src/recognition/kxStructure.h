@@ -59,6 +59,7 @@ class TkxDiskSource final : public TkxByteSource {
   std::vector<std::uint8_t> Cache;
   std::int64_t CacheAt = -1;  // medium byte of Cache[0]
   std::int64_t CacheBytes = 0;
+  std::int64_t RunSectors = 1;
 };
 
 // Where a file ends, as its structure tells.
@@ -84,7 +85,11 @@ TkxEndReach EndReach(TKind Kind);
 // Whether the scan follows a file of this kind from its first sector to its stated end.
 bool FollowedByScan(TKind Kind);
 
-// The end of a file of Kind whose first byte is Source's first byte.
-TkxFileEnd FindFileEnd(TKind Kind, TkxByteSource& Source);
+// The end of a file of Kind whose first byte is Source's first byte. ScanSize, when given, is
+// the size the scan gave the file's entry: a PDF's end-of-file marker then lies in its first
+// sector, its last, or after it (the scan looks for one in every sector after the first and
+// closes the entry there), so that the sectors between are not searched again. A marker split
+// across two sectors is seen by neither.
+TkxFileEnd FindFileEnd(TKind Kind, TkxByteSource& Source, std::int64_t ScanSize = -1);
 
 }  // namespace kx

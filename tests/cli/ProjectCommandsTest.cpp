@@ -501,7 +501,7 @@ TEST(CliDfxml, ScanAndListWriteAReportThatParsesBack)
   EXPECT_EQ(r.Files, (std::vector<TFileObject>{{"File 000006", "6144", std::to_string(14 * ss), "6144"},
                                                {"32 x 16.bmp", "5000", "0", "5000"},
                                                {"File 000003.jpg", "6144", std::to_string(5 * ss), "6144"},
-                                               {"File 000004.pdf", "4801", std::to_string(8 * ss), "4801"},
+                                               {"File 000004.pdf", "6144", std::to_string(8 * ss), "6144"},
                                                {TextName + ".txt", "4296", std::to_string(11 * ss), "4296"},
                                                {"File 000002.wav", "3008", std::to_string(3 * ss), "3008"}}));
 

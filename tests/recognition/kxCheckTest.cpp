@@ -77,7 +77,7 @@ TEST(CheckFoundFiles, SetsExactSizesAndStatesOfAScannedMedium)
   const std::size_t pngAt = m.Put(TBytes(png.begin(), png.begin() + 3000));
   const std::size_t photoAt = m.Put(jpg);
   const std::size_t pdfAt = m.Put(pdf);
-  m.Put(TBytes(ss, 0));  // zeros: nothing to list
+  const std::size_t zerosAt = m.Put(TBytes(ss, 0));
   const std::size_t mp4At = m.Put(mp4);
   // A JPEG header in a sector inside the movie's data: a false start, with the scan's
   // structure following off.
@@ -115,6 +115,7 @@ TEST(CheckFoundFiles, SetsExactSizesAndStatesOfAScannedMedium)
       {photoAt, Kinds::Jpeg, TkxCheckState::Whole, static_cast<std::int64_t>(jpg.size())},
       // The update's text entry is merged back.
       {pdfAt, Kinds::Pdf, TkxCheckState::Whole, static_cast<std::int64_t>(pdf.size())},
+      {zerosAt, Kinds::Unknown, TkxCheckState::NotChecked, ss},
       // The false start inside was found damaged and is merged into the movie.
       {mp4At, Kinds::Mp4, TkxCheckState::Whole, static_cast<std::int64_t>(mp4.size())},
       // Cut by the medium's end: the entry runs to it.
@@ -131,7 +132,7 @@ TEST(CheckFoundFiles, SetsExactSizesAndStatesOfAScannedMedium)
     EXPECT_EQ(e.Size, want[i].Size);
   }
   EXPECT_EQ(list.Items[2].CheckedSize, chunkEnd);
-  EXPECT_EQ(CountCheckStates(list), (std::array<std::int32_t, 4>{1, 4, 2, 0}));
+  EXPECT_EQ(CountCheckStates(list), (std::array<std::int32_t, 4>{2, 4, 2, 0}));
 }
 
 TEST(CheckFoundFiles, AStopBeforeTheFirstEntryChangesNothing)
