@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Whole-process timing of `tessarin-cli scan` over a cached plain image of a realistic mix,
 # against `cat IMAGE > /dev/null` in the same run. The scan, with its check of the found files,
-# should reach at least 0.4 of the
-# cat rate. Prints both rates, their ratio and the scan's peak memory; removes its files.
+# should reach at least 0.4 of the cat rate. Prints both rates, their ratio and the scan's peak
+# memory; removes its files.
 #   bench/scan_vs_cat.sh [BUILD_DIR] [SIZE_MIB]     (defaults: build, 1024)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
