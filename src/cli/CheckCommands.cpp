@@ -44,12 +44,7 @@ int RunCheck(const std::string& Project)
 {
   std::string location;
   TkxFileList list;
-  try {
-    LoadProject(Project, location, list);
-  } catch (const EkxProjectError& e) {
-    ReportPathError(Project, Reason(e));
-    return ExitFailure;
-  }
+  if (!LoadProjectOrSay(Project, location, list)) return ExitFailure;
   std::string why;
   const std::unique_ptr<TkxDisk> disk = OpenDisk(location, &why);
   if (!disk) {
@@ -57,13 +52,7 @@ int RunCheck(const std::string& Project)
     return ExitFailure;
   }
   const bool finished = CheckAndReport(*disk, list);
-  try {
-    SaveProjectToFile(Project, location, list);
-  } catch (const EkxProjectError& e) {
-    ReportPathError(Project, Reason(e));
-    return ExitFailure;
-  }
-  std::printf("Project written to %s\n", Escaped(Project).c_str());
+  if (!SaveProjectOrSay(Project, location, list)) return ExitFailure;
   return finished ? ExitSuccess : ExitInterrupted;
 }
 

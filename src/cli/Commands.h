@@ -7,11 +7,18 @@
 
 #include <CLI/CLI.hpp>
 
+#include <string>
+
 namespace kx::cli {
 
 // scan LOCATION, list PROJECT, extract PROJECT -d DIR: from a medium to a project file to
 // recovered files.
 void AddProjectCommands(CLI::App& App, int& Status);
+
+// A project read or written, or the failure said with the path and its reason; a written one
+// is announced ("Project written to ...").
+bool LoadProjectOrSay(const std::string& FileName, std::string& Location, TkxFileList& List);
+bool SaveProjectOrSay(const std::string& FileName, const std::string& Location, const TkxFileList& List);
 
 // check PROJECT: the check of a project's found files against its medium, saved into the project.
 void AddCheckCommands(CLI::App& App, int& Status);

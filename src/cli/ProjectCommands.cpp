@@ -36,16 +36,6 @@ namespace fs = std::filesystem;
 
 constexpr std::int64_t ProgressStride = 64;  // sectors between looks at the clock
 
-bool LoadProjectOrSay(const std::string& FileName, std::string& Location, TkxFileList& List)
-{
-  try {
-    LoadProject(FileName, Location, List);
-    return true;
-  } catch (const EkxProjectError& e) {
-    ReportPathError(FileName, Reason(e));
-    return false;
-  }
-}
 
 std::string ExtensionLabel(std::string_view Ext) { return Ext.empty() ? "(none)" : std::string(Ext); }
 
@@ -215,13 +205,7 @@ int RunScan(const TScanOptions& o)
     return ExitFailure;
   }
   const std::string location = StoredLocation(o.Location);
-  try {
-    SaveProjectToFile(projectName, location, found);
-  } catch (const EkxProjectError& e) {
-    ReportPathError(projectName, Reason(e));
-    return ExitFailure;
-  }
-  std::printf("Project written to %s\n", Escaped(projectName).c_str());
+  if (!SaveProjectOrSay(projectName, location, found)) return ExitFailure;
   if (!o.Dfxml.empty()) {
     std::vector<std::int32_t> rows(static_cast<std::size_t>(found.Count));
     for (std::int32_t i = 0; i < found.Count; ++i) rows[static_cast<std::size_t>(i)] = i;
@@ -436,6 +420,29 @@ int RunExtract(const TExtractOptions& o)
 }
 
 }  // namespace
+
+bool LoadProjectOrSay(const std::string& FileName, std::string& Location, TkxFileList& List)
+{
+  try {
+    LoadProject(FileName, Location, List);
+    return true;
+  } catch (const EkxProjectError& e) {
+    ReportPathError(FileName, Reason(e));
+    return false;
+  }
+}
+
+bool SaveProjectOrSay(const std::string& FileName, const std::string& Location, const TkxFileList& List)
+{
+  try {
+    SaveProjectToFile(FileName, Location, List);
+  } catch (const EkxProjectError& e) {
+    ReportPathError(FileName, Reason(e));
+    return false;
+  }
+  std::printf("Project written to %s\n", Escaped(FileName).c_str());
+  return true;
+}
 
 void AddProjectCommands(CLI::App& App, int& Status)
 {

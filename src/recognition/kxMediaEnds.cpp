@@ -218,7 +218,7 @@ TkxFileEnd TransportEnd(TkxByteSource& Src, std::size_t Stride)
       // Less than a packet left: a cut last packet, or the bytes after the stream.
       std::uint8_t b = 0;
       if (Src.Read(pos + sync, &b, 1) && b == 0x47) return Truncated(pos + step);
-      return Whole(pos);
+      return pos > 0 ? Whole(pos) : Damaged(0);
     }
     pos += n;
   }
@@ -232,7 +232,7 @@ TkxFileEnd ProgramStreamEnd(TkxByteSource& Src)
     std::uint8_t h[14] = {};
     if (!Src.Read(pos, h, 6)) {
       if (pos >= Src.Size()) return Truncated(pos);
-      return Src.Read(pos, h, 1) && h[0] == 0 ? Whole(pos) : Damaged(pos);
+      return Src.Read(pos, h, 1) && h[0] == 0 && pos > 0 ? Whole(pos) : Damaged(pos);
     }
     if (h[0] != 0 || h[1] != 0 || h[2] != 1) return h[0] == 0 && h[1] == 0 && h[2] == 0 && pos > 0 ? Whole(pos) : Damaged(pos);
     const std::uint8_t code = h[3];

@@ -86,8 +86,8 @@ TkxFileEnd RiffEnd(TkxByteSource& Src)
     if (!c) return Truncated(end, kind);
     if (!IsTypeCode(*c, 0)) return Damaged(pos, kind);
     const std::int64_t size = U32LE(*c, 4);
+    if (pos + 8 + size + (size & 1) > end + 1) return Damaged(pos, kind);
     pos += 8 + size + (size & 1);
-    if (pos > end + 1) return Damaged(end, kind);
   }
   return EndAt(Src, end, kind);
 }
