@@ -78,13 +78,15 @@ TkxFileEnd PeEnd(TkxByteSource& Src)
 {
   const auto dos = ReadArray<64>(Src, 0);
   if (!dos) return Unknown();
+  if (!Has(*dos, 0, "MZ"sv)) return Damaged(0);
   const std::int64_t pe = U32LE(*dos, 60);
   const auto coff = ReadArray<24>(Src, pe);
   if (!coff || !Has(*coff, 0, "PE\0\0"sv)) {
     const std::uint32_t pages = U16LE(*dos, 4), last = U16LE(*dos, 2);
     if (U16LE(*dos, 24) >= 0x40 && coff && (Has(*coff, 0, "NE"sv) || Has(*coff, 0, "LE"sv) || Has(*coff, 0, "LX"sv)))
       return Unknown();
-    return EndAt(Src, std::int64_t{pages} * 512 - (last != 0 && last < 512 ? 512 - last : 0));
+    const std::int64_t size = std::int64_t{pages} * 512 - (last != 0 && last < 512 ? 512 - last : 0);
+    return size >= 64 ? EndAt(Src, size) : Damaged(0);
   }
   const std::uint32_t sections = U16LE(*coff, 6), optional = U16LE(*coff, 20);
   if (sections > 96 || optional > 1024) return Damaged(0);
