@@ -8,8 +8,9 @@ KX_PACKAGES=(build-essential cmake ninja-build pkg-config
              xvfb xauth xdotool imagemagick
              help2man desktop-file-utils appstream shared-mime-info)
 # Only the tests need these: the VM of the drive test (qemu, its initramfs, the kernel's module
-# index) and the discs it builds (xorriso).
-KX_TEST_PACKAGES=(qemu-system-x86 busybox-static cpio kmod xorriso)
+# index) and the discs it builds (xorriso); real PE programs for the end finders (the EFI
+# programs of systemd-boot-efi).
+KX_TEST_PACKAGES=(qemu-system-x86 busybox-static cpio kmod xorriso systemd-boot-efi)
 
 # kx_install_missing [PACKAGE...]: the given packages, KX_PACKAGES by default.
 kx_install_missing() {
@@ -40,5 +41,5 @@ kx_build() {
 
 # The test programs whose code runs worker threads, and the CTest names of their tests; test.sh
 # runs them under ThreadSanitizer too.
-KX_THREAD_TESTS=(RecognizeDialogTest CreateImageDialogTest ExtractWindowTest kxRecognitionTest kxImageCopyTest kxJobControlTest)
-KX_THREAD_TEST_PATTERN='^(RecognizeDialog|CreateImageDialog|ExtractWindow|TkxScanJob\..*|CopyDiskToImage\..*|TkxJobControl\..*)$'
+KX_THREAD_TESTS=(RecognizeDialogTest CreateImageDialogTest ExtractWindowTest kxRecognitionTest kxImageCopyTest kxJobControlTest kxStructureTest)
+KX_THREAD_TEST_PATTERN='^(RecognizeDialog|CreateImageDialog|ExtractWindow|TkxScanJob\..*|CopyDiskToImage\..*|TkxJobControl\..*|CheckFoundFiles\..*)$'

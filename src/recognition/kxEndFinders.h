@@ -16,9 +16,11 @@ inline TkxFileEnd Truncated(std::int64_t Size, TKind Kind = 0) { return {TkxChec
 inline TkxFileEnd Damaged(std::int64_t Size, TKind Kind = 0) { return {TkxCheckState::Damaged, Size, Kind}; }
 inline TkxFileEnd Unknown() { return {}; }
 
-// Whole when the stated end lies within the bytes at hand, else truncated at the stated end.
+// Whole when the stated end lies within the bytes at hand, else truncated at the stated end;
+// a header that states no bytes at all is damaged.
 inline TkxFileEnd EndAt(TkxByteSource& Src, std::int64_t End, TKind Kind = 0)
 {
+  if (End <= 0) return Damaged(0, Kind);
   return End <= Src.Size() ? Whole(End, Kind) : Truncated(End, Kind);
 }
 

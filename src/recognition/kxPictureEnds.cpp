@@ -26,6 +26,7 @@ struct TTiffReader {
     const std::uint32_t type = U16(Entry, 2), count = std::min<std::uint32_t>(U32(Entry, 4), 1u << 16);
     const std::size_t width = type == 3 ? 2 : 4;
     std::vector<std::uint8_t> raw(count * width);
+    if (raw.empty()) return {};
     if (raw.size() <= 4)
       std::memcpy(raw.data(), Entry.data() + 8, raw.size());
     else if (!Src.Read(U32(Entry, 8), raw.data(), raw.size()))

@@ -7,6 +7,10 @@
 
 #include <zstd.h>
 
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -187,6 +191,52 @@ TEST(ApplyCheck, SetsTheChangesAndRemovesAbsorbedRowsInOneStep)
   EXPECT_EQ(list.Items[2].Name, "File 4");
   EXPECT_EQ(list.Items[2].CheckedSize, 100);
   EXPECT_EQ(list.Items[3].Name, "");  // spare slots stay empty
+}
+
+}  // namespace
+}  // namespace kx
+
+namespace kx {
+namespace {
+
+// The check as a worker runs it: a stop asked while it works ends it between two entries, with
+// the entries it reached checked. The worker waits in its progress report until the stop is
+// asked, so that the order of events is fixed without timing.
+TEST(CheckFoundFiles, AWorkerIsStoppedBetweenEntries)
+{
+  TLayout m;
+  for (int i = 0; i < 4; ++i) m.Put(Fixture("tiny.jpg"));
+  test::TMemoryDisk disk(m.Bytes);
+  TkxRecognition scan(disk);
+  while (scan.Position < disk.SectorCount) scan.RecognizeNext();
+  ASSERT_EQ(scan.FileList.Count, 4);
+
+  TkxJobControl control;
+  std::mutex lock;
+  std::condition_variable changed;
+  bool firstDone = false, stopAsked = false;
+  TkxCheckResult result;
+  std::thread worker([&] {
+    result = CheckFoundFiles(disk, scan.FileList, control, [&](std::int32_t done, std::int32_t) {
+      if (done != 1) return;
+      std::unique_lock guard(lock);
+      firstDone = true;
+      changed.notify_all();
+      changed.wait(guard, [&] { return stopAsked; });
+    });
+  });
+  {
+    std::unique_lock guard(lock);
+    changed.wait(guard, [&] { return firstDone; });
+    control.RequestStop();
+    stopAsked = true;
+    changed.notify_all();
+  }
+  worker.join();
+  EXPECT_TRUE(result.Stopped);
+  EXPECT_EQ(result.Checked, 1);
+  ASSERT_EQ(result.Changes.size(), 1u);
+  EXPECT_EQ(result.Changes[0].State, TkxCheckState::Whole);
 }
 
 }  // namespace
