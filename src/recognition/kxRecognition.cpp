@@ -23,6 +23,7 @@ void TkxRecognition::RecognizeNext()
   if (ContinuesRecurring(last, found.Kind)) {
     ExtendLast(*last);
   } else if (found.Kind == Kinds::IsoImage && FollowStructure && AddStoredImage(found)) {
+    // The image's entry was added where the image begins, 16 sectors back.
   } else if (found.Kind == Kinds::Unknown) {
     if (last && last->Continues && !IsTextKind(last->Kind))
       ExtendLast(*last);

@@ -618,3 +618,51 @@ TEST(RecognizeNext, TransportPacketsAndAudioFramesContinueTheirEntry)
 
 }  // namespace
 }  // namespace kx
+
+namespace kx {
+namespace {
+
+// An ISO 9660 image of Blocks sectors at sector At of Medium: a system area of zeros, its
+// volume descriptor 16 sectors in, its root directory at sector 18 pointing to itself.
+void PutIsoImage(std::vector<std::uint8_t>& Medium, std::size_t At, std::uint32_t Blocks)
+{
+  std::fill_n(Medium.begin() + static_cast<std::ptrdiff_t>(At * ss), 19 * ss, 0);
+  std::uint8_t* pvd = &Medium[(At + 16) * ss];
+  std::copy_n("\x01" "CD001\x01", 7, pvd);
+  for (int i = 0; i < 4; ++i) pvd[80 + i] = static_cast<std::uint8_t>(Blocks >> (8 * i));
+  pvd[128] = 0x00;
+  pvd[129] = 0x08;  // blocks of 2048 bytes
+  pvd[156] = 34;
+  pvd[158] = 18;
+  pvd[156 + 25] = 2;
+  std::uint8_t* root = &Medium[(At + 18) * ss];
+  root[0] = 34;
+  root[2] = 18;
+  root[25] = 2;
+}
+
+// A stored image is found at its volume descriptor and begins 16 sectors before it; the
+// medium's own file system, whose descriptor lies in sector 16, is no stored image.
+TEST(RecognizeNext, AStoredImageBeginsAtItsSystemArea)
+{
+  std::vector<std::uint8_t> m(60 * ss, 0x01);
+  PutIsoImage(m, 0, 30);   // the medium's own: sectors 0..29
+  PutIsoImage(m, 31, 20);  // a stored image: sectors 31..50
+  std::copy_n("\xFF\xD8\xFF\xE0", 4, m.begin() + 51 * ss);
+  TMemoryDisk disk(m);
+  const TkxFileList l = Scan(disk);
+  ASSERT_GE(l.Count, 3);
+  const TkxFileEntry& image = l.Items[static_cast<std::size_t>(l.Count - 2)];
+  EXPECT_EQ(image.Kind, Kinds::IsoImage);
+  EXPECT_EQ(image.Offset, 31 * ss);
+  EXPECT_EQ(image.Size, 20 * ss);
+  EXPECT_EQ(image.Check, TkxCheckState::Whole);
+  EXPECT_EQ(l.Items[static_cast<std::size_t>(l.Count - 1)].Offset, 51 * ss);
+  for (std::int32_t i = 0; i + 2 < l.Count; ++i) {
+    EXPECT_NE(l.Items[static_cast<std::size_t>(i)].Kind, Kinds::IsoImage);
+    EXPECT_LE(l.Items[static_cast<std::size_t>(i)].Offset + l.Items[static_cast<std::size_t>(i)].Size, 31 * ss);
+  }
+}
+
+}  // namespace
+}  // namespace kx
