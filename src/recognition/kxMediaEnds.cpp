@@ -225,16 +225,24 @@ TkxFileEnd TransportEnd(TkxByteSource& Src, std::size_t Stride)
 }
 
 // An MPEG program stream: packs, system headers and packets, each with its length, up to the
-// end code. A stream that stops without one ends cleanly where only zeros follow.
+// end code. A stream that stops without one ended where its packs fill whole sectors (as DVD
+// streams do), where zeros follow, or where its packs fill the bytes at hand.
 TkxFileEnd ProgramStreamEnd(TkxByteSource& Src)
 {
   for (std::int64_t pos = 0;;) {
     std::uint8_t h[14] = {};
     if (!Src.Read(pos, h, 6)) {
-      if (pos >= Src.Size()) return Truncated(pos);
+      // Packs that fill the bytes up to the next file or the medium's end: a stream of a DVD
+      // title set, which ends without an end code.
+      if (pos == Src.Size() && pos > 0) return Whole(pos);
+      if (pos > Src.Size()) return Truncated(pos);
       return Src.Read(pos, h, 1) && h[0] == 0 && pos > 0 ? Whole(pos) : Damaged(pos);
     }
-    if (h[0] != 0 || h[1] != 0 || h[2] != 1) return h[0] == 0 && h[1] == 0 && h[2] == 0 && pos > 0 ? Whole(pos) : Damaged(pos);
+    if (h[0] != 0 || h[1] != 0 || h[2] != 1) {
+      // DVD streams fill whole sectors with their packs: one that stops at a sector's end ended.
+      const bool ended = pos > 0 && (pos % 2048 == 0 || (h[0] == 0 && h[1] == 0 && h[2] == 0));
+      return ended ? Whole(pos) : Damaged(pos);
+    }
     const std::uint8_t code = h[3];
     if (code == 0xB9) return Whole(pos + 4);
     if (code == 0xBA) {

@@ -155,6 +155,7 @@ std::vector<TEndCase> EndCases()
   add("tiny.webm", Kinds::WebM, Fixture("tiny.webm"), pattern("\x1F\x43\xB6\x75"), S::Damaged);
   // A transport stream has no end of its own: it ends where the sync bytes stop.
   add("tiny.ts", Kinds::TransportStream, Fixture("tiny.ts"), at(188 * 10), S::Whole);
+  add("tiny.vob", Kinds::ProgramStream, Fixture("tiny.vob"), at(0), S::Damaged);
   add("tiny.flv", Kinds::Flash, Fixture("tiny.flv"), [](const TBytes& f) { return 13 + 11 + bytes::U24BE(f, 14); }, S::Damaged, Kinds::Flv);
   add("tiny.opus", Kinds::Ogg, Fixture("tiny.opus"), pattern("OggS", 4), S::Damaged);
   add("tagged.mp3", Kinds::Mp3, Fixture("tagged.mp3"), firstFrame, S::Damaged);

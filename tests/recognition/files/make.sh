@@ -12,6 +12,7 @@ ff "${v[@]}" -c:v libx264 -preset ultrafast -c:a libopus -b:a 16k tiny.mkv
 ff "${v[@]}" -c:v libvpx -deadline realtime -c:a libvorbis tiny.webm
 ff "${v[@]}" -c:v mpeg2video -c:a mp2 -f mpegts tiny.ts
 ff "${v[@]}" -c:v flv1 -c:a libmp3lame -ar 22050 tiny.flv
+ff -f lavfi -i testsrc2=size=64x48:rate=10 -f lavfi -i sine=frequency=440:sample_rate=48000 -t 0.5 -c:v mpeg2video -c:a mp2 -f vob tiny.vob
 ff -f lavfi -i sine=frequency=440:sample_rate=16000 -t 1 -c:a libopus -b:a 16k tiny.opus
 ff -f lavfi -i sine=frequency=440:sample_rate=22050 -t 1 -c:a libmp3lame -b:a 32k -metadata title=Tiny tagged.mp3
 ff -f lavfi -i sine=frequency=440:sample_rate=22050 -t 1 -c:a libmp3lame -b:a 32k -id3v2_version 0 -write_xing 0 raw.mp3
