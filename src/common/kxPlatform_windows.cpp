@@ -253,7 +253,7 @@ std::optional<std::string> ReadVolumeLabel(const std::string& DevicePath)
   // An empty drive would otherwise ask the user to insert a disc.
   DWORD oldMode = 0;
   const bool quiet = SetThreadErrorMode(SEM_FAILCRITICALERRORS, &oldMode) != 0;
-  const bool read = GetVolumeInformationA(root.c_str(), label, sizeof label, nullptr, nullptr, nullptr, nullptr, 0) != 0;
+  const bool read = GetVolumeInformationA(root.c_str(), label, static_cast<DWORD>(sizeof label), nullptr, nullptr, nullptr, nullptr, 0) != 0;
   if (quiet) SetThreadErrorMode(oldMode, nullptr);
   if (!read) return std::nullopt;
   return std::string(label);
