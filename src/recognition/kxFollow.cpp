@@ -18,10 +18,10 @@ namespace {
 // The end of the file of Kind at Start. A medium that fails on the way (a part file gone, a
 // disc changed) fails the walk only: the scan goes on as without it and meets the failure in
 // the sector where it lies, so that every sector before it is still examined.
-TkxFileEnd FollowedEnd(TkxDisk& Disk, TKind Kind, std::int64_t Start)
+TkxFileEnd FollowedEnd(TkxDisk& Disk, TKind Kind, std::int64_t Start, std::span<const std::uint8_t> FirstSector = {})
 {
   try {
-    TkxDiskSource source(Disk, Start, Disk.SectorCount * Disk.SectorSize - Start);
+    TkxDiskSource source(Disk, Start, Disk.SectorCount * Disk.SectorSize - Start, FirstSector);
     return FindFileEnd(Kind, source);
   } catch (const EkxIOError&) {
     return {};
@@ -33,7 +33,8 @@ TkxFileEnd FollowedEnd(TkxDisk& Disk, TKind Kind, std::int64_t Start)
 bool TkxRecognition::FollowFile(TBlockKind& Found, std::int64_t Start)
 {
   if (!FollowedByScan(Found.Kind)) return false;
-  const TkxFileEnd end = FollowedEnd(Disk, Found.Kind, Start);
+  // Most false starts show in the sector just read, which the walk need not read again.
+  const TkxFileEnd end = FollowedEnd(Disk, Found.Kind, Start, Block);
   if (end.State != TkxCheckState::Whole || end.Size <= 0) return false;
   Found = {end.Kind != 0 ? end.Kind : Found.Kind, false, end.Size};
   return true;

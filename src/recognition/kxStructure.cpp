@@ -40,9 +40,15 @@ namespace {
 constexpr std::int64_t MaxRunSectors = 128;
 }  // namespace
 
-TkxDiskSource::TkxDiskSource(TkxDisk& Disk_, std::int64_t Start_, std::int64_t Length_)
+TkxDiskSource::TkxDiskSource(TkxDisk& Disk_, std::int64_t Start_, std::int64_t Length_,
+                             std::span<const std::uint8_t> FirstSector)
     : Disk(Disk_), Start(Start_), Length(std::max<std::int64_t>(0, Length_))
 {
+  if (!FirstSector.empty() && FirstSector.size() == static_cast<std::size_t>(Disk.SectorSize) && Start % Disk.SectorSize == 0) {
+    Cache.assign(FirstSector.begin(), FirstSector.end());
+    CacheAt = Start;
+    CacheBytes = Disk.SectorSize;
+  }
 }
 
 std::span<const std::uint8_t> TkxDiskSource::View(std::int64_t Pos, std::size_t MaxBytes)

@@ -46,7 +46,10 @@ class TkxMemorySource final : public TkxByteSource {
 // walk over small headers costs one read per run.
 class TkxDiskSource final : public TkxByteSource {
  public:
-  TkxDiskSource(TkxDisk& Disk_, std::int64_t Start_, std::int64_t Length_);
+  // Start and Length in bytes of the medium. FirstSector, when given, holds the sector that
+  // Start begins (read already, by a scan): it is not read again.
+  TkxDiskSource(TkxDisk& Disk_, std::int64_t Start_, std::int64_t Length_,
+                std::span<const std::uint8_t> FirstSector = {});
   std::int64_t Size() const override { return Length; }
   std::span<const std::uint8_t> View(std::int64_t Pos, std::size_t MaxBytes) override;
   // Sectors read so far, for the benchmarks of the scan.
