@@ -33,7 +33,9 @@ class TkxRecognition {
   // records, TIFF, transport streams, stored ISO images) is followed from its first sector to
   // its end, read from the medium, and then taken like a sized file: its sectors are not
   // searched for other starts. Where the structure breaks, the file is an open one as before.
-  bool FollowStructure = true;
+  // Off by default: the window lists what the classic rules find until its user asks for the
+  // check; the command line's scan turns it on with its check.
+  bool FollowStructure = false;
 
   // Examines the sector at Position, adds an entry or lengthens the last one, and advances
   // Position past the sector, or past the whole file when its header states the length.

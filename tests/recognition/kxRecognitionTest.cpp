@@ -139,9 +139,10 @@ struct TExpected {
   bool Continues;
 };
 
-TkxFileList Scan(TMemoryDisk& disk)
+TkxFileList Scan(TMemoryDisk& disk, bool Follow = false)
 {
   TkxRecognition r(disk);
+  r.FollowStructure = Follow;
   while (r.Position < disk.SectorCount) {
     const auto before = r.Position;
     r.RecognizeNext();
@@ -572,7 +573,7 @@ TEST(RecognizeNext, FollowsABigStructuredFileOverFalseStarts)
 {
   std::size_t movie = 0;
   TMemoryDisk whole(MovieMedium(movie));
-  const TkxFileList followed = Scan(whole);
+  const TkxFileList followed = Scan(whole, true);
   const std::int64_t jpeg = (ss + static_cast<std::int64_t>(movie) + ss - 1) / ss * ss;
   ExpectEntries(followed, {{"File 000001", 0, 0, ss, true},
                            {"File 000002", Kinds::Mp4, ss, static_cast<std::int64_t>(movie), false},
@@ -588,7 +589,7 @@ TEST(RecognizeNext, FollowsABigStructuredFileOverFalseStarts)
   EXPECT_EQ(scan.FileList.Count, 6);
 
   TMemoryDisk cut(MovieMedium(movie, 10));
-  const TkxFileList open = Scan(cut);
+  const TkxFileList open = Scan(cut, true);
   ASSERT_EQ(open.Count, 4);
   EXPECT_EQ(open.Items[1].Kind, Kinds::Mp4);
   EXPECT_EQ(open.Items[1].Size, 3 * ss);
@@ -650,7 +651,7 @@ TEST(RecognizeNext, AStoredImageBeginsAtItsSystemArea)
   PutIsoImage(m, 31, 20);  // a stored image: sectors 31..50
   std::copy_n("\xFF\xD8\xFF\xE0", 4, m.begin() + 51 * ss);
   TMemoryDisk disk(m);
-  const TkxFileList l = Scan(disk);
+  const TkxFileList l = Scan(disk, true);
   ASSERT_GE(l.Count, 3);
   const TkxFileEntry& image = l.Items[static_cast<std::size_t>(l.Count - 2)];
   EXPECT_EQ(image.Kind, Kinds::IsoImage);
