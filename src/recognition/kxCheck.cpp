@@ -163,6 +163,13 @@ TkxCheckResult CheckFoundFiles(TkxDisk& Disk, const TkxFileList& List, TkxJobCon
   TkxCheckResult result;
   TCheckOrder order(List, Disk.SectorCount * Disk.SectorSize);
   std::vector<TFound> found(order.Order.size());
+  // A sector or two at each file's start, and a file read through here and there.
+  struct TReads {
+    TkxDisk& Disk;
+    const bool Before;
+    ~TReads() { Disk.Sequential = Before; }
+  } reads{Disk, Disk.Sequential};
+  Disk.Sequential = false;
   try {
     // In the order of the offsets, so that the medium is read front to back.
     for (std::size_t k = 0; k < order.Order.size(); ++k) {
