@@ -111,6 +111,8 @@ TkxImageCopyResult CopyDiskToImage(TkxDisk& Disk, const std::string& FileName,
   std::int64_t partBytes = 0;
   std::int64_t next = 0;
   std::int64_t remaining = Disk.SectorCount;
+  // Between the commands of one chunk, of which a damaged disc may need many.
+  Disk.Interrupted = Options.StopRequested;
   while (remaining > 0) {
     if (Options.StopRequested && Options.StopRequested()) {
       result.Stopped = true;
@@ -134,6 +136,9 @@ TkxImageCopyResult CopyDiskToImage(TkxDisk& Disk, const std::string& FileName,
     } catch (const EkxMediumChanged& e) {
       // Going on would fill the rest of the image from another disc and call it complete.
       result.Error = e.what();
+      break;
+    } catch (const EkxStopped&) {
+      result.Stopped = true;
       break;
     } catch (const EkxIOError&) {
       got = 0;
@@ -166,6 +171,7 @@ TkxImageCopyResult CopyDiskToImage(TkxDisk& Disk, const std::string& FileName,
     if (Options.Progress) Options.Progress(result.SectorsDone);
   }
 
+  Disk.Interrupted = nullptr;
   if (part) {
     try {
       part->Close();

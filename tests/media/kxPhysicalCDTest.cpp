@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace kx {
@@ -180,8 +181,11 @@ TEST(TkxPhysicalCD, LongReadsGoOutInRequestsOf32)
   EXPECT_EQ(cd.Drive->Reads(opened), (Reads{{100, 32}, {132, 32}, {164, 6}}));
   EXPECT_EQ(buffer[69 * 2048], TSimulatedDrive::SectorByte(169, 0));
 
+  // An unreadable sector costs only itself: it is zeros and left out of the count.
   cd.Drive->Unreadable = {140};
-  EXPECT_EQ(cd.Disk.ReadSectors(buffer.data(), 70, 100), 0);
+  EXPECT_EQ(cd.Disk.ReadSectors(buffer.data(), 70, 100), 69 * 2048);
+  EXPECT_EQ(std::count(buffer.begin() + 40 * 2048, buffer.begin() + 41 * 2048, 0), 2048);
+  EXPECT_EQ(buffer[41 * 2048], TSimulatedDrive::SectorByte(141, 0));
 }
 
 // Reads every sector of the disc one at a time, as the scan does, and returns what each call
@@ -224,15 +228,29 @@ TEST(TkxPhysicalCDReadAhead, CleanDiscCostsOneCommandPer32Sectors)
   }
 }
 
-TEST(TkxPhysicalCDReadAhead, FailedRunFallsBackToSingleSectors)
+// Where a run fails, the scan still gets every readable sector and a bad area's sectors cost no
+// command once its end is found.
+TEST(TkxPhysicalCDReadAhead, FailedRunIsReadCarefully)
 {
   const std::set<std::int64_t> unreadable = {40, 41, 90};
   TOpenedDrive cd(Disc(100, unreadable));
   ASSERT_EQ(cd.Disk.SectorCount, 100);
   const std::size_t opened = cd.Drive->Commands.size();
   EXPECT_EQ(ScanOneByOne(cd.Disk, 100), OneCommandPerSector(100, unreadable));
-  // Runs 0-31 and 96-99 succeed; runs 32-63 and 64-95 fail and are read sector by sector.
-  EXPECT_EQ(cd.Drive->Reads(opened).size(), 4u + 32u + 32u);
+  std::size_t failing = 0;
+  for (const auto& [lba, count] : cd.Drive->Reads(opened)) {
+    bool bad = false;
+    for (std::int64_t s = lba; s < lba + count; ++s) bad = bad || unreadable.count(s) > 0;
+    failing += bad ? 1 : 0;
+  }
+  // Runs 32-63 and 64-95 fail; then 40 and the probe of 41, and 90.
+  EXPECT_EQ(failing, 5u);
+  std::vector<std::uint8_t> sector(2048);
+  const std::size_t scanned = cd.Drive->Commands.size();
+  EXPECT_EQ(cd.Disk.ReadSectors(sector.data(), 1, 41), 0);
+  EXPECT_EQ(cd.Disk.ReadSectors(sector.data(), 1, 40), 0);
+  for (const auto& [lba, count] : cd.Drive->Reads(scanned))
+    EXPECT_TRUE(lba + count <= 40 || lba >= 42) << "a known bad sector is not asked for again: " << lba;
 }
 
 TEST(TkxPhysicalCDReadAhead, JumpsAndRereadsAreServedLikeSingleReads)
@@ -248,14 +266,18 @@ TEST(TkxPhysicalCDReadAhead, JumpsAndRereadsAreServedLikeSingleReads)
   }
 }
 
-TEST(TkxPhysicalCDReadAhead, SectorsPastTheEndAreAskedForSingly)
+TEST(TkxPhysicalCDReadAhead, SectorsPastTheEndAreNotAskedFor)
 {
   TOpenedDrive cd(Disc(100));
   const std::size_t opened = cd.Drive->Commands.size();
-  std::vector<std::uint8_t> sector(2048);
+  std::vector<std::uint8_t> sector(2048, 0xCC);
   EXPECT_EQ(cd.Disk.ReadSectors(sector.data(), 1, 100), 0);
   EXPECT_EQ(cd.Disk.ReadSectors(sector.data(), 1, -1), 0);
-  EXPECT_EQ(cd.Drive->Reads(opened), (Reads{{100, 1}, {0xFFFFFFFF, 1}}));
+  EXPECT_EQ(std::count(sector.begin(), sector.end(), 0), 2048);
+  std::vector<std::uint8_t> straddling(4 * 2048, 0xCC);
+  EXPECT_EQ(cd.Disk.ReadSectors(straddling.data(), 4, 98), 2 * 2048) << "the sectors that are on the disc";
+  EXPECT_EQ(cd.Drive->Reads(opened), (Reads{{98, 2}}));
+  EXPECT_EQ(straddling[2 * 2048], 0);
 }
 
 }  // namespace
