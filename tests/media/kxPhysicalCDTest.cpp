@@ -98,6 +98,76 @@ TEST(TkxPhysicalCD, DiscJustPutInIsOpenedAndReadWhole)
   }
 }
 
+// A drive that states the disc's size is believed: a bad sector anywhere, the first included,
+// is one sector of a damaged disc, not its end.
+TEST(TkxPhysicalCD, SizeComesFromTheDriveAndABadSectorNeverShortensIt)
+{
+  for (const std::int64_t badSector : {16384, 0}) {
+    const std::set<std::int64_t> bad{badSector};
+    auto drive = Disc(20000, bad);
+    drive->ReportsCapacity = true;
+    TOpenedDrive cd(std::move(drive));
+    EXPECT_EQ(cd.Disk.Status, CDReady);
+    EXPECT_EQ(cd.Disk.SectorCount, 20000);
+    EXPECT_EQ(cd.Disk.Toc, cd.Drive->TocBytes());
+    EXPECT_TRUE(cd.Drive->Reads().empty() || cd.Drive->Reads() == (Reads{{0, 0}})) << "no sector read to measure";
+  }
+  // Without the drive's word the size is searched for, and the bad sector cuts it short.
+  TOpenedDrive searched(Disc(20000, {16384}));
+  EXPECT_LE(searched.Disk.SectorCount, 16384);
+
+  // A drive without READ CD refuses the empty READ CD that asks for it.
+  auto scsi = Disc(20000);
+  scsi->ReportsCapacity = true;
+  scsi->RefusesReadCD = true;
+  TOpenedDrive read10(std::move(scsi));
+  EXPECT_EQ(read10.Disk.ReadCommand, TCDReadCommand::Read10);
+  std::vector<std::uint8_t> sector(2048);
+  EXPECT_EQ(read10.Disk.ReadSectors(sector.data(), 1, 19999), 2048);
+}
+
+// Scanning the damaged disc of the measurement sector by sector: every good sector, the bad ones
+// as zeros, and few failing commands (each of which a real drive spends seconds on).
+TEST(TkxPhysicalCD, ScanOfADamagedDiscCostsFewFailingReads)
+{
+  std::set<std::int64_t> bad = {9000};
+  for (std::int64_t s = 1000; s < 1010; ++s) bad.insert(s);
+  for (std::int64_t s = 5000; s < 5100; ++s) bad.insert(s);
+  auto drive = Disc(10000, bad);
+  drive->ReportsCapacity = true;
+  TOpenedDrive cd(std::move(drive));
+  std::size_t failing = 0;
+  std::vector<std::uint8_t> sector(2048);
+  std::int64_t unreadable = 0;
+  for (std::int64_t s = 0; s < 10000; ++s) {
+    const std::size_t before = cd.Drive->Commands.size();
+    const std::int32_t got = cd.Disk.ReadSectors(sector.data(), 1, s);
+    ASSERT_EQ(got, bad.count(s) ? 0 : 2048) << s;
+    ASSERT_EQ(sector[0], bad.count(s) ? 0 : TSimulatedDrive::SectorByte(s, 0)) << s;
+    unreadable += got == 0;
+    for (const auto& [lba, count] : cd.Drive->Reads(before)) {
+      const auto hit = bad.lower_bound(lba);
+      failing += hit != bad.end() && *hit < lba + count;
+    }
+  }
+  EXPECT_EQ(unreadable, 111);
+  EXPECT_LE(failing, 30u);
+}
+
+TEST(TkxPhysicalCD, StopIsHonouredBetweenTheCommandsOfOneRead)
+{
+  auto drive = Disc(10000, {});
+  for (std::int64_t s = 5000; s < 5100; ++s) drive->Unreadable.insert(s);
+  drive->ReportsCapacity = true;
+  TOpenedDrive cd(std::move(drive));
+  int asked = 0;
+  cd.Disk.Interrupted = [&] { return ++asked == 3; };
+  std::vector<std::uint8_t> buffer(32 * 2048);
+  const std::size_t before = cd.Drive->Commands.size();
+  EXPECT_THROW(cd.Disk.ReadSectors(buffer.data(), 32, 4992), EkxStopped);
+  EXPECT_EQ(cd.Drive->Commands.size(), before + 3) << "the request, then two single sectors";
+}
+
 TEST(TkxPhysicalCD, DriveWithoutReadCDIsReadWithRead10)
 {
   auto drive = Disc(359846, {70});
