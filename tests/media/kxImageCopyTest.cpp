@@ -172,6 +172,30 @@ TEST(CopyDiskToImage, DriveCopyOnDiskWithUnreadableSectorAsZeros)
   }
 }
 
+// A chunk with a bad area takes many commands, each of which a real drive may spend a minute on;
+// a stop is honoured as soon as one returns, and the unfinished chunk is not written.
+TEST(CopyDiskToImage, StopIsHonouredBetweenTheCommandsOfADamagedChunk)
+{
+  TScratchFolder dir;
+  auto owned = std::make_unique<TSimulatedDrive>(200);
+  TSimulatedDrive* drive = owned.get();
+  for (std::int64_t s = 40; s < 60; ++s) drive->Unreadable.insert(s);
+  TkxPhysicalCD cd(std::move(owned));
+  const std::size_t opened = drive->Commands.size();
+  int asked = 0;
+  TkxImageCopyOptions options;
+  // Asked before chunks 1 and 2, then between the commands of chunk 2: its request and three
+  // single sectors go out before the stop.
+  options.StopRequested = [&] { return ++asked == 6; };
+  const auto result = CopyDiskToImage(cd, dir / "disk.iso", options);
+  EXPECT_TRUE(result.Stopped);
+  EXPECT_FALSE(result.Complete);
+  EXPECT_EQ(result.SectorsDone, 32);
+  EXPECT_EQ(std::filesystem::file_size(dir / "disk.iso"), 32u * 2048);
+  EXPECT_EQ(drive->Reads(opened).size(), 1u + 1u + 3u);
+  EXPECT_FALSE(cd.Interrupted) << "the drive is left as it was";
+}
+
 TEST(CopyDiskToImage, DiscChangedDuringTheCopyEndsItAndKeepsWhatWasCopied)
 {
   TScratchFolder dir;

@@ -332,29 +332,41 @@ TEST(TkxRescueJob, FiguresAndCellsFromAnotherThreadWhileItRuns)
   TkxRescueJob job(std::move(disc.Drive), dir / "disc.iso");
   ASSERT_EQ(job.Prepare(), "");
   TkxJobControl control;
+  // The worker and this thread take turns: a step, then a look at the figures, so that the
+  // rescue is certainly still running when it is told to stop.
   std::mutex lock;
-  std::condition_variable stepped;
+  std::condition_variable turn;
   int steps = 0;
+  int allowed = 0;
   TkxRescueOutcome outcome;
   std::thread worker([&] {
     outcome = job.Run(control, [&] {
-      const std::lock_guard guard(lock);
+      std::unique_lock guard(lock);
       ++steps;
-      stepped.notify_all();
+      turn.notify_all();
+      turn.wait(guard, [&] { return allowed >= steps; });
     });
   });
   std::int64_t seen = 0;
-  for (int round = 0; round < 20; ++round) {
+  for (int round = 1; round <= 20; ++round) {
     {
       std::unique_lock guard(lock);
-      stepped.wait(guard, [&] { return steps > round; });
+      turn.wait(guard, [&] { return steps >= round; });
     }
     const TkxRescueFigures f = job.Figures();
+    EXPECT_EQ(f.Reads, round);
     EXPECT_GE(f.Reads, seen) << "figures only grow";
     seen = f.Reads;
     EXPECT_EQ(job.Cells(64).size(), 64u);
+    const std::lock_guard guard(lock);
+    if (round == 20) {
+      control.RequestStop();
+      allowed = 1 << 30;
+    } else {
+      allowed = round;
+    }
+    turn.notify_all();
   }
-  control.RequestStop();
   worker.join();
   EXPECT_TRUE(outcome.Stopped);
   EXPECT_GE(job.Figures().Reads, 20);
