@@ -60,7 +60,11 @@ std::string RescueSummaryText(const TkxRescueFigures& f)
   if (f.Unread() == 0) {
     text += ", every sector read";
   } else {
-    text += "; " + Plural(f.Unread(), "unreadable sector") + " in " + Plural(f.Areas, "area") + " (";
+    // Until the rescue has finished, what is not read yet may still read.
+    const bool finished = f.Phase == TkxRescuePhase::Finished;
+    text += "; " + (finished ? Plural(f.Unread(), "unreadable sector")
+                             : std::to_string(f.Unread()) + (f.Unread() == 1 ? " sector" : " sectors") + " not read") +
+            " in " + Plural(f.Areas, "area") + " (";
     bool first = true;
     const auto part = [&](std::int64_t n, const char* what) {
       if (n == 0) return;
@@ -73,6 +77,8 @@ std::string RescueSummaryText(const TkxRescueFigures& f)
     part(f.NonTried, "not tried");
     text += ")";
   }
+  // Before the first read of a run there is nothing to count.
+  if (f.Reads == 0) return text;
   return text + "; " + Plural(f.FailingReads, "failing read");
 }
 

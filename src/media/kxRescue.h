@@ -64,8 +64,10 @@ void EstimateTimeLeft(TkxRescueFigures& Figures, double BytesPerSecond, const Tk
 
 // "Copying", "Closing gaps", "Trimming", "Scraping", "Retrying, pass 2 of 3", "Finished".
 std::string RescuePhaseText(TkxRescuePhase Phase, int Pass, int Passes);
-// "19.5 of 19.5 MiB rescued; 111 unreadable sectors in 3 areas (5 bad, 106 not scraped); 11
-// failing reads", or "... MiB rescued, every sector read; ..." when none is left.
+// "19.3 of 19.5 MiB rescued; 111 unreadable sectors in 3 areas (5 bad, 106 not scraped); 11
+// failing reads", or "... MiB rescued, every sector read; ..." when none is left. Before the
+// rescue has finished: "2544 sectors not read in 3 areas (96 not trimmed, 2448 not tried)"; the
+// failing reads are left out while this run has made no read.
 std::string RescueSummaryText(const TkxRescueFigures& Figures);
 
 struct TkxRescueOutcome {

@@ -121,6 +121,21 @@ TEST(TkxRescueJob, RescuesEveryReadableSectorIntoOneImageWithItsMap)
                                       std::to_string(f.Bad) + " bad, " + std::to_string(f.NonScraped) +
                                       " not scraped); " + std::to_string(f.FailingReads) + " failing reads");
   EXPECT_EQ(f.Bad + f.NonScraped, 111);
+
+  // Part way: what is left may still read, and a run that read nothing has no count.
+  TkxRescueFigures partWay = f;
+  partWay.Phase = TkxRescuePhase::Trim;
+  partWay.NonTrimmed = 96;
+  partWay.Finished -= 96;
+  partWay.Reads = 0;
+  EXPECT_EQ(RescueSummaryText(partWay), "3.5 of 3.9 MiB rescued; 207 sectors not read in 3 areas (" +
+                                            std::to_string(f.Bad) + " bad, " + std::to_string(f.NonScraped) +
+                                            " not scraped, 96 not trimmed)");
+  partWay.Finished = partWay.Sectors;
+  partWay.Bad = partWay.NonScraped = partWay.NonTrimmed = 0;
+  partWay.Reads = 1;
+  partWay.FailingReads = 1;
+  EXPECT_EQ(RescueSummaryText(partWay), "3.9 of 3.9 MiB rescued, every sector read; 1 failing read");
 }
 
 TEST(TkxRescueJob, DriveRetriesAreLoweredForTheRescueAndGivenBackForRetryPasses)
