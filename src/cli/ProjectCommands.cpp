@@ -120,19 +120,40 @@ struct TScanOptions {
   std::string Dfxml;
 };
 
-int RunScan(const TScanOptions& o)
+// What a scan found: the sectors scanned, the files per extension (Found is sorted by extension,
+// so equal extensions, ".cab" of kinds 33 and 34, are adjacent), and the sectors it could not read.
+void PrintScanSummary(const TkxRecognition& Scan, const TkxFileList& Found, std::int64_t Total, bool Stopped)
+{
+  std::printf("%s %" PRId64 " of %" PRId64 " sectors; %s found.\n", Stopped ? "Stopped after" : "Scanned",
+              std::min(Scan.Position, Total), Total, Counted(Found.Count, "file").c_str());
+  for (std::int32_t i = 0; i < Found.Count;) {
+    const std::string_view ext = KindExtensions[Found.Items[static_cast<std::size_t>(i)].Kind];
+    std::int32_t n = 0;
+    while (i < Found.Count && KindExtensions[Found.Items[static_cast<std::size_t>(i)].Kind] == ext) {
+      ++n;
+      ++i;
+    }
+    std::printf("  %-14s %8d\n", ExtensionLabel(ext).c_str(), n);
+  }
+  if (Scan.UnreadableSectors > 0)
+    Report(Counted(Scan.UnreadableSectors, "unreadable sector") + (Scan.UnreadableSectors == 1 ? " was" : " were") +
+           " examined as zeros");
+}
+
+// The project file a scan writes, checked with the DFXML report before the medium is read; empty,
+// with the reason said, when a target is refused.
+std::string ScanTarget(const TScanOptions& o)
 {
   std::string projectName;
-  const bool useDefault = o.Output.empty();
-  if (useDefault) {
+  if (o.Output.empty()) {
     projectName = DefaultProjectName(o.Location);
     if (projectName.empty()) {
       ReportPathError(o.Location, "no project can be named after it; choose the project file with -o");
-      return ExitFailure;
+      return {};
     }
     if (NameTaken(projectName)) {
       ReportPathError(projectName, "already exists and is not replaced; choose the project file with -o");
-      return ExitFailure;
+      return {};
     }
   } else {
     projectName = AddDefaultExt(o.Output, ProjectExt);
@@ -145,13 +166,21 @@ int RunScan(const TScanOptions& o)
       CheckProjectTarget(target);
     } catch (const EkxProjectError& e) {
       ReportPathError(target, Reason(e));
-      return ExitFailure;
+      return {};
     }
   }
   if (IsPartOfImage(projectName, o.Location)) {
     ReportPathError(projectName, "is the image being scanned; choose another project file with -o");
-    return ExitFailure;
+    return {};
   }
+  return projectName;
+}
+
+int RunScan(const TScanOptions& o)
+{
+  const std::string projectName = ScanTarget(o);
+  if (projectName.empty()) return ExitFailure;
+  const bool useDefault = o.Output.empty();
 
   std::string why;
   std::unique_ptr<TkxDisk> disk = OpenDisk(o.Location, &why);
@@ -189,21 +218,7 @@ int RunScan(const TScanOptions& o)
   TkxFileList found;
   AcceptFoundFiles(scan.FileList, found);
 
-  std::printf("%s %" PRId64 " of %" PRId64 " sectors; %s found.\n", stopped ? "Stopped after" : "Scanned",
-              std::min(scan.Position, total), total, Counted(found.Count, "file").c_str());
-  // The list is sorted by extension, so equal extensions (".cab" of kinds 33 and 34) are adjacent.
-  for (std::int32_t i = 0; i < found.Count;) {
-    const std::string_view ext = KindExtensions[found.Items[static_cast<std::size_t>(i)].Kind];
-    std::int32_t n = 0;
-    while (i < found.Count && KindExtensions[found.Items[static_cast<std::size_t>(i)].Kind] == ext) {
-      ++n;
-      ++i;
-    }
-    std::printf("  %-14s %8d\n", ExtensionLabel(ext).c_str(), n);
-  }
-  if (scan.UnreadableSectors > 0)
-    Report(Counted(scan.UnreadableSectors, "unreadable sector") + (scan.UnreadableSectors == 1 ? " was" : " were") +
-           " examined as zeros");
+  PrintScanSummary(scan, found, total, stopped);
 
   if (useDefault && NameTaken(projectName)) {
     ReportPathError(projectName, "appeared during the scan and is not replaced; scan again with -o");
