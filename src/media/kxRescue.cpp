@@ -189,8 +189,6 @@ bool TkxRescueJob::MapExists(const std::string& ImageName)
   return std::filesystem::exists(RescueMapName(ImageName), ec);
 }
 
-bool TkxRescueJob::RetriesLowered() const { return Retries && Retries->Lowered(); }
-
 // The hash of the volume descriptors from sector 16 up to the terminator (at most 16), which hold
 // the volume's name and its creation time; empty when sector 16 holds none or cannot be read.
 std::string TkxRescueJob::VolumeHash()
@@ -318,6 +316,7 @@ TkxRescueOutcome TkxRescueJob::Run(TkxJobControl& Control, const std::function<v
   TkxTransferBuffer buffer(static_cast<std::size_t>(MaxSectorsPerRequest) * CDSectorSize);
   try {
     Retries = std::make_unique<TRetries>(Drive->Device());
+    Lowered = Retries->Lowered();
     for (;;) {
       if (Control.ShouldStop()) {
         outcome.Stopped = true;
@@ -332,7 +331,10 @@ TkxRescueOutcome TkxRescueJob::Run(TkxJobControl& Control, const std::function<v
       }
       if (!read) break;
       // The retry passes give a sector every chance: the drive's own retries as well.
-      if (phase == TkxRescuePhase::Retry) Retries->Restore();
+      if (phase == TkxRescuePhase::Retry && Lowered) {
+        Retries->Restore();
+        Lowered = false;
+      }
       Step(*read, buffer.data());
       if (Options.Now() - LastSave >= Options.SaveInterval) Save();
       if (Progress) Progress();
@@ -341,6 +343,7 @@ TkxRescueOutcome TkxRescueJob::Run(TkxJobControl& Control, const std::function<v
     outcome.Error = e.what();
   }
   if (Retries) Retries->Restore();
+  Lowered = false;
   try {
     Save();
   } catch (const std::exception& e) {

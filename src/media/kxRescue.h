@@ -10,6 +10,7 @@
 #include "media/kxReadPlan.h"
 #include "media/kxRescueMap.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -95,9 +96,9 @@ class TkxRescueJob {
   std::string Prepare();
   bool Resumed() const { return Resuming; }
   const std::string& ImageName() const { return Image; }
-  // Whether the drive took a lower retry count for the rescue (MODE SELECT, error-recovery
-  // page); it is given its own back before the retry passes and at the end.
-  bool RetriesLowered() const;
+  // Whether the drive has a lower retry count for the rescue now (MODE SELECT, error-recovery
+  // page); it is given its own back before the retry passes and at the end. Safe from any thread.
+  bool RetriesLowered() const { return Lowered.load(std::memory_order_acquire); }
 
   // The rescue on the calling thread, one read command per step; asks Control between steps.
   // Progress is called after every step and once at the end.
@@ -127,6 +128,7 @@ class TkxRescueJob {
   TkxRescueOptions Options;
   std::unique_ptr<TImageFile> File;
   std::unique_ptr<TRetries> Retries;
+  std::atomic<bool> Lowered{false};
   bool Resuming = false;
 
   std::chrono::steady_clock::time_point LastSave{};  // only the thread of Prepare and Run

@@ -328,16 +328,20 @@ at_most() { # WHAT ACTUAL LIMIT
 # The sectors a map lists in the given states, one per line, as ddrescuelog lists them.
 map_sectors() { ddrescuelog -b2048 -l"$2" "$1" 2>/dev/null; }
 C_BAD_LINES=$(printf '%s\n' $C_BAD_LIST)
+same_scan() { # WHAT PROJECT IMAGE: the project's files are those of a scan of IMAGE here
+  local name
+  name=$(basename "$3" .iso)
+  "$CLI" scan "$3" -o "$WORK/host/$name.kx" >/dev/null
+  files_of "$WORK/host/$name.kx" >"$WORK/host/$name.files"
+  files_of "$2" >"$WORK/host/$name.drive.files"
+  same_file "$1" "$WORK/host/$name.drive.files" "$WORK/host/$name.files"
+}
 
 echo "# a damaged disc: sectors $C_BAD take 1 s to fail ($L_DAMAGED)"
 expect "info counts the damaged disc whole" "$(rc info-damaged) $(grep Sectors "$O/info-damaged.out")" "0 Sectors: 10000"
-"$CLI" scan "$D/c-zeroed.iso" -o "$WORK/host/c-zeroed.kx" >/dev/null
-files_of "$WORK/host/c-zeroed.kx" >"$WORK/host/c-zeroed.files"
-files_of "$O/damaged.kx" >"$WORK/host/damaged.files"
 expect "scan exits 0 and counts the unreadable sectors" "$(rc scan-damaged) $(err scan-damaged)" \
   "0 tessarin-cli: 111 unreadable sectors were examined as zeros"
-same_file "... its list equals the scan of the image with just the bad sectors zeroed" \
-  "$WORK/host/damaged.files" "$WORK/host/c-zeroed.files"
+same_scan "... its list equals the scan of the image with just the bad sectors zeroed" "$O/damaged.kx" "$D/c-zeroed.iso"
 at_most "... with few failing reads" "$(failing_reads "$WORK/damaged.log" scan-damaged)" 30
 expect "image exits 0 and counts the unreadable sectors" "$(rc image-damaged) $(err image-damaged)" \
   "0 tessarin-cli: 111 unreadable sectors were written as zeros"
@@ -371,12 +375,9 @@ at_most "... both runs together with few failing reads" \
 
 echo "# a disc whose first sector cannot be read ($L_BLANK0)"
 expect "info counts it whole" "$(rc info-blank0) $(grep Sectors "$O/info-blank0.out")" "0 Sectors: $NA"
-"$CLI" scan "$D/a-zeroed0.iso" -o "$WORK/host/a-zeroed0.kx" >/dev/null
-files_of "$WORK/host/a-zeroed0.kx" >"$WORK/host/a-zeroed0.files"
-files_of "$O/blank0.kx" >"$WORK/host/blank0.files"
 expect "scan examines the sector as zeros and goes on" "$(rc scan-blank0) $(err scan-blank0)" \
   "0 tessarin-cli: 1 unreadable sector was examined as zeros"
-same_file "... its list equals the scan of the image with that sector zeroed" "$WORK/host/blank0.files" "$WORK/host/a-zeroed0.files"
+same_scan "... its list equals the scan of the image with that sector zeroed" "$O/blank0.kx" "$D/a-zeroed0.iso"
 expect "image writes it as zeros and goes on" "$(rc image-blank0) $(err image-blank0)" \
   "0 tessarin-cli: 1 unreadable sector was written as zeros"
 same_file "... the rest is the disc" "$O/blank0.iso" "$D/a-zeroed0.iso"
