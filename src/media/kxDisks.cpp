@@ -1,58 +1,28 @@
 #include "media/kxDisks.h"
 
+#include "common/kxPlatform.h"
 #include "common/kxShared.h"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <limits>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <system_error>
 
 namespace kx {
 
 namespace {
 
-// The file operations an image needs, kept together so that another platform replaces only
-// these few lines.
-namespace file {
-
 // Exists as something other than a folder: a folder named like the next part ends the series
 // just as a missing file does.
-bool Exists(const std::string& Name)
+bool PartExists(const std::string& Name)
 {
-  struct stat st {};
-  return ::stat(Name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  std::error_code ec;
+  const std::filesystem::file_status st = std::filesystem::status(Name, ec);
+  return !ec && std::filesystem::exists(st) && !std::filesystem::is_directory(st);
 }
-
-// Without O_NONBLOCK a named pipe given as an image would block the open until a writer came;
-// files and block devices read the same either way.
-int OpenRead(const std::string& Name) { return ::open(Name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); }
-
-// Seeking to the end measures block devices (a loop device, a disc) as well as files, whose
-// directory entries report no size.
-std::int64_t Size(int Handle) { return ::lseek(Handle, 0, SEEK_END); }
-
-// Reads until Count bytes, the end of the file or an error; returns the bytes read.
-std::int64_t ReadAt(int Handle, std::uint8_t* Buffer, std::int64_t Count, std::int64_t Offset)
-{
-  std::int64_t done = 0;
-  while (done < Count) {
-    const auto step = static_cast<std::size_t>(std::min<std::int64_t>(Count - done, 1 << 30));
-    const ssize_t got = ::pread(Handle, Buffer + done, step, static_cast<off_t>(Offset + done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    done += got;
-  }
-  return done;
-}
-
-void Close(int Handle) noexcept { ::close(Handle); }
-
-}  // namespace file
 
 constexpr std::array<std::uint8_t, 12> SyncField = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
                                                     0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
@@ -86,25 +56,25 @@ TkxImageLayout DetectLayout(std::span<const std::uint8_t, LayoutProbeSize> First
 
 TkxDiskImage::TkxDiskImage(const std::string& FileName) noexcept
 {
-  int handle = -1;
+  os::TFileHandle handle = os::NoFileHandle;
   try {
     std::int64_t total = 0;
     for (int k = 1;; ++k) {
       const std::string name = PartFileName(FileName, k);
-      if (!file::Exists(name)) break;
-      handle = file::OpenRead(name);
-      if (handle < 0) return;
-      const std::int64_t size = file::Size(handle);
+      if (!PartExists(name)) break;
+      handle = os::OpenRead(name);
+      if (handle == os::NoFileHandle) return;
+      const std::int64_t size = os::Size(handle);
       if (size < 0 || size > std::numeric_limits<std::int64_t>::max() - total) {
-        file::Close(handle);
+        os::Close(handle);
         return;
       }
       Parts.push_back({name, total, total + size});
       total += size;
       if (k == 1) {
         std::array<std::uint8_t, LayoutProbeSize> first{};
-        if (file::ReadAt(handle, first.data(), first.size(), 0) != static_cast<std::int64_t>(first.size())) {
-          file::Close(handle);
+        if (os::ReadAt(handle, first.data(), first.size(), 0) != static_cast<std::int64_t>(first.size())) {
+          os::Close(handle);
           return;
         }
         switch (DetectLayout(first)) {
@@ -119,14 +89,14 @@ TkxDiskImage::TkxDiskImage(const std::string& FileName) noexcept
           case TkxImageLayout::Plain: break;
         }
       }
-      file::Close(handle);
-      handle = -1;
+      os::Close(handle);
+      handle = os::NoFileHandle;
     }
     SectorCount = total / StoredSectorSize();
     Opened = !Parts.empty();
   } catch (...) {
     // Only memory can run out here; the image is then simply not opened.
-    if (handle >= 0) file::Close(handle);
+    if (handle != os::NoFileHandle) os::Close(handle);
     SectorCount = 0;
     Opened = false;
   }
@@ -145,8 +115,8 @@ TkxImageLayout TkxDiskImage::Layout() const
 
 void TkxDiskImage::ClosePart() noexcept
 {
-  if (PartHandle >= 0) file::Close(PartHandle);
-  PartHandle = -1;
+  if (PartHandle != os::NoFileHandle) os::Close(PartHandle);
+  PartHandle = os::NoFileHandle;
   CurrentPart = -1;
 }
 
@@ -154,8 +124,8 @@ void TkxDiskImage::OpenPart(std::int32_t Index)
 {
   ClosePart();
   const std::string& name = Parts[static_cast<std::size_t>(Index)].FileName;
-  const int handle = file::OpenRead(name);
-  if (handle < 0)
+  const os::TFileHandle handle = os::OpenRead(name);
+  if (handle == os::NoFileHandle)
     throw EkxIOError("Cannot open file \"" + name + "\". " + std::strerror(errno));
   PartHandle = handle;
   CurrentPart = Index;
@@ -188,7 +158,7 @@ void TkxDiskImage::Fill(std::int64_t Pos, std::int64_t WantedEnd)
     const TkxDiskImagePart& part = Parts[static_cast<std::size_t>(i)];
     if (i != CurrentPart) OpenPart(i);
     const std::int64_t wanted = std::min(end, part.EndOffset) - p;
-    const std::int64_t got = file::ReadAt(PartHandle, Ahead.data() + (p - Pos), wanted, p - part.StartOffset);
+    const std::int64_t got = os::ReadAt(PartHandle, Ahead.data() + (p - Pos), wanted, p - part.StartOffset);
     AheadLength += got;
     p += got;
     // A part that shrank since opening, or an unreadable spot of a device: what follows is
