@@ -1,15 +1,14 @@
 #include "media/kxRescue.h"
 
+#include "common/kxPlatform.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <optional>
-#include <sys/stat.h>
 #include <system_error>
-#include <unistd.h>
 
 namespace kx {
 
@@ -90,40 +89,31 @@ class TkxRescueJob::TImageFile {
   TImageFile(const std::string& Name_, bool Create, std::int64_t Size) : Name(Name_)
   {
     // A new image is created exclusively: another file of the name is never overwritten.
-    Fd = Create ? ::open(Name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666)
-                : ::open(Name.c_str(), O_RDWR | O_CLOEXEC);
-    if (Fd < 0) Fail("Cannot open the image");
-    struct stat st {};
-    if (::fstat(Fd, &st) != 0) Fail("Cannot open the image");
-    if (!S_ISREG(st.st_mode)) {
-      errno = EINVAL;
+    Handle = Create ? os::CreateNew(Name) : os::OpenWrite(Name);
+    if (Handle == os::NoFileHandle) Fail("Cannot open the image");
+    const os::TFileStatus status = os::Status(Handle);
+    if (status.Kind != os::TFileKind::Regular) {
+      errno = status.Kind == os::TFileKind::Unknown ? errno : EINVAL;
       Fail("The image is not a regular file");
     }
     // Sectors never read stay zeros, and the image reads as a disc of the whole size.
-    if (st.st_size < Size && ::ftruncate(Fd, Size) != 0) Fail("Cannot extend the image");
+    if (status.Size < Size && !os::Resize(Handle, Size)) Fail("Cannot extend the image");
   }
   ~TImageFile()
   {
-    if (Fd >= 0) ::close(Fd);
+    if (Handle != os::NoFileHandle) os::Close(Handle);
   }
   TImageFile(const TImageFile&) = delete;
   TImageFile& operator=(const TImageFile&) = delete;
 
   void Write(const std::uint8_t* Data, std::int64_t Count, std::int64_t Offset)
   {
-    while (Count > 0) {
-      const ssize_t n = ::pwrite(Fd, Data, static_cast<std::size_t>(Count), Offset);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) Fail("Cannot write the image");
-      Data += n;
-      Count -= n;
-      Offset += n;
-    }
+    if (!os::WriteAt(Handle, Data, Count, Offset)) Fail("Cannot write the image");
   }
   // Before the map says a sector is rescued, its data are on the disk.
   void Sync()
   {
-    if (::fdatasync(Fd) != 0) Fail("Cannot write the image");
+    if (!os::Sync(Handle)) Fail("Cannot write the image");
   }
 
  private:
@@ -134,7 +124,7 @@ class TkxRescueJob::TImageFile {
   }
 
   std::string Name;
-  int Fd = -1;
+  os::TFileHandle Handle = os::NoFileHandle;
 };
 
 // ---- the drive's retry count ---------------------------------------------------------------------

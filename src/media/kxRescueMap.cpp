@@ -1,5 +1,6 @@
 #include "media/kxRescueMap.h"
 
+#include "common/kxPlatform.h"
 #include "common/kxVersion.h"
 #include "media/kxDisks.h"
 
@@ -14,7 +15,6 @@
 #include <memory>
 #include <sstream>
 #include <system_error>
-#include <unistd.h>
 
 namespace kx {
 
@@ -368,17 +368,21 @@ void SaveRescueMap(const std::string& FileName, const TkxRescueMap& Map)
 {
   const std::string text = FormatRescueMap(Map);
   const std::string temporary = FileName + ".tmp";
+  // One left by a run that was killed while saving.
+  std::error_code ec;
+  std::filesystem::remove(temporary, ec);
+  const os::TFileHandle file = os::CreateNew(temporary);
   const auto fail = [&](int Error) {
-    std::remove(temporary.c_str());
-    throw EkxMapError(0, "Cannot write the map \"" + FileName + "\": " + SystemText(Error));
+    std::filesystem::remove(temporary, ec);
+    throw EkxMapError(0, "Cannot write the map \"" + FileName + "\": " + SystemText(Error ? Error : EIO));
   };
-  std::FILE* file = std::fopen(temporary.c_str(), "wb");
-  if (file == nullptr) fail(errno);
-  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0 &&
-                       ::fsync(::fileno(file)) == 0;
+  if (file == os::NoFileHandle) fail(errno);
+  const bool written = os::Write(file, reinterpret_cast<const std::uint8_t*>(text.data()),
+                                 static_cast<std::int64_t>(text.size())) &&
+                       os::Sync(file);
   const int error = errno;
-  if (std::fclose(file) != 0 || !written) fail(written ? errno : error);
-  if (std::rename(temporary.c_str(), FileName.c_str()) != 0) fail(errno);
+  if (!os::Close(file) || !written) fail(written ? errno : error);
+  if (!os::Replace(temporary, FileName)) fail(errno);
 }
 
 TkxRescueMap LoadRescueMap(const std::string& FileName)
