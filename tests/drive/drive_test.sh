@@ -353,6 +353,13 @@ same_file "... the image is the disc with just the bad sectors zeroed" "$O/rescu
 at_most "... with at most ddrescue's failing reads (11) + 2" "$(failing_reads "$WORK/damaged.log" rescue-damaged)" 13
 if ddrescuelog -t "$O/rescued.iso.map" >/dev/null 2>&1; then ok "... ddrescuelog takes its map"; else bad "... ddrescuelog takes its map"; fi
 expect "... the map lists exactly the bad sectors as not finished" "$(map_sectors "$O/rescued.iso.map" '?*/-')" "$C_BAD_LINES"
+# The image is one file, and the map ddrescue's: ddrescue goes on with them (from the disc's file,
+# where every sector reads, so that it scrapes the inside of the bad areas and leaves the bad ones).
+cp "$O/rescued.iso" "$WORK/host/continued.iso"
+cp "$O/rescued.iso.map" "$WORK/host/continued.map"
+ddrescue -q -b2048 "$D/c.iso" "$WORK/host/continued.iso" "$WORK/host/continued.map" >/dev/null 2>&1
+expect "... GNU ddrescue goes on with the image and its map" "$(map_sectors "$WORK/host/continued.map" '?*/-' | tr '\n' ' ')" \
+  "1000 1009 5000 5099 9000 "
 expect "rescue stopped with Ctrl+C exits 130 and keeps its map" \
   "$(rc rescue-stopped) $(ddrescuelog -t "$O/stopped.map" >/dev/null 2>&1 && echo map)" "130 map"
 expect "... run again, it goes on from the map and exits 1" "$(rc rescue-resumed) $(head -n2 "$O/rescue-resumed.out" | tail -n1 | cut -c1-21)" \

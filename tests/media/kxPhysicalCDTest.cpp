@@ -126,34 +126,6 @@ TEST(TkxPhysicalCD, SizeComesFromTheDriveAndABadSectorNeverShortensIt)
   EXPECT_EQ(read10.Disk.ReadSectors(sector.data(), 1, 19999), 2048);
 }
 
-// Scanning the damaged disc of the measurement sector by sector: every good sector, the bad ones
-// as zeros, and few failing commands (each of which a real drive spends seconds on).
-TEST(TkxPhysicalCD, ScanOfADamagedDiscCostsFewFailingReads)
-{
-  std::set<std::int64_t> bad = {9000};
-  for (std::int64_t s = 1000; s < 1010; ++s) bad.insert(s);
-  for (std::int64_t s = 5000; s < 5100; ++s) bad.insert(s);
-  auto drive = Disc(10000, bad);
-  drive->ReportsCapacity = true;
-  TOpenedDrive cd(std::move(drive));
-  std::size_t failing = 0;
-  std::vector<std::uint8_t> sector(2048);
-  std::int64_t unreadable = 0;
-  for (std::int64_t s = 0; s < 10000; ++s) {
-    const std::size_t before = cd.Drive->Commands.size();
-    const std::int32_t got = cd.Disk.ReadSectors(sector.data(), 1, s);
-    ASSERT_EQ(got, bad.count(s) ? 0 : 2048) << s;
-    ASSERT_EQ(sector[0], bad.count(s) ? 0 : TSimulatedDrive::SectorByte(s, 0)) << s;
-    unreadable += got == 0;
-    for (const auto& [lba, count] : cd.Drive->Reads(before)) {
-      const auto hit = bad.lower_bound(lba);
-      failing += hit != bad.end() && *hit < lba + count;
-    }
-  }
-  EXPECT_EQ(unreadable, 111);
-  EXPECT_LE(failing, 30u);
-}
-
 TEST(TkxPhysicalCD, StopIsHonouredBetweenTheCommandsOfOneRead)
 {
   auto drive = Disc(10000, {});
@@ -315,12 +287,6 @@ TEST(TkxPhysicalCDReadAhead, FailedRunIsReadCarefully)
   }
   // Runs 32-63 and 64-95 fail; then 40 and the probe of 41, and 90.
   EXPECT_EQ(failing, 5u);
-  std::vector<std::uint8_t> sector(2048);
-  const std::size_t scanned = cd.Drive->Commands.size();
-  EXPECT_EQ(cd.Disk.ReadSectors(sector.data(), 1, 41), 0);
-  EXPECT_EQ(cd.Disk.ReadSectors(sector.data(), 1, 40), 0);
-  for (const auto& [lba, count] : cd.Drive->Reads(scanned))
-    EXPECT_TRUE(lba + count <= 40 || lba >= 42) << "a known bad sector is not asked for again: " << lba;
 }
 
 TEST(TkxPhysicalCDReadAhead, JumpsAndRereadsAreServedLikeSingleReads)

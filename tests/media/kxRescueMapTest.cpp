@@ -1,9 +1,10 @@
 #include "media/kxRescueMap.h"
 
+#include "support/kxTestMedia.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -186,19 +187,9 @@ TEST(RescueMapFile, MalformedMapsAreRefusedWithTheLine)
   }
 }
 
-struct TScratch {
-  TScratch() : Path(std::filesystem::temp_directory_path() / ("kxRescueMapTest-" + std::to_string(::getpid())))
-  {
-    std::filesystem::create_directories(Path);
-  }
-  ~TScratch() { std::filesystem::remove_all(Path); }
-  std::string operator/(const std::string& Name) const { return (Path / Name).string(); }
-  std::filesystem::path Path;
-};
-
 TEST(RescueMapFile, SavedOverTheOldOneAndFoundBesideItsImage)
 {
-  TScratch dir;
+  test::TScratchFolder dir;
   const std::string image = dir / "disc.iso";
   EXPECT_EQ(RescueMapName(image), image + ".map");
   EXPECT_FALSE(MapBesideImage(image));
