@@ -106,9 +106,10 @@ void AddRescueCommands(CLI::App& App, int& Status)
   rescue->add_option("--retry", args->Retries, "Passes over the bad sectors at the end (default 0)")
       ->check(CLI::Range(0, 1000));
   rescue->footer(
-      "The map TARGET.map (GNU ddrescue's mapfile format) is saved every 5 seconds and when the rescue\n"
-      "ends. Run the same command again to go on where it stopped: no sector read before is read\n"
-      "again; a map of another disc is refused. Ctrl+C stops it and saves the map.\n"
+      "The map beside the image (disc.iso.map for disc.iso; GNU ddrescue's mapfile format) is saved\n"
+      "every 5 seconds and when the rescue ends. Run the same command again to go on where it stopped:\n"
+      "no sector read before is read again; a map of another disc is refused. Ctrl+C stops it and\n"
+      "saves the map.\n"
       "Exit status: 0 every sector was read; 1 unreadable sectors remain (or an error); 130 stopped.");
   rescue->callback([args, &Status] { Status = Rescue(*args); });
 }
