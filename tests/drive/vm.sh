@@ -218,6 +218,10 @@ vm_slow_disc() {
   # Without --foreground nbdkit returns once its socket takes connections.
   nbdkit -U "$socket" -P "$VM_RUN/$tag.pid" python "$VM_DIR/slow-sectors.py" \
     file="$image" bad="$bad" delay="$delay" log="$log" || { vm_say "nbdkit did not start for $tag"; return 1; }
+  # The server writes its pid file once it is in the background, which may be after nbdkit returns.
+  local i=0
+  until [ -s "$VM_RUN/$tag.pid" ] || [ $i -ge 200 ]; do sleep 0.05; i=$((i + 1)); done
+  [ -s "$VM_RUN/$tag.pid" ] || { vm_say "nbdkit for $tag wrote no pid file"; return 1; }
   VM_NBDKIT_PIDS+=("$(cat "$VM_RUN/$tag.pid")")
   VM_MARK_LOGS+=("$log")
   VM_DISCS[$tag]="nbd+unix:///?socket=$socket"
