@@ -8,9 +8,11 @@ KX_PACKAGES=(build-essential cmake ninja-build pkg-config
              xvfb xauth xdotool imagemagick
              help2man desktop-file-utils appstream shared-mime-info)
 # Only the tests need these: the VM of the drive test (qemu, its initramfs, the kernel's module
-# index) and the discs it builds (xorriso); real PE programs for the end finders (the EFI
-# programs of systemd-boot-efi).
-KX_TEST_PACKAGES=(qemu-system-x86 busybox-static cpio kmod xorriso systemd-boot-efi)
+# index), the discs it builds (xorriso), the slow failing sectors of its damaged discs (nbdkit's
+# Python plugin) and GNU ddrescue's ddrescuelog, which checks the rescue's maps; real PE programs
+# for the end finders (the EFI programs of systemd-boot-efi).
+KX_TEST_PACKAGES=(qemu-system-x86 busybox-static cpio kmod xorriso nbdkit nbdkit-plugin-python gddrescue
+                  systemd-boot-efi)
 
 # kx_install_missing [PACKAGE...]: the given packages, KX_PACKAGES by default.
 kx_install_missing() {
@@ -41,5 +43,6 @@ kx_build() {
 
 # The test programs whose code runs worker threads, and the CTest names of their tests; test.sh
 # runs them under ThreadSanitizer too.
-KX_THREAD_TESTS=(RecognizeDialogTest CreateImageDialogTest ExtractWindowTest kxRecognitionTest kxImageCopyTest kxJobControlTest kxStructureTest)
-KX_THREAD_TEST_PATTERN='^(RecognizeDialog|CreateImageDialog|ExtractWindow|TkxScanJob\..*|CopyDiskToImage\..*|TkxJobControl\..*|CheckFoundFiles\..*)$'
+KX_THREAD_TESTS=(RecognizeDialogTest CreateImageDialogTest ExtractWindowTest kxRecognitionTest kxImageCopyTest kxJobControlTest
+                 kxRescueTest kxStructureTest)
+KX_THREAD_TEST_PATTERN='^(RecognizeDialog|CreateImageDialog|ExtractWindow|TkxScanJob\..*|CopyDiskToImage\..*|TkxJobControl\..*|TkxRescueJob\..*|CheckFoundFiles\..*)$'

@@ -5,6 +5,7 @@
 #include "cli/Dfxml.h"
 #include "common/kxShared.h"
 #include "media/kxDisks.h"
+#include "media/kxRescueMap.h"
 #include "project/kxExtract.h"
 #include "project/kxFileList.h"
 #include "project/kxFind.h"
@@ -20,6 +21,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -114,19 +116,44 @@ struct TScanOptions {
   bool NoCheck = false;
 };
 
-int RunScan(const TScanOptions& o)
+// What a scan found: the sectors scanned, the files per extension (Found is sorted by extension,
+// so equal extensions, ".cab" of kinds 33 and 34, are adjacent), and the sectors it could not read.
+// Check, when given, runs after the first line and before the counts per extension, which
+// follow the extensions it refines.
+void PrintScanSummary(const TkxRecognition& Scan, const TkxFileList& Found, std::int64_t Total, bool Stopped,
+                      const std::function<void()>& Check = {})
+{
+  std::printf("%s %" PRId64 " of %" PRId64 " sectors; %s found.\n", Stopped ? "Stopped after" : "Scanned",
+              std::min(Scan.Position, Total), Total, Counted(Found.Count, "file").c_str());
+  if (Check) Check();
+  for (std::int32_t i = 0; i < Found.Count;) {
+    const std::string_view ext = KindExtensions[Found.Items[static_cast<std::size_t>(i)].Kind];
+    std::int32_t n = 0;
+    while (i < Found.Count && KindExtensions[Found.Items[static_cast<std::size_t>(i)].Kind] == ext) {
+      ++n;
+      ++i;
+    }
+    std::printf("  %-14s %8d\n", ExtensionLabel(ext).c_str(), n);
+  }
+  if (Scan.UnreadableSectors > 0)
+    Report(Counted(Scan.UnreadableSectors, "unreadable sector") + (Scan.UnreadableSectors == 1 ? " was" : " were") +
+           " examined as zeros");
+}
+
+// The project file a scan writes, checked with the DFXML report before the medium is read; empty,
+// with the reason said, when a target is refused.
+std::string ScanTarget(const TScanOptions& o)
 {
   std::string projectName;
-  const bool useDefault = o.Output.empty();
-  if (useDefault) {
+  if (o.Output.empty()) {
     projectName = DefaultProjectName(o.Location);
     if (projectName.empty()) {
       ReportPathError(o.Location, "no project can be named after it; choose the project file with -o");
-      return ExitFailure;
+      return {};
     }
     if (NameTaken(projectName)) {
       ReportPathError(projectName, "already exists and is not replaced; choose the project file with -o");
-      return ExitFailure;
+      return {};
     }
   } else {
     projectName = AddDefaultExt(o.Output, ProjectExt);
@@ -139,13 +166,21 @@ int RunScan(const TScanOptions& o)
       CheckProjectTarget(target);
     } catch (const EkxProjectError& e) {
       ReportPathError(target, Reason(e));
-      return ExitFailure;
+      return {};
     }
   }
   if (IsPartOfImage(projectName, o.Location)) {
     ReportPathError(projectName, "is the image being scanned; choose another project file with -o");
-    return ExitFailure;
+    return {};
   }
+  return projectName;
+}
+
+int RunScan(const TScanOptions& o)
+{
+  const std::string projectName = ScanTarget(o);
+  if (projectName.empty()) return ExitFailure;
+  const bool useDefault = o.Output.empty();
 
   std::string why;
   std::unique_ptr<TkxDisk> disk = OpenDisk(o.Location, &why);
@@ -184,21 +219,12 @@ int RunScan(const TScanOptions& o)
   TkxFileList found;
   AcceptFoundFiles(scan.FileList, found);
 
-  std::printf("%s %" PRId64 " of %" PRId64 " sectors; %s found.\n", stopped ? "Stopped after" : "Scanned",
-              std::min(scan.Position, total), total, Counted(found.Count, "file").c_str());
-  // The check refines sizes and extensions, so the counts per extension follow it.
-  const bool checkStopped = !o.NoCheck && !stopped && !failed && !CheckAndReport(job.Disk(), found);
-  if (!o.NoCheck) found.Sort(TkxSortKey::skExtension);
-  // The list is sorted by extension, so equal extensions (".cab" of kinds 33 and 34) are adjacent.
-  for (std::int32_t i = 0; i < found.Count;) {
-    const std::string_view ext = KindExtensions[found.Items[static_cast<std::size_t>(i)].Kind];
-    std::int32_t n = 0;
-    while (i < found.Count && KindExtensions[found.Items[static_cast<std::size_t>(i)].Kind] == ext) {
-      ++n;
-      ++i;
-    }
-    std::printf("  %-14s %8d\n", ExtensionLabel(ext).c_str(), n);
-  }
+  bool checkStopped = false;
+  PrintScanSummary(scan, found, total, stopped, [&] {
+    if (o.NoCheck || stopped || failed) return;
+    checkStopped = !CheckAndReport(job.Disk(), found);
+    found.Sort(TkxSortKey::skExtension);
+  });
 
   if (useDefault && NameTaken(projectName)) {
     ReportPathError(projectName, "appeared during the scan and is not replaced; scan again with -o");
@@ -266,6 +292,9 @@ int RunList(const TListOptions& o)
       {"name", TkxSortKey::skName}, {"ext", TkxSortKey::skExtension}, {"offset", TkxSortKey::skOffset}, {"size", TkxSortKey::skSize}};
   if (!o.Sort.empty()) list.Sort(keys.at(o.Sort));
   const std::vector<std::int32_t> rows = MatchingRows(list, o.Filter);
+  // An image rescued from a damaged disc: what its map says was not read.
+  const std::optional<TkxRescueMap> map = o.Long || o.Json ? MapBesideImage(location) : std::nullopt;
+  const auto unread = [&map](const TkxFileEntry& e) { return UnreadSectorsIn(map->Sectors, e.Offset, e.Size); };
 
   if (o.Dfxml) {
     const std::string report = DfxmlReport(location, list, rows);
@@ -280,10 +309,12 @@ int RunList(const TListOptions& o)
       const TkxFileEntry& e = list.Items[static_cast<std::size_t>(i)];
       const std::string_view state = CheckStateName(e.Check);
       std::printf("%s\n  {\"name\": %s, \"ext\": %s, \"kind\": %d, \"family\": \"%.*s\", \"offset\": %" PRId64
-                  ", \"size\": %" PRId64 ", \"state\": \"%.*s\", \"checked_size\": %" PRId64 "}",
+                  ", \"size\": %" PRId64,
                   first ? "" : ",", JsonString(e.Name).c_str(), JsonString(KindExtensions[e.Kind]).c_str(), e.Kind,
-                  static_cast<int>(BaseFamily(e.Kind).size()), BaseFamily(e.Kind).data(), e.Offset, e.Size,
-                  static_cast<int>(state.size()), state.data(), e.CheckedSize);
+                  static_cast<int>(BaseFamily(e.Kind).size()), BaseFamily(e.Kind).data(), e.Offset, e.Size);
+      if (map) std::printf(", \"unread\": %" PRId64, unread(e));
+      std::printf(", \"state\": \"%.*s\", \"checked_size\": %" PRId64 "}", static_cast<int>(state.size()), state.data(),
+                  e.CheckedSize);
       first = false;
     }
     std::printf("%s]}\n", rows.empty() ? "" : "\n");
@@ -299,8 +330,8 @@ int RunList(const TListOptions& o)
   }
   nameWidth = std::min(nameWidth, 40);
   if (o.Long)
-    std::printf("%-*s  %-12s  %4s  %-6s  %-11s  %-12s  %s\n", nameWidth, "File name", "Ext", "Kind", "Family", "Offset",
-                "Size (bytes)", "State");
+    std::printf("%-*s  %-12s  %4s  %-6s  %-9s  %-11s  %s%s\n", nameWidth, "File name", "Ext", "Kind", "Family", "State",
+                "Offset", "Size (bytes)", map ? "  Unread sectors" : "");
   else
     std::printf("%-*s  %-12s  %-11s  %s\n", nameWidth, "File name", "Ext", "Offset", "Size (bytes)");
   for (std::size_t k = 0; k < rows.size(); ++k) {
@@ -309,8 +340,10 @@ int RunList(const TListOptions& o)
     if (o.Long) {
       const std::string family(BaseFamily(e.Kind));
       const std::string state(CheckStateName(e.Check));
-      std::printf("%-*s  %-12s  %4d  %-6s  0x%.9" PRIX64 "  %12" PRId64 "  %s\n", nameWidth, names[k].c_str(), ext.c_str(),
-                  e.Kind, family.c_str(), static_cast<std::uint64_t>(e.Offset), e.Size, state.c_str());
+      std::printf("%-*s  %-12s  %4d  %-6s  %-9s  0x%.9" PRIX64 "  %10" PRId64, nameWidth, names[k].c_str(), ext.c_str(),
+                  e.Kind, family.c_str(), state.c_str(), static_cast<std::uint64_t>(e.Offset), e.Size);
+      if (map) std::printf("    %14" PRId64, unread(e));
+      std::printf("\n");
     } else {
       std::printf("%-*s  %-12s  0x%.9" PRIX64 "  %10" PRId64 "\n", nameWidth, names[k].c_str(), ext.c_str(),
                   static_cast<std::uint64_t>(e.Offset), e.Size);
@@ -406,6 +439,12 @@ int RunExtract(const TExtractOptions& o)
     progress.Finish(handled, bytesBefore[static_cast<std::size_t>(handled)]);
   }
   std::printf("Extracted %d of %s to %s\n", r.Written, Counted(total, "file").c_str(), Escaped(folder).c_str());
+  if (const std::optional<TkxRescueMap> map = MapBesideImage(location)) {
+    const std::int32_t damaged = EntriesWithUnreadSectors(map->Sectors, list, r.WrittenRows);
+    if (damaged > 0)
+      std::printf("%s hold%s sectors that the rescue could not read (zeros there)\n",
+                  Counted(damaged, "file written", "files written").c_str(), damaged == 1 ? "s" : "");
+  }
   std::fflush(stdout);
   // Every failure, with its reason: the window cuts its list for a message box, a terminal need not.
   for (const TkxExtractFailure& f : r.Failures) ReportPathError(f.Path, f.Reason);

@@ -48,6 +48,32 @@ void RemoveLaterParts(const std::string& FileName, int Last, TkxImageCopyResult&
   }
 }
 
+// Reads the chunk of N sectors from Next into Block, zeros where the medium cannot deliver, and
+// counts those sectors. False when the copy must end: the disc was changed (Error), or a stop
+// came between the commands of the chunk (Stopped).
+bool ReadChunk(TkxDisk& Disk, TkxTransferBuffer& Block, std::int32_t N, std::int64_t Next, TkxImageCopyResult& Result)
+{
+  const std::int64_t ss = Disk.SectorSize;
+  const std::int64_t bytes = N * ss;
+  // Cleared before every read so that whatever the medium cannot deliver is written as zeros.
+  std::fill_n(Block.begin(), bytes, std::uint8_t{0});
+  std::int64_t got = 0;
+  try {
+    got = std::clamp<std::int64_t>(Disk.ReadSectors(Block.data(), N, Next), 0, bytes);
+  } catch (const EkxMediumChanged& e) {
+    // Going on would fill the rest of the image from another disc and call it complete.
+    Result.Error = e.what();
+    return false;
+  } catch (const EkxStopped&) {
+    Result.Stopped = true;
+    return false;
+  } catch (const EkxIOError&) {
+    got = 0;
+  }
+  Result.UnreadableSectors += (bytes - got + ss - 1) / ss;
+  return true;
+}
+
 }  // namespace
 
 std::unique_ptr<TkxPartStream> CreatePartFile(const std::string& FileName)
@@ -111,6 +137,8 @@ TkxImageCopyResult CopyDiskToImage(TkxDisk& Disk, const std::string& FileName,
   std::int64_t partBytes = 0;
   std::int64_t next = 0;
   std::int64_t remaining = Disk.SectorCount;
+  // Between the commands of one chunk, of which a damaged disc may need many.
+  Disk.Interrupted = Options.StopRequested;
   while (remaining > 0) {
     if (Options.StopRequested && Options.StopRequested()) {
       result.Stopped = true;
@@ -126,19 +154,7 @@ TkxImageCopyResult CopyDiskToImage(TkxDisk& Disk, const std::string& FileName,
     }
     const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(remaining, ImageCopyChunkSectors));
     const std::int64_t bytes = n * ss;
-    // Cleared before every read so that whatever the medium cannot deliver is written as zeros.
-    std::fill_n(block.begin(), bytes, std::uint8_t{0});
-    std::int64_t got = 0;
-    try {
-      got = std::clamp<std::int64_t>(Disk.ReadSectors(block.data(), n, next), 0, bytes);
-    } catch (const EkxMediumChanged& e) {
-      // Going on would fill the rest of the image from another disc and call it complete.
-      result.Error = e.what();
-      break;
-    } catch (const EkxIOError&) {
-      got = 0;
-    }
-    result.UnreadableSectors += (bytes - got + ss - 1) / ss;
+    if (!ReadChunk(Disk, block, n, next, result)) break;
 
     try {
       part->WriteBuffer(block.data(), bytes);
@@ -166,6 +182,7 @@ TkxImageCopyResult CopyDiskToImage(TkxDisk& Disk, const std::string& FileName,
     if (Options.Progress) Options.Progress(result.SectorsDone);
   }
 
+  Disk.Interrupted = nullptr;
   if (part) {
     try {
       part->Close();

@@ -146,10 +146,12 @@ TkxExtractResult ExtractEntries(TkxDisk& Disk, const TkxFileList& List, std::spa
       result.Stopped = true;
       break;
     }
+    const std::int32_t written = result.Written;
     const TRowEnd end = row >= 0 && row < List.Count
                             ? ExtractRow(Disk, List.Items[static_cast<std::size_t>(row)], Folder, Mode, names, result,
                                          StopRequested)
                             : TRowEnd::Next;
+    if (result.Written > written) result.WrittenRows.push_back(row);
     if (end == TRowEnd::Stopped) {
       result.Stopped = true;
       break;
@@ -164,6 +166,18 @@ TkxExtractResult ExtractEntries(TkxDisk& Disk, const TkxFileList& List, std::spa
   }
   result.NotExtracted = static_cast<std::int32_t>(Rows.size()) - result.Written;
   return result;
+}
+
+std::int32_t EntriesWithUnreadSectors(const TkxSectorMap& Map, const TkxFileList& List,
+                                      std::span<const std::int32_t> Rows)
+{
+  std::int32_t count = 0;
+  for (const std::int32_t row : Rows) {
+    if (row < 0 || row >= List.Count) continue;
+    const TkxFileEntry& e = List.Items[static_cast<std::size_t>(row)];
+    if (UnreadSectorsIn(Map, e.Offset, e.Size) > 0) ++count;
+  }
+  return count;
 }
 
 std::string ExtractFailureMessage(const std::string& Failed)

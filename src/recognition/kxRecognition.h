@@ -36,6 +36,8 @@ class TkxRecognition {
   // Off by default: the window lists what the classic rules find until its user asks for the
   // check; the command line's scan turns it on with its check.
   bool FollowStructure = false;
+  // Examined sectors that the medium could not deliver, each examined as zeros.
+  std::int64_t UnreadableSectors = 0;
 
   // Examines the sector at Position, adds an entry or lengthens the last one, and advances
   // Position past the sector, or past the whole file when its header states the length.

@@ -58,7 +58,11 @@ TEST(CliCheck, ScanChecksByDefaultAndCheckDoesTheSameOnAProject)
   EXPECT_EQ(list.Out, RunCli("list checked.kx --long --sort offset", dir.Dir()).Out);
   const std::vector<std::string> rows = Lines(list.Out);
   ASSERT_EQ(rows.size(), 6u);
-  const auto state = [](const std::string& row) { return row.substr(row.rfind("  ") + 2); };
+  // The state is the word before the offset.
+  const auto state = [](const std::string& row) {
+    const std::string head = row.substr(0, row.find_last_not_of(' ', row.find("  0x")) + 1);
+    return head.substr(head.rfind(' ') + 1);
+  };
   const auto ext = [](const std::string& row) { return row.substr(row.find("  ") + 2, 5); };
   EXPECT_EQ(state(rows[1]), "whole");
   EXPECT_EQ(ext(rows[2]), ".docx");  // a ZIP whose members say what it is
