@@ -229,16 +229,48 @@ TkxFileEnd InflateEnd(TkxByteSource& Src, std::int64_t From, bool Gzip)
 
 TkxFileEnd GzipEnd(TkxByteSource& Src) { return InflateEnd(Src, 0, true); }
 
+namespace {
+
+// Where the bzip2 stream from From ends: after the 48-bit end-of-stream magic 0x177245385090,
+// its 32-bit CRC and the padding to a byte. The magic stands at any bit position, so each byte
+// is tried at its eight shifts. -1 when the bytes run out first.
+std::int64_t Bzip2MagicEnd(TkxByteSource& Src, std::int64_t From)
+{
+  constexpr std::uint64_t Magic = 0x177245385090, Mask = 0xFFFFFFFFFFFF;
+  std::uint64_t bits = 0;
+  for (std::int64_t pos = From;;) {
+    const auto v = Src.View(pos, TkxByteSource::MaxViewBytes);
+    if (v.empty()) return -1;
+    for (std::size_t i = 0; i < v.size(); ++i) {
+      bits = bits << 8 | v[i];
+      const std::int64_t seen = pos + static_cast<std::int64_t>(i) + 1 - From;  // bytes in bits
+      for (unsigned shift = 0; shift < 8; ++shift) {
+        if (seen * 8 < 48 + shift || ((bits >> shift) & Mask) != Magic) continue;
+        const std::int64_t endBits = (pos + static_cast<std::int64_t>(i) + 1) * 8 - shift + 32;
+        return (endBits + 7) / 8;
+      }
+    }
+    pos += static_cast<std::int64_t>(v.size());
+  }
+}
+
+}  // namespace
+
+// libbz2 decodes the start of each stream, which tells a real stream from a false start by its
+// first block; the end is then found by its magic, since decoding a whole stream takes far
+// longer than reading it.
 TkxFileEnd Bzip2End(TkxByteSource& Src)
 {
+  constexpr std::int64_t Decoded = 1 << 18;  // input bytes decoded at the start of a stream
   std::vector<char> out(1 << 16);
   std::int64_t pos = 0;
   for (;;) {  // one pass per stream: parallel compressors write several
+    const std::int64_t start = pos;
     bz_stream s{};
     if (BZ2_bzDecompressInit(&s, 0, 0) != BZ_OK) return Unknown();
     const std::unique_ptr<bz_stream, int (*)(bz_stream*)> guard(&s, BZ2_bzDecompressEnd);
     int status = BZ_OK;
-    while (status == BZ_OK) {
+    while (status == BZ_OK && pos - start < Decoded) {
       const auto v = Src.View(pos, 1 << 16);
       if (v.empty()) return Truncated(Src.Size());
       s.next_in = const_cast<char*>(reinterpret_cast<const char*>(v.data()));
@@ -250,7 +282,11 @@ TkxFileEnd Bzip2End(TkxByteSource& Src)
       }
       pos += static_cast<std::int64_t>(v.size() - s.avail_in);
     }
-    if (status != BZ_STREAM_END) return Damaged(pos);
+    if (status != BZ_OK && status != BZ_STREAM_END) return Damaged(pos);
+    if (status == BZ_OK) {
+      pos = Bzip2MagicEnd(Src, start);
+      if (pos < 0) return Truncated(Src.Size());
+    }
     const auto next = ReadArray<4>(Src, pos);
     if (!next || !Has(*next, 0, "BZh"sv) || (*next)[3] < '1' || (*next)[3] > '9') return Whole(pos);
   }

@@ -174,6 +174,12 @@ std::vector<TEndCase> EndCases()
   add("tiny.7z", Kinds::SevenZip, Fixture("tiny.7z"), at(12), S::Damaged);
   add("gzip", Kinds::Gzip, Gzip(Payload()), middle, S::Damaged);
   add("bzip2", Kinds::Bzip2, Bzip2(Payload()), middle, S::Damaged);
+  // Longer than the part that is decoded: its end is found by the end-of-stream magic, and only
+  // damage in the decoded part is seen.
+  TBytes noise(400000);
+  std::mt19937 rnd(11);
+  for (auto& b : noise) b = static_cast<std::uint8_t>(rnd());
+  add("long bzip2", Kinds::Bzip2, Bzip2(noise), at(1000), S::Damaged);
   add("xz", Kinds::Xz, Xz(Payload()), middle, S::Damaged);
   add("zstd", Kinds::Zstd, Zstd(Payload()), middle, S::Damaged);
   // Without its last marker, the first revision's marker is followed by the update.
