@@ -4,12 +4,13 @@
 
 #include <chrono>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 
 namespace kx {
 class EkxProjectError;
+class TkxJobControl;
+struct TkxOpenFailure;
 }
 
 namespace kx::cli {
@@ -41,11 +42,10 @@ std::string Reason(const EkxProjectError& Error);
 // The system's text of an error number.
 std::string SystemReason(int Error);
 
-// A medium that could not be opened: Message, what the window says (the mount message, or the
-// drive's own message), then the path and the reason ("tessarin-cli: disc.iso: No such file or
-// directory"). DriveStatus, when the caller has opened the drive itself, saves opening it again.
-void ReportMediumNotOpened(const std::string& Location, const std::string& Message,
-                           std::optional<std::uint8_t> DriveStatus = {});
+// A medium that could not be opened: what the window says (the mount message, or the drive's
+// own message), then the path and the reason ("tessarin-cli: disc.iso: No such file or
+// directory").
+void ReportMediumNotOpened(const TkxOpenFailure& Why);
 
 // The command line and the start of this run, for reports that record how they were made.
 void RecordInvocation(int argc, char** argv);
@@ -57,6 +57,16 @@ const std::string& StartTime();
 // that a scan or copy can end cleanly and keep its work; a second one ends the process.
 void InstallStopHandler();
 bool StopRequested();
+
+// While it exists, a stop request (one that came before it too) is passed to the job's control
+// at once, so that the job ends at its next step, even inside a write that the signal broke off.
+class TStopOnSignal {
+ public:
+  explicit TStopOnSignal(TkxJobControl& Control);
+  ~TStopOnSignal();
+  TStopOnSignal(const TStopOnSignal&) = delete;
+  TStopOnSignal& operator=(const TStopOnSignal&) = delete;
+};
 
 // "42 s", "4:07", "1:05:03": a duration for a person planning the next hour.
 std::string DurationText(double Seconds);

@@ -15,10 +15,10 @@ namespace {
 
 int ShowInfo(const std::string& Location)
 {
-  std::string why;
+  TkxOpenFailure why;
   const std::unique_ptr<TkxDisk> disk = OpenDisk(Location, &why);
   if (!disk) {
-    ReportMediumNotOpened(Location, why);
+    ReportMediumNotOpened(why);
     return ExitFailure;
   }
   if (const auto* image = dynamic_cast<const TkxDiskImage*>(disk.get())) {

@@ -9,6 +9,7 @@
 #include "project/kxFileList.h"
 #include "project/kxFind.h"
 #include "project/kxProject.h"
+#include "project/kxWindowTexts.h"
 #include "recognition/kxRecognition.h"
 
 #include <unicode/utf8.h>
@@ -22,7 +23,6 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -119,67 +119,117 @@ struct TScanOptions {
   std::string Dfxml;
 };
 
-int RunScan(const TScanOptions& o)
+// The project file a scan writes, checked before the medium is read; "" (the reason said) when it
+// cannot be written. Minutes of reading a DVD must not be thrown away at the end, and a named
+// pipe would block the save for good.
+std::string ScanProjectName(const TScanOptions& o)
 {
   std::string projectName;
-  const bool useDefault = o.Output.empty();
-  if (useDefault) {
+  if (o.Output.empty()) {
     projectName = DefaultProjectName(o.Location);
     if (projectName.empty()) {
       ReportPathError(o.Location, "no project can be named after it; choose the project file with -o");
-      return ExitFailure;
+      return {};
     }
     if (NameTaken(projectName)) {
       ReportPathError(projectName, "already exists and is not replaced; choose the project file with -o");
-      return ExitFailure;
+      return {};
     }
   } else {
     projectName = AddDefaultExt(o.Output, ProjectExt);
   }
-  // Refused before the scan rather than after it: minutes of reading a DVD must not be thrown
-  // away at the end, and a named pipe would block the save for good.
   for (const std::string& target : {projectName, o.Dfxml}) {
     if (target.empty()) continue;
     try {
       CheckProjectTarget(target);
     } catch (const EkxProjectError& e) {
       ReportPathError(target, Reason(e));
-      return ExitFailure;
+      return {};
     }
   }
   if (IsPartOfImage(projectName, o.Location)) {
     ReportPathError(projectName, "is the image being scanned; choose another project file with -o");
-    return ExitFailure;
+    return {};
   }
+  return projectName;
+}
 
-  std::string why;
+// The scan with its progress line; Ctrl+C stops it.
+TkxScanOutcome ScanWithProgress(TkxScanJob& Job)
+{
+  const TkxRecognition& scan = Job.Recognition;
+  const std::int64_t total = Job.Disk().SectorCount;
+  const std::int64_t sectorBytes = Job.Disk().SectorSize;
+  TProgressLine progress(total, "sectors", total * sectorBytes, false);
+  const auto show = [&](bool Last) {
+    const std::int64_t done = std::min(scan.Position, total);
+    const std::string extra = ", " + Counted(scan.FileList.Count, "file") + " found";
+    if (Last)
+      progress.Finish(done, done * sectorBytes, extra);
+    else
+      progress.Update(done, done * sectorBytes, extra);
+  };
+  InstallStopHandler();
+  const TStopOnSignal stopOnSignal(Job.Control);
+  Job.Control.Resume();
+  const TkxScanOutcome outcome = Job.Run([&] { show(false); }, ProgressStride);
+  show(true);
+  return outcome;
+}
+
+// The files found per extension. The list is sorted by extension, so equal extensions (".cab"
+// of kinds 33 and 34) are adjacent.
+void PrintFoundPerExtension(const TkxFileList& Found)
+{
+  for (std::int32_t i = 0; i < Found.Count;) {
+    const std::string_view ext = KindExtensions[Found.Items[static_cast<std::size_t>(i)].Kind];
+    std::int32_t n = 0;
+    while (i < Found.Count && KindExtensions[Found.Items[static_cast<std::size_t>(i)].Kind] == ext) {
+      ++n;
+      ++i;
+    }
+    std::printf("  %-14s %8d\n", ExtensionLabel(ext).c_str(), n);
+  }
+}
+
+// Writes the project and, when asked, the DFXML report of what a scan found.
+bool WriteScanResults(const TScanOptions& o, const std::string& ProjectName, const TkxFileList& Found)
+{
+  if (o.Output.empty() && NameTaken(ProjectName)) {
+    ReportPathError(ProjectName, "appeared during the scan and is not replaced; scan again with -o");
+    return false;
+  }
+  const std::string location = StoredLocation(o.Location);
+  try {
+    SaveProjectToFile(ProjectName, location, Found);
+  } catch (const EkxProjectError& e) {
+    ReportPathError(ProjectName, Reason(e));
+    return false;
+  }
+  std::printf("Project written to %s\n", Escaped(ProjectName).c_str());
+  if (o.Dfxml.empty()) return true;
+  std::vector<std::int32_t> rows(static_cast<std::size_t>(Found.Count));
+  for (std::int32_t i = 0; i < Found.Count; ++i) rows[static_cast<std::size_t>(i)] = i;
+  if (!WriteReport(o.Dfxml, DfxmlReport(location, Found, rows))) return false;
+  std::printf("DFXML report written to %s\n", Escaped(o.Dfxml).c_str());
+  return true;
+}
+
+int RunScan(const TScanOptions& o)
+{
+  const std::string projectName = ScanProjectName(o);
+  if (projectName.empty()) return ExitFailure;
+  TkxOpenFailure why;
   std::unique_ptr<TkxDisk> disk = OpenDisk(o.Location, &why);
   if (!disk) {
-    ReportMediumNotOpened(o.Location, why);
+    ReportMediumNotOpened(why);
     return ExitFailure;
   }
 
-  InstallStopHandler();
   TkxScanJob job(std::move(disk));
+  const TkxScanOutcome outcome = ScanWithProgress(job);
   const TkxRecognition& scan = job.Recognition;
   const std::int64_t total = job.Disk().SectorCount;
-  const std::int64_t sectorBytes = job.Disk().SectorSize;
-  TkxScanOutcome outcome;
-  {
-    TProgressLine progress(total, "sectors", total * sectorBytes, false);
-    const auto extra = [&scan] { return ", " + Counted(scan.FileList.Count, "file") + " found"; };
-    job.Gate.Resume();
-    outcome = job.Run(
-        [&] {
-          if (StopRequested()) job.StopRequest = true;
-          const std::int64_t done = std::min(scan.Position, total);
-          progress.Update(done, done * sectorBytes, extra());
-        },
-        ProgressStride);
-    const std::int64_t done = std::min(scan.Position, total);
-    progress.Finish(done, done * sectorBytes, extra());
-  }
-  const bool stopped = outcome.Stopped;
   const bool failed = !outcome.Error.empty();
   // The medium became unusable (a part file vanished, the disc was changed): what was found so
   // far is kept.
@@ -187,39 +237,11 @@ int RunScan(const TScanOptions& o)
 
   TkxFileList found;
   AcceptFoundFiles(scan.FileList, found);
-
-  std::printf("%s %" PRId64 " of %" PRId64 " sectors; %s found.\n", stopped ? "Stopped after" : "Scanned",
+  std::printf("%s %" PRId64 " of %" PRId64 " sectors; %s found.\n", outcome.Stopped ? "Stopped after" : "Scanned",
               std::min(scan.Position, total), total, Counted(found.Count, "file").c_str());
-  // The list is sorted by extension, so equal extensions (".cab" of kinds 33 and 34) are adjacent.
-  for (std::int32_t i = 0; i < found.Count;) {
-    const std::string_view ext = KindExtensions[found.Items[static_cast<std::size_t>(i)].Kind];
-    std::int32_t n = 0;
-    while (i < found.Count && KindExtensions[found.Items[static_cast<std::size_t>(i)].Kind] == ext) {
-      ++n;
-      ++i;
-    }
-    std::printf("  %-14s %8d\n", ExtensionLabel(ext).c_str(), n);
-  }
-
-  if (useDefault && NameTaken(projectName)) {
-    ReportPathError(projectName, "appeared during the scan and is not replaced; scan again with -o");
-    return ExitFailure;
-  }
-  const std::string location = StoredLocation(o.Location);
-  try {
-    SaveProjectToFile(projectName, location, found);
-  } catch (const EkxProjectError& e) {
-    ReportPathError(projectName, Reason(e));
-    return ExitFailure;
-  }
-  std::printf("Project written to %s\n", Escaped(projectName).c_str());
-  if (!o.Dfxml.empty()) {
-    std::vector<std::int32_t> rows(static_cast<std::size_t>(found.Count));
-    for (std::int32_t i = 0; i < found.Count; ++i) rows[static_cast<std::size_t>(i)] = i;
-    if (!WriteReport(o.Dfxml, DfxmlReport(location, found, rows))) return ExitFailure;
-    std::printf("DFXML report written to %s\n", Escaped(o.Dfxml).c_str());
-  }
-  if (stopped) return ExitInterrupted;
+  PrintFoundPerExtension(found);
+  if (!WriteScanResults(o, projectName, found)) return ExitFailure;
+  if (outcome.Stopped) return ExitInterrupted;
   return failed ? ExitFailure : ExitSuccess;
 }
 
@@ -313,11 +335,11 @@ int RunList(const TListOptions& o)
     const std::string ext(KindExtensions[e.Kind]);
     if (o.Long) {
       const std::string family(BaseFamily(e.Kind));
-      std::printf("%-*s  %-12s  %4d  %-6s  0x%.9" PRIX64 "  %10" PRId64 "\n", nameWidth, names[k].c_str(), ext.c_str(),
-                  e.Kind, family.c_str(), static_cast<std::uint64_t>(e.Offset), e.Size);
+      std::printf("%-*s  %-12s  %4d  %-6s  %s  %s\n", nameWidth, names[k].c_str(), ext.c_str(), e.Kind,
+                  family.c_str(), OffsetText(e.Offset).c_str(), SizeText(e.Size).c_str());
     } else {
-      std::printf("%-*s  %-12s  0x%.9" PRIX64 "  %10" PRId64 "\n", nameWidth, names[k].c_str(), ext.c_str(),
-                  static_cast<std::uint64_t>(e.Offset), e.Size);
+      std::printf("%-*s  %-12s  %s  %s\n", nameWidth, names[k].c_str(), ext.c_str(), OffsetText(e.Offset).c_str(),
+                  SizeText(e.Size).c_str());
     }
   }
   return ExitSuccess;
@@ -333,25 +355,15 @@ struct TExtractOptions {
   TFilter Filter;
 };
 
-// What an extraction into Folder would write, without writing: the names it would take, the
-// names already taken in the folder passed as the extraction passes them.
+// What an extraction into Folder would write, without writing.
 void PrintPlan(const TkxFileList& List, const std::vector<std::int32_t>& Rows, const std::string& Folder,
                TkxExtractMode Mode)
 {
-  std::set<std::string> planned;
-  std::map<std::string, std::uint64_t> nextNumber;
   std::int64_t bytes = 0;
-  for (const std::int32_t row : Rows) {
-    const TkxFileEntry& e = List.Items[static_cast<std::size_t>(row)];
-    const std::string_view ext = KindExtensions[e.Kind];
-    const std::string dir = ExtractTargetDir(Folder, e.Kind, Mode);
-    const std::string name = ExtractEntryName(e.Name, ext);
-    std::uint64_t& n = nextNumber.try_emplace(dir + '\0' + name + '\0' + std::string(ext), 1).first->second;
-    std::string fileName = NumberedFileName(dir, name, ext, n);
-    while (NameTaken(fileName) || planned.count(fileName) != 0) fileName = NumberedFileName(dir, name, ext, ++n);
-    planned.insert(fileName);
+  for (const TkxPlannedFile& file : PlanExtraction(List, Rows, Folder, Mode)) {
+    const TkxFileEntry& e = List.Items[static_cast<std::size_t>(file.Row)];
     bytes += e.Size;
-    std::printf("%s\t%" PRId64 " bytes from offset %" PRId64 "\n", Escaped(fileName).c_str(), e.Size, e.Offset);
+    std::printf("%s\t%" PRId64 " bytes from offset %" PRId64 "\n", Escaped(file.FileName).c_str(), e.Size, e.Offset);
   }
   std::printf("Would extract %s (%.1f MB) to %s\n", Counted(static_cast<std::int64_t>(Rows.size()), "file").c_str(),
               static_cast<double>(bytes) / 1e6, Escaped(Folder).c_str());
@@ -373,10 +385,10 @@ int RunExtract(const TExtractOptions& o)
   // Absolute, so that the lists name full paths as the window does.
   const fs::path absolute = fs::absolute(o.Folder, ec);
   const std::string folder = IncludeTrailingPathDelimiter(ec ? o.Folder : absolute.lexically_normal().string());
-  std::string why;
+  TkxOpenFailure why;
   const std::unique_ptr<TkxDisk> disk = OpenDisk(location, &why);
   if (!disk) {
-    ReportMediumNotOpened(location, why);
+    ReportMediumNotOpened(why);
     return ExitFailure;
   }
   if (o.DryRun) {
@@ -399,6 +411,8 @@ int RunExtract(const TExtractOptions& o)
   TkxExtractResult r;
   InstallStopHandler();
   {
+    TkxJobControl control;
+    const TStopOnSignal stopOnSignal(control);
     TProgressLine progress(total, "files", bytesBefore.back(), true);
     r = ExtractEntries(
         *disk, list, rows, folder, mode,
@@ -406,7 +420,7 @@ int RunExtract(const TExtractOptions& o)
           handled = done;
           progress.Update(done, bytesBefore[static_cast<std::size_t>(done)]);
         },
-        [] { return StopRequested(); });
+        &control);
     progress.Finish(handled, bytesBefore[static_cast<std::size_t>(handled)]);
   }
   std::printf("Extracted %d of %s to %s\n", r.Written, Counted(total, "file").c_str(), Escaped(folder).c_str());

@@ -200,10 +200,13 @@ TEST(CopyDiskToImage, StopKeepsThePartsWritten)
 {
   TScratchFolder dir;
   TStampedDisk disk(1000);
-  int asked = 0;
+  TkxJobControl control;
   TkxImageCopyOptions options;
   options.PartSize = 64 * 2048;
-  options.StopRequested = [&] { return ++asked > 3; };
+  options.Control = &control;
+  options.Progress = [&](std::int64_t Done) {
+    if (Done == 96) control.RequestStop();
+  };
   const std::string name = dir / "disk.iso";
   std::ofstream(PartFileName(name, 3)) << "left from an earlier image";
   const auto result = CopyDiskToImage(disk, name, options);
@@ -218,7 +221,9 @@ TEST(CopyDiskToImage, StopKeepsThePartsWritten)
   EXPECT_TRUE(std::filesystem::exists(PartFileName(name, 3))) << "only a complete copy tidies up";
 
   TStampedDisk other(100);
-  options.StopRequested = [] { return true; };
+  TkxJobControl stopped;
+  stopped.RequestStop();
+  options.Control = &stopped;
   const auto none = CopyDiskToImage(other, dir / "none.iso", options);
   EXPECT_TRUE(none.Stopped);
   EXPECT_EQ(none.SectorsDone, 0);
@@ -338,23 +343,16 @@ TEST(CopyDiskToImage, PausedCopyWaitsBetweenChunksAndAStopWhilePausedCopiesNoMor
 {
   TScratchFolder dir;
   TStampedDisk disk(1000);
-  TkxPauseGate gate(true);
-  std::atomic<bool> stop{false};
+  TkxJobControl control(true);
   TkxImageCopyOptions options;
-  options.PauseGate = &gate;
-  options.StopRequested = [&] { return stop.load(); };
-  std::atomic<std::int64_t> done{0};
-  options.Progress = [&](std::int64_t n) { done = n; };
+  options.Control = &control;
   TkxImageCopyResult result;
   std::thread worker([&] { result = CopyDiskToImage(disk, dir / "disk.iso", options); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  EXPECT_EQ(done, 0) << "a closed gate holds the copy before its first chunk";
-  stop = true;
-  gate.Resume();
+  control.RequestStop();
   worker.join();
   EXPECT_TRUE(result.Stopped);
   EXPECT_EQ(result.SectorsDone, 0);
-  EXPECT_EQ(disk.Reads, 0);
+  EXPECT_EQ(disk.Reads, 0) << "a paused copy holds before its first chunk";
 }
 
 }  // namespace

@@ -362,27 +362,50 @@ TEST(ExtractEntries, AStopRequestEndsBeforeTheNextFile)
   TkxFileList l;
   for (int i = 0; i < 5; ++i) l.Add("f" + std::to_string(i), 0, i, 1, false);
   const std::vector<std::int32_t> rows = {0, 1, 2, 3, 4};
-  int asked = 0;
-  const auto r = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Plain, {}, [&asked] { return ++asked > 2; });
+  TkxJobControl control;
+  const auto stopAfterTwo = [&control](std::int32_t Done) {
+    if (Done == 2) control.RequestStop();
+  };
+  const auto r = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Plain, stopAfterTwo, &control);
   EXPECT_TRUE(r.Stopped);
   EXPECT_EQ(r.Written, 2);
   EXPECT_EQ(r.NotExtracted, 3);
   EXPECT_EQ(FilesIn(dir.Dir()), (std::vector<std::string>{"f0", "f1"}));
 }
 
+// A medium whose read of one sector breaks off because a stop was requested meanwhile, as a
+// signal breaks off a write.
+class TStoppedInARead final : public TkxDisk {
+ public:
+  TStoppedInARead(TMemoryDisk& Disk_, TkxJobControl& Control_) : Disk(Disk_), Control(Control_)
+  {
+    SectorCount = Disk.SectorCount;
+  }
+  std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector) override
+  {
+    if (FirstSector <= Disk.ThrowAt && Disk.ThrowAt < FirstSector + Count) Control.RequestStop();
+    return Disk.ReadSectors(Buffer, Count, FirstSector);
+  }
+
+ private:
+  TMemoryDisk& Disk;
+  TkxJobControl& Control;
+};
+
 TEST(ExtractEntries, AFileLeftIncompleteWhileStoppingIsRemovedNotListed)
 {
   TScratchFolder dir;
-  TMemoryDisk disk(Pattern(4 * 2048));
-  disk.ThrowAt = 3;  // the second file's copy breaks off, as an interrupted write does
+  TMemoryDisk memory(Pattern(4 * 2048));
+  memory.ThrowAt = 3;  // the second file's copy breaks off, as an interrupted write does
+  TkxJobControl control;
+  TStoppedInARead disk(memory, control);
   TkxFileList l;
   l.Add("whole", 0, 0, 2048, false);
   l.Add("cut", 0, 2 * 2048, 2 * 2048, false);
   l.Add("never", 0, 0, 10, false);
   const std::vector<std::int32_t> rows = {0, 1, 2};
-  int asked = 0;
-  // Asked before "whole", before "cut", then after "cut" broke off: the stop has come by then.
-  const auto r = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Plain, {}, [&asked] { return ++asked > 2; });
+  // The stop comes while "cut" is being copied.
+  const auto r = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Plain, {}, &control);
   EXPECT_TRUE(r.Stopped);
   EXPECT_EQ(r.Written, 1);
   EXPECT_EQ(r.NotExtracted, 2);
@@ -390,9 +413,8 @@ TEST(ExtractEntries, AFileLeftIncompleteWhileStoppingIsRemovedNotListed)
   EXPECT_EQ(FilesIn(dir.Dir()), std::vector<std::string>{"whole"});
 
   // Without a stop the same break is a failure, and the part written stays.
-  disk.ThrowAt = 3;
   const std::vector<std::int32_t> cut = {1};
-  const auto f = ExtractEntries(disk, l, cut, dir.Dir(), TkxExtractMode::Plain, {}, [] { return false; });
+  const auto f = ExtractEntries(memory, l, cut, dir.Dir(), TkxExtractMode::Plain);
   EXPECT_FALSE(f.Stopped);
   EXPECT_EQ(f.Failed, dir.Dir() + "cut\n");
   EXPECT_TRUE(std::filesystem::exists(dir / "cut"));

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <future>
 #include <thread>
 #include <cstring>
 #include <string>
@@ -410,7 +411,7 @@ TEST(TkxScanJob, DiscChangedDuringTheScanEndsItWithWhatWasFound)
     if (index == opened + 3) drive->ChangeDisc(300);
   };
   TkxScanJob job(std::move(cd));
-  job.Gate.Resume();
+  job.Control.Resume();
   const TkxScanOutcome outcome = job.Run(nullptr);
 
   EXPECT_EQ(outcome.Error, MediumChangedMessage);
@@ -439,7 +440,7 @@ TEST(TkxScanJob, ReportsEveryStrideAndAtTheEndThenAcceptsSortedByExtension)
   TMedium m;
   m.Starting("%PDF-1.4").Unrecognised(3).Starting("GIF89a").Unrecognised(4);
   TkxScanJob job(std::make_unique<TMemoryDisk>(m.Bytes));
-  job.Gate.Resume();
+  job.Control.Resume();
   std::vector<std::int64_t> reported;
   const TkxScanOutcome outcome = job.Run([&] { reported.push_back(job.Recognition.Position); }, 4);
   EXPECT_FALSE(outcome.Stopped);
@@ -459,11 +460,11 @@ TEST(TkxScanJob, ReportsEveryStrideAndAtTheEndThenAcceptsSortedByExtension)
 TEST(TkxScanJob, StopRequestAndAnEmptyMediumEndTheLoopButStillReport)
 {
   TkxScanJob stopped(ZipMedium(100));
-  stopped.Gate.Resume();
+  stopped.Control.Resume();
   int reports = 0;
   const auto outcome = stopped.Run(
       [&] {
-        if (++reports == 2) stopped.StopRequest = true;
+        if (++reports == 2) stopped.Control.RequestStop();
       },
       10);
   EXPECT_TRUE(outcome.Stopped);
@@ -471,7 +472,7 @@ TEST(TkxScanJob, StopRequestAndAnEmptyMediumEndTheLoopButStillReport)
   EXPECT_EQ(reports, 3) << "the final display follows a stop";
 
   TkxScanJob empty(std::make_unique<TMemoryDisk>(std::vector<std::uint8_t>{}));
-  empty.Gate.Resume();
+  empty.Control.Resume();
   reports = 0;
   const auto none = empty.Run([&] { ++reports; });
   EXPECT_FALSE(none.Stopped);
@@ -484,7 +485,7 @@ TEST(TkxScanJob, FailingStepEndsTheScanWithItsErrorAndKeepsTheFilesFound)
   auto disk = ZipMedium(20);
   disk->ThrowAt = 6;
   TkxScanJob job(std::move(disk));
-  job.Gate.Resume();
+  job.Control.Resume();
   int reports = 0;
   const auto outcome = job.Run([&] { ++reports; });
   EXPECT_EQ(outcome.Error, "part file vanished");
@@ -508,25 +509,32 @@ class TZipStream final : public TkxDisk {
 TEST(TkxScanJob, StartsClosedPausesBetweenStepsAndCopiesWholeEntriesWhileWorking)
 {
   auto job = std::make_shared<TkxScanJob>(std::make_unique<TZipStream>(std::int64_t{1} << 40));
-  std::thread worker([job] { job->Run({}, 1000); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // The worker pauses itself at its second report and says how far it got; the test waits for
+  // that, not for time to pass.
+  std::promise<std::int64_t> pausedAt;
+  int reports = 0;
+  std::thread worker([&] {
+    job->Run(
+        [&] {
+          if (++reports == 2) {
+            job->Control.Pause();
+            pausedAt.set_value(job->Recognition.Position);
+          }
+        },
+        100);
+  });
   TkxFileList copy;
   job->AcceptInto(copy);
-  EXPECT_EQ(copy.Count, 0) << "nothing is read before the gate opens";
-  job->Gate.Resume();
-  while (copy.Count < 100) job->AcceptInto(copy);
+  EXPECT_EQ(copy.Count, 0) << "nothing is read before the scan is resumed";
+  job->Control.Resume();
+  while (copy.Count < 50) job->AcceptInto(copy);
   for (std::int32_t i = 0; i < copy.Count; ++i) ASSERT_EQ(copy.Items[static_cast<std::size_t>(i)].Kind, 44);
-  job->Gate.Pause();
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const std::int64_t paused = pausedAt.get_future().get();
   job->AcceptInto(copy);
-  const std::int32_t paused = copy.Count;
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  job->AcceptInto(copy);
-  EXPECT_EQ(copy.Count, paused) << "a paused scan takes no step";
-  job->StopRequest = true;
-  job->Gate.Resume();
+  EXPECT_EQ(copy.Count, paused);
+  job->Control.RequestStop();
   worker.join();
-  EXPECT_LE(job->Recognition.FileList.Count, paused + 1);
+  EXPECT_EQ(job->Recognition.FileList.Count, paused) << "a paused scan stopped takes no further step";
 }
 
 }  // namespace

@@ -11,13 +11,14 @@
 #include <QFile>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 using namespace kx;
@@ -54,6 +55,16 @@ class TSlowDisk final : public TkxDisk {
 void SelectAll(TfrmMain& W)
 {
   W.lb->selectAll();
+}
+
+// Starts an extraction as Start does and waits for its end: the window says how it went once
+// its worker has ended.
+void RunToEnd(TfrmMain& W, const std::function<void()>& Start)
+{
+  QSignalSpy ended(&W, &TfrmMain::ExtractionEnded);
+  Start();
+  if (W.Extracting()) QVERIFY(ended.wait(60000));
+  QVERIFY(!W.Extracting());
 }
 
 }  // namespace
@@ -110,8 +121,8 @@ class ExtractWindowTest : public QObject {
     w.Modified = false;
     ui.FolderAnswer = out.path();
 
-    w.Extract(TkxExtractMode::Plain);
-    w.Extract(TkxExtractMode::Plain);
+    RunToEnd(w, [&] { w.Extract(TkxExtractMode::Plain); });
+    RunToEnd(w, [&] { w.Extract(TkxExtractMode::Plain); });
     QVERIFY(ui.Messages.empty());
     QCOMPARE(ui.Beeps, (std::vector<TBeep>{TBeep::Exclamation, TBeep::Exclamation}));
     QCOMPARE(ReadAll(out.filePath(QStringLiteral("File 000001.jpg"))), QByteArray(2048, 'a'));
@@ -119,7 +130,7 @@ class ExtractWindowTest : public QObject {
     QCOMPARE(ReadAll(out.filePath(QStringLiteral("File 000002"))), QByteArray(2048, 'b') + QByteArray(2048, 'c'));
     QCOMPARE(ReadAll(out.filePath(QStringLiteral("File 000003.ppt.xls.doc"))), QByteArray(100, 'd'));
 
-    w.miExtractGroupedClick();
+    RunToEnd(w, [&] { w.miExtractGroupedClick(); });
     const std::string folder = IncludeTrailingPathDelimiter(out.path().toStdString());
     QCOMPARE(ReadAll(QString::fromStdString(ExtractTargetDir(folder, 77, TkxExtractMode::Grouped) + "File 000001.jpg")),
              QByteArray(2048, 'a'));
@@ -140,7 +151,7 @@ class ExtractWindowTest : public QObject {
     w.RefreshList();
     SelectAll(w);
     ui.FolderAnswer = out.path();
-    w.miExtractClick();
+    RunToEnd(w, [&] { w.miExtractClick(); });
     QCOMPARE(ui.Messages.size(), std::size_t{1});
     QCOMPARE(ui.Messages[0], QStringLiteral("The following files could not be extracted:\n\n") +
                                  out.filePath(QStringLiteral("negative.txt")) + QStringLiteral("\n"));
@@ -156,25 +167,21 @@ class ExtractWindowTest : public QObject {
     TfrmMain w(ui);
     w.show();
     // A medium that answers each read after a millisecond, as a slow drive would.
-    w.DiskOpener = [](const std::string&, std::string*) -> std::unique_ptr<TkxDisk> { return std::make_unique<TSlowDisk>(); };
+    w.DiskOpener = [](const std::string&, TkxOpenFailure*) -> std::unique_ptr<TkxDisk> {
+      return std::make_unique<TSlowDisk>();
+    };
     const int files = 3000;
     for (int i = 0; i < files; ++i) w.FileList.Add("f" + std::to_string(i), 0, 0, 2048, false);
     w.RefreshList();
     SelectAll(w);
     ui.FolderAnswer = out.path();
-    bool sawWindow = false;
-    QTimer poll;
-    poll.setInterval(20);
-    connect(&poll, &QTimer::timeout, this, [&] {
-      auto* progress = qobject_cast<QProgressDialog*>(w.ExtractProgressWindow());
-      if (progress == nullptr || !progress->isVisible()) return;
-      sawWindow = true;
-      progress->findChild<QPushButton*>()->click();
-      poll.stop();
+    RunToEnd(w, [&] {
+      w.miExtractClick();
+      QVERIFY(w.ExtractProgressWindow() != nullptr);
+      QVERIFY(!w.ExtractProgressWindow()->isVisible());
+      QTRY_VERIFY_WITH_TIMEOUT(w.ExtractProgressWindow()->isVisible(), 20000);
+      w.ExtractProgressWindow()->findChild<QPushButton*>()->click();
     });
-    poll.start();
-    w.miExtractClick();
-    QVERIFY(sawWindow);
     QCOMPARE(ui.Messages.size(), std::size_t{1});
     const int written = QDir(out.path()).entryList(QDir::Files).size();
     QVERIFY(written < files);
