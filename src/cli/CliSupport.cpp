@@ -4,8 +4,6 @@
 #include "media/kxDisks.h"
 #include "project/kxProject.h"
 
-#include <unicode/utf8.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -37,7 +35,7 @@ extern "C" void OnStopSignal(int sig)
   if (TkxJobControl* control = StopTarget.load()) control->RequestStopFromSignal();
 }
 
-bool IsControl(UChar32 c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
+bool IsControl(std::int32_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
 
 void AppendHex(std::string& Out, unsigned char Byte)
 {
@@ -56,27 +54,22 @@ std::string Escaped(std::string_view Text)
 {
   std::string out;
   out.reserve(Text.size());
-  const auto length = static_cast<std::int32_t>(Text.size());
-  for (std::int32_t i = 0; i < length;) {
-    const std::int32_t start = i;
-    UChar32 c = 0;
-    U8_NEXT(Text.data(), i, length, c);
+  ForEachUtf8(Text, [&out](std::int32_t c, std::string_view Bytes) {
+    const auto first = static_cast<unsigned char>(Bytes.front());
     if (c < 0) {
       // Not UTF-8 here: one byte, which a terminal in an 8-bit mode may take for a C1 control.
-      const auto byte = static_cast<unsigned char>(Text[static_cast<std::size_t>(start)]);
-      if (byte >= 0x80 && byte <= 0x9F)
-        AppendHex(out, byte);
+      if (first >= 0x80 && first <= 0x9F)
+        AppendHex(out, first);
       else
-        out += static_cast<char>(byte);
-      i = start + 1;
+        out += Bytes;
     } else if (IsControl(c)) {
-      for (std::int32_t k = start; k < i; ++k) AppendHex(out, static_cast<unsigned char>(Text[static_cast<std::size_t>(k)]));
+      for (const char byte : Bytes) AppendHex(out, static_cast<unsigned char>(byte));
     } else if (c == '\\') {
       out += "\\\\";
     } else {
-      out.append(Text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(i - start)));
+      out += Bytes;
     }
-  }
+  });
   return out;
 }
 

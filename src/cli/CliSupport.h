@@ -2,6 +2,8 @@
 // a progress line on stderr.
 #pragma once
 
+#include <unicode/utf8.h>
+
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -22,6 +24,23 @@ inline constexpr int ExitSuccess = 0;
 inline constexpr int ExitFailure = 1;      // a file could not be read or written, a medium not opened
 inline constexpr int ExitUsage = 2;        // the command line was wrong
 inline constexpr int ExitInterrupted = 130;  // stopped by Ctrl+C (128 + SIGINT), as shells report it
+
+// Calls Each(c, Bytes) for every character of Text in turn: c is the code point that the UTF-8
+// sequence Bytes encodes, or -1 for a byte that begins no well-formed sequence (Bytes is then
+// that one byte). Names on discs and in projects are often not UTF-8 at all.
+template <class TEach>
+void ForEachUtf8(std::string_view Text, TEach&& Each)
+{
+  const auto length = static_cast<std::int32_t>(Text.size());
+  for (std::int32_t i = 0; i < length;) {
+    const std::int32_t start = i;
+    UChar32 c = 0;
+    U8_NEXT(Text.data(), i, length, c);
+    if (c < 0) i = start + 1;
+    Each(static_cast<std::int32_t>(c < 0 ? -1 : c),
+         Text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(i - start)));
+  }
+}
 
 // Text for a terminal: control characters (C0, DEL and the C1 controls, also as stray bytes) as
 // "\xHH", so that a name from a project can neither move the cursor nor retitle or recolour the

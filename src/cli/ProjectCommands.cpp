@@ -12,8 +12,6 @@
 #include "project/kxWindowTexts.h"
 #include "recognition/kxRecognition.h"
 
-#include <unicode/utf8.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
@@ -261,27 +259,19 @@ struct TListOptions {
 std::string JsonString(std::string_view s)
 {
   std::string out = "\"";
-  const auto length = static_cast<std::int32_t>(s.size());
-  for (std::int32_t i = 0; i < length;) {
-    const std::int32_t start = i;
-    UChar32 c = 0;
-    U8_NEXT(s.data(), i, length, c);
-    char esc[16];
-    if (c < 0) {
-      // Not UTF-8: the byte as a Latin-1 character.
-      std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned char>(s[static_cast<std::size_t>(start)]));
+  ForEachUtf8(s, [&out](std::int32_t c, std::string_view Bytes) {
+    if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
+      // Controls, and a byte that is not UTF-8 (c < 0) as a Latin-1 character.
+      char esc[16];
+      std::snprintf(esc, sizeof esc, "\\u%04x", c < 0 ? unsigned{static_cast<unsigned char>(Bytes.front())} : unsigned(c));
       out += esc;
-      i = start + 1;
     } else if (c == '"' || c == '\\') {
       out += '\\';
       out += static_cast<char>(c);
-    } else if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
-      std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned>(c));
-      out += esc;
     } else {
-      out.append(s.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(i - start)));
+      out += Bytes;
     }
-  }
+  });
   out += '"';
   return out;
 }

@@ -24,9 +24,7 @@ void TCDImageThread::Execute()
 }
 
 TfrmCreateImage::TfrmCreateImage(TUserInteraction& Ui_, QWidget* Parent)
-    : QDialog(Parent, Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
-      DriveOpener([](char Letter) { return std::make_unique<TkxPhysicalCD>(Letter); }),
-      Ui(Ui_)
+    : TWorkerDialog(Ui_, Parent), DriveOpener([](char Letter) { return std::make_unique<TkxPhysicalCD>(Letter); })
 {
   SetUpDialog(*this, QStringLiteral("frmCreateImage"), QStringLiteral("Creating image"), QSize(401, 113),
               QColor(0xF0, 0xF0, 0xF0));

@@ -6,8 +6,6 @@
 #include "media/kxPhysicalCD.h"
 #include "ui/WorkerRunner.h"
 
-#include <QDialog>
-
 #include <functional>
 #include <memory>
 #include <string>
@@ -41,7 +39,7 @@ class TCDImageThread final : public TWorker {
   TfrmCreateImage& Dialog;
 };
 
-class TfrmCreateImage : public QDialog {
+class TfrmCreateImage : public TWorkerDialog {
   Q_OBJECT
 
  public:
@@ -58,7 +56,6 @@ class TfrmCreateImage : public QDialog {
 
   bool Running() const;
   bool WorkerPaused() const;
-  int OutstandingWorkers() const { return Runner.Outstanding(); }
 
   QLabel* lInfo;
   QLabel* lSectors;
@@ -82,10 +79,7 @@ class TfrmCreateImage : public QDialog {
  private:
   void WorkerEnded(const TCDImageThread& Worker);
 
-  TUserInteraction& Ui;
   std::shared_ptr<TCDImageThread> Current;
-  // Declared last, so that it is gone, every worker ended, before the rest of the dialog.
-  TWorkerRunner Runner;
 };
 
 }  // namespace kx::ui

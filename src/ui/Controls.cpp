@@ -1,7 +1,5 @@
 #include "ui/Controls.h"
 
-#include "ui/qvGauge.h"
-
 #include <QAction>
 #include <QApplication>
 #include <QFontDatabase>
@@ -151,20 +149,6 @@ QPushButton* MakeButton(QWidget* Parent, const QString& Name, const QString& Tex
   if (Role == TButtonRole::Default) button->setDefault(true);
   if (Role == TButtonRole::NotByEnter) button->setAutoDefault(false);
   return button;
-}
-
-TqvGauge* MakeProgressGauge(QWidget* Parent, const QString& Name, const QRect& Geometry, TqvGaugeKind Kind)
-{
-  auto* gauge = new TqvGauge(Parent);
-  gauge->setObjectName(Name);
-  gauge->setGeometry(Geometry);
-  gauge->SetKind(Kind);
-  gauge->SetBackColor(Qt::white);
-  gauge->SetForeColor(clNavy);
-  gauge->SetFrameColor(Qt::black);
-  gauge->SetTextKind(qvgtPercent);
-  gauge->SetMinValue(0);
-  return gauge;
 }
 
 TShape* MakeLamp(QWidget* Parent, const QRect& Geometry)

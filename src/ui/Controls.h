@@ -16,8 +16,6 @@ class QTimer;
 
 namespace kx::ui {
 
-class TqvGauge;
-enum TqvGaugeKind : std::uint8_t;
 
 // The windows' font: Tahoma where it is installed, else the desktop's sans-serif family.
 QFont SansFont(qreal PointSize = 8);
@@ -79,9 +77,6 @@ enum class TButtonRole : std::uint8_t {
 QPushButton* MakeButton(QWidget* Parent, const QString& Name, const QString& Text, const QRect& Geometry,
                         TButtonRole Role = TButtonRole::Normal);
 
-// The gauge of a progress dialog: white background, navy bar or pie, black frame, the
-// percentage as its text, counting from 0.
-TqvGauge* MakeProgressGauge(QWidget* Parent, const QString& Name, const QRect& Geometry, TqvGaugeKind Kind);
 
 // The left edge of a column of values beside Captions: X, or further right where a caption's
 // text is wider than the room left for it, so that no caption runs into its value.

@@ -72,10 +72,43 @@ class TExtractThread final : public TWorker {
   TkxJobControl JobControl;
 };
 
-TfrmMain::~TfrmMain()
+// A running extraction: its worker, its progress window, and while it runs the hourglass and
+// the blocker that keeps the person's input from the window.
+struct TfrmMain::TExtraction {
+  TExtraction(TfrmMain& Window, std::shared_ptr<TExtractThread> Worker_)
+      : Worker(std::move(Worker_)),
+        Progress(QString(), QStringLiteral("Cancel"), 0, Worker->Total(), &Window),
+        Blocker(Window, &Progress)
+  {
+  }
+
+  const std::shared_ptr<TExtractThread> Worker;
+  QProgressDialog Progress;
+  const TWindowInputBlocker Blocker;
+  const TWaitCursor Wait;
+};
+
+TfrmMain::TfrmMain(TUserInteraction& Ui_, QWidget* Parent)
+    : QMainWindow(Parent),
+      DiskOpener([](const std::string& Location, TkxOpenFailure* Why) { return kx::OpenDisk(Location, Why); }),
+      Ui(Ui_)
 {
-  if (Extracting()) QApplication::restoreOverrideCursor();
+  BuildForm();
+  frmSelectDrive = std::make_unique<TfrmSelectDrive>(Ui);
+  frmRecognize = std::make_unique<TfrmRecognize>(Ui);
+  frmCreateImage = std::make_unique<TfrmCreateImage>(Ui);
+  // A tool window of the main window: it stays with it, does not keep the program running, and
+  // the menu's keys (F3 above all) work in it too.
+  frmFind = std::make_unique<TfrmFind>(Ui, *lb, FileList, this);
+
+  // FormCreate: an empty untitled project.
+  ProjectFileName.clear();
+  Modified = false;
+  UpdateCaption();
+  RefreshList();
 }
+
+TfrmMain::~TfrmMain() = default;
 
 QUrl HelpPageUrl() { return QUrl::fromLocalFile(QString::fromLocal8Bit(ProgramFolder() + "help.html")); }
 QUrl ReadmePageUrl() { return QUrl::fromLocalFile(QString::fromLocal8Bit(ProgramFolder() + "readme.html")); }
@@ -338,35 +371,32 @@ void TfrmMain::Extract(TkxExtractMode Mode)
 
 void TfrmMain::StartExtraction(const std::shared_ptr<TExtractThread>& Worker)
 {
-  Extraction = Worker;
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  const int total = Worker->Total();
-  ExtractProgress = std::make_unique<QProgressDialog>(QString(), QStringLiteral("Cancel"), 0, total, this);
-  ExtractProgress->setWindowTitle(ApplicationTitle());
+  Extraction = std::make_unique<TExtraction>(*this, Worker);
+  QProgressDialog& progress = Extraction->Progress;
+  progress.setWindowTitle(ApplicationTitle());
   // Shown by the timer below, never by the dialog's own guess of the time left.
-  ExtractProgress->setMinimumDuration(std::numeric_limits<int>::max());
-  ExtractProgress->setAutoClose(false);
-  ExtractProgress->setAutoReset(false);
-  ExtractProgress->setLabelText(QStringLiteral("0 of %1 files extracted").arg(total));
-  ExtractProgress->hide();
-  connect(ExtractProgress.get(), &QProgressDialog::canceled, this, [Worker] { Worker->Control().RequestStop(); });
-  InputBlocker = std::make_unique<TWindowInputBlocker>(*this, ExtractProgress.get());
-  QTimer::singleShot(ProgressWindowDelayMs, ExtractProgress.get(), [this] { ExtractProgress->show(); });
+  progress.setMinimumDuration(std::numeric_limits<int>::max());
+  progress.setAutoClose(false);
+  progress.setAutoReset(false);
+  progress.setLabelText(QStringLiteral("0 of %1 files extracted").arg(Worker->Total()));
+  progress.hide();
+  connect(&progress, &QProgressDialog::canceled, this, [Worker] { Worker->Control().RequestStop(); });
+  QTimer::singleShot(ProgressWindowDelayMs, &progress, [&progress] { progress.show(); });
   Runner.Add(Worker, [this](TWorker& Ended) { EndExtraction(static_cast<const TExtractThread&>(Ended)); });
   Runner.Start(*Worker);
 }
 
+QProgressDialog* TfrmMain::ExtractProgressWindow() const { return Extraction ? &Extraction->Progress : nullptr; }
+
 void TfrmMain::ShowExtractProgress(std::int32_t Done)
 {
-  ExtractProgress->setValue(Done);
-  ExtractProgress->setLabelText(QStringLiteral("%1 of %2 files extracted").arg(Done).arg(Extraction->Total()));
+  Extraction->Progress.setValue(Done);
+  Extraction->Progress.setLabelText(
+      QStringLiteral("%1 of %2 files extracted").arg(Done).arg(Extraction->Worker->Total()));
 }
 
 void TfrmMain::EndExtraction(const TExtractThread& Worker)
 {
-  InputBlocker.reset();
-  ExtractProgress.reset();
-  QApplication::restoreOverrideCursor();
   Extraction.reset();
   const std::string report = ExtractionReportText(Worker.Result);
   if (report.empty())

@@ -35,7 +35,6 @@ class TFileListBox;
 class TFileListDelegate;
 class TFileListModel;
 class TUserInteraction;
-class TWindowInputBlocker;
 class TfrmCreateImage;
 class TfrmFind;
 class TfrmRecognize;
@@ -146,7 +145,7 @@ class TfrmMain : public QMainWindow {
   void Extract(TkxExtractMode Mode);
   bool Extracting() const { return Extraction != nullptr; }
   // The progress window of a running extraction (hidden during its first second), or nullptr.
-  QProgressDialog* ExtractProgressWindow() const { return ExtractProgress.get(); }
+  QProgressDialog* ExtractProgressWindow() const;
   std::unique_ptr<TfrmFind> frmFind;
 
   // Handlers.
@@ -195,16 +194,13 @@ class TfrmMain : public QMainWindow {
   void StartExtraction(const std::shared_ptr<TExtractThread>& Worker);
   void ShowExtractProgress(std::int32_t Done);
   void EndExtraction(const TExtractThread& Worker);
+  struct TExtraction;
 
   TUserInteraction& Ui;
   QStandardItemModel* HeaderModel;
   TFileListModel* Model;
   TFileListDelegate* Delegate;
-  // The running extraction, its progress window and what keeps the person's input from the
-  // window meanwhile.
-  std::shared_ptr<TExtractThread> Extraction;
-  std::unique_ptr<QProgressDialog> ExtractProgress;
-  std::unique_ptr<TWindowInputBlocker> InputBlocker;
+  std::unique_ptr<TExtraction> Extraction;
   // Declared last, so that it is gone, every worker ended, before the rest of the window.
   TWorkerRunner Runner;
 };

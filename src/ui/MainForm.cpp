@@ -2,12 +2,8 @@
 // status line and the menu, as the window's form lays them out.
 #include "ui/Main.h"
 
-#include "media/dlgCreateImage.h"
-#include "media/dlgDrive.h"
-#include "project/dlgFind.h"
 #include "ui/Controls.h"
 #include "ui/FileListView.h"
-#include "ui/dlgRecognize.h"
 
 #include <QApplication>
 #include <QGroupBox>
@@ -15,7 +11,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
-#include <QProgressDialog>
 #include <QScreen>
 #include <QStandardItemModel>
 #include <QToolButton>
@@ -56,26 +51,6 @@ bool TLocationEdit::event(QEvent* Event)
     }
   }
   return QLineEdit::event(Event);
-}
-
-TfrmMain::TfrmMain(TUserInteraction& Ui_, QWidget* Parent)
-    : QMainWindow(Parent),
-      DiskOpener([](const std::string& Location, TkxOpenFailure* Why) { return kx::OpenDisk(Location, Why); }),
-      Ui(Ui_)
-{
-  BuildForm();
-  frmSelectDrive = std::make_unique<TfrmSelectDrive>(Ui);
-  frmRecognize = std::make_unique<TfrmRecognize>(Ui);
-  frmCreateImage = std::make_unique<TfrmCreateImage>(Ui);
-  // A tool window of the main window: it stays with it, does not keep the program running, and
-  // the menu's keys (F3 above all) work in it too.
-  frmFind = std::make_unique<TfrmFind>(Ui, *lb, FileList, this);
-
-  // FormCreate: an empty untitled project.
-  ProjectFileName.clear();
-  Modified = false;
-  UpdateCaption();
-  RefreshList();
 }
 
 void TfrmMain::BuildForm()

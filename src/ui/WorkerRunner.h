@@ -13,6 +13,7 @@
 
 #include "common/kxJobControl.h"
 
+#include <QDialog>
 #include <QObject>
 
 #include <atomic>
@@ -28,6 +29,7 @@ class QThread;
 
 namespace kx::ui {
 
+class TUserInteraction;
 class TWorkerRunner;
 
 // One run of a core job. A subclass holds the job and carries it out in Execute.
@@ -113,6 +115,24 @@ class TWorkerRunner : public QObject {
   std::mutex Lock;
   std::condition_variable HandedOver;
   std::deque<THandOver> Queue;
+};
+
+// A progress dialog of long work: a tool window that stays on top, shows one worker at a time and
+// runs its workers on its runner, which ends, every worker ended, before the dialog's controls
+// are gone.
+class TWorkerDialog : public QDialog {
+ public:
+  explicit TWorkerDialog(TUserInteraction& Ui_, QWidget* Parent = nullptr)
+      : QDialog(Parent, Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint), Ui(Ui_)
+  {
+  }
+
+  // Workers that have not ended yet, of this and earlier runs.
+  int OutstandingWorkers() const { return Runner.Outstanding(); }
+
+ protected:
+  TUserInteraction& Ui;
+  TWorkerRunner Runner;
 };
 
 }  // namespace kx::ui

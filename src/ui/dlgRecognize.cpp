@@ -59,7 +59,7 @@ QGroupBox* BuildStatistics(TfrmRecognize& D)
 }  // namespace
 
 TfrmRecognize::TfrmRecognize(TUserInteraction& Ui_, QWidget* Parent)
-    : QDialog(Parent, Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint), Ui(Ui_)
+    : TWorkerDialog(Ui_, Parent)
 {
   SetUpDialog(*this, QStringLiteral("frmRecognize"), QStringLiteral("Recognizing lost files"), QSize(395, 240),
               QColor(0xF0, 0xF0, 0xF0));

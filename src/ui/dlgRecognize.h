@@ -5,8 +5,6 @@
 #include "recognition/kxRecognition.h"
 #include "ui/WorkerRunner.h"
 
-#include <QDialog>
-
 #include <memory>
 
 class QGroupBox;
@@ -39,7 +37,7 @@ class TRecognitionThread final : public TWorker {
   TfrmRecognize& Dialog;
 };
 
-class TfrmRecognize : public QDialog {
+class TfrmRecognize : public TWorkerDialog {
   Q_OBJECT
 
  public:
@@ -55,8 +53,6 @@ class TfrmRecognize : public QDialog {
   // Whether the current scan's worker is running, and whether it waits to be started or resumed.
   bool Running() const;
   bool WorkerPaused() const;
-  // Workers that have not ended yet, of this and earlier scans.
-  int OutstandingWorkers() const { return Runner.Outstanding(); }
 
   QLabel* Label1;
   QPushButton* bStart;
@@ -86,10 +82,7 @@ class TfrmRecognize : public QDialog {
  private:
   void WorkerEnded(const TRecognitionThread& Worker);
 
-  TUserInteraction& Ui;
   std::shared_ptr<TRecognitionThread> Current;
-  // Declared last, so that it is gone, every worker ended, before the rest of the dialog.
-  TWorkerRunner Runner;
 };
 
 }  // namespace kx::ui
