@@ -66,6 +66,12 @@ void TWorkerRunner::HandOver(TWorker& Worker, const std::function<void()>& Work)
   HandedOver.wait(guard, [&] { return Worker.HandOversClosed || Worker.Done >= ticket; });
 }
 
+int TWorkerRunner::PendingHandOvers() const
+{
+  const std::lock_guard guard(Lock);
+  return static_cast<int>(Queue.size());
+}
+
 void TWorkerRunner::RunHandOvers()
 {
   std::deque<THandOver> batch;

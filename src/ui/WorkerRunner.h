@@ -93,6 +93,8 @@ class TWorkerRunner : public QObject {
 
   // Workers added that have not ended yet, released ones included.
   int Outstanding() const { return static_cast<int>(Workers.size()); }
+  // Hand-overs queued that this thread has not run, or dropped, yet.
+  int PendingHandOvers() const;
 
  private:
   friend class TWorker;
@@ -112,7 +114,7 @@ class TWorkerRunner : public QObject {
   void WorkerEnded(TWorker* Worker);
 
   std::vector<TEntry> Workers;
-  std::mutex Lock;
+  mutable std::mutex Lock;
   std::condition_variable HandedOver;
   std::deque<THandOver> Queue;
 };

@@ -381,3 +381,78 @@ TEST(ImageCopyEndText, CompleteWithTheUnreadableCountOrFailed)
 
 }  // namespace
 }  // namespace kx
+
+namespace kx {
+namespace {
+
+// One resolver for the window and the command line: the name with ".iso" when it has none, a
+// folder refused before any drive is opened, and a file that only the added ".iso" named left
+// for the caller to ask about.
+TEST(ResolveImageTarget, AddsTheExtensionRefusesFoldersAndFlagsWhatTheExtensionNamed)
+{
+  TScratchFolder dir;
+  std::ofstream(dir / "taken.iso") << "x";
+  std::ofstream(dir / "chosen.img") << "x";
+  std::filesystem::create_directories(dir / "folder");
+  std::filesystem::create_directories(dir / "hidden.iso");
+  struct TCase {
+    std::string Typed;
+    std::string FileName;
+    bool Refused;
+    bool AskReplace;
+  };
+  const TCase cases[] = {
+      {dir / "new", dir / "new.iso", false, false},
+      {dir / "taken", dir / "taken.iso", false, true},
+      {dir / "taken.iso", dir / "taken.iso", false, false},  // the save dialog asked about it
+      {dir / "chosen.img", dir / "chosen.img", false, false},
+      {dir / "folder", "", true, false},
+      {dir / "folder/", "", true, false},
+      {dir / "hidden", "", true, false},
+  };
+  for (const TCase& c : cases) {
+    const TkxImageTarget target = ResolveImageTarget(c.Typed);
+    if (!c.Refused) {
+      EXPECT_EQ(target.FileName, c.FileName) << c.Typed;
+    }
+    EXPECT_EQ(!target.Error.empty(), c.Refused) << c.Typed;
+    EXPECT_EQ(target.AskReplace, c.AskReplace) << c.Typed;
+  }
+  EXPECT_EQ(ResolveImageTarget(dir / "folder").Error,
+            "\"" + dir / "folder" + "\" names a folder, not an image file; give a file name, such as \"" +
+                dir / "folder/disc.iso" + "\".");
+  EXPECT_EQ(ResolveImageTarget("").Error, "No image file name was given.");
+}
+
+// The drive is the job's until the copy no longer needs it.
+class TCountedDisk final : public TkxDisk {
+ public:
+  TCountedDisk(std::int64_t Sectors, bool& Released_) : Released(Released_) { SectorCount = Sectors; }
+  ~TCountedDisk() override { Released = true; }
+  std::int32_t ReadSectors(std::uint8_t*, std::int32_t Count, std::int64_t) override { return Count * 2048; }
+
+ private:
+  bool& Released;
+};
+
+TEST(TkxCopyJob, RunCopiesReleasesTheDriveAndEndsRunningAfterTheResult)
+{
+  bool released = false;
+  TkxCopyJob job(std::make_unique<TCountedDisk>(100, released), "disk.iso");
+  TPartLog log;
+  job.CreatePart = log.Creator();
+  EXPECT_EQ(job.SectorCount, 100);
+  EXPECT_EQ(job.SectorSize, 2048);
+  EXPECT_TRUE(job.Running.load());
+  std::vector<std::int64_t> progress;
+  job.Run([&](std::int64_t Done) { progress.push_back(Done); });
+  EXPECT_FALSE(job.Running.load());
+  EXPECT_TRUE(released);
+  EXPECT_TRUE(job.Result.Complete);
+  EXPECT_EQ(job.Result.SectorsDone, 100);
+  EXPECT_THAT(progress, ElementsAre(32, 64, 96, 100));
+  EXPECT_THAT(log.Sizes(), ElementsAre(100 * 2048));
+}
+
+}  // namespace
+}  // namespace kx

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -297,6 +298,49 @@ TEST(ExtractEntries, NumberingContinuesWhereItStopped)
   EXPECT_EQ(names.Next(dir.Dir(), "same", ".jpg"), dir / "same(5).jpg");
   EXPECT_EQ(names.Next(dir.Dir(), "same", ""), dir / "same");
   EXPECT_EQ(FreeFileName(dir.Dir(), "same", ".jpg"), dir / "same(5).jpg");
+}
+
+// Every file below Folder, as paths relative to it.
+std::set<std::string> FilesBelow(const std::string& Folder)
+{
+  std::set<std::string> files;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(Folder))
+    if (e.is_regular_file()) files.insert(std::filesystem::relative(e.path(), Folder).string());
+  return files;
+}
+
+// The dry run shows what the extraction writes: the same files in the same folders, passing the
+// names taken in the folder and, since it writes nothing, the names it planned before.
+TEST(PlanExtraction, NamesTheFilesTheExtractionThenWrites)
+{
+  TMemoryDisk disk(Pattern(4 * 2048));
+  TkxFileList l;
+  l.Add("same", 77, 0, 10, false);
+  l.Add("same", 77, 2048, 10, false);
+  l.Add("same", 0, 0, 10, false);
+  l.Add("a/b", 1, 0, 5, false);
+  l.Add("", 9, 0, 3, false);
+  l.Add("same", 77, 4096, 10, false);
+  const std::vector<std::int32_t> rows = {0, 1, 2, 3, 4, 5, 99};  // 99 lies past the list
+  for (const TkxExtractMode mode : {TkxExtractMode::Plain, TkxExtractMode::Grouped}) {
+    TScratchFolder dir;
+    const std::string taken = mode == TkxExtractMode::Plain ? "same.jpg" : "jpg/same(2).jpg";
+    std::filesystem::create_directories(std::filesystem::path(dir / taken).parent_path());
+    test::WriteFileText(dir / taken, "");
+    std::set<std::string> planned;
+    for (const TkxPlannedFile& f : PlanExtraction(l, rows, dir.Dir(), mode))
+      planned.insert(std::filesystem::relative(f.FileName, dir.Path).string());
+    EXPECT_EQ(planned.size(), 6u);
+    ExtractEntries(disk, l, rows, dir.Dir(), mode);
+    std::set<std::string> written = FilesBelow(dir.Dir());
+    written.erase(taken);
+    EXPECT_EQ(planned, written);
+  }
+  TScratchFolder dir;
+  std::vector<std::string> names;
+  for (const TkxPlannedFile& f : PlanExtraction(l, rows, dir.Dir(), TkxExtractMode::Plain))
+    names.push_back(std::filesystem::path(f.FileName).filename().string());
+  EXPECT_EQ(names, (std::vector<std::string>{"same.jpg", "same(2).jpg", "same", "a_b.txt", "_.pas", "same(3).jpg"}));
 }
 
 TEST(ExtractEntries, ConcurrentExtractionsIntoOneFolderKeepEveryFile)

@@ -397,6 +397,21 @@ TEST(RecognizeNext, NamesNumberEveryEntryInOrderOfDiscovery)
 
 // A scan that went on after the disc was changed would list two discs as one; it ends with the
 // message instead, and what it found on the first disc stays.
+// The scan and the command line's identify name a new entry alike: by its place in the list,
+// then from its content where the kind gives a name.
+TEST(DescribeNewEntry, NumberFirstThenTheContentsName)
+{
+  std::vector<std::uint8_t> block(2048, 0);
+  const TkxNewEntry unknown = DescribeNewEntry(block, 1234567, Kinds::Unknown);
+  EXPECT_EQ(unknown.Name, "File 1234567");
+  EXPECT_EQ(unknown.Kind, Kinds::Unknown);
+  const std::string_view html = "<html><head><title>Holiday / pictures</title></head>";
+  std::copy(html.begin(), html.end(), block.begin());
+  const TkxNewEntry text = DescribeNewEntry(block, 7, Kinds::Text);
+  EXPECT_EQ(text.Name, "Holiday _ pictures");
+  EXPECT_EQ(KindExtensions[text.Kind], ".html");
+}
+
 TEST(TkxScanJob, DiscChangedDuringTheScanEndsItWithWhatWasFound)
 {
   TMedium m;

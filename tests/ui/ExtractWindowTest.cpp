@@ -2,12 +2,14 @@
 // plain and grouped names, a second run into the same folder, the failure report, and Cancel in
 // the progress window of a long extraction.
 #include "common/kxShared.h"
+#include "project/dlgFind.h"
 #include "project/kxExtract.h"
 #include "support/kxFakeUi.h"
 #include "ui/FileListView.h"
 #include "ui/Main.h"
 
 #include <QDir>
+#include <QLineEdit>
 #include <QFile>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -18,6 +20,7 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <future>
 #include <functional>
 #include <thread>
 
@@ -50,6 +53,31 @@ class TSlowDisk final : public TkxDisk {
     std::memset(Buffer, 'z', static_cast<std::size_t>(Count) * 2048);
     return Count * 2048;
   }
+};
+
+// A medium whose first read waits until Go is opened; Reading is set when it has begun.
+class THeldDisk final : public TkxDisk {
+ public:
+  THeldDisk(std::shared_ptr<std::promise<void>> Reading_, std::shared_future<void> Go_)
+      : Reading(std::move(Reading_)), Go(std::move(Go_))
+  {
+    SectorCount = 16;
+  }
+  std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t) override
+  {
+    if (!Held) {
+      Held = true;
+      Reading->set_value();
+      Go.wait();
+    }
+    std::memset(Buffer, 'h', static_cast<std::size_t>(Count) * 2048);
+    return Count * 2048;
+  }
+
+ private:
+  std::shared_ptr<std::promise<void>> Reading;
+  std::shared_future<void> Go;
+  bool Held = false;
 };
 
 void SelectAll(TfrmMain& W)
@@ -157,6 +185,48 @@ class ExtractWindowTest : public QObject {
                                  out.filePath(QStringLiteral("negative.txt")) + QStringLiteral("\n"));
     QVERIFY(QFile::exists(out.filePath(QStringLiteral("good.txt"))));
     QVERIFY(ui.Beeps.empty());
+  }
+
+  void WhileItRunsTheMainWindowTakesNoInputButOtherWindowsDo()
+  {
+    QTemporaryDir out;
+    test::TFakeUi ui;
+    TfrmMain w(ui);
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    auto reading = std::make_shared<std::promise<void>>();
+    std::promise<void> go;
+    w.DiskOpener = [reading, held = go.get_future().share()](const std::string&, TkxOpenFailure*) {
+      return std::unique_ptr<TkxDisk>(std::make_unique<THeldDisk>(reading, held));
+    };
+    w.FileList.Add("a", 1, 0, 10, false);
+    w.FileList.Add("b", 1, 2048, 10, false);
+    w.RefreshList();
+    SelectAll(w);
+    w.Modified = false;
+    ui.FolderAnswer = out.path();
+    QSignalSpy ended(&w, &TfrmMain::ExtractionEnded);
+    w.miExtractClick();
+    QVERIFY(w.Extracting());
+    reading->get_future().wait();
+
+    QTest::keyClicks(w.eDiskLocation, QStringLiteral("x"));
+    QTest::keyClick(&w, Qt::Key_N, Qt::ControlModifier);  // a new project would empty the list
+    QCOMPARE(w.eDiskLocation->text(), QString());
+    QCOMPARE(w.FileList.Count, 2);
+    QTest::keyClicks(w.frmFind->eName, QStringLiteral("y"));
+    QCOMPARE(w.frmFind->eName->text(), QStringLiteral("y"));
+
+    go.set_value();
+    QVERIFY(ended.wait(20000));
+    QTest::keyClicks(w.eDiskLocation, QStringLiteral("x"));
+    QCOMPARE(w.eDiskLocation->text(), QStringLiteral("x"));
+    w.Modified = false;
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QTest::keyClick(&w, Qt::Key_N, Qt::ControlModifier);
+    QCOMPARE(w.FileList.Count, 0);
   }
 
   void CancelInTheProgressWindowStopsBeforeTheNextFile()
