@@ -8,7 +8,6 @@
 #include <libxml/xmlwriter.h>
 #include <unicode/utf8.h>
 
-#include <memory>
 #include <stdexcept>
 
 namespace kx::cli {

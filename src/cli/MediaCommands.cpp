@@ -4,7 +4,6 @@
 #include "common/kxShared.h"
 #include "media/kxDisks.h"
 
-#include <cctype>
 #include <cstdio>
 #include <memory>
 #include <string>

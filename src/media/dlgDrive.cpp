@@ -6,7 +6,6 @@
 #include "ui/UserInteraction.h"
 
 #include <QComboBox>
-#include <QLabel>
 #include <QPushButton>
 
 namespace kx::ui {

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
-#include <vector>
 
 namespace kx {
 

@@ -11,7 +11,6 @@
 #include <array>
 #include <cstring>
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <exception>

@@ -13,10 +13,8 @@
 #include "ui/UserInteraction.h"
 #include "ui/dlgRecognize.h"
 
-#include <QApplication>
 #include <QCloseEvent>
 #include <QFileInfo>
-#include <QHeaderView>
 #include <QLabel>
 #include <QProgressDialog>
 #include <QPushButton>

@@ -5,7 +5,7 @@
 #include "ui/Controls.h"
 #include "ui/FileListView.h"
 
-#include <QApplication>
+#include <QGuiApplication>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
