@@ -76,7 +76,8 @@ int main(int argc, char** argv)
   using namespace kx::cli;
   RecordInvocation(argc, argv);
   CLI::App app{"Tessarin recovers lost files from CD and DVD media and disc images.", std::string(ProgramName)};
-  app.set_version_flag("--version", std::string(ProgramName) + " " + kx::ProgramVersion, "Print the version and exit");
+  app.set_version_flag("--version", std::string(ProgramName) + " " + kx::ProgramVersion + "\n" + kx::LicenceNotice,
+                       "Print the version and exit");
   app.require_subcommand(1);
   app.footer(HelpFooter);
   int status = 0;

@@ -41,7 +41,7 @@ int main(int argc, char** argv)
   // Answered before a display is needed, so that they work anywhere (and for help2man).
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--version") == 0) {
-      std::printf("tessarin %s\n", kx::ProgramVersion);
+      std::printf("tessarin %s\n%s", kx::ProgramVersion, kx::LicenceNotice);
       return 0;
     }
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {

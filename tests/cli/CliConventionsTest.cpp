@@ -27,7 +27,8 @@ TEST_F(CliConventions, VersionNamesTheProgramAndTheVersion)
 {
   const TRun run = RunCli("--version");
   EXPECT_EQ(run.Status, 0);
-  EXPECT_TRUE(std::regex_match(run.Out, std::regex("tessarin-cli [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << run.Out;
+  EXPECT_TRUE(std::regex_search(run.Out, std::regex("^tessarin-cli [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << run.Out;
+  EXPECT_THAT(run.Out, testing::HasSubstr("License GPLv3+: GNU GPL version 3 or later"));
   EXPECT_EQ(run.Err, "");
 }
 

@@ -21,7 +21,7 @@ for program in tessarin tessarin-cli; do
   [ -L "$PREFIX/bin/$program" ] || fail "bin/$program is not a link"
   [ "$(readlink "$PREFIX/bin/$program")" = "../lib/tessarin/$program" ] || fail "bin/$program links to $(readlink "$PREFIX/bin/$program")"
   [ -x "$PREFIX/lib/tessarin/$program" ] || fail "lib/tessarin/$program is missing"
-  [ "$("$PREFIX/bin/$program" --version)" = "$program $("$BUILD/src/tessarin-cli" --version | cut -d' ' -f2)" ] ||
+  [ "$("$PREFIX/bin/$program" --version | head -n 1)" = "$program $("$BUILD/src/tessarin-cli" --version | head -n 1 | cut -d' ' -f2)" ] ||
     fail "$program --version"
 done
 # ProgramFolder is the folder of the program file with links resolved: the pages must be there.
@@ -50,6 +50,12 @@ man=$PREFIX/share/man/man1/tessarin-cli.1
 [ -s "$man" ] || fail "no manual page"
 grep -q '^scan$' "$man" || fail "the manual page lacks the commands"
 grep -q '130' "$man" || fail "the manual page lacks the exit statuses"
+grep -q 'dfxml' "$man" || fail "the manual page lacks the commands' options"
+grep -q 'GPL' "$man" || fail "the manual page lacks the licence"
+grep -q '^License: GPL-3.0-or-later' "$PREFIX/share/doc/tessarin/copyright" || fail "no Debian copyright file"
+# The package's Maintainer is a name and an address in the usual form.
+grep -Eq 'set\(CPACK_PACKAGE_CONTACT "[^<"]+ <[^@<>" ]+@[^<>" ]+>"\)' "$BUILD/CPackConfig.cmake" ||
+  fail "the package's maintainer is not 'Name <address>'"
 
 # The installed command line scans an image, from another folder.
 head -c 4096 /dev/zero >"$WORK/disc.iso"
