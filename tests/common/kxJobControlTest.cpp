@@ -129,6 +129,20 @@ class JobContract : public ::testing::Test {
  protected:
   TAdapter Job;
 
+  // Runs the job on a thread of its own, which pauses the job after its third step; returns once
+  // it has.
+  std::future<std::int64_t> StartPausingAtThree()
+  {
+    std::promise<void> paused;
+    std::future<void> pausing = paused.get_future();
+    auto steps = Start(3, [this, p = std::make_shared<std::promise<void>>(std::move(paused))] {
+      Job.Control().Pause();
+      p->set_value();
+    });
+    pausing.wait();
+    return steps;
+  }
+
   // Runs the job on a thread of its own; At, when given, runs on that thread once, after step
   // AtStep (a scan reports its last position a second time when it ends).
   std::future<std::int64_t> Start(std::int64_t AtStep, std::function<void()> At)
@@ -149,12 +163,7 @@ TYPED_TEST_SUITE(JobContract, TJobs);
 
 TYPED_TEST(JobContract, PausedBetweenStepsItWaitsAndResumedItRunsToItsEnd)
 {
-  std::promise<void> paused;
-  auto steps = this->Start(3, [&] {
-    this->Job.Control().Pause();
-    paused.set_value();
-  });
-  paused.get_future().wait();
+  auto steps = this->StartPausingAtThree();
   EXPECT_TRUE(this->Job.Control().Paused());
   this->Job.Control().Resume();
   EXPECT_EQ(steps.get(), Steps);
@@ -162,12 +171,7 @@ TYPED_TEST(JobContract, PausedBetweenStepsItWaitsAndResumedItRunsToItsEnd)
 
 TYPED_TEST(JobContract, StoppedWhilePausedItEndsWithoutAnotherStep)
 {
-  std::promise<void> paused;
-  auto steps = this->Start(3, [&] {
-    this->Job.Control().Pause();
-    paused.set_value();
-  });
-  paused.get_future().wait();
+  auto steps = this->StartPausingAtThree();
   this->Job.Control().RequestStop();
   EXPECT_EQ(steps.get(), 3);
   EXPECT_FALSE(this->Job.Control().Paused());

@@ -68,6 +68,19 @@ std::shared_ptr<TStepWorker> Add(TWorkerRunner& Runner, std::shared_ptr<TStepWor
   return Worker;
 }
 
+// A worker of 10 steps that pauses itself in its third hand-over, started; returns once that
+// hand-over has run.
+std::shared_ptr<TStepWorker> StartPausingAtThree(TWorkerRunner& Runner)
+{
+  const auto worker = Add(Runner, std::make_shared<TStepWorker>(10));
+  worker->OnShown = [w = worker.get()](int Step) {
+    if (Step == 3) w->Control().Pause();
+  };
+  Runner.Start(*worker);
+  [&] { QTRY_COMPARE(worker->Shown.size(), std::size_t{3}); }();
+  return worker;
+}
+
 // Until a worker waits in a hand-over; the events that would run it are not processed.
 void WaitForAHandOver(const TWorkerRunner& Runner)
 {
@@ -83,12 +96,7 @@ class WorkerRunnerTest : public QObject {
   void PausedInAHandOverItWaitsAndResumedItRunsToItsEnd()
   {
     TWorkerRunner runner;
-    const auto worker = Add(runner, std::make_shared<TStepWorker>(10));
-    worker->OnShown = [&](int Step) {
-      if (Step == 3) worker->Control().Pause();
-    };
-    runner.Start(*worker);
-    QTRY_COMPARE(worker->Shown.size(), std::size_t{3});
+    const auto worker = StartPausingAtThree(runner);
     QVERIFY(worker->Control().Paused());
     worker->Control().Resume();
     QTRY_COMPARE(worker->Ends, 1);
@@ -99,12 +107,7 @@ class WorkerRunnerTest : public QObject {
   void ReleasedWhilePausedItEndsWithoutAnotherStep()
   {
     TWorkerRunner runner;
-    const auto worker = Add(runner, std::make_shared<TStepWorker>(10));
-    worker->OnShown = [&](int Step) {
-      if (Step == 3) worker->Control().Pause();
-    };
-    runner.Start(*worker);
-    QTRY_COMPARE(worker->Shown.size(), std::size_t{3});
+    const auto worker = StartPausingAtThree(runner);
     runner.Release(*worker);
     QTRY_COMPARE(worker->Ends, 1);
     QCOMPARE(worker->Taken.load(), 3);
