@@ -1,5 +1,7 @@
 #include "common/kxShared.h"
 
+#include "common/kxPlatform.h"
+
 #include <unicode/utf8.h>
 
 #include <algorithm>
@@ -91,9 +93,8 @@ std::string MakeValidFileName(std::string_view S)
 const std::string& ProgramFolder()
 {
   static const std::string folder = [] {
-    std::error_code ec;
-    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec || !exe.has_parent_path()) return std::string();
+    const std::filesystem::path exe(os::ProgramFilePath());
+    if (!exe.has_parent_path()) return std::string();
     std::string dir = exe.parent_path().string();
     if (dir.empty() || dir.back() != PathDelimiter) dir += PathDelimiter;
     return dir;

@@ -2,16 +2,14 @@
 // the message for a medium that cannot be opened.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
 namespace kx {
 
-#ifdef _WIN32
-inline constexpr char PathDelimiter = '\\';
-#else
-inline constexpr char PathDelimiter = '/';
-#endif
+// '/', or '\\' on Windows.
+inline constexpr char PathDelimiter = static_cast<char>(std::filesystem::path::preferred_separator);
 
 // Shown whenever a medium (image file or drive) cannot be opened.
 inline constexpr std::string_view MountErrorMessage =

@@ -4,6 +4,8 @@
 // them to a simulated drive.
 #pragma once
 
+#include "common/kxPlatform.h"
+
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -75,9 +77,9 @@ enum class TCDReadCommand : std::uint8_t { ReadCD, Read10 };
 std::string LinuxDrivePath(char Drive);
 std::string WindowsDrivePath(char Drive);
 
-// Provided by the platform's transport file: the device path of a drive letter on this
-// platform, and opening a device for SCSI commands (nullptr when it cannot be opened).
-std::string DriveDevicePath(char Drive);
+// Provided by the platform's transport file: opening a device for SCSI commands (nullptr when it
+// cannot be opened). The device path of a drive letter comes from the platform layer
+// (DriveDevicePath).
 std::unique_ptr<TScsiDevice> OpenScsiDevice(const std::string& Path);
 
 using TScsiOpener = std::function<std::unique_ptr<TScsiDevice>(const std::string& Path)>;

@@ -62,8 +62,6 @@ class TSgDevice final : public TScsiDevice {
 
 }  // namespace
 
-std::string DriveDevicePath(char Drive) { return LinuxDrivePath(Drive); }
-
 std::unique_ptr<TScsiDevice> OpenScsiDevice(const std::string& Path)
 {
   // O_NONBLOCK: without it an empty drive refuses to open (ENOMEDIUM) and a pressed disc

@@ -64,8 +64,6 @@ class TPassThroughDevice final : public TScsiDevice {
 
 }  // namespace
 
-std::string DriveDevicePath(char Drive) { return WindowsDrivePath(Drive); }
-
 std::unique_ptr<TScsiDevice> OpenScsiDevice(const std::string& Path)
 {
   const HANDLE handle = CreateFileA(Path.c_str(), GENERIC_READ | GENERIC_WRITE,

@@ -1,58 +1,37 @@
 #include "media/kxDisks.h"
 
+#include "common/kxPlatform.h"
 #include "common/kxShared.h"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <limits>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <system_error>
 
 namespace kx {
 
 namespace {
 
-// The file operations an image needs, kept together so that another platform replaces only
-// these few lines.
-namespace file {
-
 // Exists as something other than a folder: a folder named like the next part ends the series
 // just as a missing file does.
-bool Exists(const std::string& Name)
+bool PartExists(const std::string& Name)
 {
-  struct stat st {};
-  return ::stat(Name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  std::error_code ec;
+  const std::filesystem::file_status st = std::filesystem::status(Name, ec);
+  return !ec && std::filesystem::exists(st) && !std::filesystem::is_directory(st);
 }
 
-// Without O_NONBLOCK a named pipe given as an image would block the open until a writer came;
-// files and block devices read the same either way.
-int OpenRead(const std::string& Name) { return ::open(Name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); }
-
-// Seeking to the end measures block devices (a loop device, a disc) as well as files, whose
-// directory entries report no size.
-std::int64_t Size(int Handle) { return ::lseek(Handle, 0, SEEK_END); }
-
-// Reads until Count bytes, the end of the file or an error; returns the bytes read.
-std::int64_t ReadAt(int Handle, std::uint8_t* Buffer, std::int64_t Count, std::int64_t Offset)
+// Why the first part of an image is not there: the system's reason, or a folder in its place,
+// which exists and so gave no error.
+std::string WhyNoFirstPart(const std::string& Name)
 {
-  std::int64_t done = 0;
-  while (done < Count) {
-    const auto step = static_cast<std::size_t>(std::min<std::int64_t>(Count - done, 1 << 30));
-    const ssize_t got = ::pread(Handle, Buffer + done, step, static_cast<off_t>(Offset + done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    done += got;
-  }
-  return done;
+  std::error_code ec;
+  (void)std::filesystem::status(Name, ec);
+  return ec ? ec.message() : std::strerror(EISDIR);
 }
-
-void Close(int Handle) noexcept { ::close(Handle); }
-
-}  // namespace file
 
 constexpr const char* NotAnImage = "cannot be read as a disc image";
 
@@ -93,10 +72,10 @@ TkxImageLayout DetectLayout(std::span<const std::uint8_t, LayoutProbeSize> First
 
 TkxDiskImage::TkxDiskImage(const std::string& FileName) noexcept
 {
-  int handle = -1;
+  os::TFileHandle handle = os::NoFileHandle;
   const auto fail = [&](const std::string& Path, std::string Reason) {
-    if (handle >= 0) file::Close(handle);
-    handle = -1;
+    if (handle != os::NoFileHandle) os::Close(handle);
+    handle = os::NoFileHandle;
     FailedPath = Path;
     FailureReason = std::move(Reason);
   };
@@ -104,19 +83,17 @@ TkxDiskImage::TkxDiskImage(const std::string& FileName) noexcept
     std::int64_t total = 0;
     for (int k = 1;; ++k) {
       const std::string name = PartFileName(FileName, k);
-      errno = 0;
-      if (!file::Exists(name)) {
-        // Only the first part must exist; the parts end at the first number that does not. A
-        // folder ends them too, and is no image: it exists, so the system gave no error.
-        if (k == 1) fail(name, std::strerror(errno != 0 ? errno : EISDIR));
+      if (!PartExists(name)) {
+        // Only the first part must exist; the parts end at the first number that does not.
+        if (k == 1) fail(name, WhyNoFirstPart(name));
         break;
       }
-      handle = file::OpenRead(name);
-      if (handle < 0) {
+      handle = os::OpenRead(name);
+      if (handle == os::NoFileHandle) {
         fail(name, std::strerror(errno));
         return;
       }
-      const std::int64_t size = file::Size(handle);
+      const std::int64_t size = os::Size(handle);
       if (size < 0 || size > std::numeric_limits<std::int64_t>::max() - total) {
         fail(FileName, NotAnImage);
         return;
@@ -125,14 +102,14 @@ TkxDiskImage::TkxDiskImage(const std::string& FileName) noexcept
       total += size;
       if (k == 1) {
         std::array<std::uint8_t, LayoutProbeSize> first{};
-        if (file::ReadAt(handle, first.data(), first.size(), 0) != static_cast<std::int64_t>(first.size())) {
+        if (os::ReadAt(handle, first.data(), first.size(), 0) != static_cast<std::int64_t>(first.size())) {
           fail(name, size < static_cast<std::int64_t>(LayoutProbeSize) ? TooSmall(size) : NotAnImage);
           return;
         }
         SetLayout(DetectLayout(first));
       }
-      file::Close(handle);
-      handle = -1;
+      os::Close(handle);
+      handle = os::NoFileHandle;
     }
     SectorCount = total / StoredSectorSize();
     Opened = !Parts.empty();
@@ -172,8 +149,8 @@ TkxImageLayout TkxDiskImage::Layout() const
 
 void TkxDiskImage::ClosePart() noexcept
 {
-  if (PartHandle >= 0) file::Close(PartHandle);
-  PartHandle = -1;
+  if (PartHandle != os::NoFileHandle) os::Close(PartHandle);
+  PartHandle = os::NoFileHandle;
   CurrentPart = -1;
 }
 
@@ -181,8 +158,8 @@ void TkxDiskImage::OpenPart(std::int32_t Index)
 {
   ClosePart();
   const std::string& name = Parts[static_cast<std::size_t>(Index)].FileName;
-  const int handle = file::OpenRead(name);
-  if (handle < 0)
+  const os::TFileHandle handle = os::OpenRead(name);
+  if (handle == os::NoFileHandle)
     throw EkxIOError("Cannot open file \"" + name + "\". " + std::strerror(errno));
   PartHandle = handle;
   CurrentPart = Index;
@@ -215,7 +192,7 @@ void TkxDiskImage::Fill(std::int64_t Pos, std::int64_t WantedEnd)
     const TkxDiskImagePart& part = Parts[static_cast<std::size_t>(i)];
     if (i != CurrentPart) OpenPart(i);
     const std::int64_t wanted = std::min(end, part.EndOffset) - p;
-    const std::int64_t got = file::ReadAt(PartHandle, Ahead.data() + (p - Pos), wanted, p - part.StartOffset);
+    const std::int64_t got = os::ReadAt(PartHandle, Ahead.data() + (p - Pos), wanted, p - part.StartOffset);
     AheadLength += got;
     p += got;
     // A part that shrank since opening, or an unreadable spot of a device: what follows is
@@ -270,7 +247,6 @@ TkxOpenFailure DriveOpenFailure(const std::string& Location, const TkxPhysicalCD
 std::unique_ptr<TkxDisk> OpenDisk(const std::string& Location, TkxOpenFailure* Why)
 {
   TkxOpenFailure failure{std::string(MountErrorMessage), Location, NotAnImage};
-  std::unique_ptr<TkxDisk> disk;
   // Whatever goes wrong while opening, even running out of memory, means "not opened".
   try {
     if (IsDriveName(Location)) {

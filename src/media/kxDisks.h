@@ -2,6 +2,7 @@
 // numbered part files; and the choice between an image and a drive for a location text.
 #pragma once
 
+#include "common/kxPlatform.h"
 #include "media/kxDisk.h"
 #include "media/kxPhysicalCD.h"
 
@@ -75,7 +76,7 @@ class TkxDiskImage final : public TkxDisk {
   std::int32_t PartAt(std::int64_t Pos) const;
   void Fill(std::int64_t Pos, std::int64_t WantedEnd);
 
-  int PartHandle = -1;  // the open read-only file of CurrentPart
+  os::TFileHandle PartHandle = os::NoFileHandle;  // the open read-only file of CurrentPart
 
   // Read-ahead: a copy of the stored bytes [AheadStart, AheadStart + AheadLength) of the
   // concatenation, so that a scan's one-sector reads cost a memory copy, not a system call.

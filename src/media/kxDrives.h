@@ -1,7 +1,8 @@
 // The list of optical drives that the drive choice offers: one line per drive, in letter order.
 #pragma once
 
-#include <filesystem>
+#include "common/kxPlatform.h"
+
 #include <functional>
 #include <optional>
 #include <string>
@@ -13,16 +14,12 @@ namespace kx {
 // readable volume without a label, and "D:" alone when it could not be read (typically no disc).
 std::string DriveListLine(char Letter, const std::optional<std::string>& Label);
 
-// The volume label of the file system on a device or image file; "" for a file system without
-// a label; nothing when no file system can be read (no disc, unreadable, unknown format).
-std::optional<std::string> ReadVolumeLabel(const std::string& DevicePath);
-
+using TkxDriveTest = std::function<bool(char Letter)>;
 using TkxLabelReader = std::function<std::optional<std::string>(const std::string& DevicePath)>;
 
-// The lines of every optical drive that has a drive letter, in letter order. A drive is present
-// when SysBlockRoot holds its srN entry (D: is sr0, ..., Z: is sr22); its label is read from
-// its device path (/dev/srN).
-std::vector<std::string> ListOpticalDrives(const std::filesystem::path& SysBlockRoot = "/sys/class/block",
+// The lines of every letter from A to Z that IsDrive accepts, in letter order; each label is read
+// from the drive's device path (DriveDevicePath).
+std::vector<std::string> ListOpticalDrives(const TkxDriveTest& IsDrive = IsOpticalDrive,
                                            const TkxLabelReader& ReadLabel = ReadVolumeLabel);
 
 }  // namespace kx

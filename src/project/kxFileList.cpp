@@ -1,5 +1,6 @@
 #include "project/kxFileList.h"
 
+#include "common/kxPlatform.h"
 #include "common/kxShared.h"
 
 #include <unicode/coll.h>
@@ -290,7 +291,7 @@ TkxSaveOutcome TkxFileList::WriteEntryFile(const std::string& FileName, const Tk
     return TkxSaveOutcome::Incomplete;
   } catch (const EkxIOError& e) {
     because(e.Error != 0 ? std::strerror(e.Error) : e.what());
-    if (e.Error == ENOSPC || e.Error == EDQUOT) {
+    if (os::IsDiskFull(e.Error)) {
       if (created) {
         std::error_code ec;
         std::filesystem::remove(FileName, ec);

@@ -1,5 +1,6 @@
 #include "project/kxProject.h"
 
+#include "common/kxPlatform.h"
 #include "common/kxShared.h"
 #include "media/kxDisks.h"
 
@@ -10,13 +11,10 @@
 #include <filesystem>
 #include <system_error>
 #include <limits>
-#include <memory>
+#include <optional>
 #include <string_view>
 #include <type_traits>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <utility>
 
 namespace kx {
 
@@ -39,10 +37,10 @@ const std::string InvalidNumericInput = "Invalid numeric input";
     case ETXTBSY:
       throw EkxProjectError("File access denied", Error);
     case ENOSPC:
-    case EDQUOT:
     case EFBIG:
       throw EkxProjectError("Disk full", Error);
     default: {
+      if (os::IsDiskFull(Error)) throw EkxProjectError("Disk full", Error);
       char text[32];
       std::snprintf(text, sizeof text, "I/O error %d", Error);
       throw EkxProjectError(text, Error);
@@ -50,54 +48,59 @@ const std::string InvalidNumericInput = "Invalid numeric input";
   }
 }
 
-struct TFileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using TFilePtr = std::unique_ptr<std::FILE, TFileCloser>;
-
-class TDescriptor {
+// Closes the file it holds, whatever way the function that opened it is left.
+class TOpenFile {
  public:
-  explicit TDescriptor(int Fd_) : Fd(Fd_) {}
-  ~TDescriptor()
+  explicit TOpenFile(os::TFileHandle Handle_) : Handle(Handle_) {}
+  ~TOpenFile() { Close(); }
+  TOpenFile(const TOpenFile&) = delete;
+  TOpenFile& operator=(const TOpenFile&) = delete;
+  os::TFileHandle Get() const { return Handle; }
+  // False when closing reported an error (errno tells which).
+  bool Close() noexcept
   {
-    if (Fd >= 0) ::close(Fd);
+    const os::TFileHandle handle = std::exchange(Handle, os::NoFileHandle);
+    return handle == os::NoFileHandle || os::Close(handle);
   }
-  TDescriptor(const TDescriptor&) = delete;
-  TDescriptor& operator=(const TDescriptor&) = delete;
-  int Get() const { return Fd; }
 
  private:
-  int Fd;
+  os::TFileHandle Handle;
 };
 
 // Refuses what is not a regular file before a byte is read: a named pipe would block, and a
 // device such as /dev/zero would never end.
-void RequireRegularFile(const struct stat& St)
+void RequireRegularFile(os::TFileKind Kind)
 {
-  if (S_ISDIR(St.st_mode)) ThrowIOError(EISDIR);
-  if (!S_ISREG(St.st_mode)) throw EkxProjectError(std::string(NotRegularFileMessage));
+  if (Kind == os::TFileKind::Directory) ThrowIOError(EISDIR);
+  if (Kind != os::TFileKind::Regular) throw EkxProjectError(std::string(NotRegularFileMessage));
+}
+
+void RequireRegularFile(const fs::file_status& Status)
+{
+  RequireRegularFile(fs::is_directory(Status)      ? os::TFileKind::Directory
+                     : fs::is_regular_file(Status) ? os::TFileKind::Regular
+                                                   : os::TFileKind::Other);
 }
 
 std::string ReadWholeFile(const std::string& FileName)
 {
-  // Non-blocking, so that opening a named pipe returns at once and can be refused.
-  const TDescriptor file(::open(FileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (file.Get() < 0) ThrowIOError(errno);
-  struct stat st {};
-  if (::fstat(file.Get(), &st) != 0) ThrowIOError(errno);
-  RequireRegularFile(st);
-  if (st.st_size > MaxProjectFileSize) throw EkxProjectError(std::string(ProjectTooLargeMessage));
+  // Opening a named pipe returns at once, so that it can be refused.
+  const TOpenFile file(os::OpenRead(FileName));
+  if (file.Get() == os::NoFileHandle) ThrowIOError(errno);
+  const os::TFileStatus status = os::Status(file.Get());
+  if (status.Kind == os::TFileKind::Unknown) ThrowIOError(errno);
+  RequireRegularFile(status.Kind);
+  if (status.Size > MaxProjectFileSize) throw EkxProjectError(std::string(ProjectTooLargeMessage));
   std::string data;
-  char chunk[65536];
+  std::uint8_t chunk[65536];
   for (;;) {
-    const ssize_t n = ::read(file.Get(), chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
+    const std::int64_t n = os::Read(file.Get(), chunk, sizeof chunk);
     if (n < 0) ThrowIOError(errno);
     if (n == 0) break;
     // The file may grow while it is read.
     if (static_cast<std::int64_t>(data.size()) + n > MaxProjectFileSize)
       throw EkxProjectError(std::string(ProjectTooLargeMessage));
-    data.append(chunk, static_cast<std::size_t>(n));
+    data.append(reinterpret_cast<const char*>(chunk), static_cast<std::size_t>(n));
   }
   return data;
 }
@@ -202,16 +205,58 @@ void ReadFilesSection(TProjectReader& Reader, TkxFileList& List)
 
 namespace {
 
-void WriteProject(std::FILE* f, const std::string& Location, const TkxFileList& List)
+// The project's bytes on their way into its file, in blocks of 64 KiB: one system call per
+// block, not per line. The first failed write ends the writing and keeps its error number.
+class TProjectWriter {
+ public:
+  explicit TProjectWriter(os::TFileHandle File_) : File(File_) { Buffer.reserve(Capacity); }
+
+  void Put(std::string_view Text)
+  {
+    if (Buffer.size() + Text.size() > Capacity) Flush();
+    if (Error == 0) Buffer.append(Text);
+  }
+
+  void PutLine(std::int64_t Number)
+  {
+    char digits[24];
+    const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, Number);
+    Put(std::string_view(digits, static_cast<std::size_t>(end - digits)));
+    Put("\n");
+  }
+
+  // True when every byte put so far is written.
+  bool Flush()
+  {
+    if (Error == 0 && !Buffer.empty() &&
+        !os::Write(File, reinterpret_cast<const std::uint8_t*>(Buffer.data()), static_cast<std::int64_t>(Buffer.size())))
+      Error = errno != 0 ? errno : EIO;
+    Buffer.clear();
+    return Error == 0;
+  }
+
+  int Error = 0;
+
+ private:
+  static constexpr std::size_t Capacity = 65536;
+  os::TFileHandle File;
+  std::string Buffer;
+};
+
+void WriteProject(TProjectWriter& Out, const std::string& Location, const TkxFileList& List)
 {
-  std::fprintf(f, "KX\nLOCATION\n%s\nFILES\n%d\n", Location.c_str(), List.Count);
-  for (std::int32_t i = 0; i < List.Count && !std::ferror(f); ++i) {
+  Out.Put("KX\nLOCATION\n");
+  Out.Put(Location);
+  Out.Put("\nFILES\n");
+  Out.PutLine(List.Count);
+  for (std::int32_t i = 0; i < List.Count && Out.Error == 0; ++i) {
     const TkxFileEntry& e = List.Items[static_cast<std::size_t>(i)];
-    std::fwrite(e.Name.data(), 1, e.Name.size(), f);
-    std::fputc('\n', f);
-    const std::string_view ext = KindExtensions[e.Kind];
-    std::fwrite(ext.data(), 1, ext.size(), f);
-    std::fprintf(f, "\n%lld\n%lld\n", static_cast<long long>(e.Offset), static_cast<long long>(e.Size));
+    Out.Put(e.Name);
+    Out.Put("\n");
+    Out.Put(KindExtensions[e.Kind]);
+    Out.Put("\n");
+    Out.PutLine(e.Offset);
+    Out.PutLine(e.Size);
   }
 }
 
@@ -219,27 +264,41 @@ void WriteProject(std::FILE* f, const std::string& Location, const TkxFileList& 
 // through a link updates the linked project as writing into it always did.
 std::string SaveTarget(const std::string& FileName)
 {
-  struct stat st {};
-  if (::lstat(FileName.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return FileName;
   std::error_code ec;
+  if (!fs::is_symlink(fs::symlink_status(FileName, ec))) return FileName;
   const fs::path resolved = fs::canonical(FileName, ec);
   return ec ? FileName : resolved.string();
 }
 
+// The kind of file at Target (links followed), or nothing when no file can be found there.
+std::optional<fs::file_status> ExistingFile(const std::string& Target)
+{
+  std::error_code ec;
+  const fs::file_status status = fs::status(Target, ec);
+  if (ec || !fs::exists(status)) return std::nullopt;
+  return status;
+}
+
 // A new file beside Target, named after it and hidden, created exclusively so that concurrent
 // saves never share one.
-int CreateTempBeside(const std::string& Target, std::string& TempName)
+os::TFileHandle CreateTempBeside(const std::string& Target, std::string& TempName)
 {
   static std::atomic<unsigned> serial{0};
   const fs::path target(Target);
   const std::string base = target.filename().string().substr(0, 200);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string name = "." + base + "." + std::to_string(::getpid()) + "-" + std::to_string(serial++) + ".tmp";
+    const std::string name = "." + base + "." + std::to_string(os::ProcessId()) + "-" + std::to_string(serial++) + ".tmp";
     TempName = (target.parent_path() / name).string();
-    const int fd = ::open(TempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) return fd;
+    const os::TFileHandle file = os::CreateNew(TempName);
+    if (file != os::NoFileHandle || errno != EEXIST) return file;
   }
-  return -1;
+  return os::NoFileHandle;
+}
+
+void RemoveQuietly(const std::string& Name)
+{
+  std::error_code ec;
+  fs::remove(Name, ec);
 }
 
 }  // namespace
@@ -247,18 +306,17 @@ int CreateTempBeside(const std::string& Target, std::string& TempName)
 void CheckProjectTarget(const std::string& FileName)
 {
   const std::string target = SaveTarget(FileName);
-  struct stat st {};
-  if (::stat(target.c_str(), &st) == 0) {
-    RequireRegularFile(st);
-    if (::access(target.c_str(), W_OK) != 0) ThrowIOError(errno);
+  if (const auto existing = ExistingFile(target)) {
+    RequireRegularFile(*existing);
+    if (!os::CanWrite(target)) ThrowIOError(errno);
   }
   // The save writes a new file beside the target and renames it; creating one now tests exactly
   // that: a missing folder, a folder the user may not write to, a read-only file system.
   std::string tempName;
-  const int fd = CreateTempBeside(target, tempName);
-  if (fd < 0) ThrowIOError(errno);
-  ::close(fd);
-  ::unlink(tempName.c_str());
+  TOpenFile file(CreateTempBeside(target, tempName));
+  if (file.Get() == os::NoFileHandle) ThrowIOError(errno);
+  file.Close();
+  RemoveQuietly(tempName);
 }
 
 void SaveProjectToFile(const std::string& FileName, const std::string& Location, const TkxFileList& List)
@@ -266,48 +324,31 @@ void SaveProjectToFile(const std::string& FileName, const std::string& Location,
   if (Location.find_first_of("\r\n") != std::string::npos)
     throw EkxProjectError(std::string(LocationLineBreakMessage));
   const std::string target = SaveTarget(FileName);
-  struct stat old {};
-  const bool replaces = ::stat(target.c_str(), &old) == 0;
-  if (replaces) {
-    RequireRegularFile(old);
+  const auto existing = ExistingFile(target);
+  if (existing) {
+    RequireRegularFile(*existing);
     // Renaming would replace a file the user may not write to; writing into it never could.
-    if (::access(target.c_str(), W_OK) != 0) ThrowIOError(errno);
+    if (!os::CanWrite(target)) ThrowIOError(errno);
   }
 
   std::string tempName;
-  const int fd = CreateTempBeside(target, tempName);
-  if (fd < 0) ThrowIOError(errno);
-  TFilePtr file(::fdopen(fd, "wb"));
-  if (!file) {
-    const int error = errno;
-    ::close(fd);
-    ::unlink(tempName.c_str());
-    ThrowIOError(error);
-  }
+  TOpenFile file(CreateTempBeside(target, tempName));
+  if (file.Get() == os::NoFileHandle) ThrowIOError(errno);
   const auto fail = [&](int Error) {
-    file.reset();
-    ::unlink(tempName.c_str());
+    file.Close();
+    RemoveQuietly(tempName);
     ThrowIOError(Error);
   };
-  if (replaces) {
-    // The project keeps its permissions and, where allowed, its owner.
-    if (::fchmod(fd, old.st_mode & 07777) != 0) fail(errno);
-    [[maybe_unused]] const int owned = ::fchown(fd, old.st_uid, old.st_gid);
-  }
-  WriteProject(file.get(), Location, List);
-  // Buffered data reaches the disk only with the flush, so a full disk is often reported there;
-  // fsync makes sure the bytes are stored before the rename makes them the project.
-  if (std::ferror(file.get()) || std::fflush(file.get()) != 0 || ::fsync(fd) != 0) fail(errno ? errno : EIO);
-  if (std::fclose(file.release()) != 0) {
-    const int error = errno;
-    ::unlink(tempName.c_str());
-    ThrowIOError(error);
-  }
-  if (::rename(tempName.c_str(), target.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(tempName.c_str());
-    ThrowIOError(error);
-  }
+  // The project keeps its permissions and, where allowed, its owner.
+  if (existing && !os::KeepAttributes(file.Get(), target)) fail(errno);
+  TProjectWriter writer(file.Get());
+  WriteProject(writer, Location, List);
+  // A full disk shows in a write, or only in the sync or the close on some file systems; the sync
+  // makes sure the bytes are stored before the rename makes them the project.
+  if (!writer.Flush()) fail(writer.Error);
+  if (!os::Sync(file.Get())) fail(errno != 0 ? errno : EIO);
+  if (!file.Close()) fail(errno);
+  if (!os::Replace(tempName, target)) fail(errno);
 }
 
 void LoadProject(const std::string& FileName, std::string& Location, TkxFileList& List)
