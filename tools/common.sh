@@ -7,8 +7,9 @@ KX_PACKAGES=(build-essential cmake ninja-build pkg-config
              xvfb xauth xdotool imagemagick
              help2man desktop-file-utils appstream shared-mime-info)
 # Only the tests need these: the VM of the drive test (qemu, its initramfs, the kernel's module
-# index) and the discs it builds (xorriso).
-KX_TEST_PACKAGES=(qemu-system-x86 busybox-static cpio kmod xorriso)
+# index), the discs it builds (xorriso), the slow failing sectors of its damaged discs (nbdkit's
+# Python plugin) and GNU ddrescue's ddrescuelog, which checks the rescue's maps.
+KX_TEST_PACKAGES=(qemu-system-x86 busybox-static cpio kmod xorriso nbdkit nbdkit-plugin-python gddrescue)
 
 # kx_install_missing [PACKAGE...]: the given packages, KX_PACKAGES by default.
 kx_install_missing() {
@@ -40,5 +41,5 @@ kx_build() {
 # The test programs whose code runs worker threads, and the CTest names of their tests; test.sh
 # runs them under ThreadSanitizer too.
 KX_THREAD_TESTS=(RecognizeDialogTest CreateImageDialogTest ExtractWindowTest WorkerRunnerTest kxRecognitionTest kxImageCopyTest
-                 kxJobControlTest)
-KX_THREAD_TEST_PATTERN='^(RecognizeDialog|CreateImageDialog|ExtractWindow|WorkerRunner|TkxScanJob\..*|CopyDiskToImage\..*|TkxCopyJob\..*|TkxJobControl\..*|JobContract\..*)$'
+                 kxJobControlTest kxRescueTest)
+KX_THREAD_TEST_PATTERN='^(RecognizeDialog|CreateImageDialog|ExtractWindow|WorkerRunner|TkxScanJob\..*|CopyDiskToImage\..*|TkxCopyJob\..*|TkxJobControl\..*|JobContract\..*|TkxRescueJob\..*)$'

@@ -13,6 +13,12 @@ void AddProjectCommands(CLI::App& App, int& Status);
 // drives, image
 void AddDriveCommands(CLI::App& App, int& Status);
 
+// rescue DRIVE TARGET [--scrape] [--retry N]
+void AddRescueCommands(CLI::App& App, int& Status);
+
+// Accepts a drive name whose first character is a letter ("E:").
+CLI::Validator DriveNameValidator();
+
 // identify FILE...: the kind, size and name that the scan would give each file's first sector.
 // kinds: the kind table.
 void AddRecognitionCommands(CLI::App& App, int& Status);

@@ -80,6 +80,15 @@ int CreateImage(const std::string& Drive, const std::string& File)
 
 }  // namespace
 
+CLI::Validator DriveNameValidator()
+{
+  return CLI::Validator(
+      [](std::string& text) {
+        return IsDriveText(text) ? std::string() : "expected a drive letter and a colon, such as E:";
+      },
+      "DRIVE");
+}
+
 void AddDriveCommands(CLI::App& App, int& Status)
 {
   auto* drives = App.add_subcommand(
@@ -93,12 +102,7 @@ void AddDriveCommands(CLI::App& App, int& Status)
   auto args = std::make_shared<TImageArgs>();
   auto* image = App.add_subcommand(
       "image", "Copy the disc in a drive into an ISO image file, split into parts of 1 GiB");
-  const CLI::Validator driveName(
-      [](std::string& text) {
-        return IsDriveText(text) ? std::string() : "expected a drive letter and a colon, such as E:";
-      },
-      "DRIVE");
-  image->add_option("DRIVE", args->Drive, "The drive, a letter and a colon (E:)")->required()->check(driveName);
+  image->add_option("DRIVE", args->Drive, "The drive, a letter and a colon (E:)")->required()->check(DriveNameValidator());
   image->add_option("FILE", args->File, "The image file; \".iso\" is added when it has no extension")
       ->required();
   image->callback([args, &Status] { Status = CreateImage(args->Drive, args->File); });

@@ -5,6 +5,7 @@
 #include "cli/Dfxml.h"
 #include "common/kxShared.h"
 #include "media/kxDisks.h"
+#include "media/kxRescueMap.h"
 #include "project/kxExtract.h"
 #include "project/kxFileList.h"
 #include "project/kxFind.h"
@@ -117,10 +118,29 @@ struct TScanOptions {
   std::string Dfxml;
 };
 
-// The project file a scan writes, checked before the medium is read; "" (the reason said) when it
-// cannot be written. Minutes of reading a DVD must not be thrown away at the end, and a named
-// pipe would block the save for good.
-std::string ScanProjectName(const TScanOptions& o)
+// What a scan found: the sectors scanned, the files per extension (Found is sorted by extension,
+// so equal extensions, ".cab" of kinds 33 and 34, are adjacent), and the sectors it could not read.
+void PrintScanSummary(const TkxRecognition& Scan, const TkxFileList& Found, std::int64_t Total, bool Stopped)
+{
+  std::printf("%s %" PRId64 " of %" PRId64 " sectors; %s found.\n", Stopped ? "Stopped after" : "Scanned",
+              std::min(Scan.Position, Total), Total, Counted(Found.Count, "file").c_str());
+  for (std::int32_t i = 0; i < Found.Count;) {
+    const std::string_view ext = KindExtensions[Found.Items[static_cast<std::size_t>(i)].Kind];
+    std::int32_t n = 0;
+    while (i < Found.Count && KindExtensions[Found.Items[static_cast<std::size_t>(i)].Kind] == ext) {
+      ++n;
+      ++i;
+    }
+    std::printf("  %-14s %8d\n", ExtensionLabel(ext).c_str(), n);
+  }
+  if (Scan.UnreadableSectors > 0)
+    Report(Counted(Scan.UnreadableSectors, "unreadable sector") + (Scan.UnreadableSectors == 1 ? " was" : " were") +
+           " examined as zeros");
+}
+
+// The project file a scan writes, checked with the DFXML report before the medium is read; empty,
+// with the reason said, when a target is refused.
+std::string ScanTarget(const TScanOptions& o)
 {
   std::string projectName;
   if (o.Output.empty()) {
@@ -136,6 +156,8 @@ std::string ScanProjectName(const TScanOptions& o)
   } else {
     projectName = AddDefaultExt(o.Output, ProjectExt);
   }
+  // Refused before the scan rather than after it: minutes of reading a DVD must not be thrown
+  // away at the end, and a named pipe would block the save for good.
   for (const std::string& target : {projectName, o.Dfxml}) {
     if (target.empty()) continue;
     try {
@@ -175,21 +197,6 @@ TkxScanOutcome ScanWithProgress(TkxScanJob& Job)
   return outcome;
 }
 
-// The files found per extension. The list is sorted by extension, so equal extensions (".cab"
-// of kinds 33 and 34) are adjacent.
-void PrintFoundPerExtension(const TkxFileList& Found)
-{
-  for (std::int32_t i = 0; i < Found.Count;) {
-    const std::string_view ext = KindExtensions[Found.Items[static_cast<std::size_t>(i)].Kind];
-    std::int32_t n = 0;
-    while (i < Found.Count && KindExtensions[Found.Items[static_cast<std::size_t>(i)].Kind] == ext) {
-      ++n;
-      ++i;
-    }
-    std::printf("  %-14s %8d\n", ExtensionLabel(ext).c_str(), n);
-  }
-}
-
 // Writes the project and, when asked, the DFXML report of what a scan found.
 bool WriteScanResults(const TScanOptions& o, const std::string& ProjectName, const TkxFileList& Found)
 {
@@ -215,7 +222,7 @@ bool WriteScanResults(const TScanOptions& o, const std::string& ProjectName, con
 
 int RunScan(const TScanOptions& o)
 {
-  const std::string projectName = ScanProjectName(o);
+  const std::string projectName = ScanTarget(o);
   if (projectName.empty()) return ExitFailure;
   TkxOpenFailure why;
   std::unique_ptr<TkxDisk> disk = OpenDisk(o.Location, &why);
@@ -235,9 +242,7 @@ int RunScan(const TScanOptions& o)
 
   TkxFileList found;
   AcceptFoundFiles(scan.FileList, found);
-  std::printf("%s %" PRId64 " of %" PRId64 " sectors; %s found.\n", outcome.Stopped ? "Stopped after" : "Scanned",
-              std::min(scan.Position, total), total, Counted(found.Count, "file").c_str());
-  PrintFoundPerExtension(found);
+  PrintScanSummary(scan, found, total, outcome.Stopped);
   if (!WriteScanResults(o, projectName, found)) return ExitFailure;
   if (outcome.Stopped) return ExitInterrupted;
   return failed ? ExitFailure : ExitSuccess;
@@ -285,6 +290,9 @@ int RunList(const TListOptions& o)
       {"name", TkxSortKey::skName}, {"ext", TkxSortKey::skExtension}, {"offset", TkxSortKey::skOffset}, {"size", TkxSortKey::skSize}};
   if (!o.Sort.empty()) list.Sort(keys.at(o.Sort));
   const std::vector<std::int32_t> rows = MatchingRows(list, o.Filter);
+  // An image rescued from a damaged disc: what its map says was not read.
+  const std::optional<TkxRescueMap> map = o.Long || o.Json ? MapBesideImage(location) : std::nullopt;
+  const auto unread = [&map](const TkxFileEntry& e) { return UnreadSectorsIn(map->Sectors, e.Offset, e.Size); };
 
   if (o.Dfxml) {
     const std::string report = DfxmlReport(location, list, rows);
@@ -298,9 +306,11 @@ int RunList(const TListOptions& o)
     for (const std::int32_t i : rows) {
       const TkxFileEntry& e = list.Items[static_cast<std::size_t>(i)];
       std::printf("%s\n  {\"name\": %s, \"ext\": %s, \"kind\": %d, \"family\": \"%.*s\", \"offset\": %" PRId64
-                  ", \"size\": %" PRId64 "}",
+                  ", \"size\": %" PRId64,
                   first ? "" : ",", JsonString(e.Name).c_str(), JsonString(KindExtensions[e.Kind]).c_str(), e.Kind,
                   static_cast<int>(BaseFamily(e.Kind).size()), BaseFamily(e.Kind).data(), e.Offset, e.Size);
+      if (map) std::printf(", \"unread\": %" PRId64, unread(e));
+      std::printf("}");
       first = false;
     }
     std::printf("%s]}\n", rows.empty() ? "" : "\n");
@@ -316,8 +326,8 @@ int RunList(const TListOptions& o)
   }
   nameWidth = std::min(nameWidth, 40);
   if (o.Long)
-    std::printf("%-*s  %-12s  %4s  %-6s  %-11s  %s\n", nameWidth, "File name", "Ext", "Kind", "Family", "Offset",
-                "Size (bytes)");
+    std::printf("%-*s  %-12s  %4s  %-6s  %-11s  %s%s\n", nameWidth, "File name", "Ext", "Kind", "Family", "Offset",
+                "Size (bytes)", map ? "  Unread sectors" : "");
   else
     std::printf("%-*s  %-12s  %-11s  %s\n", nameWidth, "File name", "Ext", "Offset", "Size (bytes)");
   for (std::size_t k = 0; k < rows.size(); ++k) {
@@ -325,8 +335,10 @@ int RunList(const TListOptions& o)
     const std::string ext(KindExtensions[e.Kind]);
     if (o.Long) {
       const std::string family(BaseFamily(e.Kind));
-      std::printf("%-*s  %-12s  %4d  %-6s  %s  %s\n", nameWidth, names[k].c_str(), ext.c_str(), e.Kind,
-                  family.c_str(), OffsetText(e.Offset).c_str(), SizeText(e.Size).c_str());
+      std::printf("%-*s  %-12s  %4d  %-6s  %s  %s", nameWidth, names[k].c_str(), ext.c_str(), e.Kind, family.c_str(),
+                  OffsetText(e.Offset).c_str(), SizeText(e.Size).c_str());
+      if (map) std::printf("    %14" PRId64, unread(e));
+      std::printf("\n");
     } else {
       std::printf("%-*s  %-12s  %s  %s\n", nameWidth, names[k].c_str(), ext.c_str(), OffsetText(e.Offset).c_str(),
                   SizeText(e.Size).c_str());
@@ -414,6 +426,12 @@ int RunExtract(const TExtractOptions& o)
     progress.Finish(handled, bytesBefore[static_cast<std::size_t>(handled)]);
   }
   std::printf("Extracted %d of %s to %s\n", r.Written, Counted(total, "file").c_str(), Escaped(folder).c_str());
+  if (const std::optional<TkxRescueMap> map = MapBesideImage(location)) {
+    const std::int32_t damaged = EntriesWithUnreadSectors(map->Sectors, list, r.WrittenRows);
+    if (damaged > 0)
+      std::printf("%s hold%s sectors that the rescue could not read (zeros there)\n",
+                  Counted(damaged, "file written", "files written").c_str(), damaged == 1 ? "s" : "");
+  }
   std::fflush(stdout);
   // Every failure, with its reason: the window cuts its list for a message box, a terminal need not.
   for (const TkxExtractFailure& f : r.Failures) ReportPathError(f.Path, f.Reason);

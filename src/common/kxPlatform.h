@@ -33,6 +33,8 @@ TFileHandle OpenRead(const std::string& Path);
 // Creates a new empty file for writing. Fails with EEXIST when anything has the name already, a
 // symbolic link included, whether or not it points anywhere: nothing is ever written through one.
 TFileHandle CreateNew(const std::string& Path);
+// Opens an existing file for writing, keeping what it holds (an image that a rescue continues).
+TFileHandle OpenWrite(const std::string& Path);
 // False when the system reported an error on closing (which some file systems keep for then).
 bool Close(TFileHandle Handle) noexcept;
 
@@ -46,6 +48,10 @@ std::int64_t ReadAt(TFileHandle Handle, std::uint8_t* Buffer, std::int64_t Count
 std::int64_t Read(TFileHandle Handle, std::uint8_t* Buffer, std::int64_t Count);
 // Writes all Count bytes, or fails.
 bool Write(TFileHandle Handle, const std::uint8_t* Buffer, std::int64_t Count);
+// Writes all Count bytes at Offset, or fails.
+bool WriteAt(TFileHandle Handle, const std::uint8_t* Buffer, std::int64_t Count, std::int64_t Offset);
+// Makes the file Size bytes long; bytes it gains read as zeros.
+bool Resize(TFileHandle Handle, std::int64_t Size);
 // Returns once every byte written is stored on the disk.
 bool Sync(TFileHandle Handle);
 

@@ -38,6 +38,8 @@ TFileHandle CreateNew(const std::string& Path)
   return ::open(Path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
 }
 
+TFileHandle OpenWrite(const std::string& Path) { return ::open(Path.c_str(), O_WRONLY | O_CLOEXEC); }
+
 bool Close(TFileHandle Handle) noexcept { return ::close(static_cast<int>(Handle)) == 0; }
 
 TFileStatus Status(TFileHandle Handle)
@@ -81,6 +83,21 @@ bool Write(TFileHandle Handle, const std::uint8_t* Buffer, std::int64_t Count)
   }
   return true;
 }
+
+bool WriteAt(TFileHandle Handle, const std::uint8_t* Buffer, std::int64_t Count, std::int64_t Offset)
+{
+  std::int64_t done = 0;
+  while (done < Count) {
+    const ssize_t put =
+        ::pwrite(static_cast<int>(Handle), Buffer + done, Step(Count - done), static_cast<off_t>(Offset + done));
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0) return false;
+    done += put;
+  }
+  return true;
+}
+
+bool Resize(TFileHandle Handle, std::int64_t Size) { return ::ftruncate(static_cast<int>(Handle), static_cast<off_t>(Size)) == 0; }
 
 bool Sync(TFileHandle Handle) { return ::fsync(static_cast<int>(Handle)) == 0; }
 

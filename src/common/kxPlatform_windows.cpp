@@ -99,6 +99,12 @@ TFileHandle CreateNew(const std::string& Path)
                             FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
+TFileHandle OpenWrite(const std::string& Path)
+{
+  return Opened(CreateFileA(Path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                            nullptr));
+}
+
 bool Close(TFileHandle Handle) noexcept
 {
   if (CloseHandle(Native(Handle)) != 0) return true;
@@ -174,6 +180,23 @@ bool Write(TFileHandle Handle, const std::uint8_t* Buffer, std::int64_t Count)
     done += put;
   }
   return true;
+}
+
+bool WriteAt(TFileHandle Handle, const std::uint8_t* Buffer, std::int64_t Count, std::int64_t Offset)
+{
+  if (!SeekTo(Native(Handle), Offset)) {
+    TakeLastError();
+    return false;
+  }
+  return Write(Handle, Buffer, Count);
+}
+
+// The bytes a file gains by SetEndOfFile read as zeros.
+bool Resize(TFileHandle Handle, std::int64_t Size)
+{
+  if (SeekTo(Native(Handle), Size) && SetEndOfFile(Native(Handle)) != 0) return true;
+  TakeLastError();
+  return false;
 }
 
 bool Sync(TFileHandle Handle)

@@ -22,6 +22,21 @@ class TSgDevice final : public TScsiDevice {
   TScsiResult SendCdb(std::span<const std::uint8_t> Cdb, std::span<std::uint8_t> DataIn,
                       std::chrono::seconds Timeout) override
   {
+    return Send(Cdb, DataIn.empty() ? SG_DXFER_NONE : SG_DXFER_FROM_DEV, DataIn.data(), DataIn.size(), Timeout);
+  }
+
+  TScsiResult SendCdbOut(std::span<const std::uint8_t> Cdb, std::span<const std::uint8_t> DataOut,
+                         std::chrono::seconds Timeout) override
+  {
+    // SG_IO only reads from a data-out buffer, whatever its pointer's type says.
+    return Send(Cdb, DataOut.empty() ? SG_DXFER_NONE : SG_DXFER_TO_DEV, const_cast<std::uint8_t*>(DataOut.data()),
+                DataOut.size(), Timeout);
+  }
+
+ private:
+  TScsiResult Send(std::span<const std::uint8_t> Cdb, int Direction, std::uint8_t* Data, std::size_t Length,
+                   std::chrono::seconds Timeout)
+  {
     unsigned char cdb[16] = {};
     unsigned char sense[SenseLength] = {};
     if (Cdb.size() > sizeof cdb) return {};
@@ -33,9 +48,9 @@ class TSgDevice final : public TScsiDevice {
     io.cmd_len = static_cast<unsigned char>(Cdb.size());
     io.sbp = sense;
     io.mx_sb_len = sizeof sense;
-    io.dxfer_direction = DataIn.empty() ? SG_DXFER_NONE : SG_DXFER_FROM_DEV;
-    io.dxfer_len = static_cast<unsigned int>(DataIn.size());
-    io.dxferp = DataIn.empty() ? nullptr : DataIn.data();
+    io.dxfer_direction = Direction;
+    io.dxfer_len = static_cast<unsigned int>(Length);
+    io.dxferp = Length == 0 ? nullptr : Data;
     io.timeout = static_cast<unsigned int>(Timeout.count() * 1000);
 
     int rc;
@@ -56,7 +71,6 @@ class TSgDevice final : public TScsiDevice {
     return result;
   }
 
- private:
   int Fd;
 };
 

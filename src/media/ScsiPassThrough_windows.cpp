@@ -32,16 +32,32 @@ class TPassThroughDevice final : public TScsiDevice {
   TScsiResult SendCdb(std::span<const std::uint8_t> Cdb, std::span<std::uint8_t> DataIn,
                       std::chrono::seconds Timeout) override
   {
+    return Send(Cdb, DataIn.empty() ? SCSI_IOCTL_DATA_UNSPECIFIED : SCSI_IOCTL_DATA_IN, DataIn.data(), DataIn.size(),
+                Timeout);
+  }
+
+  TScsiResult SendCdbOut(std::span<const std::uint8_t> Cdb, std::span<const std::uint8_t> DataOut,
+                         std::chrono::seconds Timeout) override
+  {
+    // The driver only reads from a data-out buffer.
+    return Send(Cdb, DataOut.empty() ? SCSI_IOCTL_DATA_UNSPECIFIED : SCSI_IOCTL_DATA_OUT,
+                const_cast<std::uint8_t*>(DataOut.data()), DataOut.size(), Timeout);
+  }
+
+ private:
+  TScsiResult Send(std::span<const std::uint8_t> Cdb, UCHAR Direction, std::uint8_t* Data, std::size_t Length,
+                   std::chrono::seconds Timeout)
+  {
     TPassThroughBlock block;
     std::memset(&block, 0, sizeof block);
     if (Cdb.size() > sizeof block.Spt.Cdb) return {};
     block.Spt.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
     block.Spt.CdbLength = static_cast<UCHAR>(Cdb.size());
     block.Spt.SenseInfoLength = static_cast<UCHAR>(SenseLength);
-    block.Spt.DataIn = DataIn.empty() ? SCSI_IOCTL_DATA_UNSPECIFIED : SCSI_IOCTL_DATA_IN;
-    block.Spt.DataTransferLength = static_cast<ULONG>(DataIn.size());
+    block.Spt.DataIn = Direction;
+    block.Spt.DataTransferLength = static_cast<ULONG>(Length);
     block.Spt.TimeOutValue = static_cast<ULONG>(Timeout.count());
-    block.Spt.DataBuffer = DataIn.empty() ? nullptr : DataIn.data();
+    block.Spt.DataBuffer = Length == 0 ? nullptr : Data;
     block.Spt.SenseInfoOffset = offsetof(TPassThroughBlock, Sense);
     std::copy(Cdb.begin(), Cdb.end(), block.Spt.Cdb);
 
@@ -58,7 +74,6 @@ class TPassThroughDevice final : public TScsiDevice {
     return result;
   }
 
- private:
   HANDLE Handle;
 };
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -54,6 +55,13 @@ class EkxMediumChanged : public EkxIOError {
   EkxMediumChanged() : EkxIOError(MediumChangedMessage) {}
 };
 
+// A job was asked to stop while one read was sending its commands (on a damaged disc one read may
+// send many, each of which can take a minute): the read ends unfinished and delivers nothing.
+class EkxStopped : public std::runtime_error {
+ public:
+  EkxStopped() : std::runtime_error("Stopped") {}
+};
+
 // Where CopyToStream writes. WriteBuffer writes all Count bytes or throws EkxIOError.
 class TkxOutStream {
  public:
@@ -95,11 +103,16 @@ class TkxDisk {
   std::int64_t SectorCount = 0;
 
   // Reads Count sectors from FirstSector into Buffer (Count * SectorSize bytes) and returns the
-  // number of bytes delivered; 0 when nothing could be read. Unreadable sectors are not an
-  // error; a medium that became unusable throws EkxIOError (a vanished part file) or
-  // EkxMediumChanged (a disc changed in its drive).
+  // number of bytes of the sectors that were read; 0 when nothing could be read. Unreadable
+  // sectors are not an error: a drive delivers them as zeros and leaves them out of the count. A
+  // medium that became unusable throws EkxIOError (a vanished part file) or EkxMediumChanged (a
+  // disc changed in its drive); a read cut short by Interrupted throws EkxStopped.
   virtual std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count,
                                    std::int64_t FirstSector) = 0;
+
+  // Asked between the commands of one read, of which a damaged disc may make many; true ends the
+  // read with EkxStopped. A job that can be stopped sets it for as long as it runs.
+  std::function<bool()> Interrupted;
 
   // The Size bytes of the medium from byte Offset. Bytes of sectors that could not be read
   // are delivered as zeros. Throws std::out_of_range for a negative Offset or Size.

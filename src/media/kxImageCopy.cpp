@@ -84,6 +84,8 @@ TkxImageCopyResult TCopier::Copy()
 
   std::int64_t next = 0;
   std::int64_t remaining = Disk.SectorCount;
+  // Asked between the commands of one chunk too, of which a damaged disc may need many.
+  if (Options.Control != nullptr) Disk.Interrupted = [Control = Options.Control] { return Control->StopRequested(); };
   while (remaining > 0) {
     if (Options.Control != nullptr && Options.Control->ShouldStop()) {
       Result.Stopped = true;
@@ -98,6 +100,7 @@ TkxImageCopyResult TCopier::Copy()
     if (Options.Progress) Options.Progress(Result.SectorsDone);
   }
 
+  Disk.Interrupted = nullptr;
   ClosePart();
   Result.Complete = remaining == 0 && Result.Error.empty();
   if (Result.Complete) RemoveLaterParts(FileName, Result.Parts, Result);
@@ -118,6 +121,10 @@ bool TCopier::CopyChunk(std::int64_t First, std::int32_t Count)
   } catch (const EkxMediumChanged& e) {
     // Going on would fill the rest of the image from another disc and call it complete.
     Result.Error = e.what();
+    return false;
+  } catch (const EkxStopped&) {
+    // A stop came between the commands of the chunk: nothing of it is written.
+    Result.Stopped = true;
     return false;
   } catch (const EkxIOError&) {
     got = 0;

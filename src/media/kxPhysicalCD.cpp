@@ -1,6 +1,7 @@
 #include "media/kxPhysicalCD.h"
 
 #include "common/kxShared.h"
+#include "media/kxReadPlan.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -52,13 +53,26 @@ void TkxPhysicalCD::Open(std::unique_ptr<TScsiDevice> Device)
     return;
   }
   SectorSize = CDSectorSize;
-  SectorCount = GetCDSectorCount(*Handle);
-  // A count of 0 comes from the one probe of sector 0. A drive that refused it as an unknown
-  // command is measured again with READ(10); one that knows READ CD is read exactly as before.
-  if (SectorCount == 0 && Handle->Last.InvalidOpcode()) {
-    ReadCommand = TCDReadCommand::Read10;
-    SectorCount = GetCDSectorCount(*Handle, ReadCommand);
+  TCDCapacityAnswers answers = AskCapacity(*Handle);
+  Toc = std::move(answers.Toc);
+  if (const std::optional<std::int64_t> capacity = ChooseCapacity(answers)) {
+    // The drive knows the size, so an unreadable sector anywhere, the first included, is one
+    // sector of a damaged disc and no reason to refuse it. A READ CD of no sectors costs the
+    // disc nothing and tells whether the drive knows the command.
+    SectorCount = *capacity;
+    const auto probe = ReadCDCdb(0, 0);
+    if (Handle->SendCdb(probe, {}, ScsiTimeout).InvalidOpcode()) ReadCommand = TCDReadCommand::Read10;
+  } else {
+    // Only where the drive states no size is it searched for, which a bad sector cuts short.
+    SectorCount = GetCDSectorCount(*Handle);
+    // A count of 0 comes from the one probe of sector 0. A drive that refused it as an unknown
+    // command is measured again with READ(10); one that knows READ CD is read exactly as before.
+    if (SectorCount == 0 && Handle->Last.InvalidOpcode()) {
+      ReadCommand = TCDReadCommand::Read10;
+      SectorCount = GetCDSectorCount(*Handle, ReadCommand);
+    }
   }
+  Known = TkxSectorMap(SectorCount);
   Status = SectorCount > 0 ? CDReady : CDUnreadable;
 }
 
@@ -67,46 +81,75 @@ void TkxPhysicalCD::ThrowIfDiscChanged() const
   if (Handle->DiscChanged) throw EkxMediumChanged();
 }
 
+bool TkxPhysicalCD::Send(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector)
+{
+  const bool read = ReadCD(*Handle, static_cast<std::int32_t>(FirstSector), Count, Buffer, ReadCommand);
+  ThrowIfDiscChanged();
+  // The first command after opening may still meet the UNIT ATTENTION of the disc's insertion
+  // and go out again; from now on that answer means another disc.
+  Handle->Watching = true;
+  return read;
+}
+
 std::int32_t TkxPhysicalCD::ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector)
 {
   if (Status != CDReady || Count <= 0) return 0;
   ThrowIfDiscChanged();
-  std::int32_t got = 0;
-  if (Count == 1)
-    got = ReadOneSector(Buffer, FirstSector);
-  else if (ReadCDSectors(*Handle, static_cast<std::int32_t>(FirstSector), Count, Buffer, ReadCommand))
-    got = static_cast<std::int32_t>(static_cast<std::int64_t>(Count) * CDSectorSize);
+  if (Count == 1) return ReadOneSector(Buffer, FirstSector);
+  return static_cast<std::int32_t>(ReadCarefully(Buffer, Count, FirstSector) * CDSectorSize);
+}
+
+bool TkxPhysicalCD::ReadOnce(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector)
+{
+  if (Status != CDReady || Count <= 0 || Count > MaxSectorsPerRequest) return false;
   ThrowIfDiscChanged();
-  // The first read after opening may still meet the UNIT ATTENTION of the disc's insertion and
-  // send its command again; from now on that answer means another disc.
-  Handle->Watching = true;
-  return got;
+  return Send(Buffer, Count, FirstSector);
+}
+
+std::int64_t TkxPhysicalCD::ReadCarefully(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector)
+{
+  std::fill_n(Buffer, static_cast<std::size_t>(Count) * CDSectorSize, std::uint8_t{0});
+  TkxCarefulRead plan(Known, FirstSector, Count);
+  bool first = true;
+  while (const std::optional<TkxSectorRange> command = plan.Next()) {
+    if (!first && Interrupted && Interrupted()) throw EkxStopped();
+    first = false;
+    // Probes for the end of a bad area may reach past the range asked for; their data go nowhere.
+    std::uint8_t* target = nullptr;
+    if (command->First >= FirstSector && command->End() <= FirstSector + Count) {
+      target = Buffer + (command->First - FirstSector) * CDSectorSize;
+    } else {
+      Scratch.resize(static_cast<std::size_t>(command->Count) * CDSectorSize);
+      target = Scratch.data();
+    }
+    plan.Report(Send(target, command->Count, command->First));
+  }
+  return plan.SectorsRead();
 }
 
 std::int32_t TkxPhysicalCD::ReadOneSector(std::uint8_t* Buffer, std::int64_t Sector)
 {
-  bool inRun = RunCount > 0 && Sector >= RunFirst && Sector < RunFirst + RunCount;
-  // A run never reaches past the measured end: a drive fails a request that straddles the end
-  // of the disc as a whole, which would turn the last readable sectors into a fallback.
-  if (!inRun && Sector >= 0 && SectorCount - Sector >= 2) {
+  if (Sector < 0 || Sector >= SectorCount) {
+    std::fill_n(Buffer, CDSectorSize, std::uint8_t{0});
+    return 0;
+  }
+  if (RunCount == 0 || Sector < RunFirst || Sector >= RunFirst + RunCount) {
+    // A run never reaches past the measured end: a drive fails a request that straddles the end
+    // of the disc as a whole.
     const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(MaxSectorsPerRequest, SectorCount - Sector));
     Run.resize(static_cast<std::size_t>(MaxSectorsPerRequest) * CDSectorSize);
+    RunCount = 0;
+    ReadCarefully(Run.data(), n, Sector);
     RunFirst = Sector;
     RunCount = n;
-    RunRead = ReadCD(*Handle, static_cast<std::int32_t>(Sector), n, Run.data(), ReadCommand);
-    inRun = true;
-    // A run that failed because the disc was changed must not fall back to single sectors,
-    // which the new disc would answer.
-    if (Handle->DiscChanged) {
-      RunCount = 0;
-      ThrowIfDiscChanged();
-    }
   }
-  if (inRun && RunRead) {
-    std::memcpy(Buffer, Run.data() + (Sector - RunFirst) * CDSectorSize, CDSectorSize);
-    return CDSectorSize;
+  // After a careful read every sector of the run is either read or in a known bad area.
+  if (Known.At(Sector) == TkxSectorState::Bad) {
+    std::fill_n(Buffer, CDSectorSize, std::uint8_t{0});
+    return 0;
   }
-  return ReadCD(*Handle, static_cast<std::int32_t>(Sector), 1, Buffer, ReadCommand) ? CDSectorSize : 0;
+  std::memcpy(Buffer, Run.data() + (Sector - RunFirst) * CDSectorSize, CDSectorSize);
+  return CDSectorSize;
 }
 
 }  // namespace kx

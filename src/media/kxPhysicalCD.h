@@ -3,6 +3,7 @@
 
 #include "media/CdRom.h"
 #include "media/kxDisk.h"
+#include "media/kxRescueMap.h"
 
 #include <cstdint>
 #include <memory>
@@ -36,26 +37,41 @@ class TkxPhysicalCD final : public TkxDisk {
   // Chosen once, while opening: READ(10) only for a drive that refuses READ CD as an unknown
   // command.
   TCDReadCommand ReadCommand = TCDReadCommand::ReadCD;
+  // The TOC as the drive gave it when the disc was opened; empty when it gave none.
+  std::vector<std::uint8_t> Toc;
 
-  // Count sectors from FirstSector (its low 32 bits are the drive address): Count * 2048 when
-  // every request succeeded, 0 when one failed or the drive is not usable. Single-sector reads,
-  // which the scan makes, are served from a read-ahead run of up to 32 sectors, so that a clean
-  // disc costs one command per 32 sectors; inside a run that failed, each sector is asked for
-  // on its own, so the result is exactly that of one-sector requests.
-  // Throws EkxMediumChanged once the drive has reported that the disc was changed or taken out
-  // (from the second read on; see TCDDrive), and on every later call.
+  // Count sectors from FirstSector (its low 32 bits are the drive address), read carefully (see
+  // TkxCarefulRead): requests of up to 32 sectors, and where one fails, the sectors one by one up
+  // to the bad area and a search for its end, which is remembered, so that no sector of a bad
+  // area is asked for twice. Unreadable sectors and sectors past the end are zeros; the result
+  // counts the bytes of the sectors read. Single-sector reads, which the scan makes, are served
+  // from a careful read of the run of up to 32 sectors from there, so that a clean disc costs one
+  // command per 32 sectors. Throws EkxMediumChanged once the drive has reported that the disc
+  // was changed or taken out (from the second command on; see TCDDrive), and on every later
+  // call; EkxStopped when Interrupted says so between two commands.
   std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector) override;
+
+  // One read command of Count sectors (1 to 32) and nothing else: no splitting, no search, no
+  // memory of bad areas. True when the data came. Throws EkxMediumChanged as ReadSectors does.
+  bool ReadOnce(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector);
+
+  // The drive, for commands other than reads (mode pages); only while Status is CDReady.
+  TScsiDevice& Device() { return *Handle; }
 
  private:
   void Open(std::unique_ptr<TScsiDevice> Device);
   std::int32_t ReadOneSector(std::uint8_t* Buffer, std::int64_t Sector);
+  std::int64_t ReadCarefully(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector);
+  bool Send(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector);
   void ThrowIfDiscChanged() const;
 
   std::unique_ptr<TCDDrive> Handle;
+  // The bad areas that careful reads found.
+  TkxSectorMap Known;
   TkxTransferBuffer Run;
+  TkxTransferBuffer Scratch;
   std::int64_t RunFirst = 0;
   std::int64_t RunCount = 0;
-  bool RunRead = false;
 };
 
 }  // namespace kx

@@ -167,9 +167,11 @@ TkxExtractResult ExtractEntries(TkxDisk& Disk, const TkxFileList& List, std::spa
       result.Stopped = true;
       break;
     }
+    const std::int32_t written = result.Written;
     const TRowEnd end = row >= 0 && row < List.Count
                             ? ExtractRow(Disk, List.Items[static_cast<std::size_t>(row)], plan, result, Control)
                             : TRowEnd::Next;
+    if (result.Written > written) result.WrittenRows.push_back(row);
     if (end == TRowEnd::Stopped) {
       result.Stopped = true;
       break;
@@ -184,6 +186,18 @@ TkxExtractResult ExtractEntries(TkxDisk& Disk, const TkxFileList& List, std::spa
   }
   result.NotExtracted = static_cast<std::int32_t>(Rows.size()) - result.Written;
   return result;
+}
+
+std::int32_t EntriesWithUnreadSectors(const TkxSectorMap& Map, const TkxFileList& List,
+                                      std::span<const std::int32_t> Rows)
+{
+  std::int32_t count = 0;
+  for (const std::int32_t row : Rows) {
+    if (row < 0 || row >= List.Count) continue;
+    const TkxFileEntry& e = List.Items[static_cast<std::size_t>(row)];
+    if (UnreadSectorsIn(Map, e.Offset, e.Size) > 0) ++count;
+  }
+  return count;
 }
 
 std::string ExtractFailureMessage(const std::string& Failed)

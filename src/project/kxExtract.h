@@ -4,6 +4,7 @@
 
 #include "common/kxJobControl.h"
 #include "media/kxDisk.h"
+#include "media/kxRescueMap.h"
 #include "project/kxFileList.h"
 
 #include <cstdint>
@@ -120,6 +121,7 @@ struct TkxExtractResult {
   std::string Failed;             // full target path of each failed entry, each followed by "\n"
   std::vector<TkxExtractFailure> Failures;  // the same entries, each with its reason
   std::int32_t Written = 0;
+  std::vector<std::int32_t> WrittenRows;  // the rows written, in the order handled
   std::int32_t Skipped = 0;       // grouped mode: entries whose folder could not be created
   std::int32_t NotExtracted = 0;  // rows not written for any reason, including rows never reached
   bool DiskFull = false;          // stopped at the first "no space left" failure
@@ -140,6 +142,11 @@ TkxExtractResult ExtractEntries(TkxDisk& Disk, const TkxFileList& List, std::spa
                                 const std::string& Folder, TkxExtractMode Mode,
                                 const std::function<void(std::int32_t Done)>& Progress = {},
                                 TkxJobControl* Control = nullptr);
+
+// Of the entries of List at Rows, how many hold sectors that Map, the rescue map of their
+// medium, does not have as read: files that came out with zeros where the disc could not be read.
+std::int32_t EntriesWithUnreadSectors(const TkxSectorMap& Map, const TkxFileList& List,
+                                      std::span<const std::int32_t> Rows);
 
 // The message shown after an extraction that left failures: the heading followed by Failed,
 // cut to FailureListLimit characters and "..." when longer. Empty when nothing failed.

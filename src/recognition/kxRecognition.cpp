@@ -13,7 +13,7 @@ void TkxRecognition::RecognizeNext()
 {
   const auto ss = static_cast<std::size_t>(Disk.SectorSize);
   Block.assign(ss, 0);
-  Disk.ReadSectors(Block.data(), 1, Position);
+  const bool unreadable = Disk.ReadSectors(Block.data(), 1, Position) < Disk.SectorSize;
 
   TkxFileEntry* last = FileList.Count > 0 ? &FileList.Items[static_cast<std::size_t>(FileList.Count - 1)] : nullptr;
   const TBlockKind found = RecognizeBlock(Block);
@@ -53,6 +53,7 @@ void TkxRecognition::RecognizeNext()
   // size is the one just recognised, not the entry's grown size.
   const auto sectors = static_cast<std::int64_t>(std::ceil(static_cast<double>(found.Size) / static_cast<double>(ss)));
   Position += std::max<std::int64_t>(sectors, 1);
+  if (unreadable) ++UnreadableSectors;
 }
 
 // A pack goes on the stream of the open ".vob" entry directly before it when it has the layout
@@ -99,6 +100,9 @@ TkxScanOutcome TkxScanJob::Run(const std::function<void()>& Report, std::int64_t
     if (Report) Report();
   };
   const std::int64_t total = DiskOwned->SectorCount;
+  // A drive may send many commands for one sector of a damaged disc; the stop is honoured
+  // between them.
+  DiskOwned->Interrupted = [this] { return Control.StopRequested(); };
   try {
     while (Recognition.Position < total) {
       if (Control.ShouldStop()) break;
@@ -108,9 +112,12 @@ TkxScanOutcome TkxScanJob::Run(const std::function<void()>& Report, std::int64_t
       }
       if (Recognition.Position >= LastReported + Stride) report();
     }
+  } catch (const EkxStopped&) {
+    // The sector being read is examined when the scan goes on.
   } catch (const std::exception& e) {
     outcome.Error = e.what();
   }
+  DiskOwned->Interrupted = nullptr;
   outcome.Stopped = outcome.Error.empty() && Recognition.Position < total;
   report();
   Outcome = outcome;

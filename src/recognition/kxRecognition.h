@@ -30,6 +30,8 @@ class TkxRecognition {
   // The next sector to examine; never decreases. Counted in 64 bits so that a medium beyond
   // 2^31 sectors (a large block device read as an image) cannot wrap it.
   std::int64_t Position = 0;
+  // Examined sectors that the medium could not deliver, each examined as zeros.
+  std::int64_t UnreadableSectors = 0;
 
   // Examines the sector at Position, adds an entry or lengthens the last one, and advances
   // Position past the sector, or past the whole file when its header states the length.

@@ -96,5 +96,25 @@ TEST_F(DriveCommands, ImageWantsADriveName)
   EXPECT_EQ(Run("image Z:").Status, 2) << "the file is required";
 }
 
+// rescue shares image's checks of its arguments; the drive decides the rest (the drive test in a VM).
+TEST_F(DriveCommands, RescueChecksItsArgumentsBeforeTheDrive)
+{
+  for (const char* args : {"rescue ZZ x.iso", "rescue Z:", "rescue Z: x.iso --retry -1", "rescue Z: x.iso --retry two"}) {
+    const TRun run = Run(args);
+    EXPECT_EQ(run.Status, 2) << args;
+  }
+  std::filesystem::create_directory(Dir / "backups");
+  const TRun folder = Run("rescue Z: backups/");
+  EXPECT_EQ(folder.Status, 1);
+  EXPECT_THAT(folder.Err, HasSubstr("names a folder"));
+  if (std::filesystem::exists(DriveDevicePath('Z'))) GTEST_SKIP() << "this machine has a drive Z:";
+  const TRun missing = Run("rescue Z: x --scrape --retry 2");
+  EXPECT_EQ(missing.Status, 1);
+  EXPECT_EQ(missing.Err, std::string(MountErrorMessage) + "\ntessarin-cli: " + DriveDevicePath('Z') +
+                             ": No such file or directory\n");
+  EXPECT_FALSE(std::filesystem::exists(Dir / "x.iso"));
+  EXPECT_FALSE(std::filesystem::exists(Dir / "x.iso.map"));
+}
+
 }  // namespace
 }  // namespace kx

@@ -1,4 +1,5 @@
 // End to end: an image built here is scanned, listed and extracted by tessarin-cli itself.
+#include "media/kxRescueMap.h"
 #include "support/kxCliRunner.h"
 #include "support/kxSmallFileSystem.h"
 #include "support/kxTestMedia.h"
@@ -337,6 +338,52 @@ TEST(CliList, LongAndJsonTellTheKindAndItsFamily)
   ASSERT_EQ(json.Status, 0) << json.Err;
   EXPECT_EQ(json.Out, "{\"location\": \"" + (dir / "disc.iso") + "\", \"files\": [\n  {\"name\": \"" + TextName +
                           "\", \"ext\": \".txt\", \"kind\": 1, \"family\": \"text\", \"offset\": 22528, \"size\": 4296}\n]}\n");
+}
+
+// An image rescued from a damaged disc has a map beside it: list tells each file's unread
+// sectors, extract how many files came out with some.
+TEST(CliList, AMapBesideTheImageTellsTheUnreadSectorsOfEachFile)
+{
+  TScratchFolder dir;
+  const auto image = BuildImage();
+  test::WriteFileText(dir / "disc.iso", Slice(image, 0, image.size()));
+  ASSERT_EQ(RunCli("scan disc.iso -o project", dir.Dir()).Status, 0);
+  TkxRescueMap map(TkxSectorMap(17, TkxSectorState::Finished));
+  map.Sectors.Set(6, 7, TkxSectorState::Bad);          // inside the JPEG (sectors 5-7)
+  map.Sectors.Set(9, 11, TkxSectorState::NonScraped);  // the PDF's last two (8-10)
+  SaveRescueMap(dir / "disc.iso.map", map);
+
+  const TRun json = RunCli("list project.kx --json --sort offset", dir.Dir());
+  ASSERT_EQ(json.Status, 0) << json.Err;
+  EXPECT_NE(json.Out.find("\"ext\": \".jpg\", \"kind\": 77, \"family\": \"open\", \"offset\": 10240, \"size\": 6144, "
+                          "\"unread\": 1}"),
+            std::string::npos)
+      << json.Out;
+  EXPECT_NE(json.Out.find("\"size\": 6144, \"unread\": 2}"), std::string::npos) << json.Out;
+  EXPECT_NE(json.Out.find("\"size\": 5000, \"unread\": 0}"), std::string::npos) << json.Out;
+
+  const TRun list = RunCli("list project.kx --long --sort offset", dir.Dir());
+  ASSERT_EQ(list.Status, 0) << list.Err;
+  const auto rows = Lines(list.Out);
+  ASSERT_EQ(rows.size(), 7u);
+  EXPECT_EQ(rows[0].substr(rows[0].size() - 28), "Size (bytes)  Unread sectors");
+  EXPECT_EQ(rows[3].substr(rows[3].size() - 2), " 1") << rows[3];
+  EXPECT_EQ(rows[4].substr(rows[4].size() - 2), " 2") << rows[4];
+  EXPECT_EQ(rows[1].substr(rows[1].size() - 2), " 0") << rows[1];
+
+  const TRun extract = RunCli("extract project.kx -d out", dir.Dir());
+  ASSERT_EQ(extract.Status, 0) << extract.Err;
+  EXPECT_NE(extract.Out.find("2 files written hold sectors that the rescue could not read (zeros there)"),
+            std::string::npos)
+      << extract.Out;
+  const TRun one = RunCli("extract project.kx -d one --ext jpg,bmp", dir.Dir());
+  EXPECT_NE(one.Out.find("1 file written holds sectors"), std::string::npos) << one.Out;
+
+  // Without the map the listing is as before.
+  std::filesystem::remove(dir / "disc.iso.map");
+  const TRun plain = RunCli("list project.kx --long", dir.Dir());
+  EXPECT_EQ(plain.Out.find("Unread"), std::string::npos);
+  EXPECT_EQ(RunCli("extract project.kx -d again", dir.Dir()).Out.find("rescue"), std::string::npos);
 }
 
 TEST(CliList, TakesTheFiltersOfExtract)

@@ -1,6 +1,8 @@
 #include "common/kxJobControl.h"
 
+#include "media/SimulatedDrive.h"
 #include "media/kxImageCopy.h"
+#include "media/kxRescue.h"
 #include "project/kxExtract.h"
 #include "recognition/kxRecognition.h"
 #include "support/kxTestMedia.h"
@@ -124,6 +126,30 @@ struct TExtractAdapter {
   }
 };
 
+// A rescue of a clean disc of Steps runs of 32 sectors, a step a read command.
+struct TRescueAdapter {
+  test::TScratchFolder Folder;
+  test::TSimulatedDrive* Drive = nullptr;
+  std::size_t Opened = 0;
+  std::unique_ptr<TkxRescueJob> Job;
+  TkxJobControl JobControl;
+  TRescueAdapter()
+  {
+    auto owned = std::make_unique<test::TSimulatedDrive>(Steps * MaxSectorsPerRequest);
+    Drive = owned.get();
+    Job = std::make_unique<TkxRescueJob>(std::make_unique<TkxPhysicalCD>(std::move(owned)), Folder / "disc.iso");
+    EXPECT_EQ(Job->Prepare(), "");
+    Opened = Drive->Commands.size();
+  }
+  TkxJobControl& Control() { return JobControl; }
+  std::int64_t Run(const std::function<void(std::int64_t)>& OnStep)
+  {
+    const auto reads = [this] { return static_cast<std::int64_t>(Drive->Reads(Opened).size()); };
+    Job->Run(JobControl, [&] { OnStep(reads()); });
+    return reads();
+  }
+};
+
 template <class TAdapter>
 class JobContract : public ::testing::Test {
  protected:
@@ -158,7 +184,7 @@ class JobContract : public ::testing::Test {
   }
 };
 
-using TJobs = ::testing::Types<TScanAdapter, TCopyAdapter, TExtractAdapter>;
+using TJobs = ::testing::Types<TScanAdapter, TCopyAdapter, TExtractAdapter, TRescueAdapter>;
 TYPED_TEST_SUITE(JobContract, TJobs);
 
 TYPED_TEST(JobContract, PausedBetweenStepsItWaitsAndResumedItRunsToItsEnd)

@@ -102,6 +102,28 @@ TEST(PlatformFiles, ANewFileTakesNoExistingNameAndReplacesWhole)
   EXPECT_EQ(ReadFileText(dir / "old"), text);
 }
 
+// A rescue writes its image where each sector belongs, in any order, and grows it to the disc's
+// size with zeros.
+TEST(PlatformFiles, WritesAtPositionsAndGrowsWithZeros)
+{
+  TScratchFolder dir;
+  WriteFileText(dir / "image", "abcdef");
+  const os::TFileHandle file = os::OpenWrite(dir / "image");
+  ASSERT_NE(file, os::NoFileHandle);
+  EXPECT_TRUE(os::Resize(file, 12));
+  const std::uint8_t x[] = {'X', 'Y'};
+  EXPECT_TRUE(os::WriteAt(file, x, 2, 8));
+  EXPECT_TRUE(os::WriteAt(file, x, 1, 1));
+  EXPECT_TRUE(os::Sync(file));
+  EXPECT_TRUE(os::Close(file));
+  EXPECT_EQ(ReadFileText(dir / "image"), std::string("aXcdef\0\0XY\0\0", 12)) << "kept, written, zeros";
+
+  errno = 0;
+  EXPECT_EQ(os::OpenWrite(dir / "missing"), os::NoFileHandle) << "an image is continued, never made here";
+  EXPECT_EQ(errno, ENOENT);
+  EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
+}
+
 TEST(PlatformDrives, LettersWithoutADevicePathAreNoDrives)
 {
   for (const char c : {'A', 'b', 'C', '1', ':', '\0'}) EXPECT_FALSE(IsOpticalDrive(c)) << c;

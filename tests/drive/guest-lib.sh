@@ -6,7 +6,7 @@ run() {
   _name=$1
   shift
   read -r _t0 _ </proc/uptime
-  "$@" >"/out/$_name.out" 2>"/out/$_name.err"
+  "$@" </dev/null >"/out/$_name.out" 2>"/out/$_name.err"
   _rc=$?
   read -r _t1 _ </proc/uptime
   echo "$_rc" >"/out/$_name.rc"
@@ -42,4 +42,11 @@ drive_commands() {
 # change ID TAG: asks the host to put disc TAG into drive ID ("none" takes it out).
 change() {
   echo "VM-CHANGE $1 $2"
+}
+
+# mark NAME: "mark NAME" goes into the log of every slow disc, between the reads of the commands
+# before and after it; the host answers once it is written.
+mark() {
+  echo "VM-MARK $1"
+  read -r _answer
 }

@@ -14,8 +14,16 @@
 #                            one drive, BUS ide (at most 4) or scsi (a SCSI CD drive, which has
 #                            no READ CD); the guest's drive_letter ID gives its drive letter
 #   VM_DISCS[TAG]=IMAGE      discs that the guest may ask for with "vm_change ID TAG"
+#   vm_slow_disc TAG IMAGE BAD DELAY LOG
+#                            a damaged disc: IMAGE served by nbdkit (slow-sectors.py), reads
+#                            that touch the sectors BAD (FIRST[-LAST],...) wait DELAY seconds and
+#                            fail; each read is logged in LOG. VM_DISCS[TAG] names it, so that
+#                            vm_drive and "change" take it as an image
 #   vm_boot PROGRAM OUT      boots; the console goes to OUT.console, /out to OUT/; the status
-#                            is the session's, 124 on time-out, 125 when the guest broke down
+#                            is the session's, 124 on time-out, 125 when the guest broke down.
+#                            The guest's "mark NAME" (guest-lib.sh) writes "mark NAME" into the
+#                            log of every slow disc before the guest goes on, so that the host
+#                            counts each command's failing reads
 #
 # Settings: VM_MEM (default 512M), VM_TIMEOUT (seconds, default 240), VM_OUT_SIZE (the size of
 # the disk that carries /out back, default 256M).
@@ -25,6 +33,7 @@ VM_FLAVOUR=cloud-amd64   # the smallest Debian kernel with PIIX, virtio-scsi and
 VM_MODULES=(ata_piix sr_mod virtio_pci virtio_scsi virtio_blk)
 VM_WHY=''
 declare -A VM_DISCS=()
+VM_NBDKIT_PIDS=()
 
 vm_say() { printf 'vm: %s\n' "$*" >&2; }
 
@@ -33,9 +42,11 @@ vm_prepare() {
   mkdir -p "$VM_WORK" && VM_WORK=$(cd "$VM_WORK" && pwd) || { VM_WHY="cannot create $1"; return 1; }
   [ "$(uname -m)" = x86_64 ] || { VM_WHY="the VM is an x86_64 guest; this machine is $(uname -m)"; return 1; }
   local tool
-  for tool in qemu-system-x86_64 cpio xorriso; do
+  for tool in qemu-system-x86_64 cpio xorriso nbdkit; do
     command -v "$tool" >/dev/null || { VM_WHY="$tool is missing (./test.sh installs it)"; return 1; }
   done
+  nbdkit python --version >/dev/null 2>&1 ||
+    { VM_WHY="nbdkit's Python plugin is missing (package nbdkit-plugin-python; ./test.sh installs it)"; return 1; }
   VM_BUSYBOX=/bin/busybox
   # ldd fails on a static program: only its message tells.
   if [ ! -x "$VM_BUSYBOX" ] || [[ $(ldd "$VM_BUSYBOX" 2>&1) != *'not a dynamic'* ]]; then
@@ -136,6 +147,10 @@ vm_make_base() {
 }
 
 vm_reset() {
+  local pid
+  for pid in "${VM_NBDKIT_PIDS[@]}"; do kill "$pid" 2>/dev/null; done
+  VM_NBDKIT_PIDS=()
+  VM_MARK_LOGS=()
   VM_DRIVE_ARGS=()
   VM_DRIVE_PLACES=()
   VM_DRIVE_COUNT=0
@@ -193,6 +208,25 @@ vm_drive() {
   VM_DRIVE_COUNT=$((VM_DRIVE_COUNT + 1))
 }
 
+vm_slow_disc() {
+  local tag=$1 image=$2 bad=$3 delay=$4 log=$5
+  [ -n "$VM_RUN" ] || VM_RUN=$(mktemp -d "$VM_WORK/run.XXXXXX")
+  local socket=$VM_RUN/$tag.sock
+  : >"$log"
+  # nbdkit runs from / once it is in the background.
+  image=$(realpath "$image") log=$(realpath "$log")
+  # Without --foreground nbdkit returns once its socket takes connections.
+  nbdkit -U "$socket" -P "$VM_RUN/$tag.pid" python "$VM_DIR/slow-sectors.py" \
+    file="$image" bad="$bad" delay="$delay" log="$log" || { vm_say "nbdkit did not start for $tag"; return 1; }
+  # The server writes its pid file once it is in the background, which may be after nbdkit returns.
+  local i=0
+  until [ -s "$VM_RUN/$tag.pid" ] || [ $i -ge 200 ]; do sleep 0.05; i=$((i + 1)); done
+  [ -s "$VM_RUN/$tag.pid" ] || { vm_say "nbdkit for $tag wrote no pid file"; return 1; }
+  VM_NBDKIT_PIDS+=("$(cat "$VM_RUN/$tag.pid")")
+  VM_MARK_LOGS+=("$log")
+  VM_DISCS[$tag]="nbd+unix:///?socket=$socket"
+}
+
 # Packs PROGRAM (a folder with session.sh) with the libraries of its ELF files at their host
 # paths, and the dynamic loader, into a second initramfs that the kernel lays over the base.
 vm_pack_program() {
@@ -224,13 +258,13 @@ vm_pack_program() {
 vm_boot() {
   local prog=$1 out=$2
   [ -n "$VM_RUN" ] || VM_RUN=$(mktemp -d "$VM_WORK/run.XXXXXX")
-  local run=$VM_RUN qpid='' rc='' state=boot line t0 t1 tag id
+  local run=$VM_RUN qpid='' rc='' state=boot line t0 t1 tag id log
   rm -rf "$out" "$out.console"
   mkdir -p "$out"
   vm_pack_program "$prog" || { rm -rf "$run"; vm_reset; return 125; }
   cat "$VM_WORK/base.cpio" "$run/prog.cpio" >"$run/initrd"
   truncate -s "${VM_OUT_SIZE:-256M}" "$run/out.img"
-  mkfifo "$run/mon.in" "$run/mon.out" "$run/console"
+  mkfifo "$run/mon.in" "$run/mon.out" "$run/console" "$run/console.in"
 
   local qemu=(qemu-system-x86_64 -nodefaults -no-user-config -display none -no-reboot -nic none
     -M pc -accel tcg -m "${VM_MEM:-512M}" -smp 1
@@ -241,7 +275,9 @@ vm_boot() {
     -drive "if=none,id=out,format=raw,file=$run/out.img" -device virtio-blk-pci,drive=out
     "${VM_DRIVE_ARGS[@]}")
   t0=$(date +%s.%N)
-  timeout -k 5 "${VM_TIMEOUT:-240}" "${qemu[@]}" </dev/null >"$run/console" 2>&1 &
+  # The console's input: the answer to the guest's marks. Read-write, so that it never ends.
+  exec 6<>"$run/console.in"
+  timeout -k 5 "${VM_TIMEOUT:-240}" "${qemu[@]}" <&6 >"$run/console" 2>&1 &
   qpid=$!
   # The monitor's answers must be drained, or qemu blocks once the pipe is full.
   cat "$run/mon.out" >"$run/monitor.log" &
@@ -267,12 +303,15 @@ vm_boot() {
         else
           vm_say "the guest asked for an unknown disc $tag"
         fi ;;
+      session,VM-MARK\ *)
+        for log in "${VM_MARK_LOGS[@]}"; do printf 'mark %s\n' "${line#VM-MARK }" >>"$log"; done
+        echo go >&6 ;;
       session,VM-EXIT\ *)
         rc=${line#VM-EXIT }
         state=done ;;
     esac
   done <"$run/console"
-  exec 5>&-
+  exec 5>&- 6>&-
   wait "$qpid"
   local qrc=$?
   kill "$drain" 2>/dev/null

@@ -23,7 +23,7 @@ TEST(CdRomCommands, TestUnitReadyIsSixZeroBytes)
   ASSERT_EQ(drive.Commands.size(), 1u);
   EXPECT_EQ(drive.Commands[0].Cdb, std::vector<std::uint8_t>(6, 0));
   EXPECT_EQ(drive.Commands[0].DataLength, 0u);
-  EXPECT_EQ(drive.Commands[0].Timeout, std::chrono::seconds(8));
+  EXPECT_EQ(drive.Commands[0].Timeout, std::chrono::seconds(60)) << "a drive retries a damaged sector for long";
 }
 
 TEST(CdRomCommands, ReadCDAsksForUserDataOnlyWithBigEndianFields)
@@ -39,7 +39,7 @@ TEST(CdRomCommands, ReadCDAsksForUserDataOnlyWithBigEndianFields)
   ASSERT_EQ(drive.Commands.size(), 1u);
   EXPECT_EQ(drive.Commands[0].Cdb, std::vector<std::uint8_t>({0xBE, 0, 0, 0, 0, 70, 0, 0, 3, 0x10, 0, 0}));
   EXPECT_EQ(drive.Commands[0].DataLength, 3u * CDSectorSize);
-  EXPECT_EQ(drive.Commands[0].Timeout, std::chrono::seconds(8));
+  EXPECT_EQ(drive.Commands[0].Timeout, std::chrono::seconds(60));
   for (int s = 0; s < 3; ++s)
     for (std::size_t i : {0, 7, 8, 2047}) EXPECT_EQ(buffer[s * CDSectorSize + i], TSimulatedDrive::SectorByte(70 + s, i));
 }
@@ -284,6 +284,137 @@ TEST(TCDDrive, WatchingTurnsMediumChangeAndRemovalIntoDiscChanged)
     EXPECT_EQ(sim->Commands.size(), before + 1) << "not sent again: it would read the other disc";
     EXPECT_TRUE(drive.DiscChanged) << removed;
   }
+}
+
+TScsiResult Answer(std::uint8_t Key, std::uint8_t Asc, std::uint8_t Ascq)
+{
+  TScsiResult r{true, 2};
+  r.SenseKey = Key;
+  r.Asc = Asc;
+  r.Ascq = Ascq;
+  return r;
+}
+
+// How drives report a failed read, as logs of real and emulated drives show them.
+TEST(ClassifyAnswer, FailedReadsAreUnreadableAndEventsAreTheirOwn)
+{
+  using A = TCDReadAnswer;
+  struct TCase {
+    TScsiResult Result;
+    A Expected;
+  };
+  for (const TCase c : {TCase{{true, 0}, A::Read},
+                        {Answer(3, 0x11, 0), A::Unreadable},   // unrecovered read error
+                        {Answer(3, 0x02, 0), A::Unreadable},   // no seek complete
+                        {Answer(4, 0x3E, 2), A::Unreadable},   // timeout on logical unit
+                        {Answer(0x0B, 0, 6), A::Unreadable},   // aborted (SCSI emulation)
+                        {Answer(5, 0x21, 0), A::Unreadable},   // "out of range" (ATAPI emulation)
+                        {Answer(5, 0x64, 0), A::Unreadable},   // illegal mode for this track
+                        {{false, 0xFF}, A::Unreadable},        // the command never came back
+                        {Answer(2, 0x3A, 0), A::NoMedium},
+                        {Answer(2, 0x3A, 2), A::NoMedium},
+                        {Answer(6, 0x28, 0), A::MediumChanged},
+                        {Answer(6, 0x29, 0), A::Reset},
+                        {Answer(6, 0x29, 2), A::Reset},
+                        {Answer(2, 0x04, 1), A::BecomingReady},
+                        {Answer(2, 0x04, 2), A::Unreadable}}) {  // needs START UNIT: not coming by itself
+    EXPECT_EQ(ClassifyAnswer(c.Result), c.Expected)
+        << int(c.Result.SenseKey) << "/" << int(c.Result.Asc) << "/" << int(c.Result.Ascq);
+  }
+}
+
+TEST(TCDDrive, ResetIsAnsweredByOneResendAndBecomingReadyIsWaitedFor)
+{
+  auto owned = std::make_unique<TSimulatedDrive>(100);
+  TSimulatedDrive* sim = owned.get();
+  std::vector<std::chrono::milliseconds> waits;
+  TCDDrive drive(std::move(owned), [&](std::chrono::milliseconds t) { waits.push_back(t); });
+  drive.Watching = true;
+  std::vector<std::uint8_t> buffer(CDSectorSize);
+
+  sim->UnitAttentions = 1;
+  sim->UnitAttentionCode = 0x29;
+  EXPECT_TRUE(ReadCD(drive, 5, 1, buffer.data()));
+  EXPECT_EQ(sim->Commands.size(), 2u);
+  sim->UnitAttentions = 2;
+  EXPECT_FALSE(ReadCD(drive, 5, 1, buffer.data())) << "a second reset in a row is the answer";
+  EXPECT_EQ(ClassifyAnswer(drive.Last), TCDReadAnswer::Reset);
+  EXPECT_FALSE(drive.DiscChanged);
+  EXPECT_TRUE(waits.empty());
+
+  sim->UnitAttentions = 0;
+  sim->Commands.clear();
+  sim->BecomingReady = 5;
+  EXPECT_TRUE(ReadCD(drive, 6, 1, buffer.data()));
+  EXPECT_EQ(sim->Commands.size(), 6u);
+  EXPECT_EQ(waits, std::vector<std::chrono::milliseconds>(5, TCDDrive::BecomingReadyPoll));
+
+  // A drive that never gets ready is given up after the limit.
+  waits.clear();
+  sim->BecomingReady = 1000;
+  EXPECT_FALSE(TestUnitReady(drive));
+  EXPECT_EQ(static_cast<std::int64_t>(waits.size()), TCDDrive::BecomingReadyLimit / TCDDrive::BecomingReadyPoll);
+}
+
+TEST(Capacity, FromReadCapacityAndTheLeadOut)
+{
+  EXPECT_THAT(ReadCapacityCdb(), ElementsAre(0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0));
+  EXPECT_THAT(ReadTocCdb(1, 804), ElementsAre(0x43, 0, 0, 0, 0, 0, 1, 0x03, 0x24, 0));
+
+  TSimulatedDrive drive(20000);
+  drive.ReportsCapacity = true;
+  const TCDCapacityAnswers answers = AskCapacity(drive);
+  EXPECT_EQ(answers.Capacity, 20000);
+  EXPECT_EQ(answers.LeadOut, 20000);
+  EXPECT_EQ(answers.Toc, drive.TocBytes());
+
+  TSimulatedDrive silent(20000);
+  const TCDCapacityAnswers none = AskCapacity(silent);
+  EXPECT_FALSE(none.Capacity);
+  EXPECT_FALSE(none.LeadOut);
+  EXPECT_TRUE(none.Toc.empty());
+
+  using N = std::optional<std::int64_t>;
+  const auto choose = [](N capacity, N leadOut) { return ChooseCapacity({capacity, leadOut, {}}); };
+  EXPECT_EQ(choose(20000, 20000), 20000);
+  EXPECT_EQ(choose(20000, std::nullopt), 20000);
+  EXPECT_EQ(choose(std::nullopt, 19000), 19000);
+  EXPECT_EQ(choose(2295104, 50000), 50000) << "a rewritable disc's formatted size against its data";
+  EXPECT_EQ(choose(std::nullopt, std::nullopt), std::nullopt);
+  EXPECT_EQ(choose(0, std::nullopt), std::nullopt);
+}
+
+TEST(ErrorRecoveryPage, ReadChangedAndSentBack)
+{
+  EXPECT_THAT(ModeSense10Cdb(1, 0x01, 265), ElementsAre(0x5A, 0x08, 0x41, 0, 0, 0, 0, 0x01, 0x09, 0));
+  EXPECT_THAT(ModeSelect10Cdb(20), ElementsAre(0x55, 0x10, 0, 0, 0, 0, 0, 0, 20, 0));
+
+  TSimulatedDrive drive(100);
+  EXPECT_FALSE(ReadErrorRecoveryPage(drive)) << "a drive without mode pages";
+  drive.ErrorRecoveryPage = {0x81, 0x0A, 0x04, 0x20, 0, 0, 0, 0, 0x20, 0, 0, 0};
+  const auto page = ReadErrorRecoveryPage(drive);
+  ASSERT_TRUE(page);
+  EXPECT_EQ(*page, drive.ErrorRecoveryPage);
+  const auto mask = ReadErrorRecoveryPage(drive, true);
+  ASSERT_TRUE(mask);
+  EXPECT_EQ((*mask)[ReadRetryCountByte], 0xFF);
+
+  std::vector<std::uint8_t> lowered = *page;
+  lowered[ReadRetryCountByte] = 1;
+  EXPECT_TRUE(WriteErrorRecoveryPage(drive, lowered));
+  ASSERT_EQ(drive.PagesSelected.size(), 1u);
+  EXPECT_EQ(drive.PagesSelected[0][0], 0x01) << "PS is reserved in MODE SELECT";
+  EXPECT_EQ(drive.PagesSelected[0][ReadRetryCountByte], 1);
+  EXPECT_EQ(drive.Commands.back().DataLength, 8u + 12u);
+
+  // A transport without data-out answers "not transported"; the page is not sent.
+  struct TReadOnlyTransport final : TScsiDevice {
+    TScsiResult SendCdb(std::span<const std::uint8_t>, std::span<std::uint8_t>, std::chrono::seconds) override
+    {
+      return {true, 0};
+    }
+  } readOnly;
+  EXPECT_FALSE(WriteErrorRecoveryPage(readOnly, lowered));
 }
 
 TEST(IsUnitAttention, ReadsTheSenseKeyOfBothFormats)

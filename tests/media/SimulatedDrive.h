@@ -1,7 +1,8 @@
 // A simulated optical drive for the drive tests: a SCSI transport that answers TEST UNIT READY,
 // READ CD and READ(10) from a generated or in-memory disc with the sense data a drive sends, can
 // make chosen sectors unreadable, report no medium, refuse READ CD, or have its disc changed, and
-// records every command it receives.
+// records every command it receives. On request it also states the disc's size (READ CAPACITY,
+// READ TOC) and keeps an error-recovery mode page (MODE SENSE, MODE SELECT).
 #pragma once
 
 #include "media/CdRom.h"
@@ -10,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <tuple>
@@ -38,6 +40,18 @@ class TSimulatedDrive final : public TScsiDevice {
   bool AnswersEverything = false;     // every address reads, however high
   bool Throws = false;                // the transport raises instead of answering
   bool RefusesReadCD = false;         // READ CD is an unknown command (ILLEGAL REQUEST 20/00)
+  bool ReportsCapacity = false;       // answers READ CAPACITY and READ TOC (one data track)
+  // Sense of a failed read: MEDIUM ERROR 11/00 as a real drive reports it; the VM's emulated
+  // drives report ILLEGAL REQUEST 21/00 (ATAPI) or ABORTED COMMAND 00/06 (SCSI).
+  std::uint8_t FailKey = 3, FailAsc = 0x11, FailAscq = 0;
+  // The next this many commands are answered NOT READY 04/01 (becoming ready).
+  int BecomingReady = 0;
+  // The error-recovery page (01h) that MODE SENSE(10) reports and MODE SELECT(10) changes; empty:
+  // both are unknown commands. Its read retry count (byte 3) is changeable unless RetriesFixed.
+  std::vector<std::uint8_t> ErrorRecoveryPage;
+  bool RetriesFixed = false;
+  // The pages MODE SELECT took, in order.
+  std::vector<std::vector<std::uint8_t>> PagesSelected;
   // The next this many commands are turned away with UNIT ATTENTION of this code (28h: medium
   // may have changed; 29h: reset), as after a disc was put in.
   int UnitAttentions = 0;
@@ -80,16 +94,12 @@ class TSimulatedDrive final : public TScsiDevice {
                       std::chrono::seconds Timeout) override
   {
     Commands.push_back({std::vector<std::uint8_t>(Cdb.begin(), Cdb.end()), DataIn.size(), Timeout});
-    if (BeforeCommand) BeforeCommand(Commands.size() - 1);
-    if (Throws) throw std::runtime_error("simulated transport failure");
+    if (const auto event = Event()) return *event;
     constexpr TScsiResult Good{true, 0};
-    if (Cdb.empty()) return {};
-    if (UnitAttentions > 0) {
-      --UnitAttentions;
-      return Check(6, UnitAttentionCode, 0);
-    }
-    if (NotReady) return Check(2, 0x3A, 0);
     if (Cdb[0] == 0x00 && Cdb.size() == 6) return DataIn.empty() ? Good : TScsiResult{};
+    if (Cdb[0] == 0x25 && ReportsCapacity) return Capacity(DataIn);
+    if (Cdb[0] == 0x43 && ReportsCapacity) return Toc(DataIn);
+    if (Cdb[0] == 0x5A && !ErrorRecoveryPage.empty()) return ModeSense(Cdb, DataIn);
 
     std::int64_t lba = 0;
     std::int64_t count = 0;
@@ -105,7 +115,7 @@ class TSimulatedDrive final : public TScsiDevice {
     if (DataIn.size() != static_cast<std::size_t>(count) * CDSectorSize) return {};
     if (!AnswersEverything && lba + count > SectorCount) return Check(5, 0x21, 0);
     auto bad = Unreadable.lower_bound(lba);
-    if (bad != Unreadable.end() && *bad < lba + count) return Check(3, 0x11, 0);
+    if (bad != Unreadable.end() && *bad < lba + count) return Check(FailKey, FailAsc, FailAscq);
     for (std::int64_t i = 0; i < count; ++i) {
       std::uint8_t* out = DataIn.data() + i * CDSectorSize;
       if (Image.empty())
@@ -135,7 +145,82 @@ class TSimulatedDrive final : public TScsiDevice {
     return reads;
   }
 
+  TScsiResult SendCdbOut(std::span<const std::uint8_t> Cdb, std::span<const std::uint8_t> DataOut,
+                         std::chrono::seconds Timeout) override
+  {
+    Commands.push_back({std::vector<std::uint8_t>(Cdb.begin(), Cdb.end()), DataOut.size(), Timeout});
+    if (const auto event = Event()) return *event;
+    if (Cdb[0] != 0x55 || ErrorRecoveryPage.empty()) return Check(5, 0x20, 0);
+    // An empty header, then the page as MODE SENSE gave it.
+    if (DataOut.size() != 8 + ErrorRecoveryPage.size() || DataOut[8] != 0x01) return Check(5, 0x26, 0);
+    std::vector<std::uint8_t> page(DataOut.begin() + 8, DataOut.end());
+    if (RetriesFixed && page[3] != ErrorRecoveryPage[3]) return Check(5, 0x26, 0);
+    ErrorRecoveryPage = page;
+    PagesSelected.push_back(page);
+    return {true, 0};
+  }
+
+  // The TOC the simulated drive reports: one data track from 0 and the lead-out, in LBA form.
+  std::vector<std::uint8_t> TocBytes() const
+  {
+    const auto n = static_cast<std::uint32_t>(SectorCount);
+    return {0, 18, 1, 1, 0, 0x14, 1, 0, 0, 0, 0, static_cast<std::uint8_t>(Disc), 0, 0x14, 0xAA, 0,
+            static_cast<std::uint8_t>(n >> 24), static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 8),
+            static_cast<std::uint8_t>(n)};
+  }
+
  private:
+  // What every command meets before it is looked at: the test's hook, a broken transport, and
+  // the drive's events (UNIT ATTENTION, becoming ready, no medium).
+  std::optional<TScsiResult> Event()
+  {
+    if (BeforeCommand) BeforeCommand(Commands.size() - 1);
+    if (Throws) throw std::runtime_error("simulated transport failure");
+    if (Commands.back().Cdb.empty()) return TScsiResult{};
+    if (UnitAttentions > 0) {
+      --UnitAttentions;
+      return Check(6, UnitAttentionCode, 0);
+    }
+    if (BecomingReady > 0) {
+      --BecomingReady;
+      return Check(2, 0x04, 0x01);
+    }
+    if (NotReady) return Check(2, 0x3A, 0);
+    return std::nullopt;
+  }
+
+  TScsiResult Capacity(std::span<std::uint8_t> DataIn) const
+  {
+    if (DataIn.size() < 8) return Check(5, 0x24, 0);
+    const auto last = static_cast<std::uint32_t>(SectorCount - 1);
+    const std::uint8_t answer[8] = {static_cast<std::uint8_t>(last >> 24), static_cast<std::uint8_t>(last >> 16),
+                                    static_cast<std::uint8_t>(last >> 8), static_cast<std::uint8_t>(last), 0, 0, 8, 0};
+    std::copy(answer, answer + 8, DataIn.begin());
+    return {true, 0};
+  }
+
+  TScsiResult Toc(std::span<std::uint8_t> DataIn) const
+  {
+    const std::vector<std::uint8_t> toc = TocBytes();
+    std::copy_n(toc.begin(), std::min(toc.size(), DataIn.size()), DataIn.begin());
+    return {true, 0};
+  }
+
+  TScsiResult ModeSense(std::span<const std::uint8_t> Cdb, std::span<std::uint8_t> DataIn) const
+  {
+    if ((Cdb[2] & 0x3F) != 0x01) return Check(5, 0x24, 0);
+    std::vector<std::uint8_t> page = ErrorRecoveryPage;
+    if ((Cdb[2] >> 6) == 1) {
+      std::fill(page.begin() + 2, page.end(), std::uint8_t{0});
+      page[3] = RetriesFixed ? 0 : 0xFF;
+    }
+    std::vector<std::uint8_t> answer(8, 0);
+    answer.insert(answer.end(), page.begin(), page.end());
+    answer[1] = static_cast<std::uint8_t>(answer.size() - 2);
+    std::copy_n(answer.begin(), std::min(answer.size(), DataIn.size()), DataIn.begin());
+    return {true, 0};
+  }
+
   static TScsiResult Check(std::uint8_t Key, std::uint8_t Asc, std::uint8_t Ascq)
   {
     TScsiResult r{true, 2};

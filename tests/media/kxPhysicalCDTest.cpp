@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace kx {
@@ -97,6 +98,48 @@ TEST(TkxPhysicalCD, DiscJustPutInIsOpenedAndReadWhole)
   }
 }
 
+// A drive that states the disc's size is believed: a bad sector anywhere, the first included,
+// is one sector of a damaged disc, not its end.
+TEST(TkxPhysicalCD, SizeComesFromTheDriveAndABadSectorNeverShortensIt)
+{
+  for (const std::int64_t badSector : {16384, 0}) {
+    const std::set<std::int64_t> bad{badSector};
+    auto drive = Disc(20000, bad);
+    drive->ReportsCapacity = true;
+    TOpenedDrive cd(std::move(drive));
+    EXPECT_EQ(cd.Disk.Status, CDReady);
+    EXPECT_EQ(cd.Disk.SectorCount, 20000);
+    EXPECT_EQ(cd.Disk.Toc, cd.Drive->TocBytes());
+    EXPECT_TRUE(cd.Drive->Reads().empty() || cd.Drive->Reads() == (Reads{{0, 0}})) << "no sector read to measure";
+  }
+  // Without the drive's word the size is searched for, and the bad sector cuts it short.
+  TOpenedDrive searched(Disc(20000, {16384}));
+  EXPECT_LE(searched.Disk.SectorCount, 16384);
+
+  // A drive without READ CD refuses the empty READ CD that asks for it.
+  auto scsi = Disc(20000);
+  scsi->ReportsCapacity = true;
+  scsi->RefusesReadCD = true;
+  TOpenedDrive read10(std::move(scsi));
+  EXPECT_EQ(read10.Disk.ReadCommand, TCDReadCommand::Read10);
+  std::vector<std::uint8_t> sector(2048);
+  EXPECT_EQ(read10.Disk.ReadSectors(sector.data(), 1, 19999), 2048);
+}
+
+TEST(TkxPhysicalCD, StopIsHonouredBetweenTheCommandsOfOneRead)
+{
+  auto drive = Disc(10000, {});
+  for (std::int64_t s = 5000; s < 5100; ++s) drive->Unreadable.insert(s);
+  drive->ReportsCapacity = true;
+  TOpenedDrive cd(std::move(drive));
+  int asked = 0;
+  cd.Disk.Interrupted = [&] { return ++asked == 3; };
+  std::vector<std::uint8_t> buffer(32 * 2048);
+  const std::size_t before = cd.Drive->Commands.size();
+  EXPECT_THROW(cd.Disk.ReadSectors(buffer.data(), 32, 4992), EkxStopped);
+  EXPECT_EQ(cd.Drive->Commands.size(), before + 3) << "the request, then two single sectors";
+}
+
 TEST(TkxPhysicalCD, DriveWithoutReadCDIsReadWithRead10)
 {
   auto drive = Disc(359846, {70});
@@ -180,8 +223,11 @@ TEST(TkxPhysicalCD, LongReadsGoOutInRequestsOf32)
   EXPECT_EQ(cd.Drive->Reads(opened), (Reads{{100, 32}, {132, 32}, {164, 6}}));
   EXPECT_EQ(buffer[69 * 2048], TSimulatedDrive::SectorByte(169, 0));
 
+  // An unreadable sector costs only itself: it is zeros and left out of the count.
   cd.Drive->Unreadable = {140};
-  EXPECT_EQ(cd.Disk.ReadSectors(buffer.data(), 70, 100), 0);
+  EXPECT_EQ(cd.Disk.ReadSectors(buffer.data(), 70, 100), 69 * 2048);
+  EXPECT_EQ(std::count(buffer.begin() + 40 * 2048, buffer.begin() + 41 * 2048, 0), 2048);
+  EXPECT_EQ(buffer[41 * 2048], TSimulatedDrive::SectorByte(141, 0));
 }
 
 // Reads every sector of the disc one at a time, as the scan does, and returns what each call
@@ -224,15 +270,23 @@ TEST(TkxPhysicalCDReadAhead, CleanDiscCostsOneCommandPer32Sectors)
   }
 }
 
-TEST(TkxPhysicalCDReadAhead, FailedRunFallsBackToSingleSectors)
+// Where a run fails, the scan still gets every readable sector and a bad area's sectors cost no
+// command once its end is found.
+TEST(TkxPhysicalCDReadAhead, FailedRunIsReadCarefully)
 {
   const std::set<std::int64_t> unreadable = {40, 41, 90};
   TOpenedDrive cd(Disc(100, unreadable));
   ASSERT_EQ(cd.Disk.SectorCount, 100);
   const std::size_t opened = cd.Drive->Commands.size();
   EXPECT_EQ(ScanOneByOne(cd.Disk, 100), OneCommandPerSector(100, unreadable));
-  // Runs 0-31 and 96-99 succeed; runs 32-63 and 64-95 fail and are read sector by sector.
-  EXPECT_EQ(cd.Drive->Reads(opened).size(), 4u + 32u + 32u);
+  std::size_t failing = 0;
+  for (const auto& [lba, count] : cd.Drive->Reads(opened)) {
+    bool bad = false;
+    for (std::int64_t s = lba; s < lba + count; ++s) bad = bad || unreadable.count(s) > 0;
+    failing += bad ? 1 : 0;
+  }
+  // Runs 32-63 and 64-95 fail; then 40 and the probe of 41, and 90.
+  EXPECT_EQ(failing, 5u);
 }
 
 TEST(TkxPhysicalCDReadAhead, JumpsAndRereadsAreServedLikeSingleReads)
@@ -248,14 +302,18 @@ TEST(TkxPhysicalCDReadAhead, JumpsAndRereadsAreServedLikeSingleReads)
   }
 }
 
-TEST(TkxPhysicalCDReadAhead, SectorsPastTheEndAreAskedForSingly)
+TEST(TkxPhysicalCDReadAhead, SectorsPastTheEndAreNotAskedFor)
 {
   TOpenedDrive cd(Disc(100));
   const std::size_t opened = cd.Drive->Commands.size();
-  std::vector<std::uint8_t> sector(2048);
+  std::vector<std::uint8_t> sector(2048, 0xCC);
   EXPECT_EQ(cd.Disk.ReadSectors(sector.data(), 1, 100), 0);
   EXPECT_EQ(cd.Disk.ReadSectors(sector.data(), 1, -1), 0);
-  EXPECT_EQ(cd.Drive->Reads(opened), (Reads{{100, 1}, {0xFFFFFFFF, 1}}));
+  EXPECT_EQ(std::count(sector.begin(), sector.end(), 0), 2048);
+  std::vector<std::uint8_t> straddling(4 * 2048, 0xCC);
+  EXPECT_EQ(cd.Disk.ReadSectors(straddling.data(), 4, 98), 2 * 2048) << "the sectors that are on the disc";
+  EXPECT_EQ(cd.Drive->Reads(opened), (Reads{{98, 2}}));
+  EXPECT_EQ(straddling[2 * 2048], 0);
 }
 
 }  // namespace

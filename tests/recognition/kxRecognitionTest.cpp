@@ -364,9 +364,42 @@ TEST(RecognizeNext, UnreadableSectorIsExaminedAsZeros)
 {
   // Were the block not cleared, the unreadable sector would show the previous sector's JPEG
   // header again and start a second entry.
-  TMemoryDisk disk(TMedium().Starting(Jpeg).Starting(Jpeg).Bytes);
+  TMemoryDisk disk(TMedium().Starting(Jpeg).Starting(Jpeg).Starting(Jpeg).Bytes);
   disk.Unreadable = 1;
-  ExpectEntries(Scan(disk), {{"File 000001", 77, 0, 2 * ss, true}});
+  TkxRecognition r(disk);
+  while (r.Position < disk.SectorCount) r.RecognizeNext();
+  ExpectEntries(r.FileList, {{"File 000001", 77, 0, 2 * ss, true}, {"File 000002", 77, 2 * ss, ss, true}});
+  EXPECT_EQ(r.UnreadableSectors, 1);
+}
+
+// A stop that comes while a drive sends the commands of one damaged sector ends the read; the
+// sector is neither examined nor skipped.
+TEST(TkxScanJob, StopDuringTheCommandsOfOneReadEndsTheScanBeforeThatSector)
+{
+  class TSlowDisk final : public TkxDisk {
+   public:
+    explicit TSlowDisk(TkxScanJob*& Job_) : Job(Job_) { SectorCount = 10; }
+    std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t, std::int64_t FirstSector) override
+    {
+      std::memset(Buffer, 0, 2048);
+      if (FirstSector == 5) {
+        Job->Control.RequestStop();  // pressed while the drive retries
+        if (Interrupted && Interrupted()) throw EkxStopped();
+      }
+      return 2048;
+    }
+    TkxScanJob*& Job;
+  };
+  TkxScanJob* self = nullptr;
+  TkxScanJob job(std::make_unique<TSlowDisk>(self));
+  self = &job;
+  job.Control.Resume();
+  const TkxScanOutcome outcome = job.Run({});
+  EXPECT_TRUE(outcome.Stopped);
+  EXPECT_EQ(outcome.Error, "");
+  EXPECT_EQ(job.Recognition.Position, 5);
+  EXPECT_EQ(job.Recognition.FileList.Count, 1);
+  EXPECT_FALSE(job.Disk().Interrupted) << "the disk is left as it was";
 }
 
 TEST(RecognizeNext, MediumErrorLeavesPositionAndListUnchanged)

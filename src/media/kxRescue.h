@@ -1,0 +1,148 @@
+// The rescue of a damaged disc: every readable sector into one image file with the fewest failing
+// reads, in the phases of TkxRescuePlan, with a map beside the image (IMAGE.map, GNU ddrescue's
+// format) that lets a later run go on where this one stopped. A job that a worker runs: the window
+// and the command line only start it, show its figures and stop it.
+#pragma once
+
+#include "common/kxJobControl.h"
+#include "media/kxDisk.h"
+#include "media/kxPhysicalCD.h"
+#include "media/kxReadPlan.h"
+#include "media/kxRescueMap.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace kx {
+
+using TkxClock = std::function<std::chrono::steady_clock::time_point()>;
+
+struct TkxRescueOptions {
+  TkxRescueSettings Settings;
+  // The map is saved at least this often while the rescue runs, and whenever it ends.
+  std::chrono::milliseconds SaveInterval{5000};
+  // The clock of the figures and of the saving; tests bring their own.
+  TkxClock Now = [] { return std::chrono::steady_clock::now(); };
+};
+
+// What a person watching a rescue sees at one moment.
+struct TkxRescueFigures {
+  TkxRescuePhase Phase = TkxRescuePhase::Copy;
+  int Pass = 1;    // of the retry passes
+  int Passes = 0;  // retry passes asked for
+  std::int64_t Sectors = 0;
+  std::int64_t Position = 0;
+  std::int64_t Finished = 0;
+  std::int64_t NonTried = 0;
+  std::int64_t NonTrimmed = 0;
+  std::int64_t NonScraped = 0;
+  std::int64_t Bad = 0;
+  std::int64_t Areas = 0;         // areas of sectors not read
+  std::int64_t Reads = 0;         // commands sent in this run
+  std::int64_t FailingReads = 0;  // of them, the ones that failed
+  double SecondsPerFailingRead = 0;  // 0 before the first failing read
+  double SecondsSinceGoodRead = 0;
+  double Seconds = 0;             // since this run began
+  // Bounds of the time left: the data still to read at the rate good reads had, and on top the
+  // failing reads the phases still to come may meet. Both 0 while no rate is known.
+  double EstimateLow = 0;
+  double EstimateHigh = 0;
+
+  std::int64_t Unread() const { return Sectors - Finished; }
+  double MiBRescued() const { return static_cast<double>(Finished) * 2048.0 / 1048576.0; }
+};
+
+// The bounds of the time left for Figures, at BytesPerSecond for good data and the figures' time
+// per failing read: the untried and non-trimmed sectors at the rate; on top, the non-scraped
+// sectors when scraping is asked for and the bad sectors once per retry pass still to come.
+void EstimateTimeLeft(TkxRescueFigures& Figures, double BytesPerSecond, const TkxRescueSettings& Settings);
+
+// "Copying", "Closing gaps", "Trimming", "Scraping", "Retrying, pass 2 of 3", "Finished".
+std::string RescuePhaseText(TkxRescuePhase Phase, int Pass, int Passes);
+// "19.3 of 19.5 MiB rescued; 111 unreadable sectors in 3 areas (5 bad, 106 not scraped); 11
+// failing reads", or "... MiB rescued, every sector read; ..." when none is left. Before the
+// rescue has finished: "2544 sectors not read in 3 areas (96 not trimmed, 2448 not tried)"; the
+// failing reads are left out while this run has made no read.
+std::string RescueSummaryText(const TkxRescueFigures& Figures);
+
+struct TkxRescueOutcome {
+  bool Stopped = false;   // ended by the stop request; the map was saved
+  bool Complete = false;  // every sector of the disc was read
+  std::string Error;      // why it ended early: the disc changed, the image or the map could not be written
+};
+
+class TkxRescueJob {
+ public:
+  // Drive is the opened drive (Status CDReady for a rescue to begin); ImageName the image file,
+  // whose map is ImageName + ".map".
+  TkxRescueJob(std::unique_ptr<TkxPhysicalCD> Drive, std::string ImageName, TkxRescueOptions Options = {});
+  ~TkxRescueJob();
+  TkxRescueJob(const TkxRescueJob&) = delete;
+  TkxRescueJob& operator=(const TkxRescueJob&) = delete;
+
+  // Whether a map lies beside ImageName: a rescue of it goes on rather than begins.
+  static bool MapExists(const std::string& ImageName);
+
+  // Before Run: with a map, reads it and checks that it belongs to the disc in the drive and
+  // that its image is there; without one, creates the image (a file of that name must not exist:
+  // an image without its map cannot be continued) and saves a first map. "" when the rescue can
+  // run, else what to tell the user.
+  std::string Prepare();
+  bool Resumed() const { return Resuming; }
+  const std::string& ImageName() const { return Image; }
+  // Whether the drive has a lower retry count for the rescue now (MODE SELECT, error-recovery
+  // page); it is given its own back before the retry passes and at the end. Safe from any thread.
+  bool RetriesLowered() const { return Lowered.load(std::memory_order_acquire); }
+
+  // The rescue on the calling thread, one read command per step; asks Control between steps.
+  // Progress is called after every step and once at the end.
+  TkxRescueOutcome Run(TkxJobControl& Control, const std::function<void()>& Progress = {});
+
+  // Safe from any thread, also while Run is working.
+  TkxRescueFigures Figures() const;
+  // The map in Count groups of sectors, each shown as its worst state.
+  std::vector<TkxSectorState> Cells(std::size_t Count) const;
+
+  // The read retry count a drive is set to for the rescue: one retry, so that a damaged sector
+  // fails in a fraction of the time the drive's own count takes.
+  static constexpr std::uint8_t LoweredReadRetries = 1;
+
+ private:
+  class TImageFile;
+  class TRetries;
+
+  std::string OpenMap(const TkxDiscIdentity& Present);
+  std::string Begin(const TkxDiscIdentity& Present);
+  std::string VolumeHash();
+  void Step(const TkxSectorRange& Read, std::uint8_t* Buffer);
+  void Save();
+
+  std::unique_ptr<TkxPhysicalCD> Drive;
+  std::string Image;
+  TkxRescueOptions Options;
+  std::unique_ptr<TImageFile> File;
+  std::unique_ptr<TRetries> Retries;
+  std::atomic<bool> Lowered{false};
+  bool Resuming = false;
+
+  std::chrono::steady_clock::time_point LastSave{};  // only the thread of Prepare and Run
+
+  mutable std::mutex Lock;  // guards what follows
+  TkxRescueMap Map;
+  std::unique_ptr<TkxRescuePlan> Plan;
+  std::chrono::steady_clock::time_point Started{};
+  std::chrono::steady_clock::time_point LastGood{};
+  std::int64_t Reads = 0;
+  std::int64_t FailingReads = 0;
+  double FailingSeconds = 0;
+  double GoodSeconds = 0;
+  std::int64_t GoodBytes = 0;
+};
+
+}  // namespace kx

@@ -1,0 +1,391 @@
+#include "media/kxRescue.h"
+
+#include "media/SimulatedDrive.h"
+#include "support/kxTestMedia.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <filesystem>
+#include <thread>
+
+namespace kx {
+namespace {
+
+using test::TScratchFolder;
+using test::TSimulatedDrive;
+using ::testing::HasSubstr;
+
+// A clock that the simulated drive moves: every command takes 10 ms, a failing one 3 s.
+struct TDriveClock {
+  std::atomic<std::int64_t> Ms{1000000};
+  std::chrono::steady_clock::time_point Now() const
+  {
+    return std::chrono::steady_clock::time_point(std::chrono::milliseconds(Ms.load()));
+  }
+};
+
+// A drive with the disc of the measurement in small: 2000 sectors, bad 100-109, 1000-1099, 1800.
+struct TDamagedDrive {
+  explicit TDamagedDrive(TDriveClock* Clock = nullptr, int Disc = 0)
+  {
+    auto owned = std::make_unique<TSimulatedDrive>(2000);
+    Sim = owned.get();
+    Sim->Disc = Disc;
+    Sim->ReportsCapacity = true;
+    for (std::int64_t s : {100, 101, 102, 103, 104, 105, 106, 107, 108, 109, 1800}) Sim->Unreadable.insert(s);
+    for (std::int64_t s = 1000; s < 1100; ++s) Sim->Unreadable.insert(s);
+    if (Clock) {
+      Sim->BeforeCommand = [this, Clock](std::size_t Index) {
+        const auto& cdb = Sim->Commands[Index].Cdb;
+        bool failing = false;
+        if (!cdb.empty() && cdb[0] == 0xBE) {
+          const auto [lba, count] = TSimulatedDrive::DecodeRead(cdb);
+          const auto bad = Sim->Unreadable.lower_bound(lba);
+          failing = bad != Sim->Unreadable.end() && *bad < lba + count;
+        }
+        Clock->Ms += failing ? 3000 : 10;
+      };
+    }
+    Drive = std::make_unique<TkxPhysicalCD>(std::move(owned));
+  }
+  TSimulatedDrive* Sim;
+  std::unique_ptr<TkxPhysicalCD> Drive;
+};
+
+TkxRescueOptions OptionsWith(TDriveClock& Clock, TkxRescueSettings Settings = {})
+{
+  TkxRescueOptions options;
+  options.Settings = Settings;
+  options.Now = [&Clock] { return Clock.Now(); };
+  return options;
+}
+
+// The image expected of the damaged disc: its sectors, with the bad ones zeros.
+void ExpectImageOfDamagedDisc(const std::string& Image, const std::set<std::int64_t>& Bad, int Disc = 0)
+{
+  const std::string bytes = test::ReadFileText(Image);
+  ASSERT_EQ(bytes.size(), 2000u * 2048);
+  for (std::int64_t s = 0; s < 2000; ++s) {
+    for (std::size_t i : {0, 8, 2047}) {
+      const auto expected = Bad.count(s) ? 0 : TSimulatedDrive::SectorByte(s, i, Disc);
+      ASSERT_EQ(static_cast<std::uint8_t>(bytes[static_cast<std::size_t>(s) * 2048 + i]), expected) << "sector " << s;
+    }
+  }
+}
+
+std::set<std::int64_t> Unfinished(const TkxSectorMap& Map)
+{
+  std::set<std::int64_t> out;
+  for (std::int64_t s = 0; s < Map.Sectors(); ++s)
+    if (Map.At(s) != TkxSectorState::Finished) out.insert(s);
+  return out;
+}
+
+TEST(TkxRescueJob, RescuesEveryReadableSectorIntoOneImageWithItsMap)
+{
+  TScratchFolder dir;
+  TDriveClock clock;
+  TDamagedDrive disc(&clock);
+  const auto bad = disc.Sim->Unreadable;
+  const std::string image = dir / "disc.iso";
+  EXPECT_FALSE(TkxRescueJob::MapExists(image));
+  TkxRescueJob job(std::move(disc.Drive), image, OptionsWith(clock));
+  ASSERT_EQ(job.Prepare(), "");
+  EXPECT_FALSE(job.Resumed());
+  EXPECT_TRUE(TkxRescueJob::MapExists(image)) << "a map from the first moment";
+
+  TkxJobControl control;
+  const TkxRescueOutcome outcome = job.Run(control);
+  EXPECT_FALSE(outcome.Stopped);
+  EXPECT_FALSE(outcome.Complete);
+  EXPECT_EQ(outcome.Error, "");
+  ExpectImageOfDamagedDisc(image, bad);
+
+  const TkxRescueMap map = LoadRescueMap(image + ".map");
+  EXPECT_EQ(map.Phase, TkxRescuePhase::Finished);
+  EXPECT_EQ(Unfinished(map.Sectors), bad);
+  ASSERT_TRUE(map.Disc);
+  EXPECT_EQ(map.Disc->Sectors, 2000);
+  EXPECT_EQ(map.Disc->Toc, IdentityHash(disc.Sim->TocBytes()));
+
+  const TkxRescueFigures f = job.Figures();
+  EXPECT_EQ(f.Phase, TkxRescuePhase::Finished);
+  EXPECT_EQ(f.Finished, 2000 - 111);
+  EXPECT_EQ(f.Areas, 3);
+  EXPECT_GT(f.FailingReads, 0);
+  EXPECT_DOUBLE_EQ(f.SecondsPerFailingRead, 3.0);
+  EXPECT_EQ(RescueSummaryText(f), "3.7 of 3.9 MiB rescued; 111 unreadable sectors in 3 areas (" +
+                                      std::to_string(f.Bad) + " bad, " + std::to_string(f.NonScraped) +
+                                      " not scraped); " + std::to_string(f.FailingReads) + " failing reads");
+  EXPECT_EQ(f.Bad + f.NonScraped, 111);
+
+  // Part way: what is left may still read, and a run that read nothing has no count.
+  TkxRescueFigures partWay = f;
+  partWay.Phase = TkxRescuePhase::Trim;
+  partWay.NonTrimmed = 96;
+  partWay.Finished -= 96;
+  partWay.Reads = 0;
+  EXPECT_EQ(RescueSummaryText(partWay), "3.5 of 3.9 MiB rescued; 207 sectors not read in 3 areas (" +
+                                            std::to_string(f.Bad) + " bad, " + std::to_string(f.NonScraped) +
+                                            " not scraped, 96 not trimmed)");
+  partWay.Finished = partWay.Sectors;
+  partWay.Bad = partWay.NonScraped = partWay.NonTrimmed = 0;
+  partWay.Reads = 1;
+  partWay.FailingReads = 1;
+  EXPECT_EQ(RescueSummaryText(partWay), "3.9 of 3.9 MiB rescued, every sector read; 1 failing read");
+}
+
+TEST(TkxRescueJob, DriveRetriesAreLoweredForTheRescueAndGivenBackForRetryPasses)
+{
+  TScratchFolder dir;
+  TDriveClock clock;
+  TDamagedDrive disc(&clock);
+  disc.Sim->ErrorRecoveryPage = {0x01, 0x0A, 0x00, 0x20, 0, 0, 0, 0, 0x20, 0, 0, 0};
+  TSimulatedDrive* sim = disc.Sim;
+  // The drive's retry count at every read of a single sector, by the phase the map shows then.
+  std::vector<int> countsAtSingleReads;
+  const auto clockHook = sim->BeforeCommand;
+  sim->BeforeCommand = [&](std::size_t Index) {
+    clockHook(Index);
+    const auto& cdb = sim->Commands[Index].Cdb;
+    if (cdb[0] == 0xBE && TSimulatedDrive::DecodeRead(cdb).second == 1) countsAtSingleReads.push_back(sim->ErrorRecoveryPage[3]);
+  };
+  TkxRescueJob job(std::move(disc.Drive), dir / "disc.iso", OptionsWith(clock, {false, 1}));
+  ASSERT_EQ(job.Prepare(), "");
+  countsAtSingleReads.clear();  // the volume descriptors, read while preparing
+  TkxJobControl control;
+  bool loweredDuringRun = false;
+  job.Run(control, [&] { loweredDuringRun = loweredDuringRun || job.RetriesLowered(); });
+  EXPECT_TRUE(loweredDuringRun);
+  ASSERT_EQ(sim->PagesSelected.size(), 2u);
+  EXPECT_EQ(sim->PagesSelected[0][3], TkxRescueJob::LoweredReadRetries);
+  EXPECT_EQ(sim->PagesSelected[1][3], 0x20) << "given back";
+  // Trimming reads single sectors with one retry; the retry pass with the drive's 32.
+  ASSERT_FALSE(countsAtSingleReads.empty());
+  EXPECT_EQ(countsAtSingleReads.front(), 1);
+  EXPECT_EQ(countsAtSingleReads.back(), 0x20);
+
+  // A drive whose count cannot be changed is read as it is.
+  TDamagedDrive fixed(&clock);
+  fixed.Sim->ErrorRecoveryPage = {0x01, 0x0A, 0x00, 0x20, 0, 0, 0, 0, 0x20, 0, 0, 0};
+  fixed.Sim->RetriesFixed = true;
+  TSimulatedDrive* fixedSim = fixed.Sim;
+  TkxRescueJob plain(std::move(fixed.Drive), dir / "other.iso", OptionsWith(clock));
+  ASSERT_EQ(plain.Prepare(), "");
+  EXPECT_FALSE(plain.Run(control).Stopped);
+  EXPECT_TRUE(fixedSim->PagesSelected.empty());
+  EXPECT_FALSE(plain.RetriesLowered());
+}
+
+// Stopped part way, the map is saved; a second run with the map goes on without reading a
+// finished sector again and ends with the same image.
+TEST(TkxRescueJob, StoppedAndResumedNeverReadsAFinishedSectorAgain)
+{
+  TScratchFolder dir;
+  const std::string image = dir / "disc.iso";
+  for (const int stopAfter : {5, 70, 90}) {
+    std::filesystem::remove(image);
+    std::filesystem::remove(image + ".map");
+    TDriveClock clock;
+    TDamagedDrive first(&clock);
+    const auto bad = first.Sim->Unreadable;
+    TkxJobControl control;
+    {
+      TkxRescueJob job(std::move(first.Drive), image, OptionsWith(clock));
+      ASSERT_EQ(job.Prepare(), "");
+      int steps = 0;
+      const TkxRescueOutcome outcome = job.Run(control, [&] {
+        if (++steps == stopAfter) control.RequestStop();
+      });
+      EXPECT_TRUE(outcome.Stopped) << stopAfter;
+    }
+    const TkxRescueMap saved = LoadRescueMap(image + ".map");
+    EXPECT_NE(saved.Phase, TkxRescuePhase::Finished) << stopAfter;
+
+    TDamagedDrive second(&clock);
+    TSimulatedDrive* sim = second.Sim;
+    TkxRescueJob again(std::move(second.Drive), image, OptionsWith(clock));
+    ASSERT_EQ(again.Prepare(), "") << stopAfter;
+    EXPECT_TRUE(again.Resumed());
+    const std::size_t opened = sim->Commands.size();
+    TkxJobControl goOn;
+    EXPECT_FALSE(again.Run(goOn).Stopped);
+    for (const auto& [lba, count] : sim->Reads(opened))
+      for (std::int64_t s = lba; s < lba + count; ++s)
+        ASSERT_NE(saved.Sectors.At(s), TkxSectorState::Finished) << "sector " << s << " read again, stop after " << stopAfter;
+    ExpectImageOfDamagedDisc(image, bad);
+    EXPECT_EQ(Unfinished(LoadRescueMap(image + ".map").Sectors), bad);
+  }
+}
+
+TEST(TkxRescueJob, RefusesAnotherDiscAndAnImageWithoutItsMap)
+{
+  TScratchFolder dir;
+  TDriveClock clock;
+  const std::string image = dir / "disc.iso";
+  {
+    TDamagedDrive disc(&clock);
+    TkxRescueJob job(std::move(disc.Drive), image, OptionsWith(clock));
+    ASSERT_EQ(job.Prepare(), "");
+  }
+  // The same size, another TOC.
+  TDamagedDrive other(&clock, 1);
+  TkxRescueJob wrong(std::move(other.Drive), image, OptionsWith(clock));
+  EXPECT_THAT(wrong.Prepare(), HasSubstr("belongs to another disc: the table of contents"));
+
+  // Another size.
+  auto small = std::make_unique<TSimulatedDrive>(500);
+  small->ReportsCapacity = true;
+  TkxRescueJob smaller(std::make_unique<TkxPhysicalCD>(std::move(small)), image, OptionsWith(clock));
+  EXPECT_THAT(smaller.Prepare(), HasSubstr("the map describes a disc of 2000 sectors; this disc has 500"));
+
+  // The image went missing; a map that is no map; an image without a map.
+  std::filesystem::rename(image, image + ".moved");
+  TDamagedDrive same(&clock);
+  TkxRescueJob missing(std::move(same.Drive), image, OptionsWith(clock));
+  EXPECT_THAT(missing.Prepare(), HasSubstr("is missing"));
+  std::filesystem::rename(image + ".moved", image);
+  test::WriteFileText(image + ".map", "0 + 1\n0 4096 x\n");
+  TDamagedDrive again(&clock);
+  TkxRescueJob broken(std::move(again.Drive), image, OptionsWith(clock));
+  EXPECT_THAT(broken.Prepare(), HasSubstr("cannot be used (line 2)"));
+  std::filesystem::remove(image + ".map");
+  TDamagedDrive fresh(&clock);
+  TkxRescueJob noMap(std::move(fresh.Drive), image, OptionsWith(clock));
+  EXPECT_THAT(noMap.Prepare(), HasSubstr("exists and has no map beside it"));
+
+  // A drive that is not ready.
+  auto empty = std::make_unique<TSimulatedDrive>(100);
+  empty->NotReady = true;
+  TkxRescueJob none(std::make_unique<TkxPhysicalCD>(std::move(empty)), dir / "x.iso", OptionsWith(clock));
+  EXPECT_EQ(none.Prepare(), "Drive unit is not ready");
+}
+
+TEST(TkxRescueJob, ChangedDiscEndsTheRescueAndKeepsTheMap)
+{
+  TScratchFolder dir;
+  TDriveClock clock;
+  TDamagedDrive disc(&clock);
+  TSimulatedDrive* sim = disc.Sim;
+  const auto clockHook = sim->BeforeCommand;
+  std::size_t reads = 0;
+  sim->BeforeCommand = [&](std::size_t Index) {
+    clockHook(Index);
+    if (sim->Commands[Index].Cdb[0] == 0xBE && ++reads == 20) sim->ChangeDisc(2000);
+  };
+  const std::string image = dir / "disc.iso";
+  TkxRescueJob job(std::move(disc.Drive), image, OptionsWith(clock));
+  ASSERT_EQ(job.Prepare(), "");
+  TkxJobControl control;
+  const TkxRescueOutcome outcome = job.Run(control);
+  EXPECT_EQ(outcome.Error, MediumChangedMessage);
+  const TkxRescueMap map = LoadRescueMap(image + ".map");
+  EXPECT_GT(map.Sectors.Count(TkxSectorState::Finished), 0);
+  EXPECT_LT(map.Sectors.Count(TkxSectorState::Finished), 2000 - 111);
+}
+
+// The map on disk is never older than the save interval while the rescue runs.
+TEST(TkxRescueJob, MapIsSavedAtLeastEveryFiveSeconds)
+{
+  TScratchFolder dir;
+  TDriveClock clock;
+  TDamagedDrive disc(&clock);
+  const std::string image = dir / "disc.iso";
+  TkxRescueJob job(std::move(disc.Drive), image, OptionsWith(clock));
+  ASSERT_EQ(job.Prepare(), "");
+  std::string last = test::ReadFileText(image + ".map");
+  std::int64_t lastChange = clock.Ms;
+  std::int64_t longest = 0;
+  int saves = 0;
+  TkxJobControl control;
+  job.Run(control, [&] {
+    const std::string now = test::ReadFileText(image + ".map");
+    if (now != last) {
+      last = now;
+      ++saves;
+      lastChange = clock.Ms;
+    }
+    longest = std::max(longest, clock.Ms - lastChange);
+  });
+  EXPECT_GT(saves, 3);
+  // At most one failing read (3 s) beyond the interval passes before the save after it.
+  EXPECT_LT(longest, 5000 + 3000);
+}
+
+TEST(EstimateTimeLeft, GoodDataAtTheRatePlusTheFailingReadsToCome)
+{
+  TkxRescueFigures f;
+  f.Phase = TkxRescuePhase::Copy;
+  f.NonTried = 1000;
+  f.NonTrimmed = 24;
+  f.NonScraped = 50;
+  f.Bad = 4;
+  f.SecondsPerFailingRead = 2;
+  EstimateTimeLeft(f, 1024 * 2048, {});
+  EXPECT_DOUBLE_EQ(f.EstimateLow, 1.0);
+  EXPECT_DOUBLE_EQ(f.EstimateHigh, 1.0);
+  EstimateTimeLeft(f, 1024 * 2048, {true, 3});
+  EXPECT_DOUBLE_EQ(f.EstimateHigh, 1.0 + 50 * 2 + 3 * 4 * 2);
+  f.Phase = TkxRescuePhase::Retry;
+  f.Pass = 3;
+  EstimateTimeLeft(f, 1024 * 2048, {true, 3});
+  EXPECT_DOUBLE_EQ(f.EstimateHigh, 1.0 + 50 * 2 + 1 * 4 * 2) << "the last pass is under way";
+  EstimateTimeLeft(f, 0, {true, 3});
+  EXPECT_EQ(f.EstimateLow, 0) << "no rate yet, no estimate";
+  EXPECT_EQ(f.EstimateHigh, 0);
+  EXPECT_EQ(RescuePhaseText(TkxRescuePhase::Retry, 2, 3), "Retrying, pass 2 of 3");
+}
+
+// The window reads the figures and the map from its own thread while the worker runs.
+TEST(TkxRescueJob, FiguresAndCellsFromAnotherThreadWhileItRuns)
+{
+  TScratchFolder dir;
+  TDamagedDrive disc;
+  TkxRescueJob job(std::move(disc.Drive), dir / "disc.iso");
+  ASSERT_EQ(job.Prepare(), "");
+  TkxJobControl control;
+  // The worker and this thread take turns: a step, then a look at the figures, so that the
+  // rescue is certainly still running when it is told to stop.
+  std::mutex lock;
+  std::condition_variable turn;
+  int steps = 0;
+  int allowed = 0;
+  TkxRescueOutcome outcome;
+  std::thread worker([&] {
+    outcome = job.Run(control, [&] {
+      std::unique_lock guard(lock);
+      ++steps;
+      turn.notify_all();
+      turn.wait(guard, [&] { return allowed >= steps; });
+    });
+  });
+  std::int64_t seen = 0;
+  for (int round = 1; round <= 20; ++round) {
+    {
+      std::unique_lock guard(lock);
+      turn.wait(guard, [&] { return steps >= round; });
+    }
+    const TkxRescueFigures f = job.Figures();
+    EXPECT_EQ(f.Reads, round);
+    EXPECT_GE(f.Reads, seen) << "figures only grow";
+    seen = f.Reads;
+    EXPECT_EQ(job.Cells(64).size(), 64u);
+    const std::lock_guard guard(lock);
+    if (round == 20) {
+      control.RequestStop();
+      allowed = 1 << 30;
+    } else {
+      allowed = round;
+    }
+    turn.notify_all();
+  }
+  worker.join();
+  EXPECT_TRUE(outcome.Stopped);
+  EXPECT_GE(job.Figures().Reads, 20);
+}
+
+}  // namespace
+}  // namespace kx
