@@ -83,7 +83,7 @@ void BM_ScanAsCommandLine(benchmark::State& State)
     }
     bytes += disk->SectorCount * disk->SectorSize;
     kx::TkxScanJob job(std::move(disk));
-    job.Gate.Resume();
+    job.Control.Resume();
     job.Run([] {}, 64);
     kx::TkxFileList list;
     job.AcceptInto(list);

@@ -15,13 +15,11 @@ bool CheckAndReport(TkxDisk& Disk, TkxFileList& List)
 {
   InstallStopHandler();
   TkxJobControl control;
+  const TStopOnSignal stopOnSignal(control);
   TkxCheckResult result;
   {
     TProgressLine progress(List.Count, "files checked", 0, false);
-    result = CheckFoundFiles(Disk, List, control, [&](std::int32_t Done, std::int32_t) {
-      if (StopRequested()) control.RequestStop();
-      progress.Update(Done, 0);
-    });
+    result = CheckFoundFiles(Disk, List, control, [&](std::int32_t Done, std::int32_t) { progress.Update(Done, 0); });
     progress.Finish(result.Checked, 0);
   }
   ApplyCheck(result, List);
@@ -45,10 +43,10 @@ int RunCheck(const std::string& Project)
   std::string location;
   TkxFileList list;
   if (!LoadProjectOrSay(Project, location, list)) return ExitFailure;
-  std::string why;
+  TkxOpenFailure why;
   const std::unique_ptr<TkxDisk> disk = OpenDisk(location, &why);
   if (!disk) {
-    ReportMediumNotOpened(location, why);
+    ReportMediumNotOpened(why);
     return ExitFailure;
   }
   const bool finished = CheckAndReport(*disk, list);

@@ -1,22 +1,17 @@
 #include "cli/CliSupport.h"
 
-#include "common/kxShared.h"
-#include "media/CdRom.h"
+#include "common/kxJobControl.h"
 #include "media/kxDisks.h"
-#include "media/kxPhysicalCD.h"
 #include "project/kxProject.h"
 
-#include <unicode/utf8.h>
-
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -25,6 +20,9 @@ namespace kx::cli {
 namespace {
 
 volatile std::sig_atomic_t StopSignals = 0;
+// The control of the job that runs, told of a stop from the handler itself.
+std::atomic<TkxJobControl*> StopTarget{nullptr};
+static_assert(std::atomic<TkxJobControl*>::is_always_lock_free, "the signal handler reads it");
 
 extern "C" void OnStopSignal(int sig)
 {
@@ -34,9 +32,10 @@ extern "C" void OnStopSignal(int sig)
     return;
   }
   StopSignals = StopSignals + 1;
+  if (TkxJobControl* control = StopTarget.load()) control->RequestStopFromSignal();
 }
 
-bool IsControl(UChar32 c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
+bool IsControl(std::int32_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
 
 void AppendHex(std::string& Out, unsigned char Byte)
 {
@@ -55,27 +54,22 @@ std::string Escaped(std::string_view Text)
 {
   std::string out;
   out.reserve(Text.size());
-  const auto length = static_cast<std::int32_t>(Text.size());
-  for (std::int32_t i = 0; i < length;) {
-    const std::int32_t start = i;
-    UChar32 c = 0;
-    U8_NEXT(Text.data(), i, length, c);
+  ForEachUtf8(Text, [&out](std::int32_t c, std::string_view Bytes) {
+    const auto first = static_cast<unsigned char>(Bytes.front());
     if (c < 0) {
       // Not UTF-8 here: one byte, which a terminal in an 8-bit mode may take for a C1 control.
-      const auto byte = static_cast<unsigned char>(Text[static_cast<std::size_t>(start)]);
-      if (byte >= 0x80 && byte <= 0x9F)
-        AppendHex(out, byte);
+      if (first >= 0x80 && first <= 0x9F)
+        AppendHex(out, first);
       else
-        out += static_cast<char>(byte);
-      i = start + 1;
+        out += Bytes;
     } else if (IsControl(c)) {
-      for (std::int32_t k = start; k < i; ++k) AppendHex(out, static_cast<unsigned char>(Text[static_cast<std::size_t>(k)]));
+      for (const char byte : Bytes) AppendHex(out, static_cast<unsigned char>(byte));
     } else if (c == '\\') {
       out += "\\\\";
     } else {
-      out.append(Text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(i - start)));
+      out += Bytes;
     }
-  }
+  });
   return out;
 }
 
@@ -106,61 +100,11 @@ std::string SystemReason(int Error) { return std::strerror(Error); }
 
 std::string Reason(const EkxProjectError& Error) { return Error.Error != 0 ? SystemReason(Error.Error) : Error.what(); }
 
-void ReportMediumNotOpened(const std::string& Location, const std::string& Message,
-                           std::optional<std::uint8_t> DriveStatus)
+void ReportMediumNotOpened(const TkxOpenFailure& Why)
 {
   std::fflush(stdout);
-  std::fprintf(stderr, "%s\n", Message.c_str());
-  if (IsDriveName(Location)) {
-    const char letter = AsciiUpper(Location[0]);
-    if (letter < 'D' || letter > 'Z') {
-      ReportPathError(Location, "not a drive name (D: to Z:)");
-      return;
-    }
-    const std::string device = DriveDevicePath(letter);
-    const int fd = ::open(device.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-      ReportPathError(device, SystemReason(errno));
-      return;
-    }
-    ::close(fd);
-    // The device opens, so the disc is the matter; opening the drive again would measure the
-    // disc again, which can take long for one that reads badly.
-    const std::uint8_t status =
-        DriveStatus ? *DriveStatus : Message == PhysicalCDStatusText(CDUnreadable) ? CDUnreadable : CDNotReady;
-    ReportPathError(device, status == CDUnreadable ? "the disc could not be read"
-                            : status == CDNotReady ? "no disc, or the drive is not ready"
-                                                   : "the drive does not answer as an optical drive");
-    return;
-  }
-  for (int k = 1;; ++k) {
-    const std::string part = PartFileName(Location, k);
-    const int fd = ::open(part.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-      const int error = errno;
-      // The parts end at the first missing number; only the first must exist.
-      if (k > 1 && error == ENOENT) break;
-      ReportPathError(part, SystemReason(error));
-      return;
-    }
-    struct stat st {};
-    const bool measured = ::fstat(fd, &st) == 0;
-    const int error = errno;
-    ::close(fd);
-    if (!measured) {
-      ReportPathError(part, SystemReason(error));
-      return;
-    }
-    if (S_ISDIR(st.st_mode)) {
-      ReportPathError(part, SystemReason(EISDIR));
-      return;
-    }
-    if (k == 1 && S_ISREG(st.st_mode) && st.st_size < static_cast<off_t>(LayoutProbeSize)) {
-      ReportPathError(part, "too small for a disc image (" + Counted(st.st_size, "byte") + ")");
-      return;
-    }
-  }
-  ReportPathError(Location, "cannot be read as a disc image");
+  std::fprintf(stderr, "%s\n", Why.Message.c_str());
+  ReportPathError(Why.Path, Why.Reason);
 }
 
 void RecordInvocation(int argc, char** argv)
@@ -200,6 +144,14 @@ void InstallStopHandler()
 }
 
 bool StopRequested() { return StopSignals > 0; }
+
+TStopOnSignal::TStopOnSignal(TkxJobControl& Control)
+{
+  StopTarget.store(&Control);
+  if (StopRequested()) Control.RequestStop();
+}
+
+TStopOnSignal::~TStopOnSignal() { StopTarget.store(nullptr); }
 
 std::string DurationText(double Seconds)
 {

@@ -2,14 +2,17 @@
 // a progress line on stderr.
 #pragma once
 
+#include <unicode/utf8.h>
+
 #include <chrono>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 
 namespace kx {
 class EkxProjectError;
+class TkxJobControl;
+struct TkxOpenFailure;
 }
 
 namespace kx::cli {
@@ -21,6 +24,23 @@ inline constexpr int ExitSuccess = 0;
 inline constexpr int ExitFailure = 1;      // a file could not be read or written, a medium not opened
 inline constexpr int ExitUsage = 2;        // the command line was wrong
 inline constexpr int ExitInterrupted = 130;  // stopped by Ctrl+C (128 + SIGINT), as shells report it
+
+// Calls Each(c, Bytes) for every character of Text in turn: c is the code point that the UTF-8
+// sequence Bytes encodes, or -1 for a byte that begins no well-formed sequence (Bytes is then
+// that one byte). Names on discs and in projects are often not UTF-8 at all.
+template <class TEach>
+void ForEachUtf8(std::string_view Text, TEach&& Each)
+{
+  const auto length = static_cast<std::int32_t>(Text.size());
+  for (std::int32_t i = 0; i < length;) {
+    const std::int32_t start = i;
+    UChar32 c = 0;
+    U8_NEXT(Text.data(), i, length, c);
+    if (c < 0) i = start + 1;
+    Each(static_cast<std::int32_t>(c < 0 ? -1 : c),
+         Text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(i - start)));
+  }
+}
 
 // Text for a terminal: control characters (C0, DEL and the C1 controls, also as stray bytes) as
 // "\xHH", so that a name from a project can neither move the cursor nor retitle or recolour the
@@ -41,11 +61,10 @@ std::string Reason(const EkxProjectError& Error);
 // The system's text of an error number.
 std::string SystemReason(int Error);
 
-// A medium that could not be opened: Message, what the window says (the mount message, or the
-// drive's own message), then the path and the reason ("tessarin-cli: disc.iso: No such file or
-// directory"). DriveStatus, when the caller has opened the drive itself, saves opening it again.
-void ReportMediumNotOpened(const std::string& Location, const std::string& Message,
-                           std::optional<std::uint8_t> DriveStatus = {});
+// A medium that could not be opened: what the window says (the mount message, or the drive's
+// own message), then the path and the reason ("tessarin-cli: disc.iso: No such file or
+// directory").
+void ReportMediumNotOpened(const TkxOpenFailure& Why);
 
 // The command line and the start of this run, for reports that record how they were made.
 void RecordInvocation(int argc, char** argv);
@@ -57,6 +76,16 @@ const std::string& StartTime();
 // that a scan or copy can end cleanly and keep its work; a second one ends the process.
 void InstallStopHandler();
 bool StopRequested();
+
+// While it exists, a stop request (one that came before it too) is passed to the job's control
+// at once, so that the job ends at its next step, even inside a write that the signal broke off.
+class TStopOnSignal {
+ public:
+  explicit TStopOnSignal(TkxJobControl& Control);
+  ~TStopOnSignal();
+  TStopOnSignal(const TStopOnSignal&) = delete;
+  TStopOnSignal& operator=(const TStopOnSignal&) = delete;
+};
 
 // "42 s", "4:07", "1:05:03": a duration for a person planning the next hour.
 std::string DurationText(double Seconds);

@@ -8,7 +8,6 @@
 #include <libxml/xmlwriter.h>
 #include <unicode/utf8.h>
 
-#include <memory>
 #include <stdexcept>
 
 namespace kx::cli {
@@ -81,18 +80,12 @@ std::string XmlText(std::string_view Text)
 {
   std::string out;
   out.reserve(Text.size());
-  const auto length = static_cast<std::int32_t>(Text.size());
-  for (std::int32_t i = 0; i < length;) {
-    const std::int32_t start = i;
-    UChar32 c = 0;
-    U8_NEXT(Text.data(), i, length, c);
-    if (c < 0) {
-      c = static_cast<unsigned char>(Text[static_cast<std::size_t>(start)]);
-      i = start + 1;
-    }
+  ForEachUtf8(Text, [&out](std::int32_t c, std::string_view Bytes) {
+    // Not UTF-8: the byte as a Latin-1 character.
+    if (c < 0) c = static_cast<unsigned char>(Bytes.front());
     const bool allowed = c == '\t' || c == '\n' || c == '\r' || (c >= 0x20 && c != 0xFFFE && c != 0xFFFF);
     AppendUtf8(out, allowed ? c : 0xFFFD);
-  }
+  });
   return out;
 }
 

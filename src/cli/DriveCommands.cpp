@@ -30,34 +30,38 @@ int ListDrives()
   return 0;
 }
 
+// The copy with its progress line; Ctrl+C stops it.
+void CopyWithProgress(TkxCopyJob& Job)
+{
+  const std::int64_t sectorBytes = Job.SectorSize;
+  TProgressLine progress(Job.SectorCount, "sectors", Job.SectorCount * sectorBytes, false);
+  InstallStopHandler();
+  const TStopOnSignal stopOnSignal(Job.Control);
+  Job.Run([&progress, sectorBytes](std::int64_t done) { progress.Update(done, done * sectorBytes); });
+  progress.Finish(Job.Result.SectorsDone, Job.Result.SectorsDone * sectorBytes);
+}
+
 int CreateImage(const std::string& Drive, const std::string& File)
 {
   const char letter = AsciiUpper(Drive[0]);
   // Before the drive is opened: opening measures the disc, which takes a while.
-  if (const std::string problem = ImageTargetError(File); !problem.empty()) {
-    Report(Escaped(problem));
+  const TkxImageTarget target = ResolveImageTarget(File);
+  if (!target.Error.empty()) {
+    Report(Escaped(target.Error));
     return ExitFailure;
   }
-  const std::string fileName = AddDefaultExt(File, ".iso");
-
-  TkxPhysicalCD disk(letter);
-  if (disk.Status != CDReady) {
-    ReportMediumNotOpened(Drive, std::string(PhysicalCDStatusText(disk.Status)), disk.Status);
+  auto disk = std::make_unique<TkxPhysicalCD>(letter);
+  if (disk->Status != CDReady) {
+    ReportMediumNotOpened(DriveOpenFailure(Drive, *disk));
     return ExitFailure;
   }
-  std::printf("%s\n", ImageCopySourceText(letter, fileName).c_str());
+  std::printf("%s\n", ImageCopySourceText(letter, target.FileName).c_str());
   std::fflush(stdout);
 
-  InstallStopHandler();
-  const std::int64_t sectorBytes = disk.SectorSize;
-  TProgressLine progress(disk.SectorCount, "sectors", disk.SectorCount * sectorBytes, false);
-  TkxImageCopyOptions options;
-  options.StopRequested = StopRequested;
-  options.Progress = [&progress, sectorBytes](std::int64_t done) { progress.Update(done, done * sectorBytes); };
-  const TkxImageCopyResult result = CopyDiskToImage(disk, fileName, options);
-  progress.Finish(result.SectorsDone, result.SectorsDone * sectorBytes);
-
-  std::printf("%s", ImageCopyProgressText(result.SectorsDone, disk.SectorCount, disk.SectorSize).c_str());
+  TkxCopyJob job(std::move(disk), target.FileName);
+  CopyWithProgress(job);
+  const TkxImageCopyResult& result = job.Result;
+  std::printf("%s", ImageCopyProgressText(result.SectorsDone, job.SectorCount, job.SectorSize).c_str());
   if (result.Complete)
     std::printf(" - Complete, %s\n", Counted(result.Parts, "part file").c_str());
   else if (result.Stopped)

@@ -4,7 +4,6 @@
 #include "common/kxShared.h"
 #include "media/kxDisks.h"
 
-#include <cctype>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -15,10 +14,10 @@ namespace {
 
 int ShowInfo(const std::string& Location)
 {
-  std::string why;
+  TkxOpenFailure why;
   const std::unique_ptr<TkxDisk> disk = OpenDisk(Location, &why);
   if (!disk) {
-    ReportMediumNotOpened(Location, why);
+    ReportMediumNotOpened(why);
     return ExitFailure;
   }
   if (const auto* image = dynamic_cast<const TkxDiskImage*>(disk.get())) {

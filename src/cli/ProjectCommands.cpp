@@ -11,9 +11,8 @@
 #include "project/kxFind.h"
 #include "project/kxProject.h"
 #include "recognition/kxCheck.h"
+#include "project/kxWindowTexts.h"
 #include "recognition/kxRecognition.h"
-
-#include <unicode/utf8.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -25,7 +24,6 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -176,41 +174,62 @@ std::string ScanTarget(const TScanOptions& o)
   return projectName;
 }
 
+// The scan with its progress line; Ctrl+C stops it.
+TkxScanOutcome ScanWithProgress(TkxScanJob& Job)
+{
+  const TkxRecognition& scan = Job.Recognition;
+  const std::int64_t total = Job.Disk().SectorCount;
+  const std::int64_t sectorBytes = Job.Disk().SectorSize;
+  TProgressLine progress(total, "sectors", total * sectorBytes, false);
+  const auto show = [&](bool Last) {
+    const std::int64_t done = std::min(scan.Position, total);
+    const std::string extra = ", " + Counted(scan.FileList.Count, "file") + " found";
+    if (Last)
+      progress.Finish(done, done * sectorBytes, extra);
+    else
+      progress.Update(done, done * sectorBytes, extra);
+  };
+  InstallStopHandler();
+  const TStopOnSignal stopOnSignal(Job.Control);
+  Job.Control.Resume();
+  const TkxScanOutcome outcome = Job.Run([&] { show(false); }, ProgressStride);
+  show(true);
+  return outcome;
+}
+
+// Writes the project and, when asked, the DFXML report of what a scan found.
+bool WriteScanResults(const TScanOptions& o, const std::string& ProjectName, const TkxFileList& Found)
+{
+  if (o.Output.empty() && NameTaken(ProjectName)) {
+    ReportPathError(ProjectName, "appeared during the scan and is not replaced; scan again with -o");
+    return false;
+  }
+  const std::string location = StoredLocation(o.Location);
+  if (!SaveProjectOrSay(ProjectName, location, Found)) return false;
+  if (o.Dfxml.empty()) return true;
+  std::vector<std::int32_t> rows(static_cast<std::size_t>(Found.Count));
+  for (std::int32_t i = 0; i < Found.Count; ++i) rows[static_cast<std::size_t>(i)] = i;
+  if (!WriteReport(o.Dfxml, DfxmlReport(location, Found, rows))) return false;
+  std::printf("DFXML report written to %s\n", Escaped(o.Dfxml).c_str());
+  return true;
+}
+
 int RunScan(const TScanOptions& o)
 {
   const std::string projectName = ScanTarget(o);
   if (projectName.empty()) return ExitFailure;
-  const bool useDefault = o.Output.empty();
-
-  std::string why;
+  TkxOpenFailure why;
   std::unique_ptr<TkxDisk> disk = OpenDisk(o.Location, &why);
   if (!disk) {
-    ReportMediumNotOpened(o.Location, why);
+    ReportMediumNotOpened(why);
     return ExitFailure;
   }
 
-  InstallStopHandler();
   TkxScanJob job(std::move(disk));
   job.Recognition.FollowStructure = !o.NoCheck;
+  const TkxScanOutcome outcome = ScanWithProgress(job);
   const TkxRecognition& scan = job.Recognition;
   const std::int64_t total = job.Disk().SectorCount;
-  const std::int64_t sectorBytes = job.Disk().SectorSize;
-  TkxScanOutcome outcome;
-  {
-    TProgressLine progress(total, "sectors", total * sectorBytes, false);
-    const auto extra = [&scan] { return ", " + Counted(scan.FileList.Count, "file") + " found"; };
-    job.Gate.Resume();
-    outcome = job.Run(
-        [&] {
-          if (StopRequested()) job.StopRequest = true;
-          const std::int64_t done = std::min(scan.Position, total);
-          progress.Update(done, done * sectorBytes, extra());
-        },
-        ProgressStride);
-    const std::int64_t done = std::min(scan.Position, total);
-    progress.Finish(done, done * sectorBytes, extra());
-  }
-  const bool stopped = outcome.Stopped;
   const bool failed = !outcome.Error.empty();
   // The medium became unusable (a part file vanished, the disc was changed): what was found so
   // far is kept.
@@ -218,27 +237,14 @@ int RunScan(const TScanOptions& o)
 
   TkxFileList found;
   AcceptFoundFiles(scan.FileList, found);
-
   bool checkStopped = false;
-  PrintScanSummary(scan, found, total, stopped, [&] {
-    if (o.NoCheck || stopped || failed) return;
+  PrintScanSummary(scan, found, total, outcome.Stopped, [&] {
+    if (o.NoCheck || outcome.Stopped || failed) return;
     checkStopped = !CheckAndReport(job.Disk(), found);
     found.Sort(TkxSortKey::skExtension);
   });
-
-  if (useDefault && NameTaken(projectName)) {
-    ReportPathError(projectName, "appeared during the scan and is not replaced; scan again with -o");
-    return ExitFailure;
-  }
-  const std::string location = StoredLocation(o.Location);
-  if (!SaveProjectOrSay(projectName, location, found)) return ExitFailure;
-  if (!o.Dfxml.empty()) {
-    std::vector<std::int32_t> rows(static_cast<std::size_t>(found.Count));
-    for (std::int32_t i = 0; i < found.Count; ++i) rows[static_cast<std::size_t>(i)] = i;
-    if (!WriteReport(o.Dfxml, DfxmlReport(location, found, rows))) return ExitFailure;
-    std::printf("DFXML report written to %s\n", Escaped(o.Dfxml).c_str());
-  }
-  if (stopped || checkStopped) return ExitInterrupted;
+  if (!WriteScanResults(o, projectName, found)) return ExitFailure;
+  if (outcome.Stopped || checkStopped) return ExitInterrupted;
   return failed ? ExitFailure : ExitSuccess;
 }
 
@@ -258,27 +264,19 @@ struct TListOptions {
 std::string JsonString(std::string_view s)
 {
   std::string out = "\"";
-  const auto length = static_cast<std::int32_t>(s.size());
-  for (std::int32_t i = 0; i < length;) {
-    const std::int32_t start = i;
-    UChar32 c = 0;
-    U8_NEXT(s.data(), i, length, c);
-    char esc[16];
-    if (c < 0) {
-      // Not UTF-8: the byte as a Latin-1 character.
-      std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned char>(s[static_cast<std::size_t>(start)]));
+  ForEachUtf8(s, [&out](std::int32_t c, std::string_view Bytes) {
+    if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
+      // Controls, and a byte that is not UTF-8 (c < 0) as a Latin-1 character.
+      char esc[16];
+      std::snprintf(esc, sizeof esc, "\\u%04x", c < 0 ? unsigned{static_cast<unsigned char>(Bytes.front())} : unsigned(c));
       out += esc;
-      i = start + 1;
     } else if (c == '"' || c == '\\') {
       out += '\\';
       out += static_cast<char>(c);
-    } else if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
-      std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned>(c));
-      out += esc;
     } else {
-      out.append(s.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(i - start)));
+      out += Bytes;
     }
-  }
+  });
   out += '"';
   return out;
 }
@@ -340,13 +338,13 @@ int RunList(const TListOptions& o)
     if (o.Long) {
       const std::string family(BaseFamily(e.Kind));
       const std::string state(CheckStateName(e.Check));
-      std::printf("%-*s  %-12s  %4d  %-6s  %-9s  0x%.9" PRIX64 "  %10" PRId64, nameWidth, names[k].c_str(), ext.c_str(),
-                  e.Kind, family.c_str(), state.c_str(), static_cast<std::uint64_t>(e.Offset), e.Size);
+      std::printf("%-*s  %-12s  %4d  %-6s  %-9s  %s  %s", nameWidth, names[k].c_str(), ext.c_str(), e.Kind,
+                  family.c_str(), state.c_str(), OffsetText(e.Offset).c_str(), SizeText(e.Size).c_str());
       if (map) std::printf("    %14" PRId64, unread(e));
       std::printf("\n");
     } else {
-      std::printf("%-*s  %-12s  0x%.9" PRIX64 "  %10" PRId64 "\n", nameWidth, names[k].c_str(), ext.c_str(),
-                  static_cast<std::uint64_t>(e.Offset), e.Size);
+      std::printf("%-*s  %-12s  %s  %s\n", nameWidth, names[k].c_str(), ext.c_str(), OffsetText(e.Offset).c_str(),
+                  SizeText(e.Size).c_str());
     }
   }
   return ExitSuccess;
@@ -362,25 +360,15 @@ struct TExtractOptions {
   TFilter Filter;
 };
 
-// What an extraction into Folder would write, without writing: the names it would take, the
-// names already taken in the folder passed as the extraction passes them.
+// What an extraction into Folder would write, without writing.
 void PrintPlan(const TkxFileList& List, const std::vector<std::int32_t>& Rows, const std::string& Folder,
                TkxExtractMode Mode)
 {
-  std::set<std::string> planned;
-  std::map<std::string, std::uint64_t> nextNumber;
   std::int64_t bytes = 0;
-  for (const std::int32_t row : Rows) {
-    const TkxFileEntry& e = List.Items[static_cast<std::size_t>(row)];
-    const std::string_view ext = KindExtensions[e.Kind];
-    const std::string dir = ExtractTargetDir(Folder, e.Kind, Mode);
-    const std::string name = ExtractEntryName(e.Name, ext);
-    std::uint64_t& n = nextNumber.try_emplace(dir + '\0' + name + '\0' + std::string(ext), 1).first->second;
-    std::string fileName = NumberedFileName(dir, name, ext, n);
-    while (NameTaken(fileName) || planned.count(fileName) != 0) fileName = NumberedFileName(dir, name, ext, ++n);
-    planned.insert(fileName);
+  for (const TkxPlannedFile& file : PlanExtraction(List, Rows, Folder, Mode)) {
+    const TkxFileEntry& e = List.Items[static_cast<std::size_t>(file.Row)];
     bytes += e.Size;
-    std::printf("%s\t%" PRId64 " bytes from offset %" PRId64 "\n", Escaped(fileName).c_str(), e.Size, e.Offset);
+    std::printf("%s\t%" PRId64 " bytes from offset %" PRId64 "\n", Escaped(file.FileName).c_str(), e.Size, e.Offset);
   }
   std::printf("Would extract %s (%.1f MB) to %s\n", Counted(static_cast<std::int64_t>(Rows.size()), "file").c_str(),
               static_cast<double>(bytes) / 1e6, Escaped(Folder).c_str());
@@ -402,10 +390,10 @@ int RunExtract(const TExtractOptions& o)
   // Absolute, so that the lists name full paths as the window does.
   const fs::path absolute = fs::absolute(o.Folder, ec);
   const std::string folder = IncludeTrailingPathDelimiter(ec ? o.Folder : absolute.lexically_normal().string());
-  std::string why;
+  TkxOpenFailure why;
   const std::unique_ptr<TkxDisk> disk = OpenDisk(location, &why);
   if (!disk) {
-    ReportMediumNotOpened(location, why);
+    ReportMediumNotOpened(why);
     return ExitFailure;
   }
   if (o.DryRun) {
@@ -428,6 +416,8 @@ int RunExtract(const TExtractOptions& o)
   TkxExtractResult r;
   InstallStopHandler();
   {
+    TkxJobControl control;
+    const TStopOnSignal stopOnSignal(control);
     TProgressLine progress(total, "files", bytesBefore.back(), true);
     r = ExtractEntries(
         *disk, list, rows, folder, mode,
@@ -435,7 +425,7 @@ int RunExtract(const TExtractOptions& o)
           handled = done;
           progress.Update(done, bytesBefore[static_cast<std::size_t>(done)]);
         },
-        [] { return StopRequested(); });
+        &control);
     progress.Finish(handled, bytesBefore[static_cast<std::size_t>(handled)]);
   }
   std::printf("Extracted %d of %s to %s\n", r.Written, Counted(total, "file").c_str(), Escaped(folder).c_str());

@@ -3,6 +3,7 @@
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
 #include "recognition/kxEngine.h"
+#include "recognition/kxRecognition.h"
 
 #include <array>
 #include <cerrno>
@@ -60,12 +61,10 @@ int Identify(const std::vector<std::string>& Files)
     }
     // As the scan names a new entry: by its position in the list, then from its content.
     const TBlockKind found = RecognizeBlock(sector);
-    std::string name = ScanEntryName(++entries);
-    TKind kind = found.Kind;
-    DescribeFoundFile(sector, name, kind);
-    const std::string_view ext = KindExtensions[kind];
-    std::printf("%s\t%d\t%.*s\t%lld\t%s\t%s\n", fileName.c_str(), kind, static_cast<int>(ext.size()), ext.data(),
-                static_cast<long long>(found.Size), found.Continues ? "true" : "false", name.c_str());
+    const TkxNewEntry entry = DescribeNewEntry(sector, ++entries, found.Kind);
+    const std::string_view ext = KindExtensions[entry.Kind];
+    std::printf("%s\t%d\t%.*s\t%lld\t%s\t%s\n", fileName.c_str(), entry.Kind, static_cast<int>(ext.size()), ext.data(),
+                static_cast<long long>(found.Size), found.Continues ? "true" : "false", entry.Name.c_str());
   }
   std::fflush(stdout);
   return status;

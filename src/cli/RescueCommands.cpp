@@ -4,6 +4,7 @@
 #include "cli/Commands.h"
 #include "common/kxJobControl.h"
 #include "common/kxShared.h"
+#include "media/kxDisks.h"
 #include "media/kxImageCopy.h"
 #include "media/kxPhysicalCD.h"
 #include "media/kxRescue.h"
@@ -40,16 +41,16 @@ std::string RescueProgressExtra(const TkxRescueFigures& f)
 int Rescue(const TRescueArgs& Args)
 {
   const char letter = AsciiUpper(Args.Drive[0]);
-  if (const std::string problem = ImageTargetError(Args.File); !problem.empty()) {
-    Report(Escaped(problem));
+  const TkxImageTarget target = ResolveImageTarget(Args.File);
+  if (!target.Error.empty()) {
+    Report(Escaped(target.Error));
     return ExitFailure;
   }
-  const std::string fileName = AddDefaultExt(Args.File, ".iso");
+  const std::string& fileName = target.FileName;
 
   auto drive = std::make_unique<TkxPhysicalCD>(letter);
   if (drive->Status != CDReady) {
-    const std::uint8_t status = drive->Status;
-    ReportMediumNotOpened(Args.Drive, std::string(PhysicalCDStatusText(status)), status);
+    ReportMediumNotOpened(DriveOpenFailure(Args.Drive, *drive));
     return ExitFailure;
   }
   TkxRescueOptions options;
@@ -68,11 +69,11 @@ int Rescue(const TRescueArgs& Args)
 
   InstallStopHandler();
   TkxJobControl control;
+  const TStopOnSignal stopOnSignal(control);
   TkxRescueOutcome outcome;
   {
     TProgressLine progress(start.Sectors, "sectors", start.Sectors * 2048, false);
     outcome = job.Run(control, [&] {
-      if (StopRequested()) control.RequestStop();
       const TkxRescueFigures f = job.Figures();
       progress.Update(f.Finished, f.Finished * 2048, RescueProgressExtra(f));
     });

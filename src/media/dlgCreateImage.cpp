@@ -1,52 +1,33 @@
 #include "media/dlgCreateImage.h"
 
 #include "common/kxShared.h"
-#include "project/kxWindowTexts.h"
 #include "ui/Controls.h"
 #include "ui/UserInteraction.h"
 #include "ui/qvGauge.h"
 
-#include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
 
-#include <algorithm>
+namespace kx::ui {
 
-namespace kx {
-
-using ui::clSilver;
-
-TCDImageThread::TCDImageThread(TfrmCreateImage& Dialog_, std::shared_ptr<TCopyRun> Run_)
-    : Run(std::move(Run_)), Dialog(Dialog_)
+TCDImageThread::TCDImageThread(TfrmCreateImage& Dialog_, std::unique_ptr<TkxDisk> Disk, std::string FileName)
+    : Job(std::move(Disk), std::move(FileName)), Dialog(Dialog_)
 {
 }
 
-void TCDImageThread::run()
+void TCDImageThread::Execute()
 {
-  TCopyRun& run = *Run;
-  TfrmCreateImage* dialog = &Dialog;
-  TkxImageCopyOptions options;
-  options.StopRequested = [&run] { return run.StopRequest.load(std::memory_order_acquire); };
-  options.PauseGate = &run.Gate;
-  options.Progress = [&](std::int64_t done) {
-    run.HandOver->Run(dialog, [&] { dialog->UpdateGauge(run, done); });
-  };
-  run.Result = CopyDiskToImage(*run.Disk, run.FileName, options);
-  run.Running.store(false, std::memory_order_release);
-  // The drive is released as soon as the copy no longer needs it.
-  run.Disk.reset();
-  run.HandOver->Run(dialog, [&] { dialog->ShowEnded(run); });
+  Job.Run([this](std::int64_t done) { Synchronize([&] { Dialog.UpdateGauge(*this, done); }); });
+  Synchronize([this] { Dialog.ShowEnded(*this); });
 }
 
-TfrmCreateImage::TfrmCreateImage(ui::TUserInteraction& Ui_, QWidget* Parent)
-    : QDialog(Parent, Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
-      DriveOpener([](char Letter) { return std::make_unique<TkxPhysicalCD>(Letter); }),
-      Ui(Ui_)
+TfrmCreateImage::TfrmCreateImage(TUserInteraction& Ui_, QWidget* Parent)
+    : TWorkerDialog(Ui_, Parent), DriveOpener([](char Letter) { return std::make_unique<TkxPhysicalCD>(Letter); })
 {
-  ui::SetUpDialog(*this, QStringLiteral("frmCreateImage"), QStringLiteral("Creating image"), QSize(401, 113),
-                  QColor(0xF0, 0xF0, 0xF0));
+  SetUpDialog(*this, QStringLiteral("frmCreateImage"), QStringLiteral("Creating image"), QSize(401, 113),
+              QColor(0xF0, 0xF0, 0xF0));
 
   lInfo = new QLabel(this);
   lInfo->setObjectName(QStringLiteral("lInfo"));
@@ -54,51 +35,22 @@ TfrmCreateImage::TfrmCreateImage(ui::TUserInteraction& Ui_, QWidget* Parent)
   lSectors = new QLabel(this);
   lSectors->setObjectName(QStringLiteral("lSectors"));
   lSectors->setGeometry(8, 24, 385, 15);
-  pb = new ui::TqvGauge(this);
-  pb->setObjectName(QStringLiteral("pb"));
-  pb->setGeometry(8, 48, 385, 25);
-  pb->SetKind(ui::qvgHorizontal);
-  pb->SetBackColor(Qt::white);
-  pb->SetForeColor(ui::clNavy);
-  pb->SetFrameColor(Qt::black);
-  pb->SetTextKind(ui::qvgtPercent);
-  pb->SetMinValue(0);
-  sWorking = new ui::TShape(this);
-  sWorking->setObjectName(QStringLiteral("sWorking"));
-  sWorking->setGeometry(8, 80, 25, 25);
-  sWorking->SetBrush(clSilver);
-  bSuspend = new QPushButton(QStringLiteral("Suspend/Resume"), this);
-  bSuspend->setObjectName(QStringLiteral("bSuspend"));
-  bSuspend->setGeometry(184, 80, 123, 25);
-  bSuspend->setAutoDefault(false);
-  bClose = new QPushButton(QStringLiteral("Cancel"), this);
-  bClose->setObjectName(QStringLiteral("bClose"));
-  bClose->setGeometry(320, 80, 75, 25);
-  bClose->setAutoDefault(false);
+  pb = MakeProgressGauge(this, QStringLiteral("pb"), {8, 48, 385, 25}, qvgHorizontal);
+  sWorking = MakeLamp(this, {8, 80, 25, 25});
+  bSuspend = MakeButton(this, QStringLiteral("bSuspend"), QStringLiteral("Suspend/Resume"), {184, 80, 123, 25},
+                        TButtonRole::NotByEnter);
+  bClose = MakeButton(this, QStringLiteral("bClose"), QStringLiteral("Cancel"), {320, 80, 75, 25}, TButtonRole::NotByEnter);
   setTabOrder(bSuspend, bClose);
 
-  tmBlink = new QTimer(this);
-  tmBlink->setInterval(250);
+  tmBlink = MakeBlinkTimer(this);
   connect(tmBlink, &QTimer::timeout, this, &TfrmCreateImage::tmBlinkTimer);
   connect(bSuspend, &QPushButton::clicked, this, &TfrmCreateImage::bSuspendClick);
   connect(bClose, &QPushButton::clicked, this, &TfrmCreateImage::bCloseClick);
 }
 
-TfrmCreateImage::~TfrmCreateImage()
-{
-  for (TCDImageThread* thread : Outstanding) {
-    TCopyRun& run = *thread->Run;
-    run.StopRequest = true;
-    run.Gate.Resume();
-    run.HandOver->Close();
-    thread->wait();
-    delete thread;
-  }
-}
+bool TfrmCreateImage::Running() const { return Current && Current->Job.Running.load(std::memory_order_acquire); }
 
-bool TfrmCreateImage::Running() const { return Current && Current->Running.load(std::memory_order_acquire); }
-
-bool TfrmCreateImage::WorkerPaused() const { return Current && Current->Gate.Paused(); }
+bool TfrmCreateImage::WorkerPaused() const { return Current && Current->Job.Control.Paused(); }
 
 void TfrmCreateImage::CreateImage(char Drive, const std::string& FileName)
 {
@@ -113,89 +65,71 @@ void TfrmCreateImage::CreateImage(char Drive, const std::string& FileName)
     Ui.ShowMessage(this, QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
     return;
   }
-  const auto run = std::make_shared<TCopyRun>();
-  run->SectorSize = drive->SectorSize;
-  run->SectorCount = drive->SectorCount;
-  run->Disk = std::move(drive);
-  run->FileName = FileName;
-
-  pb->SetMaxValue(static_cast<std::int32_t>(static_cast<std::uint32_t>(run->SectorCount)));
+  const auto worker = std::make_shared<TCDImageThread>(*this, std::move(drive), FileName);
+  pb->SetMaxValue(static_cast<std::int32_t>(static_cast<std::uint32_t>(worker->Job.SectorCount)));
   lSectors->clear();
   bSuspend->setEnabled(true);
   bClose->setText(QStringLiteral("Cancel"));
   sWorking->SetBrush(clSilver);
-  Current = run;
-
-  auto* thread = new TCDImageThread(*this, run);
-  Outstanding.push_back(thread);
-  connect(thread, &QThread::finished, this, [this, thread] { WorkerEnded(thread); });
-  thread->start();
+  Current = worker;
+  Runner.Add(worker, [this](TWorker& Ended) { WorkerEnded(static_cast<const TCDImageThread&>(Ended)); });
+  Runner.Start(*worker);
 
   tmBlink->start();
   Ui.RunModal(*this);
   tmBlink->stop();
-
-  if (run->Running.load(std::memory_order_acquire)) {
-    run->StopRequest = true;
-    run->Gate.Resume();
-  }
-  run->HandOver->Close();
+  // A copy still running is stopped; the parts written stay.
+  Runner.Release(*worker);
   Current.reset();
 }
 
-void TfrmCreateImage::UpdateGauge(TCopyRun& Run, std::int64_t SectorsDone)
+void TfrmCreateImage::UpdateGauge(const TCDImageThread& Worker, std::int64_t SectorsDone)
 {
-  if (&Run != Current.get()) return;
+  if (&Worker != Current.get()) return;
   pb->SetProgress(static_cast<std::int32_t>(SectorsDone));
 }
 
-void TfrmCreateImage::ShowEnded(TCopyRun& Run)
+void TfrmCreateImage::ShowEnded(const TCDImageThread& Worker)
 {
-  if (&Run != Current.get()) return;
-  lInfo->setText(lInfo->text() + QString::fromStdString(ImageCopyEndText(Run.Result)));
+  if (&Worker != Current.get()) return;
+  lInfo->setText(lInfo->text() + QString::fromStdString(ImageCopyEndText(Worker.Job.Result)));
   bSuspend->setEnabled(false);
   bClose->setText(QStringLiteral("Close"));
   sWorking->SetBrush(clSilver);
-  emit CopyEnded();
 }
 
-void TfrmCreateImage::WorkerEnded(TCDImageThread* Thread)
+void TfrmCreateImage::WorkerEnded(const TCDImageThread& Worker)
 {
-  Outstanding.erase(std::remove(Outstanding.begin(), Outstanding.end(), Thread), Outstanding.end());
-  const std::shared_ptr<TCopyRun> run = Thread->Run;
-  Thread->deleteLater();
   // A stopped copy beeps too, as every end of a long operation does.
-  Ui.Beep(ui::TBeep::Exclamation);
+  Ui.Beep(TBeep::Exclamation);
+  const bool ended = !Worker.Job.Running.load(std::memory_order_acquire);
   // Why a copy failed is shown while its dialog is still open; the parts written stay.
-  if (run == Current && !run->Result.Error.empty()) Ui.ShowMessage(this, QString::fromLocal8Bit(run->Result.Error));
+  if (ended && &Worker == Current.get() && !Worker.Job.Result.Error.empty())
+    Ui.ShowMessage(this, QString::fromLocal8Bit(Worker.Job.Result.Error));
 }
 
 void TfrmCreateImage::bSuspendClick()
 {
   if (!Running()) return;
-  if (Current->Gate.Paused())
-    Current->Gate.Resume();
+  TkxJobControl& control = Current->Job.Control;
+  if (control.Paused())
+    control.Resume();
   else
-    Current->Gate.Pause();
+    control.Pause();
 }
 
 void TfrmCreateImage::bCloseClick()
 {
   if (Running() &&
-      !Ui.AskYesNo(this, ui::ApplicationTitle(), QStringLiteral("Do you really want to stop the operation?")))
+      !Ui.AskYesNo(this, ApplicationTitle(), QStringLiteral("Do you really want to stop the operation?")))
     return;
   reject();
 }
 
-void TfrmCreateImage::closeEvent(QCloseEvent* Event)
-{
-  // The close box stops the copy without a question.
-  QDialog::closeEvent(Event);
-}
-
 void TfrmCreateImage::keyPressEvent(QKeyEvent* Event)
 {
-  // Escape is the Cancel button, question included, never a silent stop.
+  // Escape is the Cancel button, question included, never a silent stop; the close box stops the
+  // copy without a question.
   if (Event->key() == Qt::Key_Escape) {
     bCloseClick();
     return;
@@ -209,8 +143,9 @@ void TfrmCreateImage::tmBlinkTimer()
     sWorking->SetBrush(clSilver);
     return;
   }
-  sWorking->SetBrush(ui::NextLampColor(sWorking->Brush(), true));
-  lSectors->setText(QString::fromStdString(ImageCopyProgressText(pb->Progress(), Current->SectorCount, Current->SectorSize)));
+  sWorking->SetBrush(NextLampColor(sWorking->Brush(), true));
+  lSectors->setText(
+      QString::fromStdString(ImageCopyProgressText(pb->Progress(), Current->Job.SectorCount, Current->Job.SectorSize)));
 }
 
-}  // namespace kx
+}  // namespace kx::ui

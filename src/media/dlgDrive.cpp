@@ -6,32 +6,24 @@
 #include "ui/UserInteraction.h"
 
 #include <QComboBox>
-#include <QLabel>
 #include <QPushButton>
 
-namespace kx {
+namespace kx::ui {
 
-TfrmSelectDrive::TfrmSelectDrive(ui::TUserInteraction& Ui_, QWidget* Parent)
+TfrmSelectDrive::TfrmSelectDrive(TUserInteraction& Ui_, QWidget* Parent)
     : QDialog(Parent, Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       DriveLister([] { return ListOpticalDrives(); }),
       Ui(Ui_)
 {
-  ui::SetUpDialog(*this, QStringLiteral("frmSelectDrive"), QStringLiteral("Choosing a disk drive"), QSize(288, 111),
+  SetUpDialog(*this, QStringLiteral("frmSelectDrive"), QStringLiteral("Choosing a disk drive"), QSize(288, 111),
                   QColor(0xE8, 0xE8, 0xE8));
 
-  Label1 = new QLabel(QStringLiteral("Please select a drive from the list below:"), this);
-  Label1->move(16, 16);
-  Label1->adjustSize();
+  Label1 = MakeLabel(this, QStringLiteral("Please select a drive from the list below:"), {16, 16});
   cb = new QComboBox(this);
   cb->setObjectName(QStringLiteral("cb"));
   cb->setGeometry(16, 40, 257, 21);
-  bOK = new QPushButton(QStringLiteral("OK"), this);
-  bOK->setObjectName(QStringLiteral("bOK"));
-  bOK->setGeometry(120, 72, 72, 25);
-  bOK->setDefault(true);
-  bCancel = new QPushButton(QStringLiteral("Cancel"), this);
-  bCancel->setObjectName(QStringLiteral("bCancel"));
-  bCancel->setGeometry(200, 72, 72, 25);
+  bOK = MakeButton(this, QStringLiteral("bOK"), QStringLiteral("OK"), {120, 72, 72, 25}, TButtonRole::Default);
+  bCancel = MakeButton(this, QStringLiteral("bCancel"), QStringLiteral("Cancel"), {200, 72, 72, 25});
   setTabOrder(cb, bOK);
   setTabOrder(bOK, bCancel);
   connect(bOK, &QPushButton::clicked, this, &QDialog::accept);
@@ -51,4 +43,4 @@ bool TfrmSelectDrive::SelectDrive(char& Drive)
   return true;
 }
 
-}  // namespace kx
+}  // namespace kx::ui

@@ -13,10 +13,8 @@ class QLabel;
 class QPushButton;
 
 namespace kx::ui {
-class TUserInteraction;
-}
 
-namespace kx {
+class TUserInteraction;
 
 class TfrmSelectDrive : public QDialog {
   Q_OBJECT
@@ -25,7 +23,7 @@ class TfrmSelectDrive : public QDialog {
   // The lines of the drives, in letter order ("D: (DATA)", "E:").
   using TDriveLister = std::function<std::vector<std::string>()>;
 
-  explicit TfrmSelectDrive(ui::TUserInteraction& Ui_, QWidget* Parent = nullptr);
+  explicit TfrmSelectDrive(TUserInteraction& Ui_, QWidget* Parent = nullptr);
 
   // Fills the list, shows the dialog and, when the person confirmed it with a line selected,
   // sets Drive to that line's upper-case letter and returns true; otherwise leaves Drive as it is.
@@ -39,7 +37,7 @@ class TfrmSelectDrive : public QDialog {
   QPushButton* bCancel;
 
  private:
-  ui::TUserInteraction& Ui;
+  TUserInteraction& Ui;
 };
 
-}  // namespace kx
+}  // namespace kx::ui

@@ -24,6 +24,22 @@ bool PartExists(const std::string& Name)
   return !ec && std::filesystem::exists(st) && !std::filesystem::is_directory(st);
 }
 
+// Why the first part of an image is not there: the system's reason, or a folder in its place,
+// which exists and so gave no error.
+std::string WhyNoFirstPart(const std::string& Name)
+{
+  std::error_code ec;
+  (void)std::filesystem::status(Name, ec);
+  return ec ? ec.message() : std::strerror(EISDIR);
+}
+
+constexpr const char* NotAnImage = "cannot be read as a disc image";
+
+std::string TooSmall(std::int64_t Size)
+{
+  return "too small for a disc image (" + std::to_string(Size) + (Size == 1 ? " byte)" : " bytes)");
+}
+
 constexpr std::array<std::uint8_t, 12> SyncField = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
                                                     0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
 
@@ -62,16 +78,29 @@ TkxImageLayout DetectLayout(std::span<const std::uint8_t, LayoutProbeSize> First
 TkxDiskImage::TkxDiskImage(const std::string& FileName) noexcept
 {
   os::TFileHandle handle = os::NoFileHandle;
+  const auto fail = [&](const std::string& Path, std::string Reason) {
+    if (handle != os::NoFileHandle) os::Close(handle);
+    handle = os::NoFileHandle;
+    FailedPath = Path;
+    FailureReason = std::move(Reason);
+  };
   try {
     std::int64_t total = 0;
     for (int k = 1;; ++k) {
       const std::string name = PartFileName(FileName, k);
-      if (!PartExists(name)) break;
+      if (!PartExists(name)) {
+        // Only the first part must exist; the parts end at the first number that does not.
+        if (k == 1) fail(name, WhyNoFirstPart(name));
+        break;
+      }
       handle = os::OpenRead(name);
-      if (handle == os::NoFileHandle) return;
+      if (handle == os::NoFileHandle) {
+        fail(name, std::strerror(errno));
+        return;
+      }
       const std::int64_t size = os::Size(handle);
       if (size < 0 || size > std::numeric_limits<std::int64_t>::max() - total) {
-        os::Close(handle);
+        fail(FileName, NotAnImage);
         return;
       }
       Parts.push_back({name, total, total + size});
@@ -79,20 +108,10 @@ TkxDiskImage::TkxDiskImage(const std::string& FileName) noexcept
       if (k == 1) {
         std::array<std::uint8_t, LayoutProbeSize> first{};
         if (os::ReadAt(handle, first.data(), first.size(), 0) != static_cast<std::int64_t>(first.size())) {
-          os::Close(handle);
+          fail(name, size < static_cast<std::int64_t>(LayoutProbeSize) ? TooSmall(size) : NotAnImage);
           return;
         }
-        switch (DetectLayout(first)) {
-          case TkxImageLayout::RawMode1:
-            HeaderSize = RawMode1HeaderSize;
-            TrailerSize = RawSectorSize - RawMode1HeaderSize - UserDataSize;
-            break;
-          case TkxImageLayout::RawMode2:
-            HeaderSize = RawMode2HeaderSize;
-            TrailerSize = RawSectorSize - RawMode2HeaderSize - UserDataSize;
-            break;
-          case TkxImageLayout::Plain: break;
-        }
+        SetLayout(DetectLayout(first));
       }
       os::Close(handle);
       handle = os::NoFileHandle;
@@ -101,9 +120,24 @@ TkxDiskImage::TkxDiskImage(const std::string& FileName) noexcept
     Opened = !Parts.empty();
   } catch (...) {
     // Only memory can run out here; the image is then simply not opened.
-    if (handle != os::NoFileHandle) os::Close(handle);
+    fail(FileName, NotAnImage);
     SectorCount = 0;
     Opened = false;
+  }
+}
+
+void TkxDiskImage::SetLayout(TkxImageLayout Layout)
+{
+  switch (Layout) {
+    case TkxImageLayout::RawMode1:
+      HeaderSize = RawMode1HeaderSize;
+      TrailerSize = RawSectorSize - RawMode1HeaderSize - UserDataSize;
+      break;
+    case TkxImageLayout::RawMode2:
+      HeaderSize = RawMode2HeaderSize;
+      TrailerSize = RawSectorSize - RawMode2HeaderSize - UserDataSize;
+      break;
+    case TkxImageLayout::Plain: break;
   }
 }
 
@@ -200,23 +234,46 @@ std::int32_t TkxDiskImage::ReadSectors(std::uint8_t* Buffer, std::int32_t Count,
 
 bool IsDriveName(std::string_view Location) { return Location.size() == 2 && Location[1] == ':'; }
 
-std::unique_ptr<TkxDisk> OpenDisk(const std::string& Location, std::string* Message)
+TkxOpenFailure DriveOpenFailure(const std::string& Location, const TkxPhysicalCD& Drive)
 {
-  if (Message) *Message = MountErrorMessage;
+  TkxOpenFailure why{std::string(PhysicalCDStatusText(Drive.Status)), Location, {}};
+  const std::string device = Location.empty() ? std::string() : DriveDevicePath(Location[0]);
+  if (device.empty()) {
+    why.Reason = "not a drive name (D: to Z:)";
+    return why;
+  }
+  why.Path = device;
+  switch (Drive.Status) {
+    case CDNoDevice:
+      why.Reason = Drive.DeviceError != 0 ? std::strerror(Drive.DeviceError) : "cannot be opened";
+      break;
+    case CDUnreadable: why.Reason = "the disc could not be read"; break;
+    case CDNotReady: why.Reason = "no disc, or the drive is not ready"; break;
+    default: why.Reason = "the drive does not answer as an optical drive"; break;
+  }
+  return why;
+}
+
+std::unique_ptr<TkxDisk> OpenDisk(const std::string& Location, TkxOpenFailure* Why)
+{
+  TkxOpenFailure failure{std::string(MountErrorMessage), Location, NotAnImage};
   // Whatever goes wrong while opening, even running out of memory, means "not opened".
   try {
     if (IsDriveName(Location)) {
       auto drive = std::make_unique<TkxPhysicalCD>(Location[0]);
       if (drive->Status == CDReady) return drive;
-      if (Message && drive->Status == CDUnreadable) *Message = PhysicalCDStatusText(drive->Status);
-      return nullptr;
+      failure = DriveOpenFailure(Location, *drive);
+      if (drive->Status != CDUnreadable) failure.Message = MountErrorMessage;
+    } else {
+      auto image = std::make_unique<TkxDiskImage>(Location);
+      if (image->Opened) return image;
+      failure.Path = image->FailedPath;
+      failure.Reason = image->FailureReason;
     }
-    auto image = std::make_unique<TkxDiskImage>(Location);
-    if (!image->Opened) return nullptr;
-    return image;
   } catch (...) {
-    return nullptr;
   }
+  if (Why) *Why = std::move(failure);
+  return nullptr;
 }
 
 }  // namespace kx

@@ -53,6 +53,10 @@ class TkxDiskImage final : public TkxDisk {
   std::int32_t HeaderSize = 0;   // stored before each sector's user data: 0, 16 or 24
   std::int32_t TrailerSize = 0;  // stored after it: 0, 288 or 280
   bool Opened = false;
+  // When not Opened: the part file that failed (the image's name when no single part did) and
+  // why, in the system's words where it gave them.
+  std::string FailedPath;
+  std::string FailureReason;
 
   TkxImageLayout Layout() const;
   // HeaderSize + SectorSize + TrailerSize: 2048 or 2352.
@@ -66,6 +70,7 @@ class TkxDiskImage final : public TkxDisk {
                            std::int64_t FirstSector) override;
 
  private:
+  void SetLayout(TkxImageLayout Layout);
   void OpenPart(std::int32_t Index);
   void ClosePart() noexcept;
   std::int32_t PartAt(std::int64_t Pos) const;
@@ -83,9 +88,22 @@ class TkxDiskImage final : public TkxDisk {
 // A drive name is exactly two characters, the second of which is ':'.
 bool IsDriveName(std::string_view Location);
 
+// Why a medium did not open: what the window says, and for a person at a terminal the path that
+// failed and the reason ("disc.iso", "No such file or directory"), so that nobody opens the
+// medium again to find out.
+struct TkxOpenFailure {
+  std::string Message;
+  std::string Path;
+  std::string Reason;
+};
+
+// Why the drive of Location (a drive name) is not usable: the drive's own message for its
+// Status (PhysicalCDStatusText), and the device or the location with the reason.
+TkxOpenFailure DriveOpenFailure(const std::string& Location, const TkxPhysicalCD& Drive);
+
 // The medium at Location (a drive name or an image path), or nullptr when it cannot be opened;
-// then Message, when given, receives what to tell the user: the mount-failure message, or for a
-// drive whose disc cannot be read at all, that message of the drive.
-std::unique_ptr<TkxDisk> OpenDisk(const std::string& Location, std::string* Message = nullptr);
+// then Why, when given, says why. Its Message is the mount message, or for a drive whose disc
+// cannot be read at all, that message of the drive.
+std::unique_ptr<TkxDisk> OpenDisk(const std::string& Location, TkxOpenFailure* Why = nullptr);
 
 }  // namespace kx

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
-#include <vector>
 
 namespace kx {
 
@@ -48,30 +47,123 @@ void RemoveLaterParts(const std::string& FileName, int Last, TkxImageCopyResult&
   }
 }
 
-// Reads the chunk of N sectors from Next into Block, zeros where the medium cannot deliver, and
-// counts those sectors. False when the copy must end: the disc was changed (Error), or a stop
-// came between the commands of the chunk (Stopped).
-bool ReadChunk(TkxDisk& Disk, TkxTransferBuffer& Block, std::int32_t N, std::int64_t Next, TkxImageCopyResult& Result)
+// One copy between two chunks: the transfer block, the part being written and what was done.
+class TCopier {
+ public:
+  TCopier(TkxDisk& Disk_, const std::string& FileName_, const TkxImageCopyOptions& Options_)
+      : Disk(Disk_), FileName(FileName_), Options(Options_),
+        Block(static_cast<std::size_t>(ImageCopyChunkSectors * std::int64_t{Disk_.SectorSize}))
+  {
+  }
+
+  TkxImageCopyResult Copy();
+
+ private:
+  bool CopyChunk(std::int64_t First, std::int32_t Count);
+  bool NextPartWhenFull();
+  void ClosePart();
+
+  TkxDisk& Disk;
+  const std::string& FileName;
+  const TkxImageCopyOptions& Options;
+  TkxTransferBuffer Block;
+  std::unique_ptr<TkxPartStream> Part;
+  std::int64_t PartBytes = 0;
+  TkxImageCopyResult Result;
+};
+
+TkxImageCopyResult TCopier::Copy()
+{
+  try {
+    Part = Options.CreatePart(FileName);
+  } catch (const EkxIOError& e) {
+    Result.Error = e.what();
+    return Result;
+  }
+  Result.Parts = 1;
+
+  std::int64_t next = 0;
+  std::int64_t remaining = Disk.SectorCount;
+  // Asked between the commands of one chunk too, of which a damaged disc may need many.
+  if (Options.Control != nullptr) Disk.Interrupted = [Control = Options.Control] { return Control->StopRequested(); };
+  while (remaining > 0) {
+    if (Options.Control != nullptr && Options.Control->ShouldStop()) {
+      Result.Stopped = true;
+      break;
+    }
+    const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(remaining, ImageCopyChunkSectors));
+    if (!CopyChunk(next, n)) break;
+    next += n;
+    remaining -= n;
+    Result.SectorsDone += n;
+    if (!NextPartWhenFull()) break;
+    if (Options.Progress) Options.Progress(Result.SectorsDone);
+  }
+
+  Disk.Interrupted = nullptr;
+  ClosePart();
+  Result.Complete = remaining == 0 && Result.Error.empty();
+  if (Result.Complete) RemoveLaterParts(FileName, Result.Parts, Result);
+  return Result;
+}
+
+// Reads Count sectors from First and writes them to the part; false, with Error set, when the
+// copy must end.
+bool TCopier::CopyChunk(std::int64_t First, std::int32_t Count)
 {
   const std::int64_t ss = Disk.SectorSize;
-  const std::int64_t bytes = N * ss;
+  const std::int64_t bytes = Count * ss;
   // Cleared before every read so that whatever the medium cannot deliver is written as zeros.
   std::fill_n(Block.begin(), bytes, std::uint8_t{0});
   std::int64_t got = 0;
   try {
-    got = std::clamp<std::int64_t>(Disk.ReadSectors(Block.data(), N, Next), 0, bytes);
+    got = std::clamp<std::int64_t>(Disk.ReadSectors(Block.data(), Count, First), 0, bytes);
   } catch (const EkxMediumChanged& e) {
     // Going on would fill the rest of the image from another disc and call it complete.
     Result.Error = e.what();
     return false;
   } catch (const EkxStopped&) {
+    // A stop came between the commands of the chunk: nothing of it is written.
     Result.Stopped = true;
     return false;
   } catch (const EkxIOError&) {
     got = 0;
   }
   Result.UnreadableSectors += (bytes - got + ss - 1) / ss;
+  try {
+    Part->WriteBuffer(Block.data(), bytes);
+  } catch (const EkxIOError& e) {
+    Result.Error = e.what();
+    return false;
+  }
+  PartBytes += bytes;
   return true;
+}
+
+bool TCopier::NextPartWhenFull()
+{
+  if (PartBytes < Options.PartSize) return true;
+  try {
+    Part->Close();
+    Part = Options.CreatePart(PartFileName(FileName, Result.Parts + 1));
+  } catch (const EkxIOError& e) {
+    Part.reset();
+    Result.Error = e.what();
+    return false;
+  }
+  ++Result.Parts;
+  PartBytes = 0;
+  return true;
+}
+
+void TCopier::ClosePart()
+{
+  if (!Part) return;
+  try {
+    Part->Close();
+  } catch (const EkxIOError& e) {
+    if (Result.Error.empty()) Result.Error = e.what();
+  }
 }
 
 }  // namespace
@@ -96,6 +188,15 @@ std::string ImageTargetError(const std::string& Target)
   return "\"" + Target + "\" names a folder, not an image file; give a file name, such as \"" + example + "\".";
 }
 
+TkxImageTarget ResolveImageTarget(const std::string& Typed)
+{
+  TkxImageTarget target;
+  target.Error = ImageTargetError(Typed);
+  target.FileName = AddDefaultExt(Typed, ".iso");
+  target.AskReplace = target.Error.empty() && target.FileName != Typed && NameTaken(target.FileName);
+  return target;
+}
+
 std::string ImageCopySourceText(char DriveLetter, const std::string& FileName)
 {
   return std::string("Source: '") + DriveLetter + ":', target: '" + FileName + "'";
@@ -118,81 +219,26 @@ std::string ImageCopyEndText(const TkxImageCopyResult& Result)
   return text;
 }
 
-TkxImageCopyResult CopyDiskToImage(TkxDisk& Disk, const std::string& FileName,
-                                   const TkxImageCopyOptions& Options)
+TkxImageCopyResult CopyDiskToImage(TkxDisk& Disk, const std::string& FileName, const TkxImageCopyOptions& Options)
 {
-  TkxImageCopyResult result;
-  const std::int64_t ss = Disk.SectorSize;
-  TkxTransferBuffer block(static_cast<std::size_t>(ImageCopyChunkSectors * ss));
+  return TCopier(Disk, FileName, Options).Copy();
+}
 
-  std::unique_ptr<TkxPartStream> part;
-  try {
-    part = Options.CreatePart(FileName);
-  } catch (const EkxIOError& e) {
-    result.Error = e.what();
-    return result;
-  }
-  result.Parts = 1;
+TkxCopyJob::TkxCopyJob(std::unique_ptr<TkxDisk> Disk_, std::string FileName_)
+    : FileName(std::move(FileName_)), SectorSize(Disk_->SectorSize), SectorCount(Disk_->SectorCount),
+      Disk(std::move(Disk_))
+{
+}
 
-  std::int64_t partBytes = 0;
-  std::int64_t next = 0;
-  std::int64_t remaining = Disk.SectorCount;
-  // Between the commands of one chunk, of which a damaged disc may need many.
-  Disk.Interrupted = Options.StopRequested;
-  while (remaining > 0) {
-    if (Options.StopRequested && Options.StopRequested()) {
-      result.Stopped = true;
-      break;
-    }
-    if (Options.PauseGate != nullptr) {
-      Options.PauseGate->WaitWhilePaused();
-      // A stop is requested by resuming a paused copy first; it must not copy one more chunk.
-      if (Options.StopRequested && Options.StopRequested()) {
-        result.Stopped = true;
-        break;
-      }
-    }
-    const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(remaining, ImageCopyChunkSectors));
-    const std::int64_t bytes = n * ss;
-    if (!ReadChunk(Disk, block, n, next, result)) break;
-
-    try {
-      part->WriteBuffer(block.data(), bytes);
-    } catch (const EkxIOError& e) {
-      result.Error = e.what();
-      break;
-    }
-    partBytes += bytes;
-    next += n;
-    remaining -= n;
-    result.SectorsDone += n;
-
-    if (partBytes >= Options.PartSize) {
-      try {
-        part->Close();
-        part = Options.CreatePart(PartFileName(FileName, result.Parts + 1));
-      } catch (const EkxIOError& e) {
-        part.reset();
-        result.Error = e.what();
-        break;
-      }
-      ++result.Parts;
-      partBytes = 0;
-    }
-    if (Options.Progress) Options.Progress(result.SectorsDone);
-  }
-
-  Disk.Interrupted = nullptr;
-  if (part) {
-    try {
-      part->Close();
-    } catch (const EkxIOError& e) {
-      if (result.Error.empty()) result.Error = e.what();
-    }
-  }
-  result.Complete = remaining == 0 && result.Error.empty();
-  if (result.Complete) RemoveLaterParts(FileName, result.Parts, result);
-  return result;
+void TkxCopyJob::Run(const std::function<void(std::int64_t SectorsDone)>& Progress)
+{
+  TkxImageCopyOptions options;
+  options.Control = &Control;
+  options.Progress = Progress;
+  options.CreatePart = CreatePart;
+  Result = CopyDiskToImage(*Disk, FileName, options);
+  Disk.reset();
+  Running.store(false, std::memory_order_release);
 }
 
 }  // namespace kx

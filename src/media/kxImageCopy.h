@@ -2,9 +2,10 @@
 // into parts named like the parts that the image reader joins ("%s%.2d").
 #pragma once
 
-#include "common/kxPauseGate.h"
+#include "common/kxJobControl.h"
 #include "media/kxDisk.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -29,11 +30,9 @@ struct TkxImageCopyOptions {
   // A part is closed and the next one begun once it holds at least this many bytes. Keep it a
   // multiple of the chunk (32 sectors) so that every part but the last has exactly this size.
   std::int64_t PartSize = ImagePartSize;
-  // Asked before every chunk; true ends the copy and keeps what was written.
-  std::function<bool()> StopRequested;
-  // Waited in before every chunk (after the stop request was asked), so that a paused copy
-  // holds no read or write half done.
-  TkxPauseGate* PauseGate = nullptr;
+  // Asked before every chunk whether to end (keeping what was written); a paused copy waits
+  // there, holding no read or write half done.
+  TkxJobControl* Control = nullptr;
   // Told the number of sectors copied after every chunk.
   std::function<void(std::int64_t SectorsDone)> Progress;
   TkxPartCreator CreatePart = CreatePartFile;
@@ -56,6 +55,17 @@ struct TkxImageCopyResult {
 // inside that folder, or the copy would fail only after the drive was opened.
 std::string ImageTargetError(const std::string& Target);
 
+// The image file that a name typed or chosen by the user stands for, decided before the drive
+// is opened.
+struct TkxImageTarget {
+  std::string FileName;     // the name with ".iso" added when it has no extension
+  std::string Error;        // ImageTargetError: why no image can be written there; "" when it can
+  // ".iso" turned the name into that of something that exists, which a save dialog asking about
+  // the name as typed did not see: the caller asks before it is replaced, or replaces it.
+  bool AskReplace = false;
+};
+TkxImageTarget ResolveImageTarget(const std::string& Typed);
+
 // The line that names a copy's source and target: "Source: 'D:', target: 'disk.iso'".
 std::string ImageCopySourceText(char DriveLetter, const std::string& FileName);
 
@@ -74,5 +84,34 @@ std::string ImageCopyEndText(const TkxImageCopyResult& Result);
 // copy with Error set; the parts written so far stay in place.
 TkxImageCopyResult CopyDiskToImage(TkxDisk& Disk, const std::string& FileName,
                                    const TkxImageCopyOptions& Options = {});
+
+// A drive and its copy into an image, kept together for as long as anyone holds them: the
+// worker that runs the copy and the window that shows it may let go in either order.
+class TkxCopyJob {
+ public:
+  TkxCopyJob(std::unique_ptr<TkxDisk> Disk, std::string FileName_);
+  TkxCopyJob(const TkxCopyJob&) = delete;
+  TkxCopyJob& operator=(const TkxCopyJob&) = delete;
+
+  const std::string FileName;
+  // The drive's geometry, kept for the display after the drive has been released.
+  const std::int32_t SectorSize;
+  const std::int64_t SectorCount;
+  TkxJobControl Control;
+  // True until Run has ended; Result is written before it turns false, so a reader on another
+  // thread that loads it (acquire) and sees false may read Result.
+  std::atomic<bool> Running{true};
+  TkxImageCopyResult Result;
+  // Where the parts are created; tests put a log of their own here.
+  TkxPartCreator CreatePart = CreatePartFile;
+
+  // CopyDiskToImage of the drive into FileName on the calling thread, asking Control before
+  // every chunk; Progress is told the sectors copied after each. The drive is released as soon
+  // as the copy no longer needs it.
+  void Run(const std::function<void(std::int64_t SectorsDone)>& Progress = {});
+
+ private:
+  std::unique_ptr<TkxDisk> Disk;
+};
 
 }  // namespace kx

@@ -4,6 +4,7 @@
 #include "media/kxReadPlan.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace kx {
@@ -22,7 +23,10 @@ std::string_view PhysicalCDStatusText(std::uint8_t Status)
 TkxPhysicalCD::TkxPhysicalCD(char Drive)
 {
   try {
-    Open(OpenCDDrive(Drive));
+    errno = 0;
+    std::unique_ptr<TScsiDevice> device = OpenCDDrive(Drive);
+    if (!device) DeviceError = errno;
+    Open(std::move(device));
   } catch (...) {
     Status = CDError;
   }

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
-#include <vector>
 
 namespace kx {
 
@@ -32,6 +31,9 @@ class TkxPhysicalCD final : public TkxDisk {
   explicit TkxPhysicalCD(std::unique_ptr<TScsiDevice> Device);
 
   std::uint8_t Status = CDError;
+  // For CDNoDevice: the system's error number of the failed opening of the device; 0 when the
+  // letter names no device or none was given.
+  int DeviceError = 0;
   // Chosen once, while opening: READ(10) only for a drive that refuses READ CD as an unknown
   // command.
   TCDReadCommand ReadCommand = TCDReadCommand::ReadCD;

@@ -14,22 +14,40 @@
 #include <QPushButton>
 #include <QScreen>
 
-namespace kx {
+namespace kx::ui {
 
-TfrmFind::TfrmFind(ui::TUserInteraction& Ui_, QListView& List_, const TkxFileList& FileList_, QWidget* Parent)
+namespace {
+
+// "Min. size:" or "Max. size:" at Y: the adjust label and its number edit of sizes.
+void BuildSizeEdit(QWidget* Parent, const QString& Which, int Y, const QString& Initial, TAdjustLabel*& Label,
+                   TNumberEdit*& Edit)
+{
+  Label = new TAdjustLabel(Which + QStringLiteral(". size:"), Parent);
+  Label->setObjectName(QStringLiteral("al") + Which + QStringLiteral("Size"));
+  Label->setGeometry(8, Y, 60, 21);
+  Edit = new TNumberEdit(Parent);
+  Edit->setObjectName(QStringLiteral("ne") + Which + QStringLiteral("Size"));
+  Edit->setGeometry(72, Y, 193, 21);
+  Edit->Min = 0;
+  Edit->Max = FindMaxSize;
+  Edit->Increment = 1;
+  Edit->setText(Initial);
+  Label->AttachedEdit = Edit;
+}
+
+}  // namespace
+
+TfrmFind::TfrmFind(TUserInteraction& Ui_, QListView& List_, const TkxFileList& FileList_, QWidget* Parent)
     : QDialog(Parent, Qt::Tool | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
       Ui(Ui_),
       List(List_),
       FileList(FileList_)
 {
-  ui::SetUpDialog(*this, QStringLiteral("frmFind"), QStringLiteral("Find"), QSize(273, 176));
+  SetUpDialog(*this, QStringLiteral("frmFind"), QStringLiteral("Find"), QSize(273, 176));
   setModal(false);
 
-  Label1 = new QLabel(QStringLiteral("Enter a fragment of the file name:"), this);
-  Label1->setObjectName(QStringLiteral("Label1"));
-  Label1->move(8, 8);
-  Label1->adjustSize();
+  Label1 = MakeLabel(this, QStringLiteral("Enter a fragment of the file name:"), {8, 8}, false, QStringLiteral("Label1"));
   eName = new QLineEdit(this);
   eName->setObjectName(QStringLiteral("eName"));
   eName->setGeometry(8, 26, 257, 21);
@@ -37,41 +55,11 @@ TfrmFind::TfrmFind(ui::TUserInteraction& Ui_, QListView& List_, const TkxFileLis
   cbCase = new QCheckBox(QStringLiteral("Case sensitive"), this);
   cbCase->setObjectName(QStringLiteral("cbCase"));
   cbCase->setGeometry(8, 54, 257, 17);
-
-  alMinSize = new ui::TAdjustLabel(QStringLiteral("Min. size:"), this);
-  alMinSize->setObjectName(QStringLiteral("alMinSize"));
-  alMinSize->setGeometry(8, 84, 60, 21);
-  neMinSize = new ui::TNumberEdit(this);
-  neMinSize->setObjectName(QStringLiteral("neMinSize"));
-  neMinSize->setGeometry(72, 84, 193, 21);
-  neMinSize->Min = 0;
-  neMinSize->Max = FindMaxSize;
-  neMinSize->Increment = 1;
-  neMinSize->setText(QStringLiteral("0"));
-  alMinSize->AttachedEdit = neMinSize;
-
-  alMaxSize = new ui::TAdjustLabel(QStringLiteral("Max. size:"), this);
-  alMaxSize->setObjectName(QStringLiteral("alMaxSize"));
-  alMaxSize->setGeometry(8, 112, 60, 21);
-  neMaxSize = new ui::TNumberEdit(this);
-  neMaxSize->setObjectName(QStringLiteral("neMaxSize"));
-  neMaxSize->setGeometry(72, 112, 193, 21);
-  neMaxSize->Min = 0;
-  neMaxSize->Max = FindMaxSize;
-  neMaxSize->Increment = 1;
-  neMaxSize->setText(QStringLiteral("64000000000"));
-  alMaxSize->AttachedEdit = neMaxSize;
-
-  bNext = new QPushButton(QStringLiteral("Next"), this);
-  bNext->setObjectName(QStringLiteral("bNext"));
-  bNext->setGeometry(32, 144, 73, 25);
-  bNext->setDefault(true);
-  bPrev = new QPushButton(QStringLiteral("Previous"), this);
-  bPrev->setObjectName(QStringLiteral("bPrev"));
-  bPrev->setGeometry(112, 144, 73, 25);
-  bClose = new QPushButton(QStringLiteral("Close"), this);
-  bClose->setObjectName(QStringLiteral("bClose"));
-  bClose->setGeometry(192, 144, 73, 25);
+  BuildSizeEdit(this, QStringLiteral("Min"), 84, QStringLiteral("0"), alMinSize, neMinSize);
+  BuildSizeEdit(this, QStringLiteral("Max"), 112, QStringLiteral("64000000000"), alMaxSize, neMaxSize);
+  bNext = MakeButton(this, QStringLiteral("bNext"), QStringLiteral("Next"), {32, 144, 73, 25}, TButtonRole::Default);
+  bPrev = MakeButton(this, QStringLiteral("bPrev"), QStringLiteral("Previous"), {112, 144, 73, 25});
+  bClose = MakeButton(this, QStringLiteral("bClose"), QStringLiteral("Close"), {192, 144, 73, 25});
 
   setTabOrder(eName, cbCase);
   setTabOrder(cbCase, neMinSize);
@@ -128,4 +116,4 @@ void TfrmFind::bFindClick(QObject* Sender)
 
 void TfrmFind::bCloseClick() { close(); }
 
-}  // namespace kx
+}  // namespace kx::ui

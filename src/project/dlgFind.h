@@ -13,19 +13,17 @@ class QListView;
 class QPushButton;
 
 namespace kx::ui {
+
 class TAdjustLabel;
 class TNumberEdit;
 class TUserInteraction;
-}  // namespace kx::ui
-
-namespace kx {
 
 class TfrmFind : public QDialog {
   Q_OBJECT
 
  public:
   // List shows FileList, entry i in row i; both belong to the main window and outlive this one.
-  TfrmFind(ui::TUserInteraction& Ui_, QListView& List_, const TkxFileList& FileList_, QWidget* Parent = nullptr);
+  TfrmFind(TUserInteraction& Ui_, QListView& List_, const TkxFileList& FileList_, QWidget* Parent = nullptr);
 
   // Shows the window without making it modal, in front and active.
   void ShowFind();
@@ -36,10 +34,10 @@ class TfrmFind : public QDialog {
   QLabel* Label1;
   QLineEdit* eName;
   QCheckBox* cbCase;
-  ui::TAdjustLabel* alMinSize;
-  ui::TNumberEdit* neMinSize;
-  ui::TAdjustLabel* alMaxSize;
-  ui::TNumberEdit* neMaxSize;
+  TAdjustLabel* alMinSize;
+  TNumberEdit* neMinSize;
+  TAdjustLabel* alMaxSize;
+  TNumberEdit* neMaxSize;
   QPushButton* bNext;
   QPushButton* bPrev;
   QPushButton* bClose;
@@ -49,9 +47,9 @@ class TfrmFind : public QDialog {
   void bCloseClick();
 
  private:
-  ui::TUserInteraction& Ui;
+  TUserInteraction& Ui;
   QListView& List;
   const TkxFileList& FileList;
 };
 
-}  // namespace kx
+}  // namespace kx::ui

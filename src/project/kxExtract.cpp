@@ -70,8 +70,32 @@ std::string TkxFreeNames::Next(const std::string& Dir, const std::string& Name, 
   key += Ext;
   std::uint64_t& n = NextNumber.try_emplace(std::move(key), 1).first->second;
   std::string fileName = NumberedFileName(Dir, Name, Ext, n);
-  while (NameTaken(fileName)) fileName = NumberedFileName(Dir, Name, Ext, ++n);
+  while (Taken(fileName)) fileName = NumberedFileName(Dir, Name, Ext, ++n);
+  if (CountGiven) Given.insert(fileName);
   return fileName;
+}
+
+bool TkxFreeNames::Taken(const std::string& FileName) const
+{
+  return NameTaken(FileName) || (CountGiven && Given.count(FileName) != 0);
+}
+
+TkxExtractPlan::TTarget TkxExtractPlan::Target(const TkxFileEntry& Entry) const
+{
+  const std::string_view ext = KindExtensions[Entry.Kind];
+  return {ExtractTargetDir(Folder, Entry.Kind, Mode), ExtractEntryName(Entry.Name, ext), ext};
+}
+
+std::vector<TkxPlannedFile> PlanExtraction(const TkxFileList& List, std::span<const std::int32_t> Rows,
+                                           const std::string& Folder, TkxExtractMode Mode)
+{
+  TkxExtractPlan plan(Folder, Mode, true);
+  std::vector<TkxPlannedFile> files;
+  for (const std::int32_t row : Rows) {
+    if (row < 0 || row >= List.Count) continue;
+    files.push_back({row, plan.FreeName(plan.Target(List.Items[static_cast<std::size_t>(row)]))});
+  }
+  return files;
 }
 
 namespace {
@@ -97,21 +121,19 @@ enum class TRowEnd : std::uint8_t { Next, DiskFull, Stopped };
 
 // Extracts one row into Result: written, listed as failed, or skipped when its group folder
 // cannot be used.
-TRowEnd ExtractRow(TkxDisk& Disk, const TkxFileEntry& E, const std::string& Folder, TkxExtractMode Mode,
-                   TkxFreeNames& Names, TkxExtractResult& Result, const std::function<bool()>& StopRequested)
+TRowEnd ExtractRow(TkxDisk& Disk, const TkxFileEntry& E, TkxExtractPlan& Plan, TkxExtractResult& Result,
+                   const TkxJobControl* Control)
 {
-  const std::string_view ext = KindExtensions[E.Kind];
-  const std::string dir = ExtractTargetDir(Folder, E.Kind, Mode);
-  if (Mode == TkxExtractMode::Grouped && !GroupFolderReady(dir)) {
+  const TkxExtractPlan::TTarget target = Plan.Target(E);
+  if (Plan.Mode == TkxExtractMode::Grouped && !GroupFolderReady(target.Dir)) {
     ++Result.Skipped;
     return TRowEnd::Next;
   }
-  const std::string name = ExtractEntryName(E.Name, ext);
   std::string fileName;
   std::string reason;
   TkxSaveOutcome outcome;
   do {
-    fileName = Names.Next(dir, name, ext);
+    fileName = Plan.FreeName(target);
     outcome = TkxFileList::WriteEntryFile(fileName, E, Disk, TkxCreateMode::Exclusive, &reason);
     // NameTaken: another program took the name between the look and the creation.
   } while (outcome == TkxSaveOutcome::NameTaken);
@@ -119,7 +141,7 @@ TRowEnd ExtractRow(TkxDisk& Disk, const TkxFileEntry& E, const std::string& Fold
     ++Result.Written;
     return TRowEnd::Next;
   }
-  if (outcome == TkxSaveOutcome::Incomplete && StopRequested && StopRequested()) {
+  if (outcome == TkxSaveOutcome::Incomplete && Control != nullptr && Control->StopRequested()) {
     // The stop interrupted the write: a half file is no recovered file.
     std::error_code ec;
     fs::remove(fileName, ec);
@@ -135,21 +157,19 @@ TRowEnd ExtractRow(TkxDisk& Disk, const TkxFileEntry& E, const std::string& Fold
 
 TkxExtractResult ExtractEntries(TkxDisk& Disk, const TkxFileList& List, std::span<const std::int32_t> Rows,
                                 const std::string& Folder, TkxExtractMode Mode,
-                                const std::function<void(std::int32_t Done)>& Progress,
-                                const std::function<bool()>& StopRequested)
+                                const std::function<void(std::int32_t Done)>& Progress, TkxJobControl* Control)
 {
   TkxExtractResult result;
-  TkxFreeNames names;
+  TkxExtractPlan plan(Folder, Mode);
   std::int32_t done = 0;
   for (const std::int32_t row : Rows) {
-    if (StopRequested && StopRequested()) {
+    if (Control != nullptr && Control->ShouldStop()) {
       result.Stopped = true;
       break;
     }
     const std::int32_t written = result.Written;
     const TRowEnd end = row >= 0 && row < List.Count
-                            ? ExtractRow(Disk, List.Items[static_cast<std::size_t>(row)], Folder, Mode, names, result,
-                                         StopRequested)
+                            ? ExtractRow(Disk, List.Items[static_cast<std::size_t>(row)], plan, result, Control)
                             : TRowEnd::Next;
     if (result.Written > written) result.WrittenRows.push_back(row);
     if (end == TRowEnd::Stopped) {

@@ -2,6 +2,7 @@
 // own, either all in the folder or grouped into one sub-folder per extension.
 #pragma once
 
+#include "common/kxJobControl.h"
 #include "media/kxDisk.h"
 #include "media/kxRescueMap.h"
 #include "project/kxFileList.h"
@@ -12,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace kx {
@@ -55,11 +57,58 @@ std::string FreeFileName(const std::string& Dir, const std::string& Name, std::s
 // of thousands of equal names costs linear, not quadratic, time.
 class TkxFreeNames {
  public:
+  // CountGiven: the names handed out count as taken too, for a plan that writes nothing.
+  explicit TkxFreeNames(bool CountGiven_ = false) : CountGiven(CountGiven_) {}
+
   std::string Next(const std::string& Dir, const std::string& Name, std::string_view Ext);
 
  private:
+  bool Taken(const std::string& FileName) const;
+
+  bool CountGiven;
   std::unordered_map<std::string, std::uint64_t> NextNumber;
+  std::unordered_set<std::string> Given;
 };
+
+// Where an extraction into Folder (which must end with a delimiter) writes each entry: the
+// folder of the entry (ExtractTargetDir), its name as a file-name component (ExtractEntryName)
+// and the first free file name there. The real run and its dry run take their names from here,
+// so that the dry run shows what the real run would write.
+class TkxExtractPlan {
+ public:
+  struct TTarget {
+    std::string Dir;
+    std::string Name;
+    std::string_view Ext;
+  };
+
+  // DryRun: nothing is written, so the names planned so far count as taken.
+  TkxExtractPlan(std::string Folder_, TkxExtractMode Mode_, bool DryRun = false)
+      : Folder(std::move(Folder_)), Mode(Mode_), Names(DryRun)
+  {
+  }
+
+  TTarget Target(const TkxFileEntry& Entry) const;
+  // The next free file name of Target: Dir + Name + Ext, or numbered "(2)", "(3)", ...
+  std::string FreeName(const TTarget& Target) { return Names.Next(Target.Dir, Target.Name, Target.Ext); }
+
+  const std::string Folder;
+  const TkxExtractMode Mode;
+
+ private:
+  TkxFreeNames Names;
+};
+
+// One entry of a planned extraction: the row and the file it would be written to.
+struct TkxPlannedFile {
+  std::int32_t Row = 0;
+  std::string FileName;
+};
+
+// What ExtractEntries would write for Rows of List, without writing anything; rows outside the
+// list are left out.
+std::vector<TkxPlannedFile> PlanExtraction(const TkxFileList& List, std::span<const std::int32_t> Rows,
+                                           const std::string& Folder, TkxExtractMode Mode);
 
 // One entry that could not be extracted: its full target path and why, in the system's words
 // where the system gave the reason ("No space left on device").
@@ -86,12 +135,13 @@ struct TkxExtractResult {
 // are still extracted; an entry whose group folder cannot be created, or is not a real folder
 // (a symbolic link), is skipped. A full disk stops the extraction: the incomplete file is
 // removed and listed. Progress, when given, is told the number of rows handled after each one;
-// StopRequested, when given, is asked before each row and ends the extraction when true; a file
-// left incomplete while a stop was requested (its write interrupted) is removed, not listed.
+// Control, when given, is asked before each row whether to end (a paused extraction waits
+// there); a file left incomplete while a stop was requested (its write interrupted) is removed,
+// not listed.
 TkxExtractResult ExtractEntries(TkxDisk& Disk, const TkxFileList& List, std::span<const std::int32_t> Rows,
                                 const std::string& Folder, TkxExtractMode Mode,
                                 const std::function<void(std::int32_t Done)>& Progress = {},
-                                const std::function<bool()>& StopRequested = {});
+                                TkxJobControl* Control = nullptr);
 
 // Of the entries of List at Rows, how many hold sectors that Map, the rescue map of their
 // medium, does not have as read: files that came out with zeros where the disc could not be read.

@@ -12,7 +12,6 @@
 #include <array>
 #include <cstring>
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <exception>

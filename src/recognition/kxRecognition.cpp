@@ -38,7 +38,7 @@ void TkxRecognition::RecognizeNext()
     } else {
       AddEntry(found.Kind, found.Continues, found.Size);
     }
-  } else if (found.Kind == 88) {
+  } else if (found.Kind == Kinds::ProgramStream) {
     const std::optional<TPackClock> clock = ReadPackClock(Block);
     if (ContinuesStream(last, clock))
       ExtendLast(*last);
@@ -46,7 +46,8 @@ void TkxRecognition::RecognizeNext()
       AddEntry(found.Kind, found.Continues, found.Size);
     StreamEntry = clock ? FileList.Count - 1 : -1;
     if (clock) StreamClock = *clock;
-  } else if (found.Kind == 42 && last && last->Continues && last->Kind == 42 && IsTarMemberHeader(Block)) {
+  } else if (found.Kind == Kinds::Tar && last && last->Continues && last->Kind == Kinds::Tar &&
+             IsTarMemberHeader(Block)) {
     // A tar archive holds a member header wherever a member begins, and members begin on
     // sector boundaries often enough that each would start an entry of its own.
     ExtendLast(*last);
@@ -71,7 +72,7 @@ void TkxRecognition::RecognizeNext()
 // entry of its own: nothing shows that it belongs to the stream.
 bool TkxRecognition::ContinuesStream(const TkxFileEntry* Last, const std::optional<TPackClock>& Clock) const
 {
-  return Last && Last->Continues && Last->Kind == 88 && StreamEntry == FileList.Count - 1 && Clock &&
+  return Last && Last->Continues && Last->Kind == Kinds::ProgramStream && StreamEntry == FileList.Count - 1 && Clock &&
          Clock->Mpeg2 == StreamClock.Mpeg2 && Clock->Base >= StreamClock.Base;
 }
 
@@ -83,10 +84,15 @@ void TkxRecognition::ExtendLast(TkxFileEntry& Last)
 
 void TkxRecognition::AddEntry(TKind Kind, bool Continues, std::int64_t Size)
 {
-  std::string entryName = ScanEntryName(FileList.Count + 1);
-  TKind kind = Kind;
-  DescribeFoundFile(Block, entryName, kind);
-  FileList.Add(std::move(entryName), kind, Position * Disk.SectorSize, Size, Continues);
+  TkxNewEntry entry = DescribeNewEntry(Block, FileList.Count + 1, Kind);
+  FileList.Add(std::move(entry.Name), entry.Kind, Position * Disk.SectorSize, Size, Continues);
+}
+
+TkxNewEntry DescribeNewEntry(std::span<const std::uint8_t> Block, std::int32_t Number, TKind Kind)
+{
+  TkxNewEntry entry{ScanEntryName(Number), Kind};
+  DescribeFoundFile(Block, entry.Name, entry.Kind);
+  return entry;
 }
 
 void AcceptFoundFiles(const TkxFileList& Found, TkxFileList& Into)
@@ -107,12 +113,10 @@ TkxScanOutcome TkxScanJob::Run(const std::function<void()>& Report, std::int64_t
   const std::int64_t total = DiskOwned->SectorCount;
   // A drive may send many commands for one sector of a damaged disc; the stop is honoured
   // between them.
-  DiskOwned->Interrupted = [this] { return StopRequest.load(std::memory_order_acquire); };
+  DiskOwned->Interrupted = [this] { return Control.StopRequested(); };
   try {
     while (Recognition.Position < total) {
-      if (StopRequest.load(std::memory_order_acquire)) break;
-      Gate.WaitWhilePaused();
-      if (StopRequest.load(std::memory_order_acquire)) break;
+      if (Control.ShouldStop()) break;
       {
         const std::lock_guard guard(StepLock);
         Recognition.RecognizeNext();
@@ -127,6 +131,8 @@ TkxScanOutcome TkxScanJob::Run(const std::function<void()>& Report, std::int64_t
   DiskOwned->Interrupted = nullptr;
   outcome.Stopped = outcome.Error.empty() && Recognition.Position < total;
   report();
+  Outcome = outcome;
+  Running.store(false, std::memory_order_release);
   return outcome;
 }
 

@@ -1,7 +1,7 @@
 // The scan: walks a medium sector by sector from sector 0 and builds the list of found files.
 #pragma once
 
-#include "common/kxPauseGate.h"
+#include "common/kxJobControl.h"
 #include "media/kxDisk.h"
 #include "project/kxFileList.h"
 #include "recognition/kxEngine.h"
@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,15 @@ class TkxRecognition {
   std::vector<std::uint8_t> Block;
 };
 
+// The name and kind of an entry that a scan adds as the Number-th of its list, with Block its
+// first sector: "File 000001" and Kind, then what DescribeFoundFile makes of the content. The
+// command line's identify names a file exactly so.
+struct TkxNewEntry {
+  std::string Name;
+  TKind Kind = Kinds::Unknown;
+};
+TkxNewEntry DescribeNewEntry(std::span<const std::uint8_t> Block, std::int32_t Number, TKind Kind);
+
 // What the user accepts of a scan: Into becomes a copy of Found, sorted by extension.
 void AcceptFoundFiles(const TkxFileList& Found, TkxFileList& Into);
 
@@ -100,15 +110,18 @@ class TkxScanJob {
  public:
   // Read from another thread only while Run is blocked in Report, has not started, or has ended.
   TkxRecognition Recognition;
-  // Starts closed: nothing is read until the user starts the scan.
-  TkxPauseGate Gate{true};
-  std::atomic<bool> StopRequest{false};
+  // Starts paused: nothing is read until the user starts the scan.
+  TkxJobControl Control{true};
   // Position at the last Report.
   std::int64_t LastReported = 0;
+  // True until Run has ended; Outcome is written before it turns false, so a reader on another
+  // thread that loads it (acquire) and sees false may read Outcome.
+  std::atomic<bool> Running{true};
+  TkxScanOutcome Outcome;
 
   // The scan from Position to the end of the medium, one sector per step, on the calling thread.
-  // Between steps it waits in Gate while paused and ends on StopRequest. Report is called every
-  // ReportStride sectors and once at the end, also after an error or a stop.
+  // Between steps it asks Control whether to go on. Report is called every ReportStride sectors
+  // and once at the end, also after an error or a stop. Returns Outcome.
   TkxScanOutcome Run(const std::function<void()>& Report, std::int64_t Stride = ReportStride);
 
   // AcceptFoundFiles of the found list as it stands between two steps; safe from any thread,

@@ -1,6 +1,5 @@
 // tessarin: the desktop program.
 #include "common/kxVersion.h"
-#include "project/kxWindowTexts.h"
 #include "ui/Controls.h"
 #include "ui/Main.h"
 #include "ui/UserInteraction.h"
@@ -58,7 +57,7 @@ int main(int argc, char** argv)
   }
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tessarin"));
-  QApplication::setApplicationDisplayName(QString::fromLatin1(kx::ApplicationTitle.data()));
+  QApplication::setApplicationDisplayName(kx::ui::ApplicationTitle());
   QApplication::setFont(kx::ui::SansFont());
 
   kx::ui::TUserInteraction ui;

@@ -1,11 +1,14 @@
 #include "ui/Controls.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QFontDatabase>
 #include <QLabel>
-#include <QPixmap>
-#include <QSvgRenderer>
 #include <QPainter>
+#include <QPixmap>
+#include <QPushButton>
+#include <QSvgRenderer>
+#include <QTimer>
 
 // The icons are compiled into this library; a static library's resources must be registered
 // by name before the first look-up.
@@ -75,6 +78,38 @@ QIcon LoadIcon(const QString& Name)
   return icon;
 }
 
+TWindowInputBlocker::TWindowInputBlocker(QWidget& Window_, QWidget* Allowed_) : Window(Window_), Allowed(Allowed_)
+{
+  qApp->installEventFilter(this);
+}
+
+TWindowInputBlocker::~TWindowInputBlocker() { qApp->removeEventFilter(this); }
+
+bool TWindowInputBlocker::eventFilter(QObject* Watched, QEvent* Event)
+{
+  switch (Event->type()) {
+    case QEvent::Shortcut: {
+      // The menu's keys reach the window's actions, wherever the focus is.
+      const auto* action = qobject_cast<QAction*>(Watched);
+      return action != nullptr && Window.actions().contains(action);
+    }
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::ContextMenu: {
+      const auto* widget = qobject_cast<QWidget*>(Watched);
+      if (widget == nullptr || widget->window() != &Window) return false;
+      return !(Allowed != nullptr && (widget == Allowed || Allowed->isAncestorOf(widget)));
+    }
+    default:
+      return false;
+  }
+}
+
 TWaitCursor::TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
 TWaitCursor::~TWaitCursor() { QApplication::restoreOverrideCursor(); }
 
@@ -89,6 +124,47 @@ void FitWrappedText(QLabel* Label, int MaxHeight)
   while (needed(font) > MaxHeight && font.pointSizeF() > 6) font.setPointSizeF(font.pointSizeF() - 0.5);
   Label->setFont(font);
   Label->resize(Label->width(), std::max(Label->height(), std::min(MaxHeight, needed(font))));
+}
+
+QLabel* MakeLabel(QWidget* Parent, const QString& Text, QPoint At, bool Bold, const QString& Name)
+{
+  auto* label = new QLabel(Text, Parent);
+  if (!Name.isEmpty()) label->setObjectName(Name);
+  if (Bold) {
+    QFont font = label->font();
+    font.setBold(true);
+    label->setFont(font);
+  }
+  label->move(At);
+  label->adjustSize();
+  return label;
+}
+
+QPushButton* MakeButton(QWidget* Parent, const QString& Name, const QString& Text, const QRect& Geometry,
+                        TButtonRole Role)
+{
+  auto* button = new QPushButton(Text, Parent);
+  button->setObjectName(Name);
+  button->setGeometry(Geometry);
+  if (Role == TButtonRole::Default) button->setDefault(true);
+  if (Role == TButtonRole::NotByEnter) button->setAutoDefault(false);
+  return button;
+}
+
+TShape* MakeLamp(QWidget* Parent, const QRect& Geometry)
+{
+  auto* lamp = new TShape(Parent);
+  lamp->setObjectName(QStringLiteral("sWorking"));
+  lamp->setGeometry(Geometry);
+  lamp->SetBrush(clSilver);
+  return lamp;
+}
+
+QTimer* MakeBlinkTimer(QObject* Parent)
+{
+  auto* timer = new QTimer(Parent);
+  timer->setInterval(250);
+  return timer;
 }
 
 int ValueColumn(std::initializer_list<const QLabel*> Captions, int X)

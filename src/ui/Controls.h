@@ -7,11 +7,15 @@
 #include <QIcon>
 #include <QWidget>
 
+#include <cstdint>
 #include <initializer_list>
 
 class QLabel;
+class QPushButton;
+class QTimer;
 
 namespace kx::ui {
+
 
 // The windows' font: Tahoma where it is installed, else the desktop's sans-serif family.
 QFont SansFont(qreal PointSize = 8);
@@ -29,6 +33,23 @@ void SetUpDialog(QWidget& Dialog, const QString& Name, const QString& Caption, Q
 // title bar use.
 QIcon LoadIcon(const QString& Name);
 
+// While it exists, the person's input reaches Window only through Allowed (a progress window),
+// as if a command that runs on a worker ran on this thread: the window keeps painting, and what
+// the command works on cannot change under it. Other windows of the program stay usable.
+class TWindowInputBlocker : public QObject {
+ public:
+  TWindowInputBlocker(QWidget& Window_, QWidget* Allowed_);
+  ~TWindowInputBlocker() override;
+  TWindowInputBlocker(const TWindowInputBlocker&) = delete;
+  TWindowInputBlocker& operator=(const TWindowInputBlocker&) = delete;
+
+  bool eventFilter(QObject* Watched, QEvent* Event) override;
+
+ private:
+  QWidget& Window;
+  QWidget* Allowed;
+};
+
 // The hourglass while it exists, on every way out of the scope.
 class TWaitCursor {
  public:
@@ -42,6 +63,20 @@ class TWaitCursor {
 // Tahoma and Arial), a word-wrapped label takes up to MaxHeight pixels and a smaller size of its
 // face until its text fits its width.
 void FitWrappedText(QLabel* Label, int MaxHeight);
+
+// The controls of the forms, set up alike. Name, when given, is the object name by which tests
+// and the end-to-end test find the control.
+// A label at At, as wide and high as its text.
+QLabel* MakeLabel(QWidget* Parent, const QString& Text, QPoint At, bool Bold = false, const QString& Name = {});
+
+enum class TButtonRole : std::uint8_t {
+  Normal,         // as the dialog has it
+  Default,        // Enter presses it
+  NotByEnter,     // Enter never presses it, even while it has the focus
+};
+QPushButton* MakeButton(QWidget* Parent, const QString& Name, const QString& Text, const QRect& Geometry,
+                        TButtonRole Role = TButtonRole::Normal);
+
 
 // The left edge of a column of values beside Captions: X, or further right where a caption's
 // text is wider than the room left for it, so that no caption runs into its value.
@@ -71,5 +106,10 @@ inline const QColor clNavy(0x00, 0x00, 0x80);
 
 // The next colour of a lamp that blinks while Busy: silver at rest, else red and orange in turn.
 QColor NextLampColor(const QColor& Current, bool Busy);
+
+// The lamp of a progress dialog, silver at rest, and the timer that makes it blink (every
+// 250 ms, not started).
+TShape* MakeLamp(QWidget* Parent, const QRect& Geometry);
+QTimer* MakeBlinkTimer(QObject* Parent);
 
 }  // namespace kx::ui

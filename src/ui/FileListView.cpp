@@ -9,11 +9,51 @@
 
 namespace kx::ui {
 
-TFileListModel::TFileListModel(const TkxFileList& List_, QObject* Parent) : QAbstractListModel(Parent), List(List_) {}
+TFileListModel::TFileListModel(TkxFileList& List_, QObject* Parent) : QAbstractTableModel(Parent), List(List_) {}
 
 int TFileListModel::rowCount(const QModelIndex& Parent) const { return Parent.isValid() ? 0 : List.Count; }
 
-QVariant TFileListModel::data(const QModelIndex&, int) const { return {}; }
+int TFileListModel::columnCount(const QModelIndex& Parent) const { return Parent.isValid() ? 0 : Columns; }
+
+QVariant TFileListModel::data(const QModelIndex& Index, int Role) const
+{
+  if (!Index.isValid() || Index.row() >= List.Count) return {};
+  const int column = Index.column();
+  switch (Role) {
+    case Qt::DisplayRole: {
+      const TkxFileEntry& entry = List.Items[static_cast<std::size_t>(Index.row())];
+      switch (column) {
+        case 0: return QString::fromLocal8Bit(entry.Name);
+        case 1: {
+          const std::string_view ext = KindExtensions[entry.Kind];
+          return QString::fromLocal8Bit(ext.data(), static_cast<qsizetype>(ext.size()));
+        }
+        case 2: return QString::fromStdString(OffsetText(entry.Offset));
+        case 3: return QString::fromStdString(SizeText(entry.Size));
+        default: return {};
+      }
+    }
+    case Qt::ForegroundRole: {
+      static const QColor colours[Columns] = {Qt::black, Qt::black, OffsetColor, SizeColor};
+      if (column < 0 || column >= Columns) return {};
+      return colours[column];
+    }
+    case Qt::FontRole: {
+      static const QFont sans = SansFont();
+      static const QFont mono = MonoFont();
+      return column < 2 ? sans : mono;
+    }
+    default: return {};
+  }
+}
+
+void TFileListModel::sort(int Column, Qt::SortOrder)
+{
+  if (Column < 0 || Column >= Columns) return;
+  beginResetModel();
+  List.Sort(static_cast<TkxSortKey>(Column));
+  endResetModel();
+}
 
 void TFileListModel::Reset()
 {
@@ -21,20 +61,9 @@ void TFileListModel::Reset()
   endResetModel();
 }
 
-TFileListDelegate::TFileListDelegate(const TFileListModel& Model_, const QHeaderView& Header_, QObject* Parent)
-    : QStyledItemDelegate(Parent), Model(Model_), Header(Header_)
+TFileListDelegate::TFileListDelegate(const QHeaderView& Header_, QObject* Parent)
+    : QStyledItemDelegate(Parent), Header(Header_)
 {
-}
-
-QString TFileListDelegate::ColumnText(const TkxFileEntry& Entry, int Column)
-{
-  switch (Column) {
-    case 0: return QString::fromLocal8Bit(Entry.Name);
-    case 1: return QString::fromLocal8Bit(KindExtensions[Entry.Kind].data(), static_cast<qsizetype>(KindExtensions[Entry.Kind].size()));
-    case 2: return QString::fromStdString(OffsetText(Entry.Offset));
-    case 3: return QString::fromStdString(SizeText(Entry.Size));
-    default: return {};
-  }
 }
 
 int TFileListDelegate::ColumnLeft(int Column) const { return Header.sectionViewportPosition(Column) + 2; }
@@ -46,23 +75,17 @@ QSize TFileListDelegate::sizeHint(const QStyleOptionViewItem& Option, const QMod
 
 void TFileListDelegate::paint(QPainter* Painter, const QStyleOptionViewItem& Option, const QModelIndex& Index) const
 {
-  if (!Index.isValid() || Index.row() >= Model.rowCount()) return;
-  const TkxFileEntry& entry = Model.Entry(Index.row());
+  if (!Index.isValid()) return;
   const QRect row = Option.rect;
   Painter->save();
   Painter->fillRect(row, (Option.state & QStyle::State_Selected) ? SelectedRowColor : RowColor);
 
-  static const QFont sans = SansFont();
-  static const QFont mono = MonoFont();
-  struct TColumnStyle {
-    const QFont& Font;
-    QColor Color;
-  };
-  const TColumnStyle styles[4] = {{sans, Qt::black}, {sans, Qt::black}, {mono, OffsetColor}, {mono, SizeColor}};
-  for (int column = 0; column < 4; ++column) {
-    Painter->setFont(styles[column].Font);
-    Painter->setPen(styles[column].Color);
-    const QFontMetrics metrics(styles[column].Font);
+  for (int column = 0; column < TFileListModel::Columns; ++column) {
+    const QModelIndex cell = Index.siblingAtColumn(column);
+    const QFont font = cell.data(Qt::FontRole).value<QFont>();
+    Painter->setFont(font);
+    Painter->setPen(cell.data(Qt::ForegroundRole).value<QColor>());
+    const QFontMetrics metrics(font);
     // The height of "Wg": the face's full height, whatever the text.
     const int h = metrics.height();
     // The row's bottom edge is exclusive, as the list box hands it to a row's drawing.
@@ -70,7 +93,7 @@ void TFileListDelegate::paint(QPainter* Painter, const QStyleOptionViewItem& Opt
     const QRect text(ColumnLeft(column), top, 1 << 20, h);
     // Not clipped to the column: a long name runs on under the next column's text.
     Painter->drawText(text, Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip | Qt::TextSingleLine,
-                      ColumnText(entry, column));
+                      cell.data(Qt::DisplayRole).toString());
   }
   Painter->restore();
 

@@ -1,11 +1,11 @@
 // The found-file list of the main window: a model that wraps the window's TkxFileList without
-// copying it, and a delegate that formats and draws a row only when it is painted, so that a
-// list of a million entries costs nothing to show.
+// copying it and makes a row's texts, colours and fonts only when they are asked for, a delegate
+// that paints a row from them, so that a list of a million entries costs nothing to show.
 #pragma once
 
 #include "project/kxFileList.h"
 
-#include <QAbstractListModel>
+#include <QAbstractTableModel>
 #include <QFont>
 #include <QListView>
 #include <QStyledItemDelegate>
@@ -14,23 +14,29 @@ class QHeaderView;
 
 namespace kx::ui {
 
-class TFileListModel : public QAbstractListModel {
+// Four columns: name, extension with its dot, offset, size. The list view shows a row as one
+// item (column 0); the delegate draws the row's other columns beside it.
+class TFileListModel : public QAbstractTableModel {
   Q_OBJECT
 
  public:
-  TFileListModel(const TkxFileList& List_, QObject* Parent = nullptr);
+  static constexpr int Columns = 4;
+
+  TFileListModel(TkxFileList& List_, QObject* Parent = nullptr);
 
   int rowCount(const QModelIndex& Parent = QModelIndex()) const override;
-  // No texts are kept or made here: the delegate reads the entry itself.
+  int columnCount(const QModelIndex& Parent = QModelIndex()) const override;
+  // The column's text (DisplayRole), colour (ForegroundRole) and font (FontRole).
   QVariant data(const QModelIndex& Index, int Role) const override;
-
-  const TkxFileEntry& Entry(int Row) const { return List.Items[static_cast<std::size_t>(Row)]; }
+  // Sorts the list by the column's key, always ascending, so that a second click on a header
+  // section sorts the same way again. Selections are dropped, as after any change of order.
+  void sort(int Column, Qt::SortOrder Order = Qt::AscendingOrder) override;
 
   // The list's count or order changed.
   void Reset();
 
  private:
-  const TkxFileList& List;
+  TkxFileList& List;
 };
 
 // The colours of a row.
@@ -45,18 +51,15 @@ class TFileListDelegate : public QStyledItemDelegate {
 
  public:
   // Columns start at the left edges of Header's sections; Header must outlive the delegate.
-  TFileListDelegate(const TFileListModel& Model_, const QHeaderView& Header_, QObject* Parent = nullptr);
+  explicit TFileListDelegate(const QHeaderView& Header_, QObject* Parent = nullptr);
 
   void paint(QPainter* Painter, const QStyleOptionViewItem& Option, const QModelIndex& Index) const override;
   QSize sizeHint(const QStyleOptionViewItem& Option, const QModelIndex& Index) const override;
 
-  // The column texts of a row: name, extension with its dot, offset, size.
-  static QString ColumnText(const TkxFileEntry& Entry, int Column);
   // The left edge of a column's text within the row: its header section's edge plus 2 pixels.
   int ColumnLeft(int Column) const;
 
  private:
-  const TFileListModel& Model;
   const QHeaderView& Header;
 };
 

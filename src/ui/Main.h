@@ -2,12 +2,13 @@
 // whether it changed), the list of found files, and every command in the menu and the toolbar.
 #pragma once
 
-#include "media/kxDisk.h"
+#include "media/kxDisks.h"
 #include "project/kxFileList.h"
+#include "ui/WorkerRunner.h"
 
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QList>
-#include <QKeySequence>
 #include <QMainWindow>
 
 #include <functional>
@@ -19,23 +20,25 @@ class QGroupBox;
 class QHeaderView;
 class QLabel;
 class QMenu;
+class QProgressDialog;
 class QStandardItemModel;
 class QToolButton;
 
 namespace kx {
-class TfrmCreateImage;
-class TfrmFind;
-class TfrmSelectDrive;
 enum class TkxExtractMode : std::uint8_t;
 }
 
 namespace kx::ui {
 
+class TExtractThread;
 class TFileListBox;
 class TFileListDelegate;
 class TFileListModel;
 class TUserInteraction;
+class TfrmCreateImage;
+class TfrmFind;
 class TfrmRecognize;
+class TfrmSelectDrive;
 
 // The location field. It leaves the menu's key sequences to the menu, which a line edit would
 // otherwise take for itself (Ctrl+E moves to the end of the line, Ctrl+A selects all).
@@ -65,11 +68,11 @@ class TfrmMain : public QMainWindow {
   void UpdateCaption();
   void RefreshList();
   void UpdateStatus();
-  // The medium the location field names, or nullptr when it cannot be opened; Message, when
-  // given, then says why (the mount message, or that a drive's disc cannot be read).
-  std::unique_ptr<TkxDisk> OpenDisk(std::string* Message = nullptr) const;
+  // The medium the location field names, or nullptr when it cannot be opened; Why, when given,
+  // then says why (its Message: the mount message, or that a drive's disc cannot be read).
+  std::unique_ptr<TkxDisk> OpenDisk(TkxOpenFailure* Why = nullptr) const;
   // How OpenDisk opens a location; tests put media of their own here.
-  std::function<std::unique_ptr<TkxDisk>(const std::string& Location, std::string* Message)> DiskOpener;
+  std::function<std::unique_ptr<TkxDisk>(const std::string& Location, TkxOpenFailure* Why)> DiskOpener;
   // The location field's text in the locale's encoding, as the core takes paths.
   std::string LocationText() const;
   // The rows selected in the list, ascending.
@@ -136,10 +139,13 @@ class TfrmMain : public QMainWindow {
   // Writes the project to FileName; throws EkxProjectError and leaves a previous file whole.
   void SaveProjectToFile(const std::string& FileName);
 
-  // Extraction of the selected rows; a progress window appears once it runs about a second.
+  // Starts the extraction of the selected rows on a worker and returns; a progress window
+  // appears once it has run for a second. Until it ends, the window takes no input but through
+  // that progress window.
   void Extract(TkxExtractMode Mode);
-  // The progress window of a running extraction, or nullptr.
-  QWidget* ExtractProgressWindow() const { return ExtractProgress; }
+  bool Extracting() const { return Extraction != nullptr; }
+  // The progress window of a running extraction (hidden during its first second), or nullptr.
+  QProgressDialog* ExtractProgressWindow() const;
   std::unique_ptr<TfrmFind> frmFind;
 
   // Handlers.
@@ -171,21 +177,32 @@ class TfrmMain : public QMainWindow {
 
   TFileListModel& ListModel() const { return *Model; }
 
+ signals:
+  // An extraction has ended and said so (a message or the beep).
+  void ExtractionEnded();
+
  protected:
   void closeEvent(QCloseEvent* Event) override;
 
  private:
+  friend class TExtractThread;
+  void BuildForm();
   void BuildMenu();
   void BuildToolbar();
   void BuildList();
   void BuildLocation();
+  void StartExtraction(const std::shared_ptr<TExtractThread>& Worker);
+  void ShowExtractProgress(std::int32_t Done);
+  void EndExtraction(const TExtractThread& Worker);
+  struct TExtraction;
 
   TUserInteraction& Ui;
   QStandardItemModel* HeaderModel;
   TFileListModel* Model;
   TFileListDelegate* Delegate;
-  QWidget* ExtractProgress = nullptr;
-  bool Busy = false;  // an extraction runs; the window takes no commands meanwhile
+  std::unique_ptr<TExtraction> Extraction;
+  // Declared last, so that it is gone, every worker ended, before the rest of the window.
+  TWorkerRunner Runner;
 };
 
 // The pages the Help menu opens.

@@ -1,6 +1,7 @@
 #include "ui/UserInteraction.h"
 
 #include "common/ShellEx.h"
+#include "project/kxWindowTexts.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -10,7 +11,10 @@
 
 namespace kx::ui {
 
-QString ApplicationTitle() { return QStringLiteral("Veltrane Tessarin 2008"); }
+QString ApplicationTitle()
+{
+  return QString::fromLatin1(kx::ApplicationTitle.data(), static_cast<qsizetype>(kx::ApplicationTitle.size()));
+}
 
 void TUserInteraction::ShowMessage(QWidget* Parent, const QString& Text, const QString& Caption)
 {

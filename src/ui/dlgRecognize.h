@@ -3,15 +3,9 @@
 #pragma once
 
 #include "recognition/kxRecognition.h"
-#include "ui/HandOver.h"
+#include "ui/WorkerRunner.h"
 
-#include <QDialog>
-#include <QThread>
-
-#include <atomic>
 #include <memory>
-#include <string>
-#include <vector>
 
 class QGroupBox;
 class QLabel;
@@ -25,58 +19,40 @@ class TShape;
 class TUserInteraction;
 class TfrmRecognize;
 
-// One scan: what the dialog and its worker share. The worker may outlive the dialog's interest
-// in it (the person accepted or cancelled while it was working); the shared pointers keep the
-// medium, the recognition and this state valid until the worker has ended.
-struct TScanRun {
-  explicit TScanRun(std::unique_ptr<TkxDisk> Disk) : Job(std::make_shared<TkxScanJob>(std::move(Disk))) {}
-
-  std::shared_ptr<TkxScanJob> Job;
-  std::shared_ptr<THandOver> HandOver = THandOver::Create();
-  // True from the worker's creation until it has finished its final steps; written by the
-  // worker, read by the dialog.
-  std::atomic<bool> Running{true};
-  bool Started = false;  // the worker thread has been started (user-interface thread only)
-  std::string Error;     // why a step failed; written by the worker before Running turns false
-};
-
-class TRecognitionThread : public QThread {
-  Q_OBJECT
-
+// The worker of one scan: runs its scan job and hands the figures to the dialog. It owns the
+// medium and the scan, so both stay valid until it has ended, also when the person accepted or
+// cancelled while it was working.
+class TRecognitionThread final : public TWorker {
  public:
-  TRecognitionThread(TfrmRecognize& Dialog_, std::shared_ptr<TScanRun> Run_);
+  TRecognitionThread(TfrmRecognize& Dialog_, std::unique_ptr<TkxDisk> Disk);
 
-  std::shared_ptr<TScanRun> Run;
+  TkxScanJob Job;
+
+  TkxJobControl& Control() override { return Job.Control; }
 
  protected:
-  void run() override;
+  void Execute() override;
 
  private:
   TfrmRecognize& Dialog;
 };
 
-class TfrmRecognize : public QDialog {
+class TfrmRecognize : public TWorkerDialog {
   Q_OBJECT
 
  public:
   explicit TfrmRecognize(TUserInteraction& Ui_, QWidget* Parent = nullptr);
-  // Stops every worker that is still running and waits for it; none waits for this window then.
-  ~TfrmRecognize() override;
 
   // Runs one scan of Disk with the dialog shown modally. True when the person accepted the
   // found files, which then replace Into's entries, sorted by extension.
   bool Recognize(std::unique_ptr<TkxDisk> Disk, TkxFileList& Into);
 
   // The figures of the current scan; runs on this window's thread.
-  void UpdateProgress(TScanRun& Run);
+  void UpdateProgress(const TRecognitionThread& Worker);
 
   // Whether the current scan's worker is running, and whether it waits to be started or resumed.
   bool Running() const;
   bool WorkerPaused() const;
-  // The current scan, while Recognize runs.
-  std::shared_ptr<TScanRun> CurrentRun() const { return Current; }
-  // Workers that have not ended yet, of this and earlier scans.
-  int OutstandingWorkers() const { return static_cast<int>(Outstanding.size()); }
 
   QLabel* Label1;
   QPushButton* bStart;
@@ -104,13 +80,9 @@ class TfrmRecognize : public QDialog {
   void ProgressShown(qint64 Position);
 
  private:
-  friend class TRecognitionThread;
-  void WorkerEnded(TRecognitionThread* Thread);
+  void WorkerEnded(const TRecognitionThread& Worker);
 
-  TUserInteraction& Ui;
-  std::shared_ptr<TScanRun> Current;
-  TRecognitionThread* CurrentThread = nullptr;
-  std::vector<TRecognitionThread*> Outstanding;
+  std::shared_ptr<TRecognitionThread> Current;
 };
 
 }  // namespace kx::ui

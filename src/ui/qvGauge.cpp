@@ -1,5 +1,7 @@
 #include "ui/qvGauge.h"
 
+#include "ui/Controls.h"
+
 #include <QFontMetrics>
 #include <QImage>
 #include <QPainter>
@@ -63,54 +65,21 @@ TqvGauge::TqvGauge(QWidget* Parent)
   setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void TqvGauge::SetMinValue(std::int32_t Value)
+template <class T>
+void TqvGauge::Change(T& Field, const T& Value)
 {
-  if (Value == FMinValue) return;
-  FMinValue = Value;
+  if (Value == Field) return;
+  Field = Value;
   update();
 }
 
-void TqvGauge::SetMaxValue(std::int32_t Value)
-{
-  if (Value == FMaxValue) return;
-  FMaxValue = Value;
-  update();
-}
-
-void TqvGauge::SetKind(TqvGaugeKind Value)
-{
-  if (Value == FKind) return;
-  FKind = Value;
-  update();
-}
-
-void TqvGauge::SetBackColor(const QColor& Value)
-{
-  if (Value == FBackColor) return;
-  FBackColor = Value;
-  update();
-}
-
-void TqvGauge::SetForeColor(const QColor& Value)
-{
-  if (Value == FForeColor) return;
-  FForeColor = Value;
-  update();
-}
-
-void TqvGauge::SetFrameColor(const QColor& Value)
-{
-  if (Value == FFrameColor) return;
-  FFrameColor = Value;
-  update();
-}
-
-void TqvGauge::SetTextKind(TqvGaugeTextKind Value)
-{
-  if (Value == FTextKind) return;
-  FTextKind = Value;
-  update();
-}
+void TqvGauge::SetMinValue(std::int32_t Value) { Change(FMinValue, Value); }
+void TqvGauge::SetMaxValue(std::int32_t Value) { Change(FMaxValue, Value); }
+void TqvGauge::SetKind(TqvGaugeKind Value) { Change(FKind, Value); }
+void TqvGauge::SetBackColor(const QColor& Value) { Change(FBackColor, Value); }
+void TqvGauge::SetForeColor(const QColor& Value) { Change(FForeColor, Value); }
+void TqvGauge::SetFrameColor(const QColor& Value) { Change(FFrameColor, Value); }
+void TqvGauge::SetTextKind(TqvGaugeTextKind Value) { Change(FTextKind, Value); }
 
 void TqvGauge::SetProgress(std::int32_t Value)
 {
@@ -243,6 +212,20 @@ void TqvGauge::paintEvent(QPaintEvent*)
   painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
   painter.drawImage(0, 0, mask);
   painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+}
+
+TqvGauge* MakeProgressGauge(QWidget* Parent, const QString& Name, const QRect& Geometry, TqvGaugeKind Kind)
+{
+  auto* gauge = new TqvGauge(Parent);
+  gauge->setObjectName(Name);
+  gauge->setGeometry(Geometry);
+  gauge->SetKind(Kind);
+  gauge->SetBackColor(Qt::white);
+  gauge->SetForeColor(clNavy);
+  gauge->SetFrameColor(Qt::black);
+  gauge->SetTextKind(qvgtPercent);
+  gauge->SetMinValue(0);
+  return gauge;
 }
 
 }  // namespace kx::ui

@@ -65,6 +65,10 @@ class TqvGauge : public QWidget {
   void paintEvent(QPaintEvent* Event) override;
 
  private:
+  // Stores a different value and schedules a repaint.
+  template <class T>
+  void Change(T& Field, const T& Value);
+
   QColor FForeColor;
   std::int32_t FMinValue = 0;
   QColor FBackColor;
@@ -74,5 +78,9 @@ class TqvGauge : public QWidget {
   QColor FFrameColor;
   TqvGaugeTextKind FTextKind = qvgtNone;
 };
+
+// The gauge of a progress dialog: white background, navy bar or pie, black frame, the
+// percentage as its text, counting from 0.
+TqvGauge* MakeProgressGauge(QWidget* Parent, const QString& Name, const QRect& Geometry, TqvGaugeKind Kind);
 
 }  // namespace kx::ui

@@ -1,9 +1,13 @@
 // The helpers behind the command line's text: escaping for a terminal, counts, durations, the
 // progress line and text for XML.
 #include "cli/CliSupport.h"
+#include "common/kxJobControl.h"
 #include "cli/Dfxml.h"
 
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
 
 #include <string>
 
@@ -82,6 +86,34 @@ TEST(XmlText, GivesTextThatXmlCanHold)
   EXPECT_EQ(XmlText("caf\xe9"), "café");                   // Latin-1 byte read as U+00E9
   EXPECT_EQ(XmlText("a\x1b" "b\tc"), "a\xef\xbf\xbd" "b\tc");  // ESC cannot be in XML 1.0
   EXPECT_EQ(XmlText("\xef\xbf\xbe"), "\xef\xbf\xbd");         // nor U+FFFE
+}
+
+}  // namespace
+}  // namespace kx::cli
+
+namespace kx::cli {
+namespace {
+
+// Ctrl+C reaches the control of the job that runs at once, from the signal handler, so that a
+// write the signal broke off is known as a stop; a job that begins after it stops before its
+// first step; a control that was never handed over is left alone. In a child process, since the
+// handler stays installed.
+TEST(TStopOnSignal, PassesTheStopToTheRunningJobsControl)
+{
+  EXPECT_EXIT(
+      {
+        InstallStopHandler();
+        TkxJobControl running;
+        TkxJobControl elsewhere;
+        {
+          const TStopOnSignal stop(running);
+          std::raise(SIGINT);
+        }
+        TkxJobControl later;
+        const TStopOnSignal stop(later);
+        std::exit(running.StopRequested() && later.StopRequested() && !elsewhere.StopRequested() ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -1,9 +1,18 @@
 #include "common/kxJobControl.h"
 
+#include "media/SimulatedDrive.h"
+#include "media/kxImageCopy.h"
+#include "media/kxRescue.h"
+#include "project/kxExtract.h"
+#include "recognition/kxRecognition.h"
+#include "support/kxTestMedia.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <future>
+#include <memory>
 #include <thread>
 
 namespace kx {
@@ -53,6 +62,157 @@ TEST(TkxJobControl, PausedJobWaitsAndAStopWhilePausedEndsItWithoutAnotherStep)
   control.RequestStop();
   EXPECT_EQ(steps.get(), 0);
   EXPECT_FALSE(control.Paused());
+}
+
+// ---------------------------------------------------------------------------------------------
+// The contract of every long job of the core with its control, run over each job: a paused job
+// takes no step until it is resumed, a stop while paused ends it without a further step, a stop
+// requested before it begins lets it take none, and a stop from a signal handler ends it at its
+// next step. Each adapter runs its job on the calling thread and calls OnStep after every step
+// with the steps done so far, from the job's own progress report. The tests wait on gates that
+// the job's thread opens, never for time to pass.
+
+constexpr std::int64_t Steps = 40;
+
+// A scan of Steps sectors, a step a sector.
+struct TScanAdapter {
+  TkxScanJob Job{std::make_unique<test::TMemoryDisk>(std::vector<std::uint8_t>(Steps * 2048, 1))};
+  TScanAdapter() { Job.Control.Resume(); }
+  TkxJobControl& Control() { return Job.Control; }
+  std::int64_t Run(const std::function<void(std::int64_t)>& OnStep)
+  {
+    Job.Run([&] { OnStep(Job.Recognition.Position); }, 1);
+    return Job.Recognition.Position;
+  }
+};
+
+// A copy of Steps chunks into parts that are thrown away.
+struct TCopyAdapter {
+  struct TNoPart final : TkxPartStream {
+    void WriteBuffer(const void*, std::int64_t) override {}
+    void Close() override {}
+  };
+  TkxCopyJob Job{std::make_unique<test::TMemoryDisk>(std::vector<std::uint8_t>(Steps * 32 * 2048, 1)), "unused.iso"};
+  TCopyAdapter()
+  {
+    Job.CreatePart = [](const std::string&) { return std::make_unique<TNoPart>(); };
+  }
+  TkxJobControl& Control() { return Job.Control; }
+  std::int64_t Run(const std::function<void(std::int64_t)>& OnStep)
+  {
+    Job.Run([&](std::int64_t Done) { OnStep(Done / 32); });
+    return Job.Result.SectorsDone / 32;
+  }
+};
+
+// An extraction of Steps entries, a step a file.
+struct TExtractAdapter {
+  test::TScratchFolder Folder;
+  test::TMemoryDisk Disk{std::vector<std::uint8_t>(2048, 1)};
+  TkxFileList List;
+  std::vector<std::int32_t> Rows;
+  TkxJobControl JobControl;
+  TExtractAdapter()
+  {
+    for (std::int32_t i = 0; i < Steps; ++i) {
+      List.Add("f" + std::to_string(i), 0, 0, 16, false);
+      Rows.push_back(i);
+    }
+  }
+  TkxJobControl& Control() { return JobControl; }
+  std::int64_t Run(const std::function<void(std::int64_t)>& OnStep)
+  {
+    return ExtractEntries(Disk, List, Rows, Folder.Dir(), TkxExtractMode::Plain, OnStep, &JobControl).Written;
+  }
+};
+
+// A rescue of a clean disc of Steps runs of 32 sectors, a step a read command.
+struct TRescueAdapter {
+  test::TScratchFolder Folder;
+  test::TSimulatedDrive* Drive = nullptr;
+  std::size_t Opened = 0;
+  std::unique_ptr<TkxRescueJob> Job;
+  TkxJobControl JobControl;
+  TRescueAdapter()
+  {
+    auto owned = std::make_unique<test::TSimulatedDrive>(Steps * MaxSectorsPerRequest);
+    Drive = owned.get();
+    Job = std::make_unique<TkxRescueJob>(std::make_unique<TkxPhysicalCD>(std::move(owned)), Folder / "disc.iso");
+    EXPECT_EQ(Job->Prepare(), "");
+    Opened = Drive->Commands.size();
+  }
+  TkxJobControl& Control() { return JobControl; }
+  std::int64_t Run(const std::function<void(std::int64_t)>& OnStep)
+  {
+    const auto reads = [this] { return static_cast<std::int64_t>(Drive->Reads(Opened).size()); };
+    Job->Run(JobControl, [&] { OnStep(reads()); });
+    return reads();
+  }
+};
+
+template <class TAdapter>
+class JobContract : public ::testing::Test {
+ protected:
+  TAdapter Job;
+
+  // Runs the job on a thread of its own, which pauses the job after its third step; returns once
+  // it has.
+  std::future<std::int64_t> StartPausingAtThree()
+  {
+    std::promise<void> paused;
+    std::future<void> pausing = paused.get_future();
+    auto steps = Start(3, [this, p = std::make_shared<std::promise<void>>(std::move(paused))] {
+      Job.Control().Pause();
+      p->set_value();
+    });
+    pausing.wait();
+    return steps;
+  }
+
+  // Runs the job on a thread of its own; At, when given, runs on that thread once, after step
+  // AtStep (a scan reports its last position a second time when it ends).
+  std::future<std::int64_t> Start(std::int64_t AtStep, std::function<void()> At)
+  {
+    return std::async(std::launch::async, [this, AtStep, At = std::move(At)] {
+      bool done = false;
+      return Job.Run([&](std::int64_t Done) {
+        if (Done != AtStep || !At || done) return;
+        done = true;
+        At();
+      });
+    });
+  }
+};
+
+using TJobs = ::testing::Types<TScanAdapter, TCopyAdapter, TExtractAdapter, TRescueAdapter>;
+TYPED_TEST_SUITE(JobContract, TJobs);
+
+TYPED_TEST(JobContract, PausedBetweenStepsItWaitsAndResumedItRunsToItsEnd)
+{
+  auto steps = this->StartPausingAtThree();
+  EXPECT_TRUE(this->Job.Control().Paused());
+  this->Job.Control().Resume();
+  EXPECT_EQ(steps.get(), Steps);
+}
+
+TYPED_TEST(JobContract, StoppedWhilePausedItEndsWithoutAnotherStep)
+{
+  auto steps = this->StartPausingAtThree();
+  this->Job.Control().RequestStop();
+  EXPECT_EQ(steps.get(), 3);
+  EXPECT_FALSE(this->Job.Control().Paused());
+}
+
+TYPED_TEST(JobContract, StoppedBeforeItBeginsItTakesNoStep)
+{
+  this->Job.Control().RequestStop();
+  EXPECT_EQ(this->Start(0, {}).get(), 0);
+}
+
+TYPED_TEST(JobContract, StoppedFromASignalHandlerItEndsAtItsNextStep)
+{
+  auto steps = this->Start(5, [&] { this->Job.Control().RequestStopFromSignal(); });
+  EXPECT_EQ(steps.get(), 5);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "media/kxDisks.h"
 
+#include "common/kxShared.h"
+#include "media/SimulatedDrive.h"
 #include "support/kxTestMedia.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -14,6 +17,7 @@
 #include <vector>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace kx {
 namespace {
@@ -406,6 +410,78 @@ TEST(OpenDisk, OpensImagesAndNothingThatCannotBeRead)
   // An image whose file name merely looks like a drive opens by any longer path.
   WriteParts(folder, "Z:", stored);
   EXPECT_NE(OpenDisk(folder / "Z:"), nullptr);
+}
+
+// Why a location did not open is said once, where it was found: the part file or device that
+// failed and the reason, after the window's message.
+TEST(OpenDisk, SaysWhichPathFailedAndWhy)
+{
+  TScratchFolder folder;
+  WriteParts(folder, "short.iso", Bytes(10, 0));
+  WriteParts(folder, "one.iso", Bytes(1, 0));
+  fs::create_directories(folder / "dir.iso");
+  ASSERT_EQ(::mkfifo((folder / "pipe.iso").c_str(), 0600), 0);
+  const std::string mount(MountErrorMessage);
+  struct TCase {
+    std::string Location;
+    std::string Path;
+    std::string Reason;
+  };
+  const TCase cases[] = {
+      {folder / "missing.iso", folder / "missing.iso", "No such file or directory"},
+      {folder / "dir.iso", folder / "dir.iso", "Is a directory"},
+      {folder / "short.iso", folder / "short.iso", "too small for a disc image (10 bytes)"},
+      {folder / "one.iso", folder / "one.iso", "too small for a disc image (1 byte)"},
+      // A pipe cannot be measured; nothing else about it is wrong that a person could mend.
+      {folder / "pipe.iso", folder / "pipe.iso", "cannot be read as a disc image"},
+      {folder / "short.iso/x", folder / "short.iso/x", "Not a directory"},
+      {"", "", "No such file or directory"},
+      {"1:", "1:", "not a drive name (D: to Z:)"},
+      {"c:", "c:", "not a drive name (D: to Z:)"},
+  };
+  for (const TCase& c : cases) {
+    TkxOpenFailure why;
+    EXPECT_EQ(OpenDisk(c.Location, &why), nullptr) << c.Location;
+    EXPECT_EQ(why.Message, mount) << c.Location;
+    EXPECT_EQ(why.Path, c.Path) << c.Location;
+    EXPECT_EQ(why.Reason, c.Reason) << c.Location;
+  }
+}
+
+TEST(DriveOpenFailure, NamesTheDeviceAndWhatTheDriveAnswered)
+{
+  const auto drive = [](auto Setup) {
+    auto transport = std::make_unique<test::TSimulatedDrive>(100);
+    Setup(*transport);
+    return TkxPhysicalCD(std::move(transport));
+  };
+  const TkxPhysicalCD notReady = drive([](test::TSimulatedDrive& d) { d.NotReady = true; });
+  const TkxPhysicalCD unreadable = drive([](test::TSimulatedDrive& d) { d.Unreadable.insert(0); });
+  const TkxPhysicalCD throwing = drive([](test::TSimulatedDrive& d) { d.Throws = true; });
+  const TkxPhysicalCD absent(std::unique_ptr<TScsiDevice>{});
+  const std::string device = DriveDevicePath('E');
+  struct TCase {
+    const TkxPhysicalCD& Drive;
+    std::string_view Message;
+    std::string Reason;
+  };
+  const TCase cases[] = {
+      {notReady, "Drive unit is not ready", "no disc, or the drive is not ready"},
+      {unreadable, "The disc in the drive could not be read.", "the disc could not be read"},
+      {throwing, "Unknown CD/DVD error", "the drive does not answer as an optical drive"},
+      {absent, MountErrorMessage, "cannot be opened"},
+  };
+  for (const TCase& c : cases) {
+    const TkxOpenFailure why = DriveOpenFailure("e:", c.Drive);
+    EXPECT_EQ(why.Message, c.Message) << c.Reason;
+    EXPECT_EQ(why.Path, device) << c.Reason;
+    EXPECT_EQ(why.Reason, c.Reason);
+  }
+  // The letter of a drive whose device could not be opened: the system's reason.
+  const TkxPhysicalCD missing('Z');
+  ASSERT_EQ(missing.Status, CDNoDevice);
+  EXPECT_EQ(DriveOpenFailure("Z:", missing).Reason, std::strerror(missing.DeviceError));
+  EXPECT_NE(missing.DeviceError, 0);
 }
 
 }  // namespace

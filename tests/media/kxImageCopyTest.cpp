@@ -182,11 +182,14 @@ TEST(CopyDiskToImage, StopIsHonouredBetweenTheCommandsOfADamagedChunk)
   for (std::int64_t s = 40; s < 60; ++s) drive->Unreadable.insert(s);
   TkxPhysicalCD cd(std::move(owned));
   const std::size_t opened = drive->Commands.size();
-  int asked = 0;
+  TkxJobControl control;
   TkxImageCopyOptions options;
-  // Asked before chunks 1 and 2, then between the commands of chunk 2: its request and three
-  // single sectors go out before the stop.
-  options.StopRequested = [&] { return ++asked == 6; };
+  options.Control = &control;
+  // Pressed while the drive answers the third single sector of chunk 2, after chunk 1 and
+  // chunk 2's request.
+  drive->BeforeCommand = [&](std::size_t) {
+    if (drive->Reads(opened).size() == 5) control.RequestStop();
+  };
   const auto result = CopyDiskToImage(cd, dir / "disk.iso", options);
   EXPECT_TRUE(result.Stopped);
   EXPECT_FALSE(result.Complete);
@@ -226,10 +229,13 @@ TEST(CopyDiskToImage, StopKeepsThePartsWritten)
 {
   TScratchFolder dir;
   TStampedDisk disk(1000);
-  int asked = 0;
+  TkxJobControl control;
   TkxImageCopyOptions options;
   options.PartSize = 64 * 2048;
-  options.StopRequested = [&] { return ++asked > 3; };
+  options.Control = &control;
+  options.Progress = [&](std::int64_t Done) {
+    if (Done == 96) control.RequestStop();
+  };
   const std::string name = dir / "disk.iso";
   std::ofstream(PartFileName(name, 3)) << "left from an earlier image";
   const auto result = CopyDiskToImage(disk, name, options);
@@ -244,7 +250,9 @@ TEST(CopyDiskToImage, StopKeepsThePartsWritten)
   EXPECT_TRUE(std::filesystem::exists(PartFileName(name, 3))) << "only a complete copy tidies up";
 
   TStampedDisk other(100);
-  options.StopRequested = [] { return true; };
+  TkxJobControl stopped;
+  stopped.RequestStop();
+  options.Control = &stopped;
   const auto none = CopyDiskToImage(other, dir / "none.iso", options);
   EXPECT_TRUE(none.Stopped);
   EXPECT_EQ(none.SectorsDone, 0);
@@ -364,23 +372,16 @@ TEST(CopyDiskToImage, PausedCopyWaitsBetweenChunksAndAStopWhilePausedCopiesNoMor
 {
   TScratchFolder dir;
   TStampedDisk disk(1000);
-  TkxPauseGate gate(true);
-  std::atomic<bool> stop{false};
+  TkxJobControl control(true);
   TkxImageCopyOptions options;
-  options.PauseGate = &gate;
-  options.StopRequested = [&] { return stop.load(); };
-  std::atomic<std::int64_t> done{0};
-  options.Progress = [&](std::int64_t n) { done = n; };
+  options.Control = &control;
   TkxImageCopyResult result;
   std::thread worker([&] { result = CopyDiskToImage(disk, dir / "disk.iso", options); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  EXPECT_EQ(done, 0) << "a closed gate holds the copy before its first chunk";
-  stop = true;
-  gate.Resume();
+  control.RequestStop();
   worker.join();
   EXPECT_TRUE(result.Stopped);
   EXPECT_EQ(result.SectorsDone, 0);
-  EXPECT_EQ(disk.Reads, 0);
+  EXPECT_EQ(disk.Reads, 0) << "a paused copy holds before its first chunk";
 }
 
 }  // namespace
@@ -405,6 +406,81 @@ TEST(ImageCopyEndText, CompleteWithTheUnreadableCountOrFailed)
   TkxImageCopyResult stopped;
   stopped.Stopped = true;
   EXPECT_EQ(ImageCopyEndText(stopped), " - Complete");
+}
+
+}  // namespace
+}  // namespace kx
+
+namespace kx {
+namespace {
+
+// One resolver for the window and the command line: the name with ".iso" when it has none, a
+// folder refused before any drive is opened, and a file that only the added ".iso" named left
+// for the caller to ask about.
+TEST(ResolveImageTarget, AddsTheExtensionRefusesFoldersAndFlagsWhatTheExtensionNamed)
+{
+  TScratchFolder dir;
+  std::ofstream(dir / "taken.iso") << "x";
+  std::ofstream(dir / "chosen.img") << "x";
+  std::filesystem::create_directories(dir / "folder");
+  std::filesystem::create_directories(dir / "hidden.iso");
+  struct TCase {
+    std::string Typed;
+    std::string FileName;
+    bool Refused;
+    bool AskReplace;
+  };
+  const TCase cases[] = {
+      {dir / "new", dir / "new.iso", false, false},
+      {dir / "taken", dir / "taken.iso", false, true},
+      {dir / "taken.iso", dir / "taken.iso", false, false},  // the save dialog asked about it
+      {dir / "chosen.img", dir / "chosen.img", false, false},
+      {dir / "folder", "", true, false},
+      {dir / "folder/", "", true, false},
+      {dir / "hidden", "", true, false},
+  };
+  for (const TCase& c : cases) {
+    const TkxImageTarget target = ResolveImageTarget(c.Typed);
+    if (!c.Refused) {
+      EXPECT_EQ(target.FileName, c.FileName) << c.Typed;
+    }
+    EXPECT_EQ(!target.Error.empty(), c.Refused) << c.Typed;
+    EXPECT_EQ(target.AskReplace, c.AskReplace) << c.Typed;
+  }
+  EXPECT_EQ(ResolveImageTarget(dir / "folder").Error,
+            "\"" + dir / "folder" + "\" names a folder, not an image file; give a file name, such as \"" +
+                dir / "folder/disc.iso" + "\".");
+  EXPECT_EQ(ResolveImageTarget("").Error, "No image file name was given.");
+}
+
+// The drive is the job's until the copy no longer needs it.
+class TCountedDisk final : public TkxDisk {
+ public:
+  TCountedDisk(std::int64_t Sectors, bool& Released_) : Released(Released_) { SectorCount = Sectors; }
+  ~TCountedDisk() override { Released = true; }
+  std::int32_t ReadSectors(std::uint8_t*, std::int32_t Count, std::int64_t) override { return Count * 2048; }
+
+ private:
+  bool& Released;
+};
+
+TEST(TkxCopyJob, RunCopiesReleasesTheDriveAndEndsRunningAfterTheResult)
+{
+  bool released = false;
+  TkxCopyJob job(std::make_unique<TCountedDisk>(100, released), "disk.iso");
+  TPartLog log;
+  job.CreatePart = log.Creator();
+  EXPECT_EQ(job.SectorCount, 100);
+  EXPECT_EQ(job.SectorSize, 2048);
+  EXPECT_TRUE(job.Running.load());
+  std::vector<std::int64_t> progress;
+  job.Run([&](std::int64_t Done) { progress.push_back(Done); });
+  EXPECT_FALSE(job.Running.load());
+  EXPECT_TRUE(released);
+  EXPECT_TRUE(job.Result.Complete);
+  EXPECT_EQ(job.Result.SectorsDone, 100);
+  EXPECT_THAT(progress, ElementsAre(32, 64, 96, 100));
+  EXPECT_THAT(log.Sizes(), ElementsAre(100 * 2048));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -299,6 +300,49 @@ TEST(ExtractEntries, NumberingContinuesWhereItStopped)
   EXPECT_EQ(FreeFileName(dir.Dir(), "same", ".jpg"), dir / "same(5).jpg");
 }
 
+// Every file below Folder, as paths relative to it.
+std::set<std::string> FilesBelow(const std::string& Folder)
+{
+  std::set<std::string> files;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(Folder))
+    if (e.is_regular_file()) files.insert(std::filesystem::relative(e.path(), Folder).string());
+  return files;
+}
+
+// The dry run shows what the extraction writes: the same files in the same folders, passing the
+// names taken in the folder and, since it writes nothing, the names it planned before.
+TEST(PlanExtraction, NamesTheFilesTheExtractionThenWrites)
+{
+  TMemoryDisk disk(Pattern(4 * 2048));
+  TkxFileList l;
+  l.Add("same", 77, 0, 10, false);
+  l.Add("same", 77, 2048, 10, false);
+  l.Add("same", 0, 0, 10, false);
+  l.Add("a/b", 1, 0, 5, false);
+  l.Add("", 9, 0, 3, false);
+  l.Add("same", 77, 4096, 10, false);
+  const std::vector<std::int32_t> rows = {0, 1, 2, 3, 4, 5, 99};  // 99 lies past the list
+  for (const TkxExtractMode mode : {TkxExtractMode::Plain, TkxExtractMode::Grouped}) {
+    TScratchFolder dir;
+    const std::string taken = mode == TkxExtractMode::Plain ? "same.jpg" : "jpg/same(2).jpg";
+    std::filesystem::create_directories(std::filesystem::path(dir / taken).parent_path());
+    test::WriteFileText(dir / taken, "");
+    std::set<std::string> planned;
+    for (const TkxPlannedFile& f : PlanExtraction(l, rows, dir.Dir(), mode))
+      planned.insert(std::filesystem::relative(f.FileName, dir.Path).string());
+    EXPECT_EQ(planned.size(), 6u);
+    ExtractEntries(disk, l, rows, dir.Dir(), mode);
+    std::set<std::string> written = FilesBelow(dir.Dir());
+    written.erase(taken);
+    EXPECT_EQ(planned, written);
+  }
+  TScratchFolder dir;
+  std::vector<std::string> names;
+  for (const TkxPlannedFile& f : PlanExtraction(l, rows, dir.Dir(), TkxExtractMode::Plain))
+    names.push_back(std::filesystem::path(f.FileName).filename().string());
+  EXPECT_EQ(names, (std::vector<std::string>{"same.jpg", "same(2).jpg", "same", "a_b.txt", "_.pas", "same(3).jpg"}));
+}
+
 TEST(ExtractEntries, ConcurrentExtractionsIntoOneFolderKeepEveryFile)
 {
   TScratchFolder dir;
@@ -362,27 +406,50 @@ TEST(ExtractEntries, AStopRequestEndsBeforeTheNextFile)
   TkxFileList l;
   for (int i = 0; i < 5; ++i) l.Add("f" + std::to_string(i), 0, i, 1, false);
   const std::vector<std::int32_t> rows = {0, 1, 2, 3, 4};
-  int asked = 0;
-  const auto r = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Plain, {}, [&asked] { return ++asked > 2; });
+  TkxJobControl control;
+  const auto stopAfterTwo = [&control](std::int32_t Done) {
+    if (Done == 2) control.RequestStop();
+  };
+  const auto r = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Plain, stopAfterTwo, &control);
   EXPECT_TRUE(r.Stopped);
   EXPECT_EQ(r.Written, 2);
   EXPECT_EQ(r.NotExtracted, 3);
   EXPECT_EQ(FilesIn(dir.Dir()), (std::vector<std::string>{"f0", "f1"}));
 }
 
+// A medium whose read of one sector breaks off because a stop was requested meanwhile, as a
+// signal breaks off a write.
+class TStoppedInARead final : public TkxDisk {
+ public:
+  TStoppedInARead(TMemoryDisk& Disk_, TkxJobControl& Control_) : Disk(Disk_), Control(Control_)
+  {
+    SectorCount = Disk.SectorCount;
+  }
+  std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector) override
+  {
+    if (FirstSector <= Disk.ThrowAt && Disk.ThrowAt < FirstSector + Count) Control.RequestStop();
+    return Disk.ReadSectors(Buffer, Count, FirstSector);
+  }
+
+ private:
+  TMemoryDisk& Disk;
+  TkxJobControl& Control;
+};
+
 TEST(ExtractEntries, AFileLeftIncompleteWhileStoppingIsRemovedNotListed)
 {
   TScratchFolder dir;
-  TMemoryDisk disk(Pattern(4 * 2048));
-  disk.ThrowAt = 3;  // the second file's copy breaks off, as an interrupted write does
+  TMemoryDisk memory(Pattern(4 * 2048));
+  memory.ThrowAt = 3;  // the second file's copy breaks off, as an interrupted write does
+  TkxJobControl control;
+  TStoppedInARead disk(memory, control);
   TkxFileList l;
   l.Add("whole", 0, 0, 2048, false);
   l.Add("cut", 0, 2 * 2048, 2 * 2048, false);
   l.Add("never", 0, 0, 10, false);
   const std::vector<std::int32_t> rows = {0, 1, 2};
-  int asked = 0;
-  // Asked before "whole", before "cut", then after "cut" broke off: the stop has come by then.
-  const auto r = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Plain, {}, [&asked] { return ++asked > 2; });
+  // The stop comes while "cut" is being copied.
+  const auto r = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Plain, {}, &control);
   EXPECT_TRUE(r.Stopped);
   EXPECT_EQ(r.Written, 1);
   EXPECT_EQ(r.NotExtracted, 2);
@@ -390,9 +457,8 @@ TEST(ExtractEntries, AFileLeftIncompleteWhileStoppingIsRemovedNotListed)
   EXPECT_EQ(FilesIn(dir.Dir()), std::vector<std::string>{"whole"});
 
   // Without a stop the same break is a failure, and the part written stays.
-  disk.ThrowAt = 3;
   const std::vector<std::int32_t> cut = {1};
-  const auto f = ExtractEntries(disk, l, cut, dir.Dir(), TkxExtractMode::Plain, {}, [] { return false; });
+  const auto f = ExtractEntries(memory, l, cut, dir.Dir(), TkxExtractMode::Plain);
   EXPECT_FALSE(f.Stopped);
   EXPECT_EQ(f.Failed, dir.Dir() + "cut\n");
   EXPECT_TRUE(std::filesystem::exists(dir / "cut"));

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <future>
 #include <thread>
 #include <cstring>
 #include <string>
@@ -383,7 +384,7 @@ TEST(TkxScanJob, StopDuringTheCommandsOfOneReadEndsTheScanBeforeThatSector)
     {
       std::memset(Buffer, 0, 2048);
       if (FirstSector == 5) {
-        Job->StopRequest = true;  // pressed while the drive retries
+        Job->Control.RequestStop();  // pressed while the drive retries
         if (Interrupted && Interrupted()) throw EkxStopped();
       }
       return 2048;
@@ -393,7 +394,7 @@ TEST(TkxScanJob, StopDuringTheCommandsOfOneReadEndsTheScanBeforeThatSector)
   TkxScanJob* self = nullptr;
   TkxScanJob job(std::make_unique<TSlowDisk>(self));
   self = &job;
-  job.Gate.Resume();
+  job.Control.Resume();
   const TkxScanOutcome outcome = job.Run({});
   EXPECT_TRUE(outcome.Stopped);
   EXPECT_EQ(outcome.Error, "");
@@ -430,6 +431,21 @@ TEST(RecognizeNext, NamesNumberEveryEntryInOrderOfDiscovery)
 
 // A scan that went on after the disc was changed would list two discs as one; it ends with the
 // message instead, and what it found on the first disc stays.
+// The scan and the command line's identify name a new entry alike: by its place in the list,
+// then from its content where the kind gives a name.
+TEST(DescribeNewEntry, NumberFirstThenTheContentsName)
+{
+  std::vector<std::uint8_t> block(2048, 0);
+  const TkxNewEntry unknown = DescribeNewEntry(block, 1234567, Kinds::Unknown);
+  EXPECT_EQ(unknown.Name, "File 1234567");
+  EXPECT_EQ(unknown.Kind, Kinds::Unknown);
+  const std::string_view html = "<html><head><title>Holiday / pictures</title></head>";
+  std::copy(html.begin(), html.end(), block.begin());
+  const TkxNewEntry text = DescribeNewEntry(block, 7, Kinds::Text);
+  EXPECT_EQ(text.Name, "Holiday _ pictures");
+  EXPECT_EQ(KindExtensions[text.Kind], ".html");
+}
+
 TEST(TkxScanJob, DiscChangedDuringTheScanEndsItWithWhatWasFound)
 {
   TMedium m;
@@ -444,7 +460,7 @@ TEST(TkxScanJob, DiscChangedDuringTheScanEndsItWithWhatWasFound)
     if (index == opened + 3) drive->ChangeDisc(300);
   };
   TkxScanJob job(std::move(cd));
-  job.Gate.Resume();
+  job.Control.Resume();
   const TkxScanOutcome outcome = job.Run(nullptr);
 
   EXPECT_EQ(outcome.Error, MediumChangedMessage);
@@ -473,7 +489,7 @@ TEST(TkxScanJob, ReportsEveryStrideAndAtTheEndThenAcceptsSortedByExtension)
   TMedium m;
   m.Starting("%PDF-1.4").Unrecognised(3).Starting("GIF89a").Unrecognised(4);
   TkxScanJob job(std::make_unique<TMemoryDisk>(m.Bytes));
-  job.Gate.Resume();
+  job.Control.Resume();
   std::vector<std::int64_t> reported;
   const TkxScanOutcome outcome = job.Run([&] { reported.push_back(job.Recognition.Position); }, 4);
   EXPECT_FALSE(outcome.Stopped);
@@ -493,11 +509,11 @@ TEST(TkxScanJob, ReportsEveryStrideAndAtTheEndThenAcceptsSortedByExtension)
 TEST(TkxScanJob, StopRequestAndAnEmptyMediumEndTheLoopButStillReport)
 {
   TkxScanJob stopped(ZipMedium(100));
-  stopped.Gate.Resume();
+  stopped.Control.Resume();
   int reports = 0;
   const auto outcome = stopped.Run(
       [&] {
-        if (++reports == 2) stopped.StopRequest = true;
+        if (++reports == 2) stopped.Control.RequestStop();
       },
       10);
   EXPECT_TRUE(outcome.Stopped);
@@ -505,7 +521,7 @@ TEST(TkxScanJob, StopRequestAndAnEmptyMediumEndTheLoopButStillReport)
   EXPECT_EQ(reports, 3) << "the final display follows a stop";
 
   TkxScanJob empty(std::make_unique<TMemoryDisk>(std::vector<std::uint8_t>{}));
-  empty.Gate.Resume();
+  empty.Control.Resume();
   reports = 0;
   const auto none = empty.Run([&] { ++reports; });
   EXPECT_FALSE(none.Stopped);
@@ -518,7 +534,7 @@ TEST(TkxScanJob, FailingStepEndsTheScanWithItsErrorAndKeepsTheFilesFound)
   auto disk = ZipMedium(20);
   disk->ThrowAt = 6;
   TkxScanJob job(std::move(disk));
-  job.Gate.Resume();
+  job.Control.Resume();
   int reports = 0;
   const auto outcome = job.Run([&] { ++reports; });
   EXPECT_EQ(outcome.Error, "part file vanished");
@@ -542,25 +558,32 @@ class TZipStream final : public TkxDisk {
 TEST(TkxScanJob, StartsClosedPausesBetweenStepsAndCopiesWholeEntriesWhileWorking)
 {
   auto job = std::make_shared<TkxScanJob>(std::make_unique<TZipStream>(std::int64_t{1} << 40));
-  std::thread worker([job] { job->Run({}, 1000); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // The worker pauses itself at its second report and says how far it got; the test waits for
+  // that, not for time to pass.
+  std::promise<std::int64_t> pausedAt;
+  int reports = 0;
+  std::thread worker([&] {
+    job->Run(
+        [&] {
+          if (++reports == 2) {
+            job->Control.Pause();
+            pausedAt.set_value(job->Recognition.Position);
+          }
+        },
+        100);
+  });
   TkxFileList copy;
   job->AcceptInto(copy);
-  EXPECT_EQ(copy.Count, 0) << "nothing is read before the gate opens";
-  job->Gate.Resume();
-  while (copy.Count < 100) job->AcceptInto(copy);
+  EXPECT_EQ(copy.Count, 0) << "nothing is read before the scan is resumed";
+  job->Control.Resume();
+  while (copy.Count < 50) job->AcceptInto(copy);
   for (std::int32_t i = 0; i < copy.Count; ++i) ASSERT_EQ(copy.Items[static_cast<std::size_t>(i)].Kind, 44);
-  job->Gate.Pause();
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const std::int64_t paused = pausedAt.get_future().get();
   job->AcceptInto(copy);
-  const std::int32_t paused = copy.Count;
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  job->AcceptInto(copy);
-  EXPECT_EQ(copy.Count, paused) << "a paused scan takes no step";
-  job->StopRequest = true;
-  job->Gate.Resume();
+  EXPECT_EQ(copy.Count, paused);
+  job->Control.RequestStop();
   worker.join();
-  EXPECT_LE(job->Recognition.FileList.Count, paused + 1);
+  EXPECT_EQ(job->Recognition.FileList.Count, paused) << "a paused scan stopped takes no further step";
 }
 
 }  // namespace

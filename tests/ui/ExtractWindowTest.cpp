@@ -2,22 +2,26 @@
 // plain and grouped names, a second run into the same folder, the failure report, and Cancel in
 // the progress window of a long extraction.
 #include "common/kxShared.h"
+#include "project/dlgFind.h"
 #include "project/kxExtract.h"
 #include "support/kxFakeUi.h"
 #include "ui/FileListView.h"
 #include "ui/Main.h"
 
 #include <QDir>
+#include <QLineEdit>
 #include <QFile>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <future>
+#include <functional>
 #include <thread>
 
 using namespace kx;
@@ -51,9 +55,44 @@ class TSlowDisk final : public TkxDisk {
   }
 };
 
+// A medium whose first read waits until Go is opened; Reading is set when it has begun.
+class THeldDisk final : public TkxDisk {
+ public:
+  THeldDisk(std::shared_ptr<std::promise<void>> Reading_, std::shared_future<void> Go_)
+      : Reading(std::move(Reading_)), Go(std::move(Go_))
+  {
+    SectorCount = 16;
+  }
+  std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t) override
+  {
+    if (!Held) {
+      Held = true;
+      Reading->set_value();
+      Go.wait();
+    }
+    std::memset(Buffer, 'h', static_cast<std::size_t>(Count) * 2048);
+    return Count * 2048;
+  }
+
+ private:
+  std::shared_ptr<std::promise<void>> Reading;
+  std::shared_future<void> Go;
+  bool Held = false;
+};
+
 void SelectAll(TfrmMain& W)
 {
   W.lb->selectAll();
+}
+
+// Starts an extraction as Start does and waits for its end: the window says how it went once
+// its worker has ended.
+void RunToEnd(TfrmMain& W, const std::function<void()>& Start)
+{
+  QSignalSpy ended(&W, &TfrmMain::ExtractionEnded);
+  Start();
+  if (W.Extracting()) QVERIFY(ended.wait(60000));
+  QVERIFY(!W.Extracting());
 }
 
 }  // namespace
@@ -110,8 +149,8 @@ class ExtractWindowTest : public QObject {
     w.Modified = false;
     ui.FolderAnswer = out.path();
 
-    w.Extract(TkxExtractMode::Plain);
-    w.Extract(TkxExtractMode::Plain);
+    RunToEnd(w, [&] { w.Extract(TkxExtractMode::Plain); });
+    RunToEnd(w, [&] { w.Extract(TkxExtractMode::Plain); });
     QVERIFY(ui.Messages.empty());
     QCOMPARE(ui.Beeps, (std::vector<TBeep>{TBeep::Exclamation, TBeep::Exclamation}));
     QCOMPARE(ReadAll(out.filePath(QStringLiteral("File 000001.jpg"))), QByteArray(2048, 'a'));
@@ -119,7 +158,7 @@ class ExtractWindowTest : public QObject {
     QCOMPARE(ReadAll(out.filePath(QStringLiteral("File 000002"))), QByteArray(2048, 'b') + QByteArray(2048, 'c'));
     QCOMPARE(ReadAll(out.filePath(QStringLiteral("File 000003.ppt.xls.doc"))), QByteArray(100, 'd'));
 
-    w.miExtractGroupedClick();
+    RunToEnd(w, [&] { w.miExtractGroupedClick(); });
     const std::string folder = IncludeTrailingPathDelimiter(out.path().toStdString());
     QCOMPARE(ReadAll(QString::fromStdString(ExtractTargetDir(folder, 77, TkxExtractMode::Grouped) + "File 000001.jpg")),
              QByteArray(2048, 'a'));
@@ -140,12 +179,54 @@ class ExtractWindowTest : public QObject {
     w.RefreshList();
     SelectAll(w);
     ui.FolderAnswer = out.path();
-    w.miExtractClick();
+    RunToEnd(w, [&] { w.miExtractClick(); });
     QCOMPARE(ui.Messages.size(), std::size_t{1});
     QCOMPARE(ui.Messages[0], QStringLiteral("The following files could not be extracted:\n\n") +
                                  out.filePath(QStringLiteral("negative.txt")) + QStringLiteral("\n"));
     QVERIFY(QFile::exists(out.filePath(QStringLiteral("good.txt"))));
     QVERIFY(ui.Beeps.empty());
+  }
+
+  void WhileItRunsTheMainWindowTakesNoInputButOtherWindowsDo()
+  {
+    QTemporaryDir out;
+    test::TFakeUi ui;
+    TfrmMain w(ui);
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    auto reading = std::make_shared<std::promise<void>>();
+    std::promise<void> go;
+    w.DiskOpener = [reading, held = go.get_future().share()](const std::string&, TkxOpenFailure*) {
+      return std::unique_ptr<TkxDisk>(std::make_unique<THeldDisk>(reading, held));
+    };
+    w.FileList.Add("a", 1, 0, 10, false);
+    w.FileList.Add("b", 1, 2048, 10, false);
+    w.RefreshList();
+    SelectAll(w);
+    w.Modified = false;
+    ui.FolderAnswer = out.path();
+    QSignalSpy ended(&w, &TfrmMain::ExtractionEnded);
+    w.miExtractClick();
+    QVERIFY(w.Extracting());
+    reading->get_future().wait();
+
+    QTest::keyClicks(w.eDiskLocation, QStringLiteral("x"));
+    QTest::keyClick(&w, Qt::Key_N, Qt::ControlModifier);  // a new project would empty the list
+    QCOMPARE(w.eDiskLocation->text(), QString());
+    QCOMPARE(w.FileList.Count, 2);
+    QTest::keyClicks(w.frmFind->eName, QStringLiteral("y"));
+    QCOMPARE(w.frmFind->eName->text(), QStringLiteral("y"));
+
+    go.set_value();
+    QVERIFY(ended.wait(20000));
+    QTest::keyClicks(w.eDiskLocation, QStringLiteral("x"));
+    QCOMPARE(w.eDiskLocation->text(), QStringLiteral("x"));
+    w.Modified = false;
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QTest::keyClick(&w, Qt::Key_N, Qt::ControlModifier);
+    QCOMPARE(w.FileList.Count, 0);
   }
 
   void CancelInTheProgressWindowStopsBeforeTheNextFile()
@@ -156,25 +237,21 @@ class ExtractWindowTest : public QObject {
     TfrmMain w(ui);
     w.show();
     // A medium that answers each read after a millisecond, as a slow drive would.
-    w.DiskOpener = [](const std::string&, std::string*) -> std::unique_ptr<TkxDisk> { return std::make_unique<TSlowDisk>(); };
+    w.DiskOpener = [](const std::string&, TkxOpenFailure*) -> std::unique_ptr<TkxDisk> {
+      return std::make_unique<TSlowDisk>();
+    };
     const int files = 3000;
     for (int i = 0; i < files; ++i) w.FileList.Add("f" + std::to_string(i), 0, 0, 2048, false);
     w.RefreshList();
     SelectAll(w);
     ui.FolderAnswer = out.path();
-    bool sawWindow = false;
-    QTimer poll;
-    poll.setInterval(20);
-    connect(&poll, &QTimer::timeout, this, [&] {
-      auto* progress = qobject_cast<QProgressDialog*>(w.ExtractProgressWindow());
-      if (progress == nullptr || !progress->isVisible()) return;
-      sawWindow = true;
-      progress->findChild<QPushButton*>()->click();
-      poll.stop();
+    RunToEnd(w, [&] {
+      w.miExtractClick();
+      QVERIFY(w.ExtractProgressWindow() != nullptr);
+      QVERIFY(!w.ExtractProgressWindow()->isVisible());
+      QTRY_VERIFY_WITH_TIMEOUT(w.ExtractProgressWindow()->isVisible(), 20000);
+      w.ExtractProgressWindow()->findChild<QPushButton*>()->click();
     });
-    poll.start();
-    w.miExtractClick();
-    QVERIFY(sawWindow);
     QCOMPARE(ui.Messages.size(), std::size_t{1});
     const int written = QDir(out.path()).entryList(QDir::Files).size();
     QVERIFY(written < files);

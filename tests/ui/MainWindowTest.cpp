@@ -5,6 +5,7 @@
 #include "media/kxDisks.h"
 #include "project/kxWindowTexts.h"
 #include "support/kxFakeUi.h"
+#include "ui/Controls.h"
 #include "ui/FileListView.h"
 #include "ui/Main.h"
 
@@ -165,17 +166,19 @@ class MainWindowTest : public QObject {
   {
     test::TFakeUi ui;
     TfrmMain w(ui);
-    TkxFileEntry e;
-    e.Name = "photo";
-    e.Kind = 77;
-    e.Offset = 2048;
-    e.Size = 1234;
-    QCOMPARE(TFileListDelegate::ColumnText(e, 0), QStringLiteral("photo"));
-    QCOMPARE(TFileListDelegate::ColumnText(e, 1), QStringLiteral(".jpg"));
-    QCOMPARE(TFileListDelegate::ColumnText(e, 2), QStringLiteral("0x000000800"));
-    QCOMPARE(TFileListDelegate::ColumnText(e, 3), QStringLiteral("      1234"));
-    e.Kind = 0;
-    QCOMPARE(TFileListDelegate::ColumnText(e, 1), QString());
+    Fill(w.FileList, {{"photo", 77, 2048, 1234, false}, {"data", 0, 0, 1, false}});
+    w.RefreshList();
+    const QAbstractItemModel& model = w.ListModel();
+    const auto text = [&](int Row, int Column) { return model.index(Row, Column).data().toString(); };
+    QCOMPARE(text(0, 0), QStringLiteral("photo"));
+    QCOMPARE(text(0, 1), QStringLiteral(".jpg"));
+    QCOMPARE(text(0, 2), QStringLiteral("0x000000800"));
+    QCOMPARE(text(0, 3), QStringLiteral("      1234"));
+    QCOMPARE(text(1, 1), QString());
+    QCOMPARE(model.index(0, 2).data(Qt::ForegroundRole).value<QColor>(), OffsetColor);
+    QCOMPARE(model.index(0, 3).data(Qt::ForegroundRole).value<QColor>(), SizeColor);
+    QCOMPARE(model.index(0, 0).data(Qt::FontRole).value<QFont>(), SansFont());
+    QCOMPARE(model.index(0, 3).data(Qt::FontRole).value<QFont>(), MonoFont());
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     const auto* delegate = qobject_cast<TFileListDelegate*>(w.lb->itemDelegate());

@@ -232,6 +232,15 @@ class ProjectWindowTest : public QObject {
     QCOMPARE(ui.ModalRuns, 1);  // the drive choice only: no copy was started
     QCOMPARE(ReadAll(existing), std::string("an earlier image"));
     QCOMPARE(ui.FileChoices.back().Filter, QStringLiteral("ISO disk image files (*.iso)"));
+
+    // A name the extension turns into a folder's is refused before the drive is opened.
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder.iso")));
+    ui.FileAnswer = dir.filePath(QStringLiteral("folder"));
+    w.miCreateImageClick();
+    QCOMPARE(ui.Messages.size(), std::size_t{1});
+    QVERIFY2(ui.Messages[0].contains(QStringLiteral("names a folder")), qPrintable(ui.Messages[0]));
+    QCOMPARE(ui.Questions.size(), std::size_t{1});
+    QCOMPARE(ui.ModalRuns, 2);  // the two drive choices
   }
 
   void FailedSaveLeavesThePreviousProjectWholeAndTheWindowModified()

@@ -1,0 +1,115 @@
+#include "ui/WorkerRunner.h"
+
+#include <QThread>
+
+#include <algorithm>
+
+namespace kx::ui {
+
+void TWorker::Synchronize(const std::function<void()>& Work) { Runner->HandOver(*this, Work); }
+
+TWorkerRunner::TWorkerRunner(QObject* Parent) : QObject(Parent) {}
+
+TWorkerRunner::~TWorkerRunner()
+{
+  for (const TEntry& entry : Workers) Release(*entry.Worker);
+  for (const TEntry& entry : Workers) {
+    entry.Worker->Thread->wait();
+    delete entry.Worker->Thread;
+    entry.Worker->Thread = nullptr;
+  }
+}
+
+void TWorkerRunner::Add(std::shared_ptr<TWorker> Worker, TEnded Ended)
+{
+  TWorker* worker = Worker.get();
+  worker->Runner = this;
+  worker->Thread = QThread::create([worker] {
+    worker->Execute();
+    worker->Finished.store(true, std::memory_order_release);
+  });
+  connect(worker->Thread, &QThread::finished, this, [this, worker] { WorkerEnded(worker); });
+  Workers.push_back({std::move(Worker), std::move(Ended)});
+}
+
+void TWorkerRunner::Start(TWorker& Worker)
+{
+  if (Worker.IsStarted) return;
+  Worker.IsStarted = true;
+  Worker.Thread->start();
+}
+
+void TWorkerRunner::Release(TWorker& Worker)
+{
+  if (Worker.IsReleased) return;
+  Worker.IsReleased = true;
+  // Asked to stop before it is let go, so that a paused worker takes no further step.
+  Worker.Control().RequestStop();
+  {
+    const std::lock_guard guard(Lock);
+    Worker.HandOversClosed = true;
+  }
+  HandedOver.notify_all();
+  Start(Worker);
+}
+
+void TWorkerRunner::HandOver(TWorker& Worker, const std::function<void()>& Work)
+{
+  std::unique_lock guard(Lock);
+  if (Worker.HandOversClosed) return;
+  const std::uint64_t ticket = ++Worker.Posted;
+  Queue.push_back({Worker.shared_from_this(), Work, ticket});
+  // This runner outlives every worker (its end waits for them), so it is there to receive the
+  // call; and Release, which closes the hand-overs, cannot slip in between the look above and
+  // the post.
+  QMetaObject::invokeMethod(this, &TWorkerRunner::RunHandOvers, Qt::QueuedConnection);
+  HandedOver.wait(guard, [&] { return Worker.HandOversClosed || Worker.Done >= ticket; });
+}
+
+int TWorkerRunner::PendingHandOvers() const
+{
+  const std::lock_guard guard(Lock);
+  return static_cast<int>(Queue.size());
+}
+
+void TWorkerRunner::RunHandOvers()
+{
+  std::deque<THandOver> batch;
+  {
+    const std::lock_guard guard(Lock);
+    batch.swap(Queue);
+  }
+  for (THandOver& handOver : batch) {
+    bool open = false;
+    {
+      const std::lock_guard guard(Lock);
+      open = !handOver.Worker->HandOversClosed;
+    }
+    // Release runs on this thread too, so it cannot come while the work runs; and the work runs
+    // only while its worker waits in HandOver, so the worker's locals it refers to are there.
+    if (open) handOver.Work();
+    {
+      const std::lock_guard guard(Lock);
+      handOver.Worker->Done = std::max(handOver.Worker->Done, handOver.Ticket);
+    }
+    HandedOver.notify_all();
+  }
+}
+
+void TWorkerRunner::WorkerEnded(TWorker* Worker)
+{
+  const auto it =
+      std::find_if(Workers.begin(), Workers.end(), [Worker](const TEntry& e) { return e.Worker.get() == Worker; });
+  if (it == Workers.end()) return;
+  const TEntry entry = std::move(*it);
+  Workers.erase(it);
+  Worker->Thread->wait();
+  delete Worker->Thread;
+  Worker->Thread = nullptr;
+  const bool finished = Worker->Finished.load(std::memory_order_acquire);
+  Q_ASSERT(finished);
+  (void)finished;
+  if (entry.Ended) entry.Ended(*Worker);
+}
+
+}  // namespace kx::ui
