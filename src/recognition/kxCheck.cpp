@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <exception>
 #include <numeric>
+#include <string_view>
 
 namespace kx {
 
@@ -234,6 +235,48 @@ std::array<std::int32_t, 4> CountCheckStates(const TkxFileList& List)
   std::array<std::int32_t, 4> counts{};
   for (std::int32_t i = 0; i < List.Count; ++i) ++counts[static_cast<std::size_t>(List.Items[static_cast<std::size_t>(i)].Check)];
   return counts;
+}
+
+namespace {
+
+std::string Counted(std::size_t N, std::string_view Singular)
+{
+  return std::to_string(N) + " " + std::string(Singular) + (N == 1 ? "" : "s");
+}
+
+}  // namespace
+
+std::string CheckSummaryText(const TkxCheckResult& Result, const TkxFileList& List)
+{
+  const auto counts = CountCheckStates(List);
+  // The rows the check was given: those left, the pieces merged away, less the runs added.
+  const auto checked = static_cast<std::size_t>(List.Count) + Result.Absorbed.size() - Result.Rest.size();
+  std::string text = (Result.Stopped ? "Stopped checking after " : "Checked ") + std::to_string(Result.Checked) + " of " +
+                     Counted(checked, "file") + ": " + std::to_string(counts[1]) + " whole, " + std::to_string(counts[2]) +
+                     " truncated, " + std::to_string(counts[3]) + " damaged, " + std::to_string(counts[0]) + " not checked";
+  if (!Result.Absorbed.empty()) text += "; " + Counted(Result.Absorbed.size(), "piece") + " inside whole files merged";
+  if (!Result.Rest.empty()) text += "; " + Counted(Result.Rest.size(), "run") + " after whole files listed apart";
+  return text + ".";
+}
+
+TkxCheckEnd FinishCheck(const TkxCheckResult& Result, TkxFileList& List)
+{
+  if (Result.Stopped) return {};
+  ApplyCheck(Result, List);
+  TkxCheckEnd end{!Result.Changes.empty() || !Result.Absorbed.empty() || !Result.Rest.empty(), CheckSummaryText(Result, List)};
+  if (!Result.Error.empty()) end.Message += "\n\nThe check stopped: " + Result.Error;
+  return end;
+}
+
+std::string FocusedStateText(const TkxFileList& List, std::int32_t Row)
+{
+  if (Row < 0 || Row >= List.Count) return {};
+  const TkxCheckState state = List.Items[static_cast<std::size_t>(Row)].Check;
+  const auto begin = List.Items.begin(), end = begin + List.Count;
+  if (state == TkxCheckState::NotChecked &&
+      std::all_of(begin, end, [](const TkxFileEntry& e) { return e.Check == TkxCheckState::NotChecked; }))
+    return {};
+  return std::string(" - focused file: ") + (state == TkxCheckState::NotChecked ? "not checked" : std::string(CheckStateName(state)));
 }
 
 }  // namespace kx

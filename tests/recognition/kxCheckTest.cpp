@@ -193,6 +193,78 @@ TEST(ApplyCheck, SetsTheChangesAndRemovesAbsorbedRowsInOneStep)
   EXPECT_EQ(list.Items[3].Name, "");  // spare slots stay empty
 }
 
+// What a window makes of a check's end: a stopped one changes nothing and says nothing; any
+// other is applied, says how it went, and why it ended early where the medium failed.
+TEST(FinishCheck, AppliesAndSaysHowItWentUnlessStopped)
+{
+  const auto list = [] {
+    TkxFileList l;
+    for (int i = 0; i < 3; ++i) l.Add("File " + std::to_string(i), Kinds::Zip, i * 4096, 4096, false);
+    return l;
+  };
+  TkxCheckResult changed;
+  changed.Checked = 3;
+  changed.Changes.push_back({0, Kinds::Docx, 3000, TkxCheckState::Whole, 3000});
+  changed.Changes.push_back({2, Kinds::Zip, 4096, TkxCheckState::Damaged, 10});
+  changed.Absorbed = {1};
+  changed.Rest.push_back({"File 000004", Kinds::Unknown, 2048, 2048, false});
+  TkxCheckResult stopped = changed;
+  stopped.Stopped = true;
+  TkxCheckResult failed = changed;
+  failed.Error = "part file vanished";
+  TkxCheckResult same;
+  same.Checked = 3;
+
+  const struct {
+    const char* Name;
+    const TkxCheckResult& Result;
+    bool Changed;
+    std::int32_t Rows;
+    std::string Message;
+  } cases[] = {
+      {"stopped", stopped, false, 3, ""},
+      {"changed", changed, true, 3,
+       "Checked 3 of 3 files: 1 whole, 0 truncated, 1 damaged, 1 not checked; 1 piece inside whole files merged; "
+       "1 run after whole files listed apart."},
+      {"medium failed", failed, true, 3,
+       "Checked 3 of 3 files: 1 whole, 0 truncated, 1 damaged, 1 not checked; 1 piece inside whole files merged; "
+       "1 run after whole files listed apart.\n\nThe check stopped: part file vanished"},
+      {"nothing new", same, false, 3, "Checked 3 of 3 files: 0 whole, 0 truncated, 0 damaged, 3 not checked."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TkxFileList l = list();
+    const TkxCheckEnd end = FinishCheck(c.Result, l);
+    EXPECT_EQ(end.Changed, c.Changed);
+    EXPECT_EQ(end.Message, c.Message);
+    EXPECT_EQ(l.Count, c.Rows);
+    EXPECT_EQ(l.Items[0].Kind, c.Changed ? Kinds::Docx : Kinds::Zip);
+  }
+  stopped.Checked = 1;
+  TkxFileList l = list();
+  EXPECT_EQ(CheckSummaryText(stopped, l), "Stopped checking after 1 of 3 files: 0 whole, 0 truncated, 0 damaged, 3 not checked; "
+                                          "1 piece inside whole files merged; 1 run after whole files listed apart.");
+}
+
+// The status line names the focused entry's state only once the list was checked.
+TEST(FocusedStateText, GivesTheStateOfACheckedListsEntry)
+{
+  TkxFileList unchecked;
+  unchecked.Add("a", Kinds::Zip, 0, 10, false);
+  EXPECT_EQ(FocusedStateText(unchecked, 0), "");
+  TkxFileList checked;
+  const TkxCheckState states[] = {TkxCheckState::NotChecked, TkxCheckState::Whole, TkxCheckState::Truncated, TkxCheckState::Damaged};
+  for (const TkxCheckState s : states) {
+    checked.Add("a", Kinds::Zip, 0, 10, false);
+    checked.Items[static_cast<std::size_t>(checked.Count - 1)].Check = s;
+  }
+  const char* words[] = {" - focused file: not checked", " - focused file: whole", " - focused file: truncated",
+                         " - focused file: damaged"};
+  for (std::int32_t row = 0; row < 4; ++row) EXPECT_EQ(FocusedStateText(checked, row), words[row]);
+  EXPECT_EQ(FocusedStateText(checked, -1), "");
+  EXPECT_EQ(FocusedStateText(checked, 4), "");
+}
+
 }  // namespace
 }  // namespace kx
 
