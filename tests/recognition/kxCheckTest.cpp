@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <zlib.h>
 #include <zstd.h>
 
 #include <condition_variable>
@@ -137,6 +138,50 @@ TEST(CheckFoundFiles, SetsExactSizesAndStatesOfAScannedMedium)
   }
   EXPECT_EQ(list.Items[2].CheckedSize, chunkEnd);
   EXPECT_EQ(CountCheckStates(list), (std::array<std::int32_t, 4>{2, 4, 2, 0}));
+}
+
+// A gzip stream whose own bytes begin two sectors with the gzip magic: the scan starts entries
+// of its own kind there. The search for the stream's end passes them, and the unrecognised data
+// after them, up to the next file of another kind; they are then merged into it.
+TEST(CheckFoundFiles, ASearchPassesFalseStartsOfItsOwnKind)
+{
+  // Stored blocks keep the payload as it is, fifteen bytes into the stream.
+  const auto storedGzip = [](const TBytes& In) {
+    z_stream z{};
+    deflateInit2(&z, 0, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    TBytes out(deflateBound(&z, static_cast<uLong>(In.size())) + 64);
+    z.next_in = const_cast<Bytef*>(In.data());
+    z.avail_in = static_cast<uInt>(In.size());
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+  };
+  const TBytes magic = {0x1F, 0x8B, 0x08};
+  TBytes payload(7000, 'x');
+  for (const std::size_t sector : {1u, 2u}) std::copy(magic.begin(), magic.end(), payload.begin() + static_cast<std::ptrdiff_t>(sector * ss - 15));
+  const TBytes gz = storedGzip(payload);
+  ASSERT_TRUE(std::equal(magic.begin(), magic.end(), gz.begin() + ss));
+  TLayout m;
+  m.Put(gz);
+  const std::size_t pngAt = m.Put(Fixture("tiny.png"));
+  test::TMemoryDisk disk(m.Bytes);
+  TkxRecognition scan(disk);
+  while (scan.Position < disk.SectorCount) scan.RecognizeNext();
+  ASSERT_GE(scan.FileList.Count, 4);
+  ASSERT_EQ(scan.FileList.Items[1].Kind, Kinds::Gzip);
+
+  TkxJobControl control;
+  TkxFileList list;
+  list.Assign(scan.FileList);
+  ApplyCheck(CheckFoundFiles(disk, scan.FileList, control), list);
+  ASSERT_EQ(list.Count, 2);
+  EXPECT_EQ(list.Items[0].Check, TkxCheckState::Whole);
+  EXPECT_EQ(list.Items[0].Size, static_cast<std::int64_t>(gz.size()));
+  EXPECT_EQ(list.Items[1].Offset, static_cast<std::int64_t>(pngAt));
+  EXPECT_EQ(list.Items[1].Check, TkxCheckState::Whole);
 }
 
 TEST(CheckFoundFiles, AStopBeforeTheFirstEntryChangesNothing)
