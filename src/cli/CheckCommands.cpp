@@ -55,7 +55,7 @@ void AddCheckCommands(CLI::App& App, int& Status)
   check->add_option("PROJECT", *project, "Project file")->required();
   check->footer(
       "Every found file whose format states its end (JPEG, PNG, GIF, ZIP, PDF, gzip, bzip2, xz, zstd, 7z, Ogg,\n"
-      "MP3, ISO media, Matroska, SQLite, ELF, PE, OLE2, fonts, tar, MPEG streams, ...) is read from the medium\n"
+      "MP3, FLAC, ISO media, Matroska, SQLite, ELF, PE, OLE2, fonts, tar, MPEG streams, ...) is read from the medium\n"
       "and gets its exact size and a state: whole, truncated (its end lies past the next found file or the\n"
       "medium) or damaged (its structure breaks); the others stay unchecked. Where the content says more, the\n"
       "extension is refined (.docx, .odt, .epub, .jar, .webp, .flv, ...). Pieces of unrecognised data or text\n"
