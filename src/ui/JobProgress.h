@@ -29,4 +29,21 @@ class TJobProgress {
   const TWaitCursor Wait;
 };
 
+// A job that the window runs: its worker and its progress window, whose label counts the files
+// done ("3 of 57 files checked"). TJob is a worker that tells the Total of its files.
+template <class TJob>
+struct TRunningJob {
+  TRunningJob(QWidget& Window, std::shared_ptr<TJob> Worker_, const char* Done_)
+      : Worker(std::move(Worker_)), Done(QString::fromLatin1(Done_)), Progress(Window, Worker, Worker->Total(), Label(0))
+  {
+  }
+
+  QString Label(int Files) const { return QStringLiteral("%1 of %2 files %3").arg(Files).arg(Worker->Total()).arg(Done); }
+  void Show(int Files) { Progress.Show(Files, Label(Files)); }
+
+  const std::shared_ptr<TJob> Worker;
+  const QString Done;
+  TJobProgress Progress;
+};
+
 }  // namespace kx::ui

@@ -67,16 +67,11 @@ class TExtractThread final : public TWorker {
   TkxJobControl JobControl;
 };
 
-// A running extraction: its worker and its progress window.
-struct TfrmMain::TExtraction {
+struct TfrmMain::TExtraction : TRunningJob<TExtractThread> {
   TExtraction(TfrmMain& Window, std::shared_ptr<TExtractThread> Worker_)
-      : Worker(std::move(Worker_)),
-        Progress(Window, Worker, Worker->Total(), QStringLiteral("0 of %1 files extracted").arg(Worker->Total()))
+      : TRunningJob(Window, std::move(Worker_), "extracted")
   {
   }
-
-  const std::shared_ptr<TExtractThread> Worker;
-  TJobProgress Progress;
 };
 
 TfrmMain::TfrmMain(TUserInteraction& Ui_, QWidget* Parent)
@@ -373,10 +368,7 @@ void TfrmMain::StartExtraction(const std::shared_ptr<TExtractThread>& Worker)
 
 QProgressDialog* TfrmMain::ExtractProgressWindow() const { return Extraction ? &Extraction->Progress.Dialog : nullptr; }
 
-void TfrmMain::ShowExtractProgress(std::int32_t Done)
-{
-  Extraction->Progress.Show(Done, QStringLiteral("%1 of %2 files extracted").arg(Done).arg(Extraction->Worker->Total()));
-}
+void TfrmMain::ShowExtractProgress(std::int32_t Done) { Extraction->Show(Done); }
 
 void TfrmMain::EndExtraction(const TExtractThread& Worker)
 {

@@ -42,10 +42,7 @@ void TfrmMain::miCheckFilesClick()
 
 QProgressDialog* TfrmMain::CheckProgressWindow() const { return CheckRun ? &CheckRun->Progress.Dialog : nullptr; }
 
-void TfrmMain::ShowCheckProgress(std::int32_t Done)
-{
-  CheckRun->Progress.Show(Done, QStringLiteral("%1 of %2 files checked").arg(Done).arg(CheckRun->Worker->Total()));
-}
+void TfrmMain::ShowCheckProgress(std::int32_t Done) { CheckRun->Show(Done); }
 
 void TfrmMain::EndCheck(const TCheckThread& Worker)
 {

@@ -36,16 +36,8 @@ class TCheckThread final : public TWorker {
   TkxJobControl JobControl;
 };
 
-// A running check: its worker and its progress window.
-struct TfrmMain::TCheckRun {
-  TCheckRun(TfrmMain& Window, std::shared_ptr<TCheckThread> Worker_)
-      : Worker(std::move(Worker_)),
-        Progress(Window, Worker, Worker->Total(), QStringLiteral("0 of %1 files checked").arg(Worker->Total()))
-  {
-  }
-
-  const std::shared_ptr<TCheckThread> Worker;
-  TJobProgress Progress;
+struct TfrmMain::TCheckRun : TRunningJob<TCheckThread> {
+  TCheckRun(TfrmMain& Window, std::shared_ptr<TCheckThread> Worker_) : TRunningJob(Window, std::move(Worker_), "checked") {}
 };
 
 }  // namespace kx::ui
