@@ -14,7 +14,7 @@
 namespace {
 
 // The kinds whose structure states their end, the sized ones among them.
-constexpr std::array<kx::TKind, 40> Kinds = {
+constexpr std::array<kx::TKind, 41> Kinds = {
     kx::Kinds::Jpeg, kx::Kinds::Png,      kx::Kinds::Gif,      kx::Kinds::Pdf,       kx::Kinds::Gzip,
     kx::Kinds::Bzip2, kx::Kinds::Xz,      kx::Kinds::Zstd,     kx::Kinds::Mp3,       kx::Kinds::ProgramStream,
     kx::Kinds::TransportStream, kx::Kinds::M2ts, kx::Kinds::Tar, kx::Kinds::Ogg,     kx::Kinds::Zip,
@@ -23,6 +23,7 @@ constexpr std::array<kx::TKind, 40> Kinds = {
     kx::Kinds::Matroska, kx::Kinds::Mp4,  kx::Kinds::QuickTime, kx::Kinds::Bitmap,   kx::Kinds::Icon,
     kx::Kinds::Riff,     kx::Kinds::Wave, 34,                  46,                    48,
     50,                  kx::Kinds::Heic, kx::Kinds::WebM,    kx::Kinds::Dll,        kx::Kinds::OpenType,
+    kx::Kinds::Flac,
 };
 
 void Check(bool Condition)

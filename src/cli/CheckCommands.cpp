@@ -24,15 +24,7 @@ bool CheckAndReport(TkxDisk& Disk, TkxFileList& List)
   }
   ApplyCheck(result, List);
   if (!result.Error.empty()) Report("the check stopped: " + result.Error);
-  const auto counts = CountCheckStates(List);
-  std::printf("%s %d of %s: %d whole, %d truncated, %d damaged, %d not checked", result.Stopped ? "Stopped checking after" : "Checked",
-              result.Checked,
-              Counted(List.Count + static_cast<std::int32_t>(result.Absorbed.size() - result.Rest.size()), "file").c_str(),
-              counts[1], counts[2], counts[3], counts[0]);
-  if (!result.Absorbed.empty()) std::printf("; %s inside whole files merged", Counted(static_cast<std::int64_t>(result.Absorbed.size()), "piece").c_str());
-  if (!result.Rest.empty())
-    std::printf("; %s after whole files listed apart", Counted(static_cast<std::int64_t>(result.Rest.size()), "run").c_str());
-  std::printf(".\n");
+  std::printf("%s\n", CheckSummaryText(result, List).c_str());
   return !result.Stopped;
 }
 
@@ -63,7 +55,7 @@ void AddCheckCommands(CLI::App& App, int& Status)
   check->add_option("PROJECT", *project, "Project file")->required();
   check->footer(
       "Every found file whose format states its end (JPEG, PNG, GIF, ZIP, PDF, gzip, bzip2, xz, zstd, 7z, Ogg,\n"
-      "MP3, ISO media, Matroska, SQLite, ELF, PE, OLE2, fonts, tar, MPEG streams, ...) is read from the medium\n"
+      "MP3, FLAC, ISO media, Matroska, SQLite, ELF, PE, OLE2, fonts, tar, MPEG streams, ...) is read from the medium\n"
       "and gets its exact size and a state: whole, truncated (its end lies past the next found file or the\n"
       "medium) or damaged (its structure breaks); the others stay unchecked. Where the content says more, the\n"
       "extension is refined (.docx, .odt, .epub, .jar, .webp, .flv, ...). Pieces of unrecognised data or text\n"

@@ -197,12 +197,26 @@ TkxFileEnd TarEnd(TkxByteSource& Src)
   return Whole(pos);
 }
 
+namespace {
+
+// Where a decoder writes what it decodes, which nothing reads: left as it comes, since a check
+// decodes thousands of small streams, and clearing the buffer took longer than decoding many.
+struct TDecoded {
+  explicit TDecoded(std::size_t Size_) : Size(Size_), Bytes(std::make_unique_for_overwrite<std::uint8_t[]>(Size_)) {}
+  std::uint8_t* data() const { return Bytes.get(); }
+  std::size_t size() const { return Size; }
+  std::size_t Size;
+  std::unique_ptr<std::uint8_t[]> Bytes;
+};
+
+}  // namespace
+
 TkxFileEnd InflateEnd(TkxByteSource& Src, std::int64_t From, bool Gzip)
 {
   z_stream z{};
   if (inflateInit2(&z, Gzip ? 16 + MAX_WBITS : MAX_WBITS) != Z_OK) return Unknown();
   const std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&z, inflateEnd);
-  std::vector<std::uint8_t> out(1 << 16);
+  const TDecoded out(1 << 16);
   std::int64_t pos = From;
   for (;;) {
     const auto v = Src.View(pos, 1 << 16);
@@ -262,7 +276,7 @@ std::int64_t Bzip2MagicEnd(TkxByteSource& Src, std::int64_t From)
 TkxFileEnd Bzip2End(TkxByteSource& Src)
 {
   constexpr std::int64_t Decoded = 1 << 18;  // input bytes decoded at the start of a stream
-  std::vector<char> out(1 << 16);
+  const TDecoded out(1 << 16);
   std::int64_t pos = 0;
   for (;;) {  // one pass per stream: parallel compressors write several
     const std::int64_t start = pos;
@@ -276,7 +290,7 @@ TkxFileEnd Bzip2End(TkxByteSource& Src)
       s.next_in = const_cast<char*>(reinterpret_cast<const char*>(v.data()));
       s.avail_in = static_cast<unsigned>(v.size());
       while (s.avail_in > 0 && status == BZ_OK) {
-        s.next_out = out.data();
+        s.next_out = reinterpret_cast<char*>(out.data());
         s.avail_out = static_cast<unsigned>(out.size());
         status = BZ2_bzDecompress(&s);
       }
@@ -297,7 +311,7 @@ TkxFileEnd XzEnd(TkxByteSource& Src)
   lzma_stream s = LZMA_STREAM_INIT;
   if (lzma_stream_decoder(&s, UINT64_MAX, 0) != LZMA_OK) return Unknown();
   const std::unique_ptr<lzma_stream, void (*)(lzma_stream*)> guard(&s, lzma_end);
-  std::vector<std::uint8_t> out(1 << 16);
+  const TDecoded out(1 << 16);
   for (std::int64_t pos = 0;;) {
     const auto v = Src.View(pos, 1 << 16);
     if (v.empty()) return Truncated(Src.Size());
@@ -319,7 +333,7 @@ TkxFileEnd ZstdEnd(TkxByteSource& Src)
 {
   const std::unique_ptr<ZSTD_DStream, std::size_t (*)(ZSTD_DStream*)> d(ZSTD_createDStream(), ZSTD_freeDStream);
   if (!d) return Unknown();
-  std::vector<std::uint8_t> out(ZSTD_DStreamOutSize());
+  const TDecoded out(ZSTD_DStreamOutSize());
   for (std::int64_t pos = 0;;) {
     const auto v = Src.View(pos, 1 << 16);
     if (v.empty()) return Truncated(Src.Size());

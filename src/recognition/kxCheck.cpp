@@ -4,8 +4,10 @@
 #include "recognition/kxStructure.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <exception>
 #include <numeric>
+#include <string_view>
 
 namespace kx {
 
@@ -26,6 +28,10 @@ class TCheckOrder {
       const TkxFileEntry& e = At(Order[k]);
       Checked[k] = {Order[k], e.Kind, e.Size, e.Check, e.CheckedSize};
     }
+    NextLinked.assign(Order.size(), None);
+    NextOtherKind.assign(Order.size(), None);
+    StartLinking();
+    for (std::size_t k = Order.size(); k-- > 0;) Link(k);
   }
   const TkxFileEntry& At(std::int32_t Index) const { return List.Items[static_cast<std::size_t>(Index)]; }
   std::int64_t End(std::size_t K) const { return At(Order[K]).Offset + Checked[K].Size; }
@@ -42,14 +48,32 @@ class TCheckOrder {
   }
 
   // Where the bytes of the file at K may run to for a search that reads them all (never short
-  // of what the scan gave its entry).
+  // of what the scan gave its entry). Only linked files may separate; a run of files of K's own
+  // kind is passed at once, so that a disc of thousands of gzip files in a row costs no square
+  // of their number.
   std::int64_t SearchEnd(std::size_t K) const
   {
-    std::size_t j = K + 1;
-    while (j < Order.size() && !Separates(j, K)) ++j;
+    std::size_t j = NextLinked[K];
+    while (j != None && !Separates(j, K)) j = At(Order[j]).Kind == At(Order[K]).Kind ? NextOtherKind[j] : NextLinked[j];
     const TkxFileEntry& e = At(Order[K]);
-    return std::max(j < Order.size() ? At(Order[j]).Offset : MediumEnd, e.Offset + e.Size);
+    return std::max(j != None ? At(Order[j]).Offset : MediumEnd, e.Offset + e.Size);
   }
+
+  // Links the entry at K before those linked so far, as its present state says: from the last
+  // entry to the first, each once its state is the one that the searches of the entries before
+  // it are to see. The links pass over entries that cannot separate (unrecognised data, text,
+  // files found damaged).
+  void StartLinking() { LinkedFirst = None; }
+  void Link(std::size_t K)
+  {
+    NextLinked[K] = LinkedFirst;
+    if (!IsRecognisedFile(At(Order[K]).Kind) || Checked[K].State == TkxCheckState::Damaged) return;
+    const bool sameKind = LinkedFirst != None && At(Order[LinkedFirst]).Kind == At(Order[K]).Kind;
+    NextOtherKind[K] = sameKind ? NextOtherKind[LinkedFirst] : LinkedFirst;
+    LinkedFirst = K;
+  }
+  // The entry after K that may separate, for a search before K is linked again.
+  void Unlink(std::size_t K) { NextLinked[K] = LinkedFirst; }
 
   // Whether a file at K that ends at End overlaps a separating file that does not lie wholly
   // inside it: then its end lies past the next file, and it is truncated.
@@ -60,10 +84,15 @@ class TCheckOrder {
     return false;
   }
 
+  static constexpr std::size_t None = SIZE_MAX;
   const TkxFileList& List;
   std::int64_t MediumEnd;
   std::vector<std::int32_t> Order;
   std::vector<TkxCheckChange> Checked;  // by place in Order
+  // By place in Order: the next place that may separate, and from such a place the next one of
+  // another kind; None for none.
+  std::vector<std::size_t> NextLinked, NextOtherKind;
+  std::size_t LinkedFirst = None;
 };
 
 // What a finder said of the entry at K, before its end was compared with the files after it.
@@ -185,12 +214,16 @@ TkxCheckResult CheckFoundFiles(TkxDisk& Disk, const TkxFileList& List, TkxJobCon
     // An entry found damaged after a file is no file that the file's end may not pass: from
     // the last entry to the first, a search that stopped at one is made again past it, and an
     // end that passed one is whole after all.
+    order.StartLinking();
     for (std::size_t k = result.Stopped ? 0 : order.Order.size(); k-- > 0;) {
-      if (found[k].Span < 0) continue;
-      if (EndReach(order.At(order.Order[k]).Kind) == TkxEndReach::Content &&
-          order.SearchEnd(k) - order.At(order.Order[k]).Offset > found[k].Span)
-        found[k] = FindEnd(Disk, order, k);
-      order.Checked[k] = Conclude(order, k, found[k]);
+      order.Unlink(k);
+      if (found[k].Span >= 0) {
+        if (EndReach(order.At(order.Order[k]).Kind) == TkxEndReach::Content &&
+            order.SearchEnd(k) - order.At(order.Order[k]).Offset > found[k].Span)
+          found[k] = FindEnd(Disk, order, k);
+        order.Checked[k] = Conclude(order, k, found[k]);
+      }
+      order.Link(k);
     }
     if (!result.Stopped) MergePieces(Disk, order, List.Count, result);
   } catch (const std::exception& ex) {
@@ -234,6 +267,48 @@ std::array<std::int32_t, 4> CountCheckStates(const TkxFileList& List)
   std::array<std::int32_t, 4> counts{};
   for (std::int32_t i = 0; i < List.Count; ++i) ++counts[static_cast<std::size_t>(List.Items[static_cast<std::size_t>(i)].Check)];
   return counts;
+}
+
+namespace {
+
+std::string Counted(std::size_t N, std::string_view Singular)
+{
+  return std::to_string(N) + " " + std::string(Singular) + (N == 1 ? "" : "s");
+}
+
+}  // namespace
+
+std::string CheckSummaryText(const TkxCheckResult& Result, const TkxFileList& List)
+{
+  const auto counts = CountCheckStates(List);
+  // The rows the check was given: those left, the pieces merged away, less the runs added.
+  const auto checked = static_cast<std::size_t>(List.Count) + Result.Absorbed.size() - Result.Rest.size();
+  std::string text = (Result.Stopped ? "Stopped checking after " : "Checked ") + std::to_string(Result.Checked) + " of " +
+                     Counted(checked, "file") + ": " + std::to_string(counts[1]) + " whole, " + std::to_string(counts[2]) +
+                     " truncated, " + std::to_string(counts[3]) + " damaged, " + std::to_string(counts[0]) + " not checked";
+  if (!Result.Absorbed.empty()) text += "; " + Counted(Result.Absorbed.size(), "piece") + " inside whole files merged";
+  if (!Result.Rest.empty()) text += "; " + Counted(Result.Rest.size(), "run") + " after whole files listed apart";
+  return text + ".";
+}
+
+TkxCheckEnd FinishCheck(const TkxCheckResult& Result, TkxFileList& List)
+{
+  if (Result.Stopped) return {};
+  ApplyCheck(Result, List);
+  TkxCheckEnd end{!Result.Changes.empty() || !Result.Absorbed.empty() || !Result.Rest.empty(), CheckSummaryText(Result, List)};
+  if (!Result.Error.empty()) end.Message += "\n\nThe check stopped: " + Result.Error;
+  return end;
+}
+
+std::string FocusedStateText(const TkxFileList& List, std::int32_t Row)
+{
+  if (Row < 0 || Row >= List.Count) return {};
+  const TkxCheckState state = List.Items[static_cast<std::size_t>(Row)].Check;
+  const auto begin = List.Items.begin(), end = begin + List.Count;
+  if (state == TkxCheckState::NotChecked &&
+      std::all_of(begin, end, [](const TkxFileEntry& e) { return e.Check == TkxCheckState::NotChecked; }))
+    return {};
+  return std::string(" - focused file: ") + (state == TkxCheckState::NotChecked ? "not checked" : std::string(CheckStateName(state)));
 }
 
 }  // namespace kx

@@ -55,4 +55,23 @@ void ApplyCheck(const TkxCheckResult& Result, TkxFileList& List);
 // The counts of a list's states, indexed by TkxCheckState.
 std::array<std::int32_t, 4> CountCheckStates(const TkxFileList& List);
 
+// How a check went, for List after the result was applied to it: "Checked 57 of 57 files:
+// 40 whole, 2 truncated, 5 damaged, 10 not checked; 3 pieces inside whole files merged; 1 run
+// after whole files listed apart." ("Stopped checking after 20 of 57 files: ..." when stopped).
+std::string CheckSummaryText(const TkxCheckResult& Result, const TkxFileList& List);
+
+// The end of a check that a window ran on a copy of its list. A stopped (cancelled) check
+// changes nothing and says nothing; any other is applied to List, and Message says how it went,
+// and why it ended early where the medium failed.
+struct TkxCheckEnd {
+  bool Changed = false;  // sizes, kinds, states or rows of List changed
+  std::string Message;
+};
+TkxCheckEnd FinishCheck(const TkxCheckResult& Result, TkxFileList& List);
+
+// The state of the entry at Row as the window's status line adds it after the selection's
+// count: " - focused file: whole" (truncated, damaged, not checked). Empty where no entry of
+// List was ever checked, so that the line stays as it always was, and for a row outside List.
+std::string FocusedStateText(const TkxFileList& List, std::int32_t Row);
+
 }  // namespace kx

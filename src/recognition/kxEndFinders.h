@@ -60,6 +60,7 @@ TkxFileEnd BoxesEnd(TkxByteSource& Src);
 TkxFileEnd MatroskaEnd(TkxByteSource& Src);
 TkxFileEnd OggEnd(TkxByteSource& Src);
 TkxFileEnd Mp3End(TkxByteSource& Src);
+TkxFileEnd FlacEnd(TkxByteSource& Src);  // kxFlacEnds.cpp
 TkxFileEnd TransportEnd(TkxByteSource& Src, std::size_t Stride);
 TkxFileEnd ProgramStreamEnd(TkxByteSource& Src);
 TkxFileEnd TiffEnd(TkxByteSource& Src);

@@ -9,6 +9,10 @@
 #include <cstring>
 #include <iterator>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace kx {
 
 using namespace std::string_view_literals;
@@ -165,6 +169,39 @@ constexpr auto SignatureKeys = [] {
   return keys;
 }();
 
+// The rows that a block may match, by the block's first byte: those whose bytes begin with it and
+// those that begin further in, in the table's order. Most sectors hold data that no row tests
+// for, and a scan then tries a few rows instead of every one.
+constexpr bool RowMayMatch(const TSignature& Row, std::uint8_t First)
+{
+  return Row.Offset != 0 || static_cast<std::uint8_t>(Row.Bytes[0]) == First;
+}
+
+constexpr std::size_t CandidateCount()
+{
+  std::size_t n = 0;
+  for (unsigned first = 0; first < 256; ++first)
+    for (const TSignature& row : OneLineTests) n += RowMayMatch(row, static_cast<std::uint8_t>(first)) ? 1 : 0;
+  return n;
+}
+
+static_assert(std::size(OneLineTests) < 256, "rows are numbered in a byte");
+
+constexpr auto RowsByFirstByte = [] {
+  struct {
+    std::array<std::uint16_t, 257> Begin{};  // the candidates of byte v are Rows[Begin[v]..Begin[v + 1])
+    std::array<std::uint8_t, CandidateCount()> Rows{};
+  } index{};
+  std::size_t n = 0;
+  for (unsigned first = 0; first < 256; ++first) {
+    index.Begin[first] = static_cast<std::uint16_t>(n);
+    for (std::size_t i = 0; i < std::size(OneLineTests); ++i)
+      if (RowMayMatch(OneLineTests[i], static_cast<std::uint8_t>(first))) index.Rows[n++] = static_cast<std::uint8_t>(i);
+  }
+  index.Begin[256] = static_cast<std::uint16_t>(n);
+  return index;
+}();
+
 // The first 16 bytes of the block, zero-padded, taken once as two little-endian words.
 struct THead {
   std::uint64_t W[2] = {0, 0};
@@ -192,7 +229,10 @@ TKind ExecutableKind(TBlock b);
 // executable rule confirms the header; otherwise the chain goes on with the next row.
 TKind MatchOneLineTests(TBlock b, const THead& head)
 {
-  for (std::size_t i = 0; i < SignatureKeys.size(); ++i) {
+  // An empty block's head reads as zeros; it matches no row anyway, since every row needs bytes.
+  const auto first = static_cast<std::size_t>(head.W[0] & 0xFF);
+  for (std::size_t k = RowsByFirstByte.Begin[first]; k < RowsByFirstByte.Begin[first + 1]; ++k) {
+    const std::size_t i = RowsByFirstByte.Rows[k];
     const TSignatureKey& key = SignatureKeys[i];
     if (((head.W[0] & key.Mask[0]) ^ key.Value[0]) | ((head.W[1] & key.Mask[1]) ^ key.Value[1])) continue;
     if (key.End > b.size()) continue;
@@ -368,8 +408,28 @@ bool IsTextBlock(std::span<const std::uint8_t> Block, std::int32_t& TextLength)
   for (; i < n && ordinary < MinOrdinaryChars; ++i)
     if (const TStep step = onByte(i); step != TStep::Next) return step == TStep::Text;
 
-  // With enough ordinary characters seen, only bytes below 32 can still decide. They are found
-  // eight at a time; the lowest flagged byte of a word is always one, and a borrow from it may
+  // With enough ordinary characters seen, only bytes below 32 can still decide. Where the
+  // processor compares sixteen bytes at once they are found so, and the tabs, line feeds and
+  // carriage returns that text holds on nearly every line are passed over with them, so that a
+  // text block seldom leaves the loop's one well-predicted branch (kxEngineBench, Text: a third
+  // less time than a word at a time). The words below do the rest.
+#if defined(__SSE2__)
+  const __m128i limit = _mm_set1_epi8(31);
+  const __m128i tab = _mm_set1_epi8(9), lineFeed = _mm_set1_epi8(10), carriageReturn = _mm_set1_epi8(13);
+  for (; i + 16 <= n; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(start + i));
+    const __m128i usual = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, tab), _mm_cmpeq_epi8(v, lineFeed)),
+                                       _mm_cmpeq_epi8(v, carriageReturn));
+    const __m128i below = _mm_cmpeq_epi8(_mm_min_epu8(v, limit), v);
+    auto deciding = static_cast<unsigned>(_mm_movemask_epi8(_mm_andnot_si128(usual, below)));
+    while (deciding != 0) {
+      const std::size_t j = i + static_cast<std::size_t>(std::countr_zero(deciding));
+      deciding &= deciding - 1;
+      if (const TStep step = onByte(j); step != TStep::Next) return step == TStep::Text;
+    }
+  }
+#endif
+  // Eight at a time: the lowest flagged byte of a word is always one, and a borrow from it may
   // flag bytes above it that are not, so each flagged byte is looked at again.
   for (; i + 8 <= n; i += 8) {
     std::uint64_t below32 = BytesBelow32(LoadLE64(start + i));
@@ -399,22 +459,32 @@ const std::uint8_t* Find(const std::uint8_t* Start, const std::uint8_t* Stop, st
   if (Start > Stop || static_cast<std::size_t>(Stop - Start) < Pattern.size()) return nullptr;
   if (Pattern.empty()) return Start;
   const std::uint8_t* const last = Stop - Pattern.size();
-  const auto first = static_cast<std::uint8_t>(Pattern[0]);
-  // The trailer search runs over every block appended to an open PDF, so candidates are found
-  // with memchr wherever a single byte value can match the pattern's first byte: always in an
-  // exact search, and for a first byte that is not a letter when case is folded. A folded byte is
-  // never a lower-case letter, so such a first byte goes the byte-by-byte way and matches nothing.
-  const bool single = Fold(std::uint8_t{'a'}) == 'a' || first < 'A' || (first > 'Z' && (first < 'a' || first > 'z'));
-  for (const std::uint8_t* p = Start; p <= last; ++p) {
-    if (single) {
-      p = static_cast<const std::uint8_t*>(std::memchr(p, first, static_cast<std::size_t>(last - p) + 1));
-      if (p == nullptr) return nullptr;
-    } else if (Fold(*p) != first) {
-      continue;
-    }
-    std::size_t i = 1;
+  const auto matchesAt = [&](const std::uint8_t* p) {
+    std::size_t i = 0;
     while (i < Pattern.size() && Fold(p[i]) == static_cast<std::uint8_t>(Pattern[i])) ++i;
-    if (i == Pattern.size()) return p;
+    return i == Pattern.size();
+  };
+  // The trailer search runs over every block appended to an open PDF, and the text rules search
+  // every text block for their keywords, so candidates are found with memchr, on a byte of the
+  // pattern that only one byte value can match: any byte of an exact search, and with case
+  // folded the first that is not a letter. Anchors come in the order of the places they anchor,
+  // so the first place that matches is the first match. A folded byte is never a lower-case
+  // letter, so a pattern that holds one matches nothing, however it is searched.
+  const auto isLetter = [](std::uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+  std::size_t anchor = 0;
+  if (Fold(std::uint8_t{'a'}) != 'a')
+    while (anchor < Pattern.size() && isLetter(static_cast<std::uint8_t>(Pattern[anchor]))) ++anchor;
+  if (anchor == Pattern.size()) {
+    for (const std::uint8_t* p = Start; p <= last; ++p)
+      if (matchesAt(p)) return p;
+    return nullptr;
+  }
+  const auto key = static_cast<std::uint8_t>(Pattern[anchor]);
+  for (const std::uint8_t* p = Start; p <= last; ++p) {
+    const auto* at = static_cast<const std::uint8_t*>(std::memchr(p + anchor, key, static_cast<std::size_t>(last - p) + 1));
+    if (at == nullptr) return nullptr;
+    p = at - anchor;
+    if (matchesAt(p)) return p;
   }
   return nullptr;
 }

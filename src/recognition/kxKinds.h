@@ -32,6 +32,7 @@ inline constexpr TKind RiffMidi = 28;
 inline constexpr TKind Wave = 29;
 inline constexpr TKind Riff = 30;
 inline constexpr TKind Tar = 42;
+inline constexpr TKind Flac = 49;
 inline constexpr TKind Mp3 = 51;
 inline constexpr TKind Office = 53;
 inline constexpr TKind Pdf = 56;

@@ -12,8 +12,11 @@ TkxRecognition::TkxRecognition(TkxDisk& Disk_) : Disk(Disk_) {}
 void TkxRecognition::RecognizeNext()
 {
   const auto ss = static_cast<std::size_t>(Disk.SectorSize);
-  Block.assign(ss, 0);
-  const bool unreadable = Disk.ReadSectors(Block.data(), 1, Position) < Disk.SectorSize;
+  Block.resize(ss);
+  const std::int32_t got = Disk.ReadSectors(Block.data(), 1, Position);
+  const bool unreadable = got < Disk.SectorSize;
+  // What the medium did not deliver is examined as zeros.
+  if (unreadable) std::fill(Block.begin() + std::max(got, 0), Block.end(), std::uint8_t{0});
 
   TkxFileEntry* last = FileList.Count > 0 ? &FileList.Items[static_cast<std::size_t>(FileList.Count - 1)] : nullptr;
   TBlockKind found = RecognizeBlock(Block);

@@ -69,8 +69,8 @@ class TkxRecognition {
   std::int32_t StreamEntry = -1;
   TPackClock StreamClock;
 
-  // Reused between calls so that a scan does not allocate per sector; cleared before each read
-  // so that an unreadable sector is examined as zeros.
+  // Reused between calls so that a scan does not allocate per sector; what a read did not
+  // deliver is cleared, so that an unreadable sector is examined as zeros.
   std::vector<std::uint8_t> Block;
 };
 

@@ -243,7 +243,7 @@ TkxEndReach EndReach(TKind Kind)
   switch (Kind) {
     case Kinds::Jpeg: case Kinds::Png: case Kinds::Gif: case Kinds::Pdf: case Kinds::Gzip:
     case Kinds::Bzip2: case Kinds::Xz: case Kinds::Zstd: case Kinds::Mp3: case Kinds::ProgramStream:
-    case Kinds::TransportStream: case Kinds::M2ts: case Kinds::Ogg:
+    case Kinds::TransportStream: case Kinds::M2ts: case Kinds::Ogg: case Kinds::Flac:
       return TkxEndReach::Content;
     case Kinds::Zip: case Kinds::SevenZip: case Kinds::Sqlite: case Kinds::Elf: case Kinds::Executable:
     case Kinds::Dll: case Kinds::Office: case Kinds::TrueType: case Kinds::OpenType: case Kinds::DvdIfo:
@@ -281,6 +281,7 @@ TkxFileEnd FindFileEnd(TKind Kind, TkxByteSource& Source, std::int64_t ScanSize)
     case Kinds::Xz: return XzEnd(Source);
     case Kinds::Zstd: return ZstdEnd(Source);
     case Kinds::Mp3: return Mp3End(Source);
+    case Kinds::Flac: return FlacEnd(Source);
     case Kinds::ProgramStream: return ProgramStreamEnd(Source);
     case Kinds::TransportStream: return TransportEnd(Source, 188);
     case Kinds::M2ts: return TransportEnd(Source, 192);

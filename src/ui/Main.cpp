@@ -10,6 +10,8 @@
 #include "project/kxWindowTexts.h"
 #include "ui/Controls.h"
 #include "ui/FileListView.h"
+#include "ui/JobProgress.h"
+#include "ui/MainCheck.h"
 #include "ui/UserInteraction.h"
 #include "ui/dlgRecognize.h"
 
@@ -18,17 +20,12 @@
 #include <QLabel>
 #include <QProgressDialog>
 #include <QPushButton>
-#include <QTimer>
 #include <QUrl>
 
-#include <limits>
 
 namespace kx::ui {
 
 namespace {
-
-// An extraction runs this long before its progress window appears.
-constexpr int ProgressWindowDelayMs = 1000;
 
 QString ProjectFilter() { return QStringLiteral("Tessarin projects (*.kx)"); }
 
@@ -70,20 +67,11 @@ class TExtractThread final : public TWorker {
   TkxJobControl JobControl;
 };
 
-// A running extraction: its worker, its progress window, and while it runs the hourglass and
-// the blocker that keeps the person's input from the window.
-struct TfrmMain::TExtraction {
+struct TfrmMain::TExtraction : TRunningJob<TExtractThread> {
   TExtraction(TfrmMain& Window, std::shared_ptr<TExtractThread> Worker_)
-      : Worker(std::move(Worker_)),
-        Progress(QString(), QStringLiteral("Cancel"), 0, Worker->Total(), &Window),
-        Blocker(Window, &Progress)
+      : TRunningJob(Window, std::move(Worker_), "extracted")
   {
   }
-
-  const std::shared_ptr<TExtractThread> Worker;
-  QProgressDialog Progress;
-  const TWindowInputBlocker Blocker;
-  const TWaitCursor Wait;
 };
 
 TfrmMain::TfrmMain(TUserInteraction& Ui_, QWidget* Parent)
@@ -140,7 +128,9 @@ void TfrmMain::UpdateStatus()
   for (const QItemSelectionRange& range : lb->selectionModel()->selection())
     ranges.push_back({range.top(), range.bottom()});
   const TkxSelectionSummary summary = SummarizeSelection(FileList, ranges);
-  pStatusBar->setText(QString::fromStdString(StatusLineText(summary.Rows, FileList.Count, summary.Bytes)));
+  const int focused = lb->currentIndex().isValid() ? lb->currentIndex().row() : -1;
+  pStatusBar->setText(QString::fromStdString(StatusLineText(summary.Rows, FileList.Count, summary.Bytes) +
+                                             FocusedStateText(FileList, focused)));
 }
 
 std::string TfrmMain::LocationText() const { return eDiskLocation->text().toLocal8Bit().toStdString(); }
@@ -180,6 +170,7 @@ void TfrmMain::miImageClick()
   const bool any = lb->selectionModel()->hasSelection();
   miExtract->setEnabled(any);
   miExtractGrouped->setEnabled(any);
+  miCheckFiles->setEnabled(FileList.Count > 0);
 }
 
 void TfrmMain::miExitClick() { close(); }
@@ -223,8 +214,9 @@ void TfrmMain::lbDblClick() { Extract(TkxExtractMode::Plain); }
 
 void TfrmMain::closeEvent(QCloseEvent* Event)
 {
-  // FormCloseQuery: unsaved changes may keep the window open; so does a running extraction.
-  if (Extracting() || !QuerySaveProject()) {
+  // FormCloseQuery: unsaved changes may keep the window open; so does a running extraction or
+  // check.
+  if (Extracting() || Checking() || !QuerySaveProject()) {
     Event->ignore();
     return;
   }
@@ -370,28 +362,13 @@ void TfrmMain::Extract(TkxExtractMode Mode)
 void TfrmMain::StartExtraction(const std::shared_ptr<TExtractThread>& Worker)
 {
   Extraction = std::make_unique<TExtraction>(*this, Worker);
-  QProgressDialog& progress = Extraction->Progress;
-  progress.setWindowTitle(ApplicationTitle());
-  // Shown by the timer below, never by the dialog's own guess of the time left.
-  progress.setMinimumDuration(std::numeric_limits<int>::max());
-  progress.setAutoClose(false);
-  progress.setAutoReset(false);
-  progress.setLabelText(QStringLiteral("0 of %1 files extracted").arg(Worker->Total()));
-  progress.hide();
-  connect(&progress, &QProgressDialog::canceled, this, [Worker] { Worker->Control().RequestStop(); });
-  QTimer::singleShot(ProgressWindowDelayMs, &progress, [&progress] { progress.show(); });
   Runner.Add(Worker, [this](TWorker& Ended) { EndExtraction(static_cast<const TExtractThread&>(Ended)); });
   Runner.Start(*Worker);
 }
 
-QProgressDialog* TfrmMain::ExtractProgressWindow() const { return Extraction ? &Extraction->Progress : nullptr; }
+QProgressDialog* TfrmMain::ExtractProgressWindow() const { return Extraction ? &Extraction->Progress.Dialog : nullptr; }
 
-void TfrmMain::ShowExtractProgress(std::int32_t Done)
-{
-  Extraction->Progress.setValue(Done);
-  Extraction->Progress.setLabelText(
-      QStringLiteral("%1 of %2 files extracted").arg(Done).arg(Extraction->Worker->Total()));
-}
+void TfrmMain::ShowExtractProgress(std::int32_t Done) { Extraction->Show(Done); }
 
 void TfrmMain::EndExtraction(const TExtractThread& Worker)
 {

@@ -30,6 +30,7 @@ enum class TkxExtractMode : std::uint8_t;
 
 namespace kx::ui {
 
+class TCheckThread;
 class TExtractThread;
 class TFileListBox;
 class TFileListDelegate;
@@ -110,6 +111,7 @@ class TfrmMain : public QMainWindow {
   QAction* miRecognize;
   QAction* miExtract;
   QAction* miExtractGrouped;
+  QAction* miCheckFiles;
   QAction* miFind;
   QAction* miFindNext;
   QAction* miFindPrevious;
@@ -148,6 +150,12 @@ class TfrmMain : public QMainWindow {
   QProgressDialog* ExtractProgressWindow() const;
   std::unique_ptr<TfrmFind> frmFind;
 
+  // Whether a check of the list's files against the medium runs (Check found files) on a worker:
+  // until it ends and updates the list, the window takes no input but through its progress window.
+  bool Checking() const { return CheckRun != nullptr; }
+  // The progress window of a running check (hidden during its first second), or nullptr.
+  QProgressDialog* CheckProgressWindow() const;
+
   // Handlers.
   void eDiskLocationChange();
   void miOpenImageClick();
@@ -161,6 +169,7 @@ class TfrmMain : public QMainWindow {
   void miSaveAsClick();
   void miExtractClick();
   void miExtractGroupedClick();
+  void miCheckFilesClick();
   void miCreateImageClick();
   void miFindClick();
   void miFindNextClick();
@@ -180,6 +189,8 @@ class TfrmMain : public QMainWindow {
  signals:
   // An extraction has ended and said so (a message or the beep).
   void ExtractionEnded();
+  // A check has ended and said so (a message, or the beep of a cancelled one).
+  void CheckEnded();
 
  protected:
   void closeEvent(QCloseEvent* Event) override;
@@ -195,12 +206,17 @@ class TfrmMain : public QMainWindow {
   void ShowExtractProgress(std::int32_t Done);
   void EndExtraction(const TExtractThread& Worker);
   struct TExtraction;
+  friend class TCheckThread;
+  void ShowCheckProgress(std::int32_t Done);
+  void EndCheck(const TCheckThread& Worker);
+  struct TCheckRun;
 
   TUserInteraction& Ui;
   QStandardItemModel* HeaderModel;
   TFileListModel* Model;
   TFileListDelegate* Delegate;
   std::unique_ptr<TExtraction> Extraction;
+  std::unique_ptr<TCheckRun> CheckRun;
   // Declared last, so that it is gone, every worker ended, before the rest of the window.
   TWorkerRunner Runner;
 };

@@ -174,6 +174,8 @@ void TfrmMain::BuildList()
   connect(hc, &QHeaderView::sectionResized, this, &TfrmMain::hcSectionResize);
   connect(lb->selectionModel(), &QItemSelectionModel::selectionChanged, this, &TfrmMain::lbClick);
   connect(lb, &QAbstractItemView::doubleClicked, this, &TfrmMain::lbDblClick);
+  // The status line gives the focused entry's state.
+  connect(lb->selectionModel(), &QItemSelectionModel::currentChanged, this, &TfrmMain::UpdateStatus);
 }
 
 void TfrmMain::BuildLocation()
@@ -227,6 +229,7 @@ void TfrmMain::BuildMenu()
   miExtract = add(miImage, "Extract...", QKeySequence(Qt::CTRL | Qt::Key_E), &TfrmMain::miExtractClick);
   miExtractGrouped = add(miImage, "Extract grouped by extension...", QKeySequence(Qt::CTRL | Qt::Key_G),
                          &TfrmMain::miExtractGroupedClick);
+  miCheckFiles = add(miImage, "Check found files", QKeySequence(), &TfrmMain::miCheckFilesClick);
   miImage->addSeparator();
   miFind = add(miImage, "Find...", QKeySequence(Qt::CTRL | Qt::Key_F), &TfrmMain::miFindClick);
   miFindNext = add(miImage, "Find Next", QKeySequence(Qt::Key_F3), &TfrmMain::miFindNextClick);

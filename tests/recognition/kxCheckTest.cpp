@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <zlib.h>
 #include <zstd.h>
 
 #include <condition_variable>
@@ -139,6 +140,50 @@ TEST(CheckFoundFiles, SetsExactSizesAndStatesOfAScannedMedium)
   EXPECT_EQ(CountCheckStates(list), (std::array<std::int32_t, 4>{2, 4, 2, 0}));
 }
 
+// A gzip stream whose own bytes begin two sectors with the gzip magic: the scan starts entries
+// of its own kind there. The search for the stream's end passes them, and the unrecognised data
+// after them, up to the next file of another kind; they are then merged into it.
+TEST(CheckFoundFiles, ASearchPassesFalseStartsOfItsOwnKind)
+{
+  // Stored blocks keep the payload as it is, fifteen bytes into the stream.
+  const auto storedGzip = [](const TBytes& In) {
+    z_stream z{};
+    deflateInit2(&z, 0, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    TBytes out(deflateBound(&z, static_cast<uLong>(In.size())) + 64);
+    z.next_in = const_cast<Bytef*>(In.data());
+    z.avail_in = static_cast<uInt>(In.size());
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+  };
+  const TBytes magic = {0x1F, 0x8B, 0x08};
+  TBytes payload(7000, 'x');
+  for (const std::size_t sector : {1u, 2u}) std::copy(magic.begin(), magic.end(), payload.begin() + static_cast<std::ptrdiff_t>(sector * ss - 15));
+  const TBytes gz = storedGzip(payload);
+  ASSERT_TRUE(std::equal(magic.begin(), magic.end(), gz.begin() + ss));
+  TLayout m;
+  m.Put(gz);
+  const std::size_t pngAt = m.Put(Fixture("tiny.png"));
+  test::TMemoryDisk disk(m.Bytes);
+  TkxRecognition scan(disk);
+  while (scan.Position < disk.SectorCount) scan.RecognizeNext();
+  ASSERT_GE(scan.FileList.Count, 4);
+  ASSERT_EQ(scan.FileList.Items[1].Kind, Kinds::Gzip);
+
+  TkxJobControl control;
+  TkxFileList list;
+  list.Assign(scan.FileList);
+  ApplyCheck(CheckFoundFiles(disk, scan.FileList, control), list);
+  ASSERT_EQ(list.Count, 2);
+  EXPECT_EQ(list.Items[0].Check, TkxCheckState::Whole);
+  EXPECT_EQ(list.Items[0].Size, static_cast<std::int64_t>(gz.size()));
+  EXPECT_EQ(list.Items[1].Offset, static_cast<std::int64_t>(pngAt));
+  EXPECT_EQ(list.Items[1].Check, TkxCheckState::Whole);
+}
+
 TEST(CheckFoundFiles, AStopBeforeTheFirstEntryChangesNothing)
 {
   const TBytes jpg = Fixture("tiny.jpg");
@@ -191,6 +236,78 @@ TEST(ApplyCheck, SetsTheChangesAndRemovesAbsorbedRowsInOneStep)
   EXPECT_EQ(list.Items[2].Name, "File 4");
   EXPECT_EQ(list.Items[2].CheckedSize, 100);
   EXPECT_EQ(list.Items[3].Name, "");  // spare slots stay empty
+}
+
+// What a window makes of a check's end: a stopped one changes nothing and says nothing; any
+// other is applied, says how it went, and why it ended early where the medium failed.
+TEST(FinishCheck, AppliesAndSaysHowItWentUnlessStopped)
+{
+  const auto list = [] {
+    TkxFileList l;
+    for (int i = 0; i < 3; ++i) l.Add("File " + std::to_string(i), Kinds::Zip, i * 4096, 4096, false);
+    return l;
+  };
+  TkxCheckResult changed;
+  changed.Checked = 3;
+  changed.Changes.push_back({0, Kinds::Docx, 3000, TkxCheckState::Whole, 3000});
+  changed.Changes.push_back({2, Kinds::Zip, 4096, TkxCheckState::Damaged, 10});
+  changed.Absorbed = {1};
+  changed.Rest.push_back({"File 000004", Kinds::Unknown, 2048, 2048, false});
+  TkxCheckResult stopped = changed;
+  stopped.Stopped = true;
+  TkxCheckResult failed = changed;
+  failed.Error = "part file vanished";
+  TkxCheckResult same;
+  same.Checked = 3;
+
+  const struct {
+    const char* Name;
+    const TkxCheckResult& Result;
+    bool Changed;
+    std::int32_t Rows;
+    std::string Message;
+  } cases[] = {
+      {"stopped", stopped, false, 3, ""},
+      {"changed", changed, true, 3,
+       "Checked 3 of 3 files: 1 whole, 0 truncated, 1 damaged, 1 not checked; 1 piece inside whole files merged; "
+       "1 run after whole files listed apart."},
+      {"medium failed", failed, true, 3,
+       "Checked 3 of 3 files: 1 whole, 0 truncated, 1 damaged, 1 not checked; 1 piece inside whole files merged; "
+       "1 run after whole files listed apart.\n\nThe check stopped: part file vanished"},
+      {"nothing new", same, false, 3, "Checked 3 of 3 files: 0 whole, 0 truncated, 0 damaged, 3 not checked."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TkxFileList l = list();
+    const TkxCheckEnd end = FinishCheck(c.Result, l);
+    EXPECT_EQ(end.Changed, c.Changed);
+    EXPECT_EQ(end.Message, c.Message);
+    EXPECT_EQ(l.Count, c.Rows);
+    EXPECT_EQ(l.Items[0].Kind, c.Changed ? Kinds::Docx : Kinds::Zip);
+  }
+  stopped.Checked = 1;
+  TkxFileList l = list();
+  EXPECT_EQ(CheckSummaryText(stopped, l), "Stopped checking after 1 of 3 files: 0 whole, 0 truncated, 0 damaged, 3 not checked; "
+                                          "1 piece inside whole files merged; 1 run after whole files listed apart.");
+}
+
+// The status line names the focused entry's state only once the list was checked.
+TEST(FocusedStateText, GivesTheStateOfACheckedListsEntry)
+{
+  TkxFileList unchecked;
+  unchecked.Add("a", Kinds::Zip, 0, 10, false);
+  EXPECT_EQ(FocusedStateText(unchecked, 0), "");
+  TkxFileList checked;
+  const TkxCheckState states[] = {TkxCheckState::NotChecked, TkxCheckState::Whole, TkxCheckState::Truncated, TkxCheckState::Damaged};
+  for (const TkxCheckState s : states) {
+    checked.Add("a", Kinds::Zip, 0, 10, false);
+    checked.Items[static_cast<std::size_t>(checked.Count - 1)].Check = s;
+  }
+  const char* words[] = {" - focused file: not checked", " - focused file: whole", " - focused file: truncated",
+                         " - focused file: damaged"};
+  for (std::int32_t row = 0; row < 4; ++row) EXPECT_EQ(FocusedStateText(checked, row), words[row]);
+  EXPECT_EQ(FocusedStateText(checked, -1), "");
+  EXPECT_EQ(FocusedStateText(checked, 4), "");
 }
 
 }  // namespace

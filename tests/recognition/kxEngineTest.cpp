@@ -796,6 +796,27 @@ TEST(IsTextBlock, AgreesWithTheByteRuleOnMixedBlocks)
   }
 }
 
+// Sector-sized blocks, where the text test runs sixteen bytes at a time: a deciding byte (a
+// zero, a control that text does not hold) or a control it does hold, at any place and alignment.
+TEST(IsTextBlock, AgreesWithTheByteRuleOnLongBlocks)
+{
+  std::mt19937 random(11);
+  const std::uint8_t special[] = {'\n', '\r', '\t', 0x0C, 0x1A, 0x1B, 0x01, 0x1F, 0x00, 0x7F, 0xE9, 0x20};
+  for (int round = 0; round < 4000; ++round) {
+    TBytes b(2048 - random() % 64);
+    for (auto& c : b) c = static_cast<std::uint8_t>('a' + random() % 26);
+    for (int k = random() % 4; k > 0; --k) b[random() % b.size()] = special[random() % std::size(special)];
+    // Now and then the text ends inside the block, zeros after it.
+    if (random() % 4 == 0) std::fill(b.begin() + static_cast<std::ptrdiff_t>(random() % b.size()), b.end(), 0);
+    std::int32_t want = -1, got = -1;
+    const bool wantText = ReferenceIsText(b, want);
+    ASSERT_EQ(IsTextBlock(b, got), wantText) << "round " << round;
+    if (wantText) {
+      ASSERT_EQ(got, want) << "round " << round;
+    }
+  }
+}
+
 TEST(RecognizeBlock, TextLengthAndContinues)
 {
   std::string full;
@@ -888,6 +909,30 @@ TEST(Search, FindBytesNoCaseFoldsOnlyTheRangesAsciiLetters)
   EXPECT_EQ(r.At(FindBytesNoCase(r.Start(), r.Stop(), "T\xC9")), 9);
   EXPECT_EQ(r.At(FindBytesNoCase(r.Start(), r.Stop(), "\xC9T")), 10);   // E9 is not folded to C9
   EXPECT_EQ(r.At(FindBytesNoCase(r.Start(), r.Stop() - 1, "\xC9T")), -1);
+}
+
+// With case folded, candidates are found by the pattern's first byte that is no letter, however
+// far in it stands; a pattern of letters only is searched byte by byte.
+TEST(Search, FindBytesNoCaseAnchorsOnItsFirstByteThatIsNoLetter)
+{
+  const struct {
+    const char* Text;
+    const char* Pattern;
+    std::ptrdiff_t At;
+  } cases[] = {
+      {"end; at the start", "END;", 0},       // the anchor stands three bytes into the range
+      {";;;End;", "END;", 3},                 // anchors whose letters before it do not match
+      {"the END of it;", "END;", -1},         // the letters match, the anchor does not follow
+      {"see a:Link here", "A:LINK", 4},
+      {"a:lin", "A:LINK", -1},                // cut by the range's end
+      {"xx pRoGram", "PROGRAM", 3},           // letters only
+      {"abc; ABC;", "abc;", -1},              // a lower-case pattern matches nothing
+      {"x<?php y", "<?PHP", 1},
+  };
+  for (const auto& c : cases) {
+    const TRange r{c.Text};
+    EXPECT_EQ(r.At(FindBytesNoCase(r.Start(), r.Stop(), c.Pattern)), c.At) << c.Text << " / " << c.Pattern;
+  }
 }
 
 TEST(Search, TextBetween)

@@ -160,6 +160,12 @@ std::vector<TEndCase> EndCases()
   add("tiny.opus", Kinds::Ogg, Fixture("tiny.opus"), pattern("OggS", 4), S::Damaged);
   add("tagged.mp3", Kinds::Mp3, Fixture("tagged.mp3"), firstFrame, S::Damaged);
   add("raw.mp3", Kinds::Mp3, Fixture("raw.mp3"), firstFrame, S::Damaged);
+  // Damage inside a frame fails its CRC-16; a stream whose STREAMINFO counts no samples ends
+  // where its frames stop, and is cut where its last frame is.
+  add("tiny.flac", Kinds::Flac, Fixture("tiny.flac"), middle, S::Damaged);
+  add("mono24.flac", Kinds::Flac, Fixture("mono24.flac"), middle, S::Damaged);
+  add("streamed.flac", Kinds::Flac, Fixture("streamed.flac"), [](const TBytes& f) { return Find(f, "\xFF\xF8") + 20; },
+      S::Damaged);
   add("tiny.jpg", Kinds::Jpeg, Fixture("tiny.jpg"), at(2), S::Damaged);
   add("tiny.png", Kinds::Png, Fixture("tiny.png"), at(16), S::Damaged);
   add("tiny.gif", Kinds::Gif, Fixture("tiny.gif"), [](const TBytes& f) { return 13 + ((f[10] & 0x80) ? 3 * (2u << (f[10] & 7)) : 0); }, S::Damaged);
