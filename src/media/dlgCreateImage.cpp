@@ -12,8 +12,9 @@
 
 namespace kx::ui {
 
-TCDImageThread::TCDImageThread(TfrmCreateImage& Dialog_, std::unique_ptr<TkxDisk> Disk, std::string FileName)
-    : Job(std::move(Disk), std::move(FileName)), Dialog(Dialog_)
+TCDImageThread::TCDImageThread(TfrmCreateImage& Dialog_, std::unique_ptr<TkxDisk> Disk, std::string FileName,
+                               char Drive_)
+    : Job(std::move(Disk), std::move(FileName)), Drive(Drive_), Dialog(Dialog_)
 {
 }
 
@@ -55,7 +56,7 @@ bool TfrmCreateImage::WorkerPaused() const { return Current && Current->Job.Cont
 void TfrmCreateImage::CreateImage(char Drive, const std::string& FileName)
 {
   const char letter = AsciiUpper(Drive);
-  lInfo->setText(QString::fromLocal8Bit(ImageCopySourceText(letter, FileName)));
+  SetSourceLine(lInfo, letter, FileName);
   pb->SetProgress(0);
   std::unique_ptr<TkxPhysicalCD> drive = DriveOpener(letter);
   if (!drive || drive->Status != CDReady) {
@@ -65,7 +66,7 @@ void TfrmCreateImage::CreateImage(char Drive, const std::string& FileName)
     Ui.ShowMessage(this, QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
     return;
   }
-  const auto worker = std::make_shared<TCDImageThread>(*this, std::move(drive), FileName);
+  const auto worker = std::make_shared<TCDImageThread>(*this, std::move(drive), FileName, letter);
   pb->SetMaxValue(static_cast<std::int32_t>(static_cast<std::uint32_t>(worker->Job.SectorCount)));
   lSectors->clear();
   bSuspend->setEnabled(true);
@@ -92,7 +93,7 @@ void TfrmCreateImage::UpdateGauge(const TCDImageThread& Worker, std::int64_t Sec
 void TfrmCreateImage::ShowEnded(const TCDImageThread& Worker)
 {
   if (&Worker != Current.get()) return;
-  lInfo->setText(lInfo->text() + QString::fromStdString(ImageCopyEndText(Worker.Job.Result)));
+  SetSourceLine(lInfo, Worker.Drive, Worker.Job.FileName, ImageCopyEndText(Worker.Job.Result));
   bSuspend->setEnabled(false);
   bClose->setText(QStringLiteral("Close"));
   sWorking->SetBrush(clSilver);
