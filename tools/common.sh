@@ -40,6 +40,6 @@ kx_build() {
 
 # The test programs whose code runs worker threads, and the CTest names of their tests; test.sh
 # runs them under ThreadSanitizer too.
-KX_THREAD_TESTS=(RecognizeDialogTest CreateImageDialogTest ExtractWindowTest WorkerRunnerTest kxRecognitionTest kxImageCopyTest
+KX_THREAD_TESTS=(RecognizeDialogTest CreateImageDialogTest RescueDialogTest ExtractWindowTest WorkerRunnerTest kxRecognitionTest kxImageCopyTest
                  kxJobControlTest kxRescueTest)
-KX_THREAD_TEST_PATTERN='^(RecognizeDialog|CreateImageDialog|ExtractWindow|WorkerRunner|TkxScanJob\..*|CopyDiskToImage\..*|TkxCopyJob\..*|TkxJobControl\..*|JobContract\..*|TkxRescueJob\..*)$'
+KX_THREAD_TEST_PATTERN='^(RecognizeDialog|CreateImageDialog|RescueDialog|ExtractWindow|WorkerRunner|TkxScanJob\..*|CopyDiskToImage\..*|TkxCopyJob\..*|TkxJobControl\..*|JobContract\..*|TkxRescueJob\..*)$'
