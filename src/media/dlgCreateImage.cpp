@@ -30,12 +30,8 @@ TfrmCreateImage::TfrmCreateImage(TUserInteraction& Ui_, QWidget* Parent)
   SetUpDialog(*this, QStringLiteral("frmCreateImage"), QStringLiteral("Creating image"), QSize(401, 113),
               QColor(0xF0, 0xF0, 0xF0));
 
-  lInfo = new QLabel(this);
-  lInfo->setObjectName(QStringLiteral("lInfo"));
-  lInfo->setGeometry(8, 8, 385, 15);
-  lSectors = new QLabel(this);
-  lSectors->setObjectName(QStringLiteral("lSectors"));
-  lSectors->setGeometry(8, 24, 385, 15);
+  lInfo = MakeTextLine(this, QStringLiteral("lInfo"), {8, 8, 385, 15});
+  lSectors = MakeTextLine(this, QStringLiteral("lSectors"), {8, 24, 385, 15});
   pb = MakeProgressGauge(this, QStringLiteral("pb"), {8, 48, 385, 25}, qvgHorizontal);
   sWorking = MakeLamp(this, {8, 80, 25, 25});
   bSuspend = MakeButton(this, QStringLiteral("bSuspend"), QStringLiteral("Suspend/Resume"), {184, 80, 123, 25},

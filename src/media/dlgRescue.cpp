@@ -112,16 +112,12 @@ TfrmRescue::TfrmRescue(TUserInteraction& Ui_, QWidget* Parent)
 {
   SetUpDialog(*this, QStringLiteral("frmRescue"), QStringLiteral("Rescuing a damaged disc"), QSize(480, 389),
               QColor(0xF0, 0xF0, 0xF0));
-  lInfo = new QLabel(this);
-  lInfo->setObjectName(QStringLiteral("lInfo"));
-  lInfo->setGeometry(8, 8, 464, 15);
+  lInfo = MakeTextLine(this, QStringLiteral("lInfo"), {8, 8, 464, 15});
   pbMap = new TSectorMapView(this);
   pbMap->setGeometry(8, 28, 464, 160);
   BuildLegend(this, 194);
   BuildFigures();
-  lSummary = new QLabel(this);
-  lSummary->setObjectName(QStringLiteral("lSummary"));
-  lSummary->setGeometry(8, 314, 464, 34);
+  lSummary = MakeTextLine(this, QStringLiteral("lSummary"), {8, 314, 464, 34});
   lSummary->setWordWrap(true);
   lSummary->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   lSummary->setTextFormat(Qt::PlainText);

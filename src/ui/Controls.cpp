@@ -166,6 +166,14 @@ void SetSourceLine(QLabel* Label, char Drive, const std::string& FileName, const
               QString::fromLocal8Bit(line.substr(std::min(line.size(), at + FileName.size())) + End));
 }
 
+QLabel* MakeTextLine(QWidget* Parent, const QString& Name, const QRect& Geometry)
+{
+  auto* label = new QLabel(Parent);
+  label->setObjectName(Name);
+  label->setGeometry(Geometry);
+  return label;
+}
+
 QLabel* MakeLabel(QWidget* Parent, const QString& Text, QPoint At, bool Bold, const QString& Name)
 {
   auto* label = new QLabel(Text, Parent);

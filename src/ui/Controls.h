@@ -75,6 +75,8 @@ void SetSourceLine(QLabel* Label, char Drive, const std::string& FileName, const
 
 // The controls of the forms, set up alike. Name, when given, is the object name by which tests
 // and the end-to-end test find the control.
+// An empty label of one line of text at Geometry, for text a window sets as it works.
+QLabel* MakeTextLine(QWidget* Parent, const QString& Name, const QRect& Geometry);
 // A label at At, as wide and high as its text.
 QLabel* MakeLabel(QWidget* Parent, const QString& Text, QPoint At, bool Bold = false, const QString& Name = {});
 
