@@ -1,6 +1,7 @@
 #include "cli/CliSupport.h"
 
 #include "common/kxJobControl.h"
+#include "common/kxShared.h"
 #include "media/kxDisks.h"
 #include "project/kxProject.h"
 
@@ -152,19 +153,6 @@ TStopOnSignal::TStopOnSignal(TkxJobControl& Control)
 }
 
 TStopOnSignal::~TStopOnSignal() { StopTarget.store(nullptr); }
-
-std::string DurationText(double Seconds)
-{
-  const auto total = static_cast<long long>(std::llround(std::max(0.0, Seconds)));
-  char text[32];
-  if (total < 60)
-    std::snprintf(text, sizeof text, "%lld s", total);
-  else if (total < 3600)
-    std::snprintf(text, sizeof text, "%lld:%02lld", total / 60, total % 60);
-  else
-    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", total / 3600, total / 60 % 60, total % 60);
-  return text;
-}
 
 std::string ProgressText(const TProgressFigures& f)
 {

@@ -87,9 +87,6 @@ class TStopOnSignal {
   TStopOnSignal& operator=(const TStopOnSignal&) = delete;
 };
 
-// "42 s", "4:07", "1:05:03": a duration for a person planning the next hour.
-std::string DurationText(double Seconds);
-
 // What the progress line shows at one moment.
 struct TProgressFigures {
   std::int64_t Done = 0;

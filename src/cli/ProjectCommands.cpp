@@ -133,9 +133,7 @@ void PrintScanSummary(const TkxRecognition& Scan, const TkxFileList& Found, std:
     }
     std::printf("  %-14s %8d\n", ExtensionLabel(ext).c_str(), n);
   }
-  if (Scan.UnreadableSectors > 0)
-    Report(Counted(Scan.UnreadableSectors, "unreadable sector") + (Scan.UnreadableSectors == 1 ? " was" : " were") +
-           " examined as zeros");
+  if (Scan.UnreadableSectors > 0) Report(ScanUnreadableText(Scan.UnreadableSectors));
 }
 
 // The project file a scan writes, checked with the DFXML report before the medium is read; empty,

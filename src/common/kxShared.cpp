@@ -5,6 +5,7 @@
 #include <unicode/utf8.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -116,6 +117,19 @@ std::string PartFileName(std::string_view FileName, int k)
   char digits[16];
   std::snprintf(digits, sizeof digits, "%.2d", k);
   return name + digits;
+}
+
+std::string DurationText(double Seconds)
+{
+  const auto total = static_cast<long long>(std::llround(std::max(0.0, Seconds)));
+  char text[32];
+  if (total < 60)
+    std::snprintf(text, sizeof text, "%lld s", total);
+  else if (total < 3600)
+    std::snprintf(text, sizeof text, "%lld:%02lld", total / 60, total % 60);
+  else
+    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", total / 3600, total / 60 % 60, total % 60);
+  return text;
 }
 
 }  // namespace kx

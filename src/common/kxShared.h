@@ -53,4 +53,7 @@ bool NameTaken(const std::string& Path);
 // image reader and the image writer so both agree on the naming.
 std::string PartFileName(std::string_view FileName, int k);
 
+// "42 s", "4:07", "1:05:03": a duration for a person planning the next hour.
+std::string DurationText(double Seconds);
+
 }  // namespace kx

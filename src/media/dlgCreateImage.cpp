@@ -12,8 +12,9 @@
 
 namespace kx::ui {
 
-TCDImageThread::TCDImageThread(TfrmCreateImage& Dialog_, std::unique_ptr<TkxDisk> Disk, std::string FileName)
-    : Job(std::move(Disk), std::move(FileName)), Dialog(Dialog_)
+TCDImageThread::TCDImageThread(TfrmCreateImage& Dialog_, std::unique_ptr<TkxDisk> Disk, std::string FileName,
+                               char Drive_)
+    : Job(std::move(Disk), std::move(FileName)), Drive(Drive_), Dialog(Dialog_)
 {
 }
 
@@ -29,12 +30,8 @@ TfrmCreateImage::TfrmCreateImage(TUserInteraction& Ui_, QWidget* Parent)
   SetUpDialog(*this, QStringLiteral("frmCreateImage"), QStringLiteral("Creating image"), QSize(401, 113),
               QColor(0xF0, 0xF0, 0xF0));
 
-  lInfo = new QLabel(this);
-  lInfo->setObjectName(QStringLiteral("lInfo"));
-  lInfo->setGeometry(8, 8, 385, 15);
-  lSectors = new QLabel(this);
-  lSectors->setObjectName(QStringLiteral("lSectors"));
-  lSectors->setGeometry(8, 24, 385, 15);
+  lInfo = MakeTextLine(this, QStringLiteral("lInfo"), {8, 8, 385, 15});
+  lSectors = MakeTextLine(this, QStringLiteral("lSectors"), {8, 24, 385, 15});
   pb = MakeProgressGauge(this, QStringLiteral("pb"), {8, 48, 385, 25}, qvgHorizontal);
   sWorking = MakeLamp(this, {8, 80, 25, 25});
   bSuspend = MakeButton(this, QStringLiteral("bSuspend"), QStringLiteral("Suspend/Resume"), {184, 80, 123, 25},
@@ -55,7 +52,7 @@ bool TfrmCreateImage::WorkerPaused() const { return Current && Current->Job.Cont
 void TfrmCreateImage::CreateImage(char Drive, const std::string& FileName)
 {
   const char letter = AsciiUpper(Drive);
-  lInfo->setText(QString::fromLocal8Bit(ImageCopySourceText(letter, FileName)));
+  SetSourceLine(lInfo, letter, FileName);
   pb->SetProgress(0);
   std::unique_ptr<TkxPhysicalCD> drive = DriveOpener(letter);
   if (!drive || drive->Status != CDReady) {
@@ -65,7 +62,7 @@ void TfrmCreateImage::CreateImage(char Drive, const std::string& FileName)
     Ui.ShowMessage(this, QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
     return;
   }
-  const auto worker = std::make_shared<TCDImageThread>(*this, std::move(drive), FileName);
+  const auto worker = std::make_shared<TCDImageThread>(*this, std::move(drive), FileName, letter);
   pb->SetMaxValue(static_cast<std::int32_t>(static_cast<std::uint32_t>(worker->Job.SectorCount)));
   lSectors->clear();
   bSuspend->setEnabled(true);
@@ -92,7 +89,7 @@ void TfrmCreateImage::UpdateGauge(const TCDImageThread& Worker, std::int64_t Sec
 void TfrmCreateImage::ShowEnded(const TCDImageThread& Worker)
 {
   if (&Worker != Current.get()) return;
-  lInfo->setText(lInfo->text() + QString::fromStdString(ImageCopyEndText(Worker.Job.Result)));
+  SetSourceLine(lInfo, Worker.Drive, Worker.Job.FileName, ImageCopyEndText(Worker.Job.Result));
   bSuspend->setEnabled(false);
   bClose->setText(QStringLiteral("Close"));
   sWorking->SetBrush(clSilver);

@@ -26,9 +26,10 @@ class TfrmCreateImage;
 // chunk gets a drive of its own.
 class TCDImageThread final : public TWorker {
  public:
-  TCDImageThread(TfrmCreateImage& Dialog_, std::unique_ptr<TkxDisk> Disk, std::string FileName);
+  TCDImageThread(TfrmCreateImage& Dialog_, std::unique_ptr<TkxDisk> Disk, std::string FileName, char Drive_);
 
   TkxCopyJob Job;
+  const char Drive;  // the letter, for the source line
 
   TkxJobControl& Control() override { return Job.Control; }
 

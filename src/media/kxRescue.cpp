@@ -1,6 +1,7 @@
 #include "media/kxRescue.h"
 
 #include "common/kxPlatform.h"
+#include "common/kxShared.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -30,7 +31,8 @@ std::string Plural(std::int64_t N, const char* Word) { return std::to_string(N) 
 void EstimateTimeLeft(TkxRescueFigures& f, double BytesPerSecond, const TkxRescueSettings& Settings)
 {
   f.EstimateLow = f.EstimateHigh = 0;
-  if (BytesPerSecond <= 0) return;
+  f.EstimateKnown = BytesPerSecond > 0;
+  if (!f.EstimateKnown) return;
   f.EstimateLow = static_cast<double>(f.NonTried + f.NonTrimmed) * 2048.0 / BytesPerSecond;
   std::int64_t failing = Settings.Scrape ? f.NonScraped : 0;
   int passesLeft = Settings.Retries;
@@ -79,6 +81,33 @@ std::string RescueSummaryText(const TkxRescueFigures& f)
   // Before the first read of a run there is nothing to count.
   if (f.Reads == 0) return text;
   return text + "; " + Plural(f.FailingReads, "failing read");
+}
+
+TkxRescueFigureTexts RescueFigureTexts(const TkxRescueFigures& f)
+{
+  // Failing reads take seconds each, so their tenths tell drives apart.
+  const auto seconds = [](double Seconds) {
+    if (Seconds >= 59.95) return DurationText(Seconds);
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", Seconds);
+    return std::string(text);
+  };
+  TkxRescueFigureTexts t;
+  t.Phase = RescuePhaseText(f.Phase, f.Pass, f.Passes);
+  t.Rescued = SizeText(f.Finished) + " of " + SizeText(f.Sectors) + " MiB";
+  t.BadSectors = std::to_string(f.Unread() - f.NonTried);
+  t.FailingReads = std::to_string(f.FailingReads);
+  t.PerFailingRead = f.FailingReads > 0 ? seconds(f.SecondsPerFailingRead) : "-";
+  t.SinceGoodRead = f.Seconds > 0 ? DurationText(f.SecondsSinceGoodRead) : "-";
+  if (f.Phase == TkxRescuePhase::Finished)
+    t.TimeLeft = DurationText(0);
+  else if (!f.EstimateKnown)
+    t.TimeLeft = "unknown";
+  else if (DurationText(f.EstimateLow) == DurationText(f.EstimateHigh))
+    t.TimeLeft = DurationText(f.EstimateLow);
+  else
+    t.TimeLeft = DurationText(f.EstimateLow) + " to " + DurationText(f.EstimateHigh);
+  return t;
 }
 
 // ---- the image file ------------------------------------------------------------------------------
@@ -204,6 +233,7 @@ std::string TkxRescueJob::Prepare()
   } catch (const std::exception& e) {
     return e.what();
   }
+  const std::lock_guard guard(Lock);
   Plan = std::make_unique<TkxRescuePlan>(Map, Options.Settings);
   return {};
 }
@@ -234,22 +264,34 @@ std::string TkxRescueJob::OpenMap(const TkxDiscIdentity& Present)
   File = std::make_unique<TImageFile>(Image, false, present.Sectors * 2048);
   if (!map.Disc) map.Disc = present;
   ResumeRescue(map, Options.Settings);
-  Map = std::move(map);
+  {
+    const std::lock_guard guard(Lock);
+    Map = std::move(map);
+  }
   Resuming = true;
   return {};
 }
 
-std::string TkxRescueJob::Begin(const TkxDiscIdentity& Present)
+std::string TkxRescueJob::TargetProblem(const std::string& ImageName)
 {
   std::error_code ec;
-  if (std::filesystem::exists(std::filesystem::symlink_status(Image, ec)))
-    return "\"" + Image + "\" exists and has no map beside it; a rescue goes on only with its map (\"" +
-           RescueMapName(Image) + "\"). Choose another name.";
+  if (MapExists(ImageName) || !std::filesystem::exists(std::filesystem::symlink_status(ImageName, ec))) return {};
+  return "\"" + ImageName + "\" exists and has no map beside it; a rescue goes on only with its map (\"" +
+         RescueMapName(ImageName) + "\"). Choose another name.";
+}
+
+std::string TkxRescueJob::Begin(const TkxDiscIdentity& Present)
+{
+  if (std::string problem = TargetProblem(Image); !problem.empty()) return problem;
   TkxDiscIdentity present = Present;
   present.Volume = VolumeHash();
   File = std::make_unique<TImageFile>(Image, true, present.Sectors * 2048);
-  Map = TkxRescueMap(TkxSectorMap(present.Sectors));
-  Map.Disc = present;
+  TkxRescueMap map{TkxSectorMap(present.Sectors)};
+  map.Disc = present;
+  {
+    const std::lock_guard guard(Lock);
+    Map = std::move(map);
+  }
   Save();
   return {};
 }

@@ -53,6 +53,7 @@ struct TkxRescueFigures {
   // failing reads the phases still to come may meet. Both 0 while no rate is known.
   double EstimateLow = 0;
   double EstimateHigh = 0;
+  bool EstimateKnown = false;     // a rate of good reads is known
 
   std::int64_t Unread() const { return Sectors - Finished; }
   double MiBRescued() const { return static_cast<double>(Finished) * 2048.0 / 1048576.0; }
@@ -71,6 +72,18 @@ std::string RescuePhaseText(TkxRescuePhase Phase, int Pass, int Passes);
 // failing reads are left out while this run has made no read.
 std::string RescueSummaryText(const TkxRescueFigures& Figures);
 
+// The figures as the rescue window shows them, each beside its caption.
+struct TkxRescueFigureTexts {
+  std::string Phase;           // RescuePhaseText
+  std::string Rescued;         // "12.3 of 19.5 MiB"
+  std::string BadSectors;      // sectors met in failed reads and not read since: "111"
+  std::string FailingReads;    // "11"
+  std::string PerFailingRead;  // "3.0 s", "1:05"; "-" before the first failing read
+  std::string SinceGoodRead;   // "4 s"; "-" before this run has begun
+  std::string TimeLeft;        // "2:10 to 15:03", "42 s"; "unknown" while no rate is known
+};
+TkxRescueFigureTexts RescueFigureTexts(const TkxRescueFigures& Figures);
+
 struct TkxRescueOutcome {
   bool Stopped = false;   // ended by the stop request; the map was saved
   bool Complete = false;  // every sector of the disc was read
@@ -88,6 +101,10 @@ class TkxRescueJob {
 
   // Whether a map lies beside ImageName: a rescue of it goes on rather than begins.
   static bool MapExists(const std::string& ImageName);
+  // Why a rescue into ImageName cannot begin before the drive is touched: something of that
+  // name exists without a map beside it, and an image without its map cannot be continued.
+  // "" when it can begin or go on.
+  static std::string TargetProblem(const std::string& ImageName);
 
   // Before Run: with a map, reads it and checks that it belongs to the disc in the drive and
   // that its image is there; without one, creates the image (a file of that name must not exist:
@@ -104,7 +121,7 @@ class TkxRescueJob {
   // Progress is called after every step and once at the end.
   TkxRescueOutcome Run(TkxJobControl& Control, const std::function<void()>& Progress = {});
 
-  // Safe from any thread, also while Run is working.
+  // Safe from any thread, also while Prepare or Run is working.
   TkxRescueFigures Figures() const;
   // The map in Count groups of sectors, each shown as its worst state.
   std::vector<TkxSectorState> Cells(std::size_t Count) const;

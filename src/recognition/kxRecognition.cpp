@@ -104,6 +104,12 @@ void AcceptFoundFiles(const TkxFileList& Found, TkxFileList& Into)
   Into.Sort(TkxSortKey::skExtension);
 }
 
+std::string ScanUnreadableText(std::int64_t Count)
+{
+  return std::to_string(Count) + (Count == 1 ? " unreadable sector was" : " unreadable sectors were") +
+         " examined as zeros";
+}
+
 TkxScanJob::TkxScanJob(std::unique_ptr<TkxDisk> Disk) : DiskOwned(std::move(Disk)), Recognition(*DiskOwned) {}
 
 TkxScanOutcome TkxScanJob::Run(const std::function<void()>& Report, std::int64_t Stride)

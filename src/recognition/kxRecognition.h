@@ -86,6 +86,10 @@ TkxNewEntry DescribeNewEntry(std::span<const std::uint8_t> Block, std::int32_t N
 // What the user accepts of a scan: Into becomes a copy of Found, sorted by extension.
 void AcceptFoundFiles(const TkxFileList& Found, TkxFileList& Into);
 
+// What a scan says of the sectors it could not read: "111 unreadable sectors were examined as
+// zeros", "1 unreadable sector was examined as zeros".
+std::string ScanUnreadableText(std::int64_t Count);
+
 struct TkxScanOutcome {
   bool Stopped = false;  // ended by the stop request before the medium was exhausted
   std::string Error;     // the medium failed during a step (a part file vanished); what was found stays

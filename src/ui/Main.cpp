@@ -3,6 +3,7 @@
 #include "common/kxShared.h"
 #include "media/dlgCreateImage.h"
 #include "media/dlgDrive.h"
+#include "media/dlgRescue.h"
 #include "media/kxImageCopy.h"
 #include "project/dlgFind.h"
 #include "project/kxExtract.h"
@@ -83,6 +84,7 @@ TfrmMain::TfrmMain(TUserInteraction& Ui_, QWidget* Parent)
   frmSelectDrive = std::make_unique<TfrmSelectDrive>(Ui);
   frmRecognize = std::make_unique<TfrmRecognize>(Ui);
   frmCreateImage = std::make_unique<TfrmCreateImage>(Ui);
+  frmRescue = std::make_unique<TfrmRescue>(Ui);
   // A tool window of the main window: it stays with it, does not keep the program running, and
   // the menu's keys (F3 above all) work in it too.
   frmFind = std::make_unique<TfrmFind>(Ui, *lb, FileList, this);
@@ -405,6 +407,16 @@ void TfrmMain::miCreateImageClick()
                    QStringLiteral("\"%1\" already exists. Do you want to replace it?").arg(QString::fromLocal8Bit(target.FileName))))
     return;
   frmCreateImage->CreateImage(drive, target.FileName);
+}
+
+void TfrmMain::miRescueClick()
+{
+  char drive = 0;
+  if (!frmSelectDrive->SelectDrive(drive)) return;
+  const std::string image = frmRescue->Rescue(drive);
+  if (image.empty()) return;
+  eDiskLocation->setText(QFileInfo(QString::fromLocal8Bit(image)).absoluteFilePath());
+  miRecognizeClick();
 }
 
 void TfrmMain::Homepage1Click() { Ui.OpenUrl(WebSiteUrl()); }

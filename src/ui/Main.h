@@ -39,6 +39,7 @@ class TUserInteraction;
 class TfrmCreateImage;
 class TfrmFind;
 class TfrmRecognize;
+class TfrmRescue;
 class TfrmSelectDrive;
 
 // The location field. It leaves the menu's key sequences to the menu, which a line edit would
@@ -108,6 +109,7 @@ class TfrmMain : public QMainWindow {
   QAction* miOpenImage;
   QAction* miOpenDrive;
   QAction* miCreateImage;
+  QAction* miRescue;
   QAction* miRecognize;
   QAction* miExtract;
   QAction* miExtractGrouped;
@@ -126,6 +128,7 @@ class TfrmMain : public QMainWindow {
   std::unique_ptr<TfrmSelectDrive> frmSelectDrive;
   std::unique_ptr<TfrmRecognize> frmRecognize;
   std::unique_ptr<TfrmCreateImage> frmCreateImage;
+  std::unique_ptr<TfrmRescue> frmRescue;
 
   // Project commands. Each returns whether the caller may go on.
   bool NewProject();
@@ -171,6 +174,8 @@ class TfrmMain : public QMainWindow {
   void miExtractGroupedClick();
   void miCheckFilesClick();
   void miCreateImageClick();
+  // Rescues a damaged disc into an image and, when the person asks, scans that image.
+  void miRescueClick();
   void miFindClick();
   void miFindNextClick();
   void miFindPreviousClick();

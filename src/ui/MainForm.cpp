@@ -223,6 +223,7 @@ void TfrmMain::BuildMenu()
   miOpenDrive = add(miImage, "Open disk drive...", QKeySequence(Qt::CTRL | Qt::Key_D), &TfrmMain::miOpenDriveClick);
   miCreateImage = add(miImage, "Create image from physical disk...", QKeySequence(Qt::CTRL | Qt::Key_Y),
                       &TfrmMain::miCreateImageClick);
+  miRescue = add(miImage, "Rescue damaged disc...", QKeySequence(), &TfrmMain::miRescueClick);
   miImage->addSeparator();
   miRecognize = add(miImage, "Recognize files...", QKeySequence(Qt::CTRL | Qt::Key_R), &TfrmMain::miRecognizeClick);
   makeDefault(miRecognize);

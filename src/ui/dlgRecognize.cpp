@@ -164,9 +164,14 @@ void TfrmRecognize::WorkerEnded(const TRecognitionThread& Worker)
   // that write by itself, rather than through Qt's event queue, which the thread checker cannot
   // see.
   const bool ended = !Worker.Job.Running.load(std::memory_order_acquire);
+  if (!ended || &Worker != Current.get() || !isVisible()) return;
   // An error is shown while its scan is still on screen; the files found so far can be accepted.
-  if (ended && &Worker == Current.get() && !Worker.Job.Outcome.Error.empty() && isVisible())
+  // So are sectors that could not be read: the statistics have no line for them, and files that
+  // lie across them hold zeros there.
+  if (!Worker.Job.Outcome.Error.empty())
     Ui.ShowMessage(this, QString::fromLocal8Bit(Worker.Job.Outcome.Error));
+  else if (Worker.Job.Recognition.UnreadableSectors > 0)
+    Ui.ShowMessage(this, QString::fromStdString(ScanUnreadableText(Worker.Job.Recognition.UnreadableSectors) + "."));
 }
 
 }  // namespace kx::ui

@@ -40,16 +40,6 @@ TEST(Counted, OneFileManyFiles)
   EXPECT_EQ(Counted(3, "entry", "entries"), "3 entries");
 }
 
-TEST(DurationText, SecondsMinutesHours)
-{
-  EXPECT_EQ(DurationText(0), "0 s");
-  EXPECT_EQ(DurationText(42.4), "42 s");
-  EXPECT_EQ(DurationText(59.6), "1:00");
-  EXPECT_EQ(DurationText(247), "4:07");
-  EXPECT_EQ(DurationText(3903), "1:05:03");
-  EXPECT_EQ(DurationText(-5), "0 s");
-}
-
 TEST(ProgressText, ShowsRateAndTimeLeftOnceMeasurable)
 {
   TProgressFigures scan;

@@ -56,5 +56,15 @@ TEST(NameAsUtf8, UnchangedWhenUtf8OtherwiseWindows1252)
   EXPECT_FALSE(IsUtf8("\xF4\x90\x80\x80"));  // past U+10FFFF
 }
 
+TEST(DurationText, SecondsMinutesHours)
+{
+  EXPECT_EQ(DurationText(0), "0 s");
+  EXPECT_EQ(DurationText(42.4), "42 s");
+  EXPECT_EQ(DurationText(59.6), "1:00");
+  EXPECT_EQ(DurationText(247), "4:07");
+  EXPECT_EQ(DurationText(3903), "1:05:03");
+  EXPECT_EQ(DurationText(-5), "0 s");
+}
+
 }  // namespace
 }  // namespace kx

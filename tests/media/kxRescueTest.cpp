@@ -231,6 +231,7 @@ TEST(TkxRescueJob, RefusesAnotherDiscAndAnImageWithoutItsMap)
     TkxRescueJob job(std::move(disc.Drive), image, OptionsWith(clock));
     ASSERT_EQ(job.Prepare(), "");
   }
+  EXPECT_EQ(TkxRescueJob::TargetProblem(image), "") << "an image with its map goes on";
   // The same size, another TOC.
   TDamagedDrive other(&clock, 1);
   TkxRescueJob wrong(std::move(other.Drive), image, OptionsWith(clock));
@@ -256,6 +257,8 @@ TEST(TkxRescueJob, RefusesAnotherDiscAndAnImageWithoutItsMap)
   TDamagedDrive fresh(&clock);
   TkxRescueJob noMap(std::move(fresh.Drive), image, OptionsWith(clock));
   EXPECT_THAT(noMap.Prepare(), HasSubstr("exists and has no map beside it"));
+  EXPECT_EQ(TkxRescueJob::TargetProblem(image), noMap.Prepare()) << "known before the drive is touched";
+  EXPECT_EQ(TkxRescueJob::TargetProblem(dir / "new.iso"), "");
 
   // A drive that is not ready.
   auto empty = std::make_unique<TSimulatedDrive>(100);
@@ -337,6 +340,43 @@ TEST(EstimateTimeLeft, GoodDataAtTheRatePlusTheFailingReadsToCome)
   EXPECT_EQ(f.EstimateLow, 0) << "no rate yet, no estimate";
   EXPECT_EQ(f.EstimateHigh, 0);
   EXPECT_EQ(RescuePhaseText(TkxRescuePhase::Retry, 2, 3), "Retrying, pass 2 of 3");
+}
+
+TEST(RescueFigureTexts, CountersAndTheEstimateAsBounds)
+{
+  TkxRescueFigures f;
+  f.Sectors = 10000;
+  f.Finished = 5000;
+  f.NonTried = 4000;
+  f.NonTrimmed = 900;
+  f.NonScraped = 100;
+  TkxRescueFigureTexts t = RescueFigureTexts(f);
+  EXPECT_EQ(t.Phase, "Copying");
+  EXPECT_EQ(t.Rescued, "9.8 of 19.5 MiB");
+  EXPECT_EQ(t.BadSectors, "1000") << "every sector of a failed read not read since; the untried ones are not known";
+  EXPECT_EQ(t.FailingReads, "0");
+  EXPECT_EQ(t.PerFailingRead, "-");
+  EXPECT_EQ(t.SinceGoodRead, "-") << "before the run has begun";
+  EXPECT_EQ(t.TimeLeft, "unknown");
+
+  f.Seconds = 30;
+  f.SecondsSinceGoodRead = 125;
+  f.FailingReads = 7;
+  f.SecondsPerFailingRead = 4.25;
+  EstimateTimeLeft(f, 4900.0 * 2048 / 100, {true, 0});  // 100 s of good data left
+  t = RescueFigureTexts(f);
+  EXPECT_EQ(t.FailingReads, "7");
+  EXPECT_EQ(t.PerFailingRead, "4.2 s");
+  EXPECT_EQ(t.SinceGoodRead, "2:05");
+  EXPECT_EQ(t.TimeLeft, "1:40 to 8:45") << "the 100 non-scraped sectors at 4.25 s each on top";
+  f.SecondsPerFailingRead = 75;
+  EstimateTimeLeft(f, 4900.0 * 2048 / 100, {});
+  t = RescueFigureTexts(f);
+  EXPECT_EQ(t.PerFailingRead, "1:15");
+  EXPECT_EQ(t.TimeLeft, "1:40") << "without scraping nothing is left that fails";
+  f.Phase = TkxRescuePhase::Finished;
+  EXPECT_EQ(RescueFigureTexts(f).TimeLeft, "0 s");
+  EXPECT_EQ(RescueFigureTexts(f).Phase, "Finished");
 }
 
 // The window reads the figures and the map from its own thread while the worker runs.

@@ -371,6 +371,8 @@ TEST(RecognizeNext, UnreadableSectorIsExaminedAsZeros)
   while (r.Position < disk.SectorCount) r.RecognizeNext();
   ExpectEntries(r.FileList, {{"File 000001", 77, 0, 2 * ss, true}, {"File 000002", 77, 2 * ss, ss, true}});
   EXPECT_EQ(r.UnreadableSectors, 1);
+  EXPECT_EQ(ScanUnreadableText(r.UnreadableSectors), "1 unreadable sector was examined as zeros");
+  EXPECT_EQ(ScanUnreadableText(111), "111 unreadable sectors were examined as zeros");
 }
 
 // A stop that comes while a drive sends the commands of one damaged sector ends the read; the

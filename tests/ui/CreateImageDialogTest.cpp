@@ -20,6 +20,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <set>
 #include <thread>
 
 #include <sys/mount.h>
@@ -58,6 +59,7 @@ struct TDriveSetup {
   std::chrono::milliseconds Delay{0};
   bool NotReady = false;
   bool NoDevice = false;
+  std::set<std::int64_t> Unreadable;
   std::shared_ptr<std::atomic<int>> Reads = std::make_shared<std::atomic<int>>(0);
 };
 
@@ -67,6 +69,7 @@ TfrmCreateImage::TDriveOpener Opener(TDriveSetup Setup)
     if (Setup.NoDevice) return std::make_unique<TkxPhysicalCD>(std::unique_ptr<TScsiDevice>());
     auto transport = std::make_unique<TSlowTransport>(Setup.Sectors, Setup.Delay, Setup.Reads);
     transport->Drive.NotReady = Setup.NotReady;
+    transport->Drive.Unreadable = Setup.Unreadable;
     return std::make_unique<TkxPhysicalCD>(std::move(transport));
   };
 }
@@ -123,7 +126,7 @@ class CreateImageDialogTest : public QObject {
     const QString target = dir.filePath(QStringLiteral("disk.iso"));
     QString infoAtStart;
     ui.OnModal = [&](QDialog&) {
-      infoAtStart = dialog.lInfo->text();
+      infoAtStart = dialog.lInfo->toolTip();
       WaitForEnd(dialog);
       [&] { QVERIFY(!dialog.bSuspend->isEnabled()); }();
       [&] { QCOMPARE(dialog.pb->Progress(), 640); }();
@@ -133,11 +136,35 @@ class CreateImageDialogTest : public QObject {
     };
     dialog.CreateImage('d', target.toStdString());
     QCOMPARE(infoAtStart, QStringLiteral("Source: 'D:', target: '%1'").arg(target));
-    QCOMPARE(dialog.lInfo->text(), infoAtStart + QStringLiteral(" - Complete"));
+    QCOMPARE(dialog.lInfo->toolTip(), infoAtStart + QStringLiteral(" - Complete"));
     QVERIFY(ui.Questions.empty());
     QCOMPARE(QFileInfo(target).size(), 640 * 2048);
     QTRY_COMPARE(dialog.OutstandingWorkers(), 0);
     QCOMPARE(ui.Beeps, std::vector<TBeep>{TBeep::Exclamation});
+  }
+
+  // The end line names the unreadable sectors in full; a long target is shortened instead.
+  void UnreadableSectorsAreCountedInTheEndLineThatFitsItsLabel()
+  {
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("images of the discs brought in for recovery")));
+    test::TFakeUi ui;
+    TfrmCreateImage dialog(ui);
+    TDriveSetup setup;
+    for (std::int64_t s = 100; s < 111; ++s) setup.Unreadable.insert(s);
+    dialog.DriveOpener = Opener(setup);
+    const QString target = dir.filePath(QStringLiteral("images of the discs brought in for recovery/disk.iso"));
+    ui.OnModal = [&](QDialog&) {
+      WaitForEnd(dialog);
+      [&] { QVERIFY(dialog.grab().save(QStringLiteral(QT_TESTCASE_BUILDDIR "/screenshot-create-image-end.png"))); }();
+      return int(QDialog::Rejected);
+    };
+    dialog.CreateImage('d', target.toStdString());
+    const QString end = QStringLiteral("disk.iso' - Complete, 11 unreadable sectors written as zeros");
+    QVERIFY2(dialog.lInfo->text().endsWith(end), qPrintable(dialog.lInfo->text()));
+    QVERIFY(QFontMetrics(dialog.lInfo->font()).horizontalAdvance(dialog.lInfo->text()) <= dialog.lInfo->width());
+    QCOMPARE(dialog.lInfo->toolTip(), QStringLiteral("Source: 'D:', target: '%1").arg(target) + end.mid(8));
+    QTRY_COMPARE(dialog.OutstandingWorkers(), 0);
   }
 
   void ProgressSuspendResumeAndAStopAnsweredNoThenYes()

@@ -122,6 +122,7 @@ class MainWindowTest : public QObject {
         {w.miOpenImage, "Open image file...", QKeySequence(QStringLiteral("Ctrl+I"))},
         {w.miOpenDrive, "Open disk drive...", QKeySequence(QStringLiteral("Ctrl+D"))},
         {w.miCreateImage, "Create image from physical disk...", QKeySequence(QStringLiteral("Ctrl+Y"))},
+        {w.miRescue, "Rescue damaged disc...", QKeySequence()},
         {w.miRecognize, "Recognize files...", QKeySequence(QStringLiteral("Ctrl+R"))},
         {w.miExtract, "Extract...", QKeySequence(QStringLiteral("Ctrl+E"))},
         {w.miExtractGrouped, "Extract grouped by extension...", QKeySequence(QStringLiteral("Ctrl+G"))},
@@ -141,6 +142,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.miProject->title(), QStringLiteral("Project"));
     QCOMPARE(w.miImage->title(), QStringLiteral("Image"));
     QCOMPARE(w.miHelp->title(), QStringLiteral("Help"));
+    QCOMPARE(w.miImage->actions().indexOf(w.miRescue), w.miImage->actions().indexOf(w.miCreateImage) + 1);
     QVERIFY(w.miRecognize->font().bold());
     QVERIFY(w.miDonate->font().bold());
     QVERIFY(!w.miExtract->font().bold());

@@ -30,6 +30,7 @@ struct TDiskControl {
   std::condition_variable Released;
   bool Open = false;
   std::atomic<std::int64_t> Reads{0};
+  std::set<std::int64_t> Unreadable;  // set before the scan starts: these deliver nothing
 
   void Release()
   {
@@ -61,6 +62,7 @@ class TTestDisk final : public TkxDisk {
         std::unique_lock guard(Control->Lock);
         Control->Released.wait(guard, [this] { return Control->Open; });
       }
+      if (Control->Unreadable.count(sector) != 0) return i * SectorSize;
       ++Control->Reads;
       std::uint8_t* b = Buffer + static_cast<std::ptrdiff_t>(i) * SectorSize;
       std::memset(b, 0, static_cast<std::size_t>(SectorSize));
@@ -327,6 +329,29 @@ class RecognizeDialogTest : public QObject {
     QCOMPARE(list.Count, 7);
     QCOMPARE(Text(dialog.lSectorsProcessed), QStringLiteral("7"));
     QCOMPARE(ui.Beeps.size(), std::size_t{1});
+  }
+
+  void UnreadableSectorsAreToldAtTheEnd()
+  {
+    test::TFakeUi ui;
+    TfrmRecognize dialog(ui);
+    auto control = std::make_shared<TDiskControl>();
+    control->Unreadable = {3, 4};
+    // The end is told once the worker has ended: its beep comes first, then any message.
+    std::size_t beeps = 1;
+    ui.OnModal = [&](QDialog&) {
+      dialog.bStart->click();
+      [&] { QTRY_COMPARE(ui.Beeps.size(), beeps); }();
+      return int(QDialog::Accepted);
+    };
+    TkxFileList list;
+    QVERIFY(dialog.Recognize(Disk(10, TContent::ZipEverySector, control), list));
+    QCOMPARE(ui.Messages, std::vector<QString>{QStringLiteral("2 unreadable sectors were examined as zeros.")});
+
+    // A clean medium says nothing.
+    beeps = 2;
+    QVERIFY(dialog.Recognize(Disk(10, TContent::ZipEverySector), list));
+    QCOMPARE(ui.Messages.size(), std::size_t{1});
   }
 
   void ClosingTheProgramWaitsForAWorkerHeldInARead()
