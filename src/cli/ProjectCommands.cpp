@@ -40,7 +40,7 @@ bool LoadProjectOrSay(const std::string& FileName, std::string& Location, TkxFil
     LoadProject(FileName, Location, List);
     return true;
   } catch (const EkxProjectError& e) {
-    ReportPathError(FileName, Reason(e));
+    ReportPathError(ProjectErrorPlace(FileName, e), Reason(e));
     return false;
   }
 }

@@ -192,8 +192,9 @@ TkxImageTarget ResolveImageTarget(const std::string& Typed)
 {
   TkxImageTarget target;
   target.Error = ImageTargetError(Typed);
-  target.FileName = AddDefaultExt(Typed, ".iso");
-  target.AskReplace = target.Error.empty() && target.FileName != Typed && NameTaken(target.FileName);
+  const TkxTypedName name = TypedFileName(Typed, ".iso");
+  target.FileName = name.FileName;
+  target.AskReplace = target.Error.empty() && name.AskReplace;
   return target;
 }
 

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 #include <limits>
@@ -105,100 +107,92 @@ std::string ReadWholeFile(const std::string& FileName)
   return data;
 }
 
-// The reader of the format: whole lines, and numbers that skip blanks and line ends first.
-// Past the end of the file a line reads as empty text and a number as 0.
+// The reader of the format, strict: every line whole, with its line feed, and every number alone
+// on its line. Each fault names its line.
 class TProjectReader {
  public:
   explicit TProjectReader(std::string_view Data_) : Data(Data_) {}
 
   bool Eof() const { return Pos >= Data.size(); }
   std::size_t Remaining() const { return Data.size() - Pos; }
+  // The number of the line read last; 0 before the first.
+  std::int64_t Line() const { return LineNumber; }
 
-  // A line ends at a line feed; a carriage return right before it is not part of the line,
-  // so files with CR LF ends read the same. A carriage return anywhere else is kept.
-  std::string_view ReadLine()
+  [[noreturn]] void Fail(std::string_view Message, std::string Detail, std::int64_t At = 0) const
   {
-    if (Eof()) return {};
-    const std::size_t nl = Data.find('\n', Pos);
-    if (nl == std::string_view::npos) {
-      const std::string_view line = Data.substr(Pos);
-      Pos = Data.size();
-      return line;
-    }
+    throw EkxProjectError(std::string(Message), 0, At != 0 ? At : LineNumber, std::move(Detail));
+  }
+
+  // The next line without its line feed (and a carriage return right before it, so that files
+  // with CR LF ends read the same). A file that ends before the line, or within it, is cut short:
+  // Missing says what the line should have held.
+  std::string_view ReadLine(std::string_view Missing)
+  {
+    const std::size_t nl = Eof() ? std::string_view::npos : Data.find('\n', Pos);
+    if (nl == std::string_view::npos)
+      Fail(InvalidProjectMessage, "the file ends before " + std::string(Missing) + ": it is cut short", LineNumber + 1);
     std::string_view line = Data.substr(Pos, nl - Pos);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     Pos = nl + 1;
+    ++LineNumber;
     return line;
   }
 
-  void SkipRestOfLine()
-  {
-    const std::size_t nl = Data.find('\n', Pos);
-    Pos = nl == std::string_view::npos ? Data.size() : nl + 1;
-  }
-
-  // Skips blanks, tabs and line ends, then takes the following run of at most 32 non-blank
-  // characters as a signed decimal integer of type T.
+  // A line that holds a signed decimal integer of type T and nothing else.
   template <typename T>
-  T ReadNumber()
+  T ReadNumber(const std::string& What)
   {
-    while (!Eof() && IsBlank(Data[Pos])) ++Pos;
-    if (Eof()) return 0;
-    const std::size_t start = Pos;
-    while (!Eof() && Pos - start < 32 && !IsBlank(Data[Pos])) ++Pos;
-    std::string_view token = Data.substr(start, Pos - start);
+    std::string_view token = ReadLine(What);
     bool negative = false;
-    if (token.front() == '+' || token.front() == '-') {
+    if (!token.empty() && (token.front() == '+' || token.front() == '-')) {
       negative = token.front() == '-';
       token.remove_prefix(1);
     }
-    // Digits only: from_chars would also take a second sign; the magnitude is parsed unsigned
-    // so that the most negative value is accepted too.
-    if (token.empty() || token.find_first_not_of("0123456789") != std::string_view::npos)
-      throw EkxProjectError(InvalidNumericInput);
+    // The magnitude is parsed unsigned, so that the most negative value is accepted too.
     using TUnsigned = std::make_unsigned_t<T>;
     TUnsigned magnitude = 0;
     const auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), magnitude);
-    if (ec != std::errc() || end != token.data() + token.size())
-      throw EkxProjectError(InvalidNumericInput);
+    const bool digitsOnly = !token.empty() && token.find_first_not_of("0123456789") == std::string_view::npos;
     const auto limit = static_cast<TUnsigned>(std::numeric_limits<T>::max()) + (negative ? 1u : 0u);
-    if (magnitude > limit) throw EkxProjectError(InvalidNumericInput);
+    if (!digitsOnly || ec != std::errc() || end != token.data() + token.size() || magnitude > limit)
+      Fail(InvalidNumericInput, What + " is not a whole number within its range");
     if (!negative) return static_cast<T>(magnitude);
     return magnitude == 0 ? T{0} : static_cast<T>(-static_cast<T>(magnitude - 1) - 1);
   }
 
  private:
-  static bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
   std::string_view Data;
   std::size_t Pos = 0;
+  std::int64_t LineNumber = 0;
 };
+
+std::string EntryWords(std::string_view Field, std::int32_t Entry, std::int32_t Count)
+{
+  return std::string(Field) + " of entry " + std::to_string(Entry) + " of " + std::to_string(Count);
+}
 
 void ReadFilesSection(TProjectReader& Reader, TkxFileList& List)
 {
-  const auto n = Reader.ReadNumber<std::int32_t>();
-  Reader.SkipRestOfLine();
-  // A complete entry takes at least 6 bytes (empty name and extension lines, "0" offset and
-  // size lines). A file cut short still loads with empty entries, but a count that neither the
-  // rest of the file could hold nor a cut-short project of a real medium would plausibly carry
-  // is malformed: allocating it first could exhaust memory.
-  const std::size_t fits = (Reader.Remaining() + 5) / 6;
-  if (n < 0 || (n > PlausibleShortCount && static_cast<std::size_t>(n) > fits)) {
-    List.Clear();
-    throw EkxProjectError(InvalidNumericInput);
+  const auto n = Reader.ReadNumber<std::int32_t>("the count of entries");
+  if (n < 0) Reader.Fail(InvalidNumericInput, "the count of entries is negative");
+  if (n > MaxProjectEntries)
+    Reader.Fail(TooManyEntriesMessage, std::to_string(n) + " entries, where no disc holds more than " +
+                                           std::to_string(MaxProjectEntries));
+  // Room only for the entries the rest of the file can hold (an entry takes at least 6 bytes), so
+  // that a count the file does not bear out costs no memory.
+  List.Items.reserve(std::min(static_cast<std::size_t>(n), Reader.Remaining() / 6));
+  for (std::int32_t i = 1; i <= n; ++i) {
+    TkxFileEntry e;
+    e.Name = Reader.ReadLine(EntryWords("the name", i, n));
+    const std::string_view ext = Reader.ReadLine(EntryWords("the extension", i, n));
+    e.Kind = KindOfExtension(ext);
+    if (e.Kind == Kinds::Unknown && !ext.empty())
+      Reader.Fail(InvalidProjectMessage, EntryWords("the extension", i, n) + " is none of the known kinds'");
+    e.Offset = Reader.ReadNumber<std::int64_t>(EntryWords("the offset", i, n));
+    e.Size = Reader.ReadNumber<std::int64_t>(EntryWords("the size", i, n));
+    List.Items.push_back(std::move(e));
   }
-  List.Clear();
-  List.Items.resize(static_cast<std::size_t>(n));
   List.Count = n;
-  for (TkxFileEntry& e : List.Items) {
-    e.Name = Reader.ReadLine();
-    e.Kind = KindOfExtension(Reader.ReadLine());
-    e.Offset = Reader.ReadNumber<std::int64_t>();
-    Reader.SkipRestOfLine();
-    e.Size = Reader.ReadNumber<std::int64_t>();
-    Reader.SkipRestOfLine();
-    e.Continues = false;
-  }
 }
 
 }  // namespace
@@ -323,6 +317,10 @@ void SaveProjectToFile(const std::string& FileName, const std::string& Location,
 {
   if (Location.find_first_of("\r\n") != std::string::npos)
     throw EkxProjectError(std::string(LocationLineBreakMessage));
+  if (List.Count > MaxProjectEntries)
+    throw EkxProjectError(std::string(TooManyEntriesMessage), 0, 0,
+                          std::to_string(List.Count) + " entries, where a project holds at most " +
+                              std::to_string(MaxProjectEntries));
   const std::string target = SaveTarget(FileName);
   const auto existing = ExistingFile(target);
   if (existing) {
@@ -359,13 +357,44 @@ void LoadProject(const std::string& FileName, std::string& Location, TkxFileList
 void LoadProjectFromText(std::string_view Text, std::string& Location, TkxFileList& List)
 {
   TProjectReader reader(Text);
+  if (Text.empty()) reader.Fail(InvalidProjectMessage, "the file is empty", 1);
+  if (!Text.starts_with("KX\n") && !Text.starts_with("KX\r\n"))
+    reader.Fail(InvalidProjectMessage, "the first line is not \"KX\": this is not a project file", 1);
+  reader.ReadLine("the first line");
+  std::optional<std::string> location;
+  std::optional<TkxFileList> list;
   while (!reader.Eof()) {
-    const std::string_view line = reader.ReadLine();
-    if (line == "LOCATION")
-      Location = reader.ReadLine();
-    else if (line == "FILES")
-      ReadFilesSection(reader, List);
+    const std::string_view keyword = reader.ReadLine("a section");
+    if (keyword == "LOCATION" && !location) {
+      location = reader.ReadLine("the location");
+      if (location->find('\r') != std::string::npos)
+        reader.Fail(InvalidProjectMessage, "the location holds a carriage return");
+    } else if (keyword == "FILES" && !list) {
+      list.emplace();
+      ReadFilesSection(reader, *list);
+    } else if (keyword == "LOCATION" || keyword == "FILES") {
+      reader.Fail(InvalidProjectMessage, "a second " + std::string(keyword) + " section");
+    } else {
+      reader.Fail(InvalidProjectMessage, "a section should begin here (LOCATION or FILES)");
+    }
   }
+  if (!location || !list)
+    reader.Fail(InvalidProjectMessage,
+                std::string("the ") + (location ? "FILES" : "LOCATION") + " section is missing: the file is cut short",
+                reader.Line() + 1);
+  Location = std::move(*location);
+  List = std::move(*list);
+}
+
+std::string ProjectErrorPlace(const std::string& FileName, const EkxProjectError& Error)
+{
+  return Error.Line > 0 ? FileName + ", line " + std::to_string(Error.Line) : FileName;
+}
+
+std::string ProjectErrorReason(const EkxProjectError& Error)
+{
+  if (Error.Error != 0) return std::strerror(Error.Error);
+  return Error.Detail.empty() ? std::string(Error.what()) : Error.Detail;
 }
 
 bool IsPartOfImage(const std::string& Target, const std::string& Location)
