@@ -29,10 +29,10 @@ TfrmCreateImage::TfrmCreateImage(TUserInteraction& Ui_, QWidget* Parent)
   SetUpDialog(*this, QStringLiteral("frmCreateImage"), QStringLiteral("Creating image"), QSize(401, 113),
               QColor(0xF0, 0xF0, 0xF0));
 
-  lInfo = new QLabel(this);
+  lInfo = new TFittedLabel(this);
   lInfo->setObjectName(QStringLiteral("lInfo"));
   lInfo->setGeometry(8, 8, 385, 15);
-  lSectors = new QLabel(this);
+  lSectors = new TFittedLabel(this);
   lSectors->setObjectName(QStringLiteral("lSectors"));
   lSectors->setGeometry(8, 24, 385, 15);
   pb = MakeProgressGauge(this, QStringLiteral("pb"), {8, 48, 385, 25}, qvgHorizontal);
@@ -93,6 +93,7 @@ void TfrmCreateImage::ShowEnded(const TCDImageThread& Worker)
 {
   if (&Worker != Current.get()) return;
   lInfo->setText(lInfo->text() + QString::fromStdString(ImageCopyEndText(Worker.Job.Result)));
+  lSectors->setText(QString::fromStdString(ImageCopyEndFigures(Worker.Job.Result, Worker.Job.SectorCount, Worker.Job.SectorSize)));
   bSuspend->setEnabled(false);
   bClose->setText(QStringLiteral("Close"));
   sWorking->SetBrush(clSilver);

@@ -17,6 +17,7 @@ class QTimer;
 namespace kx::ui {
 
 class TqvGauge;
+class TFittedLabel;
 class TShape;
 class TUserInteraction;
 class TfrmCreateImage;
@@ -57,8 +58,8 @@ class TfrmCreateImage : public TWorkerDialog {
   bool Running() const;
   bool WorkerPaused() const;
 
-  QLabel* lInfo;
-  QLabel* lSectors;
+  TFittedLabel* lInfo;
+  TFittedLabel* lSectors;
   TqvGauge* pb;
   TShape* sWorking;
   QPushButton* bSuspend;

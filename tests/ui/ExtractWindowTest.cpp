@@ -181,8 +181,9 @@ class ExtractWindowTest : public QObject {
     ui.FolderAnswer = out.path();
     RunToEnd(w, [&] { w.miExtractClick(); });
     QCOMPARE(ui.Messages.size(), std::size_t{1});
+    // Each path with its reason, as the command line gives them.
     QCOMPARE(ui.Messages[0], QStringLiteral("The following files could not be extracted:\n\n") +
-                                 out.filePath(QStringLiteral("negative.txt")) + QStringLiteral("\n"));
+                                 out.filePath(QStringLiteral("negative.txt")) + QStringLiteral(": its offset is negative\n"));
     QVERIFY(QFile::exists(out.filePath(QStringLiteral("good.txt"))));
     QVERIFY(ui.Beeps.empty());
   }

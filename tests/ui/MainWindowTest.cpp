@@ -300,7 +300,7 @@ class MainWindowTest : public QObject {
     // Empty: nothing to open.
     w.miRecognizeClick();
     QCOMPARE(ui.Messages.size(), std::size_t{1});
-    QCOMPARE(ui.Messages[0], mount);
+    QCOMPARE(ui.Messages[0], mount + QStringLiteral("\n\nNo location is given."));
     QCOMPARE(ui.ModalRuns, 0);
     // "E:" is a drive; there is none on this machine.
     w.eDiskLocation->setText(QStringLiteral("E:"));
