@@ -8,8 +8,10 @@ KX_PACKAGES=(build-essential cmake ninja-build pkg-config
              help2man desktop-file-utils appstream shared-mime-info)
 # Only the tests need these: the VM of the drive test (qemu, its initramfs, the kernel's module
 # index), the discs it builds (xorriso), the slow failing sectors of its damaged discs (nbdkit's
-# Python plugin) and GNU ddrescue's ddrescuelog, which checks the rescue's maps.
-KX_TEST_PACKAGES=(qemu-system-x86 busybox-static cpio kmod xorriso nbdkit nbdkit-plugin-python gddrescue)
+# Python plugin), GNU ddrescue's ddrescuelog, which checks the rescue's maps, and the window
+# manager of the desktop test with xprop, which reads the titles it shows.
+KX_TEST_PACKAGES=(qemu-system-x86 busybox-static cpio kmod xorriso nbdkit nbdkit-plugin-python gddrescue
+                  openbox x11-utils)
 
 # kx_install_missing [PACKAGE...]: the given packages, KX_PACKAGES by default.
 kx_install_missing() {

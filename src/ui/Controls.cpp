@@ -3,12 +3,14 @@
 #include <QAction>
 #include <QApplication>
 #include <QFontDatabase>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 #include <QSvgRenderer>
 #include <QTimer>
+#include <QToolTip>
 
 // The icons are compiled into this library; a static library's resources must be registered
 // by name before the first look-up.
@@ -204,11 +206,18 @@ QString TFittedLabel::ShownText() const
 
 void TFittedLabel::paintEvent(QPaintEvent*)
 {
-  const QString shown = ShownText();
-  setToolTip(shown == text() ? QString() : text());
   QPainter painter(this);
   painter.setPen(palette().color(QPalette::WindowText));
-  painter.drawText(contentsRect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, shown);
+  painter.drawText(contentsRect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, ShownText());
+}
+
+bool TFittedLabel::event(QEvent* Event)
+{
+  if (Event->type() == QEvent::ToolTip && ShownText() != text()) {
+    QToolTip::showText(static_cast<QHelpEvent*>(Event)->globalPos(), text(), this);
+    return true;
+  }
+  return QLabel::event(Event);
 }
 
 TShape::TShape(QWidget* Parent) : QWidget(Parent), FBrush(Qt::white) {}

@@ -109,6 +109,7 @@ class TFittedLabel : public QLabel {
 
  protected:
   void paintEvent(QPaintEvent* Event) override;
+  bool event(QEvent* Event) override;
 };
 
 // A rectangle filled with Brush and outlined with a one-pixel black pen.

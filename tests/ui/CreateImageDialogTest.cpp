@@ -20,6 +20,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <set>
 #include <thread>
 
 #include <sys/mount.h>
@@ -55,6 +56,7 @@ class TSlowTransport final : public TScsiDevice {
 
 struct TDriveSetup {
   std::int64_t Sectors = 640;
+  std::set<std::int64_t> Unreadable;
   std::chrono::milliseconds Delay{0};
   bool NotReady = false;
   bool NoDevice = false;
@@ -67,6 +69,7 @@ TfrmCreateImage::TDriveOpener Opener(TDriveSetup Setup)
     if (Setup.NoDevice) return std::make_unique<TkxPhysicalCD>(std::unique_ptr<TScsiDevice>());
     auto transport = std::make_unique<TSlowTransport>(Setup.Sectors, Setup.Delay, Setup.Reads);
     transport->Drive.NotReady = Setup.NotReady;
+    transport->Drive.Unreadable = Setup.Unreadable;
     return std::make_unique<TkxPhysicalCD>(std::move(transport));
   };
 }
@@ -134,6 +137,7 @@ class CreateImageDialogTest : public QObject {
     dialog.CreateImage('d', target.toStdString());
     QCOMPARE(infoAtStart, QStringLiteral("Source: 'D:', target: '%1'").arg(target));
     QCOMPARE(dialog.lInfo->text(), infoAtStart + QStringLiteral(" - Complete"));
+    QCOMPARE(dialog.lSectors->text(), QStringLiteral("640/640 sectors (1 MB)"));
     QVERIFY(ui.Questions.empty());
     QCOMPARE(QFileInfo(target).size(), 640 * 2048);
     QTRY_COMPARE(dialog.OutstandingWorkers(), 0);
@@ -281,6 +285,35 @@ class CreateImageDialogTest : public QObject {
     QCOMPARE(QFileInfo(second).size(), 320 * 2048);
     QTRY_COMPARE(dialog.OutstandingWorkers(), 0);
     QVERIFY(*slow.Reads < 400);
+  }
+
+  // A long target and unreadable sectors: the end line still shows its start and its end, and
+  // the count of sectors written as zeros has a line of its own.
+  void TheEndLinesFitTheirLabels()
+  {
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("images of the discs from the attic, sorted by year/1998"));
+    QVERIFY(QDir().mkpath(folder));
+    test::TFakeUi ui;
+    TfrmCreateImage dialog(ui);
+    TDriveSetup setup;
+    setup.Unreadable = {100, 101, 102};
+    dialog.DriveOpener = Opener(setup);
+    ui.OnModal = [&](QDialog&) {
+      WaitForEnd(dialog);
+      dialog.bCloseClick();
+      return dialog.result();
+    };
+    dialog.CreateImage('d', (folder + QStringLiteral("/disk.iso")).toStdString());
+    for (const TFittedLabel* label : {dialog.lInfo, dialog.lSectors}) {
+      const QString shown = label->ShownText();
+      QVERIFY2(QFontMetrics(label->font()).horizontalAdvance(shown) <= label->width(), qPrintable(shown));
+    }
+    QVERIFY(dialog.lInfo->ShownText().startsWith(QStringLiteral("Source: 'D:', target: '")));
+    QVERIFY(dialog.lInfo->ShownText().endsWith(QStringLiteral("disk.iso' - Complete")));
+    QVERIFY2(dialog.lSectors->ShownText().endsWith(QStringLiteral(" unreadable sectors were written as zeros.")),
+             qPrintable(dialog.lSectors->ShownText()));
+    QTRY_COMPARE(dialog.OutstandingWorkers(), 0);
   }
 
   void PictureDuringACopy()
