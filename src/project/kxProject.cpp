@@ -13,10 +13,12 @@
 #include <filesystem>
 #include <system_error>
 #include <limits>
+#include <algorithm>
 #include <optional>
 #include <string_view>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 namespace kx {
 
@@ -126,11 +128,11 @@ class TProjectReader {
   // The next line without its line feed (and a carriage return right before it, so that files
   // with CR LF ends read the same). A file that ends before the line, or within it, is cut short:
   // Missing says what the line should have held.
-  std::string_view ReadLine(std::string_view Missing)
+  std::string_view ReadLine(std::string_view Missing, std::string_view Message = InvalidProjectMessage)
   {
     const std::size_t nl = Eof() ? std::string_view::npos : Data.find('\n', Pos);
     if (nl == std::string_view::npos)
-      Fail(InvalidProjectMessage, "the file ends before " + std::string(Missing) + ": it is cut short", LineNumber + 1);
+      Fail(Message, "the file ends before " + std::string(Missing) + ": it is cut short", LineNumber + 1);
     std::string_view line = Data.substr(Pos, nl - Pos);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     Pos = nl + 1;
@@ -195,6 +197,35 @@ void ReadFilesSection(TProjectReader& Reader, TkxFileList& List)
   List.Count = n;
 }
 
+struct TCheckLine {
+  TkxCheckState State;
+  std::int64_t Size;
+};
+
+// The "CHECK" section: the count of entries, then per entry a state word, one blank and the size
+// in decimal digits. Each fault is MalformedCheckMessage with its line.
+std::vector<TCheckLine> ReadCheckSection(TProjectReader& Reader)
+{
+  const auto n = Reader.ReadNumber<std::int32_t>("the count of checked entries");
+  if (n < 0 || n > MaxProjectEntries) Reader.Fail(MalformedCheckMessage, "the count of checked entries is out of range");
+  std::vector<TCheckLine> lines;
+  // Every line takes at least 8 bytes ("whole 0" and its line feed is the shortest).
+  lines.reserve(std::min(static_cast<std::size_t>(n), Reader.Remaining() / 8));
+  for (std::int32_t i = 1; i <= n; ++i) {
+    const std::string what = EntryWords("the check", i, n);
+    const std::string_view line = Reader.ReadLine(what, MalformedCheckMessage);
+    const std::size_t blank = line.find(' ');
+    TCheckLine c{TkxCheckState::NotChecked, 0};
+    const std::string_view digits = blank == std::string_view::npos ? std::string_view() : line.substr(blank + 1);
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), c.Size);
+    if (blank == std::string_view::npos || !CheckStateOfName(line.substr(0, blank), c.State) || digits.empty() ||
+        digits[0] < '0' || digits[0] > '9' || ec != std::errc() || end != digits.data() + digits.size())
+      Reader.Fail(MalformedCheckMessage, what + " is not a state word, one blank and a size");
+    lines.push_back(c);
+  }
+  return lines;
+}
+
 }  // namespace
 
 namespace {
@@ -237,6 +268,21 @@ class TProjectWriter {
   std::string Buffer;
 };
 
+// The check's states, only when an entry was checked, so that an unchecked project is written
+// as it always was.
+void WriteCheckSection(TProjectWriter& Out, const TkxFileList& List)
+{
+  const auto begin = List.Items.begin(), end = begin + List.Count;
+  if (std::all_of(begin, end, [](const TkxFileEntry& e) { return e.Check == TkxCheckState::NotChecked; })) return;
+  Out.Put("CHECK\n");
+  Out.PutLine(List.Count);
+  for (auto e = begin; e != end && Out.Error == 0; ++e) {
+    Out.Put(CheckStateName(e->Check));
+    Out.Put(" ");
+    Out.PutLine(e->CheckedSize);
+  }
+}
+
 void WriteProject(TProjectWriter& Out, const std::string& Location, const TkxFileList& List)
 {
   Out.Put("KX\nLOCATION\n");
@@ -252,6 +298,7 @@ void WriteProject(TProjectWriter& Out, const std::string& Location, const TkxFil
     Out.PutLine(e.Offset);
     Out.PutLine(e.Size);
   }
+  WriteCheckSection(Out, List);
 }
 
 // The file a save replaces: FileName, or the file a symbolic link there names, so that saving
@@ -363,6 +410,8 @@ void LoadProjectFromText(std::string_view Text, std::string& Location, TkxFileLi
   reader.ReadLine("the first line");
   std::optional<std::string> location;
   std::optional<TkxFileList> list;
+  std::optional<std::vector<TCheckLine>> checks;
+  std::int64_t checksLine = 0;
   while (!reader.Eof()) {
     const std::string_view keyword = reader.ReadLine("a section");
     if (keyword == "LOCATION" && !location) {
@@ -372,16 +421,29 @@ void LoadProjectFromText(std::string_view Text, std::string& Location, TkxFileLi
     } else if (keyword == "FILES" && !list) {
       list.emplace();
       ReadFilesSection(reader, *list);
-    } else if (keyword == "LOCATION" || keyword == "FILES") {
+    } else if (keyword == "CHECK" && !checks) {
+      checksLine = reader.Line() + 1;
+      checks = ReadCheckSection(reader);
+    } else if (keyword == "LOCATION" || keyword == "FILES" || keyword == "CHECK") {
       reader.Fail(InvalidProjectMessage, "a second " + std::string(keyword) + " section");
     } else {
-      reader.Fail(InvalidProjectMessage, "a section should begin here (LOCATION or FILES)");
+      reader.Fail(InvalidProjectMessage, "a section should begin here (LOCATION, FILES or CHECK)");
     }
   }
   if (!location || !list)
     reader.Fail(InvalidProjectMessage,
                 std::string("the ") + (location ? "FILES" : "LOCATION") + " section is missing: the file is cut short",
                 reader.Line() + 1);
+  // Sections come in any order, so the states are given to the list that the file leaves.
+  if (checks && checks->size() != static_cast<std::size_t>(list->Count))
+    reader.Fail(MalformedCheckMessage,
+                "the CHECK section's count, " + std::to_string(checks->size()) + ", is not the list's, " +
+                    std::to_string(list->Count),
+                checksLine);
+  for (std::size_t i = 0; checks && i < checks->size(); ++i) {
+    list->Items[i].Check = (*checks)[i].State;
+    list->Items[i].CheckedSize = (*checks)[i].Size;
+  }
   Location = std::move(*location);
   List = std::move(*list);
 }

@@ -40,6 +40,7 @@ inline constexpr std::string_view ProjectTooLargeMessage = "File too large for a
 inline constexpr std::string_view LocationLineBreakMessage = "The location holds a line break and cannot be saved";
 inline constexpr std::string_view InvalidProjectMessage = "Not a valid project file";
 inline constexpr std::string_view TooManyEntriesMessage = "Too many entries for a project";
+inline constexpr std::string_view MalformedCheckMessage = "Malformed CHECK section";
 
 // The largest project file that is read: 1 GiB. A scan adds at most one entry per sector, and a
 // double-layer DVD has 4.2 million sectors; with names of the usual length (a dozen bytes, at
@@ -67,15 +68,20 @@ void SaveProjectToFile(const std::string& FileName, const std::string& Location,
 // cannot be opened again.
 inline constexpr std::int32_t MaxProjectEntries = 1 << 23;
 
+// A project whose entries were checked (kxCheck.h) holds a "CHECK" section after "FILES": the
+// count of entries, then one line per entry in list order, its state word and the size its
+// structure states ("whole 51234", "unchecked 0"). A project without one loads as unchecked.
+//
 // Reads a project, all or nothing: Location and List are set only when the whole file is a
 // project as SaveProjectToFile writes it. Only a regular file of at most MaxProjectFileSize
-// bytes is read. Its first line is "KX"; then come the "LOCATION" section (the location line)
-// and the "FILES" section (the count, then name, extension, offset and size lines of each
-// entry), each once and in either order. Every line ends with a line feed (a carriage return
-// before it is dropped, so CR LF files read the same); numbers are decimal, optionally signed,
-// alone on their lines; an extension is empty or one of the kinds'. Anything else, a file cut
-// short included, throws EkxProjectError with the line and what is wrong there, and leaves
-// Location and List as they were.
+// bytes is read. Its first line is "KX"; then come the "LOCATION" section (the location line),
+// the "FILES" section (the count, then name, extension, offset and size lines of each entry)
+// and, where entries were checked, the "CHECK" section, each once and in any order. Every line
+// ends with a line feed (a carriage return before it is dropped, so CR LF files read the same);
+// numbers are decimal, optionally signed, alone on their lines; an extension is empty or one of
+// the kinds'; a CHECK section has a line for each entry (anything else there is
+// MalformedCheckMessage). Anything else, a file cut short included, throws EkxProjectError with
+// the line and what is wrong there, and leaves Location and List as they were.
 void LoadProject(const std::string& FileName, std::string& Location, TkxFileList& List);
 
 // LoadProject over the bytes of a project file already in memory.
