@@ -1,6 +1,8 @@
 #include "media/dlgCreateImage.h"
 
 #include "common/kxShared.h"
+#include "media/kxDisks.h"
+#include "project/kxWindowTexts.h"
 #include "ui/Controls.h"
 #include "ui/UserInteraction.h"
 #include "ui/qvGauge.h"
@@ -59,10 +61,11 @@ void TfrmCreateImage::CreateImage(char Drive, const std::string& FileName)
   pb->SetProgress(0);
   std::unique_ptr<TkxPhysicalCD> drive = DriveOpener(letter);
   if (!drive || drive->Status != CDReady) {
-    const std::uint8_t status = drive ? drive->Status : CDNoDevice;
+    // The drive's own message, then its device and why, as the command line says it.
+    const std::string text = drive ? OpenFailureText(DriveOpenFailure(std::string{letter, ':'}, *drive))
+                                   : std::string(PhysicalCDStatusText(CDNoDevice));
     drive.reset();
-    const std::string_view text = PhysicalCDStatusText(status);
-    Ui.ShowMessage(this, QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+    Ui.ShowMessage(this, QString::fromLocal8Bit(text));
     return;
   }
   const auto worker = std::make_shared<TCDImageThread>(*this, std::move(drive), FileName);

@@ -106,12 +106,13 @@ class CreateImageDialogTest : public QObject {
       return std::make_unique<TkxPhysicalCD>(std::move(transport));
     };
     dialog.CreateImage('d', target.toStdString());
+    // Each drive's own message first, then its device and why.
     QCOMPARE(ui.Messages, (std::vector<QString>{
-                              QStringLiteral("Drive unit is not ready"),
+                              QStringLiteral("Drive unit is not ready\n\n/dev/sr0: no disc, or the drive is not ready"),
                               QStringLiteral("An error occurred while trying to mount the disk. The specified drive or "
                                              "image file does not exist, there is no media loaded or the image file has "
-                                             "a wrong format."),
-                              QStringLiteral("Unknown CD/DVD error")}));
+                                             "a wrong format.\n\n/dev/sr0: cannot be opened"),
+                              QStringLiteral("Unknown CD/DVD error\n\n/dev/sr0: the drive does not answer as an optical drive")}));
     QCOMPARE(ui.ModalRuns, 0);
     QVERIFY(!QFile::exists(target));
   }
