@@ -109,6 +109,21 @@ std::string ReadWholeFile(const std::string& FileName)
   return data;
 }
 
+// What a line holds, for the words of a fault: "the offset of entry 2 of 3", or "the location"
+// outside the entries. Made into words only when a fault is reported, not for every line read.
+struct TField {
+  std::string_view Name;
+  std::int32_t Entry = 0;
+  std::int32_t Count = 0;
+
+  std::string Words() const
+  {
+    std::string words(Name);
+    if (Entry > 0) words += " of entry " + std::to_string(Entry) + " of " + std::to_string(Count);
+    return words;
+  }
+};
+
 // The reader of the format, strict: every line whole, with its line feed, and every number alone
 // on its line. Each fault names its line.
 class TProjectReader {
@@ -128,11 +143,11 @@ class TProjectReader {
   // The next line without its line feed (and a carriage return right before it, so that files
   // with CR LF ends read the same). A file that ends before the line, or within it, is cut short:
   // Missing says what the line should have held.
-  std::string_view ReadLine(std::string_view Missing, std::string_view Message = InvalidProjectMessage)
+  std::string_view ReadLine(const TField& Missing, std::string_view Message = InvalidProjectMessage)
   {
     const std::size_t nl = Eof() ? std::string_view::npos : Data.find('\n', Pos);
     if (nl == std::string_view::npos)
-      Fail(Message, "the file ends before " + std::string(Missing) + ": it is cut short", LineNumber + 1);
+      Fail(Message, "the file ends before " + Missing.Words() + ": it is cut short", LineNumber + 1);
     std::string_view line = Data.substr(Pos, nl - Pos);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     Pos = nl + 1;
@@ -142,7 +157,7 @@ class TProjectReader {
 
   // A line that holds a signed decimal integer of type T and nothing else.
   template <typename T>
-  T ReadNumber(const std::string& What)
+  T ReadNumber(const TField& What)
   {
     std::string_view token = ReadLine(What);
     bool negative = false;
@@ -157,7 +172,7 @@ class TProjectReader {
     const bool digitsOnly = !token.empty() && token.find_first_not_of("0123456789") == std::string_view::npos;
     const auto limit = static_cast<TUnsigned>(std::numeric_limits<T>::max()) + (negative ? 1u : 0u);
     if (!digitsOnly || ec != std::errc() || end != token.data() + token.size() || magnitude > limit)
-      Fail(InvalidNumericInput, What + " is not a whole number within its range");
+      Fail(InvalidNumericInput, What.Words() + " is not a whole number within its range");
     if (!negative) return static_cast<T>(magnitude);
     return magnitude == 0 ? T{0} : static_cast<T>(-static_cast<T>(magnitude - 1) - 1);
   }
@@ -168,14 +183,9 @@ class TProjectReader {
   std::int64_t LineNumber = 0;
 };
 
-std::string EntryWords(std::string_view Field, std::int32_t Entry, std::int32_t Count)
-{
-  return std::string(Field) + " of entry " + std::to_string(Entry) + " of " + std::to_string(Count);
-}
-
 void ReadFilesSection(TProjectReader& Reader, TkxFileList& List)
 {
-  const auto n = Reader.ReadNumber<std::int32_t>("the count of entries");
+  const auto n = Reader.ReadNumber<std::int32_t>({"the count of entries"});
   if (n < 0) Reader.Fail(InvalidNumericInput, "the count of entries is negative");
   if (n > MaxProjectEntries)
     Reader.Fail(TooManyEntriesMessage, std::to_string(n) + " entries, where no disc holds more than " +
@@ -183,15 +193,23 @@ void ReadFilesSection(TProjectReader& Reader, TkxFileList& List)
   // Room only for the entries the rest of the file can hold (an entry takes at least 6 bytes), so
   // that a count the file does not bear out costs no memory.
   List.Items.reserve(std::min(static_cast<std::size_t>(n), Reader.Remaining() / 6));
+  // Entries of one kind mostly come together (a scan's list is sorted by extension): the last
+  // extension's kind is looked up once for its run.
+  std::string_view lastExt;
+  TKind lastKind = Kinds::Unknown;
   for (std::int32_t i = 1; i <= n; ++i) {
     TkxFileEntry e;
-    e.Name = Reader.ReadLine(EntryWords("the name", i, n));
-    const std::string_view ext = Reader.ReadLine(EntryWords("the extension", i, n));
-    e.Kind = KindOfExtension(ext);
-    if (e.Kind == Kinds::Unknown && !ext.empty())
-      Reader.Fail(InvalidProjectMessage, EntryWords("the extension", i, n) + " is none of the known kinds'");
-    e.Offset = Reader.ReadNumber<std::int64_t>(EntryWords("the offset", i, n));
-    e.Size = Reader.ReadNumber<std::int64_t>(EntryWords("the size", i, n));
+    e.Name = Reader.ReadLine({"the name", i, n});
+    const std::string_view ext = Reader.ReadLine({"the extension", i, n});
+    if (ext != lastExt) {
+      lastExt = ext;
+      lastKind = KindOfExtension(ext);
+      if (lastKind == Kinds::Unknown && !ext.empty())
+        Reader.Fail(InvalidProjectMessage, TField{"the extension", i, n}.Words() + " is none of the known kinds'");
+    }
+    e.Kind = lastKind;
+    e.Offset = Reader.ReadNumber<std::int64_t>({"the offset", i, n});
+    e.Size = Reader.ReadNumber<std::int64_t>({"the size", i, n});
     List.Items.push_back(std::move(e));
   }
   List.Count = n;
@@ -206,13 +224,13 @@ struct TCheckLine {
 // in decimal digits. Each fault is MalformedCheckMessage with its line.
 std::vector<TCheckLine> ReadCheckSection(TProjectReader& Reader)
 {
-  const auto n = Reader.ReadNumber<std::int32_t>("the count of checked entries");
+  const auto n = Reader.ReadNumber<std::int32_t>({"the count of checked entries"});
   if (n < 0 || n > MaxProjectEntries) Reader.Fail(MalformedCheckMessage, "the count of checked entries is out of range");
   std::vector<TCheckLine> lines;
   // Every line takes at least 8 bytes ("whole 0" and its line feed is the shortest).
   lines.reserve(std::min(static_cast<std::size_t>(n), Reader.Remaining() / 8));
   for (std::int32_t i = 1; i <= n; ++i) {
-    const std::string what = EntryWords("the check", i, n);
+    const TField what{"the check", i, n};
     const std::string_view line = Reader.ReadLine(what, MalformedCheckMessage);
     const std::size_t blank = line.find(' ');
     TCheckLine c{TkxCheckState::NotChecked, 0};
@@ -220,7 +238,7 @@ std::vector<TCheckLine> ReadCheckSection(TProjectReader& Reader)
     const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), c.Size);
     if (blank == std::string_view::npos || !CheckStateOfName(line.substr(0, blank), c.State) || digits.empty() ||
         digits[0] < '0' || digits[0] > '9' || ec != std::errc() || end != digits.data() + digits.size())
-      Reader.Fail(MalformedCheckMessage, what + " is not a state word, one blank and a size");
+      Reader.Fail(MalformedCheckMessage, what.Words() + " is not a state word, one blank and a size");
     lines.push_back(c);
   }
   return lines;
@@ -407,15 +425,15 @@ void LoadProjectFromText(std::string_view Text, std::string& Location, TkxFileLi
   if (Text.empty()) reader.Fail(InvalidProjectMessage, "the file is empty", 1);
   if (!Text.starts_with("KX\n") && !Text.starts_with("KX\r\n"))
     reader.Fail(InvalidProjectMessage, "the first line is not \"KX\": this is not a project file", 1);
-  reader.ReadLine("the first line");
+  reader.ReadLine({"the first line"});
   std::optional<std::string> location;
   std::optional<TkxFileList> list;
   std::optional<std::vector<TCheckLine>> checks;
   std::int64_t checksLine = 0;
   while (!reader.Eof()) {
-    const std::string_view keyword = reader.ReadLine("a section");
+    const std::string_view keyword = reader.ReadLine({"a section"});
     if (keyword == "LOCATION" && !location) {
-      location = reader.ReadLine("the location");
+      location = reader.ReadLine({"the location"});
       if (location->find('\r') != std::string::npos)
         reader.Fail(InvalidProjectMessage, "the location holds a carriage return");
     } else if (keyword == "FILES" && !list) {
