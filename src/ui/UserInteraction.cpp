@@ -34,14 +34,14 @@ void TUserInteraction::ShowMessage(QWidget* Parent, const QString& Text, const Q
 
 bool TUserInteraction::AskYesNo(QWidget* Parent, const QString& Caption, const QString& Text)
 {
-  QMessageBox box(QMessageBox::NoIcon, Caption, Text, QMessageBox::Yes | QMessageBox::No, Parent);
+  QMessageBox box(QMessageBox::NoIcon, Caption, Text, QMessageBox::Yes | QMessageBox::No, MessageAnchor(Parent));
   return box.exec() == QMessageBox::Yes;
 }
 
 TAnswer TUserInteraction::AskYesNoCancel(QWidget* Parent, const QString& Caption, const QString& Text)
 {
   QMessageBox box(QMessageBox::NoIcon, Caption, Text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
-                  Parent);
+                  MessageAnchor(Parent));
   switch (box.exec()) {
     case QMessageBox::Yes: return TAnswer::Yes;
     case QMessageBox::No: return TAnswer::No;

@@ -27,8 +27,8 @@ class TUserInteraction {
  public:
   virtual ~TUserInteraction() = default;
 
-  // A plain message box with an OK button; Caption empty means the application's title. It is
-  // centred on Parent, or on the window in front where Parent is not shown.
+  // A plain message box with an OK button; Caption empty means the application's title. It and
+  // the questions are centred on Parent, or on the window in front where Parent is not shown.
   virtual void ShowMessage(QWidget* Parent, const QString& Text, const QString& Caption = {});
   virtual bool AskYesNo(QWidget* Parent, const QString& Caption, const QString& Text);
   virtual TAnswer AskYesNoCancel(QWidget* Parent, const QString& Caption, const QString& Text);
