@@ -9,10 +9,11 @@ KX_PACKAGES=(build-essential cmake ninja-build pkg-config
              help2man desktop-file-utils appstream shared-mime-info)
 # Only the tests need these: the VM of the drive test (qemu, its initramfs, the kernel's module
 # index), the discs it builds (xorriso), the slow failing sectors of its damaged discs (nbdkit's
-# Python plugin) and GNU ddrescue's ddrescuelog, which checks the rescue's maps; real PE programs
-# for the end finders (the EFI programs of systemd-boot-efi).
+# Python plugin), GNU ddrescue's ddrescuelog, which checks the rescue's maps; real PE programs
+# for the end finders (the EFI programs of systemd-boot-efi); the window manager of the desktop
+# test with xprop, which reads the titles it shows.
 KX_TEST_PACKAGES=(qemu-system-x86 busybox-static cpio kmod xorriso nbdkit nbdkit-plugin-python gddrescue
-                  systemd-boot-efi)
+                  systemd-boot-efi openbox x11-utils)
 
 # kx_install_missing [PACKAGE...]: the given packages, KX_PACKAGES by default.
 kx_install_missing() {

@@ -99,7 +99,7 @@ void ReportPathError(const std::string& Path, const std::string& Reason) { Repor
 
 std::string SystemReason(int Error) { return std::strerror(Error); }
 
-std::string Reason(const EkxProjectError& Error) { return Error.Error != 0 ? SystemReason(Error.Error) : Error.what(); }
+std::string Reason(const EkxProjectError& Error) { return ProjectErrorReason(Error); }
 
 void ReportMediumNotOpened(const TkxOpenFailure& Why)
 {

@@ -56,7 +56,7 @@ void ReportPathError(const std::string& Path, const std::string& Reason);
 void Report(const std::string& Text);
 
 // The system's words for a project-file error where it has them ("Is a directory"), the
-// program's own message otherwise ("Invalid numeric input").
+// program's own words otherwise ("the offset of entry 2 of 3 is not a whole number ...").
 std::string Reason(const EkxProjectError& Error);
 // The system's text of an error number.
 std::string SystemReason(int Error);

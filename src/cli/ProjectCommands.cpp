@@ -36,7 +36,6 @@ namespace fs = std::filesystem;
 
 constexpr std::int64_t ProgressStride = 64;  // sectors between looks at the clock
 
-
 std::string ExtensionLabel(std::string_view Ext) { return Ext.empty() ? "(none)" : std::string(Ext); }
 
 // The family of a kind without its traits: none, text, sized or open.
@@ -454,7 +453,7 @@ bool LoadProjectOrSay(const std::string& FileName, std::string& Location, TkxFil
     LoadProject(FileName, Location, List);
     return true;
   } catch (const EkxProjectError& e) {
-    ReportPathError(FileName, Reason(e));
+    ReportPathError(ProjectErrorPlace(FileName, e), Reason(e));
     return false;
   }
 }

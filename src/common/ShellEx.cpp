@@ -6,11 +6,11 @@
 
 namespace kx {
 
-QString BrowseForFolder(QWidget* Parent, const QString& Caption)
+QString BrowseForFolder(QWidget* Parent, const QString& Caption, const QString& StartFolder)
 {
-  return QFileDialog::getExistingDirectory(Parent, Caption, QString(), QFileDialog::ShowDirsOnly);
+  return QFileDialog::getExistingDirectory(Parent, Caption, StartFolder, QFileDialog::ShowDirsOnly);
 }
 
-void ShellOpen(const QUrl& Url) { QDesktopServices::openUrl(Url); }
+bool ShellOpen(const QUrl& Url) { return QDesktopServices::openUrl(Url); }
 
 }  // namespace kx

@@ -9,10 +9,12 @@ class QWidget;
 
 namespace kx {
 
-// A blocking choice of one existing folder; empty when the person cancels.
-QString BrowseForFolder(QWidget* Parent, const QString& Caption);
+// A blocking choice of one existing folder, beginning in StartFolder where one is given; empty
+// when the person cancels.
+QString BrowseForFolder(QWidget* Parent, const QString& Caption, const QString& StartFolder = {});
 
-// Opens Url as the desktop does for a double click; whether that worked is not examined.
-void ShellOpen(const QUrl& Url);
+// Opens Url as the desktop does for a double click; false when no program could be started for it
+// (a desktop without a browser).
+bool ShellOpen(const QUrl& Url);
 
 }  // namespace kx

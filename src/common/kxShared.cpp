@@ -71,6 +71,13 @@ std::string AddDefaultExt(std::string_view Name, std::string_view Ext)
   return result;
 }
 
+TkxTypedName TypedFileName(const std::string& Typed, std::string_view Ext)
+{
+  TkxTypedName name{AddDefaultExt(Typed, Ext)};
+  name.AskReplace = name.FileName != Typed && NameTaken(name.FileName);
+  return name;
+}
+
 std::string MakeValidFileName(std::string_view S)
 {
   std::string result(S);

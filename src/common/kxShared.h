@@ -36,6 +36,15 @@ std::string NameAsUtf8(std::string_view Name);
 // otherwise Name followed by Ext. "disk" + ".iso" gives "disk.iso"; "a.b/disk" gives "a.b/disk.iso".
 std::string AddDefaultExt(std::string_view Name, std::string_view Ext);
 
+// What a name typed into a save dialog stands for: Typed with Ext added when it has none
+// (AddDefaultExt), and whether the extension made it the name of something that exists, which the
+// dialog, asking only about the name as typed, has not asked about.
+struct TkxTypedName {
+  std::string FileName;
+  bool AskReplace = false;
+};
+TkxTypedName TypedFileName(const std::string& Typed, std::string_view Ext);
+
 // Every byte below 0x20, the double quote and each of * / : < > ? \ | becomes '_'.
 // Bytes above 127 are kept: they belong to multibyte characters of the locale's encoding.
 std::string MakeValidFileName(std::string_view S);

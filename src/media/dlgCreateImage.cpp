@@ -1,6 +1,8 @@
 #include "media/dlgCreateImage.h"
 
 #include "common/kxShared.h"
+#include "media/kxDisks.h"
+#include "project/kxWindowTexts.h"
 #include "ui/Controls.h"
 #include "ui/UserInteraction.h"
 #include "ui/qvGauge.h"
@@ -12,9 +14,8 @@
 
 namespace kx::ui {
 
-TCDImageThread::TCDImageThread(TfrmCreateImage& Dialog_, std::unique_ptr<TkxDisk> Disk, std::string FileName,
-                               char Drive_)
-    : Job(std::move(Disk), std::move(FileName)), Drive(Drive_), Dialog(Dialog_)
+TCDImageThread::TCDImageThread(TfrmCreateImage& Dialog_, std::unique_ptr<TkxDisk> Disk, std::string FileName)
+    : Job(std::move(Disk), std::move(FileName)), Dialog(Dialog_)
 {
 }
 
@@ -30,8 +31,12 @@ TfrmCreateImage::TfrmCreateImage(TUserInteraction& Ui_, QWidget* Parent)
   SetUpDialog(*this, QStringLiteral("frmCreateImage"), QStringLiteral("Creating image"), QSize(401, 113),
               QColor(0xF0, 0xF0, 0xF0));
 
-  lInfo = MakeTextLine(this, QStringLiteral("lInfo"), {8, 8, 385, 15});
-  lSectors = MakeTextLine(this, QStringLiteral("lSectors"), {8, 24, 385, 15});
+  lInfo = new TFittedLabel(this);
+  lInfo->setObjectName(QStringLiteral("lInfo"));
+  lInfo->setGeometry(8, 8, 385, 15);
+  lSectors = new TFittedLabel(this);
+  lSectors->setObjectName(QStringLiteral("lSectors"));
+  lSectors->setGeometry(8, 24, 385, 15);
   pb = MakeProgressGauge(this, QStringLiteral("pb"), {8, 48, 385, 25}, qvgHorizontal);
   sWorking = MakeLamp(this, {8, 80, 25, 25});
   bSuspend = MakeButton(this, QStringLiteral("bSuspend"), QStringLiteral("Suspend/Resume"), {184, 80, 123, 25},
@@ -52,17 +57,18 @@ bool TfrmCreateImage::WorkerPaused() const { return Current && Current->Job.Cont
 void TfrmCreateImage::CreateImage(char Drive, const std::string& FileName)
 {
   const char letter = AsciiUpper(Drive);
-  SetSourceLine(lInfo, letter, FileName);
+  lInfo->setText(QString::fromLocal8Bit(ImageCopySourceText(letter, FileName)));
   pb->SetProgress(0);
   std::unique_ptr<TkxPhysicalCD> drive = DriveOpener(letter);
   if (!drive || drive->Status != CDReady) {
-    const std::uint8_t status = drive ? drive->Status : CDNoDevice;
+    // The drive's own message, then its device and why, as the command line says it.
+    const std::string text = drive ? OpenFailureText(DriveOpenFailure(std::string{letter, ':'}, *drive))
+                                   : std::string(PhysicalCDStatusText(CDNoDevice));
     drive.reset();
-    const std::string_view text = PhysicalCDStatusText(status);
-    Ui.ShowMessage(this, QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+    Ui.ShowMessage(this, QString::fromLocal8Bit(text));
     return;
   }
-  const auto worker = std::make_shared<TCDImageThread>(*this, std::move(drive), FileName, letter);
+  const auto worker = std::make_shared<TCDImageThread>(*this, std::move(drive), FileName);
   pb->SetMaxValue(static_cast<std::int32_t>(static_cast<std::uint32_t>(worker->Job.SectorCount)));
   lSectors->clear();
   bSuspend->setEnabled(true);
@@ -89,7 +95,8 @@ void TfrmCreateImage::UpdateGauge(const TCDImageThread& Worker, std::int64_t Sec
 void TfrmCreateImage::ShowEnded(const TCDImageThread& Worker)
 {
   if (&Worker != Current.get()) return;
-  SetSourceLine(lInfo, Worker.Drive, Worker.Job.FileName, ImageCopyEndText(Worker.Job.Result));
+  lInfo->setText(lInfo->text() + QString::fromStdString(ImageCopyEndText(Worker.Job.Result)));
+  lSectors->setText(QString::fromStdString(ImageCopyEndFigures(Worker.Job.Result, Worker.Job.SectorCount, Worker.Job.SectorSize)));
   bSuspend->setEnabled(false);
   bClose->setText(QStringLiteral("Close"));
   sWorking->SetBrush(clSilver);

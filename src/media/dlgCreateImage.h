@@ -17,6 +17,7 @@ class QTimer;
 namespace kx::ui {
 
 class TqvGauge;
+class TFittedLabel;
 class TShape;
 class TUserInteraction;
 class TfrmCreateImage;
@@ -26,10 +27,9 @@ class TfrmCreateImage;
 // chunk gets a drive of its own.
 class TCDImageThread final : public TWorker {
  public:
-  TCDImageThread(TfrmCreateImage& Dialog_, std::unique_ptr<TkxDisk> Disk, std::string FileName, char Drive_);
+  TCDImageThread(TfrmCreateImage& Dialog_, std::unique_ptr<TkxDisk> Disk, std::string FileName);
 
   TkxCopyJob Job;
-  const char Drive;  // the letter, for the source line
 
   TkxJobControl& Control() override { return Job.Control; }
 
@@ -58,8 +58,8 @@ class TfrmCreateImage : public TWorkerDialog {
   bool Running() const;
   bool WorkerPaused() const;
 
-  QLabel* lInfo;
-  QLabel* lSectors;
+  TFittedLabel* lInfo;
+  TFittedLabel* lSectors;
   TqvGauge* pb;
   TShape* sWorking;
   QPushButton* bSuspend;

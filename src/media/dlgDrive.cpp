@@ -22,6 +22,8 @@ TfrmSelectDrive::TfrmSelectDrive(TUserInteraction& Ui_, QWidget* Parent)
   cb = new QComboBox(this);
   cb->setObjectName(QStringLiteral("cb"));
   cb->setGeometry(16, 40, 257, 21);
+  // Shown while the list is empty, so that an empty choice says why.
+  cb->setPlaceholderText(QStringLiteral("No optical drive was found."));
   bOK = MakeButton(this, QStringLiteral("bOK"), QStringLiteral("OK"), {120, 72, 72, 25}, TButtonRole::Default);
   bCancel = MakeButton(this, QStringLiteral("bCancel"), QStringLiteral("Cancel"), {200, 72, 72, 25});
   setTabOrder(cb, bOK);

@@ -192,8 +192,9 @@ TkxImageTarget ResolveImageTarget(const std::string& Typed)
 {
   TkxImageTarget target;
   target.Error = ImageTargetError(Typed);
-  target.FileName = AddDefaultExt(Typed, ".iso");
-  target.AskReplace = target.Error.empty() && target.FileName != Typed && NameTaken(target.FileName);
+  const TkxTypedName name = TypedFileName(Typed, ".iso");
+  target.FileName = name.FileName;
+  target.AskReplace = target.Error.empty() && name.AskReplace;
   return target;
 }
 
@@ -209,14 +210,14 @@ std::string ImageCopyProgressText(std::int64_t SectorsDone, std::int64_t SectorC
          " MB)";
 }
 
-std::string ImageCopyEndText(const TkxImageCopyResult& Result)
+std::string ImageCopyEndText(const TkxImageCopyResult& Result) { return Result.Error.empty() ? " - Complete" : " - Failed"; }
+
+std::string ImageCopyEndFigures(const TkxImageCopyResult& Result, std::int64_t SectorCount, std::int32_t SectorSize)
 {
-  if (!Result.Error.empty()) return " - Failed";
-  std::string text = " - Complete";
-  if (Result.UnreadableSectors > 0)
-    text += ", " + std::to_string(Result.UnreadableSectors) + " unreadable sector" +
-            (Result.UnreadableSectors == 1 ? "" : "s") + " written as zeros";
-  return text;
+  if (Result.UnreadableSectors == 0) return ImageCopyProgressText(Result.SectorsDone, SectorCount, SectorSize);
+  return Result.UnreadableSectors == 1 ? std::string("1 unreadable sector was written as zeros.")
+                                       : std::to_string(Result.UnreadableSectors) +
+                                             " unreadable sectors were written as zeros.";
 }
 
 TkxImageCopyResult CopyDiskToImage(TkxDisk& Disk, const std::string& FileName, const TkxImageCopyOptions& Options)

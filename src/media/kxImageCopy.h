@@ -74,9 +74,14 @@ std::string ImageCopySourceText(char DriveLetter, const std::string& FileName);
 std::string ImageCopyProgressText(std::int64_t SectorsDone, std::int64_t SectorCount, std::int32_t SectorSize);
 
 // What follows the source line once a copy has ended: " - Complete" for a copy that wrote every
-// sector (with the count of unreadable sectors written as zeros, when there were any) or that
-// was stopped; " - Failed" for one that ended on an error, which is then shown on its own.
+// sector or that was stopped; " - Failed" for one that ended on an error, which is then shown on
+// its own.
 std::string ImageCopyEndText(const TkxImageCopyResult& Result);
+
+// The progress line once a copy has ended: its final figures, or, where sectors could not be
+// read, how many were written as zeros ("128 unreadable sectors were written as zeros."), which
+// the source line has no room for.
+std::string ImageCopyEndFigures(const TkxImageCopyResult& Result, std::int64_t SectorCount, std::int32_t SectorSize);
 
 // Copies Disk into FileName (part 1) and its further parts, 32 sectors per read and per write.
 // Sectors that cannot be read are written as zeros and counted. The first part that cannot be

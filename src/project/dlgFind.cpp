@@ -106,6 +106,12 @@ void TfrmFind::bFindClick(QObject* Sender)
   const std::int32_t row = FindRow(FileList, current, step, matcher);
   if (row < 0 || row >= List.model()->rowCount()) {
     Ui.ShowMessage(isVisible() ? static_cast<QWidget*>(this) : List.window(), QStringLiteral("No matches were found."));
+    // A tool window is not given the keyboard back when the message closes: the person goes on
+    // typing here.
+    if (isVisible()) {
+      activateWindow();
+      raise();
+    }
     return;
   }
   // One step, so that the list never shows the found row beside an old selection.

@@ -225,8 +225,12 @@ void TkxFileList::Assign(const TkxFileList& Source)
   Count = Source.Count;
 }
 
-void TkxFileList::Sort(TkxSortKey Key)
+void TkxFileList::Sort(TkxSortKey Key, std::vector<std::int32_t>* Order)
 {
+  if (Order != nullptr) {
+    Order->resize(static_cast<std::size_t>(std::max(Count, 0)));
+    for (std::int32_t i = 0; i < Count; ++i) (*Order)[static_cast<std::size_t>(i)] = i;
+  }
   if (Count < 2) return;
   TSortKeys keys(Items, Count, Key);
   const auto sortBy = [&keys, this]<TkxSortKey K>() {
@@ -252,9 +256,33 @@ void TkxFileList::Sort(TkxSortKey Key)
   }
   // The entries move once, into their sorted places; the spare slots stay behind them.
   std::vector<TkxFileEntry> sorted(Items.size());
-  for (std::int32_t i = 0; i < Count; ++i)
-    sorted[static_cast<std::size_t>(i)] = std::move(Items[static_cast<std::size_t>(keys.Sorted[static_cast<std::size_t>(i)].Index)]);
+  for (std::int32_t i = 0; i < Count; ++i) {
+    const std::int32_t from = keys.Sorted[static_cast<std::size_t>(i)].Index;
+    sorted[static_cast<std::size_t>(i)] = std::move(Items[static_cast<std::size_t>(from)]);
+    if (Order != nullptr) (*Order)[static_cast<std::size_t>(i)] = from;
+  }
   Items = std::move(sorted);
+}
+
+TkxRowsAfterSort RowsAfterSort(const std::vector<std::int32_t>& Order, const std::vector<TkxRowRange>& Rows,
+                               std::int32_t Current)
+{
+  const auto count = static_cast<std::int32_t>(Order.size());
+  std::vector<bool> chosen(Order.size(), false);
+  for (const TkxRowRange& range : Rows)
+    for (std::int32_t row = std::max(range.First, 0); row <= std::min(range.Last, count - 1); ++row)
+      chosen[static_cast<std::size_t>(row)] = true;
+  TkxRowsAfterSort after;
+  for (std::int32_t row = 0; row < count; ++row) {
+    const auto from = static_cast<std::size_t>(Order[static_cast<std::size_t>(row)]);
+    if (static_cast<std::int32_t>(from) == Current) after.Current = row;
+    if (!chosen[from]) continue;
+    if (!after.Rows.empty() && after.Rows.back().Last == row - 1)
+      after.Rows.back().Last = row;
+    else
+      after.Rows.push_back({row, row});
+  }
+  return after;
 }
 
 bool TkxFileList::SaveEntryToFile(const std::string& FileName, const TkxFileEntry& Entry, TkxDisk& Disk)

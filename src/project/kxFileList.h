@@ -55,7 +55,8 @@ class TkxFileList {
 
   // Ascending by Key; not stable. Names are compared by the collation of the user's locale
   // with case ignored, extensions by their ASCII-folded bytes, numbers in full 64-bit width.
-  void Sort(TkxSortKey Key);
+  // Order, when given, receives where each entry came from: (*Order)[new row] = old row.
+  void Sort(TkxSortKey Key, std::vector<std::int32_t>* Order = nullptr);
 
   // Writes the entry's bytes from Disk into a new (or truncated) file. False, without
   // creating a file, for a negative offset or one past the medium's end; false when anything
@@ -67,5 +68,21 @@ class TkxFileList {
   static TkxSaveOutcome WriteEntryFile(const std::string& FileName, const TkxFileEntry& Entry, TkxDisk& Disk,
                                        TkxCreateMode Mode, std::string* Reason = nullptr);
 };
+
+// A run of rows, First..Last inclusive.
+struct TkxRowRange {
+  std::int32_t First = 0;
+  std::int32_t Last = -1;
+};
+
+// Where chosen rows are after a sort whose Order Sort gave: the runs of rows the entries of Rows
+// (before the sort) now occupy, ascending and merged, and where the entry of row Current went
+// (-1 for none). A selection follows its entries through a sort so.
+struct TkxRowsAfterSort {
+  std::vector<TkxRowRange> Rows;
+  std::int32_t Current = -1;
+};
+TkxRowsAfterSort RowsAfterSort(const std::vector<std::int32_t>& Order, const std::vector<TkxRowRange>& Rows,
+                               std::int32_t Current);
 
 }  // namespace kx

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 #include <limits>
@@ -107,100 +109,110 @@ std::string ReadWholeFile(const std::string& FileName)
   return data;
 }
 
-// The reader of the format: whole lines, and numbers that skip blanks and line ends first.
-// Past the end of the file a line reads as empty text and a number as 0.
+// What a line holds, for the words of a fault: "the offset of entry 2 of 3", or "the location"
+// outside the entries. Made into words only when a fault is reported, not for every line read.
+struct TField {
+  std::string_view Name;
+  std::int32_t Entry = 0;
+  std::int32_t Count = 0;
+
+  std::string Words() const
+  {
+    std::string words(Name);
+    if (Entry > 0) words += " of entry " + std::to_string(Entry) + " of " + std::to_string(Count);
+    return words;
+  }
+};
+
+// The reader of the format, strict: every line whole, with its line feed, and every number alone
+// on its line. Each fault names its line.
 class TProjectReader {
  public:
   explicit TProjectReader(std::string_view Data_) : Data(Data_) {}
 
   bool Eof() const { return Pos >= Data.size(); }
   std::size_t Remaining() const { return Data.size() - Pos; }
+  // The number of the line read last; 0 before the first.
+  std::int64_t Line() const { return LineNumber; }
 
-  // A line ends at a line feed; a carriage return right before it is not part of the line,
-  // so files with CR LF ends read the same. A carriage return anywhere else is kept.
-  std::string_view ReadLine()
+  [[noreturn]] void Fail(std::string_view Message, std::string Detail, std::int64_t At = 0) const
   {
-    if (Eof()) return {};
-    const std::size_t nl = Data.find('\n', Pos);
-    if (nl == std::string_view::npos) {
-      const std::string_view line = Data.substr(Pos);
-      Pos = Data.size();
-      return line;
-    }
+    throw EkxProjectError(std::string(Message), 0, At != 0 ? At : LineNumber, std::move(Detail));
+  }
+
+  // The next line without its line feed (and a carriage return right before it, so that files
+  // with CR LF ends read the same). A file that ends before the line, or within it, is cut short:
+  // Missing says what the line should have held.
+  std::string_view ReadLine(const TField& Missing, std::string_view Message = InvalidProjectMessage)
+  {
+    const std::size_t nl = Eof() ? std::string_view::npos : Data.find('\n', Pos);
+    if (nl == std::string_view::npos)
+      Fail(Message, "the file ends before " + Missing.Words() + ": it is cut short", LineNumber + 1);
     std::string_view line = Data.substr(Pos, nl - Pos);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     Pos = nl + 1;
+    ++LineNumber;
     return line;
   }
 
-  void SkipRestOfLine()
-  {
-    const std::size_t nl = Data.find('\n', Pos);
-    Pos = nl == std::string_view::npos ? Data.size() : nl + 1;
-  }
-
-  // Skips blanks, tabs and line ends, then takes the following run of at most 32 non-blank
-  // characters as a signed decimal integer of type T.
+  // A line that holds a signed decimal integer of type T and nothing else.
   template <typename T>
-  T ReadNumber()
+  T ReadNumber(const TField& What)
   {
-    while (!Eof() && IsBlank(Data[Pos])) ++Pos;
-    if (Eof()) return 0;
-    const std::size_t start = Pos;
-    while (!Eof() && Pos - start < 32 && !IsBlank(Data[Pos])) ++Pos;
-    std::string_view token = Data.substr(start, Pos - start);
+    std::string_view token = ReadLine(What);
     bool negative = false;
-    if (token.front() == '+' || token.front() == '-') {
+    if (!token.empty() && (token.front() == '+' || token.front() == '-')) {
       negative = token.front() == '-';
       token.remove_prefix(1);
     }
-    // Digits only: from_chars would also take a second sign; the magnitude is parsed unsigned
-    // so that the most negative value is accepted too.
-    if (token.empty() || token.find_first_not_of("0123456789") != std::string_view::npos)
-      throw EkxProjectError(InvalidNumericInput);
+    // The magnitude is parsed unsigned, so that the most negative value is accepted too.
     using TUnsigned = std::make_unsigned_t<T>;
     TUnsigned magnitude = 0;
     const auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), magnitude);
-    if (ec != std::errc() || end != token.data() + token.size())
-      throw EkxProjectError(InvalidNumericInput);
+    const bool digitsOnly = !token.empty() && token.find_first_not_of("0123456789") == std::string_view::npos;
     const auto limit = static_cast<TUnsigned>(std::numeric_limits<T>::max()) + (negative ? 1u : 0u);
-    if (magnitude > limit) throw EkxProjectError(InvalidNumericInput);
+    if (!digitsOnly || ec != std::errc() || end != token.data() + token.size() || magnitude > limit)
+      Fail(InvalidNumericInput, What.Words() + " is not a whole number within its range");
     if (!negative) return static_cast<T>(magnitude);
     return magnitude == 0 ? T{0} : static_cast<T>(-static_cast<T>(magnitude - 1) - 1);
   }
 
  private:
-  static bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
   std::string_view Data;
   std::size_t Pos = 0;
+  std::int64_t LineNumber = 0;
 };
 
 void ReadFilesSection(TProjectReader& Reader, TkxFileList& List)
 {
-  const auto n = Reader.ReadNumber<std::int32_t>();
-  Reader.SkipRestOfLine();
-  // A complete entry takes at least 6 bytes (empty name and extension lines, "0" offset and
-  // size lines). A file cut short still loads with empty entries, but a count that neither the
-  // rest of the file could hold nor a cut-short project of a real medium would plausibly carry
-  // is malformed: allocating it first could exhaust memory.
-  const std::size_t fits = (Reader.Remaining() + 5) / 6;
-  if (n < 0 || (n > PlausibleShortCount && static_cast<std::size_t>(n) > fits)) {
-    List.Clear();
-    throw EkxProjectError(InvalidNumericInput);
+  const auto n = Reader.ReadNumber<std::int32_t>({"the count of entries"});
+  if (n < 0) Reader.Fail(InvalidNumericInput, "the count of entries is negative");
+  if (n > MaxProjectEntries)
+    Reader.Fail(TooManyEntriesMessage, std::to_string(n) + " entries, where no disc holds more than " +
+                                           std::to_string(MaxProjectEntries));
+  // Room only for the entries the rest of the file can hold (an entry takes at least 6 bytes), so
+  // that a count the file does not bear out costs no memory.
+  List.Items.reserve(std::min(static_cast<std::size_t>(n), Reader.Remaining() / 6));
+  // Entries of one kind mostly come together (a scan's list is sorted by extension): the last
+  // extension's kind is looked up once for its run.
+  std::string_view lastExt;
+  TKind lastKind = Kinds::Unknown;
+  for (std::int32_t i = 1; i <= n; ++i) {
+    TkxFileEntry e;
+    e.Name = Reader.ReadLine({"the name", i, n});
+    const std::string_view ext = Reader.ReadLine({"the extension", i, n});
+    if (ext != lastExt) {
+      lastExt = ext;
+      lastKind = KindOfExtension(ext);
+      if (lastKind == Kinds::Unknown && !ext.empty())
+        Reader.Fail(InvalidProjectMessage, TField{"the extension", i, n}.Words() + " is none of the known kinds'");
+    }
+    e.Kind = lastKind;
+    e.Offset = Reader.ReadNumber<std::int64_t>({"the offset", i, n});
+    e.Size = Reader.ReadNumber<std::int64_t>({"the size", i, n});
+    List.Items.push_back(std::move(e));
   }
-  List.Clear();
-  List.Items.resize(static_cast<std::size_t>(n));
   List.Count = n;
-  for (TkxFileEntry& e : List.Items) {
-    e.Name = Reader.ReadLine();
-    e.Kind = KindOfExtension(Reader.ReadLine());
-    e.Offset = Reader.ReadNumber<std::int64_t>();
-    Reader.SkipRestOfLine();
-    e.Size = Reader.ReadNumber<std::int64_t>();
-    Reader.SkipRestOfLine();
-    e.Continues = false;
-  }
 }
 
 struct TCheckLine {
@@ -208,29 +220,27 @@ struct TCheckLine {
   std::int64_t Size;
 };
 
-// One line of the "CHECK" section: a state word, one blank and the size in decimal digits.
-TCheckLine ParseCheckLine(std::string_view Line)
-{
-  const std::size_t blank = Line.find(' ');
-  TCheckLine c{TkxCheckState::NotChecked, 0};
-  if (blank == std::string_view::npos || !CheckStateOfName(Line.substr(0, blank), c.State))
-    throw EkxProjectError(std::string(MalformedCheckMessage));
-  const std::string_view digits = Line.substr(blank + 1);
-  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), c.Size);
-  if (digits.empty() || digits[0] < '0' || digits[0] > '9' || ec != std::errc() || end != digits.data() + digits.size())
-    throw EkxProjectError(std::string(MalformedCheckMessage));
-  return c;
-}
-
+// The "CHECK" section: the count of entries, then per entry a state word, one blank and the size
+// in decimal digits. Each fault is MalformedCheckMessage with its line.
 std::vector<TCheckLine> ReadCheckSection(TProjectReader& Reader)
 {
-  const auto n = Reader.ReadNumber<std::int32_t>();
-  Reader.SkipRestOfLine();
-  // Every line takes at least 8 bytes ("whole 0" and its line feed is the shortest).
-  if (n < 0 || static_cast<std::size_t>(n) > Reader.Remaining() / 8 + 1) throw EkxProjectError(std::string(MalformedCheckMessage));
+  const auto n = Reader.ReadNumber<std::int32_t>({"the count of checked entries"});
+  if (n < 0 || n > MaxProjectEntries) Reader.Fail(MalformedCheckMessage, "the count of checked entries is out of range");
   std::vector<TCheckLine> lines;
-  lines.reserve(static_cast<std::size_t>(n));
-  for (std::int32_t i = 0; i < n; ++i) lines.push_back(ParseCheckLine(Reader.ReadLine()));
+  // Every line takes at least 8 bytes ("whole 0" and its line feed is the shortest).
+  lines.reserve(std::min(static_cast<std::size_t>(n), Reader.Remaining() / 8));
+  for (std::int32_t i = 1; i <= n; ++i) {
+    const TField what{"the check", i, n};
+    const std::string_view line = Reader.ReadLine(what, MalformedCheckMessage);
+    const std::size_t blank = line.find(' ');
+    TCheckLine c{TkxCheckState::NotChecked, 0};
+    const std::string_view digits = blank == std::string_view::npos ? std::string_view() : line.substr(blank + 1);
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), c.Size);
+    if (blank == std::string_view::npos || !CheckStateOfName(line.substr(0, blank), c.State) || digits.empty() ||
+        digits[0] < '0' || digits[0] > '9' || ec != std::errc() || end != digits.data() + digits.size())
+      Reader.Fail(MalformedCheckMessage, what.Words() + " is not a state word, one blank and a size");
+    lines.push_back(c);
+  }
   return lines;
 }
 
@@ -372,6 +382,10 @@ void SaveProjectToFile(const std::string& FileName, const std::string& Location,
 {
   if (Location.find_first_of("\r\n") != std::string::npos)
     throw EkxProjectError(std::string(LocationLineBreakMessage));
+  if (List.Count > MaxProjectEntries)
+    throw EkxProjectError(std::string(TooManyEntriesMessage), 0, 0,
+                          std::to_string(List.Count) + " entries, where a project holds at most " +
+                              std::to_string(MaxProjectEntries));
   const std::string target = SaveTarget(FileName);
   const auto existing = ExistingFile(target);
   if (existing) {
@@ -408,23 +422,59 @@ void LoadProject(const std::string& FileName, std::string& Location, TkxFileList
 void LoadProjectFromText(std::string_view Text, std::string& Location, TkxFileList& List)
 {
   TProjectReader reader(Text);
+  if (Text.empty()) reader.Fail(InvalidProjectMessage, "the file is empty", 1);
+  if (!Text.starts_with("KX\n") && !Text.starts_with("KX\r\n"))
+    reader.Fail(InvalidProjectMessage, "the first line is not \"KX\": this is not a project file", 1);
+  reader.ReadLine({"the first line"});
+  std::optional<std::string> location;
+  std::optional<TkxFileList> list;
   std::optional<std::vector<TCheckLine>> checks;
+  std::int64_t checksLine = 0;
   while (!reader.Eof()) {
-    const std::string_view line = reader.ReadLine();
-    if (line == "LOCATION")
-      Location = reader.ReadLine();
-    else if (line == "FILES")
-      ReadFilesSection(reader, List);
-    else if (line == "CHECK")
+    const std::string_view keyword = reader.ReadLine({"a section"});
+    if (keyword == "LOCATION" && !location) {
+      location = reader.ReadLine({"the location"});
+      if (location->find('\r') != std::string::npos)
+        reader.Fail(InvalidProjectMessage, "the location holds a carriage return");
+    } else if (keyword == "FILES" && !list) {
+      list.emplace();
+      ReadFilesSection(reader, *list);
+    } else if (keyword == "CHECK" && !checks) {
+      checksLine = reader.Line() + 1;
       checks = ReadCheckSection(reader);
+    } else if (keyword == "LOCATION" || keyword == "FILES" || keyword == "CHECK") {
+      reader.Fail(InvalidProjectMessage, "a second " + std::string(keyword) + " section");
+    } else {
+      reader.Fail(InvalidProjectMessage, "a section should begin here (LOCATION, FILES or CHECK)");
+    }
   }
+  if (!location || !list)
+    reader.Fail(InvalidProjectMessage,
+                std::string("the ") + (location ? "FILES" : "LOCATION") + " section is missing: the file is cut short",
+                reader.Line() + 1);
   // Sections come in any order, so the states are given to the list that the file leaves.
-  if (!checks) return;
-  if (checks->size() != static_cast<std::size_t>(List.Count)) throw EkxProjectError(std::string(MalformedCheckMessage));
-  for (std::size_t i = 0; i < checks->size(); ++i) {
-    List.Items[i].Check = (*checks)[i].State;
-    List.Items[i].CheckedSize = (*checks)[i].Size;
+  if (checks && checks->size() != static_cast<std::size_t>(list->Count))
+    reader.Fail(MalformedCheckMessage,
+                "the CHECK section's count, " + std::to_string(checks->size()) + ", is not the list's, " +
+                    std::to_string(list->Count),
+                checksLine);
+  for (std::size_t i = 0; checks && i < checks->size(); ++i) {
+    list->Items[i].Check = (*checks)[i].State;
+    list->Items[i].CheckedSize = (*checks)[i].Size;
   }
+  Location = std::move(*location);
+  List = std::move(*list);
+}
+
+std::string ProjectErrorPlace(const std::string& FileName, const EkxProjectError& Error)
+{
+  return Error.Line > 0 ? FileName + ", line " + std::to_string(Error.Line) : FileName;
+}
+
+std::string ProjectErrorReason(const EkxProjectError& Error)
+{
+  if (Error.Error != 0) return std::strerror(Error.Error);
+  return Error.Detail.empty() ? std::string(Error.what()) : Error.Detail;
 }
 
 bool IsPartOfImage(const std::string& Target, const std::string& Location)

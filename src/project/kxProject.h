@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace kx {
 
@@ -16,19 +17,29 @@ inline constexpr std::string_view ProjectExt = ".kx";
 
 // A project file could not be read or written. The message is the run-time I/O text the user
 // sees: "File not found", "File access denied", "Disk full", "Invalid numeric input" or
-// "I/O error %d".
+// "I/O error %d", or one of the program's own refusals below.
 class EkxProjectError : public std::runtime_error {
  public:
-  explicit EkxProjectError(const std::string& Message, int Error_ = 0) : std::runtime_error(Message), Error(Error_) {}
+  explicit EkxProjectError(const std::string& Message, int Error_ = 0, std::int64_t Line_ = 0, std::string Detail_ = {})
+      : std::runtime_error(Message), Error(Error_), Line(Line_), Detail(std::move(Detail_))
+  {
+  }
   // The system's error number behind the message (ENOENT, EISDIR, ENOSPC...), so that the command
   // line can give the system's own reason; 0 when the refusal is the program's own.
   int Error;
+  // The line of the file at fault, 1 for the first; 0 when the fault lies in no line.
+  std::int64_t Line;
+  // What is wrong on that line ("the offset of entry 2 is not a whole number"); empty when the
+  // message says it all.
+  std::string Detail;
 };
 
 // The messages of the refusals that have no run-time I/O text of their own.
 inline constexpr std::string_view NotRegularFileMessage = "Not a regular file";
 inline constexpr std::string_view ProjectTooLargeMessage = "File too large for a project";
 inline constexpr std::string_view LocationLineBreakMessage = "The location holds a line break and cannot be saved";
+inline constexpr std::string_view InvalidProjectMessage = "Not a valid project file";
+inline constexpr std::string_view TooManyEntriesMessage = "Too many entries for a project";
 inline constexpr std::string_view MalformedCheckMessage = "Malformed CHECK section";
 
 // The largest project file that is read: 1 GiB. A scan adds at most one entry per sector, and a
@@ -51,21 +62,36 @@ void CheckProjectTarget(const std::string& FileName);
 // saved: it would split its line and point the project elsewhere. Throws EkxProjectError.
 void SaveProjectToFile(const std::string& FileName, const std::string& Location, const TkxFileList& List);
 
+// The most entries a project holds: twice the 4,173,824 sectors of a double-layer DVD, since a
+// scan adds at most one entry per sector. A count above it is refused before anything is
+// allocated for it, and a list above it is not saved, so that no project is written that
+// cannot be opened again.
+inline constexpr std::int32_t MaxProjectEntries = 1 << 23;
+
 // A project whose entries were checked (kxCheck.h) holds a "CHECK" section after "FILES": the
 // count of entries, then one line per entry in list order, its state word and the size its
-// structure states ("whole 51234", "unchecked 0"). A project without one loads as unchecked;
-// readers that know only "LOCATION" and "FILES" pass over its lines.
+// structure states ("whole 51234", "unchecked 0"). A project without one loads as unchecked.
 //
-// Reads a project. Only a regular file of at most MaxProjectFileSize bytes is read. Sections may come in any order and repeat: each "LOCATION" replaces
-// Location and each "FILES" replaces List; a section that is absent leaves its target as it
-// was. A file cut short reads as empty lines and zeros. A "CHECK" section is read strictly: a
-// count equal to the list's at the end of the file, and a state word, one blank and a size of
-// digits on each line; anything else is MalformedCheckMessage. Throws EkxProjectError; what was
-// read up to the failure stays in Location and List.
+// Reads a project, all or nothing: Location and List are set only when the whole file is a
+// project as SaveProjectToFile writes it. Only a regular file of at most MaxProjectFileSize
+// bytes is read. Its first line is "KX"; then come the "LOCATION" section (the location line),
+// the "FILES" section (the count, then name, extension, offset and size lines of each entry)
+// and, where entries were checked, the "CHECK" section, each once and in any order. Every line
+// ends with a line feed (a carriage return before it is dropped, so CR LF files read the same);
+// numbers are decimal, optionally signed, alone on their lines; an extension is empty or one of
+// the kinds'; a CHECK section has a line for each entry (anything else there is
+// MalformedCheckMessage). Anything else, a file cut short included, throws EkxProjectError with
+// the line and what is wrong there, and leaves Location and List as they were.
 void LoadProject(const std::string& FileName, std::string& Location, TkxFileList& List);
 
 // LoadProject over the bytes of a project file already in memory.
 void LoadProjectFromText(std::string_view Text, std::string& Location, TkxFileList& List);
+
+// Where a project error lies: "FileName, line N", or FileName alone for a fault of no line.
+std::string ProjectErrorPlace(const std::string& FileName, const EkxProjectError& Error);
+// Why, in words: the system's text of its error where there is one ("No space left on
+// device"), else the detail, else the message.
+std::string ProjectErrorReason(const EkxProjectError& Error);
 
 // Whether Target is the image at Location or one of its part files, which a project file must
 // never replace, or the name of its next part: a file written there would be read as part of
@@ -80,9 +106,5 @@ std::string DefaultProjectName(const std::string& Location);
 // The location as a project stores it: an image path made absolute, so that the project can be
 // extracted from any folder; a drive name unchanged.
 std::string StoredLocation(const std::string& Location);
-
-// A "FILES" count above this, and above what the rest of the file could hold, is rejected
-// rather than allocated.
-inline constexpr std::int32_t PlausibleShortCount = 1 << 20;
 
 }  // namespace kx

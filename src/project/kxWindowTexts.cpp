@@ -53,13 +53,56 @@ std::string StatusLineText(std::int32_t Selected, std::int32_t Count, std::int64
 
 std::string ExtractionReportText(const TkxExtractResult& Result)
 {
-  std::string text = ExtractFailureMessage(Result.Failed);
+  std::string listed;
+  for (const TkxExtractFailure& f : Result.Failures) {
+    listed += f.Path;
+    if (!f.Reason.empty()) listed += ": " + f.Reason;
+    listed += '\n';
+  }
+  std::string text = ExtractFailureMessage(listed);
   if (Result.Stopped || Result.DiskFull) {
     if (!text.empty()) text += "\n\n";
     text += std::to_string(Result.NotExtracted) + (Result.NotExtracted == 1 ? " file was" : " files were") +
             " not extracted.";
   }
   return text;
+}
+
+std::string SaveChangesQuestion(const std::string& ProjectFileName)
+{
+  return "Save changes to project \"" + (ProjectFileName.empty() ? std::string("Untitled") : ProjectFileName) + "\"?";
+}
+
+std::string ReplaceQuestion(const std::string& FileName)
+{
+  return "\"" + FileName + "\" already exists. Do you want to replace it?";
+}
+
+std::string DiscardFoundFilesQuestion(std::int32_t Found)
+{
+  if (Found <= 0) return {};
+  if (Found == 1) return "A file was found and not accepted. Do you want to discard it?";
+  return std::to_string(Found) + " files were found and not accepted. Do you want to discard them?";
+}
+
+std::string ExtractSourceQuestion(const std::string& ListLocation, const std::string& Location)
+{
+  if (ListLocation.empty() || ListLocation == Location) return {};
+  return "The files in the list were found on \"" + ListLocation + "\", but the location now names \"" + Location +
+         "\".\n\nExtract them from \"" + Location + "\"?";
+}
+
+std::string OpenFailureText(const TkxOpenFailure& Why)
+{
+  if (Why.Path.empty()) return Why.Message + "\n\nNo location is given.";
+  return Why.Message + "\n\n" + Why.Path + ": " + Why.Reason;
+}
+
+std::string ProjectFailureText(const std::string& FileName, const EkxProjectError& Error)
+{
+  const std::string message = Error.what();
+  const std::string reason = ProjectErrorReason(Error);
+  return message + "\n\n" + ProjectErrorPlace(FileName, Error) + (reason == message ? "" : ": " + reason);
 }
 
 std::string ImageSizeText(std::int64_t SectorCount, std::int32_t SectorSize)

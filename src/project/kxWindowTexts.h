@@ -2,8 +2,10 @@
 // window so that the command line and the tests see the same ones.
 #pragma once
 
+#include "media/kxDisks.h"
 #include "project/kxExtract.h"
 #include "project/kxFileList.h"
+#include "project/kxProject.h"
 
 #include <cstdint>
 #include <span>
@@ -26,12 +28,6 @@ std::string OffsetText(std::int64_t Offset);
 // The size column: the decimal right-aligned in ten characters, longer numbers in full.
 std::string SizeText(std::int64_t Size);
 
-// A run of selected rows, First..Last inclusive.
-struct TkxRowRange {
-  std::int32_t First = 0;
-  std::int32_t Last = -1;
-};
-
 struct TkxSelectionSummary {
   std::int32_t Rows = 0;
   std::int64_t Bytes = 0;  // sum of the entries' sizes, in 64 bits
@@ -43,10 +39,34 @@ TkxSelectionSummary SummarizeSelection(const TkxFileList& List, std::span<const 
 // "2/57 file(s) selected (4096 bytes)".
 std::string StatusLineText(std::int32_t Selected, std::int32_t Count, std::int64_t Bytes);
 
-// What an extraction from the window reports: the failure list (cut as the message box shows
-// it) and, when the extraction ended early (cancelled, or a full disk), how many of the chosen
+// What an extraction from the window reports: the failure list, each path with its reason (cut
+// as the message box shows it) and, when the extraction ended early (cancelled, or a full disk), how many of the chosen
 // files were not extracted. Empty when every file was written: the window then only beeps.
 std::string ExtractionReportText(const TkxExtractResult& Result);
+
+// The unsaved-changes prompt: "Save changes to project \"/home/me/p.kx\"?", "Untitled" for a project
+// never saved.
+std::string SaveChangesQuestion(const std::string& ProjectFileName);
+
+// The question before a save or a copy replaces an existing file that no dialog asked about.
+std::string ReplaceQuestion(const std::string& FileName);
+
+// The question before the found files of a scan that were not accepted are thrown away; empty
+// when nothing was found, so that nothing needs asking.
+std::string DiscardFoundFilesQuestion(std::int32_t Found);
+
+// The question before an extraction reads another medium than the one the list's files were
+// found on (ListLocation, the location when the scan was accepted or the project opened), naming
+// both; empty when it reads that one, or when where the list came from is not known.
+std::string ExtractSourceQuestion(const std::string& ListLocation, const std::string& Location);
+
+// A medium that did not open, as the window says it: the message, then the path and the reason,
+// as the command line gives them.
+std::string OpenFailureText(const TkxOpenFailure& Why);
+
+// A project file that could not be read or written, as the window says it: the run-time I/O
+// text or the program's own refusal, then the file (and its line) and the reason.
+std::string ProjectFailureText(const std::string& FileName, const EkxProjectError& Error);
 
 // A medium's size in whole mebibytes, rounded down, followed by "M": 333000 sectors of 2048
 // bytes give "650M".

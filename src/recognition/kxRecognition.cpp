@@ -151,4 +151,10 @@ void TkxScanJob::AcceptInto(TkxFileList& Into)
   AcceptFoundFiles(Recognition.FileList, Into);
 }
 
+std::int32_t TkxScanJob::FoundCount()
+{
+  const std::lock_guard guard(StepLock);
+  return Recognition.FileList.Count;
+}
+
 }  // namespace kx

@@ -131,6 +131,8 @@ class TkxScanJob {
   // AcceptFoundFiles of the found list as it stands between two steps; safe from any thread,
   // also while Run is working.
   void AcceptInto(TkxFileList& Into);
+  // How many files were found so far, between two steps; safe from any thread, as AcceptInto.
+  std::int32_t FoundCount();
 
  private:
   std::mutex StepLock;  // held during each step and each copy

@@ -56,8 +56,8 @@ int main(int argc, char** argv)
     return 1;
   }
   QApplication app(argc, argv);
+  // No display name: Qt would append it to every window title, which shows each window's own.
   QApplication::setApplicationName(QStringLiteral("Tessarin"));
-  QApplication::setApplicationDisplayName(kx::ui::ApplicationTitle());
   QApplication::setFont(kx::ui::SansFont());
 
   kx::ui::TUserInteraction ui;
@@ -68,7 +68,7 @@ int main(int argc, char** argv)
   const QStringList arguments = QApplication::arguments();
   for (qsizetype i = 1; i < arguments.size(); ++i) {
     if (arguments[i].startsWith(QLatin1Char('-'))) continue;
-    window.OpenProjectFile(QFileInfo(arguments[i]).absoluteFilePath().toLocal8Bit().toStdString(), true);
+    window.OpenProjectFile(QFileInfo(arguments[i]).absoluteFilePath().toLocal8Bit().toStdString());
     break;
   }
   return QApplication::exec();

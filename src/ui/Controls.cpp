@@ -5,12 +5,14 @@
 #include <QAction>
 #include <QApplication>
 #include <QFontDatabase>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 #include <QSvgRenderer>
 #include <QTimer>
+#include <QToolTip>
 
 // The icons are compiled into this library; a static library's resources must be registered
 // by name before the first look-up.
@@ -56,11 +58,34 @@ void SetUpDialog(QWidget& Dialog, const QString& Name, const QString& Caption, Q
   Dialog.setWindowTitle(Caption);
   Dialog.setFont(SansFont());
   Dialog.setFixedSize(ClientSize);
-  if (!Background.isValid()) return;
-  QPalette colours = Dialog.palette();
+  if (Background.isValid()) FixBackground(Dialog, Background);
+}
+
+void FixBackground(QWidget& Widget, const QColor& Background)
+{
+  QPalette colours = Widget.palette();
   colours.setColor(QPalette::Window, Background);
-  Dialog.setPalette(colours);
-  Dialog.setAutoFillBackground(true);
+  colours.setColor(QPalette::WindowText, Qt::black);
+  Widget.setPalette(colours);
+  Widget.setAutoFillBackground(true);
+}
+
+TGroupBox::TGroupBox(const QString& Title, QWidget* Parent) : QGroupBox(Title, Parent) {}
+
+void TGroupBox::paintEvent(QPaintEvent*)
+{
+  QPainter painter(this);
+  const QFontMetrics metrics(font());
+  const int top = metrics.height() / 2;
+  // The etched line: white one pixel right and below the grey one.
+  painter.setPen(Qt::white);
+  painter.drawRect(1, top + 1, width() - 2, height() - top - 2);
+  painter.setPen(QColor(0xA0, 0xA0, 0xA0));
+  painter.drawRect(0, top, width() - 2, height() - top - 2);
+  const QRect caption(8, 0, metrics.horizontalAdvance(title()) + 4, metrics.height());
+  painter.fillRect(caption, palette().color(QPalette::Window));
+  painter.setPen(palette().color(QPalette::WindowText));
+  painter.drawText(caption.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, title());
 }
 
 QIcon LoadIcon(const QString& Name)
@@ -220,6 +245,27 @@ int ValueColumn(std::initializer_list<const QLabel*> Captions, int X)
   for (const QLabel* caption : Captions)
     X = std::max(X, caption->x() + QFontMetrics(caption->font()).horizontalAdvance(caption->text()) + 6);
   return X;
+}
+
+QString TFittedLabel::ShownText() const
+{
+  return fontMetrics().elidedText(text(), Qt::ElideMiddle, contentsRect().width());
+}
+
+void TFittedLabel::paintEvent(QPaintEvent*)
+{
+  QPainter painter(this);
+  painter.setPen(palette().color(QPalette::WindowText));
+  painter.drawText(contentsRect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, ShownText());
+}
+
+bool TFittedLabel::event(QEvent* Event)
+{
+  if (Event->type() == QEvent::ToolTip && ShownText() != text()) {
+    QToolTip::showText(static_cast<QHelpEvent*>(Event)->globalPos(), text(), this);
+    return true;
+  }
+  return QLabel::event(Event);
 }
 
 TShape::TShape(QWidget* Parent) : QWidget(Parent), FBrush(Qt::white) {}

@@ -4,14 +4,15 @@
 
 #include <QColor>
 #include <QFont>
+#include <QGroupBox>
 #include <QIcon>
+#include <QLabel>
 #include <QWidget>
 
 #include <cstdint>
 #include <initializer_list>
 #include <string>
 
-class QLabel;
 class QPushButton;
 class QTimer;
 
@@ -29,6 +30,21 @@ QFont FontOrFallback(const QString& Family, const QFont& Fallback);
 // a fixed size, and, when given, its background colour.
 void SetUpDialog(QWidget& Dialog, const QString& Name, const QString& Caption, QSize ClientSize,
                  const QColor& Background = QColor());
+
+// A background colour of the form's own, and with it the colour of the text drawn on it (black),
+// so that a dark desktop palette does not draw light text on a light window.
+void FixBackground(QWidget& Widget, const QColor& Background);
+
+// A group box as the forms show it: an etched frame whose top line runs through the middle of
+// the caption, the caption on the frame, and nothing filled inside, so that what it holds stands
+// on the window's own background.
+class TGroupBox : public QGroupBox {
+ public:
+  TGroupBox(const QString& Title, QWidget* Parent);
+
+ protected:
+  void paintEvent(QPaintEvent* Event) override;
+};
 
 // The program's own icon NAME (":/icons/NAME.svg"), drawn sharp at the sizes a toolbar and a
 // title bar use.
@@ -92,6 +108,20 @@ QPushButton* MakeButton(QWidget* Parent, const QString& Name, const QString& Tex
 // The left edge of a column of values beside Captions: X, or further right where a caption's
 // text is wider than the room left for it, so that no caption runs into its value.
 int ValueColumn(std::initializer_list<const QLabel*> Captions, int X);
+
+// A one-line label whose text, where it is wider than the label, is shown with its middle cut
+// ("Source: 'D:', target: '/home/me/…/disk.iso' - Complete"), so that its start and its end stay
+// in view; the whole text is then its tooltip.
+class TFittedLabel : public QLabel {
+ public:
+  explicit TFittedLabel(QWidget* Parent) : QLabel(Parent) {}
+  // The text as it is drawn.
+  QString ShownText() const;
+
+ protected:
+  void paintEvent(QPaintEvent* Event) override;
+  bool event(QEvent* Event) override;
+};
 
 // A rectangle filled with Brush and outlined with a one-pixel black pen.
 class TShape : public QWidget {

@@ -3,9 +3,10 @@
 #include "project/kxWindowTexts.h"
 #include "ui/Controls.h"
 
-#include <QApplication>
 #include <QHeaderView>
 #include <QPainter>
+
+#include <algorithm>
 
 namespace kx::ui {
 
@@ -47,11 +48,13 @@ QVariant TFileListModel::data(const QModelIndex& Index, int Role) const
   }
 }
 
-void TFileListModel::sort(int Column, Qt::SortOrder)
+void TFileListModel::sort(int Column, Qt::SortOrder) { SortBy(Column, nullptr); }
+
+void TFileListModel::SortBy(int Column, std::vector<std::int32_t>* Order)
 {
   if (Column < 0 || Column >= Columns) return;
   beginResetModel();
-  List.Sort(static_cast<TkxSortKey>(Column));
+  List.Sort(static_cast<TkxSortKey>(Column), Order);
   endResetModel();
 }
 
@@ -97,15 +100,53 @@ void TFileListDelegate::paint(QPainter* Painter, const QStyleOptionViewItem& Opt
   }
   Painter->restore();
 
-  if (Option.state & QStyle::State_HasFocus) {
-    QStyleOptionFocusRect focus;
-    focus.QStyleOption::operator=(Option);
-    focus.rect = row;
-    focus.backgroundColor = (Option.state & QStyle::State_Selected) ? SelectedRowColor : RowColor;
-    const QWidget* widget = Option.widget;
-    QStyle* style = widget ? widget->style() : QApplication::style();
-    style->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, Painter, widget);
+  // The dotted focus rectangle of a classic list box, whatever the style draws for focus.
+  if (Option.state & QStyle::State_HasFocus) DrawFocusDots(*Painter, row, Qt::black);
+}
+
+void DrawFocusDots(QPainter& Painter, const QRect& Rect, const QColor& Color)
+{
+  // Pixels in device space, so that the dots stay one pixel apart at any scale factor.
+  Painter.save();
+  const qreal ratio = Painter.device() != nullptr ? Painter.device()->devicePixelRatioF() : 1.0;
+  Painter.scale(1 / ratio, 1 / ratio);
+  const QRect r(QPoint(qRound(Rect.left() * ratio), qRound(Rect.top() * ratio)),
+                QPoint(qRound((Rect.right() + 1) * ratio) - 1, qRound((Rect.bottom() + 1) * ratio) - 1));
+  for (int x = r.left(); x <= r.right(); x += 2) {
+    Painter.fillRect(x, r.top(), 1, 1, Color);
+    Painter.fillRect(x, r.bottom(), 1, 1, Color);
   }
+  for (int y = r.top(); y <= r.bottom(); y += 2) {
+    Painter.fillRect(r.left(), y, 1, 1, Color);
+    Painter.fillRect(r.right(), y, 1, 1, Color);
+  }
+  Painter.restore();
+}
+
+std::vector<TkxRowRange> TFileListBox::SelectedRuns() const
+{
+  std::vector<TkxRowRange> runs;
+  for (const QItemSelectionRange& range : selectionModel()->selection()) runs.push_back({range.top(), range.bottom()});
+  std::sort(runs.begin(), runs.end(), [](const TkxRowRange& a, const TkxRowRange& b) { return a.First < b.First; });
+  std::vector<TkxRowRange> merged;
+  for (const TkxRowRange& run : runs) {
+    if (!merged.empty() && run.First <= merged.back().Last + 1)
+      merged.back().Last = std::max(merged.back().Last, run.Last);
+    else
+      merged.push_back(run);
+  }
+  return merged;
+}
+
+void TFileListBox::SelectRuns(const TkxRowsAfterSort& Rows)
+{
+  QItemSelection selection;
+  for (const TkxRowRange& run : Rows.Rows) selection.select(model()->index(run.First, 0), model()->index(run.Last, 0));
+  selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  if (Rows.Current < 0) return;
+  const QModelIndex current = model()->index(Rows.Current, 0);
+  selectionModel()->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
+  scrollTo(current);
 }
 
 TFileListBox::TFileListBox(QWidget* Parent) : QListView(Parent)

@@ -31,6 +31,8 @@ class TFileListModel : public QAbstractTableModel {
   // Sorts the list by the column's key, always ascending, so that a second click on a header
   // section sorts the same way again. Selections are dropped, as after any change of order.
   void sort(int Column, Qt::SortOrder Order = Qt::AscendingOrder) override;
+  // The same, with where each row came from (TkxFileList::Sort), so that a selection can follow.
+  void SortBy(int Column, std::vector<std::int32_t>* Order);
 
   // The list's count or order changed.
   void Reset();
@@ -72,6 +74,14 @@ class TFileListBox : public QListView {
 
   // A search by typed letters would format every row's name; the list offers none.
   void keyboardSearch(const QString&) override {}
+
+  // The selected rows as ascending, merged runs.
+  std::vector<TkxRowRange> SelectedRuns() const;
+  // Selects exactly Rows' runs and makes Rows.Current the current row, in view.
+  void SelectRuns(const TkxRowsAfterSort& Rows);
 };
+
+// The dotted rectangle a list draws around the row with the focus, alternate pixels in Color.
+void DrawFocusDots(QPainter& Painter, const QRect& Rect, const QColor& Color);
 
 }  // namespace kx::ui

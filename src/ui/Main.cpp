@@ -117,19 +117,14 @@ void TfrmMain::RefreshList()
 std::vector<std::int32_t> TfrmMain::SelectedRows() const
 {
   std::vector<std::int32_t> rows;
-  for (const QItemSelectionRange& range : lb->selectionModel()->selection())
-    for (int row = range.top(); row <= range.bottom(); ++row) rows.push_back(row);
-  std::sort(rows.begin(), rows.end());
-  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  for (const TkxRowRange& range : lb->SelectedRuns())
+    for (std::int32_t row = range.First; row <= range.Last; ++row) rows.push_back(row);
   return rows;
 }
 
 void TfrmMain::UpdateStatus()
 {
-  std::vector<TkxRowRange> ranges;
-  for (const QItemSelectionRange& range : lb->selectionModel()->selection())
-    ranges.push_back({range.top(), range.bottom()});
-  const TkxSelectionSummary summary = SummarizeSelection(FileList, ranges);
+  const TkxSelectionSummary summary = SummarizeSelection(FileList, lb->SelectedRuns());
   const int focused = lb->currentIndex().isValid() ? lb->currentIndex().row() : -1;
   pStatusBar->setText(QString::fromStdString(StatusLineText(summary.Rows, FileList.Count, summary.Bytes) +
                                              FocusedStateText(FileList, focused)));
@@ -149,6 +144,14 @@ void TfrmMain::eDiskLocationChange()
   UpdateCaption();
 }
 
+QString TfrmMain::ChooseFile(TFileChoice Choice, bool Save)
+{
+  Choice.Folder = QString::fromLocal8Bit(ChoiceFolder.StartFolder());
+  const QString chosen = Save ? Ui.ChooseSaveFile(this, Choice) : Ui.ChooseOpenFile(this, Choice);
+  ChoiceFolder.Remember(chosen.toLocal8Bit().toStdString(), false);
+  return chosen;
+}
+
 void TfrmMain::miOpenImageClick()
 {
   TFileChoice choice;
@@ -157,7 +160,7 @@ void TfrmMain::miOpenImageClick()
   choice.Filter = QStringLiteral("All known CD/DVD images (*.bin *.iso *.ibq)");
   const QFileInfo current(eDiskLocation->text());
   if (!eDiskLocation->text().isEmpty() && current.isFile()) choice.FileName = current.absoluteFilePath();
-  const QString chosen = Ui.ChooseOpenFile(this, choice);
+  const QString chosen = ChooseFile(choice, false);
   if (!chosen.isEmpty()) eDiskLocation->setText(QFileInfo(chosen).absoluteFilePath());
 }
 
@@ -182,10 +185,11 @@ void TfrmMain::miRecognizeClick()
   TkxOpenFailure why;
   std::unique_ptr<TkxDisk> disk = OpenDisk(&why);
   if (!disk) {
-    Ui.ShowMessage(this, QString::fromLocal8Bit(why.Message));
+    Ui.ShowMessage(this, QString::fromLocal8Bit(OpenFailureText(why)));
     return;
   }
   if (frmRecognize->Recognize(std::move(disk), FileList)) {
+    ListLocation = LocationText();
     Modified = true;
     RefreshList();
     UpdateCaption();
@@ -200,11 +204,15 @@ void TfrmMain::miFindPreviousClick() { frmFind->bPrev->click(); }
 void TfrmMain::hcSectionClick(int Section)
 {
   if (Section < 0 || Section >= TFileListModel::Columns) return;
+  const std::vector<TkxRowRange> selected = lb->SelectedRuns();
+  const int current = lb->currentIndex().isValid() ? lb->currentIndex().row() : -1;
+  std::vector<std::int32_t> order;
   {
     const TWaitCursor wait;
-    Model->sort(Section);
+    Model->SortBy(Section, &order);
   }
-  lb->viewport()->update();
+  // The selected entries stay selected where the sort put them, the current one in view.
+  lb->SelectRuns(RowsAfterSort(order, selected, current));
   UpdateStatus();
 }
 
@@ -230,8 +238,7 @@ void TfrmMain::closeEvent(QCloseEvent* Event)
 bool TfrmMain::QuerySaveProject()
 {
   if (!Modified) return true;
-  const QString text =
-      QStringLiteral("Save changes to project \"%1\"?").arg(QString::fromLocal8Bit(ProjectFileName));
+  const QString text = QString::fromLocal8Bit(SaveChangesQuestion(ProjectFileName));
   switch (Ui.AskYesNoCancel(this, ApplicationTitle(), text)) {
     case TAnswer::Yes: return SaveProject(false);
     case TAnswer::No: return true;
@@ -245,6 +252,7 @@ bool TfrmMain::NewProject()
   if (!QuerySaveProject()) return false;
   eDiskLocation->clear();
   FileList.Clear();
+  ListLocation.clear();
   RefreshList();
   ProjectFileName.clear();
   Modified = false;
@@ -254,15 +262,13 @@ bool TfrmMain::NewProject()
 
 void TfrmMain::LoadProject(const std::string& FileName)
 {
-  std::string location = LocationText();
-  try {
-    kx::LoadProject(FileName, location, FileList);
-  } catch (...) {
-    // What was read up to the failure stays, the location included.
-    if (location != LocationText()) eDiskLocation->setText(QString::fromLocal8Bit(location));
-    throw;
-  }
+  std::string location;
+  TkxFileList list;
+  kx::LoadProject(FileName, location, list);
+  FileList = std::move(list);
   if (location != LocationText()) eDiskLocation->setText(QString::fromLocal8Bit(location));
+  // As the field holds it, which is what an extraction will read.
+  ListLocation = LocationText();
 }
 
 void TfrmMain::SaveProjectToFile(const std::string& FileName) { kx::SaveProjectToFile(FileName, LocationText(), FileList); }
@@ -273,31 +279,29 @@ bool TfrmMain::OpenProject()
   TFileChoice choice;
   choice.Caption = QStringLiteral("Open project");
   choice.Filter = ProjectFilter();
-  const QString chosen = Ui.ChooseOpenFile(this, choice);
+  const QString chosen = ChooseFile(choice, false);
   if (chosen.isEmpty()) return false;
   return OpenProjectFile(chosen.toLocal8Bit().toStdString());
 }
 
-bool TfrmMain::OpenProjectFile(const std::string& FileName, bool NameInMessage)
+bool TfrmMain::OpenProjectFile(const std::string& FileName)
 {
-  bool loaded = false;
-  {
+  // A file that is not a whole project changes nothing: list, name, location and Modified stay.
+  try {
     const TWaitCursor wait;
-    try {
-      LoadProject(FileName);
-      loaded = true;
-    } catch (const EkxProjectError& e) {
-      Ui.ShowMessage(this, QString::fromLocal8Bit(NameInMessage ? (FileName + "\n\n" + e.what()).c_str() : e.what()));
-    }
+    LoadProject(FileName);
+  } catch (const EkxProjectError& e) {
+    Ui.ShowMessage(this, QString::fromLocal8Bit(ProjectFailureText(FileName, e)));
+    return false;
+  } catch (const std::bad_alloc&) {
+    Ui.ShowMessage(this, QString::fromLocal8Bit(ProjectFailureText(FileName, EkxProjectError("Out of memory"))));
+    return false;
   }
-  if (loaded) {
-    ProjectFileName = FileName;
-    Modified = false;
-  }
-  // Also after a failed load, so that the list never shows more rows than it holds.
+  ProjectFileName = FileName;
+  Modified = false;
   RefreshList();
   UpdateCaption();
-  return loaded;
+  return true;
 }
 
 bool TfrmMain::SaveProject(bool AskName)
@@ -308,15 +312,21 @@ bool TfrmMain::SaveProject(bool AskName)
     choice.Filter = ProjectFilter();
     choice.FileName = QString::fromLocal8Bit(ProjectFileName);
     choice.ConfirmOverwrite = true;
-    const QString chosen = Ui.ChooseSaveFile(this, choice);
+    const QString chosen = ChooseFile(choice, true);
     if (chosen.isEmpty()) return false;
-    ProjectFileName = AddDefaultExt(chosen.toLocal8Bit().toStdString(), ProjectExt);
+    // The dialog asked about the name as typed; one that ".kx" turned into an existing file's
+    // name is asked about here.
+    const TkxTypedName name = TypedFileName(chosen.toLocal8Bit().toStdString(), ProjectExt);
+    if (name.AskReplace &&
+        !Ui.AskYesNo(this, ApplicationTitle(), QString::fromLocal8Bit(ReplaceQuestion(name.FileName))))
+      return false;
+    ProjectFileName = name.FileName;
   }
   try {
     const TWaitCursor wait;
     SaveProjectToFile(ProjectFileName);
   } catch (const EkxProjectError& e) {
-    Ui.ShowMessage(this, QString::fromLocal8Bit(e.what()));
+    Ui.ShowMessage(this, QString::fromLocal8Bit(ProjectFailureText(ProjectFileName, e)));
     return false;
   }
   Modified = false;
@@ -342,14 +352,18 @@ void TfrmMain::Extract(TkxExtractMode Mode)
     Ui.Beep(TBeep::Simple);
     return;
   }
+  const std::string otherMedium = ExtractSourceQuestion(ListLocation, LocationText());
+  if (!otherMedium.empty() && !Ui.AskYesNo(this, ApplicationTitle(), QString::fromLocal8Bit(otherMedium))) return;
   const QString chosen = Ui.ChooseFolder(this, QString::fromLatin1(ExtractFolderCaption.data(),
-                                                                    static_cast<qsizetype>(ExtractFolderCaption.size())));
+                                                                    static_cast<qsizetype>(ExtractFolderCaption.size())),
+                                         QString::fromLocal8Bit(ChoiceFolder.StartFolder()));
   if (chosen.isEmpty()) return;
+  ChoiceFolder.Remember(chosen.toLocal8Bit().toStdString(), true);
   const std::string folder = IncludeTrailingPathDelimiter(chosen.toLocal8Bit().toStdString());
   TkxOpenFailure why;
   std::unique_ptr<TkxDisk> disk = OpenDisk(&why);
   if (!disk) {
-    Ui.ShowMessage(this, QString::fromLocal8Bit(why.Message));
+    Ui.ShowMessage(this, QString::fromLocal8Bit(OpenFailureText(why)));
     Ui.Beep(TBeep::Exclamation);
     return;
   }
@@ -393,7 +407,7 @@ void TfrmMain::miCreateImageClick()
   choice.Caption = QStringLiteral("Create image");
   choice.Filter = QStringLiteral("ISO disk image files (*.iso)");
   choice.ConfirmOverwrite = true;
-  const QString chosen = Ui.ChooseSaveFile(this, choice);
+  const QString chosen = ChooseFile(choice, true);
   if (chosen.isEmpty()) return;
   const TkxImageTarget target = ResolveImageTarget(chosen.toLocal8Bit().toStdString());
   if (!target.Error.empty()) {
@@ -403,8 +417,7 @@ void TfrmMain::miCreateImageClick()
   // The save dialog asked about the name as chosen; one the extension turned into an existing
   // file's name is asked about here.
   if (target.AskReplace &&
-      !Ui.AskYesNo(this, ApplicationTitle(),
-                   QStringLiteral("\"%1\" already exists. Do you want to replace it?").arg(QString::fromLocal8Bit(target.FileName))))
+      !Ui.AskYesNo(this, ApplicationTitle(), QString::fromLocal8Bit(ReplaceQuestion(target.FileName))))
     return;
   frmCreateImage->CreateImage(drive, target.FileName);
 }
@@ -422,7 +435,12 @@ void TfrmMain::miRescueClick()
 void TfrmMain::Homepage1Click() { Ui.OpenUrl(WebSiteUrl()); }
 void TfrmMain::miContactClick() { Ui.OpenUrl(WebSiteUrl(QStringLiteral("contact.php"))); }
 void TfrmMain::miDonateClick() { Ui.OpenUrl(WebSiteUrl(QStringLiteral("redir.php?page=donate"))); }
-void TfrmMain::miContentsClick() { Ui.OpenUrl(HelpPageUrl()); }
-void TfrmMain::miAboutClick() { Ui.OpenUrl(ReadmePageUrl()); }
+void TfrmMain::miContentsClick() { OpenPage(HelpPageUrl()); }
+void TfrmMain::miAboutClick() { OpenPage(ReadmePageUrl()); }
+
+void TfrmMain::OpenPage(const QUrl& Page)
+{
+  if (!Ui.OpenUrl(Page)) Ui.ShowPage(this, Page);
+}
 
 }  // namespace kx::ui

@@ -2,6 +2,7 @@
 // whether it changed), the list of found files, and every command in the menu and the toolbar.
 #pragma once
 
+#include "common/kxDesktop.h"
 #include "media/kxDisks.h"
 #include "project/kxFileList.h"
 #include "ui/WorkerRunner.h"
@@ -36,6 +37,7 @@ class TFileListBox;
 class TFileListDelegate;
 class TFileListModel;
 class TUserInteraction;
+struct TFileChoice;
 class TfrmCreateImage;
 class TfrmFind;
 class TfrmRecognize;
@@ -66,6 +68,9 @@ class TfrmMain : public QMainWindow {
   TkxFileList FileList;
   std::string ProjectFileName;  // full path; empty for an untitled project
   bool Modified = false;
+  // Where the list's files were found: the location when the scan was accepted or the project
+  // opened; empty when not known. Extraction from another location is asked about first.
+  std::string ListLocation;
 
   void UpdateCaption();
   void RefreshList();
@@ -134,12 +139,13 @@ class TfrmMain : public QMainWindow {
   bool NewProject();
   bool OpenProject();
   // Opens the project FileName (a full path) without asking, as the program does at start with
-  // a project named on its command line (a double click on a .kx file). A project that cannot
-  // be read is reported in a message box, named when NameInMessage; true when it was read.
-  bool OpenProjectFile(const std::string& FileName, bool NameInMessage = false);
+  // a project named on its command line (a double click on a .kx file). A file that is not a
+  // whole project is reported with its line and why, and the open project stays as it was; true
+  // when it was read.
+  bool OpenProjectFile(const std::string& FileName);
   bool SaveProject(bool AskName);
   bool QuerySaveProject();
-  // Reads FileName into the list and the location field; throws EkxProjectError.
+  // Reads FileName into the list and the location field, all or nothing; throws EkxProjectError.
   void LoadProject(const std::string& FileName);
   // Writes the project to FileName; throws EkxProjectError and leaves a previous file whole.
   void SaveProjectToFile(const std::string& FileName);
@@ -207,6 +213,12 @@ class TfrmMain : public QMainWindow {
   void BuildToolbar();
   void BuildList();
   void BuildLocation();
+  // The first placement of the window, inside the free area of its screen.
+  void PlaceFirst();
+  // A file choice (Save: of a file to write), beginning where the last choice was made.
+  QString ChooseFile(TFileChoice Choice, bool Save);
+  // A page of the program's own, in the desktop's browser or else in a window of the program's.
+  void OpenPage(const QUrl& Page);
   void StartExtraction(const std::shared_ptr<TExtractThread>& Worker);
   void ShowExtractProgress(std::int32_t Done);
   void EndExtraction(const TExtractThread& Worker);
@@ -217,6 +229,7 @@ class TfrmMain : public QMainWindow {
   struct TCheckRun;
 
   TUserInteraction& Ui;
+  TkxRememberedFolder ChoiceFolder;
   QStandardItemModel* HeaderModel;
   TFileListModel* Model;
   TFileListDelegate* Delegate;

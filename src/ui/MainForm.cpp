@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QScreen>
+#include <QStyle>
 #include <QStandardItemModel>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -58,9 +59,7 @@ void TfrmMain::BuildForm()
   setObjectName(QStringLiteral("frmMain"));
   setFont(SansFont());
   setWindowIcon(LoadIcon(QStringLiteral("tessarin")));
-  QPalette colours = palette();
-  colours.setColor(QPalette::Window, QColor(0xE6, 0xE6, 0xE6));
-  setPalette(colours);
+  FixBackground(*this, QColor(0xE6, 0xE6, 0xE6));
 
   auto* client = new QWidget(this);
   client->setAutoFillBackground(true);
@@ -84,13 +83,27 @@ void TfrmMain::BuildForm()
   layout->addWidget(pStatusBar);
   BuildMenu();
 
-  // The client area is 632 x 526 below the menu.
-  resize(632, 526 + menuBar()->sizeHint().height());
   setMinimumSize(480, 210);
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    const QRect area = screen->availableGeometry();
-    move(area.center() - QPoint(width() / 2, height() / 2));
+  PlaceFirst();
+}
+
+void TfrmMain::PlaceFirst()
+{
+  // The client area is 632 x 526 below the menu.
+  const QSize wanted(632, 526 + menuBar()->sizeHint().height());
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  if (screen == nullptr) {
+    resize(wanted);
+    return;
   }
+  // The window manager's frame is not known before the window is shown; the style's title bar
+  // height and a thin border stand for it, in the window's own (scaled) pixels.
+  const int title = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
+  const QRect area = screen->availableGeometry();
+  const TkxRect placed = FirstPlacement({area.x(), area.y(), area.width(), area.height()}, wanted.width(),
+                                        wanted.height(), minimumWidth(), minimumHeight(), {4, title + 4, 4, 4});
+  resize(placed.Width, placed.Height);
+  move(placed.X, placed.Y);
 }
 
 void TfrmMain::BuildToolbar()
@@ -139,7 +152,7 @@ void TfrmMain::BuildToolbar()
 
 void TfrmMain::BuildList()
 {
-  GroupBox1 = new QGroupBox(QStringLiteral("Recognized files"), centralWidget());
+  GroupBox1 = new TGroupBox(QStringLiteral("Recognized files"), centralWidget());
   GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
   auto* layout = new QVBoxLayout(GroupBox1);
   layout->setContentsMargins(2, 2, 2, 2);
@@ -173,6 +186,10 @@ void TfrmMain::BuildList()
   connect(hc, &QHeaderView::sectionClicked, this, &TfrmMain::hcSectionClick);
   connect(hc, &QHeaderView::sectionResized, this, &TfrmMain::hcSectionResize);
   connect(lb->selectionModel(), &QItemSelectionModel::selectionChanged, this, &TfrmMain::lbClick);
+  // The Extract items follow the selection, so that their keys work whenever rows are selected,
+  // not only after the Image menu was opened.
+  connect(lb->selectionModel(), &QItemSelectionModel::selectionChanged, this, &TfrmMain::miImageClick);
+  connect(Model, &QAbstractItemModel::modelReset, this, &TfrmMain::miImageClick);
   connect(lb, &QAbstractItemView::doubleClicked, this, &TfrmMain::lbDblClick);
   // The status line gives the focused entry's state.
   connect(lb->selectionModel(), &QItemSelectionModel::currentChanged, this, &TfrmMain::UpdateStatus);
@@ -195,6 +212,10 @@ void TfrmMain::BuildLocation()
 void TfrmMain::BuildMenu()
 {
   QMenuBar* bar = menuBar();
+  // The bar stands on the window's own light background: its items' text is black too.
+  QPalette colours = bar->palette();
+  colours.setColor(QPalette::ButtonText, Qt::black);
+  bar->setPalette(colours);
   const auto add = [this](QMenu* Menu, const char* Caption, const QKeySequence& Shortcut, void (TfrmMain::*Handler)()) {
     QAction* action = Menu->addAction(QString::fromLatin1(Caption));
     action->setShortcut(Shortcut);
@@ -246,6 +267,7 @@ void TfrmMain::BuildMenu()
   miHelp->addSeparator();
   miAbout = add(miHelp, "About...", QKeySequence(), &TfrmMain::miAboutClick);
 
+  miImageClick();
   // The actions belong to the window, so their shortcuts work while the menu bar is closed.
   for (QMenu* menu : {miProject, miImage, miHelp})
     for (QAction* action : menu->actions()) {

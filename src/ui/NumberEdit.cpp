@@ -78,9 +78,11 @@ void TNumberEdit::focusOutEvent(QFocusEvent* Event)
 
 void TNumberEdit::wheelEvent(QWheelEvent* Event)
 {
-  // Only the vertical wheel steps; a notch, or a touchpad's small notification, is one step.
+  // Only the vertical wheel steps, and only the edit that has the focus: the wheel turned over
+  // another field on the way changes nothing. A notch, or a touchpad's small notification, is
+  // one step.
   const int delta = Event->angleDelta().y();
-  if (delta == 0) {
+  if (delta == 0 || !hasFocus()) {
     QLineEdit::wheelEvent(Event);
     return;
   }

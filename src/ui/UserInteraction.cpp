@@ -1,6 +1,7 @@
 #include "ui/UserInteraction.h"
 
 #include "common/ShellEx.h"
+#include "ui/PageViewer.h"
 #include "project/kxWindowTexts.h"
 
 #include <QApplication>
@@ -16,23 +17,31 @@ QString ApplicationTitle()
   return QString::fromLatin1(kx::ApplicationTitle.data(), static_cast<qsizetype>(kx::ApplicationTitle.size()));
 }
 
+QWidget* MessageAnchor(QWidget* Parent)
+{
+  for (QWidget* w = Parent != nullptr ? Parent->window() : nullptr; w != nullptr;
+       w = w->parentWidget() != nullptr ? w->parentWidget()->window() : nullptr)
+    if (w->isVisible()) return w;
+  return QApplication::activeWindow();
+}
+
 void TUserInteraction::ShowMessage(QWidget* Parent, const QString& Text, const QString& Caption)
 {
   QMessageBox box(QMessageBox::NoIcon, Caption.isEmpty() ? ApplicationTitle() : Caption, Text, QMessageBox::Ok,
-                  Parent);
+                  MessageAnchor(Parent));
   box.exec();
 }
 
 bool TUserInteraction::AskYesNo(QWidget* Parent, const QString& Caption, const QString& Text)
 {
-  QMessageBox box(QMessageBox::NoIcon, Caption, Text, QMessageBox::Yes | QMessageBox::No, Parent);
+  QMessageBox box(QMessageBox::NoIcon, Caption, Text, QMessageBox::Yes | QMessageBox::No, MessageAnchor(Parent));
   return box.exec() == QMessageBox::Yes;
 }
 
 TAnswer TUserInteraction::AskYesNoCancel(QWidget* Parent, const QString& Caption, const QString& Text)
 {
   QMessageBox box(QMessageBox::NoIcon, Caption, Text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
-                  Parent);
+                  MessageAnchor(Parent));
   switch (box.exec()) {
     case QMessageBox::Yes: return TAnswer::Yes;
     case QMessageBox::No: return TAnswer::No;
@@ -44,7 +53,7 @@ namespace {
 
 QString RunFileDialog(QWidget* Parent, const TFileChoice& Choice, QFileDialog::AcceptMode Mode)
 {
-  QFileDialog dialog(Parent, Choice.Caption, QString(), Choice.Filter);
+  QFileDialog dialog(Parent, Choice.Caption, Choice.Folder, Choice.Filter);
   dialog.setAcceptMode(Mode);
   dialog.setFileMode(Mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
   if (!Choice.DefaultSuffix.isEmpty()) dialog.setDefaultSuffix(Choice.DefaultSuffix);
@@ -66,15 +75,22 @@ QString TUserInteraction::ChooseSaveFile(QWidget* Parent, const TFileChoice& Cho
   return RunFileDialog(Parent, Choice, QFileDialog::AcceptSave);
 }
 
-QString TUserInteraction::ChooseFolder(QWidget* Parent, const QString& Caption)
+QString TUserInteraction::ChooseFolder(QWidget* Parent, const QString& Caption, const QString& StartFolder)
 {
-  return BrowseForFolder(Parent, Caption);
+  return BrowseForFolder(Parent, Caption, StartFolder);
 }
 
 int TUserInteraction::RunModal(QDialog& Dialog) { return Dialog.exec(); }
 
 void TUserInteraction::Beep(TBeep) { QApplication::beep(); }
 
-void TUserInteraction::OpenUrl(const QUrl& Url) { ShellOpen(Url); }
+bool TUserInteraction::OpenUrl(const QUrl& Url) { return ShellOpen(Url); }
+
+void TUserInteraction::ShowPage(QWidget* Parent, const QUrl& Page)
+{
+  auto* viewer = new TPageViewer(Page, Parent);
+  viewer->setAttribute(Qt::WA_DeleteOnClose);
+  viewer->show();
+}
 
 }  // namespace kx::ui

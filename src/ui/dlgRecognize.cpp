@@ -34,7 +34,7 @@ void SetLabelText(QLabel* Label, const QString& Text)
 // The statistics group: captions with their values beside them, and the pie gauge.
 QGroupBox* BuildStatistics(TfrmRecognize& D)
 {
-  auto* group = new QGroupBox(QStringLiteral("Statistics"), &D);
+  auto* group = new TGroupBox(QStringLiteral("Statistics"), &D);
   group->setGeometry(8, 48, 377, 153);
   D.Label2 = MakeLabel(group, QStringLiteral("Overall progress:"), {48, 16});
   QPalette dark = D.Label2->palette();
@@ -83,10 +83,9 @@ TfrmRecognize::TfrmRecognize(TUserInteraction& Ui_, QWidget* Parent)
   bStart->setFont(bold);
   GroupBox1 = BuildStatistics(*this);
   sWorking = MakeLamp(this, {8, 208, 25, 25});
-  bAccept = MakeButton(this, QStringLiteral("bAccept"), QStringLiteral("Accept found files"), {160, 208, 137, 25},
-                       TButtonRole::NotByEnter);
-  bCancel = MakeButton(this, QStringLiteral("bCancel"), QStringLiteral("Cancel"), {312, 207, 75, 25},
-                       TButtonRole::NotByEnter);
+  // Enter presses Start/Pause, or the button that has the focus.
+  bAccept = MakeButton(this, QStringLiteral("bAccept"), QStringLiteral("Accept found files"), {160, 208, 137, 25});
+  bCancel = MakeButton(this, QStringLiteral("bCancel"), QStringLiteral("Cancel"), {312, 207, 75, 25});
   setTabOrder(bStart, GroupBox1);
   setTabOrder(GroupBox1, bAccept);
   setTabOrder(bAccept, bCancel);
@@ -149,6 +148,13 @@ void TfrmRecognize::bStartClick()
   } else {
     control.Pause();
   }
+}
+
+void TfrmRecognize::reject()
+{
+  const std::string question = Current ? DiscardFoundFilesQuestion(Current->Job.FoundCount()) : std::string();
+  if (!question.empty() && !Ui.AskYesNo(this, ApplicationTitle(), QString::fromLocal8Bit(question))) return;
+  QDialog::reject();
 }
 
 void TfrmRecognize::tmBlinkTimer()

@@ -75,6 +75,10 @@ class TfrmRecognize : public TWorkerDialog {
   void bStartClick();
   void tmBlinkTimer();
 
+  // Cancel, Escape and the close box: files found and not accepted are thrown away only when the
+  // person says so; otherwise the dialog stays, the scan going on.
+  void reject() override;
+
  signals:
   // The figures now show Position; once per progress display.
   void ProgressShown(qint64 Position);

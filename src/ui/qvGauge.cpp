@@ -85,17 +85,35 @@ void TqvGauge::SetProgress(std::int32_t Value)
 {
   if (Value == FProgress) return;
   const TqvGaugeExtent before = Extent();
+  const bool wedgeBefore = PieWedge(before);
+  const QString textBefore = Text();
   FProgress = Value;
   const TqvGaugeExtent after = Extent();
   // The scan workers report progress far more often than the filled part moves by a pixel;
-  // skipping those repaints keeps the dialogs cheap. The text is not redrawn then either.
+  // skipping those repaints keeps the dialogs cheap. A new text, or a pie's wedge that appears
+  // or fills the disc with no extent moving (a scan of a few sectors ends so), is a change the
+  // eye sees too: the gauge then repaints, so that it never shows "0%" at the end.
   bool moved = false;
   switch (FKind) {
     case qvgHorizontal: moved = before.ExtentX != after.ExtentX; break;
     case qvgVertical: moved = before.ExtentY != after.ExtentY; break;
-    case qvgPie: moved = before.ExtentX != after.ExtentX || before.ExtentY != after.ExtentY; break;
+    case qvgPie:
+      moved = before.ExtentX != after.ExtentX || before.ExtentY != after.ExtentY || wedgeBefore != PieWedge(after);
+      break;
   }
-  if (moved) update();
+  if (moved || Text() != textBefore) update();
+}
+
+bool TqvGauge::PieWedge(const TqvGaugeExtent& E) const
+{
+  // The 2 x Progress test tells a full gauge from an empty one when the wedge's radials
+  // coincide at twelve o'clock. At the half position ExtentX rounds to 0 too, but there the
+  // start radial points to six o'clock (ExtentY < 0) and the radials do not coincide: the
+  // right half disc is drawn, so that the pie does not flash empty just at and below the half
+  // and agrees with its "50%" text. ExtentY < 0 implies a fraction above 1/4, so no empty
+  // gauge gets a wedge from it.
+  return E.ExtentX != 0 || E.ExtentY < 0 ||
+         2 * static_cast<std::int64_t>(FProgress) > static_cast<std::int64_t>(FMinValue) + FMaxValue;
 }
 
 TqvGaugeExtent TqvGauge::Extent() const
@@ -165,16 +183,7 @@ void TqvGauge::paintEvent(QPaintEvent*)
     painter.setBrush(FBackColor);
     painter.drawEllipse(QRect(0, 0, w - 1, h - 1));
     painter.setBrush(FForeColor);
-    // The 2 x Progress test tells a full gauge from an empty one when the wedge's radials
-    // coincide at twelve o'clock. At the half position ExtentX rounds to 0 too, but there the
-    // start radial points to six o'clock (ExtentY < 0) and the radials do not coincide: the
-    // right half disc is drawn, so that the pie does not flash empty just at and below the half
-    // and agrees with its "50%" text. ExtentY < 0 implies a fraction above 1/4, so no empty
-    // gauge gets a wedge from it.
-    const bool wedge = e.ExtentX != 0 || e.ExtentY < 0
-                       || 2 * static_cast<std::int64_t>(FProgress)
-                              > static_cast<std::int64_t>(FMinValue) + FMaxValue;
-    if (wedge) DrawWedge(painter, w, h, e);
+    if (PieWedge(e)) DrawWedge(painter, w, h, e);
   } else {
     painter.fillRect(rect(), FBackColor);
     if (FMinValue != FMaxValue) {

@@ -53,7 +53,8 @@ class TqvGauge : public QWidget {
   void SetForeColor(const QColor& Value);
   void SetFrameColor(const QColor& Value);
   void SetTextKind(TqvGaugeTextKind Value);
-  // Stored unclamped; repaints only when an extent that the kind draws has changed.
+  // Stored unclamped; repaints only when an extent that the kind draws, the pie's wedge or the
+  // text has changed.
   void SetProgress(std::int32_t Value);
 
   // The fraction and extents for the current fields and size.
@@ -68,6 +69,8 @@ class TqvGauge : public QWidget {
   // Stores a different value and schedules a repaint.
   template <class T>
   void Change(T& Field, const T& Value);
+  // Whether a pie with these extents shows a wedge (or the whole disc) at the current Progress.
+  bool PieWedge(const TqvGaugeExtent& E) const;
 
   QColor FForeColor;
   std::int32_t FMinValue = 0;

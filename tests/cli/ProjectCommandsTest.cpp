@@ -226,6 +226,33 @@ TEST(CliProjectFiles, WhatIsNotAProjectFileIsRefusedAtOnce)
   EXPECT_EQ(scan.Status, 1);
   EXPECT_NE(scan.Err.find("Not a regular file"), std::string::npos) << scan.Err;
   EXPECT_EQ(scan.Out.find("Scanned"), std::string::npos) << scan.Out;
+
+  // Nor is a file that is not a whole project: no list, no files written, the line and why.
+  std::string cut = "KX\nLOCATION\n" + (dir / "disc.iso") + "\nFILES\n40\n";
+  for (int i = 0; i < 3; ++i) cut += "File " + std::to_string(i) + "\n.jpg\n0\n100\n";
+  struct Case {
+    const char* Name;
+    std::string Text;
+    const char* Error;
+  };
+  const Case cases[] = {
+      {"empty.kx", "", "empty.kx, line 1: the file is empty"},
+      {"notes.kx", "shopping list\nmilk\n", "notes.kx, line 1: the first line is not \"KX\": this is not a project file"},
+      {"random.kx", std::string("\x7f\x45\x4c\x46\x02\x01\x01\x00", 8), "random.kx, line 1: the first line is not"},
+      {"cut.kx", cut, "cut.kx, line 18: the file ends before the name of entry 4 of 40: it is cut short"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    test::WriteFileText(dir / c.Name, c.Text);
+    const TRun list = RunCli(std::string("list ") + c.Name, dir.Dir());
+    EXPECT_EQ(list.Status, 1);
+    EXPECT_EQ(list.Out, "");
+    EXPECT_EQ(list.Err.rfind(std::string("tessarin-cli: ") + c.Error, 0), 0u) << list.Err;
+    const TRun extract = RunCli(std::string("extract ") + c.Name + " -d out", dir.Dir());
+    EXPECT_EQ(extract.Status, 1);
+    EXPECT_EQ(extract.Err, list.Err);
+    EXPECT_FALSE(std::filesystem::exists(dir / "out"));
+  }
 }
 
 TEST(CliExtract, AFullDiskStopsAndCountsWhatWasNotExtracted)

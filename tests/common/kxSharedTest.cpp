@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+
+#include <unistd.h>
 
 namespace kx {
 namespace {
@@ -15,6 +18,20 @@ TEST(AddDefaultExt, AddsOnlyWhenTheLastPathComponentHasNoDot)
   EXPECT_EQ(AddDefaultExt("some.dir/project", ".kx"), "some.dir/project.kx");
   EXPECT_EQ(AddDefaultExt("some.dir/project.old", ".kx"), "some.dir/project.old");
   EXPECT_EQ(AddDefaultExt("", ".kx"), ".kx");
+}
+
+// A save dialog asked about the name as typed; the name with the extension may be another file.
+TEST(TypedFileName, AsksBeforeReplacingOnlyWhatTheExtensionNamed)
+{
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("kx-typed-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  std::ofstream((dir / "other.kx").string()) << "KX\n";
+  const std::string typed = (dir / "other").string();
+  EXPECT_EQ(TypedFileName(typed, ".kx").FileName, typed + ".kx");
+  EXPECT_TRUE(TypedFileName(typed, ".kx").AskReplace);
+  EXPECT_FALSE(TypedFileName(typed + ".kx", ".kx").AskReplace);  // the dialog asked about this one
+  EXPECT_FALSE(TypedFileName((dir / "new").string(), ".kx").AskReplace);
+  std::filesystem::remove_all(dir);
 }
 
 TEST(MakeValidFileName, ReplacesControlAndReservedCharactersOnly)

@@ -390,15 +390,20 @@ TEST(CopyDiskToImage, PausedCopyWaitsBetweenChunksAndAStopWhilePausedCopiesNoMor
 namespace kx {
 namespace {
 
-TEST(ImageCopyEndText, CompleteWithTheUnreadableCountOrFailed)
+// The source line ends as it always did; the count of unreadable sectors goes to the progress
+// line, which has the room for it, in place of the final figures.
+TEST(ImageCopyEndText, CompleteOrFailedAndTheUnreadableCountOnTheProgressLine)
 {
   TkxImageCopyResult r;
   r.Complete = true;
+  r.SectorsDone = 359846;
   EXPECT_EQ(ImageCopyEndText(r), " - Complete");
+  EXPECT_EQ(ImageCopyEndFigures(r, 359846, 2048), "359846/359846 sectors (702 MB)");
   r.UnreadableSectors = 1;
-  EXPECT_EQ(ImageCopyEndText(r), " - Complete, 1 unreadable sector written as zeros");
+  EXPECT_EQ(ImageCopyEndText(r), " - Complete");
+  EXPECT_EQ(ImageCopyEndFigures(r, 359846, 2048), "1 unreadable sector was written as zeros.");
   r.UnreadableSectors = 96;
-  EXPECT_EQ(ImageCopyEndText(r), " - Complete, 96 unreadable sectors written as zeros");
+  EXPECT_EQ(ImageCopyEndFigures(r, 359846, 2048), "96 unreadable sectors were written as zeros.");
   TkxImageCopyResult failed;
   failed.Error = "No space left on device";
   failed.UnreadableSectors = 5;

@@ -255,6 +255,22 @@ class dlgFindTest : public QObject {
     // The find keys work in the find window too.
     QTest::keyClick(w.Find.eName, Qt::Key_F3, Qt::ShiftModifier);
     QCOMPARE(w.Current(), 1);
+    // After "No matches were found." the person types on here, whichever window the closing
+    // message box left active.
+    w.Ui.OnMessage = [&] {
+      w.Main.activateWindow();
+      [&] { QVERIFY(QTest::qWaitForWindowActive(&w.Main)); }();
+    };
+    w.Find.eName->setText(QStringLiteral("durian"));
+    w.Find.eName->setFocus();
+    QTest::keyClick(w.Find.eName, Qt::Key_Return);
+    QCOMPARE(w.Ui.Messages, std::vector<QString>{NoMatch});
+    w.Ui.OnMessage = nullptr;
+    // (A tool window counts as active while its main window is; the application knows better.)
+    QTRY_VERIFY(QApplication::activeWindow() == &w.Find);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backspace);
+    QCOMPARE(w.Find.eName->text(), QStringLiteral("duria"));
+    w.Find.eName->setText(QStringLiteral("banana"));
 
     // Esc and Close hide it; it keeps what was typed.
     QTest::keyClick(w.Find.eName, Qt::Key_Escape);

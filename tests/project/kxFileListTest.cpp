@@ -295,3 +295,33 @@ TEST(FileListSort, LongListsSortByKeyThenOffsetWhateverTheirFirstOrder)
 
 }  // namespace
 }  // namespace kx
+
+namespace kx {
+namespace {
+
+// A selection follows its entries through a sort: 3 chosen rows stay 3, the current row too.
+TEST(RowsAfterSort, ChosenEntriesAndTheCurrentOneKeepTheirRowsThroughASort)
+{
+  TkxFileList l;
+  for (const std::int64_t size : {50, 10, 40, 20, 30}) l.Add("s" + std::to_string(size), 1, 0, size, false);
+  std::vector<std::int32_t> order;
+  l.Sort(TkxSortKey::skSize, &order);
+  EXPECT_EQ(order, (std::vector<std::int32_t>{1, 3, 4, 2, 0}));
+  // Rows 0, 2 and 3 held the sizes 50, 40 and 20; after the sort they are rows 4, 3 and 1.
+  const TkxRowsAfterSort after = RowsAfterSort(order, {{0, 0}, {2, 3}, {7, 9}}, 2);
+  ASSERT_EQ(after.Rows.size(), 2u);
+  EXPECT_EQ(after.Rows[0].First, 1);
+  EXPECT_EQ(after.Rows[0].Last, 1);
+  EXPECT_EQ(after.Rows[1].First, 3);
+  EXPECT_EQ(after.Rows[1].Last, 4);
+  EXPECT_EQ(l.Items[static_cast<std::size_t>(after.Current)].Size, 40);
+  EXPECT_EQ(RowsAfterSort(order, {}, -1).Current, -1);
+
+  TkxFileList one;
+  one.Add("a", 1, 0, 1, false);
+  one.Sort(TkxSortKey::skName, &order);
+  EXPECT_EQ(order, std::vector<std::int32_t>{0});
+}
+
+}  // namespace
+}  // namespace kx

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
+#include <new>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -40,6 +42,16 @@ TLoaded LoadText(const TScratchFolder& dir, std::string_view text)
     r.Error = e.what();
   }
   return r;
+}
+
+std::string SaveError(const std::string& name, const std::string& location, const TkxFileList& l)
+{
+  try {
+    SaveProjectToFile(name, location, l);
+  } catch (const EkxProjectError& e) {
+    return e.what();
+  }
+  return "no error";
 }
 
 void ExpectEntry(const TkxFileList& l, std::int32_t i, const std::string& name, TKind kind, std::int64_t offset, std::int64_t size)
@@ -93,119 +105,147 @@ TEST(Project, RoundTripKeepsEverythingButContinuesAndTheSecondCab)
   ExpectEntry(back, 4, "caf\xC3\xA9 \xE9", 1, 8, 8);
 }
 
-TEST(LoadProject, ReaderRules)
+TEST(LoadProject, ReadsWhatTheWriterWritesWithEitherLineEnd)
 {
   TScratchFolder dir;
   struct Case {
     const char* What;
     std::string Text;
     std::string Location;
-    std::int32_t Count;  // -1: the previous list is kept
+    std::int32_t Count;
   };
   const Case cases[] = {
+      {"zero entries", "KX\nLOCATION\n\nFILES\n0\n", "", 0},
       {"CR LF line ends", "KX\r\nLOCATION\r\nE:\r\nFILES\r\n1\r\nA\r\n.JPG\r\n10\r\n20\r\n", "E:", 1},
-      {"sections in any order", "FILES\n1\nA\n.jpg\n10\n20\nLOCATION\nE:\n", "E:", 1},
-      {"no FILES keeps the list", "KX\nLOCATION\nD:\n", "D:", -1},
-      {"no LOCATION keeps the location", "KX\nFILES\n0\n", "unchanged", 0},
-      {"keywords only exactly", "KX\nlocation\nx\n FILES\n2\nFILES \n3\nLOCATION\n", "", -1},
-      {"a repeated section replaces", "LOCATION\nA:\nFILES\n2\na\n\n0\n0\nb\n\n0\n0\nFILES\n1\nA\n.jpg\n10\n20\nLOCATION\nE:\n", "E:", 1},
-      {"count followed by junk on its line", "FILES\n  1 entries\nA\n.jpg\n10 x\n20\tbytes\n", "unchanged", 1},
-      {"count on a later line", "FILES\n\n \n+1\nA\n.jpg\n10\n20\n", "unchanged", 1},
-      {"carriage return not before a line feed is kept", "LOCATION\nE:\rx\n", "E:\rx", -1},
-      {"last line without a line feed", "LOCATION\nE:", "E:", -1},
+      {"sections in either order", "KX\nFILES\n1\nA\n.jpg\n10\n20\nLOCATION\nE:\n", "E:", 1},
+      {"signs and leading zeros", "KX\nLOCATION\nE:\nFILES\n+1\nA\n.jpg\n+010\n0020\n", "E:", 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.What);
     const TLoaded r = LoadText(dir, c.Text);
     EXPECT_EQ(r.Error, "");
     EXPECT_EQ(r.Location, c.Location);
-    if (c.Count < 0) {
-      ASSERT_EQ(r.List.Count, 1);
-      EXPECT_EQ(r.List.Items[0].Name, "previous");
-    } else {
-      ASSERT_EQ(r.List.Count, c.Count);
-      EXPECT_EQ(r.List.Items.size(), static_cast<std::size_t>(c.Count));
-      if (c.Count == 1) ExpectEntry(r.List, 0, "A", 77, 10, 20);
-    }
+    ASSERT_EQ(r.List.Count, c.Count);
+    EXPECT_EQ(r.List.Items.size(), static_cast<std::size_t>(c.Count));
+    if (c.Count == 1) ExpectEntry(r.List, 0, "A", 77, 10, 20);
   }
-}
-
-TEST(LoadProject, FileCutShortEndsInEmptyEntries)
-{
-  TScratchFolder dir;
-  const TLoaded r = LoadText(dir, "KX\nLOCATION\nE:\nFILES\n3\nA\n.png\n4096\n");
+  const TLoaded r = LoadText(dir, "KX\nLOCATION\nE:\nFILES\n2\nA\n\n-9223372036854775808\n-0\n\n.cab\n9223372036854775807\n5\n");
   EXPECT_EQ(r.Error, "");
-  ASSERT_EQ(r.List.Count, 3);
-  ExpectEntry(r.List, 0, "A", 79, 4096, 0);
-  ExpectEntry(r.List, 1, "", 0, 0, 0);
-  ExpectEntry(r.List, 2, "", 0, 0, 0);
-
-  const TLoaded bare = LoadText(dir, "FILES\n1000\n");
-  EXPECT_EQ(bare.Error, "");
-  EXPECT_EQ(bare.List.Count, 1000);
-
-  const TLoaded noCount = LoadText(dir, "FILES\n");
-  EXPECT_EQ(noCount.Error, "");
-  EXPECT_EQ(noCount.List.Count, 0);
+  ExpectEntry(r.List, 0, "A", 0, -9'223'372'036'854'775'807 - 1, 0);
+  ExpectEntry(r.List, 1, "", 33, 9'223'372'036'854'775'807, 5);
 }
 
-TEST(LoadProject, AnEmptyLineShiftsTheFieldsThatFollow)
+// What a damaged or foreign file holds, and where its first fault lies.
+TEST(LoadProject, AnyFaultNamesItsLineAndLeavesLocationAndListAsTheyWere)
 {
   TScratchFolder dir;
-  // The offset line of A is empty: numbers skip line ends, so A takes 7 as offset and 9 as
-  // size, and B's lines start one line early.
-  const TLoaded r = LoadText(dir, "FILES\n2\nA\n.txt\n\n7\n9\n.gif\n11\n12\n");
-  EXPECT_EQ(r.Error, "");
-  ASSERT_EQ(r.List.Count, 2);
-  ExpectEntry(r.List, 0, "A", 1, 7, 9);
-  ExpectEntry(r.List, 1, ".gif", 0, 12, 0);
-}
-
-TEST(LoadProject, MalformedNumbers)
-{
-  TScratchFolder dir;
+  const std::string head = "KX\nLOCATION\nE:\nFILES\n";  // the count is line 5
+  const std::string invalid(InvalidProjectMessage);
+  const std::string numeric = "Invalid numeric input";
   struct Case {
     const char* What;
     std::string Text;
-    std::int32_t Count;  // entries left in the list afterwards
+    std::string Message;
+    std::int64_t Line;
+    const char* Detail;  // a part of the detail
   };
   const Case cases[] = {
-      {"count not a number", "FILES\nmany\n", 1},
-      {"count with trailing letters", "FILES\n12abc\n", 1},
-      {"count above 32 bits", "FILES\n2147483648\n", 1},
-      {"negative count", "LOCATION\nE:\nFILES\n-1\n", 0},
-      {"absurd count", "LOCATION\nE:\nFILES\n2000000000\nA\n.jpg\n1\n2\n", 0},
-      {"offset not a number", "FILES\n2\nA\n.jpg\n10\n20\nB\n.png\n0x10\n5\n", 2},
-      {"two signs", "FILES\n1\nA\n.jpg\n--5\n20\n", 1},
-      {"size above 64 bits", "FILES\n1\nA\n.jpg\n1\n9223372036854775808\n", 1},
+      {"an empty file", "", invalid, 1, "the file is empty"},
+      {"a text file", "Dear reader,\nhello\n", invalid, 1, "not a project file"},
+      {"bytes without a line end", std::string("\x89PNG\r\x1a\0\0", 8), invalid, 1, "not a project file"},
+      {"the magic word alone", "KX\n", invalid, 2, "the LOCATION section is missing"},
+      {"no FILES section", "KX\nLOCATION\nD:\n", invalid, 4, "the FILES section is missing"},
+      {"a keyword in another case", "KX\nlocation\nE:\n", invalid, 2, "a section should begin here"},
+      {"a keyword with a blank", "KX\nLOCATION\nE:\n FILES\n0\n", invalid, 4, "a section should begin here"},
+      {"a repeated section", "KX\nLOCATION\nA:\nFILES\n0\nLOCATION\nE:\n", invalid, 6, "a second LOCATION section"},
+      {"an empty line after the last section", head + "0\n\n", invalid, 6, "a section should begin here"},
+      {"a location with a carriage return", "KX\nLOCATION\nE:\rx\nFILES\n0\n", invalid, 3, "carriage return"},
+      {"the count followed by words", head + "1 entries\nA\n.jpg\n1\n2\n", numeric, 5, "the count of entries"},
+      {"the count on a later line", head + "\n1\nA\n.jpg\n1\n2\n", numeric, 5, "the count of entries"},
+      {"a negative count", head + "-1\n", numeric, 5, "negative"},
+      {"a count above 32 bits", head + "2147483648\n", numeric, 5, "the count of entries"},
+      {"more entries than any disc holds", head + "30000000\nA\n.jpg\n0\n0\n", std::string(TooManyEntriesMessage), 5,
+       "30000000 entries"},
+      {"a file cut short in an entry", head + "3\nA\n.png\n4096\n", invalid, 9, "the size of entry 1 of 3"},
+      {"a file cut short between entries", head + "2\nA\n.png\n4096\n10\n", invalid, 10, "the name of entry 2 of 2"},
+      {"the last line without its line end", head + "1\nA\n.png\n4096\n10", invalid, 9, "cut short"},
+      {"an offset in hexadecimal", head + "1\nA\n.jpg\n0x10\n5\n", numeric, 8, "the offset of entry 1 of 1"},
+      {"two signs", head + "1\nA\n.jpg\n--5\n20\n", numeric, 8, "the offset"},
+      {"a number followed by a blank", head + "1\nA\n.jpg\n5 \n20\n", numeric, 8, "the offset"},
+      {"a size above 64 bits", head + "1\nA\n.jpg\n1\n9223372036854775808\n", numeric, 9, "the size of entry 1"},
+      {"an empty line that shifts the fields", head + "2\nA\n.txt\n\n7\n9\n.gif\n11\n12\n", numeric, 8, "the offset"},
+      {"an unknown extension", head + "2\nA\n.jpg\n0\n1\nB\n.xyz\n0\n1\n", invalid, 11, "the extension of entry 2 of 2"},
+      {"check states of another list", head + "0\nCHECK\n1\nwhole 10\n", std::string(MalformedCheckMessage), 7,
+       "count, 1, is not the list's, 0"},
+      {"a second CHECK section", head + "0\nCHECK\n0\nCHECK\n0\n", invalid, 8, "a second CHECK section"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.What);
-    const TLoaded r = LoadText(dir, c.Text);
-    EXPECT_EQ(r.Error, "Invalid numeric input");
-    EXPECT_EQ(r.List.Count, c.Count);
+    const std::string name = dir / "p.kx";
+    WriteFileText(name, c.Text);
+    std::string location = "unchanged";
+    TkxFileList list;
+    list.Add("previous", 77, 1, 2, true);
+    try {
+      LoadProject(name, location, list);
+      ADD_FAILURE() << "loaded";
+    } catch (const EkxProjectError& e) {
+      EXPECT_EQ(e.what(), c.Message);
+      EXPECT_EQ(e.Line, c.Line);
+      EXPECT_NE(e.Detail.find(c.Detail), std::string::npos) << e.Detail;
+      EXPECT_EQ(ProjectErrorPlace(name, e), name + ", line " + std::to_string(c.Line));
+      EXPECT_EQ(ProjectErrorReason(e), e.Detail);
+    }
+    EXPECT_EQ(location, "unchanged");
+    ASSERT_EQ(list.Count, 1);
+    EXPECT_EQ(list.Items[0].Name, "previous");
   }
-  // What was read before the failure stays; the entries not yet read are empty.
-  const TLoaded r = LoadText(dir, "LOCATION\nE:\nFILES\n3\nA\n.jpg\n10\n20\nB\n.png\nx\n");
-  EXPECT_EQ(r.Location, "E:");
-  ExpectEntry(r.List, 0, "A", 77, 10, 20);
-  ExpectEntry(r.List, 1, "B", 79, 0, 0);
-  ExpectEntry(r.List, 2, "", 0, 0, 0);
-  const TLoaded negative = LoadText(dir, "LOCATION\nE:\nFILES\n-3\n");
-  EXPECT_EQ(negative.Location, "E:");
-  EXPECT_EQ(negative.List.Items.size(), 0u);
 }
 
-TEST(LoadProject, NumberEdgeValues)
+// The largest single allocation made while the flag is set.
+std::atomic<bool> TrackAllocations{false};
+std::atomic<std::size_t> LargestAllocation{0};
+
+}  // namespace
+}  // namespace kx
+
+void* operator new(std::size_t Size)
 {
+  if (kx::TrackAllocations.load(std::memory_order_relaxed)) {
+    std::size_t seen = kx::LargestAllocation.load(std::memory_order_relaxed);
+    while (Size > seen && !kx::LargestAllocation.compare_exchange_weak(seen, Size)) {
+    }
+  }
+  if (void* p = std::malloc(Size == 0 ? 1 : Size)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* P) noexcept { std::free(P); }
+void operator delete(void* P, std::size_t) noexcept { std::free(P); }
+
+namespace kx {
+namespace {
+
+// A small file that states the most entries a project may hold costs no memory for them: only
+// the entries it really holds are made.
+TEST(LoadProject, ACountTheFileDoesNotBearOutIsNotAllocated)
+{
+  const std::string text = "KX\nLOCATION\nE:\nFILES\n" + std::to_string(MaxProjectEntries) + "\nA\n.jpg\n0\n1\n";
+  std::string location;
+  TkxFileList list;
+  LargestAllocation = 0;
+  TrackAllocations = true;
+  EXPECT_THROW(LoadProjectFromText(text, location, list), EkxProjectError);
+  TrackAllocations = false;
+  EXPECT_LT(LargestAllocation.load(), std::size_t{1} << 20);
+  EXPECT_EQ(list.Count, 0);
+
+  // Nor is a project written that could not be opened again; the guard comes before the entries
+  // are looked at.
   TScratchFolder dir;
-  const TLoaded r = LoadText(
-      dir, "FILES\n3\nA\n\n-9223372036854775808\n+0\nB\n\n00000000000000000000000000000000007\n-0\nC\n\n5\n");
-  EXPECT_EQ(r.Error, "");
-  ExpectEntry(r.List, 0, "A", 0, -9'223'372'036'854'775'807 - 1, 0);
-  // Only the first 32 characters form the number; the rest of its line is skipped.
-  ExpectEntry(r.List, 1, "B", 0, 0, 0);
-  ExpectEntry(r.List, 2, "C", 0, 5, 0);
+  TkxFileList tooMany;
+  tooMany.Count = MaxProjectEntries + 1;
+  EXPECT_EQ(SaveError(dir / "p.kx", "E:", tooMany), std::string(TooManyEntriesMessage));
+  EXPECT_FALSE(std::filesystem::exists(dir / "p.kx"));
 }
 
 TEST(ProjectIOErrors, CarryTheRunTimeTexts)
@@ -261,15 +301,6 @@ TkxFileList ManyEntries(int n)
   return l;
 }
 
-std::string SaveError(const std::string& name, const std::string& location, const TkxFileList& l)
-{
-  try {
-    SaveProjectToFile(name, location, l);
-  } catch (const EkxProjectError& e) {
-    return e.what();
-  }
-  return "no error";
-}
 
 TEST(SaveProjectToFile, AFailedSaveLeavesThePreviousProjectAsItWas)
 {

@@ -20,6 +20,7 @@ class TFakeUi final : public ui::TUserInteraction {
   std::vector<QUrl> OpenedUrls;
   std::vector<ui::TFileChoice> FileChoices;
   std::vector<QString> FolderCaptions;
+  std::vector<QString> FolderStarts;
 
   bool YesNoAnswer = true;
   ui::TAnswer YesNoCancelAnswer = ui::TAnswer::Cancel;
@@ -30,7 +31,16 @@ class TFakeUi final : public ui::TUserInteraction {
   std::function<int(QDialog&)> OnModal = [](QDialog&) { return int(QDialog::Rejected); };
   int ModalRuns = 0;
 
-  void ShowMessage(QWidget*, const QString& Text, const QString& = {}) override { Messages.push_back(Text); }
+  // Runs while a message is "shown", as whatever a real message box does to the windows meanwhile.
+  std::function<void()> OnMessage;
+  std::vector<QUrl> ShownPages;
+  bool OpenUrlAnswer = true;
+
+  void ShowMessage(QWidget*, const QString& Text, const QString& = {}) override
+  {
+    Messages.push_back(Text);
+    if (OnMessage) OnMessage();
+  }
   bool AskYesNo(QWidget*, const QString&, const QString& Text) override
   {
     Questions.push_back(Text);
@@ -51,9 +61,10 @@ class TFakeUi final : public ui::TUserInteraction {
     FileChoices.push_back(Choice);
     return FileAnswer;
   }
-  QString ChooseFolder(QWidget*, const QString& Caption) override
+  QString ChooseFolder(QWidget*, const QString& Caption, const QString& StartFolder) override
   {
     FolderCaptions.push_back(Caption);
+    FolderStarts.push_back(StartFolder);
     return FolderAnswer;
   }
   int RunModal(QDialog& Dialog) override
@@ -67,7 +78,12 @@ class TFakeUi final : public ui::TUserInteraction {
     return result;
   }
   void Beep(ui::TBeep Kind) override { Beeps.push_back(Kind); }
-  void OpenUrl(const QUrl& Url) override { OpenedUrls.push_back(Url); }
+  bool OpenUrl(const QUrl& Url) override
+  {
+    OpenedUrls.push_back(Url);
+    return OpenUrlAnswer;
+  }
+  void ShowPage(QWidget*, const QUrl& Page) override { ShownPages.push_back(Page); }
 };
 
 }  // namespace kx::test

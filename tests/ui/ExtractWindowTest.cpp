@@ -7,6 +7,7 @@
 #include "support/kxFakeUi.h"
 #include "ui/FileListView.h"
 #include "ui/Main.h"
+#include "ui/dlgRecognize.h"
 
 #include <QDir>
 #include <QLineEdit>
@@ -181,10 +182,57 @@ class ExtractWindowTest : public QObject {
     ui.FolderAnswer = out.path();
     RunToEnd(w, [&] { w.miExtractClick(); });
     QCOMPARE(ui.Messages.size(), std::size_t{1});
+    // Each path with its reason, as the command line gives them.
     QCOMPARE(ui.Messages[0], QStringLiteral("The following files could not be extracted:\n\n") +
-                                 out.filePath(QStringLiteral("negative.txt")) + QStringLiteral("\n"));
+                                 out.filePath(QStringLiteral("negative.txt")) + QStringLiteral(": its offset is negative\n"));
     QVERIFY(QFile::exists(out.filePath(QStringLiteral("good.txt"))));
     QVERIFY(ui.Beeps.empty());
+  }
+
+  // The list's files are extracted from the medium they were found on; another location in the
+  // field is asked about first, naming both.
+  void ExtractionFromAnotherMediumIsAskedAboutFirst()
+  {
+    QTemporaryDir found;
+    QTemporaryDir other;
+    QTemporaryDir out;
+    const QString a = MakeImage(found, 3);
+    const QString b = MakeImage(other, 3);
+    const QString project = found.filePath(QStringLiteral("p.kx"));
+    std::ofstream(project.toStdString()) << "KX\nLOCATION\n" << a.toStdString() << "\nFILES\n1\nFile 000002\n\n2048\n2048\n";
+    test::TFakeUi ui;
+    TfrmMain w(ui);
+    QVERIFY(w.OpenProjectFile(project.toStdString()));
+    SelectAll(w);
+    ui.FolderAnswer = out.path();
+    w.eDiskLocation->setText(b);
+    ui.YesNoAnswer = false;
+    w.miExtractClick();
+    QCOMPARE(ui.Questions.size(), std::size_t{1});
+    QVERIFY2(ui.Questions[0].contains(a) && ui.Questions[0].contains(b), qPrintable(ui.Questions[0]));
+    QVERIFY(ui.FolderCaptions.empty());
+    QVERIFY(!w.Extracting());
+
+    ui.YesNoAnswer = true;
+    RunToEnd(w, [&] { w.miExtractClick(); });
+    QCOMPARE(ui.Questions.size(), std::size_t{2});
+    QCOMPARE(ReadAll(out.filePath(QStringLiteral("File 000002"))), QByteArray(2048, 'b'));
+
+    // Back at the list's own medium, nothing is asked; nor after a scan of the other one.
+    w.eDiskLocation->setText(a);
+    RunToEnd(w, [&] { w.miExtractClick(); });
+    QCOMPARE(ui.Questions.size(), std::size_t{2});
+    ui.OnModal = [&](QDialog& Dialog) {
+      w.frmRecognize->bStart->click();
+      [&] { QTRY_VERIFY(!w.frmRecognize->Running()); }();
+      return int(Dialog.Accepted);
+    };
+    w.eDiskLocation->setText(b);
+    w.miRecognizeClick();
+    QCOMPARE(w.ListLocation, b.toStdString());
+    SelectAll(w);
+    RunToEnd(w, [&] { w.miExtractClick(); });
+    QCOMPARE(ui.Questions.size(), std::size_t{2});
   }
 
   void WhileItRunsTheMainWindowTakesNoInputButOtherWindowsDo()

@@ -8,12 +8,18 @@
 #include "ui/Controls.h"
 #include "ui/FileListView.h"
 #include "ui/Main.h"
+#include "ui/PageViewer.h"
+#include "media/dlgCreateImage.h"
+#include "ui/dlgRecognize.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenuBar>
+#include <QTextBrowser>
+#include <QApplication>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -208,6 +214,17 @@ class MainWindowTest : public QObject {
     const int x = image.width() - 3;
     QCOMPARE(QColor(image.pixel(x, 10)), RowColor);
     QCOMPARE(QColor(image.pixel(x, 30)), SelectedRowColor);
+
+    // The row with the focus has the dotted rectangle: every other pixel of its edges.
+    w.lb->setFocus();
+    w.lb->selectionModel()->setCurrentIndex(w.lb->model()->index(1, 0), QItemSelectionModel::NoUpdate);
+    QTRY_VERIFY(w.lb->hasFocus());
+    const QImage focused = w.lb->viewport()->grab().toImage();
+    const QRect row = w.lb->visualRect(w.lb->model()->index(1, 0));
+    const int y = row.top();
+    QCOMPARE(QColor(focused.pixel(x, y)) == Qt::black, QColor(focused.pixel(x + 1, y)) != Qt::black);
+    QCOMPARE(QColor(focused.pixel(x - 1, y)) == Qt::black, QColor(focused.pixel(x, y)) != Qt::black);
+    QCOMPARE(QColor(focused.pixel(x, 10)), RowColor);  // the other row has none
   }
 
   void HeaderClickSortsAscendingEveryTime()
@@ -227,20 +244,51 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.FileList.Items[0].Name, std::string("a"));
   }
 
-  void ExtractItemsFollowTheSelectionWhenTheMenuOpens()
+  // Ctrl+E and Ctrl+G work whenever rows are selected, also after the Image menu was opened with
+  // none selected, and never while none is.
+  void ExtractItemsAndTheirKeysFollowTheSelection()
   {
     test::TFakeUi ui;
     TfrmMain w(ui);
     Fill(w.FileList, {{"a", 1, 0, 10, false}, {"b", 1, 2048, 20, false}});
     w.RefreshList();
-    w.miImageClick();
-    QCOMPARE(w.pStatusBar->text(), QStringLiteral("0/2 file(s) selected (0 bytes)"));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    emit w.miImage->aboutToShow();
     QVERIFY(!w.miExtract->isEnabled());
     QVERIFY(!w.miExtractGrouped->isEnabled());
+    QTest::keyClick(&w, Qt::Key_E, Qt::ControlModifier);
+    QVERIFY(ui.FolderCaptions.empty());
     w.lb->selectionModel()->select(w.lb->model()->index(0, 0), QItemSelectionModel::Select);
-    w.miImageClick();
-    QVERIFY(w.miExtract->isEnabled());
-    QVERIFY(w.miExtractGrouped->isEnabled());
+    QTest::keyClick(&w, Qt::Key_E, Qt::ControlModifier);
+    QTest::keyClick(&w, Qt::Key_G, Qt::ControlModifier);
+    QCOMPARE(ui.FolderCaptions.size(), std::size_t{2});  // each asked where to, the chooser cancelled
+    w.lb->clearSelection();
+    QTest::keyClick(&w, Qt::Key_G, Qt::ControlModifier);
+    QCOMPARE(ui.FolderCaptions.size(), std::size_t{2});
+    w.lb->selectAll();
+    w.RefreshList();  // a new list has no selection
+    QVERIFY(!w.miExtract->isEnabled());
+  }
+
+  void HeaderClickKeepsTheSelectionAndTheCurrentRowInView()
+  {
+    test::TFakeUi ui;
+    TfrmMain w(ui);
+    for (int i = 0; i < 500; ++i) w.FileList.Add("f" + std::to_string(i), 1, 2048 * i, 1000 - i, false);
+    w.RefreshList();
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    for (const int row : {0, 1, 7}) w.lb->selectionModel()->select(w.lb->model()->index(row, 0), QItemSelectionModel::Select);
+    w.lb->selectionModel()->setCurrentIndex(w.lb->model()->index(1, 0), QItemSelectionModel::NoUpdate);
+    w.hc->sectionClicked(3);  // by size: the first rows go to the end
+    std::vector<std::string> names;
+    for (const std::int32_t row : w.SelectedRows()) names.push_back(w.FileList.Items[static_cast<std::size_t>(row)].Name);
+    QCOMPARE(names, (std::vector<std::string>{"f7", "f1", "f0"}));
+    QCOMPARE(w.pStatusBar->text(), QStringLiteral("3/500 file(s) selected (2992 bytes)"));
+    const QModelIndex current = w.lb->currentIndex();
+    QCOMPARE(w.FileList.Items[static_cast<std::size_t>(current.row())].Name, std::string("f1"));
+    QVERIFY(w.lb->viewport()->rect().intersects(w.lb->visualRect(current)));
   }
 
   void CancelledDriveChoiceChangesNothing()
@@ -287,6 +335,9 @@ class MainWindowTest : public QObject {
     ui.OnModal = [](QDialog&) { return int(QDialog::Accepted); };
     QVERIFY(!dialog.SelectDrive(drive));
     QCOMPARE(drive, 'Q');
+    // The empty list says why it is empty.
+    QCOMPARE(dialog.cb->currentIndex(), -1);
+    QCOMPARE(dialog.cb->placeholderText(), QStringLiteral("No optical drive was found."));
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Choosing a disk drive"));
     QCOMPARE(dialog.size(), QSize(288, 111));
   }
@@ -302,12 +353,14 @@ class MainWindowTest : public QObject {
     // Empty: nothing to open.
     w.miRecognizeClick();
     QCOMPARE(ui.Messages.size(), std::size_t{1});
-    QCOMPARE(ui.Messages[0], mount);
+    QCOMPARE(ui.Messages[0], mount + QStringLiteral("\n\nNo location is given."));
     QCOMPARE(ui.ModalRuns, 0);
     // "E:" is a drive; there is none on this machine.
     w.eDiskLocation->setText(QStringLiteral("E:"));
     QVERIFY(IsDriveName(w.LocationText()));
     QVERIFY(!w.OpenDisk());
+    w.miRecognizeClick();
+    QVERIFY2(ui.Messages.back().startsWith(mount + QStringLiteral("\n\n/dev/sr1: ")), qPrintable(ui.Messages.back()));
     // "e:x" and "E:\" are image paths, opened as such when the file exists.
     MakeImage(dir, QStringLiteral("e:x"), 3);
     MakeImage(dir, QStringLiteral("E:\\"), 2);
@@ -374,6 +427,103 @@ class MainWindowTest : public QObject {
     QCOMPARE(ui.OpenedUrls[3], QUrl(QStringLiteral("https://www.veltrane.example/contact.php")));
     QCOMPARE(ui.OpenedUrls[4], QUrl(QStringLiteral("https://www.veltrane.example/redir.php?page=donate")));
     QCOMPARE(ui.OpenedUrls[5], ui.OpenedUrls[4]);
+    QVERIFY(ui.ShownPages.empty());
+
+    // A desktop without a browser: the program's own pages in its own window.
+    ui.OpenUrlAnswer = false;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QTest::keyClick(&w, Qt::Key_F1);
+    w.miAboutClick();
+    QCOMPARE(ui.ShownPages, (std::vector<QUrl>{ui.OpenedUrls[0], ui.OpenedUrls[1]}));
+    w.Homepage1Click();
+    QCOMPARE(ui.ShownPages.size(), std::size_t{2});
+
+    QTemporaryDir dir;
+    const QString page = dir.filePath(QStringLiteral("help.html"));
+    std::ofstream(page.toStdString()) << "<html><head><title>Tessarin help</title></head><body><p>Open an image.</p></body></html>";
+    TPageViewer viewer(QUrl::fromLocalFile(page));
+    QCOMPARE(viewer.windowTitle(), QStringLiteral("Tessarin help"));
+    QCOMPARE(viewer.Browser->toPlainText(), QStringLiteral("Open an image."));
+  }
+
+  // Each chooser begins in the folder of the last choice, of a file or of a folder.
+  void ChoosersBeginWhereTheLastChoiceWas()
+  {
+    QTemporaryDir images;
+    QTemporaryDir out;
+    const QString image = MakeImage(images, QStringLiteral("disc.iso"), 1);
+    test::TFakeUi ui;
+    TfrmMain w(ui);
+    ui.FileAnswer = image;
+    w.miOpenImageClick();
+    QVERIFY(ui.FileChoices.back().Folder.isEmpty());
+    ui.FileAnswer.clear();
+    QVERIFY(!w.SaveProject(true));
+    QCOMPARE(ui.FileChoices.back().Folder, images.path());
+    Fill(w.FileList, {{"a", 1, 0, 10, false}});
+    w.RefreshList();
+    w.lb->selectAll();
+    ui.FolderAnswer = out.path();
+    QSignalSpy ended(&w, &TfrmMain::ExtractionEnded);
+    w.miExtractClick();
+    QVERIFY(ended.count() == 1 || ended.wait(20000));
+    QCOMPARE(ui.FolderStarts.back(), images.path());
+    w.Modified = false;
+    w.OpenProject();
+    QCOMPARE(ui.FileChoices.back().Folder, out.path());
+  }
+
+  // Text on the forms' own light backgrounds stays dark under a dark desktop palette.
+  void UnderADarkPaletteTheLightFormsKeepDarkText()
+  {
+    const QPalette previous = QApplication::palette();
+    QPalette dark(QColor(0x30, 0x30, 0x30), QColor(0x20, 0x20, 0x20));
+    dark.setColor(QPalette::WindowText, QColor(0xF0, 0xF0, 0xF0));
+    dark.setColor(QPalette::ButtonText, QColor(0xF0, 0xF0, 0xF0));
+    dark.setColor(QPalette::Text, QColor(0xF0, 0xF0, 0xF0));
+    QApplication::setPalette(dark);
+    {
+      test::TFakeUi ui;
+      TfrmMain w(ui);
+      w.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&w));
+      const auto darkest = [](QWidget* Widget, QRect Area) {
+        const QImage image = Widget->grab(Area).toImage();
+        int lightness = 255;
+        for (int y = 0; y < image.height(); ++y)
+          for (int x = 0; x < image.width(); ++x) lightness = std::min(lightness, QColor(image.pixel(x, y)).lightness());
+        return lightness;
+      };
+      const QFontMetrics metrics(w.GroupBox1->font());
+      struct TText {
+        const char* What;
+        QWidget* Widget;
+        QRect Area;
+      };
+      const TText texts[] = {
+          {"menu bar", w.menuBar(), w.menuBar()->actionGeometry(w.miProject->menuAction())},
+          {"group caption", w.GroupBox1, QRect(8, 0, metrics.horizontalAdvance(w.GroupBox1->title()), metrics.height())},
+          {"location caption", w.Label1, w.Label1->rect()},
+          {"status line", w.pStatusBar, w.pStatusBar->rect().adjusted(2, 2, -2, -2)},
+          {"scan dialog's caption", w.frmRecognize->Label5, w.frmRecognize->Label5->rect()},
+      };
+      for (const TText& t : texts) QVERIFY2(darkest(t.Widget, t.Area) < 100, t.What);
+    }
+    QApplication::setPalette(previous);
+  }
+
+  // A message of a window that is not shown (a dialog that reports before it opens) is centred
+  // on the window in front, not in a corner of the screen.
+  void MessagesOfAHiddenDialogAreCentredOnTheWindowInFront()
+  {
+    test::TFakeUi ui;
+    TfrmMain w(ui);
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QCOMPARE(MessageAnchor(w.frmCreateImage.get()), &w);
+    QCOMPARE(MessageAnchor(w.lb), &w);
   }
 };
 

@@ -67,7 +67,9 @@ class NumberEditTest : public QObject {
 
   void NewEditIsZeroUnboundedAndWheelStepsOnce()
   {
-    TNumberEdit e;
+    TForm form;
+    QVERIFY(form.Ready());
+    TNumberEdit& e = *form.Edit;
     QCOMPARE(e.text(), QStringLiteral("0"));
     QCOMPARE(e.Min, 0.0);
     QCOMPARE(e.Max, 0.0);
@@ -90,11 +92,17 @@ class NumberEditTest : public QObject {
     e.SetValue(3);
     Wheel(e, QPoint(120, 0));
     QCOMPARE(e.text(), QStringLiteral("3"));
+    // Nor is the wheel turned over the edit while another field has the focus.
+    form.Other->setFocus();
+    Wheel(e, QPoint(0, 120));
+    QCOMPARE(e.text(), QStringLiteral("3"));
   }
 
   void WheelAndValueHonourTheBoundsAndTheIncrement()
   {
-    TNumberEdit e;
+    TForm form;
+    QVERIFY(form.Ready());
+    TNumberEdit& e = *form.Edit;
     e.Min = 0;
     e.Max = 10;
     e.Increment = 2.5;
@@ -151,6 +159,7 @@ class NumberEditTest : public QObject {
     f.TypeAndLeave(QStringLiteral("E"));
     QCOMPARE(f.Edit->text(), QStringLiteral("-5"));
     // The wheel starts from the same value.
+    f.Edit->setFocus();
     f.Edit->setText(QStringLiteral("--"));
     Wheel(*f.Edit, QPoint(0, -120));
     QCOMPARE(f.Edit->text(), QStringLiteral("-6"));

@@ -104,7 +104,7 @@ class ProjectWindowTest : public QObject {
 
     ui.YesNoCancelAnswer = TAnswer::Cancel;
     QVERIFY(!w.NewProject());
-    QCOMPARE(ui.Questions.back(), QStringLiteral("Save changes to project \"\"?"));
+    QCOMPARE(ui.Questions.back(), QStringLiteral("Save changes to project \"Untitled\"?"));
     QCOMPARE(w.FileList.Count, 1);
     QVERIFY(!w.OpenProject());
     QVERIFY(ui.FileChoices.empty());
@@ -130,7 +130,7 @@ class ProjectWindowTest : public QObject {
     QCloseEvent again;
     QApplication::sendEvent(&w, &again);
     QVERIFY(again.isAccepted());
-    QCOMPARE(ui.Questions.back(), QStringLiteral("Save changes to project \"\"?"));
+    QCOMPARE(ui.Questions.back(), QStringLiteral("Save changes to project \"Untitled\"?"));
   }
 
   void YesWhoseSaveFailsStopsTheClose()
@@ -179,7 +179,7 @@ class ProjectWindowTest : public QObject {
     test::TFakeUi ui;
     {
       TfrmMain w(ui);
-      QVERIFY(w.OpenProjectFile(good.toStdString(), true));
+      QVERIFY(w.OpenProjectFile(good.toStdString()));
       QVERIFY(ui.FileChoices.empty());
       QVERIFY(ui.Messages.empty());
       QCOMPARE(w.eDiskLocation->text(), QStringLiteral("/x/disc.iso"));
@@ -188,31 +188,76 @@ class ProjectWindowTest : public QObject {
     }
     const QString missing = dir.filePath(QStringLiteral("missing.kx"));
     TfrmMain w(ui);
-    QVERIFY(!w.OpenProjectFile(missing.toStdString(), true));
-    QCOMPARE(ui.Messages.back(), missing + QStringLiteral("\n\nFile not found"));
+    QVERIFY(!w.OpenProjectFile(missing.toStdString()));
+    QCOMPARE(ui.Messages.back(), QStringLiteral("File not found\n\n") + missing + QStringLiteral(": No such file or directory"));
     QVERIFY(w.ProjectFileName.empty());
     QCOMPARE(w.lb->model()->rowCount(), 0);
   }
 
-  void FailedLoadKeepsTheNameAndShowsOnlyTheRowsRead()
+  // A file that is not a whole project changes nothing of the open one, and a save afterwards
+  // writes the open project as it was.
+  void AFileThatIsNotAWholeProjectLeavesTheOpenProjectAsItWas()
   {
     QTemporaryDir dir;
     const QString good = dir.filePath(QStringLiteral("good.kx"));
-    const QString bad = dir.filePath(QStringLiteral("bad.kx"));
-    WriteAll(good, "KX\nLOCATION\n/x/disc.iso\nFILES\n1\nFile 000001\n.jpg\n2048\n100\n");
-    WriteAll(bad, "KX\nLOCATION\n/y/other.iso\nFILES\n3\nFile 000001\n.gif\n0\n10\nFile 000002\n.png\nabc\n5\n");
+    const std::string goodText = "KX\nLOCATION\n/x/disc.iso\nFILES\n2\nFile 000001\n.jpg\n2048\n100\nFile 000002\n.png\n4096\n10\n";
+    WriteAll(good, goodText);
+    struct TCase {
+      const char* Name;
+      std::string Text;
+      const char* Message;  // what the window says after the file's name
+    };
+    const TCase cases[] = {
+        {"number.kx", "KX\nLOCATION\n/y/other.iso\nFILES\n3\nFile 000001\n.gif\n0\n10\nFile 000002\n.png\nabc\n5\n",
+         "Invalid numeric input\n\n%1, line 12: the offset of entry 2 of 3 is not a whole number within its range"},
+        {"text.kx", "Things to do\n", "Not a valid project file\n\n%1, line 1: the first line is not \"KX\": this is not a project file"},
+        {"cut.kx", "KX\nLOCATION\n/y/other.iso\nFILES\n40\nFile 000001\n.gif\n0\n10\n",
+         "Not a valid project file\n\n%1, line 10: the file ends before the name of entry 2 of 40: it is cut short"},
+        {"huge.kx", "KX\nLOCATION\n/y/other.iso\nFILES\n30000000\n",
+         "Too many entries for a project\n\n%1, line 5: 30000000 entries, where no disc holds more than 8388608"},
+    };
     test::TFakeUi ui;
     TfrmMain w(ui);
     ui.FileAnswer = good;
     QVERIFY(w.OpenProject());
-    ui.FileAnswer = bad;
-    QVERIFY(!w.OpenProject());
-    QCOMPARE(ui.Messages.back(), QStringLiteral("Invalid numeric input"));
-    QCOMPARE(QString::fromStdString(w.ProjectFileName), good);
-    QCOMPARE(w.eDiskLocation->text(), QStringLiteral("/y/other.iso"));
-    QCOMPARE(w.lb->model()->rowCount(), w.FileList.Count);
+    for (const TCase& c : cases) {
+      const QString bad = dir.filePath(QString::fromLatin1(c.Name));
+      WriteAll(bad, c.Text);
+      ui.FileAnswer = bad;
+      QVERIFY(!w.OpenProject());
+      QCOMPARE(ui.Messages.back(), QString::fromLatin1(c.Message).arg(bad));
+      QCOMPARE(QString::fromStdString(w.ProjectFileName), good);
+      QCOMPARE(w.eDiskLocation->text(), QStringLiteral("/x/disc.iso"));
+      QCOMPARE(w.lb->model()->rowCount(), 2);
+      QCOMPARE(w.FileList.Items[1].Name, std::string("File 000002"));
+      QVERIFY(!w.Modified);
+      QCOMPARE(w.windowTitle(), Title(false, good));
+    }
+    // Ctrl+S: the project as it was, unmodified, so written as it was read.
+    QVERIFY(w.SaveProject(false));
+    QCOMPARE(ReadAll(good), goodText);
+  }
+
+  // "other" typed in the save dialog, which asked nothing, is "other.kx" that exists.
+  void SaveAsAsksBeforeItReplacesTheFileTheExtensionNames()
+  {
+    QTemporaryDir dir;
+    const QString other = dir.filePath(QStringLiteral("other.kx"));
+    WriteAll(other, "KX\nLOCATION\nD:\nFILES\n0\n");
+    test::TFakeUi ui;
+    TfrmMain w(ui);
+    w.eDiskLocation->setText(QStringLiteral("E:"));
+    ui.FileAnswer = dir.filePath(QStringLiteral("other"));
+    ui.YesNoAnswer = false;
+    QVERIFY(!w.SaveProject(true));
+    QCOMPARE(ui.Questions, std::vector<QString>{QStringLiteral("\"%1\" already exists. Do you want to replace it?").arg(other)});
+    QCOMPARE(ReadAll(other), std::string("KX\nLOCATION\nD:\nFILES\n0\n"));
+    QVERIFY(w.ProjectFileName.empty());
     QVERIFY(w.Modified);
-    QCOMPARE(w.windowTitle(), Title(true, good));
+    ui.YesNoAnswer = true;
+    QVERIFY(w.SaveProject(true));
+    QCOMPARE(ReadAll(other), std::string("KX\nLOCATION\nE:\nFILES\n0\n"));
+    QCOMPARE(QString::fromStdString(w.ProjectFileName), other);
   }
 
   void ImageNameThatTheExtensionTurnsIntoAnExistingFileIsAskedAbout()

@@ -354,6 +354,80 @@ class RecognizeDialogTest : public QObject {
     QCOMPARE(ui.Messages.size(), std::size_t{1});
   }
 
+  // Found files are thrown away only when the person says so, however the dialog is closed.
+  void CancelEscapeAndTheCloseBoxAskBeforeFoundFilesAreDiscarded()
+  {
+    test::TFakeUi ui;
+    TfrmRecognize dialog(ui);
+    ui.OnModal = [&](QDialog&) {
+      QTest::keyClick(&dialog, Qt::Key_Escape);  // nothing found yet: nothing to ask
+      [&] { QVERIFY(ui.Questions.empty()); }();
+      return dialog.result();
+    };
+    TkxFileList list;
+    list.Add("kept", 1, 0, 1, false);
+    QVERIFY(!dialog.Recognize(Disk(30, TContent::ZipEverySector), list));
+
+    ui.OnModal = [&](QDialog&) {
+      dialog.bStart->click();
+      [&] { QTRY_VERIFY(!dialog.Running()); }();
+      ui.YesNoAnswer = false;
+      QTest::keyClick(&dialog, Qt::Key_Escape);
+      dialog.bCancel->click();
+      dialog.close();
+      [&] { QCOMPARE(ui.Questions.size(), std::size_t{3}); }();
+      [&] { QVERIFY(dialog.isVisible()); }();
+      ui.YesNoAnswer = true;
+      dialog.bCancel->click();
+      [&] { QVERIFY(!dialog.isVisible()); }();
+      return dialog.result();
+    };
+    QVERIFY(!dialog.Recognize(Disk(30, TContent::ZipEverySector), list));
+    QCOMPARE(ui.Questions.back(), QStringLiteral("30 files were found and not accepted. Do you want to discard them?"));
+    QCOMPARE(list.Count, 1);
+    QTRY_COMPARE(dialog.OutstandingWorkers(), 0);
+  }
+
+  // Enter presses Start/Pause, or the button that has the focus: Accept accepts.
+  void ReturnOnTheFocusedAcceptButtonAccepts()
+  {
+    test::TFakeUi ui;
+    TfrmRecognize dialog(ui);
+    ui.OnModal = [&](QDialog&) {
+      dialog.activateWindow();
+      [&] { QVERIFY(QTest::qWaitForWindowActive(&dialog)); }();
+      QTest::keyClick(dialog.bStart, Qt::Key_Return);
+      [&] { QTRY_VERIFY(!dialog.Running()); }();
+      dialog.bAccept->setFocus();
+      QTest::keyClick(dialog.bAccept, Qt::Key_Return);
+      [&] { QVERIFY(!dialog.isVisible()); }();
+      return dialog.result();
+    };
+    TkxFileList list;
+    QVERIFY(dialog.Recognize(Disk(12, TContent::ZipEverySector), list));
+    QCOMPARE(list.Count, 12);
+  }
+
+  // The statistics' caption sits on its frame, and the pie stands on the window's own background,
+  // with no lighter square around it.
+  void StatisticsGroupAndPieStandOnTheWindowsBackground()
+  {
+    test::TFakeUi ui;
+    TfrmRecognize dialog(ui);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    const QImage image = dialog.grab().toImage();
+    const QPoint gauge = dialog.gProgress->mapTo(&dialog, QPoint(0, 0));
+    const QColor background(image.pixel(2, 2));
+    QCOMPARE(QColor(image.pixel(gauge + QPoint(1, 1))), background);      // the pie's corner
+    QCOMPARE(QColor(image.pixel(gauge + QPoint(-4, 10))), background);    // beside the pie
+    const QPoint group = dialog.GroupBox1->pos();
+    const int frame = group.y() + QFontMetrics(dialog.GroupBox1->font()).height() / 2;
+    QCOMPARE(QColor(image.pixel(group.x() + 4, frame)), QColor(0xA0, 0xA0, 0xA0));  // the frame's top line
+    QVERIFY(QColor(image.pixel(group.x() + 4, frame - 3)) == background);  // with nothing above it
+    dialog.hide();
+  }
+
   void ClosingTheProgramWaitsForAWorkerHeldInARead()
   {
     test::TFakeUi ui;

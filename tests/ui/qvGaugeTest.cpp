@@ -267,16 +267,24 @@ void TqvGaugeTest::progressRepaint_data()
   QTest::addColumn<int>("from");
   QTest::addColumn<int>("to");
   QTest::addColumn<bool>("repaints");
+  QTest::addColumn<bool>("percent");
   constexpr int H = qvgHorizontal, V = qvgVertical, P = qvgPie;
-  QTest::newRow("horizontal, ExtentX 77 to 78") << H << 385 << 25 << 100000 << 20000 << 20300 << true;
-  QTest::newRow("horizontal, ExtentX stays 77") << H << 385 << 25 << 100000 << 20000 << 20001 << false;
-  QTest::newRow("horizontal, same value") << H << 385 << 25 << 100000 << 20000 << 20000 << false;
+  QTest::newRow("horizontal, ExtentX 77 to 78") << H << 385 << 25 << 100000 << 20000 << 20300 << true << false;
+  QTest::newRow("horizontal, ExtentX stays 77") << H << 385 << 25 << 100000 << 20000 << 20001 << false << false;
+  QTest::newRow("horizontal, same value") << H << 385 << 25 << 100000 << 20000 << 20000 << false << false;
   // 385 x 25: ExtentX would move, ExtentY (5) does not.
-  QTest::newRow("vertical ignores ExtentX") << V << 385 << 25 << 100000 << 20000 << 20300 << false;
-  QTest::newRow("vertical, ExtentY 77 to 78") << V << 25 << 385 << 100000 << 20000 << 20300 << true;
-  QTest::newRow("pie, only ExtentY moves") << P << 100 << 100 << 100 << 25 << 26 << true;
-  QTest::newRow("pie, only ExtentX moves") << P << 100 << 100 << 1000 << 0 << 10 << true;
-  QTest::newRow("pie, neither moves") << P << 100 << 100 << 100000 << 25000 << 25001 << false;
+  QTest::newRow("vertical ignores ExtentX") << V << 385 << 25 << 100000 << 20000 << 20300 << false << false;
+  QTest::newRow("vertical, ExtentY 77 to 78") << V << 25 << 385 << 100000 << 20000 << 20300 << true << false;
+  QTest::newRow("pie, only ExtentY moves") << P << 100 << 100 << 100 << 25 << 26 << true << false;
+  QTest::newRow("pie, only ExtentX moves") << P << 100 << 100 << 1000 << 0 << 10 << true << false;
+  QTest::newRow("pie, neither moves") << P << 100 << 100 << 100000 << 25000 << 25001 << false << false;
+  // With the percentage: a new text repaints though no extent moves, and so does a pie whose
+  // disc fills while its extents come back to where they began (a scan of 1999 sectors).
+  QTest::newRow("pie, 16% to 17%, extents stay") << P << 100 << 100 << 1000 << 165 << 166 << true << true;
+  QTest::newRow("pie, empty to full, extents stay") << P << 100 << 100 << 1999 << 0 << 1999 << true << true;
+  QTest::newRow("pie, empty to full, no text") << P << 100 << 100 << 1999 << 0 << 1999 << true << false;
+  QTest::newRow("horizontal, 12% to 13%, ExtentX stays 48") << H << 385 << 25 << 10000 << 1245 << 1255 << true << true;
+  QTest::newRow("pie, 25% stays, nothing moves") << P << 100 << 100 << 100000 << 25000 << 25001 << false << true;
 }
 
 void TqvGaugeTest::progressRepaint()
@@ -288,9 +296,11 @@ void TqvGaugeTest::progressRepaint()
   QFETCH(int, from);
   QFETCH(int, to);
   QFETCH(bool, repaints);
+  QFETCH(bool, percent);
 
   CountingGauge gauge;
   Configure(gauge, static_cast<TqvGaugeKind>(kind), width, height, 0, maxValue, from);
+  if (percent) gauge.SetTextKind(qvgtPercent);
   QVERIFY(ShowAndSettle(gauge));
 
   gauge.SetProgress(to);
