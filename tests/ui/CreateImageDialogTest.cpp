@@ -60,7 +60,6 @@ struct TDriveSetup {
   std::chrono::milliseconds Delay{0};
   bool NotReady = false;
   bool NoDevice = false;
-  std::set<std::int64_t> Unreadable;
   std::shared_ptr<std::atomic<int>> Reads = std::make_shared<std::atomic<int>>(0);
 };
 
