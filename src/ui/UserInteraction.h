@@ -3,7 +3,10 @@
 // only through TUserInteraction, so that tests answer in the person's place and never block.
 #pragma once
 
+#include <QMessageBox>
 #include <QString>
+
+#include <memory>
 
 class QDialog;
 class QUrl;
@@ -42,6 +45,10 @@ class TUserInteraction {
   virtual void Beep(TBeep Kind);
   virtual void OpenUrl(const QUrl& Url);
 };
+
+// The message box of ShowMessage, AskYesNo and AskYesNoCancel, not yet shown: plain text always.
+std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* Parent, const QString& Caption, const QString& Text,
+                                            QMessageBox::StandardButtons Buttons);
 
 // The application title, used as the caption of questions and messages.
 QString ApplicationTitle();

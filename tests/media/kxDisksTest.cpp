@@ -370,7 +370,9 @@ TEST(TkxDiskImage, APartDeletedAfterOpeningRaisesOnlyForReadsThatNeedIt)
   EXPECT_EQ(image.CurrentPart, 0);
 }
 
-TEST(TkxDiskImage, AFileThatShrankAfterOpeningOnlyLowersTheCount)
+// A file cut short after it was opened delivers no sectors of zeros: a read that reaches the cut,
+// or lies beyond it, throws and names the file; what lies before the cut still reads.
+TEST(TkxDiskImage, AFileThatShrankAfterOpeningIsAReadError)
 {
   TScratchFolder folder;
   const Bytes stored = MakeStored(TkxImageLayout::Plain, 10, 0, 12);
@@ -379,9 +381,16 @@ TEST(TkxDiskImage, AFileThatShrankAfterOpeningOnlyLowersTheCount)
   ASSERT_TRUE(image.Opened);
   fs::resize_file(name, 5 * 2048 + 1024);
   Bytes buffer(3 * 2048, 0xCD);
-  EXPECT_EQ(image.ReadSectors(buffer.data(), 3, 4), 2048 + 1024);
-  EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + 3072, stored.begin() + 4 * 2048));
-  EXPECT_EQ(image.ReadSectors(buffer.data(), 1, 8), 0);
+  for (const auto& [first, count] : {std::pair{4, 3}, std::pair{5, 1}, std::pair{8, 1}}) {
+    try {
+      image.ReadSectors(buffer.data(), count, first);
+      ADD_FAILURE() << "sector " << first << " read";
+    } catch (const EkxIOError& e) {
+      EXPECT_EQ(std::string(e.what()), "\"" + name + "\" is shorter than when the image was opened: it was cut or replaced");
+    }
+  }
+  EXPECT_EQ(image.ReadSectors(buffer.data(), 2, 3), 2 * 2048);
+  EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + 2 * 2048, stored.begin() + 3 * 2048));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -456,12 +456,13 @@ TEST(ExtractEntries, AFileLeftIncompleteWhileStoppingIsRemovedNotListed)
   EXPECT_EQ(r.Failed, "");
   EXPECT_EQ(FilesIn(dir.Dir()), std::vector<std::string>{"whole"});
 
-  // Without a stop the same break is a failure, and the part written stays.
+  // Without a stop the same break is a failure, listed; the part written goes too: only whole
+  // files are left.
   const std::vector<std::int32_t> cut = {1};
   const auto f = ExtractEntries(memory, l, cut, dir.Dir(), TkxExtractMode::Plain);
   EXPECT_FALSE(f.Stopped);
   EXPECT_EQ(f.Failed, dir.Dir() + "cut\n");
-  EXPECT_TRUE(std::filesystem::exists(dir / "cut"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "cut"));
 }
 
 TEST(ExtractEntries, AFullDiskStopsTheExtractionAndRemovesTheIncompleteFile)
