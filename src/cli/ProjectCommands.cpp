@@ -261,7 +261,8 @@ struct TListOptions {
 };
 
 // A JSON string of a byte string: valid UTF-8 passes, other bytes are read as Latin-1 so that
-// names in a legacy code page still give valid JSON.
+// names in a legacy code page still give valid JSON. Control and bidirectional characters are
+// escaped (\u202e), so that a name shown as it is written cannot act on a terminal or reorder it.
 std::string JsonString(std::string_view s)
 {
   std::string out = "\"";
@@ -365,7 +366,8 @@ void PrintPlan(const TkxFileList& List, const std::vector<std::int32_t>& Rows, c
   std::int64_t bytes = 0;
   for (const TkxPlannedFile& file : PlanExtraction(List, Rows, Folder, Mode)) {
     const TkxFileEntry& e = List.Items[static_cast<std::size_t>(file.Row)];
-    bytes = SaturatingAdd(bytes, e.Size);
+    // An entry of a negative size writes nothing.
+    bytes = SaturatingAdd(bytes, std::max<std::int64_t>(0, e.Size));
     std::printf("%s\t%" PRId64 " bytes from offset %" PRId64 "\n", Escaped(file.FileName).c_str(), e.Size, e.Offset);
   }
   std::printf("Would extract %s (%.1f MB) to %s\n", Counted(static_cast<std::int64_t>(Rows.size()), "file").c_str(),

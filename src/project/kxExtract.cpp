@@ -29,9 +29,11 @@ std::string ExtractEntryName(std::string_view Name, std::string_view Ext)
 {
   std::string name;
   name.reserve(Name.size());
-  // What MakeValidFileName leaves of the controls (DEL, the C1 controls) and the bidirectional
-  // controls, which would make "invoice\u202Efdp.exe" show as "invoiceexe.pdf" in a file manager.
-  ForEachUtf8(MakeValidFileName(Name), [&name](std::int32_t c, std::string_view Bytes) {
+  // A name that is not UTF-8 is written as the list shows it (Windows-1252), not as bytes that
+  // no tool here shows right. What MakeValidFileName leaves of the controls (DEL, the C1 controls)
+  // and the bidirectional controls, which would make "invoice\u202Efdp.exe" show as
+  // "invoiceexe.pdf" in a file manager, become "_".
+  ForEachUtf8(MakeValidFileName(NameAsUtf8(Name)), [&name](std::int32_t c, std::string_view Bytes) {
     const auto code = static_cast<char32_t>(c);
     if (c >= 0 && (IsControlCharacter(code) || IsBidiControl(code)))
       name += '_';

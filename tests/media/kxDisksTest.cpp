@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -393,6 +394,32 @@ TEST(TkxDiskImage, AFileThatShrankAfterOpeningIsAReadError)
   EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + 2 * 2048, stored.begin() + 3 * 2048));
 }
 
+// A block device (a disc in its drive, a loop device) reads like its file; only devices that are
+// neither file nor disk are refused. Attaching a loop device needs root; without, the test skips.
+TEST(TkxDiskImage, ABlockDeviceReadsLikeItsFile)
+{
+  TScratchFolder folder;
+  const Bytes stored = MakeStored(TkxImageLayout::Plain, 6, 0, 15);
+  const std::string name = WriteParts(folder, "loop.iso", stored);
+  std::FILE* attach = ::popen(("losetup --find --show --read-only '" + name + "' 2>/dev/null").c_str(), "r");
+  ASSERT_NE(attach, nullptr);
+  char line[256] = {};
+  const bool attached = std::fgets(line, sizeof line, attach) != nullptr;
+  ::pclose(attach);
+  if (!attached) GTEST_SKIP() << "no loop device can be attached here";
+  std::string device(line);
+  device.erase(device.find_last_not_of("\n") + 1);
+  {
+    TkxDiskImage image(device);
+    EXPECT_TRUE(image.Opened) << image.FailureReason;
+    EXPECT_EQ(image.SectorCount, 6);
+    Bytes buffer(2 * 2048);
+    EXPECT_EQ(image.ReadSectors(buffer.data(), 2, 4), 2 * 2048);
+    EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), stored.begin() + 4 * 2048));
+  }
+  EXPECT_EQ(std::system(("losetup -d " + device).c_str()), 0);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Choosing the medium for a location.
 
@@ -443,6 +470,9 @@ TEST(OpenDisk, SaysWhichPathFailedAndWhy)
       {folder / "one.iso", folder / "one.iso", "too small for a disc image (1 byte)"},
       // A pipe cannot be measured; nothing else about it is wrong that a person could mend.
       {folder / "pipe.iso", folder / "pipe.iso", "cannot be read as a disc image"},
+      // Endless devices measure 0 bytes: refused, not taken as a medium without sectors.
+      {"/dev/zero", "/dev/zero", "cannot be read as a disc image"},
+      {"/dev/urandom", "/dev/urandom", "cannot be read as a disc image"},
       {folder / "short.iso/x", folder / "short.iso/x", "Not a directory"},
       {"", "", "No such file or directory"},
       {"1:", "1:", "not a drive name (D: to Z:)"},

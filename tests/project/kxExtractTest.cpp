@@ -1,5 +1,7 @@
 #include "project/kxExtract.h"
 
+#include "media/kxDisks.h"
+#include "support/kxHostileNames.h"
 #include "support/kxSmallFileSystem.h"
 #include "support/kxTestMedia.h"
 
@@ -192,6 +194,27 @@ std::vector<std::string> FilesIn(const std::string& Dir)
   for (const auto& e : std::filesystem::directory_iterator(Dir)) names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
+}
+
+// Names that would deceive or attack whoever lists the folder are written without their
+// control and bidirectional characters.
+TEST(ExtractEntries, HostileNamesAreWrittenWithoutControls)
+{
+  TScratchFolder dir;
+  TMemoryDisk disk(Pattern(2048));
+  TkxFileList l;
+  for (const test::THostileName& name : test::HostileNames()) {
+    EXPECT_EQ(ExtractEntryName(name.Name, ""), name.FileName) << name.What;
+    l.Add(name.Name, 0, 0, 4, false);
+  }
+  std::vector<std::int32_t> rows(static_cast<std::size_t>(l.Count));
+  for (std::int32_t i = 0; i < l.Count; ++i) rows[static_cast<std::size_t>(i)] = i;
+  const auto r = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Plain);
+  EXPECT_EQ(r.Written, l.Count) << r.Failed;
+  std::vector<std::string> expected;
+  for (const test::THostileName& name : test::HostileNames()) expected.push_back(name.FileName);
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(FilesIn(dir.Dir()), expected);
 }
 
 TEST(ExtractNames, LongNamesAreCutToFitTheFileSystem)
@@ -435,6 +458,72 @@ class TStoppedInARead final : public TkxDisk {
   TMemoryDisk& Disk;
   TkxJobControl& Control;
 };
+
+// A stop during a file of many chunks ends it within the chunk being copied: a file of gigabytes
+// does not hold a stop for the seconds it takes. The half file is removed and counted as not
+// extracted, with the files after it.
+TEST(ExtractEntries, AStopEndsALargeFileWithinAChunk)
+{
+  TScratchFolder dir;
+  constexpr std::int64_t chunk = TkxDisk::ChunkSectors;
+  TMemoryDisk memory(Pattern(static_cast<std::size_t>(5 * chunk * 2048)));
+  TkxJobControl control;
+  memory.ThrowAt = -1;
+  // The stop comes while the second chunk of the large file is read.
+  class TStopInSecondChunk final : public TkxDisk {
+   public:
+    TStopInSecondChunk(TMemoryDisk& Disk_, TkxJobControl& Control_) : Disk(Disk_), Control(Control_)
+    {
+      SectorCount = Disk.SectorCount;
+    }
+    std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector) override
+    {
+      if (FirstSector == chunk) Control.RequestStop();
+      return Disk.ReadSectors(Buffer, Count, FirstSector);
+    }
+    TMemoryDisk& Disk;
+    TkxJobControl& Control;
+  } disk(memory, control);
+  TkxFileList l;
+  l.Add("small", 0, 0, 10, false);
+  l.Add("large", 0, 0, 5 * chunk * 2048, false);
+  l.Add("after", 0, 0, 10, false);
+  const std::vector<std::int32_t> rows = {0, 1, 2};
+  const auto r = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Plain, {}, &control);
+  EXPECT_TRUE(r.Stopped);
+  EXPECT_EQ(r.Written, 1);
+  EXPECT_EQ(r.NotExtracted, 2);
+  EXPECT_EQ(r.Failed, "");
+  EXPECT_EQ(FilesIn(dir.Dir()), std::vector<std::string>{"small"});
+  EXPECT_EQ(memory.SectorsRead.back(), 2 * chunk - 1) << "no third chunk was read";
+  EXPECT_FALSE(disk.Interrupted) << "the medium is left as it was found";
+}
+
+// An image cut short while it is extracted: the file that reaches the cut is removed and listed
+// with the reason, naming the image; files before the cut are whole.
+TEST(ExtractEntries, AnImageCutShortGivesNoFileOfZeros)
+{
+  TScratchFolder dir;
+  const auto bytes = Pattern(8 * 2048);
+  test::WriteFileText(dir / "disc.iso", Slice(bytes, 0, bytes.size()));
+  TkxDiskImage image(dir / "disc.iso");
+  ASSERT_TRUE(image.Opened);
+  std::filesystem::resize_file(dir / "disc.iso", 3 * 2048 + 100);
+  std::filesystem::create_directories(dir / "out");
+  TkxFileList l;
+  l.Add("before", 0, 2048, 2048, false);
+  l.Add("across", 0, 2 * 2048, 4 * 2048, false);
+  l.Add("after", 0, 6 * 2048, 10, false);
+  const std::vector<std::int32_t> rows = {0, 1, 2};
+  const auto r = ExtractEntries(image, l, rows, dir / "out/", TkxExtractMode::Plain);
+  EXPECT_EQ(r.Written, 1);
+  EXPECT_EQ(r.NotExtracted, 2);
+  ASSERT_EQ(r.Failures.size(), 2u);
+  EXPECT_EQ(r.Failures[0].Path, dir / "out/across");
+  EXPECT_EQ(r.Failures[0].Reason, "\"" + (dir / "disc.iso") + "\" is shorter than when the image was opened: it was cut or replaced");
+  EXPECT_EQ(FilesIn(dir / "out"), std::vector<std::string>{"before"});
+  EXPECT_EQ(ReadFileText(dir / "out/before"), Slice(bytes, 2048, 2048));
+}
 
 TEST(ExtractEntries, AFileLeftIncompleteWhileStoppingIsRemovedNotListed)
 {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kx::test {
@@ -14,7 +15,7 @@ struct THostileName {
   std::string Name;
   std::string Terminal;  // control and bidirectional characters as the "\xHH" of their bytes
   std::string Window;    // UTF-8 (Windows-1252 read where the name is not); controls as \xHH, bidi as \uHHHH
-  std::string FileName;  // controls and bidirectional controls as "_", reserved characters too
+  std::string FileName;  // UTF-8 as Window; controls, bidirectional controls and reserved characters as "_"
 };
 
 inline const std::vector<THostileName>& HostileNames()
@@ -33,13 +34,22 @@ inline const std::vector<THostileName>& HostileNames()
       {"HTML", "<h1><font color=red>Your disk is damaged!</font></h1><img src=x>",
        "<h1><font color=red>Your disk is damaged!</font></h1><img src=x>",
        "<h1><font color=red>Your disk is damaged!</font></h1><img src=x>",
-       "_h1__font color=red_Your disk is damaged!__font__h1__img src=x_"},
+       "_h1__font color=red_Your disk is damaged!__font___h1__img src=x_"},
       {"Windows-1252, not UTF-8", "caf\xe9 r\xe9sum\xe9", "caf\xe9 r\xe9sum\xe9", "caf\xc3\xa9 r\xc3\xa9sum\xc3\xa9",
-       "caf\xe9 r\xe9sum\xe9"},
-      {"a stray byte that an 8-bit terminal takes for CSI", "x\x9by", "x\\x9by", "x\xe2\x80\xbay", "x\x9by"},
+       "caf\xc3\xa9 r\xc3\xa9sum\xc3\xa9"},
+      {"a stray byte that an 8-bit terminal takes for CSI", "x\x9by", "x\\x9by", "x\xe2\x80\xbay", "x\xe2\x80\xbay"},
+      {"a byte that Windows-1252 leaves undefined", "y\x81z", "y\\x81z", "y\\x81z", "y_z"},
       {"a backslash", "a\\x1b", "a\\\\x1b", "a\\x1b", "a_x1b"},
   };
   return names;
+}
+
+// The row whose What begins with Start.
+inline const THostileName& HostileName(std::string_view Start)
+{
+  for (const THostileName& name : HostileNames())
+    if (std::string_view(name.What).starts_with(Start)) return name;
+  return HostileNames().front();
 }
 
 }  // namespace kx::test
