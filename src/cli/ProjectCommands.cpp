@@ -484,7 +484,8 @@ void AddProjectCommands(CLI::App& App, int& Status)
   json->excludes(lng)->excludes(dfxml);
   lng->excludes(dfxml);
   AddFilterOptions(*list, listOptions->Filter);
-  list->footer("Control characters in names are shown escaped (\\x1b); a backslash is shown as \\\\.");
+  list->footer("Control characters and the characters that reverse the direction of text are shown escaped "
+               "(\\x1b, \\xe2\\x80\\xae); a backslash is shown as \\\\.");
   list->callback([listOptions, &Status] { Status = RunList(*listOptions); });
 
   auto extractOptions = std::make_shared<TExtractOptions>();
@@ -495,7 +496,7 @@ void AddProjectCommands(CLI::App& App, int& Status)
                     "One sub-folder per extension, named without its dot (\"jpg\"; \"Other\" for none)");
   extract->add_flag("-n,--dry-run", extractOptions->DryRun, "Print what would be written where; write nothing");
   AddFilterOptions(*extract, extractOptions->Filter);
-  extract->footer("Ctrl+C stops after the current file; the exit status is then 130.");
+  extract->footer("Ctrl+C stops at once and removes the file being written; the exit status is then 130.");
   extract->callback([extractOptions, &Status] { Status = RunExtract(*extractOptions); });
 }
 

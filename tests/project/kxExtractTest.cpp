@@ -440,64 +440,26 @@ TEST(ExtractEntries, AStopRequestEndsBeforeTheNextFile)
   EXPECT_EQ(FilesIn(dir.Dir()), (std::vector<std::string>{"f0", "f1"}));
 }
 
-// A medium whose read of one sector breaks off because a stop was requested meanwhile, as a
-// signal breaks off a write.
+// A medium on whose read of sector StopAt a stop is requested; by default the sector whose read
+// then breaks off (ThrowAt), as a signal breaks off a write.
 class TStoppedInARead final : public TkxDisk {
  public:
-  TStoppedInARead(TMemoryDisk& Disk_, TkxJobControl& Control_) : Disk(Disk_), Control(Control_)
+  TStoppedInARead(TMemoryDisk& Disk_, TkxJobControl& Control_, std::int64_t StopAt_ = -1)
+      : Disk(Disk_), Control(Control_), StopAt(StopAt_ >= 0 ? StopAt_ : Disk_.ThrowAt)
   {
     SectorCount = Disk.SectorCount;
   }
   std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector) override
   {
-    if (FirstSector <= Disk.ThrowAt && Disk.ThrowAt < FirstSector + Count) Control.RequestStop();
+    if (FirstSector <= StopAt && StopAt < FirstSector + Count) Control.RequestStop();
     return Disk.ReadSectors(Buffer, Count, FirstSector);
   }
 
  private:
   TMemoryDisk& Disk;
   TkxJobControl& Control;
+  const std::int64_t StopAt;
 };
-
-// A stop during a file of many chunks ends it within the chunk being copied: a file of gigabytes
-// does not hold a stop for the seconds it takes. The half file is removed and counted as not
-// extracted, with the files after it.
-TEST(ExtractEntries, AStopEndsALargeFileWithinAChunk)
-{
-  TScratchFolder dir;
-  constexpr std::int64_t chunk = TkxDisk::ChunkSectors;
-  TMemoryDisk memory(Pattern(static_cast<std::size_t>(5 * chunk * 2048)));
-  TkxJobControl control;
-  memory.ThrowAt = -1;
-  // The stop comes while the second chunk of the large file is read.
-  class TStopInSecondChunk final : public TkxDisk {
-   public:
-    TStopInSecondChunk(TMemoryDisk& Disk_, TkxJobControl& Control_) : Disk(Disk_), Control(Control_)
-    {
-      SectorCount = Disk.SectorCount;
-    }
-    std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector) override
-    {
-      if (FirstSector == chunk) Control.RequestStop();
-      return Disk.ReadSectors(Buffer, Count, FirstSector);
-    }
-    TMemoryDisk& Disk;
-    TkxJobControl& Control;
-  } disk(memory, control);
-  TkxFileList l;
-  l.Add("small", 0, 0, 10, false);
-  l.Add("large", 0, 0, 5 * chunk * 2048, false);
-  l.Add("after", 0, 0, 10, false);
-  const std::vector<std::int32_t> rows = {0, 1, 2};
-  const auto r = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Plain, {}, &control);
-  EXPECT_TRUE(r.Stopped);
-  EXPECT_EQ(r.Written, 1);
-  EXPECT_EQ(r.NotExtracted, 2);
-  EXPECT_EQ(r.Failed, "");
-  EXPECT_EQ(FilesIn(dir.Dir()), std::vector<std::string>{"small"});
-  EXPECT_EQ(memory.SectorsRead.back(), 2 * chunk - 1) << "no third chunk was read";
-  EXPECT_FALSE(disk.Interrupted) << "the medium is left as it was found";
-}
 
 // An image cut short while it is extracted: the file that reaches the cut is removed and listed
 // with the reason, naming the image; files before the cut are whole.
@@ -525,29 +487,51 @@ TEST(ExtractEntries, AnImageCutShortGivesNoFileOfZeros)
   EXPECT_EQ(ReadFileText(dir / "out/before"), Slice(bytes, 2048, 2048));
 }
 
+// A stop during the second of three files ends that file at once, removes it and counts it as not
+// extracted, with the file after it: a stop between two chunks of a large file (one of gigabytes
+// does not hold a stop for the seconds it takes), and a read that the stop's signal broke off.
 TEST(ExtractEntries, AFileLeftIncompleteWhileStoppingIsRemovedNotListed)
 {
+  constexpr std::int64_t chunk = TkxDisk::ChunkSectors;
+  struct TCase {
+    const char* What;
+    std::int64_t Sectors;
+    std::int64_t ThrowAt;  // the read that breaks off
+    std::int64_t StopAt;
+    std::int64_t Offset, Size;  // of the second file
+    std::int64_t LastRead;
+  };
+  for (const TCase& c : {TCase{"between chunks", 5 * chunk, -1, chunk, 0, 5 * chunk * 2048, 2 * chunk - 1},
+                         TCase{"in a read", 4, 3, 3, 2 * 2048, 2 * 2048, 2}}) {
+    SCOPED_TRACE(c.What);
+    TScratchFolder dir;
+    TMemoryDisk memory(Pattern(static_cast<std::size_t>(c.Sectors * 2048)));
+    memory.ThrowAt = c.ThrowAt;
+    TkxJobControl control;
+    TStoppedInARead disk(memory, control, c.StopAt);
+    TkxFileList l;
+    l.Add("whole", 0, 0, 2048, false);
+    l.Add("cut", 0, c.Offset, c.Size, false);
+    l.Add("never", 0, 0, 10, false);
+    const std::vector<std::int32_t> rows = {0, 1, 2};
+    const auto r = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Plain, {}, &control);
+    EXPECT_TRUE(r.Stopped);
+    EXPECT_EQ(r.Written, 1);
+    EXPECT_EQ(r.NotExtracted, 2);
+    EXPECT_EQ(r.Failed, "");
+    EXPECT_EQ(FilesIn(dir.Dir()), std::vector<std::string>{"whole"});
+    EXPECT_EQ(memory.SectorsRead.back(), c.LastRead) << "nothing more was read";
+    EXPECT_FALSE(disk.Interrupted) << "the medium is left as it was found";
+  }
+
   TScratchFolder dir;
   TMemoryDisk memory(Pattern(4 * 2048));
-  memory.ThrowAt = 3;  // the second file's copy breaks off, as an interrupted write does
-  TkxJobControl control;
-  TStoppedInARead disk(memory, control);
+  memory.ThrowAt = 3;
   TkxFileList l;
-  l.Add("whole", 0, 0, 2048, false);
   l.Add("cut", 0, 2 * 2048, 2 * 2048, false);
-  l.Add("never", 0, 0, 10, false);
-  const std::vector<std::int32_t> rows = {0, 1, 2};
-  // The stop comes while "cut" is being copied.
-  const auto r = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Plain, {}, &control);
-  EXPECT_TRUE(r.Stopped);
-  EXPECT_EQ(r.Written, 1);
-  EXPECT_EQ(r.NotExtracted, 2);
-  EXPECT_EQ(r.Failed, "");
-  EXPECT_EQ(FilesIn(dir.Dir()), std::vector<std::string>{"whole"});
-
   // Without a stop the same break is a failure, listed; the part written goes too: only whole
   // files are left.
-  const std::vector<std::int32_t> cut = {1};
+  const std::vector<std::int32_t> cut = {0};
   const auto f = ExtractEntries(memory, l, cut, dir.Dir(), TkxExtractMode::Plain);
   EXPECT_FALSE(f.Stopped);
   EXPECT_EQ(f.Failed, dir.Dir() + "cut\n");
