@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Whole-process timing of `tessarin-cli scan` over a cached plain image of a realistic mix,
-# against `cat IMAGE > /dev/null` in the same run. The scan should reach at least a third of the
-# cat rate. Prints both rates, their ratio and the scan's peak memory; removes its files.
+# against `cat IMAGE > /dev/null` in the same run. The scan, with its check of the found files,
+# should reach at least 0.4 of the cat rate. Prints both rates, their ratio and the scan's peak
+# memory; removes its files.
 #   bench/scan_vs_cat.sh [BUILD_DIR] [SIZE_MIB]     (defaults: build, 1024)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -32,6 +33,6 @@ cat_rate, scan_rate = size / times["cat"] / 1e6, size / times["scan"] / 1e6
 print(f"image: {size / 2**20:.0f} MiB; {sys.argv[4]}")
 print(f"cat:  {times['cat']:.3f} s  {cat_rate:8.0f} MB/s")
 print(f"scan: {times['scan']:.3f} s  {scan_rate:8.0f} MB/s  peak memory {int(sys.argv[3]) / 1024:.1f} MiB")
-print(f"scan/cat: {scan_rate / cat_rate:.2f} (goal: at least 0.33)")
-sys.exit(0 if scan_rate * 3 >= cat_rate else 1)
+print(f"scan/cat: {scan_rate / cat_rate:.2f} (goal: at least 0.4, with the check of found files on)")
+sys.exit(0 if scan_rate >= 0.4 * cat_rate else 1)
 PY

@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   if (list.Count < 0 || static_cast<std::size_t>(list.Count) > list.Items.size()) __builtin_trap();
   for (std::int32_t i = 0; i < list.Count; ++i) {
     const kx::TkxFileEntry& e = list.Items[static_cast<std::size_t>(i)];
-    if (e.Kind >= kx::KindCount) __builtin_trap();
+    if (e.Kind >= kx::KindCount || e.Check > kx::TkxCheckState::Damaged || e.CheckedSize < 0) __builtin_trap();
     if (e.Name.find('\n') != std::string::npos) __builtin_trap();
   }
   if (location.find('\n') != std::string::npos) __builtin_trap();

@@ -1,5 +1,6 @@
 // Fuzz target over the road from a medium to recovered files: the whole scan of a small
-// arbitrary medium, the project file's save and load, sorting by every key, and extraction.
+// arbitrary medium (classic, or following structures and checked), the project file's save and
+// load, sorting by every key, and extraction.
 // Checked against simple models: the entries lie on sector starts inside the medium, the project
 // loads back to the same list and saves again to the same bytes, a sort is a permutation that
 // orders by its key and ends the same whatever the starting order, and every extracted file holds
@@ -10,6 +11,7 @@
 #include "common/kxShared.h"
 #include "project/kxExtract.h"
 #include "project/kxProject.h"
+#include "recognition/kxCheck.h"
 #include "recognition/kxRecognition.h"
 
 #include <algorithm>
@@ -56,10 +58,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   const std::int64_t end = disk.SectorCount * disk.SectorSize;
 
   kx::TkxRecognition scan(disk);
+  // The classic scan or the one that follows structures, by the first byte.
+  scan.FollowStructure = Size > 0 && (Data[0] & 1) != 0;
   while (scan.Position < disk.SectorCount) scan.RecognizeNext();
   kx::TkxFileList list;
   kx::AcceptFoundFiles(scan.FileList, list);
   Check(list.Count == scan.FileList.Count);
+  if (scan.FollowStructure) {
+    // Checked: sizes stay inside the medium for whole files, and everything below holds for
+    // the checked list too.
+    kx::TkxJobControl control;
+    const kx::TkxCheckResult checked = kx::CheckFoundFiles(disk, list, control);
+    Check(!checked.Stopped && checked.Error.empty());
+    kx::ApplyCheck(checked, list);
+    for (std::int32_t i = 0; i < list.Count; ++i) {
+      const kx::TkxFileEntry& e = list.Items[static_cast<std::size_t>(i)];
+      Check(e.Check != kx::TkxCheckState::Whole || (e.Size > 0 && e.Offset + e.Size <= end));
+    }
+  }
   for (std::int32_t i = 0; i < list.Count; ++i) {
     const kx::TkxFileEntry& e = list.Items[static_cast<std::size_t>(i)];
     Check(e.Kind < kx::KindCount && e.Size >= 0);
@@ -83,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     const kx::TkxFileEntry& a = list.Items[static_cast<std::size_t>(i)];
     const kx::TkxFileEntry& b = loaded.Items[static_cast<std::size_t>(i)];
     Check(a.Name == b.Name && kx::KindExtensions[a.Kind] == kx::KindExtensions[b.Kind]);
-    Check(a.Offset == b.Offset && a.Size == b.Size);
+    Check(a.Offset == b.Offset && a.Size == b.Size && a.Check == b.Check && a.CheckedSize == b.CheckedSize);
   }
   kx::SaveProjectToFile((folder / "q.kx").string(), location, loaded);
   Check(ReadFile(project) == ReadFile(folder / "q.kx"));

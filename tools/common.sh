@@ -4,12 +4,15 @@
 KX_PACKAGES=(build-essential cmake ninja-build pkg-config
              libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libicu-dev libblkid-dev
              qt6-base-dev qt6-svg-dev fonts-dejavu-core libxml2-dev
+             zlib1g-dev libbz2-dev liblzma-dev libzstd-dev
              xvfb xauth xdotool imagemagick
              help2man desktop-file-utils appstream shared-mime-info)
 # Only the tests need these: the VM of the drive test (qemu, its initramfs, the kernel's module
 # index), the discs it builds (xorriso), the slow failing sectors of its damaged discs (nbdkit's
-# Python plugin) and GNU ddrescue's ddrescuelog, which checks the rescue's maps.
-KX_TEST_PACKAGES=(qemu-system-x86 busybox-static cpio kmod xorriso nbdkit nbdkit-plugin-python gddrescue)
+# Python plugin) and GNU ddrescue's ddrescuelog, which checks the rescue's maps; real PE programs
+# for the end finders (the EFI programs of systemd-boot-efi).
+KX_TEST_PACKAGES=(qemu-system-x86 busybox-static cpio kmod xorriso nbdkit nbdkit-plugin-python gddrescue
+                  systemd-boot-efi)
 
 # kx_install_missing [PACKAGE...]: the given packages, KX_PACKAGES by default.
 kx_install_missing() {
@@ -41,5 +44,5 @@ kx_build() {
 # The test programs whose code runs worker threads, and the CTest names of their tests; test.sh
 # runs them under ThreadSanitizer too.
 KX_THREAD_TESTS=(RecognizeDialogTest CreateImageDialogTest ExtractWindowTest WorkerRunnerTest kxRecognitionTest kxImageCopyTest
-                 kxJobControlTest kxRescueTest)
-KX_THREAD_TEST_PATTERN='^(RecognizeDialog|CreateImageDialog|ExtractWindow|WorkerRunner|TkxScanJob\..*|CopyDiskToImage\..*|TkxCopyJob\..*|TkxJobControl\..*|JobContract\..*|TkxRescueJob\..*)$'
+                 kxJobControlTest kxRescueTest kxStructureTest)
+KX_THREAD_TEST_PATTERN='^(RecognizeDialog|CreateImageDialog|ExtractWindow|WorkerRunner|TkxScanJob\..*|CopyDiskToImage\..*|TkxCopyJob\..*|TkxJobControl\..*|JobContract\..*|TkxRescueJob\..*|CheckFoundFiles\..*)$'

@@ -2,13 +2,30 @@
 // process exit status in Status: 0 on success, 1 on failure.
 #pragma once
 
+#include "media/kxDisk.h"
+#include "project/kxFileList.h"
+
 #include <CLI/CLI.hpp>
+
+#include <string>
 
 namespace kx::cli {
 
 // scan LOCATION, list PROJECT, extract PROJECT -d DIR: from a medium to a project file to
 // recovered files.
 void AddProjectCommands(CLI::App& App, int& Status);
+
+// A project read or written, or the failure said with the path and its reason; a written one
+// is announced ("Project written to ...").
+bool LoadProjectOrSay(const std::string& FileName, std::string& Location, TkxFileList& List);
+bool SaveProjectOrSay(const std::string& FileName, const std::string& Location, const TkxFileList& List);
+
+// check PROJECT: the check of a project's found files against its medium, saved into the project.
+void AddCheckCommands(CLI::App& App, int& Status);
+
+// The check of a scan's list on its medium, with progress on stderr and a summary of the states
+// on stdout; applied to List. False when Ctrl+C stopped it (what was checked is applied).
+bool CheckAndReport(TkxDisk& Disk, TkxFileList& List);
 
 // drives, image
 void AddDriveCommands(CLI::App& App, int& Status);

@@ -82,6 +82,7 @@ int main(int argc, char** argv)
   app.footer(HelpFooter);
   int status = 0;
   AddProjectCommands(app, status);
+  AddCheckCommands(app, status);
   AddRecognitionCommands(app, status);
   AddMediaCommands(app, status);
   AddDriveCommands(app, status);

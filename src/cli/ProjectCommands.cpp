@@ -10,6 +10,7 @@
 #include "project/kxFileList.h"
 #include "project/kxFind.h"
 #include "project/kxProject.h"
+#include "recognition/kxCheck.h"
 #include "project/kxWindowTexts.h"
 #include "recognition/kxRecognition.h"
 
@@ -19,6 +20,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -34,16 +36,6 @@ namespace fs = std::filesystem;
 
 constexpr std::int64_t ProgressStride = 64;  // sectors between looks at the clock
 
-bool LoadProjectOrSay(const std::string& FileName, std::string& Location, TkxFileList& List)
-{
-  try {
-    LoadProject(FileName, Location, List);
-    return true;
-  } catch (const EkxProjectError& e) {
-    ReportPathError(FileName, Reason(e));
-    return false;
-  }
-}
 
 std::string ExtensionLabel(std::string_view Ext) { return Ext.empty() ? "(none)" : std::string(Ext); }
 
@@ -74,6 +66,7 @@ struct TFilter {
   std::vector<std::string> Exts;
   std::optional<std::int64_t> MinSize;
   std::optional<std::int64_t> MaxSize;
+  bool WholeOnly = false;
 };
 
 void AddFilterOptions(CLI::App& Command, TFilter& Filter)
@@ -83,6 +76,7 @@ void AddFilterOptions(CLI::App& Command, TFilter& Filter)
       ->delimiter(',');
   Command.add_option("--min-size", Filter.MinSize, "Only files of at least this many bytes");
   Command.add_option("--max-size", Filter.MaxSize, "Only files of at most this many bytes");
+  Command.add_flag("--whole", Filter.WholeOnly, "Only files that the check found whole");
 }
 
 // The rows that pass, ascending: the find match (name fragment in the name with its extension,
@@ -100,6 +94,7 @@ std::vector<std::int32_t> MatchingRows(const TkxFileList& List, const TFilter& o
   for (std::int32_t i = 0; i < List.Count; ++i) {
     const TkxFileEntry& e = List.Items[static_cast<std::size_t>(i)];
     if (!exts.empty() && std::find(exts.begin(), exts.end(), AsciiUpper(KindExtensions[e.Kind])) == exts.end()) continue;
+    if (o.WholeOnly && e.Check != TkxCheckState::Whole) continue;
     if (matcher.Matches(e)) rows.push_back(i);
   }
   return rows;
@@ -111,14 +106,19 @@ struct TScanOptions {
   std::string Location;
   std::string Output;
   std::string Dfxml;
+  bool NoCheck = false;
 };
 
 // What a scan found: the sectors scanned, the files per extension (Found is sorted by extension,
 // so equal extensions, ".cab" of kinds 33 and 34, are adjacent), and the sectors it could not read.
-void PrintScanSummary(const TkxRecognition& Scan, const TkxFileList& Found, std::int64_t Total, bool Stopped)
+// Check, when given, runs after the first line and before the counts per extension, which
+// follow the extensions it refines.
+void PrintScanSummary(const TkxRecognition& Scan, const TkxFileList& Found, std::int64_t Total, bool Stopped,
+                      const std::function<void()>& Check = {})
 {
   std::printf("%s %" PRId64 " of %" PRId64 " sectors; %s found.\n", Stopped ? "Stopped after" : "Scanned",
               std::min(Scan.Position, Total), Total, Counted(Found.Count, "file").c_str());
+  if (Check) Check();
   for (std::int32_t i = 0; i < Found.Count;) {
     const std::string_view ext = KindExtensions[Found.Items[static_cast<std::size_t>(i)].Kind];
     std::int32_t n = 0;
@@ -206,13 +206,7 @@ bool WriteScanResults(const TScanOptions& o, const std::string& ProjectName, con
     return false;
   }
   const std::string location = StoredLocation(o.Location);
-  try {
-    SaveProjectToFile(ProjectName, location, Found);
-  } catch (const EkxProjectError& e) {
-    ReportPathError(ProjectName, Reason(e));
-    return false;
-  }
-  std::printf("Project written to %s\n", Escaped(ProjectName).c_str());
+  if (!SaveProjectOrSay(ProjectName, location, Found)) return false;
   if (o.Dfxml.empty()) return true;
   std::vector<std::int32_t> rows(static_cast<std::size_t>(Found.Count));
   for (std::int32_t i = 0; i < Found.Count; ++i) rows[static_cast<std::size_t>(i)] = i;
@@ -233,6 +227,7 @@ int RunScan(const TScanOptions& o)
   }
 
   TkxScanJob job(std::move(disk));
+  job.Recognition.FollowStructure = !o.NoCheck;
   const TkxScanOutcome outcome = ScanWithProgress(job);
   const TkxRecognition& scan = job.Recognition;
   const std::int64_t total = job.Disk().SectorCount;
@@ -243,9 +238,14 @@ int RunScan(const TScanOptions& o)
 
   TkxFileList found;
   AcceptFoundFiles(scan.FileList, found);
-  PrintScanSummary(scan, found, total, outcome.Stopped);
+  bool checkStopped = false;
+  PrintScanSummary(scan, found, total, outcome.Stopped, [&] {
+    if (o.NoCheck || outcome.Stopped || failed) return;
+    checkStopped = !CheckAndReport(job.Disk(), found);
+    found.Sort(TkxSortKey::skExtension);
+  });
   if (!WriteScanResults(o, projectName, found)) return ExitFailure;
-  if (outcome.Stopped) return ExitInterrupted;
+  if (outcome.Stopped || checkStopped) return ExitInterrupted;
   return failed ? ExitFailure : ExitSuccess;
 }
 
@@ -307,12 +307,14 @@ int RunList(const TListOptions& o)
     bool first = true;
     for (const std::int32_t i : rows) {
       const TkxFileEntry& e = list.Items[static_cast<std::size_t>(i)];
+      const std::string_view state = CheckStateName(e.Check);
       std::printf("%s\n  {\"name\": %s, \"ext\": %s, \"kind\": %d, \"family\": \"%.*s\", \"offset\": %" PRId64
                   ", \"size\": %" PRId64,
                   first ? "" : ",", JsonString(e.Name).c_str(), JsonString(KindExtensions[e.Kind]).c_str(), e.Kind,
                   static_cast<int>(BaseFamily(e.Kind).size()), BaseFamily(e.Kind).data(), e.Offset, e.Size);
       if (map) std::printf(", \"unread\": %" PRId64, unread(e));
-      std::printf("}");
+      std::printf(", \"state\": \"%.*s\", \"checked_size\": %" PRId64 "}", static_cast<int>(state.size()), state.data(),
+                  e.CheckedSize);
       first = false;
     }
     std::printf("%s]}\n", rows.empty() ? "" : "\n");
@@ -328,8 +330,8 @@ int RunList(const TListOptions& o)
   }
   nameWidth = std::min(nameWidth, 40);
   if (o.Long)
-    std::printf("%-*s  %-12s  %4s  %-6s  %-11s  %s%s\n", nameWidth, "File name", "Ext", "Kind", "Family", "Offset",
-                "Size (bytes)", map ? "  Unread sectors" : "");
+    std::printf("%-*s  %-12s  %4s  %-6s  %-9s  %-11s  %s%s\n", nameWidth, "File name", "Ext", "Kind", "Family", "State",
+                "Offset", "Size (bytes)", map ? "  Unread sectors" : "");
   else
     std::printf("%-*s  %-12s  %-11s  %s\n", nameWidth, "File name", "Ext", "Offset", "Size (bytes)");
   for (std::size_t k = 0; k < rows.size(); ++k) {
@@ -337,8 +339,9 @@ int RunList(const TListOptions& o)
     const std::string ext(KindExtensions[e.Kind]);
     if (o.Long) {
       const std::string family(BaseFamily(e.Kind));
-      std::printf("%-*s  %-12s  %4d  %-6s  %s  %s", nameWidth, names[k].c_str(), ext.c_str(), e.Kind, family.c_str(),
-                  OffsetText(e.Offset).c_str(), SizeText(e.Size).c_str());
+      const std::string state(CheckStateName(e.Check));
+      std::printf("%-*s  %-12s  %4d  %-6s  %-9s  %s  %s", nameWidth, names[k].c_str(), ext.c_str(), e.Kind,
+                  family.c_str(), state.c_str(), OffsetText(e.Offset).c_str(), SizeText(e.Size).c_str());
       if (map) std::printf("    %14" PRId64, unread(e));
       std::printf("\n");
     } else {
@@ -460,6 +463,29 @@ int RunExtract(const TExtractOptions& o)
 
 }  // namespace
 
+bool LoadProjectOrSay(const std::string& FileName, std::string& Location, TkxFileList& List)
+{
+  try {
+    LoadProject(FileName, Location, List);
+    return true;
+  } catch (const EkxProjectError& e) {
+    ReportPathError(FileName, Reason(e));
+    return false;
+  }
+}
+
+bool SaveProjectOrSay(const std::string& FileName, const std::string& Location, const TkxFileList& List)
+{
+  try {
+    SaveProjectToFile(FileName, Location, List);
+  } catch (const EkxProjectError& e) {
+    ReportPathError(FileName, Reason(e));
+    return false;
+  }
+  std::printf("Project written to %s\n", Escaped(FileName).c_str());
+  return true;
+}
+
 void AddProjectCommands(CLI::App& App, int& Status)
 {
   auto scanOptions = std::make_shared<TScanOptions>();
@@ -469,7 +495,10 @@ void AddProjectCommands(CLI::App& App, int& Status)
                    "Project file to write (replaced if it exists; \".kx\" added when the name has no extension). "
                    "Default: the location's base name followed by \".kx\" in the current folder, never replaced");
   scan->add_option("--dfxml", scanOptions->Dfxml, "Also write a DFXML report of the found files to this file");
-  scan->footer("Both files are checked before the medium is read. Ctrl+C stops the scan; what was found so far is "
+  scan->add_flag("--no-check", scanOptions->NoCheck,
+                 "The classic scan alone: no structure followed, no check of the found files' ends");
+  scan->footer("Both files are checked before the medium is read. After the scan, every found file whose format "
+               "states its end is checked (see \"check\"). Ctrl+C stops the scan or the check; what was found so far is "
                "still written, and the exit status is 130.");
   scan->callback([scanOptions, &Status] { Status = RunScan(*scanOptions); });
 
@@ -479,7 +508,8 @@ void AddProjectCommands(CLI::App& App, int& Status)
   list->add_option("--sort", listOptions->Sort, "Sort by name, ext, offset or size")
       ->check(CLI::IsMember({"name", "ext", "offset", "size"}));
   auto* json = list->add_flag("--json", listOptions->Json, "Write JSON for scripts (with kind code and family)");
-  auto* lng = list->add_flag("-l,--long", listOptions->Long, "Add the kind code and its family (none, text, sized, open)");
+  auto* lng = list->add_flag("-l,--long", listOptions->Long,
+                             "Add the kind code, its family (none, text, sized, open) and the check's state");
   auto* dfxml = list->add_flag("--dfxml", listOptions->Dfxml, "Write a DFXML report for forensic tools");
   json->excludes(lng)->excludes(dfxml);
   lng->excludes(dfxml);

@@ -101,6 +101,10 @@ class TkxDisk {
 
   std::int32_t SectorSize = 2048;
   std::int64_t SectorCount = 0;
+  // How the reads to come go: front to back, sector after sector (a scan, a copy), or here and
+  // there, a few sectors at each place (a check of found files). A medium that reads ahead
+  // reads far ahead only for the first.
+  bool Sequential = true;
 
   // Reads Count sectors from FirstSector into Buffer (Count * SectorSize bytes) and returns the
   // number of bytes of the sectors that were read; 0 when nothing could be read. Unreadable

@@ -46,6 +46,11 @@ constexpr std::array<std::uint8_t, 12> SyncField = {0x00, 0xFF, 0xFF, 0xFF, 0xFF
 // Stored sectors per read-ahead run, about 1 MiB: on a cached image shorter runs spend their
 // time in system calls, and longer ones no longer gain.
 constexpr std::int64_t AheadSectors = 512;
+// Reads here and there (Sequential false) read what they ask for where they jump: a check of
+// found files reads a sector or two at each file's start, and a full run for each would read
+// the whole medium again. Each run that goes on from the one before is twice as long, up to a
+// full one, for a check that reads a file through.
+constexpr std::int64_t FirstRunSectors = 16;
 
 }  // namespace
 
@@ -188,7 +193,12 @@ void TkxDiskImage::Fill(std::int64_t Pos, std::int64_t WantedEnd)
   const std::int64_t capacity = AheadSectors * StoredSectorSize();
   if (Ahead.empty()) Ahead.resize(static_cast<std::size_t>(capacity));
   const std::int64_t limit = SectorCount * StoredSectorSize();
-  std::int64_t end = std::min(limit, Pos + capacity);
+  const bool goesOn = Pos == AheadStart + AheadLength && AheadLength > 0;
+  std::int64_t run = capacity;
+  if (!Sequential)
+    run = goesOn ? std::min(capacity, std::max(2 * AheadLength, FirstRunSectors * StoredSectorSize()))
+                 : std::min(capacity, WantedEnd - Pos);
+  std::int64_t end = std::min(limit, Pos + run);
   if (end > WantedEnd)
     end = std::max(WantedEnd, std::min(end, Parts[static_cast<std::size_t>(PartAt(WantedEnd - 1))].EndOffset));
 

@@ -17,6 +17,11 @@ struct TkxFileEntry {
   std::int64_t Offset = 0; // first byte on the medium
   std::int64_t Size = 0;
   bool Continues = false;  // only meaningful during a scan: the end has not been found yet
+  // What a check of the file's structure found (kxCheck.h), and the size the structure states:
+  // the exact size of a whole file, the stated size of a truncated one, the sound bytes of a
+  // damaged one; 0 when not checked.
+  TkxCheckState Check = TkxCheckState::NotChecked;
+  std::int64_t CheckedSize = 0;
 };
 
 enum class TkxSaveOutcome : std::uint8_t {

@@ -13,10 +13,12 @@
 #include <functional>
 #include <system_error>
 #include <limits>
+#include <algorithm>
 #include <optional>
 #include <string_view>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 namespace kx {
 
@@ -203,6 +205,37 @@ void ReadFilesSection(TProjectReader& Reader, TkxFileList& List)
   }
 }
 
+struct TCheckLine {
+  TkxCheckState State;
+  std::int64_t Size;
+};
+
+// One line of the "CHECK" section: a state word, one blank and the size in decimal digits.
+TCheckLine ParseCheckLine(std::string_view Line)
+{
+  const std::size_t blank = Line.find(' ');
+  TCheckLine c{TkxCheckState::NotChecked, 0};
+  if (blank == std::string_view::npos || !CheckStateOfName(Line.substr(0, blank), c.State))
+    throw EkxProjectError(std::string(MalformedCheckMessage));
+  const std::string_view digits = Line.substr(blank + 1);
+  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), c.Size);
+  if (digits.empty() || digits[0] < '0' || digits[0] > '9' || ec != std::errc() || end != digits.data() + digits.size())
+    throw EkxProjectError(std::string(MalformedCheckMessage));
+  return c;
+}
+
+std::vector<TCheckLine> ReadCheckSection(TProjectReader& Reader)
+{
+  const auto n = Reader.ReadNumber<std::int32_t>();
+  Reader.SkipRestOfLine();
+  // Every line takes at least 8 bytes ("whole 0" and its line feed is the shortest).
+  if (n < 0 || static_cast<std::size_t>(n) > Reader.Remaining() / 8 + 1) throw EkxProjectError(std::string(MalformedCheckMessage));
+  std::vector<TCheckLine> lines;
+  lines.reserve(static_cast<std::size_t>(n));
+  for (std::int32_t i = 0; i < n; ++i) lines.push_back(ParseCheckLine(Reader.ReadLine()));
+  return lines;
+}
+
 }  // namespace
 
 namespace {
@@ -245,6 +278,21 @@ class TProjectWriter {
   std::string Buffer;
 };
 
+// The check's states, only when an entry was checked, so that an unchecked project is written
+// as it always was.
+void WriteCheckSection(TProjectWriter& Out, const TkxFileList& List)
+{
+  const auto begin = List.Items.begin(), end = begin + List.Count;
+  if (std::all_of(begin, end, [](const TkxFileEntry& e) { return e.Check == TkxCheckState::NotChecked; })) return;
+  Out.Put("CHECK\n");
+  Out.PutLine(List.Count);
+  for (auto e = begin; e != end && Out.Error == 0; ++e) {
+    Out.Put(CheckStateName(e->Check));
+    Out.Put(" ");
+    Out.PutLine(e->CheckedSize);
+  }
+}
+
 void WriteProject(TProjectWriter& Out, const std::string& Location, const TkxFileList& List)
 {
   Out.Put("KX\nLOCATION\n");
@@ -260,6 +308,7 @@ void WriteProject(TProjectWriter& Out, const std::string& Location, const TkxFil
     Out.PutLine(e.Offset);
     Out.PutLine(e.Size);
   }
+  WriteCheckSection(Out, List);
 }
 
 // The file a save replaces: FileName, or the file a symbolic link there names, so that saving
@@ -406,12 +455,22 @@ void LoadProject(const std::string& FileName, std::string& Location, TkxFileList
 void LoadProjectFromText(std::string_view Text, std::string& Location, TkxFileList& List)
 {
   TProjectReader reader(Text);
+  std::optional<std::vector<TCheckLine>> checks;
   while (!reader.Eof()) {
     const std::string_view line = reader.ReadLine();
     if (line == "LOCATION")
       Location = reader.ReadLine();
     else if (line == "FILES")
       ReadFilesSection(reader, List);
+    else if (line == "CHECK")
+      checks = ReadCheckSection(reader);
+  }
+  // Sections come in any order, so the states are given to the list that the file leaves.
+  if (!checks) return;
+  if (checks->size() != static_cast<std::size_t>(List.Count)) throw EkxProjectError(std::string(MalformedCheckMessage));
+  for (std::size_t i = 0; i < checks->size(); ++i) {
+    List.Items[i].Check = (*checks)[i].State;
+    List.Items[i].CheckedSize = (*checks)[i].Size;
   }
 }
 

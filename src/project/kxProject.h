@@ -30,6 +30,7 @@ class EkxProjectError : public std::runtime_error {
 inline constexpr std::string_view NotRegularFileMessage = "Not a regular file";
 inline constexpr std::string_view ProjectTooLargeMessage = "File too large for a project";
 inline constexpr std::string_view LocationLineBreakMessage = "The location holds a line break and cannot be saved";
+inline constexpr std::string_view MalformedCheckMessage = "Malformed CHECK section";
 
 // The largest project file that is read: 1 GiB. A scan adds at most one entry per sector, and a
 // double-layer DVD has 4.2 million sectors; with names of the usual length (a dozen bytes, at
@@ -61,10 +62,17 @@ void SaveProjectToFile(const std::string& FileName, const std::string& Location,
 // an earlier file as it was. Throws EkxProjectError.
 void SaveTextToFile(const std::string& FileName, std::string_view Text);
 
+// A project whose entries were checked (kxCheck.h) holds a "CHECK" section after "FILES": the
+// count of entries, then one line per entry in list order, its state word and the size its
+// structure states ("whole 51234", "unchecked 0"). A project without one loads as unchecked;
+// readers that know only "LOCATION" and "FILES" pass over its lines.
+//
 // Reads a project. Only a regular file of at most MaxProjectFileSize bytes is read. Sections may come in any order and repeat: each "LOCATION" replaces
 // Location and each "FILES" replaces List; a section that is absent leaves its target as it
-// was. A file cut short reads as empty lines and zeros. Throws EkxProjectError; what was read
-// up to the failure stays in Location and List.
+// was. A file cut short reads as empty lines and zeros. A "CHECK" section is read strictly: a
+// count equal to the list's at the end of the file, and a state word, one blank and a size of
+// digits on each line; anything else is MalformedCheckMessage. Throws EkxProjectError; what was
+// read up to the failure stays in Location and List.
 void LoadProject(const std::string& FileName, std::string& Location, TkxFileList& List);
 
 // LoadProject over the bytes of a project file already in memory.

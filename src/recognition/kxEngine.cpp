@@ -1,6 +1,7 @@
 #include "recognition/kxEngine.h"
 
 #include "common/kxShared.h"
+#include "recognition/kxModernKinds.h"
 
 #include <algorithm>
 #include <bit>
@@ -185,7 +186,10 @@ constexpr std::uint32_t FourCC(const char (&s)[5])
          std::uint32_t{static_cast<std::uint8_t>(s[2])} << 16 | std::uint32_t{static_cast<std::uint8_t>(s[3])} << 24;
 }
 
-// Kind of the first matching one-line test, or 0.
+TKind ExecutableKind(TBlock b);
+
+// Kind of the first matching one-line test, or 0. The executable row holds only when the
+// executable rule confirms the header; otherwise the chain goes on with the next row.
 TKind MatchOneLineTests(TBlock b, const THead& head)
 {
   for (std::size_t i = 0; i < SignatureKeys.size(); ++i) {
@@ -197,20 +201,45 @@ TKind MatchOneLineTests(TBlock b, const THead& head)
       const std::size_t from = std::max<std::size_t>(s.Offset, HeadSize);
       if (std::memcmp(b.data() + from, s.Bytes.data() + (from - s.Offset), key.End - from) != 0) continue;
     }
+    if (OneLineTests[i].Kind == Kinds::Executable) {
+      if (const TKind kind = ExecutableKind(b); kind != 0) return kind;
+      continue;
+    }
     return OneLineTests[i].Kind;
   }
   return 0;
 }
 
-// A block that begins "MZ" is a DLL when the high byte of the COFF characteristics (22 bytes
-// after the PE header that offset 60 points to) has its 0x20 bit set, else an executable. The
-// pointer is signed and the sum is made in 32 bits, as the header field is read.
+// A DOS program's header: fewer than 512 bytes on its last page, at least one page, a header
+// of at least two paragraphs that fits in the pages, memory needs in order, and a relocation
+// table inside the header.
+bool PlausibleDosHeader(TBlock b)
+{
+  if (b.size() < 28) return false;
+  const auto u16 = [&](std::size_t n) { return std::uint32_t{b[n]} | std::uint32_t{b[n + 1]} << 8; };
+  const std::uint32_t lastPage = u16(2), pages = u16(4), relocations = u16(6), headerBytes = u16(8) * 16;
+  if (lastPage >= 512 || pages == 0 || headerBytes < 32 || headerBytes > pages * 512 || u16(12) < u16(10)) return false;
+  return relocations == 0 || (u16(24) >= 28 && u16(24) + relocations * 4 <= headerBytes);
+}
+
+// A block that begins "MZ" is a program only when its header says so: "PE\0\0" (or the "NE",
+// "LE", "LX" of 16-bit and OS/2 programs) where offset 60 points inside the block, or else a
+// plausible DOS header; compressed video begins a sector with "MZ" now and then, and each such
+// sector used to start a false executable. A PE file is a DLL when the high byte of the COFF
+// characteristics (22 bytes after the PE header) has its 0x20 bit set. The pointer is signed and
+// the sum is made in 32 bits, as the header field is read. 0 when the block is no program.
 TKind ExecutableKind(TBlock b)
 {
-  if (b.size() < 64) return Kinds::Executable;
-  const std::int64_t p = static_cast<std::int32_t>(U32(b, 60) + 22u);
-  if (p < 0 || p + 2 > static_cast<std::int64_t>(b.size())) return Kinds::Executable;
-  return (b[static_cast<std::size_t>(p) + 1] & 0x20) != 0 ? Kinds::Dll : Kinds::Executable;
+  if (b.size() >= 64) {
+    const std::int64_t pe = static_cast<std::int32_t>(U32(b, 60));
+    if (pe >= 0 && pe + 24 <= static_cast<std::int64_t>(b.size())) {
+      const auto at = static_cast<std::size_t>(pe);
+      if (U32(b, at) == FourCC("PE\0\0")) return (b[at + 23] & 0x20) != 0 ? Kinds::Dll : Kinds::Executable;
+      const std::uint32_t sig = U32(b, at) & 0xFFFF;
+      if (sig == ('N' | 'E' << 8) || sig == ('L' | 'E' << 8) || sig == ('L' | 'X' << 8)) return Kinds::Executable;
+    }
+  }
+  return PlausibleDosHeader(b) ? Kinds::Executable : Kinds::Unknown;
 }
 
 constexpr std::uint32_t MaxIconCount = 30;
@@ -260,13 +289,12 @@ TBlockKind RecognizeBlock(std::span<const std::uint8_t> Block)
   }
 
   if (TKind kind = MatchOneLineTests(Block, head); kind != 0) {
-    if (kind == Kinds::Executable) kind = ExecutableKind(Block);
     return {kind, true, length};
   }
 
   std::int32_t textLength = 0;
   if (IsTextBlock(Block, textLength)) return {Kinds::Text, textLength == length, textLength};
-  return {Kinds::Unknown, true, length};
+  return {RecognizeNewerKinds(Block), true, length};
 }
 
 bool TrailerFound(std::span<const std::uint8_t> Block, TKind Kind)

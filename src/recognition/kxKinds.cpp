@@ -16,7 +16,9 @@ const std::array<std::string_view, KindCount> KindExtensions = {
     ".sqlite", ".exe", ".dll", ".chr.bgi", ".class", ".dcu", ".elf.so.o", ".gm6", ".ppu", ".ti.__x",  // 60..69
     ".res", ".tlb", ".tpu", ".dcx", ".emf", ".gif", ".img", ".jpg", ".pcx", ".png",  // 70..79
     ".tif", ".wmf", ".asf", ".ra", ".rm", ".mov", ".mpg", ".swf", ".vob", ".lnk",  // 80..89
-    ".sfk",  // 90
+    ".sfk", ".mp4", ".m4a", ".3gp", ".heic", ".avif", ".mkv", ".webm", ".ts", ".m2ts",  // 90..99
+    ".xz", ".zst", ".ttf", ".otf", ".ifo", ".iso", ".webp", ".flv", ".docx", ".xlsx",  // 100..109
+    ".pptx", ".odt", ".ods", ".odp", ".epub", ".jar", ".apk",  // 110..116
 };
 
 
@@ -30,6 +32,27 @@ TKind KindOfExtension(std::string_view Ext)
       return static_cast<TKind>(k);
   }
   return 0;
+}
+
+namespace {
+constexpr std::array<std::string_view, 4> CheckStateNames = {"unchecked", "whole", "truncated", "damaged"};
+}
+
+std::string_view CheckStateName(TkxCheckState State)
+{
+  const auto i = static_cast<std::size_t>(State);
+  return i < CheckStateNames.size() ? CheckStateNames[i] : CheckStateNames[0];
+}
+
+bool CheckStateOfName(std::string_view Name, TkxCheckState& State)
+{
+  for (std::size_t i = 0; i < CheckStateNames.size(); ++i) {
+    if (CheckStateNames[i] == Name) {
+      State = static_cast<TkxCheckState>(i);
+      return true;
+    }
+  }
+  return false;
 }
 
 std::string_view KindFamily(TKind Kind)

@@ -16,9 +16,15 @@ void TkxRecognition::RecognizeNext()
   const bool unreadable = Disk.ReadSectors(Block.data(), 1, Position) < Disk.SectorSize;
 
   TkxFileEntry* last = FileList.Count > 0 ? &FileList.Items[static_cast<std::size_t>(FileList.Count - 1)] : nullptr;
-  const TBlockKind found = RecognizeBlock(Block);
+  TBlockKind found = RecognizeBlock(Block);
+  // The medium's own file system begins with its volume descriptor in sector 16.
+  if (found.Kind == Kinds::IsoImage && Position * Disk.SectorSize == 16 * 2048) found.Kind = Kinds::Unknown;
 
-  if (found.Kind == Kinds::Unknown) {
+  if (ContinuesRecurring(last, found.Kind)) {
+    ExtendLast(*last);
+  } else if (found.Kind == Kinds::IsoImage && FollowStructure && AddStoredImage(found)) {
+    // The image's entry was added where the image begins, 16 sectors back.
+  } else if (found.Kind == Kinds::Unknown) {
     if (last && last->Continues && !IsTextKind(last->Kind))
       ExtendLast(*last);
     else
@@ -45,6 +51,11 @@ void TkxRecognition::RecognizeNext()
     // A tar archive holds a member header wherever a member begins, and members begin on
     // sector boundaries often enough that each would start an entry of its own.
     ExtendLast(*last);
+  } else if (FollowStructure && FollowFile(found, Position * Disk.SectorSize)) {
+    AddEntry(found.Kind, found.Continues, found.Size);
+    TkxFileEntry& added = FileList.Items[static_cast<std::size_t>(FileList.Count - 1)];
+    added.Check = TkxCheckState::Whole;
+    added.CheckedSize = found.Size;
   } else {
     AddEntry(found.Kind, found.Continues, found.Size);
   }

@@ -30,6 +30,13 @@ class TkxRecognition {
   // The next sector to examine; never decreases. Counted in 64 bits so that a medium beyond
   // 2^31 sectors (a large block device read as an image) cannot wrap it.
   std::int64_t Position = 0;
+  // Whether a file whose format states its layout (ISO media boxes, Matroska, Ogg pages, ZIP
+  // records, TIFF, transport streams, stored ISO images) is followed from its first sector to
+  // its end, read from the medium, and then taken like a sized file: its sectors are not
+  // searched for other starts. Where the structure breaks, the file is an open one as before.
+  // Off by default: the window lists what the classic rules find until its user asks for the
+  // check; the command line's scan turns it on with its check.
+  bool FollowStructure = false;
   // Examined sectors that the medium could not deliver, each examined as zeros.
   std::int64_t UnreadableSectors = 0;
 
@@ -43,6 +50,16 @@ class TkxRecognition {
   void AddEntry(TKind Kind, bool Continues, std::int64_t Size);
   void ExtendLast(TkxFileEntry& Last);
   bool ContinuesStream(const TkxFileEntry* Last, const std::optional<TPackClock>& Clock) const;
+  // Structure following (kxFollow.cpp). A header that recurs inside a file of its kind
+  // (transport-stream packets, MPEG audio frames) continues the open entry of that kind.
+  bool ContinuesRecurring(const TkxFileEntry* Last, TKind Kind) const;
+  // Follows the file that Found begins at Start; true, with Found made a sized result of the
+  // exact size (and the kind its content names), when its structure ends whole on the medium.
+  bool FollowFile(TBlockKind& Found, std::int64_t Start);
+  // A stored ISO 9660 image is recognised at its volume descriptor, 16 sectors into it: the
+  // open entry before it gives those sectors back, and the image's entry begins there. False
+  // when the volume descriptor is the medium's own or the sectors before it are not free.
+  bool AddStoredImage(TBlockKind& Found);
 
   // A program stream repeats its pack header in nearly every sector. The clock of the last pack
   // of the open ".vob" entry tells whether a pack goes on that stream or a new stream begins: a

@@ -82,7 +82,8 @@ TEST(CliScanListExtract, FromImageToProjectToFiles)
   const std::string imagePath = dir / "disc.iso";
   test::WriteFileText(imagePath, Slice(image, 0, image.size()));
 
-  const TRun scan = RunCli("scan disc.iso -o project", dir.Dir());
+  // The classic road: the check after the scan is tested on its own (CliCheck).
+  const TRun scan = RunCli("scan --no-check disc.iso -o project", dir.Dir());
   ASSERT_EQ(scan.Status, 0) << scan.Err;
   EXPECT_NE(scan.Out.find("6 files found"), std::string::npos) << scan.Out;
   EXPECT_NE(scan.Out.find(".pdf"), std::string::npos) << scan.Out;
@@ -108,7 +109,7 @@ TEST(CliScanListExtract, FromImageToProjectToFiles)
   const TRun json = RunCli("list project.kx --json", dir.Dir());
   ASSERT_EQ(json.Status, 0) << json.Err;
   EXPECT_NE(json.Out.find("{\"name\": \"File 000004\", \"ext\": \".pdf\", \"kind\": 56, \"family\": \"open\", "
-                          "\"offset\": 16384, \"size\": 6144}"),
+                          "\"offset\": 16384, \"size\": 6144, \"state\": \"unchecked\", \"checked_size\": 0}"),
             std::string::npos) << json.Out;
 
   // From another folder: the stored absolute location still finds the image.
@@ -343,22 +344,23 @@ TEST(CliList, LongAndJsonTellTheKindAndItsFamily)
   TScratchFolder dir;
   const auto image = BuildImage();
   test::WriteFileText(dir / "disc.iso", Slice(image, 0, image.size()));
-  ASSERT_EQ(RunCli("scan disc.iso -o p.kx", dir.Dir()).Status, 0);
+  ASSERT_EQ(RunCli("scan --no-check disc.iso -o p.kx", dir.Dir()).Status, 0);
 
   const TRun lng = RunCli("list p.kx --long --sort offset", dir.Dir());
   ASSERT_EQ(lng.Status, 0) << lng.Err;
   const auto rows = Lines(lng.Out);
   ASSERT_EQ(rows.size(), 7u);
-  EXPECT_EQ(rows[0], "File name                                 Ext           Kind  Family  Offset       Size (bytes)");
-  EXPECT_EQ(rows[1], "32 x 16                                   .bmp            20  sized   0x000000000        5000");
-  EXPECT_EQ(rows[3], "File 000003                               .jpg            77  open    0x000002800        6144");
-  EXPECT_EQ(rows[5], TextName + "  .txt             1  text    0x000005800        4296");
-  EXPECT_EQ(rows[6], "File 000006                                                0  none    0x000007000        6144");
+  EXPECT_EQ(rows[0], "File name                                 Ext           Kind  Family  State      Offset       Size (bytes)");
+  EXPECT_EQ(rows[1], "32 x 16                                   .bmp            20  sized   unchecked  0x000000000        5000");
+  EXPECT_EQ(rows[3], "File 000003                               .jpg            77  open    unchecked  0x000002800        6144");
+  EXPECT_EQ(rows[5], TextName + "  .txt             1  text    unchecked  0x000005800        4296");
+  EXPECT_EQ(rows[6], "File 000006                                                0  none    unchecked  0x000007000        6144");
 
   const TRun json = RunCli("list p.kx --json --ext txt", dir.Dir());
   ASSERT_EQ(json.Status, 0) << json.Err;
   EXPECT_EQ(json.Out, "{\"location\": \"" + (dir / "disc.iso") + "\", \"files\": [\n  {\"name\": \"" + TextName +
-                          "\", \"ext\": \".txt\", \"kind\": 1, \"family\": \"text\", \"offset\": 22528, \"size\": 4296}\n]}\n");
+                          "\", \"ext\": \".txt\", \"kind\": 1, \"family\": \"text\", \"offset\": 22528, \"size\": 4296, "
+                          "\"state\": \"unchecked\", \"checked_size\": 0}\n]}\n");
 }
 
 // An image rescued from a damaged disc has a map beside it: list tells each file's unread
@@ -377,11 +379,11 @@ TEST(CliList, AMapBesideTheImageTellsTheUnreadSectorsOfEachFile)
   const TRun json = RunCli("list project.kx --json --sort offset", dir.Dir());
   ASSERT_EQ(json.Status, 0) << json.Err;
   EXPECT_NE(json.Out.find("\"ext\": \".jpg\", \"kind\": 77, \"family\": \"open\", \"offset\": 10240, \"size\": 6144, "
-                          "\"unread\": 1}"),
+                          "\"unread\": 1, \"state\""),
             std::string::npos)
       << json.Out;
-  EXPECT_NE(json.Out.find("\"size\": 6144, \"unread\": 2}"), std::string::npos) << json.Out;
-  EXPECT_NE(json.Out.find("\"size\": 5000, \"unread\": 0}"), std::string::npos) << json.Out;
+  EXPECT_NE(json.Out.find("\"size\": 6144, \"unread\": 2, \"state\""), std::string::npos) << json.Out;
+  EXPECT_NE(json.Out.find("\"size\": 5000, \"unread\": 0, \"state\""), std::string::npos) << json.Out;
 
   const TRun list = RunCli("list project.kx --long --sort offset", dir.Dir());
   ASSERT_EQ(list.Status, 0) << list.Err;

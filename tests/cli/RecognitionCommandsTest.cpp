@@ -1,5 +1,6 @@
 // Runs tessarin-cli (its path is in KX_CLI) on files written to a fresh folder.
 
+#include "recognition/kxKinds.h"
 #include "support/kxCliRunner.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@ namespace {
 
 using test::Lines;
 using test::TRun;
+using namespace std::string_literals;
 using namespace std::string_view_literals;
 
 class RecognitionCommands : public testing::Test {
@@ -57,7 +59,7 @@ TEST_F(RecognitionCommands, IdentifyPrintsKindSizeContinuesAndName)
       Write("e.c", "#include <stdio.h>\nint main(void) { return 0; }\n"),
       Write("f.gz", Sector("\x1F\x8B\x08\0\0\0\0\0"sv, 100)),
       Write("g elf", Sector("\x7F" "ELF\x02\x01\x01"sv)),
-      Write("h.exe", "MZ"),  // shorter than a sector: padded with zeros
+      Write("h.exe", "MZ\x90\0\x03\0\0\0\x04\0\0\0\xFF\xFF"s),  // a DOS header, padded with zeros
       Write("i.bin", ""),
   };
   const TRun run = Run({"identify", files[0], files[1], files[2], files[3], files[4], files[5], files[6],
@@ -123,7 +125,7 @@ TEST_F(RecognitionCommands, KindsPrintsTheTable)
   const TRun run = Run({"kinds"});
   EXPECT_EQ(run.Status, 0);
   const std::vector<std::string> lines = Lines(run.Out);
-  ASSERT_EQ(lines.size(), 91u);
+  ASSERT_EQ(lines.size(), static_cast<std::size_t>(KindCount));
   EXPECT_EQ(lines[0], "0\t\tnone");
   EXPECT_EQ(lines[1], "1\t.txt\ttext");
   EXPECT_EQ(lines[20], "20\t.bmp\tsized");
@@ -132,6 +134,9 @@ TEST_F(RecognitionCommands, KindsPrintsTheTable)
   EXPECT_EQ(lines[53], "53\t.ppt.xls.doc\topen, text-absorbing");
   EXPECT_EQ(lines[56], "56\t.pdf\topen, trailer, text-absorbing");
   EXPECT_EQ(lines[90], "90\t.sfk\topen");
+  EXPECT_EQ(lines[91], "91\t.mp4\topen");
+  EXPECT_EQ(lines[106], "106\t.webp\tsized");
+  EXPECT_EQ(lines[116], "116\t.apk\topen");
 }
 
 }  // namespace

@@ -61,7 +61,8 @@ put 20 'BM\x46\x10\x00\x00\x00\x00\x00\x00\x36\x00\x00\x00\x28\x00\x00\x00\x20\x
 put 9000 '\xff\xd8\xff\xe0\x00\x10JFIF\x00'
 put 15000 'OggS\x00\x02'
 
-"$CLI" scan "$IMG" -o "$WORK/cli.kx" >/dev/null
+# The window lists what the classic rules find (it has no check of found files yet).
+"$CLI" scan --no-check "$IMG" -o "$WORK/cli.kx" >/dev/null
 
 # A long sparse image for a look at the scan dialog while it works; its scan is cancelled.
 BIG=$WORK/long.iso

@@ -445,3 +445,80 @@ TEST(CheckProjectTarget, RefusesWhatASaveWouldFailOnWithTheSystemsReason)
 
 }  // namespace
 }  // namespace kx
+
+namespace kx {
+namespace {
+
+// The check's states and sizes travel in a "CHECK" section after "FILES", written only when an
+// entry was checked, so that an unchecked project is written exactly as before.
+TEST(Project, CheckStatesRoundTripInTheirOwnSection)
+{
+  TScratchFolder dir;
+  TkxFileList l;
+  l.Add("movie", Kinds::Mp4, 0, 9000, false);
+  l.Add("letter", Kinds::Docx, 10240, 3000, false);
+  l.Add("rest", Kinds::Unknown, 14336, 2048, false);
+  l.Items[0].Check = TkxCheckState::Truncated;
+  l.Items[0].CheckedSize = 123456789012;
+  l.Items[1].Check = TkxCheckState::Whole;
+  l.Items[1].CheckedSize = 3000;
+  SaveProjectToFile(dir / "p.kx", "E:", l);
+  const std::string text = ReadFileText(dir / "p.kx");
+  EXPECT_TRUE(text.ends_with("\nCHECK\n3\ntruncated 123456789012\nwhole 3000\nunchecked 0\n")) << text;
+
+  // Sections in any order: the states go to the list the file leaves.
+  const std::string reordered = "KX\nCHECK\n3\ntruncated 123456789012\nwhole 3000\nunchecked 0\n" +
+                                text.substr(3, text.find("CHECK") - 3);
+  for (const std::string& t : {text, reordered}) {
+    const TLoaded r = LoadText(dir, t);
+    ASSERT_EQ(r.Error, "");
+    ASSERT_EQ(r.List.Count, 3);
+    EXPECT_EQ(r.List.Items[1].Kind, Kinds::Docx);
+    EXPECT_EQ(r.List.Items[0].Check, TkxCheckState::Truncated);
+    EXPECT_EQ(r.List.Items[0].CheckedSize, 123456789012);
+    EXPECT_EQ(r.List.Items[1].Check, TkxCheckState::Whole);
+    EXPECT_EQ(r.List.Items[2].Check, TkxCheckState::NotChecked);
+  }
+
+  l.Items[0].Check = l.Items[1].Check = TkxCheckState::NotChecked;
+  l.Items[0].CheckedSize = l.Items[1].CheckedSize = 0;
+  SaveProjectToFile(dir / "q.kx", "E:", l);
+  EXPECT_EQ(ReadFileText(dir / "q.kx").find("CHECK"), std::string::npos);
+}
+
+TEST(LoadProject, ACheckSectionIsReadStrictly)
+{
+  TScratchFolder dir;
+  const std::string files = "KX\nLOCATION\nE:\nFILES\n2\nA\n.jpg\n0\n10\nB\n.png\n2048\n20\n";
+  const struct {
+    const char* Label;
+    std::string Section;
+    bool Valid;
+  } cases[] = {
+      {"two good lines", "CHECK\n2\nwhole 10\ndamaged 7\n", true},
+      {"a count that is not the list's", "CHECK\n1\nwhole 10\n", false},
+      {"an unknown state", "CHECK\n2\nwhole 10\nbroken 7\n", false},
+      {"a state in another case", "CHECK\n2\nWhole 10\ndamaged 7\n", false},
+      {"a negative size", "CHECK\n2\nwhole 10\ndamaged -7\n", false},
+      {"a size with a sign", "CHECK\n2\nwhole +10\ndamaged 7\n", false},
+      {"no size", "CHECK\n2\nwhole\ndamaged 7\n", false},
+      {"two blanks", "CHECK\n2\nwhole  10\ndamaged 7\n", false},
+      {"something after the size", "CHECK\n2\nwhole 10 x\ndamaged 7\n", false},
+      {"a size past 64 bits", "CHECK\n2\nwhole 99999999999999999999\ndamaged 7\n", false},
+      {"lines cut short", "CHECK\n2\nwhole 10\n", false},
+      {"an absurd count", "CHECK\n2000000000\nwhole 10\n", false},
+      {"a negative count", "CHECK\n-2\n", false},
+      {"carriage returns", "CHECK\r\n2\r\nwhole 10\r\ndamaged 7\r\n", true},
+  };
+  for (const auto& c : cases) {
+    const TLoaded r = LoadText(dir, files + c.Section);
+    EXPECT_EQ(r.Error, c.Valid ? "" : std::string(MalformedCheckMessage)) << c.Label;
+    if (c.Valid) {
+      EXPECT_EQ(r.List.Items[1].Check, TkxCheckState::Damaged) << c.Label;
+      EXPECT_EQ(r.List.Items[1].CheckedSize, 7) << c.Label;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kx

@@ -142,9 +142,10 @@ struct TExpected {
   bool Continues;
 };
 
-TkxFileList Scan(TMemoryDisk& disk)
+TkxFileList Scan(TMemoryDisk& disk, bool Follow = false)
 {
   TkxRecognition r(disk);
+  r.FollowStructure = Follow;
   while (r.Position < disk.SectorCount) {
     const auto before = r.Position;
     r.RecognizeNext();
@@ -606,6 +607,141 @@ TEST(TkxScanJob, StartsClosedPausesBetweenStepsAndCopiesWholeEntriesWhileWorking
   job->Control.RequestStop();
   worker.join();
   EXPECT_EQ(job->Recognition.FileList.Count, paused) << "a paused scan stopped takes no further step";
+}
+
+}  // namespace
+}  // namespace kx
+
+namespace kx {
+namespace {
+
+using namespace std::string_view_literals;
+
+void PutBE32(std::vector<std::uint8_t>& b, std::size_t n, std::uint32_t v)
+{
+  for (int i = 0; i < 4; ++i) b[n + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+}
+
+void PutText(std::vector<std::uint8_t>& b, std::size_t n, std::string_view t) { std::copy(t.begin(), t.end(), b.begin() + static_cast<std::ptrdiff_t>(n)); }
+
+// A movie of an "ftyp", an "mdat" of 20 sectors whose sectors begin with other files' headers
+// (a JPEG, a ZIP, a DOS program), and a "moov", beginning at sector 1 of a medium of
+// unrecognised bytes; a JPEG follows it. Medium is cut after CutSectors when not 0.
+std::vector<std::uint8_t> MovieMedium(std::size_t& MovieSize, std::size_t CutSectors = 0)
+{
+  std::vector<std::uint8_t> m(30 * ss, 0x01);
+  const std::size_t at = ss, mdat = at + 32, mdatSize = 20 * ss, moov = mdat + mdatSize;
+  PutBE32(m, at, 32);
+  PutText(m, at + 4, "ftypisom\0\0\x02\0isomiso2avc1mp41"sv);
+  PutBE32(m, mdat, static_cast<std::uint32_t>(mdatSize));
+  PutText(m, mdat + 4, "mdat");
+  PutText(m, 4 * ss, "\xFF\xD8\xFF\xE0\x00\x10JFIF"sv);
+  PutText(m, 9 * ss, "PK\x03\x04\x14\x00"sv);
+  PutText(m, 15 * ss, "MZ\x90\0\x03\0\0\0\x04\0\x10\0\xFF\xFF"sv);
+  PutBE32(m, moov, 1000);
+  PutText(m, moov + 4, "moov");
+  MovieSize = moov + 1000 - at;
+  PutText(m, (at + MovieSize + ss - 1) / ss * ss, "\xFF\xD8\xFF\xE1"sv);
+  if (CutSectors != 0) m.resize(CutSectors * ss);
+  return m;
+}
+
+// A big structured file is followed from its first sector to its stated end and taken whole;
+// the headers inside it start nothing. Cut by the medium's end, it is an open file as before.
+TEST(RecognizeNext, FollowsABigStructuredFileOverFalseStarts)
+{
+  std::size_t movie = 0;
+  TMemoryDisk whole(MovieMedium(movie));
+  const TkxFileList followed = Scan(whole, true);
+  const std::int64_t jpeg = (ss + static_cast<std::int64_t>(movie) + ss - 1) / ss * ss;
+  ExpectEntries(followed, {{"File 000001", 0, 0, ss, true},
+                           {"File 000002", Kinds::Mp4, ss, static_cast<std::int64_t>(movie), false},
+                           {"File 000003", Kinds::Jpeg, jpeg, 30 * ss - jpeg, true}});
+  EXPECT_EQ(followed.Items[1].Check, TkxCheckState::Whole);
+  EXPECT_EQ(followed.Items[1].CheckedSize, static_cast<std::int64_t>(movie));
+
+  // The classic scan: every false start begins an entry.
+  TMemoryDisk classic(MovieMedium(movie));
+  TkxRecognition scan(classic);
+  scan.FollowStructure = false;
+  while (scan.Position < classic.SectorCount) scan.RecognizeNext();
+  EXPECT_EQ(scan.FileList.Count, 6);
+
+  TMemoryDisk cut(MovieMedium(movie, 10));
+  const TkxFileList open = Scan(cut, true);
+  ASSERT_EQ(open.Count, 4);
+  EXPECT_EQ(open.Items[1].Kind, Kinds::Mp4);
+  EXPECT_EQ(open.Items[1].Size, 3 * ss);
+  EXPECT_TRUE(open.Items[1].Continues);
+  EXPECT_EQ(open.Items[1].Check, TkxCheckState::NotChecked);
+}
+
+// Packets of 192 bytes meet a sector's start every third sector, and MPEG audio frames now and
+// then: such a sector goes on with the open entry of its kind.
+TEST(RecognizeNext, TransportPacketsAndAudioFramesContinueTheirEntry)
+{
+  std::vector<std::uint8_t> m2ts(12 * ss, 0x02);
+  for (std::size_t n = 4; n < m2ts.size(); n += 192) m2ts[n] = 0x47;
+  std::vector<std::uint8_t> mp3(6 * ss, 0x02);
+  PutText(mp3, 0, "ID3\x03\0\0\0\0\0\0"sv);
+  for (const std::size_t sector : {2u, 4u})
+    for (std::size_t n = sector * ss; n + 4 <= (sector + 1) * ss; n += 417) PutText(mp3, n, "\xFF\xFB\x90\x00"sv);
+  for (auto* medium : {&m2ts, &mp3}) {
+    TMemoryDisk disk(*medium);
+    TkxRecognition scan(disk);
+    scan.FollowStructure = false;
+    while (scan.Position < disk.SectorCount) scan.RecognizeNext();
+    ASSERT_EQ(scan.FileList.Count, 1);
+    EXPECT_EQ(scan.FileList.Items[0].Size, static_cast<std::int64_t>(medium->size()));
+  }
+}
+
+}  // namespace
+}  // namespace kx
+
+namespace kx {
+namespace {
+
+// An ISO 9660 image of Blocks sectors at sector At of Medium: a system area of zeros, its
+// volume descriptor 16 sectors in, its root directory at sector 18 pointing to itself.
+void PutIsoImage(std::vector<std::uint8_t>& Medium, std::size_t At, std::uint32_t Blocks)
+{
+  std::fill_n(Medium.begin() + static_cast<std::ptrdiff_t>(At * ss), 19 * ss, 0);
+  std::uint8_t* pvd = &Medium[(At + 16) * ss];
+  std::copy_n("\x01" "CD001\x01", 7, pvd);
+  for (int i = 0; i < 4; ++i) pvd[80 + i] = static_cast<std::uint8_t>(Blocks >> (8 * i));
+  pvd[128] = 0x00;
+  pvd[129] = 0x08;  // blocks of 2048 bytes
+  pvd[156] = 34;
+  pvd[158] = 18;
+  pvd[156 + 25] = 2;
+  std::uint8_t* root = &Medium[(At + 18) * ss];
+  root[0] = 34;
+  root[2] = 18;
+  root[25] = 2;
+}
+
+// A stored image is found at its volume descriptor and begins 16 sectors before it; the
+// medium's own file system, whose descriptor lies in sector 16, is no stored image.
+TEST(RecognizeNext, AStoredImageBeginsAtItsSystemArea)
+{
+  std::vector<std::uint8_t> m(60 * ss, 0x01);
+  PutIsoImage(m, 0, 30);   // the medium's own: sectors 0..29
+  PutIsoImage(m, 31, 20);  // a stored image: sectors 31..50
+  std::copy_n("\xFF\xD8\xFF\xE0", 4, m.begin() + 51 * ss);
+  TMemoryDisk disk(m);
+  const TkxFileList l = Scan(disk, true);
+  ASSERT_GE(l.Count, 3);
+  const TkxFileEntry& image = l.Items[static_cast<std::size_t>(l.Count - 2)];
+  EXPECT_EQ(image.Kind, Kinds::IsoImage);
+  EXPECT_EQ(image.Offset, 31 * ss);
+  EXPECT_EQ(image.Size, 20 * ss);
+  EXPECT_EQ(image.Check, TkxCheckState::Whole);
+  EXPECT_EQ(l.Items[static_cast<std::size_t>(l.Count - 1)].Offset, 51 * ss);
+  for (std::int32_t i = 0; i + 2 < l.Count; ++i) {
+    EXPECT_NE(l.Items[static_cast<std::size_t>(i)].Kind, Kinds::IsoImage);
+    EXPECT_LE(l.Items[static_cast<std::size_t>(i)].Offset + l.Items[static_cast<std::size_t>(i)].Size, 31 * ss);
+  }
 }
 
 }  // namespace

@@ -1,0 +1,389 @@
+// End finders of archives, compressed streams and documents: ZIP's records, tar's headers,
+// the stream ends that zlib, libbz2, liblzma and libzstd find by decoding, and PDF's last
+// end-of-file marker.
+#include "recognition/kxEndFinders.h"
+
+#include <bzlib.h>
+#include <lzma.h>
+#include <zlib.h>
+#include <zstd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kx::ends {
+
+using namespace kx::bytes;
+using namespace std::string_view_literals;
+
+namespace {
+
+// What the names of a ZIP archive's members say it holds.
+struct TZipContent {
+  bool First = true;
+  TKind Kind = 0;
+  bool OfficeXml = false;  // "[Content_Types].xml": a document of Office Open XML
+  bool Manifest = false;   // "META-INF/MANIFEST.MF": a Java archive
+  bool Android = false;    // "AndroidManifest.xml"
+
+  void Member(std::string_view Name, TkxByteSource& Src, std::int64_t Data, std::uint32_t Method)
+  {
+    if (First && Name == "mimetype" && Method == 0) {
+      // OpenDocument and EPUB store their media type first, uncompressed.
+      std::uint8_t type[48] = {};
+      Src.Read(Data, type, sizeof type);
+      const std::string_view t(reinterpret_cast<const char*>(type), sizeof type);
+      if (t.starts_with("application/epub+zip")) Kind = Kinds::Epub;
+      if (t.starts_with("application/vnd.oasis.opendocument.text")) Kind = Kinds::Odt;
+      if (t.starts_with("application/vnd.oasis.opendocument.spreadsheet")) Kind = Kinds::Ods;
+      if (t.starts_with("application/vnd.oasis.opendocument.presentation")) Kind = Kinds::Odp;
+    }
+    First = false;
+    OfficeXml = OfficeXml || Name == "[Content_Types].xml";
+    Manifest = Manifest || Name == "META-INF/MANIFEST.MF";
+    Android = Android || Name == "AndroidManifest.xml";
+    if (OfficeXml && Kind == 0) {
+      if (Name.starts_with("word/")) Kind = Kinds::Docx;
+      if (Name.starts_with("xl/")) Kind = Kinds::Xlsx;
+      if (Name.starts_with("ppt/")) Kind = Kinds::Pptx;
+    }
+  }
+  TKind Result() const
+  {
+    if (Kind != 0) return Kind;
+    if (Android) return Kinds::Apk;
+    return Manifest ? Kinds::Jar : TKind{0};
+  }
+};
+
+// Where a member's data ends when its sizes follow it in a data descriptor: at the first
+// descriptor whose compressed size is the distance from the data's start. -1 when none is.
+std::int64_t DescriptorEnd(TkxByteSource& Src, std::int64_t Data)
+{
+  for (std::int64_t pos = Data;;) {
+    const auto v = Src.View(pos, 1 << 16);
+    if (v.size() < 4) return -1;
+    for (std::size_t i = 0; i + 4 <= v.size(); ++i) {
+      if (v[i] != 'P' || !Has(v, i, "PK\x07\x08"sv)) continue;
+      const std::int64_t at = pos + static_cast<std::int64_t>(i);
+      const auto d = ReadArray<24>(Src, at);
+      if (d && U32LE(*d, 8) == static_cast<std::uint32_t>(at - Data)) return at + 16;
+      if (d && U64LE(*d, 8) == static_cast<std::uint64_t>(at - Data)) return at + 24;
+    }
+    pos += static_cast<std::int64_t>(v.size()) - 3;
+  }
+}
+
+// A local header that a ZIP writer could have written: a version of the format, a known
+// compression method, a name of a plausible length. Any other is no member (a false start's
+// bytes), told before its name is read.
+bool PlausibleLocalHeader(TBytes h)
+{
+  const std::uint32_t method = U16LE(h, 8);
+  const bool known = method <= 20 || method == 93 || method == 95 || method == 96 || method == 97 || method == 98 ||
+                     method == 99;
+  return (U16LE(h, 4) & 0xFF) <= 63 && known && U16LE(h, 26) > 0 && U16LE(h, 26) <= 4096;
+}
+
+// The length of the local header and data of a member at Pos; -1 when it cannot be told.
+std::int64_t LocalMemberLength(TkxByteSource& Src, std::int64_t Pos, TBytes h, TZipContent& Content)
+{
+  if (!PlausibleLocalHeader(h)) return -1;
+  const std::uint32_t nameLength = U16LE(h, 26), extraLength = U16LE(h, 28);
+  const std::int64_t data = Pos + 30 + nameLength + extraLength;
+  std::string name(nameLength, '\0');
+  if (!Src.Read(Pos + 30, reinterpret_cast<std::uint8_t*>(name.data()), name.size())) return -1;
+  Content.Member(name, Src, data, U16LE(h, 8));
+  std::uint64_t size = U32LE(h, 18);
+  if (size == 0xFFFFFFFF) {
+    // ZIP64: the sizes are in the extra field of tag 1, uncompressed first.
+    std::vector<std::uint8_t> extra(extraLength);
+    if (!Src.Read(Pos + 30 + nameLength, extra.data(), extra.size())) return -1;
+    for (std::size_t e = 0; e + 4 <= extra.size(); e += 4 + U16LE(extra, e + 2))
+      if (U16LE(extra, e) == 1) size = U64LE(extra, e + 12);
+  }
+  if ((U16LE(h, 6) & 8) != 0 && size == 0) {
+    const std::int64_t end = DescriptorEnd(Src, data);
+    return end < 0 ? -1 : end - Pos;
+  }
+  return data + static_cast<std::int64_t>(std::min<std::uint64_t>(size, 1ull << 48)) - Pos;
+}
+
+}  // namespace
+
+// A ZIP archive: local members, the central directory and its end record, whose comment
+// length ends the file. The members' names refine the kind (".docx", ".odt", ".jar", ...).
+TkxFileEnd ZipEnd(TkxByteSource& Src)
+{
+  TZipContent content;
+  for (std::int64_t pos = 0;;) {
+    const auto h = ReadArray<30>(Src, pos);
+    if (!h) return Truncated(std::max(pos + 22, Src.Size()), content.Result());
+    const std::uint32_t sig = U32LE(*h, 0);
+    std::int64_t length = -1;
+    if (sig == 0x04034B50) length = LocalMemberLength(Src, pos, *h, content);
+    if (sig == 0x08074B50) length = 4;  // the marker of a split archive's first part
+    if (sig == 0x05054B50) length = 6 + std::int64_t{U16LE(*h, 4)};
+    if (sig == 0x06064B50) length = 12 + static_cast<std::int64_t>(std::min<std::uint64_t>(U64LE(*h, 4), 1ull << 32));
+    if (sig == 0x07064B50) length = 20;
+    if (sig == 0x02014B50) {
+      const auto c = ReadArray<46>(Src, pos);
+      if (!c) return Truncated(pos + 46, content.Result());
+      length = 46 + std::int64_t{U16LE(*c, 28)} + U16LE(*c, 30) + U16LE(*c, 32);
+    }
+    if (sig == 0x06054B50) return EndAt(Src, pos + 22 + U16LE(*h, 20), content.Result());
+    if (length < 0) return pos >= Src.Size() ? Truncated(pos, content.Result()) : Damaged(pos, content.Result());
+    pos += length;
+    if (pos > Src.Size()) return Truncated(pos, content.Result());
+  }
+}
+
+namespace {
+
+// A tar header's checksum: its bytes summed with the checksum field taken as blanks.
+bool TarChecksumHolds(TBytes h)
+{
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0; i < 512; ++i) sum += (i >= 148 && i < 156) ? ' ' : h[i];
+  std::uint32_t stored = 0;
+  for (std::size_t i = 148; i < 156 && h[i] >= '0' && h[i] <= '7'; ++i) stored = stored * 8 + (h[i] - '0');
+  return sum == stored;
+}
+
+// The member size of a tar header: octal, or base-256 when the field's first bit is set.
+std::int64_t TarMemberSize(TBytes h)
+{
+  std::uint64_t size = 0;
+  if ((h[124] & 0x80) != 0) {
+    for (std::size_t i = 125; i < 136; ++i) size = size << 8 | h[i];
+  } else {
+    for (std::size_t i = 124; i < 136 && h[i] >= '0' && h[i] <= '7'; ++i) size = size * 8 + (h[i] - '0');
+  }
+  return static_cast<std::int64_t>(std::min<std::uint64_t>(size, 1ull << 48));
+}
+
+bool AllZero(TBytes b) { return std::all_of(b.begin(), b.end(), [](std::uint8_t c) { return c == 0; }); }
+
+}  // namespace
+
+// A tar archive: headers and member data in 512-byte blocks, two zero blocks, and the zero
+// blocks that fill the last record of 10240 bytes.
+TkxFileEnd TarEnd(TkxByteSource& Src)
+{
+  constexpr std::int64_t Record = 10240;
+  std::int64_t pos = 0;
+  for (;;) {
+    const auto h = ReadArray<512>(Src, pos);
+    if (!h) return Truncated(pos + 1024);
+    if (AllZero(*h)) break;
+    if (!TarChecksumHolds(*h)) return Damaged(pos);
+    pos += 512 + (TarMemberSize(*h) + 511) / 512 * 512;
+    if (pos > Src.Size()) return Truncated(pos);
+  }
+  const auto second = ReadArray<512>(Src, pos + 512);
+  if (!second) return Truncated(pos + 1024);
+  if (!AllZero(*second)) return Damaged(pos);
+  pos += 1024;
+  while (pos % Record != 0) {
+    const auto z = ReadArray<512>(Src, pos);
+    // Zeros cut off by the end of the bytes at hand: the record's padding is missing.
+    if (!z) return Truncated((pos + Record - 1) / Record * Record);
+    if (!AllZero(*z)) break;
+    pos += 512;
+  }
+  return Whole(pos);
+}
+
+TkxFileEnd InflateEnd(TkxByteSource& Src, std::int64_t From, bool Gzip)
+{
+  z_stream z{};
+  if (inflateInit2(&z, Gzip ? 16 + MAX_WBITS : MAX_WBITS) != Z_OK) return Unknown();
+  const std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&z, inflateEnd);
+  std::vector<std::uint8_t> out(1 << 16);
+  std::int64_t pos = From;
+  for (;;) {
+    const auto v = Src.View(pos, 1 << 16);
+    if (v.empty()) return Truncated(Src.Size());
+    z.next_in = const_cast<Bytef*>(v.data());
+    z.avail_in = static_cast<uInt>(v.size());
+    int status = Z_OK;
+    while (z.avail_in > 0 && status == Z_OK) {
+      z.next_out = out.data();
+      z.avail_out = static_cast<uInt>(out.size());
+      status = inflate(&z, Z_NO_FLUSH);
+    }
+    pos += static_cast<std::int64_t>(v.size() - z.avail_in);
+    if (status == Z_STREAM_END) {
+      // gzip allows members one after the other.
+      const auto next = ReadArray<3>(Src, pos);
+      if (!Gzip || !next || !Has(*next, 0, "\x1F\x8B\x08"sv)) return Whole(pos);
+      inflateReset(&z);
+    } else if (status != Z_OK && status != Z_BUF_ERROR) {
+      return Damaged(pos);
+    }
+  }
+}
+
+TkxFileEnd GzipEnd(TkxByteSource& Src) { return InflateEnd(Src, 0, true); }
+
+namespace {
+
+// Where the bzip2 stream from From ends: after the 48-bit end-of-stream magic 0x177245385090,
+// its 32-bit CRC and the padding to a byte. The magic stands at any bit position, so each byte
+// is tried at its eight shifts. -1 when the bytes run out first.
+std::int64_t Bzip2MagicEnd(TkxByteSource& Src, std::int64_t From)
+{
+  constexpr std::uint64_t Magic = 0x177245385090, Mask = 0xFFFFFFFFFFFF;
+  std::uint64_t bits = 0;
+  for (std::int64_t pos = From;;) {
+    const auto v = Src.View(pos, TkxByteSource::MaxViewBytes);
+    if (v.empty()) return -1;
+    for (std::size_t i = 0; i < v.size(); ++i) {
+      bits = bits << 8 | v[i];
+      const std::int64_t seen = pos + static_cast<std::int64_t>(i) + 1 - From;  // bytes in bits
+      for (unsigned shift = 0; shift < 8; ++shift) {
+        if (seen * 8 < 48 + shift || ((bits >> shift) & Mask) != Magic) continue;
+        const std::int64_t endBits = (pos + static_cast<std::int64_t>(i) + 1) * 8 - shift + 32;
+        return (endBits + 7) / 8;
+      }
+    }
+    pos += static_cast<std::int64_t>(v.size());
+  }
+}
+
+}  // namespace
+
+// libbz2 decodes the start of each stream, which tells a real stream from a false start by its
+// first block; the end is then found by its magic, since decoding a whole stream takes far
+// longer than reading it.
+TkxFileEnd Bzip2End(TkxByteSource& Src)
+{
+  constexpr std::int64_t Decoded = 1 << 18;  // input bytes decoded at the start of a stream
+  std::vector<char> out(1 << 16);
+  std::int64_t pos = 0;
+  for (;;) {  // one pass per stream: parallel compressors write several
+    const std::int64_t start = pos;
+    bz_stream s{};
+    if (BZ2_bzDecompressInit(&s, 0, 0) != BZ_OK) return Unknown();
+    const std::unique_ptr<bz_stream, int (*)(bz_stream*)> guard(&s, BZ2_bzDecompressEnd);
+    int status = BZ_OK;
+    while (status == BZ_OK && pos - start < Decoded) {
+      const auto v = Src.View(pos, 1 << 16);
+      if (v.empty()) return Truncated(Src.Size());
+      s.next_in = const_cast<char*>(reinterpret_cast<const char*>(v.data()));
+      s.avail_in = static_cast<unsigned>(v.size());
+      while (s.avail_in > 0 && status == BZ_OK) {
+        s.next_out = out.data();
+        s.avail_out = static_cast<unsigned>(out.size());
+        status = BZ2_bzDecompress(&s);
+      }
+      pos += static_cast<std::int64_t>(v.size() - s.avail_in);
+    }
+    if (status != BZ_OK && status != BZ_STREAM_END) return Damaged(pos);
+    if (status == BZ_OK) {
+      pos = Bzip2MagicEnd(Src, start);
+      if (pos < 0) return Truncated(Src.Size());
+    }
+    const auto next = ReadArray<4>(Src, pos);
+    if (!next || !Has(*next, 0, "BZh"sv) || (*next)[3] < '1' || (*next)[3] > '9') return Whole(pos);
+  }
+}
+
+TkxFileEnd XzEnd(TkxByteSource& Src)
+{
+  lzma_stream s = LZMA_STREAM_INIT;
+  if (lzma_stream_decoder(&s, UINT64_MAX, 0) != LZMA_OK) return Unknown();
+  const std::unique_ptr<lzma_stream, void (*)(lzma_stream*)> guard(&s, lzma_end);
+  std::vector<std::uint8_t> out(1 << 16);
+  for (std::int64_t pos = 0;;) {
+    const auto v = Src.View(pos, 1 << 16);
+    if (v.empty()) return Truncated(Src.Size());
+    s.next_in = v.data();
+    s.avail_in = v.size();
+    lzma_ret status = LZMA_OK;
+    while (s.avail_in > 0 && status == LZMA_OK) {
+      s.next_out = out.data();
+      s.avail_out = out.size();
+      status = lzma_code(&s, LZMA_RUN);
+    }
+    pos += static_cast<std::int64_t>(v.size() - s.avail_in);
+    if (status == LZMA_STREAM_END) return Whole(pos);
+    if (status != LZMA_OK) return Damaged(pos);
+  }
+}
+
+TkxFileEnd ZstdEnd(TkxByteSource& Src)
+{
+  const std::unique_ptr<ZSTD_DStream, std::size_t (*)(ZSTD_DStream*)> d(ZSTD_createDStream(), ZSTD_freeDStream);
+  if (!d) return Unknown();
+  std::vector<std::uint8_t> out(ZSTD_DStreamOutSize());
+  for (std::int64_t pos = 0;;) {
+    const auto v = Src.View(pos, 1 << 16);
+    if (v.empty()) return Truncated(Src.Size());
+    ZSTD_inBuffer in{v.data(), v.size(), 0};
+    std::size_t status = 1;
+    while (in.pos < in.size && status != 0) {
+      ZSTD_outBuffer o{out.data(), out.size(), 0};
+      status = ZSTD_decompressStream(d.get(), &o, &in);
+      if (ZSTD_isError(status)) return Damaged(pos + static_cast<std::int64_t>(in.pos));
+    }
+    pos += static_cast<std::int64_t>(in.pos);
+    if (status == 0) {
+      const auto next = ReadArray<4>(Src, pos);
+      if (!next || U32LE(*next, 0) != 0xFD2FB528) return Whole(pos);
+    }
+  }
+}
+
+namespace {
+
+// Whether what follows an end-of-file marker at Pos goes on with the document: an incremental
+// update (objects, a cross-reference table or stream) after the blanks and line ends.
+bool PdfGoesOn(TkxByteSource& Src, std::int64_t Pos)
+{
+  const auto v = Src.View(Pos, 64);
+  std::size_t i = 0;
+  while (i < v.size() && (v[i] == ' ' || v[i] == '\r' || v[i] == '\n' || v[i] == '\t')) ++i;
+  if (i >= v.size()) return false;
+  const std::string_view rest(reinterpret_cast<const char*>(v.data() + i), v.size() - i);
+  // A comment may come between revisions; "%PDF" begins the next document.
+  return (rest[0] >= '1' && rest[0] <= '9') || rest.starts_with("xref") || (rest[0] == '%' && !rest.starts_with("%PDF"));
+}
+
+}  // namespace
+
+// A PDF ends after the "%%EOF" (and its line end) of its last revision: a marker followed by
+// an incremental update is not the last.
+TkxFileEnd PdfEnd(TkxByteSource& Src, std::int64_t ScanSize)
+{
+  constexpr std::string_view Marker = "%%EOF"sv;
+  constexpr std::int64_t Sector = 2048;
+  // A document's first object follows its header closely; bytes without one are no PDF.
+  const auto head = Src.View(0, 4096);
+  if (std::string_view(reinterpret_cast<const char*>(head.data()), head.size()).find(" obj") == std::string_view::npos)
+    return Damaged(0);
+  const std::int64_t clearTo = ScanSize - Sector;  // the sectors between hold no marker
+  for (std::int64_t pos = 0;;) {
+    const bool first = pos < Sector && clearTo > Sector;
+    const auto v = Src.View(pos, first ? static_cast<std::size_t>(Sector - pos) : TkxByteSource::MaxViewBytes);
+    if (v.size() < Marker.size()) return Truncated(Src.Size());
+    const std::string_view text(reinterpret_cast<const char*>(v.data()), v.size());
+    const std::size_t hit = text.find(Marker);
+    if (hit == std::string_view::npos) {
+      pos = first ? clearTo : pos + static_cast<std::int64_t>(v.size() - Marker.size() + 1);
+      continue;
+    }
+    std::int64_t end = pos + static_cast<std::int64_t>(hit + Marker.size());
+    std::uint8_t eol[2] = {};
+    const bool two = Src.Read(end, eol, 2) || Src.Read(end, eol, 1);
+    if (eol[0] == '\r' && two && eol[1] == '\n') end += 2;
+    else if (eol[0] == '\r' || eol[0] == '\n') end += 1;
+    if (!PdfGoesOn(Src, end)) return Whole(end);
+    pos = end;
+  }
+}
+
+}  // namespace kx::ends

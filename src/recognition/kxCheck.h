@@ -1,0 +1,58 @@
+// The check of found files, a step after the scan: every entry whose format states its end is
+// read from the medium, and gets its exact size, a state (whole, truncated, damaged) and, where
+// the content says more than the first bytes did, a refined kind. A job that a worker can run:
+// it asks the job control between entries and hands its result over in one piece.
+#pragma once
+
+#include "common/kxJobControl.h"
+#include "media/kxDisk.h"
+#include "project/kxFileList.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kx {
+
+// What the check concluded of one entry.
+struct TkxCheckChange {
+  std::int32_t Index = 0;  // the entry's row in the list that was checked
+  TKind Kind = 0;
+  std::int64_t Size = 0;
+  TkxCheckState State = TkxCheckState::NotChecked;
+  std::int64_t CheckedSize = 0;
+};
+
+struct TkxCheckResult {
+  std::vector<TkxCheckChange> Changes;  // the entries whose state, size or kind the check set
+  // Rows that go, ascending: pieces of a file found whole (what begins inside it and is
+  // unrecognised data, text, found damaged, or ends inside it too: an embedded file is part of
+  // it, as the sectors of a sized file are).
+  std::vector<std::int32_t> Absorbed;
+  // Data that an entry held past the exact end of a whole file, from the next sector on:
+  // listed as unrecognised data again, so that nothing that was listed is lost. Runs of zeros
+  // (the slack of a disc's file system) are left out.
+  std::vector<TkxFileEntry> Rest;
+  std::int32_t Checked = 0;  // entries looked at
+  bool Stopped = false;      // ended by a stop request before the last entry
+  std::string Error;         // the medium failed (a part file vanished); the changes so far stand
+};
+
+// Checks List's entries against Disk in the order of their offsets, then once more from the
+// last to the first where a later entry was found damaged (a false start rather than a file),
+// so that a file's end may pass it. Control is asked before each entry; Progress, when given, is told the entries done and
+// their total after each one. Reads only; the list is not changed. A stopped check merges no
+// pieces: its changes stand for the entries it reached.
+TkxCheckResult CheckFoundFiles(TkxDisk& Disk, const TkxFileList& List, TkxJobControl& Control,
+                               const std::function<void(std::int32_t Done, std::int32_t Total)>& Progress = {});
+
+// Applies a check's result to the list it was made for, in one step: sizes, kinds and states
+// set, absorbed rows removed (the other rows keep their order), rests appended.
+void ApplyCheck(const TkxCheckResult& Result, TkxFileList& List);
+
+// The counts of a list's states, indexed by TkxCheckState.
+std::array<std::int32_t, 4> CountCheckStates(const TkxFileList& List);
+
+}  // namespace kx

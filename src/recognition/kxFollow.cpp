@@ -1,0 +1,73 @@
+// The scan's structure following: files whose format states their layout are read to their end
+// from the medium when the scan meets their first sector.
+#include "recognition/kxModernKinds.h"
+#include "recognition/kxRecognition.h"
+#include "recognition/kxStructure.h"
+
+namespace kx {
+
+bool TkxRecognition::ContinuesRecurring(const TkxFileEntry* Last, TKind Kind) const
+{
+  if (Last == nullptr || !Last->Continues || Last->Kind != Kind) return false;
+  if (Kind == Kinds::TransportStream || Kind == Kinds::M2ts) return true;
+  return Kind == Kinds::Mp3 && IsMpegAudioFrameRun(Block);
+}
+
+namespace {
+
+// The end of the file of Kind at Start. A medium that fails on the way (a part file gone, a
+// disc changed) fails the walk only: the scan goes on as without it and meets the failure in
+// the sector where it lies, so that every sector before it is still examined.
+TkxFileEnd FollowedEnd(TkxDisk& Disk, TKind Kind, std::int64_t Start, std::span<const std::uint8_t> FirstSector = {})
+{
+  try {
+    TkxDiskSource source(Disk, Start, Disk.SectorCount * Disk.SectorSize - Start, FirstSector);
+    return FindFileEnd(Kind, source);
+  } catch (const EkxIOError&) {
+    return {};
+  }
+}
+
+}  // namespace
+
+bool TkxRecognition::FollowFile(TBlockKind& Found, std::int64_t Start)
+{
+  if (!FollowedByScan(Found.Kind)) return false;
+  // Most false starts show in the sector just read, which the walk need not read again.
+  const TkxFileEnd end = FollowedEnd(Disk, Found.Kind, Start, Block);
+  if (end.State != TkxCheckState::Whole || end.Size <= 0) return false;
+  Found = {end.Kind != 0 ? end.Kind : Found.Kind, false, end.Size};
+  return true;
+}
+
+bool TkxRecognition::AddStoredImage(TBlockKind& Found)
+{
+  const std::int64_t ss = Disk.SectorSize;
+  const std::int64_t systemArea = 16 * 2048 / ss;
+  if (FileList.Count == 0 || Position < systemArea) return false;
+  TkxFileEntry& last = FileList.Items[static_cast<std::size_t>(FileList.Count - 1)];
+  const std::int64_t start = (Position - systemArea) * ss;
+  if (!last.Continues || IsTextKind(last.Kind) || last.Offset + last.Size != Position * ss || last.Offset > start)
+    return false;
+  const TkxFileEnd end = FollowedEnd(Disk, Kinds::IsoImage, start);
+  if (end.State != TkxCheckState::Whole) return false;
+  // The entry before gives the system area back; an entry that was nothing else goes.
+  if (last.Offset == start) {
+    --FileList.Count;
+    FileList.Items[static_cast<std::size_t>(FileList.Count)] = TkxFileEntry{};
+  } else {
+    last.Size -= systemArea * ss;
+  }
+  const std::int64_t position = Position;
+  Position -= systemArea;
+  AddEntry(Kinds::IsoImage, false, end.Size);
+  Position = position;
+  TkxFileEntry& added = FileList.Items[static_cast<std::size_t>(FileList.Count - 1)];
+  added.Check = TkxCheckState::Whole;
+  added.CheckedSize = end.Size;
+  // The scan goes on after the image, counted from the volume descriptor's sector.
+  Found = {Kinds::IsoImage, false, end.Size - systemArea * ss};
+  return true;
+}
+
+}  // namespace kx

@@ -1,0 +1,210 @@
+// End finders of pictures: TIFF's directories, JPEG's markers and scan data, PNG's chunks and
+// GIF's blocks.
+#include "recognition/kxEndFinders.h"
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+#include <vector>
+
+namespace kx::ends {
+
+using namespace kx::bytes;
+using namespace std::string_view_literals;
+
+namespace {
+
+struct TTiffReader {
+  TkxByteSource& Src;
+  bool Big;  // "MM": numbers are big-endian
+  std::uint32_t U16(TBytes b, std::size_t n) const { return Big ? U16BE(b, n) : U16LE(b, n); }
+  std::uint32_t U32(TBytes b, std::size_t n) const { return Big ? U32BE(b, n) : U32LE(b, n); }
+
+  // The values of an entry of SHORT or LONG numbers, read where the entry keeps them.
+  std::vector<std::uint32_t> Values(TBytes Entry) const
+  {
+    const std::uint32_t type = U16(Entry, 2), count = std::min<std::uint32_t>(U32(Entry, 4), 1u << 16);
+    const std::size_t width = type == 3 ? 2 : 4;
+    std::vector<std::uint8_t> raw(count * width);
+    if (raw.empty()) return {};
+    if (raw.size() <= 4)
+      std::memcpy(raw.data(), Entry.data() + 8, raw.size());
+    else if (!Src.Read(U32(Entry, 8), raw.data(), raw.size()))
+      return {};
+    std::vector<std::uint32_t> v(count);
+    for (std::size_t i = 0; i < count; ++i) v[i] = width == 2 ? U16(raw, i * width) : U32(raw, i * width);
+    return v;
+  }
+};
+
+constexpr std::uint8_t TiffTypeBytes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4};
+
+// The data an entry's values need outside the entry, and the pairs of offsets and byte counts
+// (strips, tiles, an embedded JPEG) whose data the file holds.
+std::int64_t TiffEntryEnd(const TTiffReader& r, TBytes e, std::vector<std::uint32_t>& Ifds,
+                          std::vector<std::uint32_t> (&Pairs)[6])
+{
+  const std::uint32_t tag = r.U16(e, 0), type = r.U16(e, 2);
+  const std::uint64_t bytes = std::uint64_t{type < std::size(TiffTypeBytes) ? TiffTypeBytes[type] : 1u} * r.U32(e, 4);
+  std::int64_t end = bytes > 4 ? static_cast<std::int64_t>(r.U32(e, 8) + std::min<std::uint64_t>(bytes, 1ull << 32)) : 0;
+  constexpr std::uint32_t pairTags[6] = {273, 279, 324, 325, 513, 514};
+  for (int i = 0; i < 6; ++i)
+    if (tag == pairTags[i]) Pairs[i] = r.Values(e);
+  if (tag == 330 || tag == 34665 || tag == 34853 || tag == 40965)
+    for (const std::uint32_t v : r.Values(e)) Ifds.push_back(v);
+  return end;
+}
+
+}  // namespace
+
+// A TIFF file ends with the last of its directories and of the data they point to.
+TkxFileEnd TiffEnd(TkxByteSource& Src)
+{
+  const auto h = ReadArray<8>(Src, 0);
+  if (!h || !(Has(*h, 0, "II*\0"sv) || Has(*h, 0, "MM\0*"sv))) return Unknown();
+  const TTiffReader r{Src, (*h)[0] == 'M'};
+  std::vector<std::uint32_t> ifds = {r.U32(*h, 4)};
+  std::set<std::uint32_t> seen;
+  std::int64_t end = 8;
+  for (std::size_t k = 0; k < ifds.size() && seen.size() < 64; ++k) {
+    const std::uint32_t at = ifds[k];
+    if (at < 8 || !seen.insert(at).second) continue;
+    const auto count = ReadArray<2>(Src, at);
+    if (!count) return Truncated(at + 2);
+    const std::uint32_t n = std::min<std::uint32_t>(r.U16(*count, 0), 4096);
+    std::vector<std::uint8_t> entries(12 * n + 4);
+    if (!Src.Read(at + 2, entries.data(), entries.size())) return Truncated(at + 2 + static_cast<std::int64_t>(entries.size()));
+    end = std::max<std::int64_t>(end, at + 2 + static_cast<std::int64_t>(entries.size()));
+    std::vector<std::uint32_t> pairs[6];
+    for (std::uint32_t i = 0; i < n; ++i)
+      end = std::max(end, TiffEntryEnd(r, TBytes(entries).subspan(12 * i, 12), ifds, pairs));
+    for (int p = 0; p < 6; p += 2)
+      for (std::size_t i = 0; i < std::min(pairs[p].size(), pairs[p + 1].size()); ++i)
+        end = std::max<std::int64_t>(end, std::int64_t{pairs[p][i]} + pairs[p + 1][i]);
+    if (const std::uint32_t next = r.U32(entries, 12 * n); next != 0) ifds.push_back(next);
+  }
+  return EndAt(Src, end);
+}
+
+namespace {
+
+// The position of the marker that ends JPEG scan data from Pos: an 0xFF followed by a byte that
+// is neither a stuffed zero nor a restart marker. -1 when the bytes run out first.
+std::int64_t ScanDataEnd(TkxByteSource& Src, std::int64_t Pos)
+{
+  for (;;) {
+    const auto v = Src.View(Pos, 1 << 16);
+    if (v.size() < 2) return -1;
+    const std::uint8_t* p = v.data();
+    const std::uint8_t* stop = p + v.size() - 1;  // every candidate needs the byte after it
+    while (p < stop) {
+      p = static_cast<const std::uint8_t*>(std::memchr(p, 0xFF, static_cast<std::size_t>(stop - p)));
+      if (p == nullptr) break;
+      const std::uint8_t next = p[1];
+      if (next != 0x00 && next != 0xFF && (next < 0xD0 || next > 0xD7)) return Pos + (p - v.data());
+      ++p;
+    }
+    Pos += static_cast<std::int64_t>(v.size()) - 1;
+  }
+}
+
+}  // namespace
+
+// A JPEG file: segments with their lengths, scan data up to the next marker, and EOI. A picture
+// whose APP2 segment holds a multi-picture index is followed by the pictures it lists.
+TkxFileEnd JpegEnd(TkxByteSource& Src)
+{
+  bool multiPicture = false;
+  for (std::int64_t pos = 2;;) {
+    const auto m = ReadArray<8>(Src, pos);
+    if (!m) return Truncated(Src.Size());
+    if ((*m)[0] != 0xFF) return Damaged(pos);
+    const std::uint8_t code = (*m)[1];
+    if (code == 0xFF) {  // fill byte
+      ++pos;
+      continue;
+    }
+    if (code == 0xD9) {
+      if (const auto next = ReadArray<3>(Src, pos + 2); multiPicture && next && Has(*next, 0, "\xFF\xD8\xFF"sv)) {
+        pos += 4;
+        continue;
+      }
+      return Whole(pos + 2);
+    }
+    if ((code < 0xC0 && code != 0x01) || code == 0xD8) return Damaged(pos);
+    if (code == 0x01 || (code >= 0xD0 && code <= 0xD7)) {
+      pos += 2;
+      continue;
+    }
+    const std::uint32_t length = U16BE(*m, 2);
+    if (length < 2) return Damaged(pos);
+    multiPicture = multiPicture || (code == 0xE2 && Has(*m, 4, "MPF\0"sv));
+    pos += 2 + length;
+    if (code == 0xDA) {
+      pos = ScanDataEnd(Src, pos);
+      if (pos < 0) return Truncated(Src.Size());
+    }
+  }
+}
+
+// PNG chunks, each with its CRC, up to IEND.
+TkxFileEnd PngEnd(TkxByteSource& Src)
+{
+  for (std::int64_t pos = 8;;) {
+    const auto c = ReadArray<8>(Src, pos);
+    if (!c) return Truncated(pos + 12);
+    const std::int64_t length = U32BE(*c, 0);
+    if (length > 0x7FFFFFFF || !IsTypeCode(*c, 4)) return Damaged(pos);
+    const auto crc = ReadArray<4>(Src, pos + 8 + length);
+    if (!crc) return Truncated(pos + 12 + length);
+    if (Crc32Of(Src, pos + 4, 4 + length) != U32BE(*crc, 0)) return Damaged(pos);
+    pos += 12 + length;
+    if (Has(*c, 4, "IEND"sv)) return Whole(pos);
+  }
+}
+
+namespace {
+
+// Past a run of GIF sub-blocks from Pos: -1 when the bytes run out first.
+std::int64_t SkipSubBlocks(TkxByteSource& Src, std::int64_t Pos)
+{
+  for (;;) {
+    std::uint8_t size = 0;
+    if (!Src.Read(Pos, &size, 1)) return -1;
+    Pos += 1 + size;
+    if (size == 0) return Pos;
+  }
+}
+
+}  // namespace
+
+// GIF: the screen descriptor, its colour table, then extensions and images up to the trailer.
+TkxFileEnd GifEnd(TkxByteSource& Src)
+{
+  const auto h = ReadArray<13>(Src, 0);
+  if (!h) return Truncated(13);
+  std::int64_t pos = 13 + (((*h)[10] & 0x80) ? 3 * (2 << ((*h)[10] & 7)) : 0);
+  for (;;) {
+    const auto b = ReadArray<10>(Src, pos);
+    const std::uint8_t code = b ? (*b)[0] : 0;
+    if (!b) {
+      std::uint8_t last = 0;
+      return Src.Read(pos, &last, 1) && last == 0x3B ? Whole(pos + 1) : Truncated(Src.Size());
+    }
+    if (code == 0x3B) return Whole(pos + 1);
+    if (code == 0x21) {
+      pos = SkipSubBlocks(Src, pos + 2);
+    } else if (code == 0x2C) {
+      pos += 10 + (((*b)[9] & 0x80) ? 3 * (2 << ((*b)[9] & 7)) : 0);
+      std::uint8_t minCode = 0;
+      if (!Src.Read(pos, &minCode, 1)) return Truncated(pos + 1);
+      if (minCode < 2 || minCode > 12) return Damaged(pos);
+      pos = SkipSubBlocks(Src, pos + 1);
+    } else {
+      return Damaged(pos);
+    }
+    if (pos < 0) return Truncated(Src.Size());
+  }
+}
+
+}  // namespace kx::ends

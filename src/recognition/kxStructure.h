@@ -1,0 +1,98 @@
+// The structure of found files: where a file of a kind ends, read from its own bytes (a box or
+// chunk walk, a table of sections, a stream decoded to its end), and whether it ends whole.
+// The scan follows the structure of big containers from their first sector so that their
+// inner sectors are not taken for other files; the check after the scan sets each entry's
+// exact size and state.
+#pragma once
+
+#include "media/kxDisk.h"
+#include "recognition/kxKinds.h"
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace kx {
+
+// The bytes of a found file from its first byte on, as far as its finder may read them.
+class TkxByteSource {
+ public:
+  static constexpr std::size_t MaxViewBytes = 1 << 16;
+  virtual ~TkxByteSource() = default;
+  // Bytes that may be read from the file's first byte: to the medium's end, or fewer where the
+  // caller bounds a search.
+  virtual std::int64_t Size() const = 0;
+  // The bytes from Pos on, valid until the next call: MaxBytes of them, or as many as lie
+  // below Size() when fewer do (so a shorter view means the end), for any MaxBytes up to
+  // MaxViewBytes. Empty at or past Size().
+  virtual std::span<const std::uint8_t> View(std::int64_t Pos, std::size_t MaxBytes) = 0;
+
+  // The N bytes from Pos into Out; false when they do not all lie below Size().
+  bool Read(std::int64_t Pos, std::uint8_t* Out, std::size_t N);
+};
+
+// Bytes held in memory.
+class TkxMemorySource final : public TkxByteSource {
+ public:
+  explicit TkxMemorySource(std::span<const std::uint8_t> Bytes_) : Bytes(Bytes_) {}
+  std::int64_t Size() const override { return static_cast<std::int64_t>(Bytes.size()); }
+  std::span<const std::uint8_t> View(std::int64_t Pos, std::size_t MaxBytes) override;
+
+ private:
+  std::span<const std::uint8_t> Bytes;
+};
+
+// Bytes of a medium from Start on, Length of them, read in runs of sectors and kept, so that a
+// walk over small headers costs one read per run.
+class TkxDiskSource final : public TkxByteSource {
+ public:
+  // Start and Length in bytes of the medium. FirstSector, when given, holds the sector that
+  // Start begins (read already, by a scan): it is not read again.
+  TkxDiskSource(TkxDisk& Disk_, std::int64_t Start_, std::int64_t Length_,
+                std::span<const std::uint8_t> FirstSector = {});
+  std::int64_t Size() const override { return Length; }
+  std::span<const std::uint8_t> View(std::int64_t Pos, std::size_t MaxBytes) override;
+  // Sectors read so far, for the benchmarks of the scan.
+  std::int64_t SectorsRead = 0;
+
+ private:
+  TkxDisk& Disk;
+  std::int64_t Start;
+  std::int64_t Length;
+  std::vector<std::uint8_t> Cache;
+  std::int64_t CacheAt = -1;  // medium byte of Cache[0]
+  std::int64_t CacheBytes = 0;
+  std::int64_t RunSectors = 1;
+};
+
+// Where a file ends, as its structure tells.
+struct TkxFileEnd {
+  TkxCheckState State = TkxCheckState::NotChecked;
+  // Whole: the exact size. Truncated: the size the structure states, past the bytes at hand.
+  // Damaged: the bytes before the structure broke. NotChecked: 0.
+  std::int64_t Size = 0;
+  // The kind the content names where it says more than the first bytes did (".docx" for a ZIP
+  // of a word-processor document, ".webp" for a RIFF); 0 keeps the kind.
+  TKind Kind = 0;
+};
+
+// How a kind's end is found.
+enum class TkxEndReach : std::uint8_t {
+  None,       // the format states no end that is checked
+  Headers,    // a walk over headers and tables that reads little; may read to the medium's end
+  Content,    // a search or a decoder that reads every byte; given only the bytes the scan gave
+              // the entry and the unrecognised data after it
+};
+TkxEndReach EndReach(TKind Kind);
+
+// Whether the scan follows a file of this kind from its first sector to its stated end.
+bool FollowedByScan(TKind Kind);
+
+// The end of a file of Kind whose first byte is Source's first byte. ScanSize, when given, is
+// the size the scan gave the file's entry: a PDF's end-of-file marker then lies in its first
+// sector, its last, or after it (the scan looks for one in every sector after the first and
+// closes the entry there), so that the sectors between are not searched again. A marker split
+// across two sectors is seen by neither.
+TkxFileEnd FindFileEnd(TKind Kind, TkxByteSource& Source, std::int64_t ScanSize = -1);
+
+}  // namespace kx

@@ -1,0 +1,243 @@
+#include "recognition/kxCheck.h"
+
+#include "recognition/kxRecognition.h"
+#include "support/kxTestMedia.h"
+
+#include <gtest/gtest.h>
+
+#include <zstd.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kx {
+namespace {
+
+using TBytes = std::vector<std::uint8_t>;
+using namespace std::string_view_literals;
+constexpr std::size_t ss = 2048;
+
+TBytes Fixture(const std::string& Name)
+{
+  const std::string text = test::ReadFileText(std::string(KX_TEST_FILES) + "/" + Name);
+  return {text.begin(), text.end()};
+}
+
+// A medium laid out sector by sector; each piece begins on a sector boundary.
+struct TLayout {
+  TBytes Bytes;
+  std::size_t Put(const TBytes& Piece, std::uint8_t Pad = 0)
+  {
+    const std::size_t at = Bytes.size();
+    Bytes.insert(Bytes.end(), Piece.begin(), Piece.end());
+    Bytes.resize((Bytes.size() + ss - 1) / ss * ss, Pad);
+    return at;
+  }
+};
+
+// A PDF whose first revision ends in its second sector and whose update runs on into a third
+// sector of plain text: the scan closes the PDF at the first end-of-file marker and makes the
+// rest a text entry, which the check merges back.
+TBytes RevisedPdf()
+{
+  std::string pdf = "%PDF-1.4\n";
+  while (pdf.size() < 3000) pdf += "% padding of the first revision\n";
+  pdf += "trailer\n<< /Size 1 >>\nstartxref\n9\n%%EOF\n";
+  pdf += "2 0 obj\n<< /Info (updated) >>\nendobj\n";
+  while (pdf.size() < 5000) pdf += "% padding of the update\n";
+  pdf += "trailer\n<< /Size 3 /Prev 9 >>\nstartxref\n3100\n%%EOF\n";
+  return {pdf.begin(), pdf.end()};
+}
+
+TBytes CutZstd()
+{
+  TBytes in(60000);
+  for (std::size_t i = 0; i < in.size(); ++i) in[i] = static_cast<std::uint8_t>((i * 2654435761u) >> 13);
+  TBytes out(ZSTD_compressBound(in.size()));
+  out.resize(ZSTD_compress(out.data(), out.size(), in.data(), in.size(), 3));
+  out.resize(out.size() * 2 / 3);
+  return out;
+}
+
+struct TExpected {
+  std::size_t Offset;
+  TKind Kind;
+  TkxCheckState State;
+  std::int64_t Size;
+};
+
+TEST(CheckFoundFiles, SetsExactSizesAndStatesOfAScannedMedium)
+{
+  TLayout m;
+  const TBytes jpg = Fixture("tiny.jpg"), png = Fixture("tiny.png"), mp4 = Fixture("tiny.mp4"), pdf = RevisedPdf();
+  const std::size_t jpgAt = m.Put(jpg);
+  m.Put(TBytes(2 * ss, 0x01));  // unrecognised: the open JPEG entry takes it
+  // A picture whose last sector another photo took.
+  const std::size_t pngAt = m.Put(TBytes(png.begin(), png.begin() + 3000));
+  const std::size_t photoAt = m.Put(jpg);
+  const std::size_t pdfAt = m.Put(pdf);
+  const std::size_t zerosAt = m.Put(TBytes(ss, 0));
+  const std::size_t mp4At = m.Put(mp4);
+  // A JPEG header in a sector inside the movie's data: a false start, with the scan's
+  // structure following off.
+  std::copy_n("\xFF\xD8\xFF\xE0\x00\x10JFIF", 10, m.Bytes.begin() + static_cast<std::ptrdiff_t>(mp4At + 2 * ss));
+  const std::size_t zstdAt = m.Put(CutZstd());  // the medium ends inside the stream
+  test::TMemoryDisk disk(m.Bytes);
+  TkxRecognition scan(disk);
+  scan.FollowStructure = false;
+  while (scan.Position < disk.SectorCount) scan.RecognizeNext();
+  // The PDF's update became a text entry, the zeros a kind-0 entry.
+  ASSERT_EQ(scan.FileList.Count, 9);
+
+  TkxJobControl control;
+  std::vector<std::int32_t> progress;
+  const TkxCheckResult r = CheckFoundFiles(disk, scan.FileList, control, [&](std::int32_t done, std::int32_t total) {
+    EXPECT_EQ(total, 9);
+    progress.push_back(done);
+  });
+  EXPECT_EQ(progress, (std::vector<std::int32_t>{1, 2, 3, 4, 5, 6, 7, 8, 9}));
+  EXPECT_FALSE(r.Stopped);
+  EXPECT_EQ(r.Error, "");
+  TkxFileList list;
+  list.Assign(scan.FileList);
+  ApplyCheck(r, list);
+
+  // The end of the chunk that runs past the picture's 3000 bytes: as far as its structure tells.
+  std::int64_t chunkEnd = 8;
+  while (chunkEnd <= 3000) chunkEnd += 12 + (std::int64_t{png[chunkEnd]} << 24 | png[chunkEnd + 1] << 16 | png[chunkEnd + 2] << 8 | png[chunkEnd + 3]);
+  const TExpected want[] = {
+      {jpgAt, Kinds::Jpeg, TkxCheckState::Whole, static_cast<std::int64_t>(jpg.size())},
+      // The unrecognised sectors the JPEG's entry held, listed apart again.
+      {jpgAt + ss, Kinds::Unknown, TkxCheckState::NotChecked, 2 * ss},
+      // Its chunks run into the photo after it: truncated, with the size they state.
+      {pngAt, Kinds::Png, TkxCheckState::Truncated, chunkEnd},
+      {photoAt, Kinds::Jpeg, TkxCheckState::Whole, static_cast<std::int64_t>(jpg.size())},
+      // The update's text entry is merged back.
+      {pdfAt, Kinds::Pdf, TkxCheckState::Whole, static_cast<std::int64_t>(pdf.size())},
+      {zerosAt, Kinds::Unknown, TkxCheckState::NotChecked, ss},
+      // The false start inside was found damaged and is merged into the movie.
+      {mp4At, Kinds::Mp4, TkxCheckState::Whole, static_cast<std::int64_t>(mp4.size())},
+      // Cut by the medium's end: the entry runs to it.
+      {zstdAt, Kinds::Zstd, TkxCheckState::Truncated, disk.SectorCount * static_cast<std::int64_t>(ss) - static_cast<std::int64_t>(zstdAt)},
+  };
+  ASSERT_EQ(list.Count, static_cast<std::int32_t>(std::size(want)));
+  list.Sort(TkxSortKey::skOffset);
+  for (std::size_t i = 0; i < std::size(want); ++i) {
+    const TkxFileEntry& e = list.Items[i];
+    SCOPED_TRACE(testing::Message() << "entry at " << want[i].Offset);
+    EXPECT_EQ(e.Offset, static_cast<std::int64_t>(want[i].Offset));
+    EXPECT_EQ(e.Kind, want[i].Kind);
+    EXPECT_EQ(e.Check, want[i].State);
+    EXPECT_EQ(e.Size, want[i].Size);
+  }
+  EXPECT_EQ(list.Items[2].CheckedSize, chunkEnd);
+  EXPECT_EQ(CountCheckStates(list), (std::array<std::int32_t, 4>{2, 4, 2, 0}));
+}
+
+TEST(CheckFoundFiles, AStopBeforeTheFirstEntryChangesNothing)
+{
+  const TBytes jpg = Fixture("tiny.jpg");
+  test::TMemoryDisk disk(jpg);
+  TkxRecognition scan(disk);
+  scan.RecognizeNext();
+  TkxJobControl control;
+  control.RequestStop();
+  const TkxCheckResult r = CheckFoundFiles(disk, scan.FileList, control);
+  EXPECT_TRUE(r.Stopped);
+  EXPECT_EQ(r.Checked, 0);
+  EXPECT_TRUE(r.Changes.empty());
+}
+
+// A part file that vanishes during the check ends it; what was checked before stands.
+TEST(CheckFoundFiles, AFailingMediumEndsTheCheckWithItsError)
+{
+  TLayout m;
+  m.Put(Fixture("tiny.jpg"));
+  const std::size_t pngAt = m.Put(Fixture("tiny.png"));
+  test::TMemoryDisk disk(m.Bytes);
+  TkxRecognition scan(disk);
+  while (scan.Position < disk.SectorCount) scan.RecognizeNext();
+  disk.ThrowAt = static_cast<std::int64_t>(pngAt / ss);
+  TkxJobControl control;
+  const TkxCheckResult r = CheckFoundFiles(disk, scan.FileList, control);
+  EXPECT_EQ(r.Error, "part file vanished");
+  ASSERT_EQ(r.Changes.size(), 1u);
+  EXPECT_EQ(r.Changes[0].Kind, Kinds::Jpeg);
+  EXPECT_EQ(r.Changes[0].Index, 0);
+  EXPECT_EQ(r.Changes[0].State, TkxCheckState::Whole);
+}
+
+TEST(ApplyCheck, SetsTheChangesAndRemovesAbsorbedRowsInOneStep)
+{
+  TkxFileList list;
+  for (int i = 0; i < 5; ++i) list.Add("File " + std::to_string(i), Kinds::Unknown, i * 2048, 2048, false);
+  TkxCheckResult r;
+  r.Changes.push_back({0, Kinds::Docx, 3000, TkxCheckState::Whole, 3000});
+  r.Changes.push_back({4, Kinds::Zip, 2048, TkxCheckState::Damaged, 100});
+  r.Absorbed = {1, 3};
+  ApplyCheck(r, list);
+  ASSERT_EQ(list.Count, 3);
+  EXPECT_EQ(list.Items[0].Name, "File 0");
+  EXPECT_EQ(list.Items[0].Kind, Kinds::Docx);
+  EXPECT_EQ(list.Items[0].Size, 3000);
+  EXPECT_EQ(list.Items[0].Check, TkxCheckState::Whole);
+  EXPECT_EQ(list.Items[1].Name, "File 2");
+  EXPECT_EQ(list.Items[1].Check, TkxCheckState::NotChecked);
+  EXPECT_EQ(list.Items[2].Name, "File 4");
+  EXPECT_EQ(list.Items[2].CheckedSize, 100);
+  EXPECT_EQ(list.Items[3].Name, "");  // spare slots stay empty
+}
+
+}  // namespace
+}  // namespace kx
+
+namespace kx {
+namespace {
+
+// The check as a worker runs it: a stop asked while it works ends it between two entries, with
+// the entries it reached checked. The worker waits in its progress report until the stop is
+// asked, so that the order of events is fixed without timing.
+TEST(CheckFoundFiles, AWorkerIsStoppedBetweenEntries)
+{
+  TLayout m;
+  for (int i = 0; i < 4; ++i) m.Put(Fixture("tiny.jpg"));
+  test::TMemoryDisk disk(m.Bytes);
+  TkxRecognition scan(disk);
+  while (scan.Position < disk.SectorCount) scan.RecognizeNext();
+  ASSERT_EQ(scan.FileList.Count, 4);
+
+  TkxJobControl control;
+  std::mutex lock;
+  std::condition_variable changed;
+  bool firstDone = false, stopAsked = false;
+  TkxCheckResult result;
+  std::thread worker([&] {
+    result = CheckFoundFiles(disk, scan.FileList, control, [&](std::int32_t done, std::int32_t) {
+      if (done != 1) return;
+      std::unique_lock guard(lock);
+      firstDone = true;
+      changed.notify_all();
+      changed.wait(guard, [&] { return stopAsked; });
+    });
+  });
+  {
+    std::unique_lock guard(lock);
+    changed.wait(guard, [&] { return firstDone; });
+    control.RequestStop();
+    stopAsked = true;
+    changed.notify_all();
+  }
+  worker.join();
+  EXPECT_TRUE(result.Stopped);
+  EXPECT_EQ(result.Checked, 1);
+  ASSERT_EQ(result.Changes.size(), 1u);
+  EXPECT_EQ(result.Changes[0].State, TkxCheckState::Whole);
+}
+
+}  // namespace
+}  // namespace kx

@@ -1,0 +1,280 @@
+#include "recognition/kxStructure.h"
+
+#include "recognition/kxBytes.h"
+#include "recognition/kxModernKinds.h"
+#include "support/kxTestMedia.h"
+
+#include <gtest/gtest.h>
+
+#include <bzlib.h>
+#include <lzma.h>
+#include <zlib.h>
+#include <zstd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kx {
+namespace {
+
+using TBytes = std::vector<std::uint8_t>;
+using namespace std::string_view_literals;
+
+TBytes Fixture(const std::string& Name)
+{
+  const std::string text = test::ReadFileText(std::string(KX_TEST_FILES) + "/" + Name);
+  return {text.begin(), text.end()};
+}
+
+TBytes FileBytes(const std::string& Path)
+{
+  const std::string text = test::ReadFileText(Path);
+  return {text.begin(), text.end()};
+}
+
+// Text and noise, as archives hold them.
+TBytes Payload()
+{
+  std::mt19937 rnd(7);
+  TBytes b;
+  for (int i = 0; i < 400; ++i) {
+    for (char c : "the recovered disc holds files of many kinds\n"sv) b.push_back(static_cast<std::uint8_t>(c));
+    for (int k = 0; k < 60; ++k) b.push_back(static_cast<std::uint8_t>(rnd()));
+  }
+  return b;
+}
+
+TBytes Gzip(const TBytes& In)
+{
+  z_stream z{};
+  deflateInit2(&z, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+  TBytes out(deflateBound(&z, static_cast<uLong>(In.size())) + 32);
+  z.next_in = const_cast<Bytef*>(In.data());
+  z.avail_in = static_cast<uInt>(In.size());
+  z.next_out = out.data();
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+TBytes Bzip2(const TBytes& In)
+{
+  TBytes out(In.size() + In.size() / 50 + 1024);
+  auto n = static_cast<unsigned>(out.size());
+  BZ2_bzBuffToBuffCompress(reinterpret_cast<char*>(out.data()), &n,
+                           const_cast<char*>(reinterpret_cast<const char*>(In.data())), static_cast<unsigned>(In.size()), 9, 0, 0);
+  out.resize(n);
+  return out;
+}
+
+TBytes Xz(const TBytes& In)
+{
+  TBytes out(lzma_stream_buffer_bound(In.size()));
+  std::size_t n = 0;
+  lzma_easy_buffer_encode(6, LZMA_CHECK_CRC64, nullptr, In.data(), In.size(), out.data(), &n, out.size());
+  out.resize(n);
+  return out;
+}
+
+TBytes Zstd(const TBytes& In)
+{
+  ZSTD_CCtx* c = ZSTD_createCCtx();
+  ZSTD_CCtx_setParameter(c, ZSTD_c_checksumFlag, 1);
+  TBytes out(ZSTD_compressBound(In.size()));
+  out.resize(ZSTD_compress2(c, out.data(), out.size(), In.data(), In.size()));
+  ZSTD_freeCCtx(c);
+  return out;
+}
+
+TBytes Bytes(std::string_view Text) { return {Text.begin(), Text.end()}; }
+
+// A PDF with an incremental update: the first revision's end-of-file marker is not the end.
+TBytes RevisedPdf()
+{
+  return Bytes("%PDF-1.4\n1 0 obj\n<< /Type /Catalog >>\nendobj\nxref\n0 2\n0000000000 65535 f \n0000000009 00000 n \n"
+               "trailer\n<< /Size 2 /Root 1 0 R >>\nstartxref\n52\n%%EOF\n"
+               "2 0 obj\n<< /Info (updated) >>\nendobj\nxref\n2 1\n0000000140 00000 n \ntrailer\n<< /Size 3 /Prev 52 >>\n"
+               "startxref\n180\n%%EOF\n"sv);
+}
+
+// An IFO file of a title set: three sectors, the last one numbered 2 in its header.
+TBytes Ifo()
+{
+  TBytes b(3 * 2048, 0);
+  std::copy_n("DVDVIDEO-VTS", 12, b.begin());
+  b[0x1F] = 2;
+  return b;
+}
+
+std::size_t Find(const TBytes& File, std::string_view Pattern, std::size_t From = 0)
+{
+  const auto it = std::search(File.begin() + static_cast<std::ptrdiff_t>(From), File.end(), Pattern.begin(), Pattern.end(),
+                              [](std::uint8_t a, char b) { return a == static_cast<std::uint8_t>(b); });
+  return static_cast<std::size_t>(it - File.begin());
+}
+
+TkxFileEnd EndOf(TKind Kind, const TBytes& Bytes)
+{
+  TkxMemorySource source(Bytes);
+  return FindFileEnd(Kind, source);
+}
+
+struct TEndCase {
+  std::string Name;
+  TKind Kind;
+  TBytes File;
+  std::size_t CorruptAt;        // where four bytes of the structure are overwritten
+  TkxCheckState Corrupted;      // what the corrupted copy is found to be
+  TKind Refined = 0;            // the kind the content names, 0 for none
+};
+
+std::vector<TEndCase> EndCases()
+{
+  std::vector<TEndCase> cases;
+  const auto add = [&](std::string name, TKind kind, TBytes file, auto corruptAt, TkxCheckState corrupted, TKind refined = 0) {
+    const std::size_t at = corruptAt(file);
+    cases.push_back({std::move(name), kind, std::move(file), at, corrupted, refined});
+  };
+  using S = TkxCheckState;
+  const auto secondBox = [](const TBytes& f) { return static_cast<std::size_t>(bytes::U32BE(f, 0)) + 4; };
+  const auto pattern = [](std::string_view p, std::size_t from = 0) { return [=](const TBytes& f) { return Find(f, p, from); }; };
+  const auto at = [](std::size_t n) { return [=](const TBytes&) { return n; }; };
+  const auto middle = [](const TBytes& f) { return f.size() / 2; };
+  const auto firstFrame = [](const TBytes& f) {
+    return f[0] == 'I' ? 10 + (std::size_t{f[6]} << 21 | std::size_t{f[7]} << 14 | std::size_t{f[8]} << 7 | f[9]) : 0;
+  };
+  add("tiny.mp4", Kinds::Mp4, Fixture("tiny.mp4"), secondBox, S::Damaged);
+  add("tiny.mov", Kinds::QuickTime, Fixture("tiny.mov"), secondBox, S::Damaged);
+  add("tiny.mkv", Kinds::Matroska, Fixture("tiny.mkv"), pattern("\x1F\x43\xB6\x75"), S::Damaged);
+  add("tiny.webm", Kinds::WebM, Fixture("tiny.webm"), pattern("\x1F\x43\xB6\x75"), S::Damaged);
+  // A transport stream has no end of its own: it ends where the sync bytes stop.
+  add("tiny.ts", Kinds::TransportStream, Fixture("tiny.ts"), at(188 * 10), S::Whole);
+  add("tiny.vob", Kinds::ProgramStream, Fixture("tiny.vob"), at(0), S::Damaged);
+  add("tiny.flv", Kinds::Flash, Fixture("tiny.flv"), [](const TBytes& f) { return 13 + 11 + bytes::U24BE(f, 14); }, S::Damaged, Kinds::Flv);
+  add("tiny.opus", Kinds::Ogg, Fixture("tiny.opus"), pattern("OggS", 4), S::Damaged);
+  add("tagged.mp3", Kinds::Mp3, Fixture("tagged.mp3"), firstFrame, S::Damaged);
+  add("raw.mp3", Kinds::Mp3, Fixture("raw.mp3"), firstFrame, S::Damaged);
+  add("tiny.jpg", Kinds::Jpeg, Fixture("tiny.jpg"), at(2), S::Damaged);
+  add("tiny.png", Kinds::Png, Fixture("tiny.png"), at(16), S::Damaged);
+  add("tiny.gif", Kinds::Gif, Fixture("tiny.gif"), [](const TBytes& f) { return 13 + ((f[10] & 0x80) ? 3 * (2u << (f[10] & 7)) : 0); }, S::Damaged);
+  // A broken directory offset points past the file.
+  add("tiny.tif", Kinds::Tiff, Fixture("tiny.tif"), at(4), S::Truncated);
+  add("tiny.webp", Kinds::Riff, Fixture("tiny.webp"), at(12), S::Damaged, Kinds::WebP);
+  add("tiny.docx", Kinds::Zip, Fixture("tiny.docx"), pattern("PK\x01\x02"), S::Damaged, Kinds::Docx);
+  add("tiny.odt", Kinds::Zip, Fixture("tiny.odt"), pattern("PK\x01\x02"), S::Damaged, Kinds::Odt);
+  // The page count is taken only where the header shows it current.
+  add("tiny.sqlite", Kinds::Sqlite, Fixture("tiny.sqlite"), at(24), S::NotChecked);
+  add("tiny.tar", Kinds::Tar, Fixture("tiny.tar"), at(148), S::Damaged);
+  add("tiny.7z", Kinds::SevenZip, Fixture("tiny.7z"), at(12), S::Damaged);
+  add("gzip", Kinds::Gzip, Gzip(Payload()), middle, S::Damaged);
+  add("bzip2", Kinds::Bzip2, Bzip2(Payload()), middle, S::Damaged);
+  // Longer than the part that is decoded: its end is found by the end-of-stream magic, and only
+  // damage in the decoded part is seen.
+  TBytes noise(400000);
+  std::mt19937 rnd(11);
+  for (auto& b : noise) b = static_cast<std::uint8_t>(rnd());
+  add("long bzip2", Kinds::Bzip2, Bzip2(noise), at(1000), S::Damaged);
+  add("xz", Kinds::Xz, Xz(Payload()), middle, S::Damaged);
+  add("zstd", Kinds::Zstd, Zstd(Payload()), middle, S::Damaged);
+  // Without its last marker, the first revision's marker is followed by the update.
+  add("revised.pdf", Kinds::Pdf, RevisedPdf(), [](const TBytes& f) { return Find(f, "%%EOF", Find(f, "%%EOF") + 1); }, S::Truncated);
+  add("ifo", Kinds::DvdIfo, Ifo(), at(0x1C), S::Damaged);
+  add("DejaVuSans.ttf", Kinds::TrueType, FileBytes("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"), at(4), S::Damaged);
+  add("this program (ELF)", Kinds::Elf, FileBytes("/proc/self/exe"), at(4), S::Damaged);
+  return cases;
+}
+
+TEST(FindFileEnd, RealFilesWholeTruncatedAndCorrupted)
+{
+  for (const TEndCase& c : EndCases()) {
+    SCOPED_TRACE(c.Name);
+    ASSERT_GT(c.File.size(), 64u);
+    ASSERT_LT(c.CorruptAt + 4, c.File.size());
+    // Whole: followed by other bytes, as on a disc.
+    TBytes padded = c.File;
+    padded.insert(padded.end(), 2048, 0xA5);
+    const TkxFileEnd whole = EndOf(c.Kind, padded);
+    EXPECT_EQ(whole.State, TkxCheckState::Whole);
+    EXPECT_EQ(whole.Size, static_cast<std::int64_t>(c.File.size()));
+    EXPECT_EQ(whole.Kind, c.Refined);
+
+    const TBytes cut(c.File.begin(), c.File.begin() + static_cast<std::ptrdiff_t>(c.File.size() * 7 / 10 + 1));
+    const TkxFileEnd truncated = EndOf(c.Kind, cut);
+    EXPECT_EQ(truncated.State, TkxCheckState::Truncated);
+    EXPECT_GE(truncated.Size, static_cast<std::int64_t>(cut.size()));
+
+    TBytes corrupted = padded;
+    std::fill_n(corrupted.begin() + static_cast<std::ptrdiff_t>(c.CorruptAt), 4, 0xA5);
+    const TkxFileEnd broken = EndOf(c.Kind, corrupted);
+    EXPECT_EQ(broken.State, c.Corrupted);
+    if (broken.State == TkxCheckState::Damaged) {
+      EXPECT_LE(broken.Size, static_cast<std::int64_t>(c.File.size()));
+    }
+  }
+}
+
+// The newer recognizers know every fixture by its first sector.
+TEST(FindFileEnd, FixturesAreRecognisedAsTheirKind)
+{
+  const struct {
+    const char* Name;
+    TKind Kind;
+  } cases[] = {{"tiny.mp4", Kinds::Mp4}, {"tiny.mov", Kinds::QuickTime}, {"tiny.mkv", Kinds::Matroska},
+               {"tiny.webm", Kinds::WebM}, {"tiny.ts", Kinds::TransportStream}, {"raw.mp3", Kinds::Mp3},
+               {"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", Kinds::TrueType}};
+  for (const auto& c : cases) {
+    TBytes block = c.Name[0] == '/' ? FileBytes(c.Name) : Fixture(c.Name);
+    block.resize(2048, 0);
+    EXPECT_EQ(RecognizeNewerKinds(block), c.Kind) << c.Name;
+  }
+}
+
+// EFI programs that Debian ships are PE files whose last section ends the file.
+TEST(FindFileEnd, RealPeProgramsEndWithTheirLastSection)
+{
+  const std::string folder = "/usr/lib/systemd/boot/efi";
+  if (!std::filesystem::is_directory(folder)) GTEST_SKIP() << folder << " is missing: install systemd-boot-efi";
+  int seen = 0;
+  for (const auto& f : std::filesystem::directory_iterator(folder)) {
+    const TBytes file = FileBytes(f.path().string());
+    if (file.size() < 2 || file[0] != 'M' || file[1] != 'Z') continue;  // the ELF stub beside them
+    TBytes padded = file;
+    padded.insert(padded.end(), 4096, 0xA5);
+    const TkxFileEnd end = EndOf(Kinds::Executable, padded);
+    EXPECT_EQ(end.State, TkxCheckState::Whole) << f.path();
+    EXPECT_EQ(end.Size, static_cast<std::int64_t>(file.size())) << f.path();
+    ++seen;
+  }
+  EXPECT_GT(seen, 0);
+}
+
+// A medium read in runs of sectors gives the same bytes as memory, also across runs and at the
+// medium's end, and reads a run once for many small reads inside it.
+TEST(TkxDiskSource, ReadsLikeMemoryAcrossRuns)
+{
+  TBytes bytes(300 * 2048);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 2048);
+  test::TMemoryDisk disk(bytes);
+  TkxDiskSource source(disk, 5 * 2048 + 100, static_cast<std::int64_t>(bytes.size()) - (5 * 2048 + 100));
+  TkxMemorySource memory(std::span<const std::uint8_t>(bytes).subspan(5 * 2048 + 100));
+  std::uint8_t a[5000], b[5000];
+  for (const std::int64_t pos : {0L, 17L, 65000L, 131000L, 400000L, memory.Size() - 5000}) {
+    ASSERT_TRUE(source.Read(pos, a, sizeof a)) << pos;
+    ASSERT_TRUE(memory.Read(pos, b, sizeof b)) << pos;
+    EXPECT_TRUE(std::equal(a, a + sizeof a, b)) << pos;
+  }
+  EXPECT_FALSE(source.Read(memory.Size() - 10, a, 11));
+  EXPECT_TRUE(source.View(memory.Size(), 1).empty());
+  const std::int64_t before = source.SectorsRead;
+  for (int i = 0; i < 100; ++i) source.Read(i * 16, a, 16);
+  EXPECT_LE(source.SectorsRead - before, 32);
+}
+
+}  // namespace
+}  // namespace kx
