@@ -497,6 +497,11 @@ TEST(CliExtract, HostileNumbersGiveNoNegativeTotalAndNoEmptyFile)
   }
   std::sort(written.begin(), written.end());
   EXPECT_EQ(FilesIn(dir / "out"), written);
+
+  // The check of such a project: what lies past the medium or before it is not checked.
+  const TRun check = RunCli("check p.kx", dir.Dir());
+  EXPECT_EQ(check.Status, 0) << check.Err;
+  EXPECT_EQ(check.Out.rfind("Checked 6 of 6 files", 0), 0u) << check.Out;
 }
 
 TEST(CliExtract, EveryFailedPathIsPrintedWithItsReason)
