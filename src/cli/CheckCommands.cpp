@@ -23,7 +23,7 @@ bool CheckAndReport(TkxDisk& Disk, TkxFileList& List)
     progress.Finish(result.Checked, 0);
   }
   ApplyCheck(result, List);
-  if (!result.Error.empty()) Report("the check stopped: " + result.Error);
+  if (!result.Error.empty()) Report("the check stopped: " + Escaped(result.Error));
   std::printf("%s\n", CheckSummaryText(result, List).c_str());
   return !result.Stopped;
 }

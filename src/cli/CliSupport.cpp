@@ -2,6 +2,7 @@
 
 #include "common/kxJobControl.h"
 #include "common/kxShared.h"
+#include "common/kxPendingFiles.h"
 #include "media/kxDisks.h"
 #include "project/kxProject.h"
 
@@ -28,6 +29,9 @@ static_assert(std::atomic<TkxJobControl*>::is_always_lock_free, "the signal hand
 extern "C" void OnStopSignal(int sig)
 {
   if (StopSignals > 0) {
+    // The program ends now: a project's or report's new file, or a file half extracted, must
+    // not stay behind.
+    RemovePendingFiles();
     std::signal(sig, SIG_DFL);
     std::raise(sig);
     return;
@@ -35,8 +39,6 @@ extern "C" void OnStopSignal(int sig)
   StopSignals = StopSignals + 1;
   if (TkxJobControl* control = StopTarget.load()) control->RequestStopFromSignal();
 }
-
-bool IsControl(std::int32_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
 
 void AppendHex(std::string& Out, unsigned char Byte)
 {
@@ -63,7 +65,7 @@ std::string Escaped(std::string_view Text)
         AppendHex(out, first);
       else
         out += Bytes;
-    } else if (IsControl(c)) {
+    } else if (IsControlCharacter(static_cast<char32_t>(c)) || IsBidiControl(static_cast<char32_t>(c))) {
       for (const char byte : Bytes) AppendHex(out, static_cast<unsigned char>(byte));
     } else if (c == '\\') {
       out += "\\\\";

@@ -2,7 +2,7 @@
 // a progress line on stderr.
 #pragma once
 
-#include <unicode/utf8.h>
+#include "common/kxShared.h"
 
 #include <chrono>
 #include <cstdint>
@@ -25,26 +25,11 @@ inline constexpr int ExitFailure = 1;      // a file could not be read or writte
 inline constexpr int ExitUsage = 2;        // the command line was wrong
 inline constexpr int ExitInterrupted = 130;  // stopped by Ctrl+C (128 + SIGINT), as shells report it
 
-// Calls Each(c, Bytes) for every character of Text in turn: c is the code point that the UTF-8
-// sequence Bytes encodes, or -1 for a byte that begins no well-formed sequence (Bytes is then
-// that one byte). Names on discs and in projects are often not UTF-8 at all.
-template <class TEach>
-void ForEachUtf8(std::string_view Text, TEach&& Each)
-{
-  const auto length = static_cast<std::int32_t>(Text.size());
-  for (std::int32_t i = 0; i < length;) {
-    const std::int32_t start = i;
-    UChar32 c = 0;
-    U8_NEXT(Text.data(), i, length, c);
-    if (c < 0) i = start + 1;
-    Each(static_cast<std::int32_t>(c < 0 ? -1 : c),
-         Text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(i - start)));
-  }
-}
-
-// Text for a terminal: control characters (C0, DEL and the C1 controls, also as stray bytes) as
-// "\xHH", so that a name from a project can neither move the cursor nor retitle or recolour the
-// terminal. A backslash is doubled, so that the escapes cannot be forged. Other bytes pass.
+// Text for a terminal: control characters (C0, DEL and the C1 controls, also as stray bytes) and
+// the bidirectional controls as the "\xHH" of their bytes, so that a name from a project or a
+// disc can neither move the cursor, retitle or recolour the terminal, nor show its characters in
+// another order ("invoice\u202Efdp.exe" as "invoiceexe.pdf"). A backslash is doubled, so that the
+// escapes cannot be forged. Other bytes pass.
 std::string Escaped(std::string_view Text);
 
 // "1 file", "2 files", "0 files".
@@ -73,7 +58,8 @@ const std::string& CommandLine();
 const std::string& StartTime();
 
 // After InstallStopHandler, the first Ctrl+C (SIGINT) or SIGTERM only sets the stop request, so
-// that a scan or copy can end cleanly and keep its work; a second one ends the process.
+// that a scan or copy can end cleanly and keep its work; a second one removes the files being
+// written (RemovePendingFiles) and ends the process.
 void InstallStopHandler();
 bool StopRequested();
 

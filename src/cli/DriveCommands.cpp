@@ -26,7 +26,8 @@ int ListDrives()
 {
   const auto lines = ListOpticalDrives();
   if (lines.empty()) std::puts("No optical drive found.");
-  for (const auto& line : lines) std::puts(line.c_str());
+  // A disc's label is whatever its maker wrote.
+  for (const auto& line : lines) std::puts(Escaped(line).c_str());
   return 0;
 }
 
@@ -55,7 +56,7 @@ int CreateImage(const std::string& Drive, const std::string& File)
     ReportMediumNotOpened(DriveOpenFailure(Drive, *disk));
     return ExitFailure;
   }
-  std::printf("%s\n", ImageCopySourceText(letter, target.FileName).c_str());
+  std::printf("%s\n", Escaped(ImageCopySourceText(letter, target.FileName)).c_str());
   std::fflush(stdout);
 
   TkxCopyJob job(std::move(disk), target.FileName);

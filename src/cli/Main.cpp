@@ -60,10 +60,10 @@ int UsageError(const CLI::App& App, const CLI::ParseError& Error, int argc, char
     else if (!IsCommand(App, word))
       Report("unknown command '" + Escaped(word) + "'");
     else
-      Report(Error.what());
+      Report(Escaped(Error.what()));
   } else {
     where += " " + parsed.front()->get_name();
-    Report(Error.what());
+    Report(Escaped(Error.what()));
   }
   std::fprintf(stderr, "Try '%s --help' for more information.\n", where.c_str());
   return ExitUsage;
@@ -98,7 +98,7 @@ int main(int argc, char** argv)
     return ExitFailure;
   } catch (const std::exception& e) {
     // A command meets only the errors it expects; anything else is still reported, never an abort.
-    Report(e.what());
+    Report(Escaped(e.what()));
     return ExitFailure;
   } catch (...) {
     Report("unexpected error");

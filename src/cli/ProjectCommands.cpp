@@ -45,22 +45,17 @@ std::string_view BaseFamily(TKind Kind)
   return family.substr(0, family.find(','));
 }
 
-// Writes Text into the file FileName (replaced when it exists). False, with the reason said,
-// when it cannot.
+// Writes Text into the file FileName as a project is written: a new file, renamed over an earlier
+// one only when complete. False, with the reason said, when it cannot.
 bool WriteReport(const std::string& FileName, const std::string& Text)
 {
-  std::FILE* f = std::fopen(FileName.c_str(), "wb");
-  if (f == nullptr) {
-    ReportPathError(FileName, SystemReason(errno));
+  try {
+    SaveTextToFile(FileName, Text);
+    return true;
+  } catch (const EkxProjectError& e) {
+    ReportPathError(FileName, Reason(e));
     return false;
   }
-  const bool written = std::fwrite(Text.data(), 1, Text.size(), f) == Text.size() && std::fflush(f) == 0;
-  const int error = errno;
-  if (std::fclose(f) != 0 || !written) {
-    ReportPathError(FileName, SystemReason(written ? errno : error));
-    return false;
-  }
-  return true;
 }
 
 // ---- the filters of list and extract -----------------------------------------------------
@@ -155,6 +150,12 @@ std::string ScanTarget(const TScanOptions& o)
   }
   // Refused before the scan rather than after it: minutes of reading a DVD must not be thrown
   // away at the end, and a named pipe would block the save for good.
+  try {
+    CheckProjectLocation(StoredLocation(o.Location));
+  } catch (const EkxProjectError& e) {
+    ReportPathError(o.Location, Reason(e));
+    return {};
+  }
   for (const std::string& target : {projectName, o.Dfxml}) {
     if (target.empty()) continue;
     try {
@@ -230,7 +231,7 @@ int RunScan(const TScanOptions& o)
   const bool failed = !outcome.Error.empty();
   // The medium became unusable (a part file vanished, the disc was changed): what was found so
   // far is kept.
-  if (failed) Report("the scan stopped at sector " + std::to_string(scan.Position) + ": " + outcome.Error);
+  if (failed) Report("the scan stopped at sector " + std::to_string(scan.Position) + ": " + Escaped(outcome.Error));
 
   TkxFileList found;
   AcceptFoundFiles(scan.FileList, found);
@@ -257,12 +258,13 @@ struct TListOptions {
 };
 
 // A JSON string of a byte string: valid UTF-8 passes, other bytes are read as Latin-1 so that
-// names in a legacy code page still give valid JSON.
+// names in a legacy code page still give valid JSON. Control and bidirectional characters are
+// escaped (\u202e), so that a name shown as it is written cannot act on a terminal or reorder it.
 std::string JsonString(std::string_view s)
 {
   std::string out = "\"";
   ForEachUtf8(s, [&out](std::int32_t c, std::string_view Bytes) {
-    if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
+    if (c < 0 || IsControlCharacter(static_cast<char32_t>(c)) || IsBidiControl(static_cast<char32_t>(c))) {
       // Controls, and a byte that is not UTF-8 (c < 0) as a Latin-1 character.
       char esc[16];
       std::snprintf(esc, sizeof esc, "\\u%04x", c < 0 ? unsigned{static_cast<unsigned char>(Bytes.front())} : unsigned(c));
@@ -364,11 +366,40 @@ void PrintPlan(const TkxFileList& List, const std::vector<std::int32_t>& Rows, c
   std::int64_t bytes = 0;
   for (const TkxPlannedFile& file : PlanExtraction(List, Rows, Folder, Mode)) {
     const TkxFileEntry& e = List.Items[static_cast<std::size_t>(file.Row)];
-    bytes += e.Size;
+    // An entry of a negative size writes nothing.
+    bytes = SaturatingAdd(bytes, std::max<std::int64_t>(0, e.Size));
     std::printf("%s\t%" PRId64 " bytes from offset %" PRId64 "\n", Escaped(file.FileName).c_str(), e.Size, e.Offset);
   }
   std::printf("Would extract %s (%.1f MB) to %s\n", Counted(static_cast<std::int64_t>(Rows.size()), "file").c_str(),
               static_cast<double>(bytes) / 1e6, Escaped(Folder).c_str());
+}
+
+// The extraction with its progress line; Ctrl+C stops it. Handled: the rows handled.
+TkxExtractResult ExtractWithProgress(TkxDisk& Disk, const TkxFileList& List, const std::vector<std::int32_t>& Rows,
+                                     const std::string& Folder, TkxExtractMode Mode, std::int32_t& Handled)
+{
+  const auto bytesOf = [&List](std::int32_t Row) {
+    return std::max<std::int64_t>(0, List.Items[static_cast<std::size_t>(Row)].Size);
+  };
+  // Bytes done after each row, for the rate and the time left.
+  std::vector<std::int64_t> bytesBefore(Rows.size() + 1, 0);
+  for (std::size_t k = 0; k < Rows.size(); ++k) bytesBefore[k + 1] = SaturatingAdd(bytesBefore[k], bytesOf(Rows[k]));
+  InstallStopHandler();
+  TkxJobControl control;
+  const TStopOnSignal stopOnSignal(control);
+  TProgressLine progress(static_cast<std::int64_t>(Rows.size()), "files", bytesBefore.back(), true);
+  const TkxExtractResult r = ExtractEntries(
+      Disk, List, Rows, Folder, Mode,
+      [&](std::int32_t done) {
+        Handled = done;
+        progress.Update(done, bytesBefore[static_cast<std::size_t>(done)]);
+      },
+      &control);
+  // The last line counts what was written: a file that failed is no byte done.
+  std::int64_t written = 0;
+  for (const std::int32_t row : r.WrittenRows) written = SaturatingAdd(written, bytesOf(row));
+  progress.Finish(Handled, written);
+  return r;
 }
 
 int RunExtract(const TExtractOptions& o)
@@ -404,27 +435,9 @@ int RunExtract(const TExtractOptions& o)
     return ExitFailure;
   }
 
-  // Bytes done after each row, for the rate and the time left.
-  std::vector<std::int64_t> bytesBefore(rows.size() + 1, 0);
-  for (std::size_t k = 0; k < rows.size(); ++k)
-    bytesBefore[k + 1] = bytesBefore[k] + std::max<std::int64_t>(0, list.Items[static_cast<std::size_t>(rows[k])].Size);
   const auto total = static_cast<std::int64_t>(rows.size());
   std::int32_t handled = 0;
-  TkxExtractResult r;
-  InstallStopHandler();
-  {
-    TkxJobControl control;
-    const TStopOnSignal stopOnSignal(control);
-    TProgressLine progress(total, "files", bytesBefore.back(), true);
-    r = ExtractEntries(
-        *disk, list, rows, folder, mode,
-        [&](std::int32_t done) {
-          handled = done;
-          progress.Update(done, bytesBefore[static_cast<std::size_t>(done)]);
-        },
-        &control);
-    progress.Finish(handled, bytesBefore[static_cast<std::size_t>(handled)]);
-  }
+  const TkxExtractResult r = ExtractWithProgress(*disk, list, rows, folder, mode, handled);
   std::printf("Extracted %d of %s to %s\n", r.Written, Counted(total, "file").c_str(), Escaped(folder).c_str());
   if (const std::optional<TkxRescueMap> map = MapBesideImage(location)) {
     const std::int32_t damaged = EntriesWithUnreadSectors(map->Sectors, list, r.WrittenRows);
@@ -498,7 +511,8 @@ void AddProjectCommands(CLI::App& App, int& Status)
   json->excludes(lng)->excludes(dfxml);
   lng->excludes(dfxml);
   AddFilterOptions(*list, listOptions->Filter);
-  list->footer("Control characters in names are shown escaped (\\x1b); a backslash is shown as \\\\.");
+  list->footer("Control characters and the characters that reverse the direction of text are shown escaped "
+               "(\\x1b, \\xe2\\x80\\xae); a backslash is shown as \\\\.");
   list->callback([listOptions, &Status] { Status = RunList(*listOptions); });
 
   auto extractOptions = std::make_shared<TExtractOptions>();
@@ -509,7 +523,7 @@ void AddProjectCommands(CLI::App& App, int& Status)
                     "One sub-folder per extension, named without its dot (\"jpg\"; \"Other\" for none)");
   extract->add_flag("-n,--dry-run", extractOptions->DryRun, "Print what would be written where; write nothing");
   AddFilterOptions(*extract, extractOptions->Filter);
-  extract->footer("Ctrl+C stops after the current file; the exit status is then 130.");
+  extract->footer("Ctrl+C stops at once and removes the file being written; the exit status is then 130.");
   extract->callback([extractOptions, &Status] { Status = RunExtract(*extractOptions); });
 }
 

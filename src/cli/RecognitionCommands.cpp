@@ -2,6 +2,7 @@
 
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
+#include "common/kxPlatform.h"
 #include "recognition/kxEngine.h"
 #include "recognition/kxRecognition.h"
 
@@ -21,30 +22,46 @@ namespace {
 constexpr std::size_t IdentifySectorSize = 2048;
 using TSector = std::array<std::uint8_t, IdentifySectorSize>;
 
-// The file's first sector, zero-padded when the file is shorter. False, with the system's reason
-// in Error, when the file cannot be opened or read.
+// Reads the first bytes of an open file, as many as Sector holds or the file has.
+bool ReadFileStart(os::TFileHandle File, TSector& Sector, std::string& Error)
+{
+  std::size_t done = 0;
+  while (done < Sector.size()) {
+    const std::int64_t got = os::Read(File, Sector.data() + done, static_cast<std::int64_t>(Sector.size() - done));
+    if (got < 0) {
+      Error = std::strerror(errno);
+      return false;
+    }
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+// The file's first sector, zero-padded when the file is shorter. False, with the reason in Error,
+// when the file cannot be opened or read, or is not a regular file: a named pipe would block the
+// command until a writer came, and a device such as /dev/zero is no file to recognise.
 bool ReadFirstSector(const std::string& FileName, TSector& Sector, std::string& Error)
 {
   Sector.fill(0);
-  std::FILE* file = std::fopen(FileName.c_str(), "rb");
-  if (file == nullptr) {
+  const os::TFileHandle file = os::OpenRead(FileName);
+  if (file == os::NoFileHandle) {
     Error = std::strerror(errno);
     return false;
   }
-  std::size_t done = 0;
-  while (done < Sector.size()) {
-    const std::size_t got = std::fread(Sector.data() + done, 1, Sector.size() - done, file);
-    if (got == 0) break;
-    done += got;
-  }
-  const bool failed = std::ferror(file) != 0;
-  const int reason = errno;
-  std::fclose(file);
-  if (failed) {
-    Error = std::strerror(reason);
-    return false;
-  }
-  return true;
+  const os::TFileStatus status = os::Status(file);
+  const int statusError = errno;
+  bool read = false;
+  if (status.Kind == os::TFileKind::Unknown)
+    Error = std::strerror(statusError);
+  else if (status.Kind == os::TFileKind::Directory)
+    Error = std::strerror(EISDIR);
+  else if (status.Kind != os::TFileKind::Regular)
+    Error = "not a regular file";
+  else
+    read = ReadFileStart(file, Sector, Error);
+  os::Close(file);
+  return read;
 }
 
 int Identify(const std::vector<std::string>& Files)
@@ -63,8 +80,9 @@ int Identify(const std::vector<std::string>& Files)
     const TBlockKind found = RecognizeBlock(sector);
     const TkxNewEntry entry = DescribeNewEntry(sector, ++entries, found.Kind);
     const std::string_view ext = KindExtensions[entry.Kind];
-    std::printf("%s\t%d\t%.*s\t%lld\t%s\t%s\n", fileName.c_str(), entry.Kind, static_cast<int>(ext.size()), ext.data(),
-                static_cast<long long>(found.Size), found.Continues ? "true" : "false", entry.Name.c_str());
+    std::printf("%s\t%d\t%.*s\t%lld\t%s\t%s\n", Escaped(fileName).c_str(), entry.Kind, static_cast<int>(ext.size()),
+                ext.data(), static_cast<long long>(found.Size), found.Continues ? "true" : "false",
+                Escaped(entry.Name).c_str());
   }
   std::fflush(stdout);
   return status;

@@ -60,7 +60,7 @@ int Rescue(const TRescueArgs& Args)
     Report(Escaped(problem));
     return ExitFailure;
   }
-  std::printf("%s\n", ImageCopySourceText(letter, fileName).c_str());
+  std::printf("%s\n", Escaped(ImageCopySourceText(letter, fileName)).c_str());
   const TkxRescueFigures start = job.Figures();
   if (job.Resumed())
     std::printf("Going on from the map %s: %s\n", Escaped(RescueMapName(fileName)).c_str(),

@@ -20,7 +20,8 @@ namespace os {
 using TFileHandle = std::intptr_t;
 inline constexpr TFileHandle NoFileHandle = -1;
 
-enum class TFileKind : std::uint8_t { Unknown, Regular, Directory, Other };
+// BlockDevice: a disk, a loop device or a disc in its drive, read like a file.
+enum class TFileKind : std::uint8_t { Unknown, Regular, Directory, BlockDevice, Other };
 
 struct TFileStatus {
   TFileKind Kind = TFileKind::Unknown;  // Unknown when the file could not be examined
@@ -54,6 +55,10 @@ bool WriteAt(TFileHandle Handle, const std::uint8_t* Buffer, std::int64_t Count,
 bool Resize(TFileHandle Handle, std::int64_t Size);
 // Returns once every byte written is stored on the disk.
 bool Sync(TFileHandle Handle);
+
+// Removes the file at Path, with one system call and no allocation, so that a signal handler may
+// call it. False when it could not.
+bool RemoveFile(const char* Path) noexcept;
 
 // Whether the existing file at Path may be written by this process.
 bool CanWrite(const std::string& Path);

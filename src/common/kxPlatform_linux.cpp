@@ -47,6 +47,7 @@ TFileStatus Status(TFileHandle Handle)
   struct stat st {};
   if (::fstat(static_cast<int>(Handle), &st) != 0) return {};
   if (S_ISREG(st.st_mode)) return {TFileKind::Regular, st.st_size};
+  if (S_ISBLK(st.st_mode)) return {TFileKind::BlockDevice, 0};
   return {S_ISDIR(st.st_mode) ? TFileKind::Directory : TFileKind::Other, 0};
 }
 
@@ -100,6 +101,8 @@ bool WriteAt(TFileHandle Handle, const std::uint8_t* Buffer, std::int64_t Count,
 bool Resize(TFileHandle Handle, std::int64_t Size) { return ::ftruncate(static_cast<int>(Handle), static_cast<off_t>(Size)) == 0; }
 
 bool Sync(TFileHandle Handle) { return ::fsync(static_cast<int>(Handle)) == 0; }
+
+bool RemoveFile(const char* Path) noexcept { return ::unlink(Path) == 0; }
 
 bool CanWrite(const std::string& Path) { return ::access(Path.c_str(), W_OK) == 0; }
 

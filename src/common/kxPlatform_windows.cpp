@@ -206,6 +206,8 @@ bool Sync(TFileHandle Handle)
   return false;
 }
 
+bool RemoveFile(const char* Path) noexcept { return DeleteFileA(Path) != 0; }
+
 // Opening for writing tests what a write would meet: the read-only attribute, the file's access
 // list, another program holding it without sharing. Opening an existing file changes nothing.
 bool CanWrite(const std::string& Path)

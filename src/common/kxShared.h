@@ -2,7 +2,12 @@
 // the message for a medium that cannot be opened.
 #pragma once
 
+#include <unicode/utf8.h>
+
+#include <algorithm>
+#include <cstdint>
 #include <filesystem>
+#include <limits>
 #include <string>
 #include <string_view>
 
@@ -23,6 +28,45 @@ constexpr unsigned char AsciiUpper(unsigned char c)
   return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 'a' + 'A') : c;
 }
 std::string AsciiUpper(std::string_view S);
+
+// A + B, held at the largest or the smallest value where the sum would overflow: sizes and
+// offsets come from projects and discs, and a damaged or hostile one may hold any value.
+constexpr std::int64_t SaturatingAdd(std::int64_t A, std::int64_t B)
+{
+  constexpr std::int64_t max = std::numeric_limits<std::int64_t>::max();
+  constexpr std::int64_t min = std::numeric_limits<std::int64_t>::min();
+  if (B > 0 && A > max - B) return max;
+  if (B < 0 && A < min - B) return min;
+  return A + B;
+}
+
+// C0 controls, DEL and the C1 controls: what a terminal acts on instead of showing it.
+constexpr bool IsControlCharacter(char32_t C) { return C < 0x20 || (C >= 0x7F && C <= 0x9F); }
+
+// The invisible marks that reorder the text around them when it is shown: the directional marks,
+// embeddings, overrides and isolates. With U+202E "invoice\u202Efdp.exe" shows as
+// "invoiceexe.pdf".
+constexpr bool IsBidiControl(char32_t C)
+{
+  return C == 0x061C || C == 0x200E || C == 0x200F || (C >= 0x202A && C <= 0x202E) || (C >= 0x2066 && C <= 0x2069);
+}
+
+// Calls Each(c, Bytes) for every character of Text in turn: c is the code point that the UTF-8
+// sequence Bytes encodes, or -1 for a byte that begins no well-formed sequence (Bytes is then
+// that one byte). Names on discs and in projects are often not UTF-8 at all.
+template <class TEach>
+void ForEachUtf8(std::string_view Text, TEach&& Each)
+{
+  const auto length = static_cast<std::int32_t>(std::min<std::size_t>(Text.size(), INT32_MAX));
+  for (std::int32_t i = 0; i < length;) {
+    const std::int32_t start = i;
+    UChar32 c = 0;
+    U8_NEXT(Text.data(), i, length, c);
+    if (c < 0) i = start + 1;
+    Each(static_cast<std::int32_t>(c < 0 ? -1 : c),
+         Text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(i - start)));
+  }
+}
 
 // Whether Text is well-formed UTF-8 (no overlong forms, surrogates or code points past U+10FFFF).
 bool IsUtf8(std::string_view Text);

@@ -33,6 +33,8 @@ TfrmCreateImage::TfrmCreateImage(TUserInteraction& Ui_, QWidget* Parent)
 
   lInfo = new TFittedLabel(this);
   lInfo->setObjectName(QStringLiteral("lInfo"));
+  // It names the target file, which a label would otherwise take for rich text if it looked so.
+  lInfo->setTextFormat(Qt::PlainText);
   lInfo->setGeometry(8, 8, 385, 15);
   lSectors = new TFittedLabel(this);
   lSectors->setObjectName(QStringLiteral("lSectors"));
@@ -57,7 +59,7 @@ bool TfrmCreateImage::WorkerPaused() const { return Current && Current->Job.Cont
 void TfrmCreateImage::CreateImage(char Drive, const std::string& FileName)
 {
   const char letter = AsciiUpper(Drive);
-  lInfo->setText(QString::fromLocal8Bit(ImageCopySourceText(letter, FileName)));
+  lInfo->setText(QString::fromStdString(VisibleText(ImageCopySourceText(letter, FileName))));
   pb->SetProgress(0);
   std::unique_ptr<TkxPhysicalCD> drive = DriveOpener(letter);
   if (!drive || drive->Status != CDReady) {

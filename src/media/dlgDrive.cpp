@@ -2,6 +2,7 @@
 
 #include "common/kxShared.h"
 #include "media/kxDrives.h"
+#include "project/kxWindowTexts.h"
 #include "ui/Controls.h"
 #include "ui/UserInteraction.h"
 
@@ -35,7 +36,8 @@ TfrmSelectDrive::TfrmSelectDrive(TUserInteraction& Ui_, QWidget* Parent)
 bool TfrmSelectDrive::SelectDrive(char& Drive)
 {
   cb->clear();
-  for (const std::string& line : DriveLister()) cb->addItem(QString::fromLocal8Bit(line));
+  // A disc's label is whatever its maker wrote.
+  for (const std::string& line : DriveLister()) cb->addItem(QString::fromStdString(VisibleText(line)));
   if (cb->count() > 0) cb->setCurrentIndex(0);
   cb->setFocus();
   if (Ui.RunModal(*this) != QDialog::Accepted || cb->currentIndex() < 0) return false;

@@ -81,6 +81,8 @@ void TkxDisk::CopyToStream(TkxOutStream& Stream, std::int64_t Offset, std::int64
 
   std::vector<std::uint8_t> block(static_cast<std::size_t>(ss * ChunkSectors));
   for (std::int64_t i = 0; i < chunks; ++i) {
+    // A file of gigabytes is many chunks; a stop must not wait for all of them.
+    if (i > 0 && Interrupted && Interrupted()) throw EkxStopped();
     const std::int64_t s = first + i * ChunkSectors;
     const std::int64_t n = std::min<std::int64_t>(last - s + 1, ChunkSectors);
     std::fill_n(block.begin(), n * ss, std::uint8_t{0});

@@ -114,8 +114,9 @@ class TkxDisk {
   virtual std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count,
                                    std::int64_t FirstSector) = 0;
 
-  // Asked between the commands of one read, of which a damaged disc may make many; true ends the
-  // read with EkxStopped. A job that can be stopped sets it for as long as it runs.
+  // Asked between the commands of one read, of which a damaged disc may make many, and between
+  // the chunks of a copy; true ends the read or the copy with EkxStopped. A job that can be
+  // stopped sets it for as long as it runs.
   std::function<bool()> Interrupted;
 
   // The Size bytes of the medium from byte Offset. Bytes of sectors that could not be read
@@ -125,7 +126,8 @@ class TkxDisk {
   // Writes the Size bytes of the medium from byte Offset to Stream, reading at most 1000
   // sectors at a time so that memory stays bounded whatever the range. Throws
   // std::out_of_range for a negative Offset or Size or a range whose end overflows; passes on
-  // the errors of the medium and of the stream.
+  // the errors of the medium and of the stream. Asks Interrupted between chunks, and throws
+  // EkxStopped when it says so.
   void CopyToStream(TkxOutStream& Stream, std::int64_t Offset, std::int64_t Size);
 
   // Sectors per chunk of a long copy.

@@ -98,6 +98,13 @@ TkxDiskImage::TkxDiskImage(const std::string& FileName) noexcept
         fail(name, std::strerror(errno));
         return;
       }
+      // A character device such as /dev/zero measures 0 bytes and would read forever; a pipe
+      // cannot be measured at all.
+      const os::TFileKind kind = os::Status(handle).Kind;
+      if (kind != os::TFileKind::Regular && kind != os::TFileKind::BlockDevice) {
+        fail(name, NotAnImage);
+        return;
+      }
       const std::int64_t size = os::Size(handle);
       if (size < 0 || size > std::numeric_limits<std::int64_t>::max() - total) {
         fail(FileName, NotAnImage);
@@ -197,17 +204,22 @@ void TkxDiskImage::Fill(std::int64_t Pos, std::int64_t WantedEnd)
 
   AheadStart = Pos;
   AheadLength = 0;
+  ShortRead = {};
   std::int64_t p = Pos;
   for (std::int32_t i = PartAt(p); p < end && i >= 0; i = PartAt(p)) {
     const TkxDiskImagePart& part = Parts[static_cast<std::size_t>(i)];
     if (i != CurrentPart) OpenPart(i);
     const std::int64_t wanted = std::min(end, part.EndOffset) - p;
+    errno = 0;
     const std::int64_t got = os::ReadAt(PartHandle, Ahead.data() + (p - Pos), wanted, p - part.StartOffset);
     AheadLength += got;
     p += got;
-    // A part that shrank since opening, or an unreadable spot of a device: what follows is
-    // read again by the next request that needs it.
-    if (got < wanted) break;
+    // A part that shrank since opening, or an unreadable spot of a device. Only what the request
+    // needs is an error (ReadSectors); what follows is read again by the next request.
+    if (got < wanted) {
+      ShortRead = {i, errno};
+      break;
+    }
   }
 }
 
@@ -226,10 +238,20 @@ std::int32_t TkxDiskImage::ReadSectors(std::uint8_t* Buffer, std::int32_t Count,
     const std::int64_t pos = (FirstSector + k) * raw + HeaderSize;
     if (pos < AheadStart || pos + ss > AheadStart + AheadLength) Fill(pos, wantedEnd);
     const std::int64_t avail = std::clamp<std::int64_t>(AheadStart + AheadLength - pos, 0, ss);
-    if (avail > 0) std::memcpy(Buffer + k * ss, Ahead.data() + (pos - AheadStart), static_cast<std::size_t>(avail));
-    total += avail;
+    if (avail < ss) ThrowShortRead();
+    std::memcpy(Buffer + k * ss, Ahead.data() + (pos - AheadStart), static_cast<std::size_t>(ss));
+    total += ss;
   }
   return static_cast<std::int32_t>(total);
+}
+
+void TkxDiskImage::ThrowShortRead() const
+{
+  const std::string name =
+      ShortRead.Part >= 0 ? Parts[static_cast<std::size_t>(ShortRead.Part)].FileName : Parts.front().FileName;
+  if (ShortRead.Error != 0)
+    throw EkxIOError("Cannot read \"" + name + "\": " + std::strerror(ShortRead.Error), ShortRead.Error);
+  throw EkxIOError("\"" + name + "\" is shorter than when the image was opened: it was cut or replaced");
 }
 
 bool IsDriveName(std::string_view Location) { return Location.size() == 2 && Location[1] == ':'; }

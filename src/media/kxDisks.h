@@ -63,8 +63,9 @@ class TkxDiskImage final : public TkxDisk {
   std::int32_t StoredSectorSize() const { return HeaderSize + SectorSize + TrailerSize; }
 
   // The parts read as one seamless concatenation. Sectors at or beyond SectorCount are not
-  // delivered and leave their part of Buffer untouched; a part that shrank since opening only
-  // lowers the count. Throws EkxIOError when a part file needed for the read can no longer be
+  // delivered and leave their part of Buffer untouched. Every sector below it is delivered whole,
+  // or the read throws EkxIOError: a part that shrank since opening, or a read error, is no
+  // sector of zeros. Throws EkxIOError too when a part file needed for the read can no longer be
   // opened; no part is open afterwards, so the image can still be read or released.
   std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count,
                            std::int64_t FirstSector) override;
@@ -75,6 +76,7 @@ class TkxDiskImage final : public TkxDisk {
   void ClosePart() noexcept;
   std::int32_t PartAt(std::int64_t Pos) const;
   void Fill(std::int64_t Pos, std::int64_t WantedEnd);
+  [[noreturn]] void ThrowShortRead() const;
 
   os::TFileHandle PartHandle = os::NoFileHandle;  // the open read-only file of CurrentPart
 
@@ -83,6 +85,13 @@ class TkxDiskImage final : public TkxDisk {
   std::vector<std::uint8_t> Ahead;
   std::int64_t AheadStart = 0;
   std::int64_t AheadLength = 0;
+  // Where the last fill of the read-ahead ended short: the part and the system's error number
+  // (0 when the part simply ended early).
+  struct TShortRead {
+    std::int32_t Part = -1;
+    int Error = 0;
+  };
+  TShortRead ShortRead;
 };
 
 // A drive name is exactly two characters, the second of which is ':'.

@@ -1,6 +1,7 @@
 #include "media/kxRescueMap.h"
 
 #include "common/kxPlatform.h"
+#include "common/kxShared.h"
 #include "common/kxVersion.h"
 #include "media/kxDisks.h"
 
@@ -415,7 +416,7 @@ std::int64_t UnreadSectorsIn(const TkxSectorMap& Map, std::int64_t Offset, std::
 {
   if (Size <= 0 || Offset < 0) return 0;
   const std::int64_t first = Offset / MapSectorSize;
-  const std::int64_t end = (Offset + Size - 1) / MapSectorSize + 1;
+  const std::int64_t end = (SaturatingAdd(Offset, Size) - 1) / MapSectorSize + 1;
   return Map.UnfinishedIn(first, end);
 }
 

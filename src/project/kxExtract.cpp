@@ -27,7 +27,19 @@ std::string ExtractTargetDir(const std::string& Folder, TKind Kind, TkxExtractMo
 
 std::string ExtractEntryName(std::string_view Name, std::string_view Ext)
 {
-  std::string name = MakeValidFileName(Name);
+  std::string name;
+  name.reserve(Name.size());
+  // A name that is not UTF-8 is written as the list shows it (Windows-1252), not as bytes that
+  // no tool here shows right. What MakeValidFileName leaves of the controls (DEL, the C1 controls)
+  // and the bidirectional controls, which would make "invoice\u202Efdp.exe" show as
+  // "invoiceexe.pdf" in a file manager, become "_".
+  ForEachUtf8(MakeValidFileName(NameAsUtf8(Name)), [&name](std::int32_t c, std::string_view Bytes) {
+    const auto code = static_cast<char32_t>(c);
+    if (c >= 0 && (IsControlCharacter(code) || IsBidiControl(code)))
+      name += '_';
+    else
+      name += Bytes;
+  });
   // "_" stands for an empty name, so that the file is neither hidden nor nameless. "." and ".."
   // alone would name the folder itself or its parent; followed by an extension they are an
   // ordinary name (an INI section "[..]" gives "...ini").
@@ -141,17 +153,32 @@ TRowEnd ExtractRow(TkxDisk& Disk, const TkxFileEntry& E, TkxExtractPlan& Plan, T
     ++Result.Written;
     return TRowEnd::Next;
   }
-  if (outcome == TkxSaveOutcome::Incomplete && Control != nullptr && Control->StopRequested()) {
-    // The stop interrupted the write: a half file is no recovered file.
-    std::error_code ec;
-    fs::remove(fileName, ec);
+  // Stopped within the copy, or a write broken off by the signal of the stop: the half file is
+  // gone, and the entry is not extracted rather than failed.
+  if (outcome == TkxSaveOutcome::Stopped ||
+      (outcome == TkxSaveOutcome::Failed && Control != nullptr && Control->StopRequested()))
     return TRowEnd::Stopped;
-  }
   Result.Failed += fileName;
   Result.Failed += '\n';
   Result.Failures.push_back({fileName, reason});
   return outcome == TkxSaveOutcome::DiskFull ? TRowEnd::DiskFull : TRowEnd::Next;
 }
+
+// For as long as it lives, the copies and reads of Disk end at a stop request of Control.
+class TStopReads {
+ public:
+  TStopReads(TkxDisk& Disk_, TkxJobControl* Control) : Disk(Disk_), Before(Disk_.Interrupted)
+  {
+    if (Control != nullptr) Disk.Interrupted = [Control] { return Control->StopRequested(); };
+  }
+  ~TStopReads() { Disk.Interrupted = Before; }
+  TStopReads(const TStopReads&) = delete;
+  TStopReads& operator=(const TStopReads&) = delete;
+
+ private:
+  TkxDisk& Disk;
+  const std::function<bool()> Before;
+};
 
 }  // namespace
 
@@ -161,6 +188,7 @@ TkxExtractResult ExtractEntries(TkxDisk& Disk, const TkxFileList& List, std::spa
 {
   TkxExtractResult result;
   TkxExtractPlan plan(Folder, Mode);
+  const TStopReads stopReads(Disk, Control);
   std::int32_t done = 0;
   for (const std::int32_t row : Rows) {
     if (Control != nullptr && Control->ShouldStop()) {

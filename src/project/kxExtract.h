@@ -35,7 +35,9 @@ std::string IncludeTrailingPathDelimiter(std::string Path);
 std::string ExtractTargetDir(const std::string& Folder, TKind Kind, TkxExtractMode Mode);
 
 // The entry's name as a file-name component. Names loaded from a project file may hold path
-// delimiters or be "..": cleaned so that the target can never leave the folder. A name that
+// delimiters or be "..": cleaned so that the target can never leave the folder. A name that is
+// not UTF-8 is read as Windows-1252 (NameAsUtf8), as the window shows it; control characters
+// (DEL and the C1 controls too) and the bidirectional controls become "_". A name that
 // would give an empty file name, "." or "..", or a hidden file because the name is empty (an
 // untitled ".pas"), is replaced ("_" for the empty name). Other names pass unchanged.
 std::string ExtractEntryName(std::string_view Name, std::string_view Ext);
@@ -133,11 +135,11 @@ struct TkxExtractResult {
 // existing name, even one taken by a concurrent extraction in the same moment, is never
 // overwritten but passed for the next free one. An entry that fails is listed and the others
 // are still extracted; an entry whose group folder cannot be created, or is not a real folder
-// (a symbolic link), is skipped. A full disk stops the extraction: the incomplete file is
-// removed and listed. Progress, when given, is told the number of rows handled after each one;
-// Control, when given, is asked before each row whether to end (a paused extraction waits
-// there); a file left incomplete while a stop was requested (its write interrupted) is removed,
-// not listed.
+// (a symbolic link), is skipped. A file that fails (a read of the medium or a write) is removed
+// and listed with its reason; a full disk stops the extraction. Progress, when given, is told the
+// number of rows handled after each one; Control, when given, is asked before each row whether
+// to end (a paused extraction waits there) and by the copy between its chunks, so that a stop
+// ends even a file of gigabytes at once: that file is removed, not listed.
 TkxExtractResult ExtractEntries(TkxDisk& Disk, const TkxFileList& List, std::span<const std::int32_t> Rows,
                                 const std::string& Folder, TkxExtractMode Mode,
                                 const std::function<void(std::int32_t Done)>& Progress = {},

@@ -1,5 +1,6 @@
 #include "project/kxFileList.h"
 
+#include "common/kxPendingFiles.h"
 #include "common/kxPlatform.h"
 #include "common/kxShared.h"
 
@@ -290,48 +291,76 @@ bool TkxFileList::SaveEntryToFile(const std::string& FileName, const TkxFileEntr
   return WriteEntryFile(FileName, Entry, Disk, TkxCreateMode::Replace) == TkxSaveOutcome::Written;
 }
 
+namespace {
+
+// Refuses an entry that gives no file at all; nothing is created for it.
+bool EntryHasBytes(const TkxFileEntry& Entry, std::int64_t MediumEnd, std::string& Reason)
+{
+  if (Entry.Offset < 0)
+    Reason = "its offset is negative";
+  else if (Entry.Size < 0)
+    Reason = "its size is negative";
+  // Bytes past the medium's end do not exist: a damaged or hostile project could otherwise fill
+  // the disk with zeros up to any size it states.
+  else if (Entry.Offset > MediumEnd || (Entry.Offset == MediumEnd && Entry.Size > 0))
+    Reason = "it begins past the end of the medium";
+  else
+    return true;
+  return false;
+}
+
+// What a failure during the copy means for the file, which is then removed.
+TkxSaveOutcome CopyFailure(const EkxIOError& Error, bool Created, TkxCreateMode Mode, std::string& Reason)
+{
+  Reason = Error.Error != 0 ? std::strerror(Error.Error) : Error.what();
+  if (os::IsDiskFull(Error.Error)) return TkxSaveOutcome::DiskFull;
+  if (!Created)
+    return Error.Error == EEXIST && Mode == TkxCreateMode::Exclusive ? TkxSaveOutcome::NameTaken
+                                                                    : TkxSaveOutcome::NoFile;
+  return TkxSaveOutcome::Failed;
+}
+
+}  // namespace
+
 TkxSaveOutcome TkxFileList::WriteEntryFile(const std::string& FileName, const TkxFileEntry& Entry, TkxDisk& Disk,
                                            TkxCreateMode Mode, std::string* Reason)
 {
-  const auto because = [Reason](std::string Text) {
-    if (Reason) *Reason = std::move(Text);
-  };
-  if (Entry.Offset < 0) {
-    because("its offset is negative");
-    return TkxSaveOutcome::NoFile;
-  }
-  // Bytes past the medium's end do not exist: a damaged or hostile project could otherwise fill
-  // the disk with zeros up to any size it states.
+  std::string reason;
+  TkxSaveOutcome outcome = TkxSaveOutcome::Written;
   const std::int64_t mediumEnd = Disk.SectorCount * std::int64_t{Disk.SectorSize};
-  if (Entry.Offset > mediumEnd || (Entry.Offset == mediumEnd && Entry.Size > 0)) {
-    because("it begins past the end of the medium");
-    return TkxSaveOutcome::NoFile;
-  }
-  const std::int64_t readable = std::min(Entry.Size, mediumEnd - Entry.Offset);
   bool created = false;
-  try {
-    TkxFileStream stream(FileName, Mode);
-    created = true;
-    Disk.CopyToStream(stream, Entry.Offset, readable);
-    stream.Close();
-    if (readable == Entry.Size) return TkxSaveOutcome::Written;
-    because("the medium ends before the file does");
-    return TkxSaveOutcome::Incomplete;
-  } catch (const EkxIOError& e) {
-    because(e.Error != 0 ? std::strerror(e.Error) : e.what());
-    if (os::IsDiskFull(e.Error)) {
-      if (created) {
-        std::error_code ec;
-        std::filesystem::remove(FileName, ec);
+  if (!EntryHasBytes(Entry, mediumEnd, reason)) {
+    outcome = TkxSaveOutcome::NoFile;
+  } else {
+    const std::int64_t readable = std::min(Entry.Size, mediumEnd - Entry.Offset);
+    try {
+      TkxFileStream stream(FileName, Mode);
+      created = true;
+      // Removed by a second Ctrl+C too, should one end the program during the copy.
+      const TkxPendingFile pending(FileName);
+      Disk.CopyToStream(stream, Entry.Offset, readable);
+      stream.Close();
+      if (readable < Entry.Size) {
+        reason = "the medium ends before the file does";
+        outcome = TkxSaveOutcome::Incomplete;
       }
-      return TkxSaveOutcome::DiskFull;
+    } catch (const EkxIOError& e) {
+      outcome = CopyFailure(e, created, Mode, reason);
+    } catch (const EkxStopped&) {
+      reason = "stopped";
+      outcome = TkxSaveOutcome::Stopped;
+    } catch (const std::exception& e) {
+      reason = e.what();
+      outcome = created ? TkxSaveOutcome::Failed : TkxSaveOutcome::NoFile;
     }
-    if (!created) return e.Error == EEXIST && Mode == TkxCreateMode::Exclusive ? TkxSaveOutcome::NameTaken : TkxSaveOutcome::NoFile;
-    return TkxSaveOutcome::Incomplete;
-  } catch (const std::exception& e) {
-    because(e.what());
-    return created ? TkxSaveOutcome::Incomplete : TkxSaveOutcome::NoFile;
   }
+  if (created && outcome != TkxSaveOutcome::Written && outcome != TkxSaveOutcome::Incomplete) {
+    // Half a file is no recovered file.
+    std::error_code ec;
+    std::filesystem::remove(FileName, ec);
+  }
+  if (Reason && outcome != TkxSaveOutcome::Written) *Reason = std::move(reason);
+  return outcome;
 }
 
 }  // namespace kx

@@ -26,12 +26,13 @@ struct TkxFileEntry {
 
 enum class TkxSaveOutcome : std::uint8_t {
   Written,     // every byte of the entry is in the file
-  NoFile,      // nothing was created: a negative offset, an offset past the medium's end, or the
-               // file could not be created
+  NoFile,      // nothing was created: a negative offset or size, an offset past the medium's end,
+               // or the file could not be created
   NameTaken,   // exclusive creation found the name in use; nothing was touched
-  Incomplete,  // the file exists but lacks bytes: a read or write failed, or the entry runs past
-               // the medium's end and only its readable part was written
+  Incomplete,  // the entry runs past the medium's end: its readable part is in the file, kept
+  Failed,      // a read or a write failed (an image cut short, a vanished part); the file was removed
   DiskFull,    // the disk filled up; the incomplete file was removed
+  Stopped,     // the job was asked to stop during the copy; the incomplete file was removed
 };
 
 // Equals the index of the list's header column.
@@ -59,12 +60,14 @@ class TkxFileList {
   void Sort(TkxSortKey Key, std::vector<std::int32_t>* Order = nullptr);
 
   // Writes the entry's bytes from Disk into a new (or truncated) file. False, without
-  // creating a file, for a negative offset or one past the medium's end; false when anything
-  // fails after that, in which case whatever was written stays on disk. Never throws.
+  // creating a file, for a negative offset or size or an offset past the medium's end; false,
+  // with the file removed, when anything fails after that: only whole files are left. An entry
+  // that runs past the medium's end keeps its readable part and gives false. Never throws.
   static bool SaveEntryToFile(const std::string& FileName, const TkxFileEntry& Entry, TkxDisk& Disk);
 
   // SaveEntryToFile with the outcome of a failure, for callers that react to it; Reason, when
   // given, receives why it failed in words (the system's text of its error where there is one).
+  // The copy asks Disk.Interrupted between its chunks: a stop ends it within one chunk.
   static TkxSaveOutcome WriteEntryFile(const std::string& FileName, const TkxFileEntry& Entry, TkxDisk& Disk,
                                        TkxCreateMode Mode, std::string* Reason = nullptr);
 };

@@ -1,5 +1,6 @@
 #include "project/kxProject.h"
 
+#include "common/kxPendingFiles.h"
 #include "common/kxPlatform.h"
 #include "common/kxShared.h"
 #include "media/kxDisks.h"
@@ -9,8 +10,8 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
-#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <system_error>
 #include <limits>
 #include <algorithm>
@@ -362,6 +363,71 @@ void RemoveQuietly(const std::string& Name)
 
 }  // namespace
 
+namespace {
+
+// The new file beside a target, removed on every way out unless it became the target.
+class TTempFile {
+ public:
+  explicit TTempFile(const std::string& Target) : File(CreateTempBeside(Target, Name))
+  {
+    if (File.Get() == os::NoFileHandle) ThrowIOError(errno);
+    Pending.emplace(Name);
+  }
+  ~TTempFile()
+  {
+    File.Close();
+    if (!Renamed) RemoveQuietly(Name);
+  }
+  TTempFile(const TTempFile&) = delete;
+  TTempFile& operator=(const TTempFile&) = delete;
+
+  os::TFileHandle Get() const { return File.Get(); }
+  // Stores every byte on the disk, closes the file and puts it in Target's place.
+  void ReplaceTarget(const std::string& Target)
+  {
+    // A full disk shows in a write, or only in the sync or the close on some file systems; the
+    // sync makes sure the bytes are stored before the rename makes them the file.
+    if (!os::Sync(File.Get())) ThrowIOError(errno != 0 ? errno : EIO);
+    if (!File.Close()) ThrowIOError(errno);
+    if (!os::Replace(Name, Target)) ThrowIOError(errno);
+    Renamed = true;
+  }
+
+ private:
+  std::string Name;
+  TOpenFile File;
+  // Removed by a second Ctrl+C too, should one end the program during the save.
+  std::optional<TkxPendingFile> Pending;
+  bool Renamed = false;
+};
+
+// FileName is replaced by a new file that Write fills, as SaveProjectToFile describes.
+void ReplaceFileWith(const std::string& FileName, const std::function<void(TProjectWriter&)>& Write)
+{
+  const std::string target = SaveTarget(FileName);
+  const auto existing = ExistingFile(target);
+  if (existing) {
+    RequireRegularFile(*existing);
+    // Renaming would replace a file the user may not write to; writing into it never could.
+    if (!os::CanWrite(target)) ThrowIOError(errno);
+  }
+  TTempFile file(target);
+  // The file keeps its permissions and, where allowed, its owner.
+  if (existing && !os::KeepAttributes(file.Get(), target)) ThrowIOError(errno);
+  TProjectWriter writer(file.Get());
+  Write(writer);
+  if (!writer.Flush()) ThrowIOError(writer.Error);
+  file.ReplaceTarget(target);
+}
+
+}  // namespace
+
+void CheckProjectLocation(const std::string& Location)
+{
+  if (Location.find_first_of("\r\n") != std::string::npos)
+    throw EkxProjectError(std::string(LocationLineBreakMessage));
+}
+
 void CheckProjectTarget(const std::string& FileName)
 {
   const std::string target = SaveTarget(FileName);
@@ -370,48 +436,28 @@ void CheckProjectTarget(const std::string& FileName)
     if (!os::CanWrite(target)) ThrowIOError(errno);
   }
   // The save writes a new file beside the target and renames it; creating one now tests exactly
-  // that: a missing folder, a folder the user may not write to, a read-only file system.
-  std::string tempName;
-  TOpenFile file(CreateTempBeside(target, tempName));
-  if (file.Get() == os::NoFileHandle) ThrowIOError(errno);
-  file.Close();
-  RemoveQuietly(tempName);
+  // that: a missing folder, a folder the user may not write to, a read-only file system. A full
+  // one still takes an empty file, so the probe holds bytes, stored on the disk as a save's are.
+  const TTempFile file(target);
+  TProjectWriter writer(file.Get());
+  writer.Put(std::string(TargetProbeBytes, '\0'));
+  if (!writer.Flush()) ThrowIOError(writer.Error);
+  if (!os::Sync(file.Get())) ThrowIOError(errno != 0 ? errno : EIO);
 }
 
 void SaveProjectToFile(const std::string& FileName, const std::string& Location, const TkxFileList& List)
 {
-  if (Location.find_first_of("\r\n") != std::string::npos)
-    throw EkxProjectError(std::string(LocationLineBreakMessage));
+  CheckProjectLocation(Location);
   if (List.Count > MaxProjectEntries)
     throw EkxProjectError(std::string(TooManyEntriesMessage), 0, 0,
                           std::to_string(List.Count) + " entries, where a project holds at most " +
                               std::to_string(MaxProjectEntries));
-  const std::string target = SaveTarget(FileName);
-  const auto existing = ExistingFile(target);
-  if (existing) {
-    RequireRegularFile(*existing);
-    // Renaming would replace a file the user may not write to; writing into it never could.
-    if (!os::CanWrite(target)) ThrowIOError(errno);
-  }
+  ReplaceFileWith(FileName, [&](TProjectWriter& Writer) { WriteProject(Writer, Location, List); });
+}
 
-  std::string tempName;
-  TOpenFile file(CreateTempBeside(target, tempName));
-  if (file.Get() == os::NoFileHandle) ThrowIOError(errno);
-  const auto fail = [&](int Error) {
-    file.Close();
-    RemoveQuietly(tempName);
-    ThrowIOError(Error);
-  };
-  // The project keeps its permissions and, where allowed, its owner.
-  if (existing && !os::KeepAttributes(file.Get(), target)) fail(errno);
-  TProjectWriter writer(file.Get());
-  WriteProject(writer, Location, List);
-  // A full disk shows in a write, or only in the sync or the close on some file systems; the sync
-  // makes sure the bytes are stored before the rename makes them the project.
-  if (!writer.Flush()) fail(writer.Error);
-  if (!os::Sync(file.Get())) fail(errno != 0 ? errno : EIO);
-  if (!file.Close()) fail(errno);
-  if (!os::Replace(tempName, target)) fail(errno);
+void SaveTextToFile(const std::string& FileName, std::string_view Text)
+{
+  ReplaceFileWith(FileName, [Text](TProjectWriter& Writer) { Writer.Put(Text); });
 }
 
 void LoadProject(const std::string& FileName, std::string& Location, TkxFileList& List)

@@ -4,8 +4,9 @@
 
 #include "project/kxFileList.h"
 
-#include <stdexcept>
+#include <cstddef>
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -51,15 +52,21 @@ inline constexpr std::int64_t MaxProjectFileSize = std::int64_t{1} << 30;
 // Throws EkxProjectError when a project cannot be saved under FileName whatever its content: a
 // folder ("File access denied", EISDIR) or something that is not a regular file, such as a device
 // or a named pipe (NotRegularFileMessage); a file that may not be written; a folder that is
-// missing or does not take a new file. Lets a caller refuse a target before a long scan.
+// missing or does not take a new file of TargetProbeBytes ("Disk full" on a full disk). Lets a
+// caller refuse a target before a long scan.
 void CheckProjectTarget(const std::string& FileName);
+inline constexpr std::size_t TargetProbeBytes = 64 * 1024;
+
+// Throws EkxProjectError (LocationLineBreakMessage) for a location that no project can store: a
+// carriage return or line feed would split its line and point the project elsewhere.
+void CheckProjectLocation(const std::string& Location);
 
 // Writes the project with line-feed line ends into a new file in FileName's folder and renames
 // it over FileName only when every byte is on the disk, so that a failed save (a full disk)
 // leaves a previous project byte for byte as it was, and two saves at once leave one whole
 // project. A symbolic link at FileName is followed: the file it names is replaced. An existing
-// file keeps its permissions. A location holding a carriage return or line feed cannot be
-// saved: it would split its line and point the project elsewhere. Throws EkxProjectError.
+// file keeps its permissions. A location refused by CheckProjectLocation is not saved. Throws
+// EkxProjectError; the new file is removed on every failure.
 void SaveProjectToFile(const std::string& FileName, const std::string& Location, const TkxFileList& List);
 
 // The most entries a project holds: twice the 4,173,824 sectors of a double-layer DVD, since a
@@ -67,6 +74,10 @@ void SaveProjectToFile(const std::string& FileName, const std::string& Location,
 // allocated for it, and a list above it is not saved, so that no project is written that
 // cannot be opened again.
 inline constexpr std::int32_t MaxProjectEntries = 1 << 23;
+
+// Writes Text into FileName as a project is saved (a report, for instance): a failed write leaves
+// an earlier file as it was. Throws EkxProjectError.
+void SaveTextToFile(const std::string& FileName, std::string_view Text);
 
 // A project whose entries were checked (kxCheck.h) holds a "CHECK" section after "FILES": the
 // count of entries, then one line per entry in list order, its state word and the size its

@@ -1,5 +1,7 @@
 #include "project/kxWindowTexts.h"
 
+#include "common/kxShared.h"
+
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
@@ -14,6 +16,35 @@ std::string MainWindowCaption(const std::string& ProjectFileName, bool Modified)
   caption += "]";
   if (Modified) caption += "*";
   return caption;
+}
+
+std::string VisibleText(std::string_view Text, std::size_t MaxCharacters)
+{
+  std::string converted;
+  if (!IsUtf8(Text)) {
+    // One byte is one character in that code page.
+    converted = NameAsUtf8(Text.substr(0, std::min(Text.size(), MaxCharacters)));
+    Text = converted;
+  }
+  // A character takes at most four bytes; what lies beyond is never shown, however long the name.
+  if (MaxCharacters < Text.size() / 4) Text = Text.substr(0, MaxCharacters * 4);
+  std::string out;
+  std::size_t characters = 0;
+  ForEachUtf8(Text, [&](std::int32_t c, std::string_view Bytes) {
+    if (characters++ >= MaxCharacters) return;
+    char escape[16];
+    const auto code = static_cast<char32_t>(c);
+    if (IsControlCharacter(code)) {
+      std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned>(code));
+      out += escape;
+    } else if (IsBidiControl(code)) {
+      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(code));
+      out += escape;
+    } else {
+      out += Bytes;
+    }
+  });
+  return out;
 }
 
 std::string OffsetText(std::int64_t Offset)
@@ -38,7 +69,7 @@ TkxSelectionSummary SummarizeSelection(const TkxFileList& List, std::span<const 
     const std::int32_t last = std::min(range.Last, List.Count - 1);
     for (std::int32_t row = first; row <= last; ++row) {
       ++summary.Rows;
-      summary.Bytes += List.Items[static_cast<std::size_t>(row)].Size;
+      summary.Bytes = SaturatingAdd(summary.Bytes, List.Items[static_cast<std::size_t>(row)].Size);
     }
   }
   return summary;
@@ -60,11 +91,17 @@ std::string ExtractionReportText(const TkxExtractResult& Result)
     listed += '\n';
   }
   std::string text = ExtractFailureMessage(listed);
-  if (Result.Stopped || Result.DiskFull) {
+  const auto paragraph = [&text](const std::string& Paragraph) {
     if (!text.empty()) text += "\n\n";
-    text += std::to_string(Result.NotExtracted) + (Result.NotExtracted == 1 ? " file was" : " files were") +
-            " not extracted.";
-  }
+    text += Paragraph;
+  };
+  const auto files = [](std::int32_t N) { return std::to_string(N) + (N == 1 ? " file was" : " files were"); };
+  if (Result.Stopped || Result.DiskFull)
+    paragraph(std::string(Result.Stopped ? "The extraction was stopped. " : "") + files(Result.NotExtracted) +
+              " not extracted.");
+  if (Result.Skipped > 0)
+    paragraph(files(Result.Skipped) +
+              " skipped: the folder of their extension could not be created or is not a folder.");
   return text;
 }
 

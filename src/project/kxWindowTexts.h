@@ -7,7 +7,9 @@
 #include "project/kxFileList.h"
 #include "project/kxProject.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <string>
 #include <string_view>
@@ -20,6 +22,14 @@ inline constexpr std::string_view ApplicationTitle = "Veltrane Tessarin 2008";
 // while modified.
 std::string MainWindowCaption(const std::string& ProjectFileName, bool Modified);
 
+// A name or a label from a disc or a project as a window shows it, in UTF-8: a text that is not
+// UTF-8 is read as Windows-1252 (NameAsUtf8), as sorting and finding read names; control
+// characters are written as "\x1b" and the bidirectional controls as "\u202e", so that nothing
+// in the text is hidden and nothing reorders what is shown ("invoice\u202Efdp.exe" would show as
+// "invoiceexe.pdf"). Only the first MaxCharacters characters of Text are shown.
+std::string VisibleText(std::string_view Text,
+                        std::size_t MaxCharacters = std::numeric_limits<std::size_t>::max());
+
 // The offset column: "0x" and at least nine upper-case hexadecimal digits (2048 gives
 // "0x000000800"). A negative offset, which only a damaged project holds, shows its 64-bit
 // two's complement.
@@ -30,7 +40,7 @@ std::string SizeText(std::int64_t Size);
 
 struct TkxSelectionSummary {
   std::int32_t Rows = 0;
-  std::int64_t Bytes = 0;  // sum of the entries' sizes, in 64 bits
+  std::int64_t Bytes = 0;  // sum of the entries' sizes, held at the 64-bit limits rather than wrapping
 };
 
 // Rows outside the list are not counted.
@@ -40,8 +50,10 @@ TkxSelectionSummary SummarizeSelection(const TkxFileList& List, std::span<const 
 std::string StatusLineText(std::int32_t Selected, std::int32_t Count, std::int64_t Bytes);
 
 // What an extraction from the window reports: the failure list, each path with its reason (cut
-// as the message box shows it) and, when the extraction ended early (cancelled, or a full disk), how many of the chosen
-// files were not extracted. Empty when every file was written: the window then only beeps.
+// as the message box shows it); when the extraction ended early (stopped, or a full disk), that it
+// was stopped and how many of the chosen files were not extracted; and how many a grouped
+// extraction skipped because their folder could not be used. Empty when every file was written:
+// the window then only beeps.
 std::string ExtractionReportText(const TkxExtractResult& Result);
 
 // The unsaved-changes prompt: "Save changes to project \"/home/me/p.kx\"?", "Untitled" for a project

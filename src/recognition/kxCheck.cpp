@@ -1,5 +1,6 @@
 #include "recognition/kxCheck.h"
 
+#include "common/kxShared.h"
 #include "recognition/kxEngine.h"
 #include "recognition/kxStructure.h"
 
@@ -34,7 +35,8 @@ class TCheckOrder {
     for (std::size_t k = Order.size(); k-- > 0;) Link(k);
   }
   const TkxFileEntry& At(std::int32_t Index) const { return List.Items[static_cast<std::size_t>(Index)]; }
-  std::int64_t End(std::size_t K) const { return At(Order[K]).Offset + Checked[K].Size; }
+  // Offsets and sizes of a project may be any numbers: the ends are held at the largest one.
+  std::int64_t End(std::size_t K) const { return SaturatingAdd(At(Order[K]).Offset, Checked[K].Size); }
 
   // Whether the entry at K ends the search for the file at F's end: a recognised file of
   // another kind, not found damaged (such a one is far more often a false start inside a file
@@ -56,7 +58,7 @@ class TCheckOrder {
     std::size_t j = NextLinked[K];
     while (j != None && !Separates(j, K)) j = At(Order[j]).Kind == At(Order[K]).Kind ? NextOtherKind[j] : NextLinked[j];
     const TkxFileEntry& e = At(Order[K]);
-    return std::max(j != None ? At(Order[j]).Offset : MediumEnd, e.Offset + e.Size);
+    return std::max(j != None ? At(Order[j]).Offset : MediumEnd, SaturatingAdd(e.Offset, e.Size));
   }
 
   // Links the entry at K before those linked so far, as its present state says: from the last
@@ -112,7 +114,7 @@ TkxCheckChange Conclude(const TCheckOrder& Order, std::size_t K, const TFound& F
   if (end.Kind != 0) change.Kind = end.Kind;
   change.State = end.State;
   change.CheckedSize = end.Size;
-  if (end.State == TkxCheckState::Whole && Order.PassesNextFile(K, e.Offset + end.Size))
+  if (end.State == TkxCheckState::Whole && Order.PassesNextFile(K, SaturatingAdd(e.Offset, end.Size)))
     change.State = TkxCheckState::Truncated;
   if (change.State == TkxCheckState::Whole)
     change.Size = end.Size;
@@ -152,6 +154,8 @@ bool HoldsData(TkxDisk& Disk, std::int64_t From, std::int64_t To)
 void AddRest(TkxDisk& Disk, std::int64_t From, std::int64_t To, std::int32_t Count, TkxCheckResult& Result)
 {
   const std::int64_t ss = Disk.SectorSize;
+  // No run passes the medium's end, whatever size a project gave the entry it came from.
+  To = std::min(To, Disk.SectorCount * ss);
   From = (From + ss - 1) / ss * ss;
   if (To - From < ss || !HoldsData(Disk, From, To)) return;
   TkxFileEntry entry;
@@ -177,7 +181,7 @@ void MergePieces(TkxDisk& Disk, const TCheckOrder& Order, std::int32_t Count, Tk
       continue;
     }
     if (c.State == TkxCheckState::Whole) {
-      if (c.Size < e.Size) AddRest(Disk, e.Offset + c.Size, e.Offset + e.Size, Count, Result);
+      if (c.Size < e.Size) AddRest(Disk, e.Offset + c.Size, SaturatingAdd(e.Offset, e.Size), Count, Result);
       wholeFrom = e.Offset;
       wholeTo = end;
     }

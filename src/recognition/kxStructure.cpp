@@ -1,4 +1,5 @@
 #include "recognition/kxStructure.h"
+#include "common/kxShared.h"
 
 #include "recognition/kxEndFinders.h"
 
@@ -61,8 +62,10 @@ std::span<const std::uint8_t> TkxDiskSource::View(std::int64_t Pos, std::size_t 
     const std::int64_t ss = Disk.SectorSize;
     const std::int64_t first = at / ss;
     const std::int64_t needed = (at % ss + want + ss - 1) / ss;
-    // Not past the source: a search bounded by the next file reads no sector of it.
-    const std::int64_t sourceEnd = (Start + Length + ss - 1) / ss;
+    // Not past the source: a search bounded by the next file reads no sector of it. The end is
+    // held at the largest offset: a project's entry may state any size.
+    const std::int64_t end = SaturatingAdd(Start, Length);
+    const std::int64_t sourceEnd = end / ss + (end % ss != 0 ? 1 : 0);
     const std::int64_t count =
         std::min({std::max(needed, RunSectors), MaxRunSectors, Disk.SectorCount - first, sourceEnd - first});
     RunSectors = std::min(RunSectors * 2, MaxRunSectors);

@@ -3,8 +3,10 @@
 #include "project/kxWindowTexts.h"
 #include "ui/Controls.h"
 
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QPainter>
+#include <QScreen>
 
 #include <algorithm>
 
@@ -24,7 +26,7 @@ QVariant TFileListModel::data(const QModelIndex& Index, int Role) const
     case Qt::DisplayRole: {
       const TkxFileEntry& entry = List.Items[static_cast<std::size_t>(Index.row())];
       switch (column) {
-        case 0: return QString::fromLocal8Bit(entry.Name);
+        case 0: return QString::fromStdString(VisibleText(entry.Name, MaxNameCharacters));
         case 1: {
           const std::string_view ext = KindExtensions[entry.Kind];
           return QString::fromLocal8Bit(ext.data(), static_cast<qsizetype>(ext.size()));
@@ -82,6 +84,9 @@ void TFileListDelegate::paint(QPainter* Painter, const QStyleOptionViewItem& Opt
   const QRect row = Option.rect;
   Painter->save();
   Painter->fillRect(row, (Option.state & QStyle::State_Selected) ? SelectedRowColor : RowColor);
+  // No character of the list's fonts is narrower than MinCharacterWidth pixels.
+  const QScreen* screen = Option.widget ? Option.widget->screen() : QGuiApplication::primaryScreen();
+  const int screenCharacters = (screen ? screen->geometry().width() : MaxNameCharacters) / MinCharacterWidth + 1;
 
   for (int column = 0; column < TFileListModel::Columns; ++column) {
     const QModelIndex cell = Index.siblingAtColumn(column);
@@ -94,9 +99,11 @@ void TFileListDelegate::paint(QPainter* Painter, const QStyleOptionViewItem& Opt
     // The row's bottom edge is exclusive, as the list box hands it to a row's drawing.
     const int top = (row.top() + row.top() + row.height() - h) / 2;
     const QRect text(ColumnLeft(column), top, 1 << 20, h);
-    // Not clipped to the column: a long name runs on under the next column's text.
-    Painter->drawText(text, Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip | Qt::TextSingleLine,
-                      cell.data(Qt::DisplayRole).toString());
+    // Not clipped to the column: a long name runs on under the next column's text. But only a
+    // screen's width of it is laid out: a name of 100 KB would take half a second per repaint.
+    QString shown = cell.data(Qt::DisplayRole).toString();
+    if (shown.size() > screenCharacters) shown.truncate(screenCharacters);
+    Painter->drawText(text, Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip | Qt::TextSingleLine, shown);
   }
   Painter->restore();
 

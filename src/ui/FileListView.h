@@ -47,6 +47,10 @@ inline const QColor SelectedRowColor(0xA0, 0xFF, 0xA0);
 inline const QColor OffsetColor(0x80, 0x80, 0x80);
 inline const QColor SizeColor(0x80, 0x00, 0x00);  // maroon
 inline constexpr int RowHeight = 20;
+// Of a name, the list shows at most this many characters, far more than any screen is wide; and
+// draws at most a screen's width of them, counting MinCharacterWidth pixels a character.
+inline constexpr int MaxNameCharacters = 16384;
+inline constexpr int MinCharacterWidth = 2;
 
 class TFileListDelegate : public QStyledItemDelegate {
   Q_OBJECT

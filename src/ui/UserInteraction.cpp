@@ -25,24 +25,30 @@ QWidget* MessageAnchor(QWidget* Parent)
   return QApplication::activeWindow();
 }
 
+std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* Parent, const QString& Caption, const QString& Text,
+                                            QMessageBox::StandardButtons Buttons)
+{
+  auto box = std::make_unique<QMessageBox>(QMessageBox::NoIcon, Caption, Text, Buttons, MessageAnchor(Parent));
+  // Names and paths in a message come from discs, projects and users: a file named
+  // "<h1><font color=red>Your disk is damaged!" must show as it is named, never as rich text.
+  box->setTextFormat(Qt::PlainText);
+  return box;
+}
+
 void TUserInteraction::ShowMessage(QWidget* Parent, const QString& Text, const QString& Caption)
 {
-  QMessageBox box(QMessageBox::NoIcon, Caption.isEmpty() ? ApplicationTitle() : Caption, Text, QMessageBox::Ok,
-                  MessageAnchor(Parent));
-  box.exec();
+  MakeMessageBox(Parent, Caption.isEmpty() ? ApplicationTitle() : Caption, Text, QMessageBox::Ok)->exec();
 }
 
 bool TUserInteraction::AskYesNo(QWidget* Parent, const QString& Caption, const QString& Text)
 {
-  QMessageBox box(QMessageBox::NoIcon, Caption, Text, QMessageBox::Yes | QMessageBox::No, MessageAnchor(Parent));
-  return box.exec() == QMessageBox::Yes;
+  return MakeMessageBox(Parent, Caption, Text, QMessageBox::Yes | QMessageBox::No)->exec() == QMessageBox::Yes;
 }
 
 TAnswer TUserInteraction::AskYesNoCancel(QWidget* Parent, const QString& Caption, const QString& Text)
 {
-  QMessageBox box(QMessageBox::NoIcon, Caption, Text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
-                  MessageAnchor(Parent));
-  switch (box.exec()) {
+  const auto box = MakeMessageBox(Parent, Caption, Text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+  switch (box->exec()) {
     case QMessageBox::Yes: return TAnswer::Yes;
     case QMessageBox::No: return TAnswer::No;
     default: return TAnswer::Cancel;

@@ -3,7 +3,10 @@
 // only through TUserInteraction, so that tests answer in the person's place and never block.
 #pragma once
 
+#include <QMessageBox>
 #include <QString>
+
+#include <memory>
 
 class QDialog;
 class QUrl;
@@ -53,6 +56,10 @@ class TUserInteraction {
 // The window a message of Parent is centred on: Parent's window where it is shown, else the one
 // it belongs to or the window in front, so that no message opens in a corner of the screen.
 QWidget* MessageAnchor(QWidget* Parent);
+
+// The message box of ShowMessage, AskYesNo and AskYesNoCancel, not yet shown: plain text always.
+std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* Parent, const QString& Caption, const QString& Text,
+                                            QMessageBox::StandardButtons Buttons);
 
 // The application title, used as the caption of questions and messages.
 QString ApplicationTitle();

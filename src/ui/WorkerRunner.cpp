@@ -63,7 +63,9 @@ void TWorkerRunner::HandOver(TWorker& Worker, const std::function<void()>& Work)
   // call; and Release, which closes the hand-overs, cannot slip in between the look above and
   // the post.
   QMetaObject::invokeMethod(this, &TWorkerRunner::RunHandOvers, Qt::QueuedConnection);
-  HandedOver.wait(guard, [&] { return Worker.HandOversClosed || Worker.Done >= ticket; });
+  // Released, the worker goes on only once no Work of its own is running: that Work refers to the
+  // locals of Execute, which the worker would leave.
+  HandedOver.wait(guard, [&] { return Worker.Done >= ticket || (Worker.HandOversClosed && !Worker.HandOverRunning); });
 }
 
 int TWorkerRunner::PendingHandOvers() const
@@ -80,17 +82,20 @@ void TWorkerRunner::RunHandOvers()
     batch.swap(Queue);
   }
   for (THandOver& handOver : batch) {
+    TWorker& worker = *handOver.Worker;
     bool open = false;
     {
       const std::lock_guard guard(Lock);
-      open = !handOver.Worker->HandOversClosed;
+      open = !worker.HandOversClosed;
+      worker.HandOverRunning = open;
     }
-    // Release runs on this thread too, so it cannot come while the work runs; and the work runs
-    // only while its worker waits in HandOver, so the worker's locals it refers to are there.
+    // The worker waits in HandOver until HandOverRunning is false again, whatever Work does (it
+    // may even release the worker, from a nested event loop), so the locals it refers to are there.
     if (open) handOver.Work();
     {
       const std::lock_guard guard(Lock);
-      handOver.Worker->Done = std::max(handOver.Worker->Done, handOver.Ticket);
+      worker.HandOverRunning = false;
+      worker.Done = std::max(worker.Done, handOver.Ticket);
     }
     HandedOver.notify_all();
   }

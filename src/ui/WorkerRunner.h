@@ -8,7 +8,9 @@
 // let go, one never started is started so that it can end), and from then on none of its
 // hand-overs runs and it never waits for one: a worker that outlives its dialog touches nothing
 // of a later run. The runner's end releases every worker and waits for it, so every worker ends
-// before the runner, and with it the queue and the window, is gone.
+// before the runner, and with it the queue and the window, is gone. A hand-over's work may release
+// its own worker (a message box's event loop in which the window closes): the worker still waits
+// until that work has returned. It must not destroy the runner, which would wait for the worker.
 #pragma once
 
 #include "common/kxJobControl.h"
@@ -52,8 +54,9 @@ class TWorker : public std::enable_shared_from_this<TWorker> {
   virtual void Execute() = 0;
 
   // From Execute: runs Work on the user-interface thread and returns when it has run. Once the
-  // window has released this worker, returns at once without running it. Work may refer to
-  // Execute's locals.
+  // window has released this worker, returns at once without running it; a Work already running
+  // is waited for, even when it released the worker itself (a nested event loop in which the
+  // window closed), so Work may always refer to Execute's locals.
   void Synchronize(const std::function<void()>& Work);
 
  private:
@@ -69,6 +72,7 @@ class TWorker : public std::enable_shared_from_this<TWorker> {
   std::atomic<bool> Finished{false};
   // Guarded by the runner's lock.
   bool HandOversClosed = false;
+  bool HandOverRunning = false;  // its Work runs on the user-interface thread now
   std::uint64_t Posted = 0;
   std::uint64_t Done = 0;
 };

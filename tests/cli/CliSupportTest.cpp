@@ -3,6 +3,9 @@
 #include "cli/CliSupport.h"
 #include "common/kxJobControl.h"
 #include "cli/Dfxml.h"
+#include "common/kxPendingFiles.h"
+#include "support/kxHostileNames.h"
+#include "support/kxTestMedia.h"
 
 #include <gtest/gtest.h>
 
@@ -29,6 +32,7 @@ TEST(Escaped, ControlCharactersCannotReachTheTerminal)
   EXPECT_EQ(Escaped("caf\xe9"), "caf\xe9");
   // A backslash is doubled, so that a name cannot pretend to hold an escape.
   EXPECT_EQ(Escaped("a\\x1b"), "a\\\\x1b");
+  for (const test::THostileName& name : test::HostileNames()) EXPECT_EQ(Escaped(name.Name), name.Terminal) << name.What;
 }
 
 TEST(Counted, OneFileManyFiles)
@@ -104,6 +108,31 @@ TEST(TStopOnSignal, PassesTheStopToTheRunningJobsControl)
         std::exit(running.StopRequested() && later.StopRequested() && !elsewhere.StopRequested() ? 0 : 1);
       },
       ::testing::ExitedWithCode(0), "");
+}
+
+// A second Ctrl+C ends the program at once, and removes first what was being written: a
+// project's new file, a file half extracted. A file written before, or after its writer let it
+// go, stays.
+TEST(TStopOnSignal, ASecondSignalRemovesThePendingFilesAndEndsTheProgram)
+{
+  const test::TScratchFolder dir;
+  const std::string pending = dir / ".p.kx.1-0.tmp";
+  const std::string released = dir / "done.jpg";
+  const std::string other = dir / "other.jpg";
+  for (const std::string& name : {pending, released, other}) test::WriteFileText(name, "x");
+  EXPECT_EXIT(
+      {
+        InstallStopHandler();
+        { const TkxPendingFile done(released); }
+        const TkxPendingFile writing(pending);
+        std::raise(SIGINT);
+        std::raise(SIGINT);
+        std::exit(0);
+      },
+      ::testing::KilledBySignal(SIGINT), "");
+  EXPECT_FALSE(std::filesystem::exists(pending));
+  EXPECT_TRUE(std::filesystem::exists(released));
+  EXPECT_TRUE(std::filesystem::exists(other));
 }
 
 }  // namespace

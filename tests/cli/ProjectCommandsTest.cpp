@@ -1,6 +1,7 @@
 // End to end: an image built here is scanned, listed and extracted by tessarin-cli itself.
 #include "media/kxRescueMap.h"
 #include "support/kxCliRunner.h"
+#include "support/kxHostileNames.h"
 #include "support/kxSmallFileSystem.h"
 #include "support/kxTestMedia.h"
 
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <regex>
 #include <string>
 #include <thread>
@@ -322,6 +324,25 @@ TEST(CliScan, TheProjectTargetIsCheckedBeforeTheMediumIsRead)
   }
   EXPECT_FALSE(std::filesystem::exists(dir / "p.kx"));
 
+  // A location that no project can store: refused before the scan, not after it.
+  test::WriteFileText(dir / "dis\nc.iso", Slice(image, 0, image.size()));
+  const TRun lineFeed = RunCli("scan " + test::Quote("dis\nc.iso") + " -o p.kx", dir.Dir());
+  EXPECT_EQ(lineFeed.Status, 1);
+  EXPECT_EQ(lineFeed.Out, "");
+  EXPECT_EQ(lineFeed.Err, "tessarin-cli: dis\\x0ac.iso: The location holds a line break and cannot be saved\n");
+  EXPECT_FALSE(std::filesystem::exists(dir / "p.kx"));
+
+  // A full file system takes the empty file of a check, but not a project.
+  {
+    test::TSmallFileSystem full(64 * 1024);
+    KX_REQUIRE_MOUNTED(full);
+    test::WriteFileText(full / "filler", std::string(60 * 1024, 'x'));
+    const TRun noSpace = RunCli("scan disc.iso -o " + test::Quote(full / "p.kx"), dir.Dir());
+    EXPECT_EQ(noSpace.Status, 1);
+    EXPECT_EQ(noSpace.Out, "");
+    EXPECT_EQ(noSpace.Err, "tessarin-cli: " + (full / "p.kx") + ": No space left on device\n");
+  }
+
   // A read-only file system refuses even root, before a sector is read.
   test::TSmallFileSystem small(64 * 1024);
   KX_REQUIRE_MOUNTED(small);
@@ -462,6 +483,54 @@ TEST(CliList, ControlCharactersOfNamesAreShownEscaped)
   EXPECT_NE(extract.Err.find("out\\x1b[2J/_[31mred: its offset is negative"), std::string::npos) << extract.Err;
 }
 
+// Sizes and offsets no medium has: totals hold at the limit instead of turning negative, and an
+// entry that gives no file makes none, each listed with its reason.
+TEST(CliExtract, HostileNumbersGiveNoNegativeTotalAndNoEmptyFile)
+{
+  TScratchFolder dir;
+  test::WriteFileText(dir / "disc.iso", std::string(4 * ss, '\x01'));
+  constexpr std::int64_t max = std::numeric_limits<std::int64_t>::max();
+  constexpr std::int64_t min = std::numeric_limits<std::int64_t>::min();
+  struct TCase {
+    TEntryText Entry;
+    std::string Reason;  // on extraction; empty: written
+  };
+  const std::vector<TCase> cases = {
+      {{"huge1", ".jpg", 0, max}, "the medium ends before the file does"},
+      {{"huge2", ".jpg", 0, max}, "the medium ends before the file does"},
+      {{"negative size", "", 0, -5}, "its size is negative"},
+      {{"lowest", "", min, min}, "its offset is negative"},
+      {{"far", "", max, 10}, "it begins past the end of the medium"},
+      {{"fine", "", 0, 10}, ""},
+  };
+  std::vector<TEntryText> entries;
+  for (const TCase& c : cases) entries.push_back(c.Entry);
+  WriteProjectText(dir, "p.kx", entries);
+
+  const TRun dry = RunCli("extract p.kx -d out --dry-run", dir.Dir());
+  EXPECT_EQ(dry.Status, 0) << dry.Err;
+  EXPECT_NE(dry.Out.find("Would extract 6 files (9223372036854.8 MB)"), std::string::npos) << dry.Out;
+
+  const TRun run = RunCli("extract p.kx -d out", dir.Dir());
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_NE(run.Out.find("Extracted 1 of 6 files"), std::string::npos) << run.Out;
+  std::vector<std::string> written;
+  for (const TCase& c : cases) {
+    const std::string file = dir / ("out/" + c.Entry.Name + c.Entry.Ext);
+    if (c.Reason.empty() || c.Reason == "the medium ends before the file does") written.push_back(c.Entry.Name + c.Entry.Ext);
+    if (!c.Reason.empty()) {
+      EXPECT_NE(run.Err.find(file + ": " + c.Reason + "\n"), std::string::npos) << c.Entry.Name << "\n" << run.Err;
+    }
+  }
+  std::sort(written.begin(), written.end());
+  EXPECT_EQ(FilesIn(dir / "out"), written);
+
+  // The check of such a project: what lies past the medium or before it is not checked.
+  const TRun check = RunCli("check p.kx", dir.Dir());
+  EXPECT_EQ(check.Status, 0) << check.Err;
+  EXPECT_EQ(check.Out.rfind("Checked 6 of 6 files", 0), 0u) << check.Out;
+}
+
 TEST(CliExtract, EveryFailedPathIsPrintedWithItsReason)
 {
   TScratchFolder dir;
@@ -587,6 +656,38 @@ TEST(CliDfxml, ScanAndListWriteAReportThatParsesBack)
   const TReport l = ParseReport(list.Out);
   ASSERT_TRUE(l.Parsed) << list.Out;
   EXPECT_EQ(l.Files, (std::vector<TFileObject>{{"café.jpg", "10", "0", "10"}, {"tab_in.jpg", "10", "2048", "10"}}));
+}
+
+// The names of a hostile project reach the terminal escaped in every command that shows them,
+// and --json and --dfxml give them escaped their own ways.
+TEST(CliList, HostileNamesReachNoTerminalAsTheyAre)
+{
+  TScratchFolder dir;
+  test::WriteFileText(dir / "disc.iso", std::string(4 * ss, '\x01'));
+  std::vector<TEntryText> entries;
+  for (const test::THostileName& name : test::HostileNames()) entries.push_back({name.Name, "", 0, 10});
+  WriteProjectText(dir, "p.kx", entries);
+  const auto actsOnATerminal = [](const std::string& Text) {
+    for (const char* bad : {"\x1b", "\x07", "\x7f", "\xc2\x9b", "\xe2\x80\xae", "\xe2\x81\xa7", "\xe2\x80\x8f"})
+      if (Text.find(bad) != std::string::npos) return true;
+    return false;
+  };
+  const TRun list = RunCli("list p.kx", dir.Dir());
+  ASSERT_EQ(list.Status, 0) << list.Err;
+  EXPECT_FALSE(actsOnATerminal(list.Out)) << list.Out;
+  for (const test::THostileName& name : test::HostileNames())
+    EXPECT_NE(list.Out.find(name.Terminal.substr(0, 40)), std::string::npos) << name.What;
+  const TRun json = RunCli("list p.kx --json", dir.Dir());
+  EXPECT_FALSE(actsOnATerminal(json.Out)) << json.Out;
+  EXPECT_NE(json.Out.find("invoice\\u202efdp.exe"), std::string::npos) << json.Out;
+  const TRun dry = RunCli("extract p.kx -d out --dry-run", dir.Dir());
+  EXPECT_FALSE(actsOnATerminal(dry.Out)) << dry.Out;
+
+  // The report names each file as the extraction writes it.
+  const TReport report = ParseReport(RunCli("list p.kx --dfxml", dir.Dir()).Out);
+  ASSERT_EQ(report.Files.size(), test::HostileNames().size());
+  for (std::size_t i = 0; i < report.Files.size(); ++i)
+    EXPECT_EQ(report.Files[i].Name, test::HostileNames()[i].FileName) << test::HostileNames()[i].What;
 }
 
 // Runs tessarin-cli with Args in Cwd, sends it SIGINT once Ready() holds (or after the wait),

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -89,6 +91,26 @@ TEST_F(RecognitionCommands, UnreadableFilesAreReportedAndTheOthersStillPrinted)
   ASSERT_EQ(err.size(), 2u) << run.Err;
   EXPECT_EQ(err[0], "tessarin-cli: " + missing + ": No such file or directory");
   EXPECT_EQ(err[1], "tessarin-cli: " + Dir.Path.string() + ": Is a directory");
+
+  // What is not a regular file is refused at once: a named pipe would wait for a writer forever.
+  const std::string pipe = Dir / "pipe.bin";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  const TRun pipes = Run({"identify", pipe, "/dev/zero", good});
+  EXPECT_EQ(pipes.Status, 1);
+  EXPECT_EQ(Lines(pipes.Out), std::vector<std::string>{good + "\t44\t.zip\t2048\ttrue\tFile 000001"});
+  EXPECT_EQ(Lines(pipes.Err), (std::vector<std::string>{"tessarin-cli: " + pipe + ": not a regular file",
+                                                         "tessarin-cli: /dev/zero: not a regular file"}));
+}
+
+// The file's name and the name the scan would give it reach the terminal escaped.
+TEST_F(RecognitionCommands, NamesAreEscaped)
+{
+  const std::string file = Write("evil\x1b]0;owned\x07.txt", "<title>\x1b[2Jtitle\xe2\x80\xae</title>\n");
+  const TRun run = Run({"identify", file});
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(run.Out.find('\x1b'), std::string::npos) << run.Out;
+  EXPECT_EQ(run.Out.find("\xe2\x80\xae"), std::string::npos) << run.Out;
+  EXPECT_EQ(run.Out.rfind(Dir / "evil\\x1b]0;owned\\x07.txt\t", 0), 0u) << run.Out;
 }
 
 TEST_F(RecognitionCommands, IdentifyNeedsAFile)

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 
 #include <unistd.h>
 
@@ -43,6 +45,22 @@ TEST(MakeValidFileName, ReplacesControlAndReservedCharactersOnly)
   // Space, punctuation that file systems accept and bytes above 127 survive.
   EXPECT_EQ(MakeValidFileName("a b.c-d_(e)\x7f\xc3\xa9"), "a b.c-d_(e)\x7f\xc3\xa9");
   EXPECT_EQ(MakeValidFileName(""), "");
+}
+
+// Sizes and offsets of a hostile project: sums hold at the limits instead of wrapping.
+TEST(SaturatingAdd, HoldsAtTheLimitsOfHostileNumbers)
+{
+  constexpr std::int64_t max = std::numeric_limits<std::int64_t>::max();
+  constexpr std::int64_t min = std::numeric_limits<std::int64_t>::min();
+  struct TCase {
+    std::int64_t A, B, Sum;
+  };
+  for (const TCase& c : {TCase{max, max, max}, TCase{max, 1, max}, TCase{max - 1, 1, max}, TCase{max, -1, max - 1},
+                         TCase{min, -1, min}, TCase{min, min, min}, TCase{min, max, -1}, TCase{min + 1, -1, min},
+                         TCase{-5, 3, -2}, TCase{0, 0, 0}}) {
+    EXPECT_EQ(SaturatingAdd(c.A, c.B), c.Sum) << c.A << " + " << c.B;
+    EXPECT_EQ(SaturatingAdd(c.B, c.A), c.Sum) << c.B << " + " << c.A;
+  }
 }
 
 TEST(ProgramFolder, IsTheTestBinaryFolderWithATrailingDelimiter)

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -370,7 +371,9 @@ TEST(TkxDiskImage, APartDeletedAfterOpeningRaisesOnlyForReadsThatNeedIt)
   EXPECT_EQ(image.CurrentPart, 0);
 }
 
-TEST(TkxDiskImage, AFileThatShrankAfterOpeningOnlyLowersTheCount)
+// A file cut short after it was opened delivers no sectors of zeros: a read that reaches the cut,
+// or lies beyond it, throws and names the file; what lies before the cut still reads.
+TEST(TkxDiskImage, AFileThatShrankAfterOpeningIsAReadError)
 {
   TScratchFolder folder;
   const Bytes stored = MakeStored(TkxImageLayout::Plain, 10, 0, 12);
@@ -379,9 +382,42 @@ TEST(TkxDiskImage, AFileThatShrankAfterOpeningOnlyLowersTheCount)
   ASSERT_TRUE(image.Opened);
   fs::resize_file(name, 5 * 2048 + 1024);
   Bytes buffer(3 * 2048, 0xCD);
-  EXPECT_EQ(image.ReadSectors(buffer.data(), 3, 4), 2048 + 1024);
-  EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + 3072, stored.begin() + 4 * 2048));
-  EXPECT_EQ(image.ReadSectors(buffer.data(), 1, 8), 0);
+  for (const auto& [first, count] : {std::pair{4, 3}, std::pair{5, 1}, std::pair{8, 1}}) {
+    try {
+      image.ReadSectors(buffer.data(), count, first);
+      ADD_FAILURE() << "sector " << first << " read";
+    } catch (const EkxIOError& e) {
+      EXPECT_EQ(std::string(e.what()), "\"" + name + "\" is shorter than when the image was opened: it was cut or replaced");
+    }
+  }
+  EXPECT_EQ(image.ReadSectors(buffer.data(), 2, 3), 2 * 2048);
+  EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + 2 * 2048, stored.begin() + 3 * 2048));
+}
+
+// A block device (a disc in its drive, a loop device) reads like its file; only devices that are
+// neither file nor disk are refused. Attaching a loop device needs root; without, the test skips.
+TEST(TkxDiskImage, ABlockDeviceReadsLikeItsFile)
+{
+  TScratchFolder folder;
+  const Bytes stored = MakeStored(TkxImageLayout::Plain, 6, 0, 15);
+  const std::string name = WriteParts(folder, "loop.iso", stored);
+  std::FILE* attach = ::popen(("losetup --find --show --read-only '" + name + "' 2>/dev/null").c_str(), "r");
+  ASSERT_NE(attach, nullptr);
+  char line[256] = {};
+  const bool attached = std::fgets(line, sizeof line, attach) != nullptr;
+  ::pclose(attach);
+  if (!attached) GTEST_SKIP() << "no loop device can be attached here";
+  std::string device(line);
+  device.erase(device.find_last_not_of("\n") + 1);
+  {
+    TkxDiskImage image(device);
+    EXPECT_TRUE(image.Opened) << image.FailureReason;
+    EXPECT_EQ(image.SectorCount, 6);
+    Bytes buffer(2 * 2048);
+    EXPECT_EQ(image.ReadSectors(buffer.data(), 2, 4), 2 * 2048);
+    EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), stored.begin() + 4 * 2048));
+  }
+  EXPECT_EQ(std::system(("losetup -d " + device).c_str()), 0);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -434,6 +470,9 @@ TEST(OpenDisk, SaysWhichPathFailedAndWhy)
       {folder / "one.iso", folder / "one.iso", "too small for a disc image (1 byte)"},
       // A pipe cannot be measured; nothing else about it is wrong that a person could mend.
       {folder / "pipe.iso", folder / "pipe.iso", "cannot be read as a disc image"},
+      // Endless devices measure 0 bytes: refused, not taken as a medium without sectors.
+      {"/dev/zero", "/dev/zero", "cannot be read as a disc image"},
+      {"/dev/urandom", "/dev/urandom", "cannot be read as a disc image"},
       {folder / "short.iso/x", folder / "short.iso/x", "Not a directory"},
       {"", "", "No such file or directory"},
       {"1:", "1:", "not a drive name (D: to Z:)"},

@@ -1,5 +1,7 @@
 #include "project/kxExtract.h"
 
+#include "media/kxDisks.h"
+#include "support/kxHostileNames.h"
 #include "support/kxSmallFileSystem.h"
 #include "support/kxTestMedia.h"
 
@@ -192,6 +194,27 @@ std::vector<std::string> FilesIn(const std::string& Dir)
   for (const auto& e : std::filesystem::directory_iterator(Dir)) names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
+}
+
+// Names that would deceive or attack whoever lists the folder are written without their
+// control and bidirectional characters.
+TEST(ExtractEntries, HostileNamesAreWrittenWithoutControls)
+{
+  TScratchFolder dir;
+  TMemoryDisk disk(Pattern(2048));
+  TkxFileList l;
+  for (const test::THostileName& name : test::HostileNames()) {
+    EXPECT_EQ(ExtractEntryName(name.Name, ""), name.FileName) << name.What;
+    l.Add(name.Name, 0, 0, 4, false);
+  }
+  std::vector<std::int32_t> rows(static_cast<std::size_t>(l.Count));
+  for (std::int32_t i = 0; i < l.Count; ++i) rows[static_cast<std::size_t>(i)] = i;
+  const auto r = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Plain);
+  EXPECT_EQ(r.Written, l.Count) << r.Failed;
+  std::vector<std::string> expected;
+  for (const test::THostileName& name : test::HostileNames()) expected.push_back(name.FileName);
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(FilesIn(dir.Dir()), expected);
 }
 
 TEST(ExtractNames, LongNamesAreCutToFitTheFileSystem)
@@ -417,51 +440,102 @@ TEST(ExtractEntries, AStopRequestEndsBeforeTheNextFile)
   EXPECT_EQ(FilesIn(dir.Dir()), (std::vector<std::string>{"f0", "f1"}));
 }
 
-// A medium whose read of one sector breaks off because a stop was requested meanwhile, as a
-// signal breaks off a write.
+// A medium on whose read of sector StopAt a stop is requested; by default the sector whose read
+// then breaks off (ThrowAt), as a signal breaks off a write.
 class TStoppedInARead final : public TkxDisk {
  public:
-  TStoppedInARead(TMemoryDisk& Disk_, TkxJobControl& Control_) : Disk(Disk_), Control(Control_)
+  TStoppedInARead(TMemoryDisk& Disk_, TkxJobControl& Control_, std::int64_t StopAt_ = -1)
+      : Disk(Disk_), Control(Control_), StopAt(StopAt_ >= 0 ? StopAt_ : Disk_.ThrowAt)
   {
     SectorCount = Disk.SectorCount;
   }
   std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector) override
   {
-    if (FirstSector <= Disk.ThrowAt && Disk.ThrowAt < FirstSector + Count) Control.RequestStop();
+    if (FirstSector <= StopAt && StopAt < FirstSector + Count) Control.RequestStop();
     return Disk.ReadSectors(Buffer, Count, FirstSector);
   }
 
  private:
   TMemoryDisk& Disk;
   TkxJobControl& Control;
+  const std::int64_t StopAt;
 };
 
-TEST(ExtractEntries, AFileLeftIncompleteWhileStoppingIsRemovedNotListed)
+// An image cut short while it is extracted: the file that reaches the cut is removed and listed
+// with the reason, naming the image; files before the cut are whole.
+TEST(ExtractEntries, AnImageCutShortGivesNoFileOfZeros)
 {
   TScratchFolder dir;
-  TMemoryDisk memory(Pattern(4 * 2048));
-  memory.ThrowAt = 3;  // the second file's copy breaks off, as an interrupted write does
-  TkxJobControl control;
-  TStoppedInARead disk(memory, control);
+  const auto bytes = Pattern(8 * 2048);
+  test::WriteFileText(dir / "disc.iso", Slice(bytes, 0, bytes.size()));
+  TkxDiskImage image(dir / "disc.iso");
+  ASSERT_TRUE(image.Opened);
+  std::filesystem::resize_file(dir / "disc.iso", 3 * 2048 + 100);
+  std::filesystem::create_directories(dir / "out");
   TkxFileList l;
-  l.Add("whole", 0, 0, 2048, false);
-  l.Add("cut", 0, 2 * 2048, 2 * 2048, false);
-  l.Add("never", 0, 0, 10, false);
+  l.Add("before", 0, 2048, 2048, false);
+  l.Add("across", 0, 2 * 2048, 4 * 2048, false);
+  l.Add("after", 0, 6 * 2048, 10, false);
   const std::vector<std::int32_t> rows = {0, 1, 2};
-  // The stop comes while "cut" is being copied.
-  const auto r = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Plain, {}, &control);
-  EXPECT_TRUE(r.Stopped);
+  const auto r = ExtractEntries(image, l, rows, dir / "out/", TkxExtractMode::Plain);
   EXPECT_EQ(r.Written, 1);
   EXPECT_EQ(r.NotExtracted, 2);
-  EXPECT_EQ(r.Failed, "");
-  EXPECT_EQ(FilesIn(dir.Dir()), std::vector<std::string>{"whole"});
+  ASSERT_EQ(r.Failures.size(), 2u);
+  EXPECT_EQ(r.Failures[0].Path, dir / "out/across");
+  EXPECT_EQ(r.Failures[0].Reason, "\"" + (dir / "disc.iso") + "\" is shorter than when the image was opened: it was cut or replaced");
+  EXPECT_EQ(FilesIn(dir / "out"), std::vector<std::string>{"before"});
+  EXPECT_EQ(ReadFileText(dir / "out/before"), Slice(bytes, 2048, 2048));
+}
 
-  // Without a stop the same break is a failure, and the part written stays.
-  const std::vector<std::int32_t> cut = {1};
+// A stop during the second of three files ends that file at once, removes it and counts it as not
+// extracted, with the file after it: a stop between two chunks of a large file (one of gigabytes
+// does not hold a stop for the seconds it takes), and a read that the stop's signal broke off.
+TEST(ExtractEntries, AFileLeftIncompleteWhileStoppingIsRemovedNotListed)
+{
+  constexpr std::int64_t chunk = TkxDisk::ChunkSectors;
+  struct TCase {
+    const char* What;
+    std::int64_t Sectors;
+    std::int64_t ThrowAt;  // the read that breaks off
+    std::int64_t StopAt;
+    std::int64_t Offset, Size;  // of the second file
+    std::int64_t LastRead;
+  };
+  for (const TCase& c : {TCase{"between chunks", 5 * chunk, -1, chunk, 0, 5 * chunk * 2048, 2 * chunk - 1},
+                         TCase{"in a read", 4, 3, 3, 2 * 2048, 2 * 2048, 2}}) {
+    SCOPED_TRACE(c.What);
+    TScratchFolder dir;
+    TMemoryDisk memory(Pattern(static_cast<std::size_t>(c.Sectors * 2048)));
+    memory.ThrowAt = c.ThrowAt;
+    TkxJobControl control;
+    TStoppedInARead disk(memory, control, c.StopAt);
+    TkxFileList l;
+    l.Add("whole", 0, 0, 2048, false);
+    l.Add("cut", 0, c.Offset, c.Size, false);
+    l.Add("never", 0, 0, 10, false);
+    const std::vector<std::int32_t> rows = {0, 1, 2};
+    const auto r = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Plain, {}, &control);
+    EXPECT_TRUE(r.Stopped);
+    EXPECT_EQ(r.Written, 1);
+    EXPECT_EQ(r.NotExtracted, 2);
+    EXPECT_EQ(r.Failed, "");
+    EXPECT_EQ(FilesIn(dir.Dir()), std::vector<std::string>{"whole"});
+    EXPECT_EQ(memory.SectorsRead.back(), c.LastRead) << "nothing more was read";
+    EXPECT_FALSE(disk.Interrupted) << "the medium is left as it was found";
+  }
+
+  TScratchFolder dir;
+  TMemoryDisk memory(Pattern(4 * 2048));
+  memory.ThrowAt = 3;
+  TkxFileList l;
+  l.Add("cut", 0, 2 * 2048, 2 * 2048, false);
+  // Without a stop the same break is a failure, listed; the part written goes too: only whole
+  // files are left.
+  const std::vector<std::int32_t> cut = {0};
   const auto f = ExtractEntries(memory, l, cut, dir.Dir(), TkxExtractMode::Plain);
   EXPECT_FALSE(f.Stopped);
   EXPECT_EQ(f.Failed, dir.Dir() + "cut\n");
-  EXPECT_TRUE(std::filesystem::exists(dir / "cut"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "cut"));
 }
 
 TEST(ExtractEntries, AFullDiskStopsTheExtractionAndRemovesTheIncompleteFile)

@@ -241,17 +241,26 @@ TEST(SaveEntryToFile, WritesTheRangeAndReportsFailures)
   ASSERT_TRUE(TkxFileList::SaveEntryToFile(target, e, disk));
   EXPECT_EQ(test::ReadFileText(target), std::string(bytes.begin() + 100, bytes.begin() + 2600));
 
+  // A negative offset or size makes no file at all, not even an empty one.
   const std::string negative = dir / "negative.bin";
-  EXPECT_FALSE(TkxFileList::SaveEntryToFile(negative, TkxFileEntry{"n", 0, -1, 10, false}, disk));
-  EXPECT_FALSE(std::filesystem::exists(negative));
+  std::string reason;
+  for (const TkxFileEntry& bad : {TkxFileEntry{"n", 0, -1, 10, false}, TkxFileEntry{"n", 0, 0, -5, false}}) {
+    EXPECT_EQ(TkxFileList::WriteEntryFile(negative, bad, disk, TkxCreateMode::Exclusive, &reason),
+              TkxSaveOutcome::NoFile);
+    EXPECT_FALSE(std::filesystem::exists(negative)) << reason;
+  }
+  EXPECT_EQ(reason, "its size is negative");
 
   EXPECT_FALSE(TkxFileList::SaveEntryToFile(dir / "missing/sub.bin", e, disk));
 
-  // A medium that fails mid-copy: the file stays with what was written, the result is False.
+  // A medium that fails mid-copy: the result is False and the half file is gone.
   disk.ThrowAt = 1;
   const std::string partial = dir / "partial.bin";
-  EXPECT_FALSE(TkxFileList::SaveEntryToFile(partial, TkxFileEntry{"n", 0, 0, 3 * 2048, false}, disk));
-  EXPECT_TRUE(std::filesystem::exists(partial));
+  EXPECT_EQ(TkxFileList::WriteEntryFile(partial, TkxFileEntry{"n", 0, 0, 3 * 2048, false}, disk,
+                                        TkxCreateMode::Exclusive, &reason),
+            TkxSaveOutcome::Failed);
+  EXPECT_EQ(reason, "part file vanished");
+  EXPECT_FALSE(std::filesystem::exists(partial));
 }
 
 }  // namespace

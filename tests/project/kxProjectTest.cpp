@@ -319,6 +319,19 @@ TEST(SaveProjectToFile, AFailedSaveLeavesThePreviousProjectAsItWas)
   EXPECT_EQ(FilesIn(small.Dir()), std::vector<std::string>{"p.kx"});
 }
 
+// A report is written as a project is: a full disk leaves the earlier report as it was, and no
+// new file beside it.
+TEST(SaveTextToFile, AFailedWriteLeavesTheEarlierFileAsItWas)
+{
+  test::TSmallFileSystem small(64 * 1024);
+  KX_REQUIRE_MOUNTED(small);
+  const std::string name = small / "report.xml";
+  SaveTextToFile(name, "<dfxml/>\n");
+  EXPECT_THROW(SaveTextToFile(name, std::string(100 * 1024, 'x')), EkxProjectError);
+  EXPECT_EQ(ReadFileText(name), "<dfxml/>\n");
+  EXPECT_EQ(FilesIn(small.Dir()), std::vector<std::string>{"report.xml"});
+}
+
 TEST(SaveProjectToFile, ConcurrentSavesAndReadsSeeOnlyWholeProjects)
 {
   TScratchFolder dir;
@@ -444,6 +457,15 @@ TEST(CheckProjectTarget, RefusesWhatASaveWouldFailOnWithTheSystemsReason)
   EXPECT_EQ(TargetError(dir / "old.kx"), std::make_pair(std::string("none"), 0));
   // The test leaves nothing behind.
   EXPECT_EQ(FilesIn(dir.Dir()), (std::vector<std::string>{"file", "folder.kx", "old.kx"}));
+
+  // A full file system still takes an empty file, but not the bytes of a project.
+  {
+    test::TSmallFileSystem full(64 * 1024);
+    KX_REQUIRE_MOUNTED(full);
+    WriteFileText(full / "filler", std::string(60 * 1024, 'x'));
+    EXPECT_EQ(TargetError(full / "p.kx"), std::make_pair(std::string("Disk full"), ENOSPC));
+    EXPECT_EQ(FilesIn(full.Dir()), std::vector<std::string>{"filler"});
+  }
 
   // A read-only file system refuses even root.
   test::TSmallFileSystem small(64 * 1024);

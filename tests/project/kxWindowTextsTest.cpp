@@ -4,7 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include "support/kxHostileNames.h"
+
 #include <cerrno>
+#include <cstdint>
+#include <limits>
+#include <string>
 #include <vector>
 
 namespace kx {
@@ -30,6 +35,23 @@ TEST(ColumnTexts, OffsetHasAtLeastNineUpperCaseDigitsAndSizeTenColumns)
   EXPECT_EQ(SizeText(12345678901), "12345678901");
 }
 
+TEST(VisibleText, ShowsEveryCharacterOfAHostileNameAndNothingThatReordersOrControls)
+{
+  for (const test::THostileName& name : test::HostileNames()) EXPECT_EQ(VisibleText(name.Name), name.Window) << name.What;
+  EXPECT_EQ(VisibleText("File 000001"), "File 000001");
+  EXPECT_EQ(VisibleText(""), "");
+}
+
+// Only the start of a name of 100 KB is shown: the rest is neither converted nor drawn.
+TEST(VisibleText, ShowsAtMostTheCharactersAsked)
+{
+  EXPECT_EQ(VisibleText(std::string(100'000, 'n'), 5), "nnnnn");
+  EXPECT_EQ(VisibleText("\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e", 2), "\xe6\x97\xa5\xe6\x9c\xac");  // whole characters
+  EXPECT_EQ(VisibleText("caf\xe9s", 4), "caf\xc3\xa9");
+  EXPECT_EQ(VisibleText("\x1b\x1b\x1b", 2), "\\x1b\\x1b");  // an escape is one character
+  EXPECT_EQ(VisibleText(std::string(40, 'a') + "\xff", 3), "aaa");  // not UTF-8 as a whole
+}
+
 TEST(StatusLine, CountsSelectedRowsAndSumsTheirSizesIn64Bits)
 {
   TkxFileList list;
@@ -41,6 +63,44 @@ TEST(StatusLine, CountsSelectedRowsAndSumsTheirSizesIn64Bits)
   EXPECT_EQ(StatusLineText(s.Rows, list.Count, s.Bytes), "5/6 file(s) selected (5000000013 bytes)");
   EXPECT_EQ(StatusLineText(0, 0, 0), "0/0 file(s) selected (0 bytes)");
   EXPECT_EQ(StatusLineText(2, 57, 4096), "2/57 file(s) selected (4096 bytes)");
+
+  // The sizes of a hostile project: the sum holds at the limit instead of turning negative.
+  TkxFileList hostile;
+  for (const std::int64_t size : {std::numeric_limits<std::int64_t>::max(), std::numeric_limits<std::int64_t>::max(),
+                                  std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::min()})
+    hostile.Add("f", 1, 0, size, false);
+  const std::vector<TkxRowRange> positive = {{0, 1}};
+  const std::vector<TkxRowRange> negative = {{2, 3}};
+  EXPECT_EQ(SummarizeSelection(hostile, positive).Bytes, std::numeric_limits<std::int64_t>::max());
+  EXPECT_EQ(SummarizeSelection(hostile, negative).Bytes, std::numeric_limits<std::int64_t>::min());
+}
+
+// The window's report after an extraction: nothing when all was written (it beeps); what failed,
+// that it was stopped or found the disk full with how many were not extracted, and what a
+// grouped extraction skipped.
+TEST(ExtractionReportText, SaysWhatWasNotExtractedAndWhy)
+{
+  TkxExtractResult all;
+  all.Written = 3;
+  EXPECT_EQ(ExtractionReportText(all), "");
+
+  TkxExtractResult stopped;
+  stopped.Stopped = true;
+  stopped.NotExtracted = 1;
+  EXPECT_EQ(ExtractionReportText(stopped), "The extraction was stopped. 1 file was not extracted.");
+
+  TkxExtractResult full;
+  full.Failures = {{"/out/a.jpg", "No space left on device"}};
+  full.DiskFull = true;
+  full.NotExtracted = 4;
+  EXPECT_EQ(ExtractionReportText(full),
+            std::string(ExtractFailureHeading) + "/out/a.jpg: No space left on device\n\n\n4 files were not extracted.");
+
+  TkxExtractResult skipped;
+  skipped.Skipped = 2;
+  skipped.NotExtracted = 2;
+  EXPECT_EQ(ExtractionReportText(skipped),
+            "2 files were skipped: the folder of their extension could not be created or is not a folder.");
 }
 
 TEST(ImageSizeText, WholeMebibytesRoundedDown)

@@ -9,6 +9,7 @@
 #include <zstd.h>
 
 #include <condition_variable>
+#include <limits>
 #include <mutex>
 #include <thread>
 
@@ -215,6 +216,34 @@ TEST(CheckFoundFiles, AFailingMediumEndsTheCheckWithItsError)
   EXPECT_EQ(r.Changes[0].Kind, Kinds::Jpeg);
   EXPECT_EQ(r.Changes[0].Index, 0);
   EXPECT_EQ(r.Changes[0].State, TkxCheckState::Whole);
+}
+
+// A project may hold any offset and size: the check of such a list neither overflows nor reads
+// outside the medium, and leaves what it cannot check as it was.
+TEST(CheckFoundFiles, HostileNumbersAreCheckedWithoutOverflow)
+{
+  TLayout m;
+  m.Put(Fixture("tiny.jpg"));
+  m.Put(Fixture("tiny.png"));
+  test::TMemoryDisk disk(m.Bytes);
+  constexpr std::int64_t max = std::numeric_limits<std::int64_t>::max();
+  TkxFileList list;
+  list.Add("huge", Kinds::Jpeg, 0, max, false);
+  list.Add("far", Kinds::Png, max - 1, max, false);
+  list.Add("negative", Kinds::Png, static_cast<std::int64_t>(ss), -5, false);
+  list.Add("lowest", Kinds::Zip, std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::min(), false);
+  list.Add("after", Kinds::Unknown, 10, max, false);
+  TkxJobControl control;
+  const TkxCheckResult r = CheckFoundFiles(disk, list, control);
+  EXPECT_EQ(r.Error, "");
+  for (const TkxCheckChange& c : r.Changes) {
+    EXPECT_NE(c.Index, 1) << "an entry past the medium is not checked";
+    EXPECT_NE(c.Index, 3) << "an entry before it is not checked";
+  }
+  for (const TkxFileEntry& rest : r.Rest) {
+    EXPECT_GE(rest.Offset, 0);
+    EXPECT_LE(rest.Size, disk.SectorCount * disk.SectorSize - rest.Offset);
+  }
 }
 
 TEST(ApplyCheck, SetsTheChangesAndRemovesAbsorbedRowsInOneStep)

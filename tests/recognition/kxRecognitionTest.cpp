@@ -1,6 +1,7 @@
 #include "recognition/kxRecognition.h"
 
 #include "media/SimulatedDrive.h"
+#include "media/kxDisks.h"
 #include "media/kxPhysicalCD.h"
 #include "support/kxTestMedia.h"
 
@@ -12,6 +13,7 @@
 #include <future>
 #include <thread>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -542,6 +544,27 @@ TEST(TkxScanJob, FailingStepEndsTheScanWithItsErrorAndKeepsTheFilesFound)
   EXPECT_EQ(outcome.Error, "part file vanished");
   EXPECT_FALSE(outcome.Stopped);
   EXPECT_EQ(reports, 1);
+  EXPECT_EQ(job.Recognition.FileList.Count, 6);
+}
+
+// An image file cut short during the scan is no run of unreadable sectors: the scan ends at the
+// cut with the image's error and keeps what it found before it.
+TEST(TkxScanJob, AnImageCutShortEndsTheScanAtTheCut)
+{
+  test::TScratchFolder dir;
+  const std::string name = dir / "disc.iso";
+  std::string bytes(20 * ss, '\0');
+  for (std::int64_t s = 0; s < 20; ++s) bytes.replace(static_cast<std::size_t>(s * ss), 4, "PK\x03\x04");
+  test::WriteFileText(name, bytes);
+  auto image = std::make_unique<TkxDiskImage>(name);
+  ASSERT_TRUE(image->Opened);
+  std::filesystem::resize_file(name, 6 * ss);
+  TkxScanJob job(std::move(image));
+  job.Control.Resume();
+  const auto outcome = job.Run({});
+  EXPECT_EQ(outcome.Error, "\"" + name + "\" is shorter than when the image was opened: it was cut or replaced");
+  EXPECT_EQ(job.Recognition.Position, 6);
+  EXPECT_EQ(job.Recognition.UnreadableSectors, 0);
   EXPECT_EQ(job.Recognition.FileList.Count, 6);
 }
 

@@ -117,6 +117,21 @@ class CreateImageDialogTest : public QObject {
     QVERIFY(!QFile::exists(target));
   }
 
+  // The target's name is shown as it is, however much it looks like rich text.
+  void TheTargetIsShownAsPlainText()
+  {
+    QTemporaryDir dir;
+    test::TFakeUi ui;
+    TfrmCreateImage dialog(ui);
+    TDriveSetup notReady;
+    notReady.NotReady = true;
+    dialog.DriveOpener = Opener(notReady);
+    const QString target = dir.filePath(QStringLiteral("<h1><font color=red>damaged</font></h1>.iso"));
+    dialog.CreateImage('d', target.toStdString());
+    QCOMPARE(dialog.lInfo->textFormat(), Qt::PlainText);
+    QCOMPARE(dialog.lInfo->text(), QStringLiteral("Source: 'D:', target: '%1'").arg(target));
+  }
+
   void CompleteCopyShowsItsEndedState()
   {
     QTemporaryDir dir;

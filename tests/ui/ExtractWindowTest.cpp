@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -79,6 +80,34 @@ class THeldDisk final : public TkxDisk {
   std::shared_ptr<std::promise<void>> Reading;
   std::shared_future<void> Go;
   bool Held = false;
+};
+
+// A large medium whose read of sector HoldAt waits until Go is opened; Reading is set when it has
+// begun. It remembers the last sector it read.
+class THeldAtDisk final : public TkxDisk {
+ public:
+  THeldAtDisk(std::int64_t HoldAt_, std::shared_ptr<std::promise<void>> Reading_, std::shared_future<void> Go_,
+              std::shared_ptr<std::atomic<std::int64_t>> Last_)
+      : HoldAt(HoldAt_), Reading(std::move(Reading_)), Go(std::move(Go_)), Last(std::move(Last_))
+  {
+    SectorCount = 10 * TkxDisk::ChunkSectors;
+  }
+  std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector) override
+  {
+    if (FirstSector <= HoldAt && HoldAt < FirstSector + Count) {
+      Reading->set_value();
+      Go.wait();
+    }
+    *Last = FirstSector + Count - 1;
+    std::memset(Buffer, 'l', static_cast<std::size_t>(Count) * 2048);
+    return Count * 2048;
+  }
+
+ private:
+  const std::int64_t HoldAt;
+  std::shared_ptr<std::promise<void>> Reading;
+  std::shared_future<void> Go;
+  std::shared_ptr<std::atomic<std::int64_t>> Last;
 };
 
 void SelectAll(TfrmMain& W)
@@ -275,6 +304,34 @@ class ExtractWindowTest : public QObject {
     QVERIFY(QTest::qWaitForWindowActive(&w));
     QTest::keyClick(&w, Qt::Key_N, Qt::ControlModifier);
     QCOMPARE(w.FileList.Count, 0);
+  }
+
+  // Cancel during one file of gigabytes ends it within the chunk being copied, removes it and
+  // says so, rather than copying to the file's end and saying nothing.
+  void CancelStopsALargeFileWithinAChunk()
+  {
+    QTemporaryDir out;
+    test::TFakeUi ui;
+    TfrmMain w(ui);
+    const auto reading = std::make_shared<std::promise<void>>();
+    std::promise<void> go;
+    const auto last = std::make_shared<std::atomic<std::int64_t>>(-1);
+    w.DiskOpener = [reading, held = go.get_future().share(), last](const std::string&, TkxOpenFailure*) {
+      return std::unique_ptr<TkxDisk>(std::make_unique<THeldAtDisk>(TkxDisk::ChunkSectors, reading, held, last));
+    };
+    w.FileList.Add("large", 0, 0, 10 * TkxDisk::ChunkSectors * 2048, false);
+    w.RefreshList();
+    SelectAll(w);
+    ui.FolderAnswer = out.path();
+    RunToEnd(w, [&] {
+      w.miExtractClick();
+      reading->get_future().wait();  // in the second chunk
+      w.ExtractProgressWindow()->findChild<QPushButton*>()->click();
+      go.set_value();
+    });
+    QCOMPARE(ui.Messages, std::vector<QString>{QStringLiteral("The extraction was stopped. 1 file was not extracted.")});
+    QCOMPARE(last->load(), 2 * TkxDisk::ChunkSectors - 1);
+    QVERIFY(QDir(out.path()).entryList(QDir::Files).isEmpty());
   }
 
   void CancelInTheProgressWindowStopsBeforeTheNextFile()

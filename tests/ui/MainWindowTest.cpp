@@ -5,6 +5,7 @@
 #include "media/kxDisks.h"
 #include "project/kxWindowTexts.h"
 #include "support/kxFakeUi.h"
+#include "support/kxHostileNames.h"
 #include "ui/Controls.h"
 #include "ui/FileListView.h"
 #include "ui/Main.h"
@@ -21,6 +22,7 @@
 #include <QTextBrowser>
 #include <QApplication>
 #include <QMenu>
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -197,6 +199,39 @@ class MainWindowTest : public QObject {
     QCOMPARE(delegate->ColumnLeft(3), 512);
     w.hc->resizeSection(0, 200);
     QCOMPARE(delegate->ColumnLeft(1), 202);
+  }
+
+  // What a disc or a project names reaches the window visibly: every character shown, none that
+  // reorders the row or controls it; a message box never takes a name for rich text.
+  void HostileNamesAreShownAsTheyAre()
+  {
+    test::TFakeUi ui;
+    TfrmMain w(ui);
+    for (const test::THostileName& name : test::HostileNames()) w.FileList.Add(name.Name, 0, 0, 1, false);
+    w.RefreshList();
+    for (int row = 0; row < w.FileList.Count; ++row) {
+      const test::THostileName& name = test::HostileNames()[static_cast<std::size_t>(row)];
+      QCOMPARE(w.ListModel().index(row, 0).data().toString(), QString::fromStdString(name.Window));
+    }
+
+    const std::string bidi = test::HostileName("a right-to-left").Name;
+    w.frmSelectDrive->DriveLister = [&bidi] { return std::vector<std::string>{"D: (" + bidi + ")"}; };
+    QString offered;
+    ui.OnModal = [&offered](QDialog& d) {
+      offered = d.findChild<QComboBox*>(QStringLiteral("cb"))->itemText(0);
+      return int(QDialog::Rejected);
+    };
+    w.miOpenDriveClick();
+    QCOMPARE(offered, QStringLiteral("D: (invoice\\u202efdp.exe)"));
+
+    const QString html = QString::fromStdString(test::HostileName("HTML").Name);
+    for (const QMessageBox::StandardButtons buttons :
+         {QMessageBox::StandardButtons(QMessageBox::Ok), QMessageBox::Yes | QMessageBox::No,
+          QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel}) {
+      const auto box = MakeMessageBox(&w, ui::ApplicationTitle(), html, buttons);
+      QCOMPARE(box->textFormat(), Qt::PlainText);
+      QCOMPARE(box->text(), html);
+    }
   }
 
   void RowsArePaintedWhiteAndSelectedLightGreen()

@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <future>
 #include <memory>
@@ -81,6 +82,32 @@ std::shared_ptr<TStepWorker> StartPausingAtThree(TWorkerRunner& Runner)
   return worker;
 }
 
+// A job of one hand-over whose work refers to a local of the job: Work runs first (it may release
+// the worker), then the work writes the local, and the job reads it once Synchronize returned.
+class TLocalWorker final : public TWorker {
+ public:
+  TkxJobControl& Control() override { return JobControl; }
+
+  std::function<void()> Work;
+  std::atomic<int> SeenAfter{-1};
+  std::promise<void> WentOn;
+
+ protected:
+  void Execute() override
+  {
+    int local = 0;
+    Synchronize([this, &local] {
+      Work();
+      local = 42;
+    });
+    SeenAfter = local;
+    WentOn.set_value();
+  }
+
+ private:
+  TkxJobControl JobControl;
+};
+
 // Until a worker waits in a hand-over; the events that would run it are not processed.
 void WaitForAHandOver(const TWorkerRunner& Runner)
 {
@@ -125,6 +152,28 @@ class WorkerRunnerTest : public QObject {
     QCOMPARE(worker->Taken.load(), 1);
     QCOMPARE(runner.PendingHandOvers(), 0);
     QVERIFY(worker->Shown.empty());
+  }
+
+  // A hand-over's work may release its own worker, as a message box's event loop does in which the
+  // window closes. The worker still waits until that work has returned: the work may go on using
+  // the worker's locals. The work gives a worker that would go on early a moment to do so; that
+  // moment decides nothing when the runner is right, it only lets a wrong one show.
+  void ReleasedFromItsOwnHandOverItWaitsUntilTheWorkHasReturned()
+  {
+    TWorkerRunner runner;
+    const auto worker = std::make_shared<TLocalWorker>();
+    int ends = 0;
+    bool wentOnEarly = true;
+    runner.Add(worker, [&ends](TWorker&) { ++ends; });
+    worker->Work = [&runner, &wentOnEarly, w = worker.get(), wentOn = worker->WentOn.get_future().share()] {
+      runner.Release(*w);
+      wentOnEarly = wentOn.wait_for(std::chrono::milliseconds(100)) == std::future_status::ready;
+    };
+    runner.Start(*worker);
+    QTRY_COMPARE(ends, 1);
+    QVERIFY(!wentOnEarly);
+    QCOMPARE(worker->SeenAfter.load(), 42);
+    QVERIFY(worker->Released());
   }
 
   void WorkerThatOutlivesItsDialogTouchesNothingOfTheNextRun()
