@@ -138,6 +138,14 @@ std::unique_ptr<TkxDisk> TfrmMain::OpenDisk(TkxOpenFailure* Why) const
   return DiskOpener(LocationText(), Why);
 }
 
+std::unique_ptr<TkxDisk> TfrmMain::OpenDiskOrSay()
+{
+  TkxOpenFailure why;
+  std::unique_ptr<TkxDisk> disk = OpenDisk(&why);
+  if (!disk) Ui.ShowMessage(this, QString::fromLocal8Bit(OpenFailureText(why)));
+  return disk;
+}
+
 void TfrmMain::eDiskLocationChange()
 {
   Modified = true;
@@ -182,12 +190,8 @@ void TfrmMain::miExitClick() { close(); }
 
 void TfrmMain::miRecognizeClick()
 {
-  TkxOpenFailure why;
-  std::unique_ptr<TkxDisk> disk = OpenDisk(&why);
-  if (!disk) {
-    Ui.ShowMessage(this, QString::fromLocal8Bit(OpenFailureText(why)));
-    return;
-  }
+  std::unique_ptr<TkxDisk> disk = OpenDiskOrSay();
+  if (!disk) return;
   if (frmRecognize->Recognize(std::move(disk), FileList)) {
     ListLocation = LocationText();
     Modified = true;
@@ -360,10 +364,8 @@ void TfrmMain::Extract(TkxExtractMode Mode)
   if (chosen.isEmpty()) return;
   ChoiceFolder.Remember(chosen.toLocal8Bit().toStdString(), true);
   const std::string folder = IncludeTrailingPathDelimiter(chosen.toLocal8Bit().toStdString());
-  TkxOpenFailure why;
-  std::unique_ptr<TkxDisk> disk = OpenDisk(&why);
+  std::unique_ptr<TkxDisk> disk = OpenDiskOrSay();
   if (!disk) {
-    Ui.ShowMessage(this, QString::fromLocal8Bit(OpenFailureText(why)));
     Ui.Beep(TBeep::Exclamation);
     return;
   }

@@ -78,6 +78,8 @@ class TfrmMain : public QMainWindow {
   // The medium the location field names, or nullptr when it cannot be opened; Why, when given,
   // then says why (its Message: the mount message, or that a drive's disc cannot be read).
   std::unique_ptr<TkxDisk> OpenDisk(TkxOpenFailure* Why = nullptr) const;
+  // OpenDisk for a job on the medium: where it does not open, the message says the path and why.
+  std::unique_ptr<TkxDisk> OpenDiskOrSay();
   // How OpenDisk opens a location; tests put media of their own here.
   std::function<std::unique_ptr<TkxDisk>(const std::string& Location, TkxOpenFailure* Why)> DiskOpener;
   // The location field's text in the locale's encoding, as the core takes paths.

@@ -28,12 +28,8 @@ void TfrmMain::miCheckFilesClick()
     Ui.Beep(TBeep::Simple);
     return;
   }
-  TkxOpenFailure why;
-  std::unique_ptr<TkxDisk> disk = OpenDisk(&why);
-  if (!disk) {
-    Ui.ShowMessage(this, QString::fromLocal8Bit(why.Message));
-    return;
-  }
+  std::unique_ptr<TkxDisk> disk = OpenDiskOrSay();
+  if (!disk) return;
   const auto worker = std::make_shared<TCheckThread>(*this, std::move(disk), FileList);
   CheckRun = std::make_unique<TCheckRun>(*this, worker);
   Runner.Add(worker, [this](TWorker& Ended) { EndCheck(static_cast<const TCheckThread&>(Ended)); });

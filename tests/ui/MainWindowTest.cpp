@@ -544,6 +544,7 @@ class MainWindowTest : public QObject {
           {"scan dialog's caption", w.frmRecognize->Label5, w.frmRecognize->Label5->rect()},
       };
       for (const TText& t : texts) QVERIFY2(darkest(t.Widget, t.Area) < 100, t.What);
+      QVERIFY(w.grab().save(QStringLiteral(QT_TESTCASE_BUILDDIR "/screenshot-dark-palette.png")));
     }
     QApplication::setPalette(previous);
   }
