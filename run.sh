@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds, and runs Tessarin: without arguments the desktop program,
 # with arguments the command-line program (./run.sh identify photo.jpg; ./run.sh --help).
 set -euo pipefail

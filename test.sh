@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds, and runs every test: in a build with AddressSanitizer and
 # UndefinedBehaviorSanitizer, in the optimised Release build, and the tests of the worker threads
 # once more under ThreadSanitizer. Warnings are errors in all three. Exits non-zero on any failure.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window over a list of a million found files: showing it, scrolling a page, and a
 // header click that sorts it by each column (the sort itself and the redraw that follows); and a
 // repaint of rows whose names are 100 KB long.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes a plain disc image of a realistic mix for whole-process scan timing: runs of text,
 // compressed-looking binary data, zero runs, and headers of open and sized formats followed by
 // their bodies. Deterministic for a given size.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How well a scan carves real files: writes the given files into a plain disc image, each from
 // a sector boundary and directly after the one before (as a disc's file system lays them out),
 // scans the image as the scan command does, and tells for each file whether an entry of the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The scan through the scan dialog against the scan as the command line runs it, over the same
 // cached image: the dialog's worker, with its pause gate, step lock and progress hand-overs to a
 // live event loop, must keep at least 90 % of the command line's rate.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading a cached 1 GiB image the way a scan does (one sector per ReadSectors call) against
 // reading the same file with plain 1 MiB reads, for a plain and a raw image. The images are built
 // on first use in $KX_BENCH_DIR (default /tmp/kxDisksBench) and kept for later runs.

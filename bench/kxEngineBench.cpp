@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // RecognizeBlock over the blocks a scan meets: empty sectors, text, compressed or random data, and
 // the headers of each signature family. Each case cycles through 64 different blocks so that the
 // branch predictor cannot learn a single one. Rates are bytes of blocks examined per second.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Extraction of many entries that share one name, each into a file of its own: the free-name
 // search must not start again from "(2)" for every file. Files are written below
 // $KX_BENCH_DIR (default /tmp/kxExtractBench) and removed after each run.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One-sector reads over a whole disc, as the scan makes them, against the simulated drive: the
 // "commands/sector" counter is what matters on real hardware, where each SCSI command costs a
 // round trip to the drive; the time is only the program's own overhead.

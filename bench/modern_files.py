@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Helper of bench/modern_files.sh: makes the documents, archives and databases, gathers the
 files under mixed numbers, zeroes an ISO image's metadata, and scores what each tool recovered.
   modern_files.py make SRC | gather SRC FILES | zero IMAGE LBA_REPORT | score FILES NAME=DIR..."""

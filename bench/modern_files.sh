@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # How well modern files come back from a disc whose directories are gone: makes about 130 real
 # files with the tools people use (ffmpeg's MP4, MOV, MKV, WebM, TS, M2TS, 3GP, M4A, Opus, Ogg,
 # MP3, FLAC, FLV, AVI and DVD streams with their IFO files; camera-like JPEGs with EXIF, a

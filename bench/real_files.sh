@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Real files of the formats whose header recurs inside a file or that only real writers get
 # right, made on this machine, carved from one disc image by RealFileScan: MPEG program streams
 # (ffmpeg -f vob and -f mpeg), GNU tar archives (ustar, GNU and POSIX formats; binary, text and

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # bench/rescue_vs_ddrescue.sh BUILD [SECONDS_PER_FAILING_READ]
 #
 # Damaged discs in the drive test's VM (tests/drive/vm.sh), in one boot: tessarin-cli's scan,

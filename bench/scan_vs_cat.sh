@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Whole-process timing of `tessarin-cli scan` over a cached plain image of a realistic mix,
 # against `cat IMAGE > /dev/null`, interleaved in one run (cat, scan, cat, scan, ...) so that the
 # load of a shared machine weighs on both alike. The scan, with its check of the found files,

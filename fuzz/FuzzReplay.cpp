@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Replay mode of a fuzz target, for builds without libFuzzer: runs the target once on each file
 // named (directories are walked), so that CTest can check the seed corpus in every build.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the file-based fuzz targets share: a scratch folder made once per process and a medium
 // held in memory.
 #pragma once

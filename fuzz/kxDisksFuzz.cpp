@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target over the image opener: one to four part files of arbitrary bytes must open as a
 // simple model says (the layout from the first part's first 16 bytes, the sector count from the
 // parts' total size, every sector's user data at its place in the concatenation), reads past the

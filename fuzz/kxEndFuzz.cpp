@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target over the end finders: the first byte picks a kind, the rest are a found file's
 // bytes. Every finder must end on any bytes without reading outside them, give a result that
 // fits its state, and give the same result whether the bytes come from memory or from a medium

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target over the recognizers, the classic chain and the newer rules after it: any bytes,
 // any length, must yield a result in range without reading outside the block. Built with libFuzzer when KX_FUZZ is on, else as a replay program
 // that CTest runs over the seed corpus.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target over the project-file reader: any bytes must either load or raise the project
 // error, and leave a list whose count matches its entries, with kinds in range and names
 // without line feeds. What a hostile project holds then reaches every place that sums its

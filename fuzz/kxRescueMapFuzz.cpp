@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target over the rescue map reader: any bytes must either read as a map or raise the map
 // error; a map read is consistent (counts that add up to its size, a position inside it) and
 // reads back the same after it is written.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target over the road from a medium to recovered files: the whole scan of a small
 // arbitrary medium (classic, or following structures and checked), the project file's save and
 // load, sorting by every key, and extraction.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Writes a help2man include file that gives every command of tessarin-cli its own sub-section with
 # the command's own --help, so that the manual page lists each command's options too.
 # Usage: command-help.sh PROGRAM OUTPUT

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // check: the check of a project's found files, and the check that follows a scan.
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the commands share: the exit statuses, messages in one style, a Ctrl+C stop request, and
 // a progress line on stderr.
 #pragma once

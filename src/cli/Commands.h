@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Each group of sub-commands adds itself to the application. A command's callback stores the
 // process exit status in Status: 0 on success, 1 on failure.
 #pragma once

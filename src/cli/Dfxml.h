@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The DFXML report: the XML that forensic carvers and frameworks exchange, one fileobject per
 // found file with its name, size and place on the image.
 #pragma once

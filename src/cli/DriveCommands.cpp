@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tessarin-cli drives: the optical drives; tessarin-cli image: a disc copied into an ISO image.
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // scan, list and extract: the road from a medium to a project file and from a project file to
 // recovered files, through the same core functions the main window uses.
 #include "cli/CliSupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // identify: what the scan would make of the first sector of each file; kinds: the kind table.
 
 #include "cli/CliSupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tessarin-cli rescue: a damaged disc into one image file with every sector that can be read, and
 // a map beside it that lets the same command go on where it stopped.
 #include "cli/CliSupport.h"

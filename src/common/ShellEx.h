@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The desktop shell: choosing a folder, and opening a page or file with the program the desktop
 // associates with it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the desktop program decides about its windows and choosers without drawing or asking:
 // where a window first appears on a screen, and where the next file or folder choice opens.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pause, resume and stop of a long job (a scan, an image copy, an extraction), shared by the
 // thread that runs the job and the thread that controls it. The job asks ShouldStop between two
 // steps, so that a paused or stopped job never holds a read or a write half done, and a paused

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The rules of the number edit, without a window: which typed characters a number may hold, how
 // its text reads as a bounded value and how a value is written back. The decimal separator is
 // the user's locale's, handed in by the caller, so that the rules follow a change of locale.

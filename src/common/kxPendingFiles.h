@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Files being written that the program must not leave behind when it is ended in the middle: the
 // new file of a project or report save, which is renamed over the old one only when complete,
 // and a file being extracted. The command line lets a second Ctrl+C (or SIGTERM) end the program

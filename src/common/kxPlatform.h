@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the core asks of the operating system: open files, the atomic replacement of a file, the
 // running program's own file, and the optical drives. One source file per platform implements it
 // (kxPlatform_linux.cpp, kxPlatform_windows.cpp) and CMake builds the one for the target, as it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The core's system calls on Linux: POSIX files, /proc for the program file, sysfs for the
 // drives and libblkid for their labels.
 #include "common/kxPlatform.h"

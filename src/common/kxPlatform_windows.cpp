@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The core's system calls on Windows. Paths and labels are byte strings in the ANSI code page, as
 // everywhere in the program, so the ANSI (A) functions take them.
 #include "common/kxPlatform.h"

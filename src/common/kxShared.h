@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Small helpers shared by every subsystem: file-name handling, the program's own folder, and
 // the message for a medium that cannot be opened.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Optical drives reached with SCSI commands (TEST UNIT READY, MMC READ CD, and READ(10) for
 // drives that lack READ CD; READ CAPACITY and READ TOC for the size of a disc; MODE SENSE and
 // MODE SELECT of the error-recovery page). The commands are built here, free of any platform; one transport per

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SCSI transport over the Linux SCSI generic interface (SG_IO on /dev/srN).
 #include "media/CdRom.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SCSI transport over the Windows SCSI pass-through (IOCTL_SCSI_PASS_THROUGH_DIRECT on \\.\X:).
 #include "media/CdRom.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Image creation: a modal dialog that copies the disc in a drive into an ISO image on a worker
 // thread, with a gauge, a blinking lamp, pause and resume, and a confirmed stop.
 #pragma once

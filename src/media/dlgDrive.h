@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The drive choice: a small modal dialog that lists the optical drives and returns the letter of
 // the one the person picks.
 #pragma once

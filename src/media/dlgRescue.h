@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The rescue of a damaged disc in a window: a modal dialog that runs the rescue job on a worker,
 // draws its map of the disc and its figures, pauses, resumes and stops it (the map is saved), and
 // at the end offers to scan the image.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sector source: every medium (an image file, an optical drive) is a run of SectorCount
 // sectors of SectorSize bytes of user data, numbered from 0.
 #pragma once

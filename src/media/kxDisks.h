@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Disc image files: plain 2048-byte or raw 2352-byte sectors, in one file or split into
 // numbered part files; and the choice between an image and a drive for a location text.
 #pragma once

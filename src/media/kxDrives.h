@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The list of optical drives that the drive choice offers: one line per drive, in letter order.
 #pragma once
 

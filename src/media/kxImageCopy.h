@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Copying a disc into an ISO image: every sector's 2048 bytes of user data back to back, split
 // into parts named like the parts that the image reader joins ("%s%.2d").
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where to read next on a damaged disc. Every routine here is a plan that works step by step:
 // Next gives one read command, Report tells it whether that command came back with data, and the
 // plan decides the next one from that alone. No plan touches a drive, so the number of failing

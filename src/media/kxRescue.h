@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The rescue of a damaged disc: every readable sector into one image file with the fewest failing
 // reads, in the phases of TkxRescuePlan, with a map beside the image (IMAGE.map, GNU ddrescue's
 // format) that lets a later run go on where this one stopped. A job that a worker runs: the window

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The state of every sector of a disc being rescued, and the map file that keeps it between runs:
 // GNU ddrescue's mapfile format (byte positions, 2048-byte aligned), so that ddrescuelog and map
 // viewers read it and ddrescue can continue a rescue, with the disc's identity in a comment line.

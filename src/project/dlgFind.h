@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The find window: a small tool window beside the main window's list that moves the list's
 // selection to the next or previous found file matching a fragment of its name and a size range.
 #pragma once

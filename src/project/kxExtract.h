@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Extraction: copies chosen found files from the medium into a folder, each into a file of its
 // own, either all in the folder or grouped into one sub-folder per extension.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The list of found files: filled by a scan, shown, sorted, saved to a project file and
 // extracted from.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The find match: whether a found file matches a fragment of its name (with its extension) and a
 // size range. The find dialog steps through the list with it, and the command line filters
 // extractions with it.

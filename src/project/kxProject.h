@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The project file: the found-file list together with the location of the medium, as a text
 // file of lines ("KX", "LOCATION", location, "FILES", count, then four lines per entry).
 #pragma once

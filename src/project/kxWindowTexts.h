@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The texts the main window and the scan dialog show for the project's state, computed without a
 // window so that the command line and the tests see the same ones.
 #pragma once

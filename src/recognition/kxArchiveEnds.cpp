@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // End finders of archives, compressed streams and documents: ZIP's records, tar's headers,
 // the stream ends that zlib, libbz2, liblzma and libzstd find by decoding, and PDF's last
 // end-of-file marker.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Bounds-checked readers of numbers in a byte range, for the recognizers and the end finders. A
 // field that does not lie wholly inside the range reads as 0; callers that a zero could fool test
 // the length first.

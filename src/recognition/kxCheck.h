@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The check of found files, a step after the scan: every entry whose format states its end is
 // read from the medium, and gets its exact size, a state (whole, truncated, damaged) and, where
 // the content says more than the first bytes did, a refined kind. A job that a worker can run:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The end finders of each format, behind FindFileEnd (kxStructure.h). Each reads the file from
 // its first byte through a byte source and tells where its structure ends.
 #pragma once

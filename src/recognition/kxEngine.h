@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Recognition engine: the binary and text recognizers that decide what begins in a block, and the small byte-search routines they share.
 // Everything here is a pure function of its arguments and safe on any thread.
 #pragma once

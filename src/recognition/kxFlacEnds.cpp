@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The end finder of FLAC streams: the metadata blocks, then the audio frames, each read to its
 // exact end and proved by the CRC-8 of its header and the CRC-16 of the whole frame. A frame
 // states no length: its subframes are walked (warm-up samples, predictor coefficients and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The scan's structure following: files whose format states their layout are read to their end
 // from the medium when the scan meets their first sector.
 #include "recognition/kxModernKinds.h"

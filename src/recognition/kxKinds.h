@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The kind codes of found files, their extensions and families. Below both the recognizers,
 // which decide a kind, and the found-file list, which stores and shows it.
 #pragma once

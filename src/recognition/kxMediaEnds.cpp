@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // End finders of media containers and pictures: box, element, page, frame and packet walks,
 // and the marker and chunk sequences of JPEG, PNG and GIF.
 #include "recognition/kxEndFinders.h"

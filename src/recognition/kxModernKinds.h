@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Recognizers of the formats that the classic signature chain does not know: ISO base media
 // (MP4, M4A, MOV, 3GP, HEIC, AVIF by their brand), Matroska and WebM, MPEG transport streams,
 // xz, zstd, TrueType and OpenType fonts, DVD IFO files, ISO 9660 images and MPEG audio frames

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // End finders of pictures: TIFF's directories, JPEG's markers and scan data, PNG's chunks and
 // GIF's blocks.
 #include "recognition/kxEndFinders.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // End finders of programs, compound documents and fonts: the end of the last section, table or
 // allocated sector that their headers list.
 #include "recognition/kxEndFinders.h"

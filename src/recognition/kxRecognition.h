@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The scan: walks a medium sector by sector from sector 0 and builds the list of found files.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The structure of found files: where a file of a kind ends, read from its own bytes (a box or
 // chunk walk, a table of sections, a stream decoded to its end), and whether it ends whole.
 // The scan follows the structure of big containers from their first sector so that their

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The caption of a number edit that changes the edit's value when dragged sideways: one
 // increment of the edit per pixel, right raising it and left lowering it.
 #pragma once

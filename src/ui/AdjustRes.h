@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The adjust cursor: a horizontal double arrow through two short bars, shown over the captions
 // that change a number when dragged.
 #pragma once

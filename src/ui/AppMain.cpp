@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tessarin: the desktop program.
 #include "common/kxVersion.h"
 #include "ui/Controls.h"

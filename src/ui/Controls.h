@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Small pieces the windows share: the fonts of the list and the dialogs, and the lamp square
 // that blinks while a worker is busy.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The found-file list of the main window: a model that wraps the window's TkxFileList without
 // copying it and makes a row's texts, colours and fonts only when they are asked for, a delegate
 // that paints a row from them, so that a list of a million entries costs nothing to show.

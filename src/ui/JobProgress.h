@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The progress window of a long job that the main window runs on its worker runner (an
 // extraction, a check of found files).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window: the current project (found files, the medium's location, the project file and
 // whether it changed), the list of found files, and every command in the menu and the toolbar.
 #pragma once

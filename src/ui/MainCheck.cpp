@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's check of found files: the list's entries are checked against the medium on
 // a worker, and the list takes the result at once when the check ends.
 #include "ui/MainCheck.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's check of found files: the worker that checks a copy of the list against the
 // medium, and the running check the window holds.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's controls: the toolbar, the list with its header, the location field, the
 // status line and the menu, as the window's form lays them out.
 #include "ui/Main.h"

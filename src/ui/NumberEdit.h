@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A one-line edit that holds a number as its text: it lets in only the characters of a number,
 // keeps the value within optional bounds, writes it back tidily when the focus leaves, and
 // steps it with the mouse wheel.

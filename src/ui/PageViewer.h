@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's own pages (help.html, readme.html) in a window of the program's own, for a
 // desktop that has no program to open them: links to other pages of the program follow within
 // it, links to the web are handed to the desktop.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Everything the windows ask of the person in front of them or of the desktop: message boxes,
 // file and folder choices, modal runs of dialogs, beeps and opening pages. Windows reach these
 // only through TUserInteraction, so that tests answer in the person's place and never block.

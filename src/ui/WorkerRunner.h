@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Long work of a window on a thread of its own: a worker runs one core job (a scan, an image
 // copy, an extraction) and hands each display update to the user-interface thread, waiting until
 // it has run, so that whatever the update reads stays still. The runner owns the workers of one

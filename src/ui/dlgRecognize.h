@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The scan dialog and its worker: the dialog shows a scan's progress and lets the person start,
 // pause, accept or cancel it; the worker runs the scan on a thread of its own.
 #pragma once

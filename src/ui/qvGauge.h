@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The progress gauge of the two progress dialogs: a bar (horizontal or vertical) or a pie wedge
 // showing where Progress lies between MinValue and MaxValue, with an optional centred text drawn
 // in the inverse colour of whatever lies under it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The check from the command line: after a scan by default, on a project with "check", and what
 // list and extract make of its states.
 #include "support/kxCliRunner.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The conventions of a GNU command line: --version, --help with the exit statuses and examples,
 // and status 2 with a clear word for every usage error.
 #include "support/kxCliRunner.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The helpers behind the command line's text: escaping for a terminal, counts, durations, the
 // progress line and text for XML.
 #include "cli/CliSupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // End to end: an image built here is scanned, listed and extracted by tessarin-cli itself.
 #include "media/kxRescueMap.h"
 #include "support/kxCliRunner.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The contract of the platform layer as the core relies on it, checked against this platform's
 // implementation: failures leave their reason in errno, reads stop at the end, new files never
 // take an existing name, and a replacement is whole.

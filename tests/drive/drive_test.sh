@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # drive_test.sh CLI WORK
 #
 # tessarin-cli against the kernel's real CD driver: one boot of a small VM (vm.sh) with these

@@ -1,4 +1,5 @@
 #!/bin/busybox sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # /init of the drive-test VM. Loads the drive modules, waits for every drive and for the disk
 # that carries /out back, runs /prog/session.sh, writes /out as a tar onto that disk, prints
 # "VM-EXIT <status>" and powers off. Every way out powers off.

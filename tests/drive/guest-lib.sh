@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Helpers of a session inside the drive-test VM (busybox sh). Sourced by session.sh.
 
 # run NAME COMMAND...: runs COMMAND; its output, error output, exit status and seconds go to

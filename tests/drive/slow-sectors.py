@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # nbdkit Python plugin for the drive test: serves a disc image in which chosen 2048-byte sectors
 # are damaged. A read that touches one waits, as a drive does while it retries, and then fails
 # with EIO; every read is logged, so that the host counts the failing reads a program made.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A small qemu VM with real optical drives, for the drive tests. Sourced, not run.
 #
 # The VM is Debian's own kernel and a static busybox in an initramfs: the kernel's CD driver

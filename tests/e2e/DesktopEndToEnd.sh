@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The desktop program as a person drives it, on a virtual X display under a small window manager
 # (openbox), so that titles, placement and focus are as users see them: put an image into the
 # location field, scan it with Ctrl+R and Start/Pause, accept, save the project, start a new

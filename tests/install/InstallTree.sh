@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The install tree: `cmake --install` into a scratch prefix, then what a desktop and a packager
 # rely on: the links in bin/, the pages beside the programs, the desktop entry and the metainfo
 # (through their validators), the icon, the project type (through update-mime-database), the

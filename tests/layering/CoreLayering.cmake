@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Fails when the core includes the GUI toolkit or the programs above it: a Qt header, or anything
 # from src/ui/ or src/cli/, in a source of kxcore or in any header of src/ that such a source
 # includes, directly or through other headers of src/. The core must build and run without them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A simulated optical drive for the drive tests: a SCSI transport that answers TEST UNIT READY,
 // READ CD and READ(10) from a generated or in-memory disc with the sense data a drive sends, can
 // make chosen sectors unreadable, report no medium, refuse READ CD, or have its disc changed, and

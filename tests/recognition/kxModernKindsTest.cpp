@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The newer signatures, tried after every classic rule: each row with its near misses.
 #include "recognition/kxEngine.h"
 #include "recognition/kxModernKinds.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs tessarin-cli as a user would, through the shell, for the command tests. CTest passes the
 // program's path in KX_CLI.
 #pragma once

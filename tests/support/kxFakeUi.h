@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A person in a test's place: answers every question, choice and modal dialog as the test
 // scripted it, and records what the windows showed, so that no widget test ever blocks.
 #pragma once

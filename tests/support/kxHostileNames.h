@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Names that a disc or a project may carry to attack or deceive whoever looks at them, with what
 // each place that shows or writes a name must make of them: a terminal (the command line), a
 // window (the list, the drive choice), and a file name (extraction). Every unit that shows or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A file system of a few KiB, for tests of a full disk: a tmpfs mounted on a scratch folder of
 // its own, so that tests running in parallel never share one. Mounting needs root; a test
 // without it skips itself with the reason.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test helpers shared by the media, project, recognition and CLI tests: a medium held in memory,
 // a scratch folder that removes itself, and whole-file reads and writes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The adjust label dragged with the mouse over and beyond it, and the adjust cursor it shows.
 #include "ui/AdjustControl.h"
 #include "ui/AdjustRes.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Image > Check found files in the main window: what it refuses to start on, a check that
 // updates the list, the caption and the status line, and Cancel in its progress window, which
 // changes nothing. The rules of the check itself are tested in the core (kxCheckTest).

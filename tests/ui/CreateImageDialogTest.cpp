@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Image creation from a simulated drive: the drive's status messages, progress, suspend and
 // resume, a stop asked and refused, the close box, the ended state, a failing write and a
 // target that cannot be created; and a picture of the dialog during a copy.

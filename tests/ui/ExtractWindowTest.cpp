@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Extraction from the main window: the empty selection, the folder choice, the mount message,
 // plain and grouped names, a second run into the same folder, the failure report, and Cancel in
 // the progress window of a long extraction.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window as a person meets it: its title, list, status line, header, menus, location
 // field and links, with a scripted person in place of dialogs.
 #include "common/kxShared.h"

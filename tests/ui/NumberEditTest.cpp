@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The number edit as a person types, pastes, wheels and leaves it, under an English and a German
 // locale.
 #include "ui/NumberEdit.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The project commands of the main window: the state of title and flag through new, open, save
 // and save as; the unsaved-changes prompt; failed loads and failed saves.
 #include "support/kxFakeUi.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The scan dialog and its worker: start, pause, accept and cancel at every stage, a worker that
 // outlives its dialog, and a medium that fails during the scan. Also run under ThreadSanitizer.
 #include "support/kxFakeUi.h"

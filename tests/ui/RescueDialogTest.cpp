@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The rescue dialog on a simulated damaged drive whose reads the test can hold: start, figures
 // and map, pause and resume, a stop that saves the map, the offer to go on from a map, the
 // refusals, and from the main window's menu the offer at the end to scan the image. Also run

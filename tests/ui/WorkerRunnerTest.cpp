@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The worker runner's contract, for any job: pause, a stop while paused, a stop during a
 // hand-over, a worker that outlives its dialog, and the runner's end. Also run under
 // ThreadSanitizer. The tests wait on gates and on the runner's own state, never for time to pass.
