@@ -329,6 +329,7 @@ class RecognizeDialogTest : public QObject {
     QCOMPARE(ui.Messages[0], QStringLiteral("A part of the image file has gone."));
     QCOMPARE(list.Count, 7);
     QCOMPARE(Text(dialog.lSectorsProcessed), QStringLiteral("7"));
+    QCOMPARE(dialog.gProgress->Text(), QStringLiteral("35%"));  // where it failed, not the end
     QCOMPARE(ui.Beeps.size(), std::size_t{1});
   }
 
