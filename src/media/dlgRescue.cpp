@@ -113,7 +113,9 @@ TfrmRescue::TfrmRescue(TUserInteraction& Ui_, QWidget* Parent)
 {
   SetUpDialog(*this, QStringLiteral("frmRescue"), QStringLiteral("Rescuing a damaged disc"), QSize(480, 389),
               QColor(0xF0, 0xF0, 0xF0));
-  lInfo = MakeTextLine(this, QStringLiteral("lInfo"), {8, 8, 464, 15});
+  lInfo = new TFittedLabel(this);
+  lInfo->setObjectName(QStringLiteral("lInfo"));
+  lInfo->setGeometry(8, 8, 464, 15);
   pbMap = new TSectorMapView(this);
   pbMap->setGeometry(8, 28, 464, 160);
   BuildLegend(this, 194);
@@ -237,7 +239,7 @@ void TfrmRescue::ShowReady(const std::string& ImageName)
   Image = ImageName;
   Ended = false;
   ScanAsked = false;
-  SetSourceLine(lInfo, Letter, Image);
+  lInfo->setText(QString::fromLocal8Bit(ImageCopySourceText(Letter, Image)));
   for (QLabel* value : {lPhase, lRescued, lBadSectors, lFailingReads, lPerFailingRead, lSinceGoodRead, lTimeLeft})
     SetValue(value, "-");
   const std::string mapName = RescueMapName(Image);

@@ -26,6 +26,7 @@ class QTimer;
 
 namespace kx::ui {
 
+class TFittedLabel;
 class TUserInteraction;
 
 // The colour of a cell of the map in State.
@@ -99,7 +100,7 @@ class TfrmRescue : public TWorkerDialog {
   bool Running() const;
   bool Paused() const;
 
-  QLabel* lInfo;
+  TFittedLabel* lInfo;
   TSectorMapView* pbMap;
   QGroupBox* GroupBox1;
   QLabel* lPhase;

@@ -154,44 +154,6 @@ void FitWrappedText(QLabel* Label, int MaxHeight)
   Label->resize(Label->width(), std::max(Label->height(), std::min(MaxHeight, needed(font))));
 }
 
-void SetPathLine(QLabel* Label, const QString& Head, const QString& Path, const QString& Tail)
-{
-  const QFont base = Label->parentWidget() != nullptr ? Label->parentWidget()->font() : Label->font();
-  const qsizetype slash = Path.lastIndexOf(QLatin1Char('/'));
-  const QString folder = Path.left(std::max<qsizetype>(slash, 0));
-  const QString ellipsis(QChar(0x2026));
-  QFont font = base;
-  for (qreal size = base.pointSizeF(); size >= 6.5; size -= 0.5) {
-    font.setPointSizeF(size);
-    const QFontMetrics metrics(font);
-    const int room = Label->width() - metrics.horizontalAdvance(Head + Tail);
-    if (room >= std::min(metrics.horizontalAdvance(Path), metrics.horizontalAdvance(ellipsis + Path.mid(slash)))) break;
-  }
-  const QFontMetrics metrics(font);
-  const int room = std::max(0, Label->width() - metrics.horizontalAdvance(Head + Tail));
-  QString shown = Path;
-  // The file name is what tells one image from another: the folder gives way first.
-  if (metrics.horizontalAdvance(Path) > room) {
-    const int nameWidth = metrics.horizontalAdvance(Path.mid(slash));
-    shown = slash >= 0 && nameWidth < room
-                ? metrics.elidedText(folder, Qt::ElideMiddle, room - nameWidth) + Path.mid(slash)
-                : metrics.elidedText(Path, Qt::ElideMiddle, room);
-  }
-  Label->setFont(font);
-  // Paths come from people and discs: "<b>" in one is no markup.
-  Label->setTextFormat(Qt::PlainText);
-  Label->setText(Head + shown + Tail);
-  Label->setToolTip(Head + Path + Tail);
-}
-
-void SetSourceLine(QLabel* Label, char Drive, const std::string& FileName, const std::string& End)
-{
-  const std::string line = ImageCopySourceText(Drive, FileName);
-  const std::size_t at = std::min(line.rfind(FileName), line.size());
-  SetPathLine(Label, QString::fromLocal8Bit(line.substr(0, at)), QString::fromLocal8Bit(FileName),
-              QString::fromLocal8Bit(line.substr(std::min(line.size(), at + FileName.size())) + End));
-}
-
 QLabel* MakeTextLine(QWidget* Parent, const QString& Name, const QRect& Geometry)
 {
   auto* label = new QLabel(Parent);

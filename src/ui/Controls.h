@@ -82,14 +82,6 @@ class TWaitCursor {
 // face until its text fits its width.
 void FitWrappedText(QLabel* Label, int MaxHeight);
 
-// Sets Label to one line of Head, Path and Tail that fits the label's width: Path is shortened
-// in its middle where the whole would not fit, and where not even its file name would, the face
-// shrinks in half points down to 6.5 pt first. The tooltip holds the whole line.
-void SetPathLine(QLabel* Label, const QString& Head, const QString& Path, const QString& Tail = {});
-// The line that names a copy's source drive and target image ("Source: 'D:', target: 'disk.iso'"),
-// with End after it, set with SetPathLine.
-void SetSourceLine(QLabel* Label, char Drive, const std::string& FileName, const std::string& End = {});
-
 // The controls of the forms, set up alike. Name, when given, is the object name by which tests
 // and the end-to-end test find the control.
 // An empty label of one line of text at Geometry, for text a window sets as it works.

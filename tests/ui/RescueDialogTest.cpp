@@ -7,6 +7,7 @@
 #include "media/dlgDrive.h"
 #include "media/dlgRescue.h"
 #include "support/kxFakeUi.h"
+#include "ui/Controls.h"
 #include "ui/Main.h"
 #include "ui/dlgRecognize.h"
 
@@ -148,7 +149,7 @@ class RescueDialogTest : public QObject {
       return dialog.result();
     };
     QCOMPARE(dialog.RescueInto('d', dir.filePath(QStringLiteral("disc")).toStdString()), std::string());
-    QVERIFY(dialog.lInfo->toolTip().endsWith(QStringLiteral("/disc.iso'")));
+    QVERIFY(dialog.lInfo->text().endsWith(QStringLiteral("/disc.iso'")));
     const TkxRescueMap map = LoadRescueMap(dir.filePath(QStringLiteral("disc.iso.map")).toStdString());
     QVERIFY(map.Phase != TkxRescuePhase::Finished);
     QVERIFY(map.Sectors.Count(TkxSectorState::Finished) >= 32 * 20);
