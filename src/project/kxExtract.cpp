@@ -159,8 +159,6 @@ TRowEnd ExtractRow(TkxDisk& Disk, const TkxFileEntry& E, TkxExtractPlan& Plan, T
   if (outcome == TkxSaveOutcome::Stopped ||
       (outcome == TkxSaveOutcome::Failed && Control != nullptr && Control->StopRequested()))
     return TRowEnd::Stopped;
-  Result.Failed += fileName;
-  Result.Failed += '\n';
   Result.Failures.push_back({fileName, reason});
   return outcome == TkxSaveOutcome::DiskFull ? TRowEnd::DiskFull : TRowEnd::Next;
 }

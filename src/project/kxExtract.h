@@ -121,8 +121,7 @@ struct TkxExtractFailure {
 };
 
 struct TkxExtractResult {
-  std::string Failed;             // full target path of each failed entry, each followed by "\n"
-  std::vector<TkxExtractFailure> Failures;  // the same entries, each with its reason
+  std::vector<TkxExtractFailure> Failures;  // each entry not extracted for a fault, with its reason
   std::int32_t Written = 0;
   std::vector<std::int32_t> WrittenRows;  // the rows written, in the order handled
   std::int32_t Skipped = 0;       // grouped mode: entries whose folder could not be created

@@ -152,7 +152,6 @@ TEST(WindowMessages, SayWhereAndWhyAfterTheMessage)
 
   TkxExtractResult result;
   result.Failures = {{"/ro/a.jpg", "Permission denied"}, {"/out/b", ""}};
-  result.Failed = "/ro/a.jpg\n/out/b\n";
   EXPECT_EQ(ExtractionReportText(result),
             "The following files could not be extracted:\n\n/ro/a.jpg: Permission denied\n/out/b\n");
 }
