@@ -32,14 +32,8 @@ TfrmCreateImage::TfrmCreateImage(TUserInteraction& Ui_, QWidget* Parent)
   SetUpDialog(*this, QStringLiteral("frmCreateImage"), QStringLiteral("Creating image"), QSize(401, 113),
               QColor(0xF0, 0xF0, 0xF0));
 
-  lInfo = new TFittedLabel(this);
-  lInfo->setObjectName(QStringLiteral("lInfo"));
-  // It names the target file, which a label would otherwise take for rich text if it looked so.
-  lInfo->setTextFormat(Qt::PlainText);
-  lInfo->setGeometry(8, 8, 385, 15);
-  lSectors = new TFittedLabel(this);
-  lSectors->setObjectName(QStringLiteral("lSectors"));
-  lSectors->setGeometry(8, 24, 385, 15);
+  lInfo = MakeTextLine<TFittedLabel>(this, QStringLiteral("lInfo"), {8, 8, 385, 15});
+  lSectors = MakeTextLine<TFittedLabel>(this, QStringLiteral("lSectors"), {8, 24, 385, 15});
   pb = MakeProgressGauge(this, QStringLiteral("pb"), {8, 48, 385, 25}, qvgHorizontal);
   sWorking = MakeLamp(this, {8, 80, 25, 25});
   bSuspend = MakeButton(this, QStringLiteral("bSuspend"), QStringLiteral("Suspend/Resume"), {184, 80, 123, 25},

@@ -113,9 +113,7 @@ TfrmRescue::TfrmRescue(TUserInteraction& Ui_, QWidget* Parent)
 {
   SetUpDialog(*this, QStringLiteral("frmRescue"), QStringLiteral("Rescuing a damaged disc"), QSize(480, 389),
               QColor(0xF0, 0xF0, 0xF0));
-  lInfo = new TFittedLabel(this);
-  lInfo->setObjectName(QStringLiteral("lInfo"));
-  lInfo->setGeometry(8, 8, 464, 15);
+  lInfo = MakeTextLine<TFittedLabel>(this, QStringLiteral("lInfo"), {8, 8, 464, 15});
   pbMap = new TSectorMapView(this);
   pbMap->setGeometry(8, 28, 464, 160);
   BuildLegend(this, 194);

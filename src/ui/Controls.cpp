@@ -154,14 +154,6 @@ void FitWrappedText(QLabel* Label, int MaxHeight)
   Label->resize(Label->width(), std::max(Label->height(), std::min(MaxHeight, needed(font))));
 }
 
-QLabel* MakeTextLine(QWidget* Parent, const QString& Name, const QRect& Geometry)
-{
-  auto* label = new QLabel(Parent);
-  label->setObjectName(Name);
-  label->setGeometry(Geometry);
-  return label;
-}
-
 QLabel* MakeLabel(QWidget* Parent, const QString& Text, QPoint At, bool Bold, const QString& Name)
 {
   auto* label = new QLabel(Text, Parent);

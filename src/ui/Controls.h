@@ -85,7 +85,16 @@ void FitWrappedText(QLabel* Label, int MaxHeight);
 // The controls of the forms, set up alike. Name, when given, is the object name by which tests
 // and the end-to-end test find the control.
 // An empty label of one line of text at Geometry, for text a window sets as it works.
-QLabel* MakeTextLine(QWidget* Parent, const QString& Name, const QRect& Geometry);
+// Its text is plain: the lines name files, which a label would otherwise take for rich text.
+template <class TLabel = QLabel>
+TLabel* MakeTextLine(QWidget* Parent, const QString& Name, const QRect& Geometry)
+{
+  auto* label = new TLabel(Parent);
+  label->setObjectName(Name);
+  label->setGeometry(Geometry);
+  label->setTextFormat(Qt::PlainText);
+  return label;
+}
 // A label at At, as wide and high as its text.
 QLabel* MakeLabel(QWidget* Parent, const QString& Text, QPoint At, bool Bold = false, const QString& Name = {});
 
