@@ -186,7 +186,8 @@ TFrameHeader ReadFrameHeader(TkxByteSource& Src, std::int64_t Pos, const TStream
     f.Cut = Pos + n + 1 > Src.Size();
     return f;
   }
-  f.Number = h[4] & (0x7Fu >> numberBytes);
+  // A number of one byte has seven bits; the first byte of a longer one loses a bit per byte.
+  f.Number = h[4] & (numberBytes == 1 ? 0x7Fu : 0x7Fu >> numberBytes);
   for (int i = 1; i < numberBytes; ++i) {
     if ((h[4 + i] & 0xC0) != 0x80) return f;
     f.Number = f.Number << 6 | (h[4 + i] & 0x3Fu);

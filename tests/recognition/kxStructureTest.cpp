@@ -165,6 +165,7 @@ std::vector<TEndCase> EndCases()
   // where its frames stop, and is cut where its last frame is.
   add("tiny.flac", Kinds::Flac, Fixture("tiny.flac"), middle, S::Damaged);
   add("mono24.flac", Kinds::Flac, Fixture("mono24.flac"), middle, S::Damaged);
+  add("frames.flac", Kinds::Flac, Fixture("frames.flac"), middle, S::Damaged);
   add("streamed.flac", Kinds::Flac, Fixture("streamed.flac"), [](const TBytes& f) { return Find(f, "\xFF\xF8") + 20; },
       S::Damaged);
   add("tiny.jpg", Kinds::Jpeg, Fixture("tiny.jpg"), at(2), S::Damaged);

@@ -21,6 +21,8 @@ ff -f lavfi -i sine=frequency=440:sample_rate=22050 -t 1 -c:a libmp3lame -b:a 32
 ff -f lavfi -i "aevalsrc=if(lt(t\,0.15)\,0\,0.5*sin(440*2*PI*t))|0.6*(random(0)*2-1)*gt(t\,0.3):s=22050:d=0.5" -c:a flac tiny.flac
 ff -f lavfi -i "aevalsrc=0.7*sin(330*2*PI*t)+0.01*random(1):s=16000:d=0.3" -c:a flac -sample_fmt s32 -bits_per_raw_sample 24 mono24.flac
 ff -f lavfi -i sine=frequency=440:sample_rate=16000:duration=0.4 -c:a flac -f flac - > streamed.flac
+# 200 frames of 64 samples: frame numbers of one byte past 63 and of two bytes past 127.
+ff -f lavfi -i sine=frequency=440:sample_rate=8000:duration=1.6 -c:a flac -frame_size 64 frames.flac
 convert -size 64x48 plasma:fractal -seed 3 -quality 80 tiny.jpg
 convert -size 16x12 plasma:fractal -seed 4 thumb.jpg
 exiftool -q -overwrite_original -Make=Tessarin "-ThumbnailImage<=thumb.jpg" tiny.jpg && rm thumb.jpg
