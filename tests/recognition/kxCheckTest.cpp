@@ -2,6 +2,7 @@
 #include "recognition/kxCheck.h"
 
 #include "recognition/kxRecognition.h"
+#include "recognition/kxRealFiles.h"
 #include "support/kxTestMedia.h"
 
 #include <gtest/gtest.h>
@@ -21,15 +22,12 @@
 namespace kx {
 namespace {
 
-using TBytes = std::vector<std::uint8_t>;
+using test::TBytes;
 using namespace std::string_view_literals;
 constexpr std::size_t ss = 2048;
 
-TBytes Fixture(const std::string& Name)
-{
-  const std::string text = test::ReadFileText(std::string(KX_TEST_FILES) + "/" + Name);
-  return {text.begin(), text.end()};
-}
+using test::Fixture;
+using test::Gzip;
 
 // A medium laid out sector by sector; each piece begins on a sector boundary.
 struct TLayout {
@@ -147,24 +145,11 @@ TEST(CheckFoundFiles, SetsExactSizesAndStatesOfAScannedMedium)
 // after them, up to the next file of another kind; they are then merged into it.
 TEST(CheckFoundFiles, ASearchPassesFalseStartsOfItsOwnKind)
 {
-  // Stored blocks keep the payload as it is, fifteen bytes into the stream.
-  const auto storedGzip = [](const TBytes& In) {
-    z_stream z{};
-    deflateInit2(&z, 0, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    TBytes out(deflateBound(&z, static_cast<uLong>(In.size())) + 64);
-    z.next_in = const_cast<Bytef*>(In.data());
-    z.avail_in = static_cast<uInt>(In.size());
-    z.next_out = out.data();
-    z.avail_out = static_cast<uInt>(out.size());
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-  };
+
   const TBytes magic = {0x1F, 0x8B, 0x08};
   TBytes payload(7000, 'x');
   for (const std::size_t sector : {1u, 2u}) std::copy(magic.begin(), magic.end(), payload.begin() + static_cast<std::ptrdiff_t>(sector * ss - 15));
-  const TBytes gz = storedGzip(payload);
+  const TBytes gz = Gzip(payload, 0);  // stored: the payload fifteen bytes into the stream
   ASSERT_TRUE(std::equal(magic.begin(), magic.end(), gz.begin() + ss));
   TLayout m;
   m.Put(gz);

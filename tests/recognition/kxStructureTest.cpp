@@ -3,6 +3,7 @@
 
 #include "recognition/kxBytes.h"
 #include "recognition/kxModernKinds.h"
+#include "recognition/kxRealFiles.h"
 #include "support/kxTestMedia.h"
 
 #include <gtest/gtest.h>
@@ -22,14 +23,11 @@
 namespace kx {
 namespace {
 
-using TBytes = std::vector<std::uint8_t>;
+using test::TBytes;
 using namespace std::string_view_literals;
 
-TBytes Fixture(const std::string& Name)
-{
-  const std::string text = test::ReadFileText(std::string(KX_TEST_FILES) + "/" + Name);
-  return {text.begin(), text.end()};
-}
+using test::Fixture;
+using test::Gzip;
 
 TBytes FileBytes(const std::string& Path)
 {
@@ -47,21 +45,6 @@ TBytes Payload()
     for (int k = 0; k < 60; ++k) b.push_back(static_cast<std::uint8_t>(rnd()));
   }
   return b;
-}
-
-TBytes Gzip(const TBytes& In)
-{
-  z_stream z{};
-  deflateInit2(&z, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-  TBytes out(deflateBound(&z, static_cast<uLong>(In.size())) + 32);
-  z.next_in = const_cast<Bytef*>(In.data());
-  z.avail_in = static_cast<uInt>(In.size());
-  z.next_out = out.data();
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
 }
 
 TBytes Bzip2(const TBytes& In)
