@@ -6,6 +6,7 @@
 // exact size and state.
 #pragma once
 
+#include "common/kxJobControl.h"
 #include "media/kxDisk.h"
 #include "recognition/kxKinds.h"
 
@@ -30,6 +31,11 @@ class TkxByteSource {
 
   // The N bytes from Pos into Out; false when they do not all lie below Size().
   bool Read(std::int64_t Pos, std::uint8_t* Out, std::size_t N);
+
+  // The job that reads the file, when one does. Finders that decode or search long ask it between
+  // chunks and give the file up (not checked), so that a stop is honoured within one file.
+  TkxJobControl* Control = nullptr;
+  bool StopRequested() const { return Control != nullptr && Control->StopRequested(); }
 };
 
 // Bytes held in memory.
