@@ -12,7 +12,7 @@
 
 namespace kx::cli {
 
-bool CheckAndReport(TkxDisk& Disk, TkxFileList& List)
+int CheckAndReport(TkxDisk& Disk, TkxFileList& List)
 {
   InstallStopHandler();
   TkxJobControl control;
@@ -26,7 +26,8 @@ bool CheckAndReport(TkxDisk& Disk, TkxFileList& List)
   ApplyCheck(result, List);
   if (!result.Error.empty()) Report("the check stopped: " + Escaped(result.Error));
   std::printf("%s\n", CheckSummaryText(result, List).c_str());
-  return !result.Stopped;
+  if (result.Stopped) return ExitInterrupted;
+  return result.Error.empty() ? ExitSuccess : ExitFailure;
 }
 
 namespace {
@@ -42,9 +43,9 @@ int RunCheck(const std::string& Project)
     ReportMediumNotOpened(why);
     return ExitFailure;
   }
-  const bool finished = CheckAndReport(*disk, list);
+  const int status = CheckAndReport(*disk, list);
   if (!SaveProjectOrSay(Project, location, list)) return ExitFailure;
-  return finished ? ExitSuccess : ExitInterrupted;
+  return status;
 }
 
 }  // namespace
@@ -60,7 +61,9 @@ void AddCheckCommands(CLI::App& App, int& Status)
       "and gets its exact size and a state: whole, truncated (its end lies past the next found file or the\n"
       "medium) or damaged (its structure breaks); the others stay unchecked. Where the content says more, the\n"
       "extension is refined (.docx, .odt, .epub, .jar, .webp, .flv, ...). Pieces of unrecognised data or text\n"
-      "inside a whole file are merged into it. Ctrl+C stops the check; what was checked is saved (status 130).");
+      "inside a whole file are merged into it. Ctrl+C stops the check, also within a file; what was checked is\n"
+      "saved (status 130). A medium that fails during the check (an image cut short) ends it with status 1,\n"
+      "after what was checked is saved.");
   check->callback([project, &Status] { Status = RunCheck(*project); });
 }
 

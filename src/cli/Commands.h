@@ -25,8 +25,9 @@ bool SaveProjectOrSay(const std::string& FileName, const std::string& Location, 
 void AddCheckCommands(CLI::App& App, int& Status);
 
 // The check of a scan's list on its medium, with progress on stderr and a summary of the states
-// on stdout; applied to List. False when Ctrl+C stopped it (what was checked is applied).
-bool CheckAndReport(TkxDisk& Disk, TkxFileList& List);
+// on stdout; applied to List, also when it ended early. The exit status it gives: 0, 130 when
+// Ctrl+C stopped it, 1 when the medium failed.
+int CheckAndReport(TkxDisk& Disk, TkxFileList& List);
 
 // drives, image
 void AddDriveCommands(CLI::App& App, int& Status);

@@ -236,15 +236,15 @@ int RunScan(const TScanOptions& o)
 
   TkxFileList found;
   AcceptFoundFiles(scan.FileList, found);
-  bool checkStopped = false;
+  int checkStatus = ExitSuccess;
   PrintScanSummary(scan, found, total, outcome.Stopped, [&] {
     if (o.NoCheck || outcome.Stopped || failed) return;
-    checkStopped = !CheckAndReport(job.Disk(), found);
+    checkStatus = CheckAndReport(job.Disk(), found);
     found.Sort(TkxSortKey::skExtension);
   });
   if (!WriteScanResults(o, projectName, found)) return ExitFailure;
-  if (outcome.Stopped || checkStopped) return ExitInterrupted;
-  return failed ? ExitFailure : ExitSuccess;
+  if (outcome.Stopped || checkStatus == ExitInterrupted) return ExitInterrupted;
+  return failed || checkStatus != ExitSuccess ? ExitFailure : ExitSuccess;
 }
 
 // ---- list -------------------------------------------------------------------------------

@@ -6,10 +6,13 @@
 #include "recognition/kxStructure.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
+#include <cstring>
 #include <exception>
 #include <numeric>
 #include <string_view>
+#include <tuple>
 
 namespace kx {
 
@@ -17,129 +20,389 @@ namespace {
 
 bool IsRecognisedFile(TKind Kind) { return Kind != Kinds::Unknown && !IsTextKind(Kind); }
 
-// The entries of a list in the order of their offsets, with what the check concluded of each.
-class TCheckOrder {
- public:
-  TCheckOrder(const TkxFileList& List_, std::int64_t MediumEnd_) : List(List_), MediumEnd(MediumEnd_)
-  {
-    Order.resize(static_cast<std::size_t>(List.Count));
-    std::iota(Order.begin(), Order.end(), 0);
-    std::stable_sort(Order.begin(), Order.end(), [&](std::int32_t a, std::int32_t b) { return At(a).Offset < At(b).Offset; });
-    Checked.resize(Order.size());
-    for (std::size_t k = 0; k < Order.size(); ++k) {
-      const TkxFileEntry& e = At(Order[k]);
-      Checked[k] = {Order[k], e.Kind, e.Size, e.Check, e.CheckedSize};
-    }
-    NextLinked.assign(Order.size(), None);
-    NextOtherKind.assign(Order.size(), None);
-    StartLinking();
-    for (std::size_t k = Order.size(); k-- > 0;) Link(k);
-  }
-  const TkxFileEntry& At(std::int32_t Index) const { return List.Items[static_cast<std::size_t>(Index)]; }
-  // Offsets and sizes of a project may be any numbers: the ends are held at the largest one.
-  std::int64_t End(std::size_t K) const { return SaturatingAdd(At(Order[K]).Offset, Checked[K].Size); }
-
-  // Whether the entry at K ends the search for the file at F's end: a recognised file of
-  // another kind, not found damaged (such a one is far more often a false start inside a file
-  // than a file). Unrecognised data, text, and pieces of F's own kind that the scan began at a
-  // header recurring inside a file (a tar member, a later pack) may still belong to F.
-  bool Separates(std::size_t K, std::size_t F) const
-  {
-    const TkxFileEntry& e = At(Order[K]);
-    return IsRecognisedFile(e.Kind) && e.Kind != At(Order[F]).Kind && Checked[K].State != TkxCheckState::Damaged &&
-           e.Offset > At(Order[F]).Offset;
-  }
-
-  // Where the bytes of the file at K may run to for a search that reads them all (never short
-  // of what the scan gave its entry). Only linked files may separate; a run of files of K's own
-  // kind is passed at once, so that a disc of thousands of gzip files in a row costs no square
-  // of their number.
-  std::int64_t SearchEnd(std::size_t K) const
-  {
-    std::size_t j = NextLinked[K];
-    while (j != None && !Separates(j, K)) j = At(Order[j]).Kind == At(Order[K]).Kind ? NextOtherKind[j] : NextLinked[j];
-    const TkxFileEntry& e = At(Order[K]);
-    return std::max(j != None ? At(Order[j]).Offset : MediumEnd, SaturatingAdd(e.Offset, e.Size));
-  }
-
-  // Links the entry at K before those linked so far, as its present state says: from the last
-  // entry to the first, each once its state is the one that the searches of the entries before
-  // it are to see. The links pass over entries that cannot separate (unrecognised data, text,
-  // files found damaged).
-  void StartLinking() { LinkedFirst = None; }
-  void Link(std::size_t K)
-  {
-    NextLinked[K] = LinkedFirst;
-    if (!IsRecognisedFile(At(Order[K]).Kind) || Checked[K].State == TkxCheckState::Damaged) return;
-    const bool sameKind = LinkedFirst != None && At(Order[LinkedFirst]).Kind == At(Order[K]).Kind;
-    NextOtherKind[K] = sameKind ? NextOtherKind[LinkedFirst] : LinkedFirst;
-    LinkedFirst = K;
-  }
-  // The entry after K that may separate, for a search before K is linked again.
-  void Unlink(std::size_t K) { NextLinked[K] = LinkedFirst; }
-
-  // Whether a file at K that ends at End overlaps a separating file that does not lie wholly
-  // inside it: then its end lies past the next file, and it is truncated.
-  bool PassesNextFile(std::size_t K, std::int64_t FileEnd) const
-  {
-    for (std::size_t j = K + 1; j < Order.size() && At(Order[j]).Offset < FileEnd; ++j)
-      if (Separates(j, K) && End(j) > FileEnd) return true;
-    return false;
-  }
-
-  static constexpr std::size_t None = SIZE_MAX;
-  const TkxFileList& List;
-  std::int64_t MediumEnd;
-  std::vector<std::int32_t> Order;
-  std::vector<TkxCheckChange> Checked;  // by place in Order
-  // By place in Order: the next place that may separate, and from such a place the next one of
-  // another kind; None for none.
-  std::vector<std::size_t> NextLinked, NextOtherKind;
-  std::size_t LinkedFirst = None;
-};
-
-// What a finder said of the entry at K, before its end was compared with the files after it.
-struct TFound {
-  TkxFileEnd End;
-  std::int64_t Span = -1;  // the bytes a search was given; -1 when nothing was looked for
-};
-
-// Concludes the entry at K from what its finder found: whole only where its end passes no
-// separating file that does not lie wholly inside it.
-TkxCheckChange Conclude(const TCheckOrder& Order, std::size_t K, const TFound& Found)
+// The kind whose finder checks an entry: an extension that a check refined from a file's
+// content is checked as the container it is, so that a second check finds what the first did.
+TKind FinderKind(TKind Kind)
 {
-  const TkxFileEntry& e = Order.At(Order.Order[K]);
-  TkxCheckChange change{Order.Order[K], e.Kind, e.Size, e.Check, e.CheckedSize};
-  const TkxFileEnd& end = Found.End;
-  if (Found.Span < 0 || end.State == TkxCheckState::NotChecked) return change;
-  if (end.Kind != 0) change.Kind = end.Kind;
-  change.State = end.State;
-  change.CheckedSize = end.Size;
-  if (end.State == TkxCheckState::Whole && Order.PassesNextFile(K, SaturatingAdd(e.Offset, end.Size)))
-    change.State = TkxCheckState::Truncated;
-  if (change.State == TkxCheckState::Whole)
-    change.Size = end.Size;
-  else if (change.State == TkxCheckState::Truncated)
-    change.Size = std::max(e.Size, std::min(end.Size, Order.MediumEnd - e.Offset));
-  return change;
+  if (Kind >= Kinds::Docx && Kind <= Kinds::Apk) return Kinds::Zip;
+  if (Kind == Kinds::Flv) return Kinds::Flash;
+  return Kind;
 }
 
-// Runs the finder of the entry at K. A walk over headers may read to the medium's end, to
-// tell a cut file from a whole one; a search that reads every byte gets the entry and what may
-// still belong to it.
-TFound FindEnd(TkxDisk& Disk, const TCheckOrder& Order, std::size_t K)
+// An ISO 9660 image holds 16 sectors of 2048 bytes before its volume descriptor.
+constexpr std::int64_t IsoSystemArea = 16 * 2048;
+constexpr std::size_t None = SIZE_MAX;
+constexpr std::int64_t Unset = INT64_MIN;
+
+// The largest of the values set at places 0..N-1, asked for the first place of a range whose
+// value exceeds a bound: which later file a read lands in, which one passes a file's end.
+class TMaxTree {
+ public:
+  explicit TMaxTree(std::size_t N = 0)
+  {
+    while (Leaves < N) Leaves *= 2;
+    Values.assign(2 * Leaves, Unset);
+  }
+  void Set(std::size_t At, std::int64_t Value)
+  {
+    At += Leaves;
+    Values[At] = Value;
+    for (At /= 2; At > 0; At /= 2) Values[At] = std::max(Values[2 * At], Values[2 * At + 1]);
+  }
+  // The first place in [From, To) whose value exceeds Bound; To when none does.
+  std::size_t FirstAbove(std::size_t From, std::size_t To, std::int64_t Bound) const
+  {
+    return From < To ? First(1, 0, Leaves, From, To, Bound) : To;
+  }
+
+ private:
+  std::size_t First(std::size_t Node, std::size_t Lo, std::size_t Hi, std::size_t From, std::size_t To,
+                    std::int64_t Bound) const
+  {
+    if (Hi <= From || To <= Lo || Values[Node] <= Bound) return To;
+    if (Hi - Lo == 1) return Lo;
+    const std::size_t mid = Lo + (Hi - Lo) / 2;
+    const std::size_t left = First(2 * Node, Lo, mid, From, To, Bound);
+    return left < To ? left : First(2 * Node + 1, mid, Hi, From, To, Bound);
+  }
+  std::size_t Leaves = 1;
+  std::vector<std::int64_t> Values;
+};
+
+// What the check concluded of the entries at one place.
+struct TVerdict {
+  TkxCheckState State = TkxCheckState::NotChecked;
+  std::int64_t Claim = 0;   // the exact size, the stated size, or the sound bytes (CheckedSize)
+  TKind Kind = 0;           // what the content refined the kind to; 0 keeps it
+  std::int64_t Walked = 0;  // how far from the file's start its finder read
+};
+
+// A later file that a read of a walk lands in: its place and where it begins.
+struct TLater {
+  std::size_t Place = None;
+  std::int64_t Start = 0;
+};
+
+// The bytes of a found file for its finder, as a walk over its structure reads them. Given a
+// question for each read, it ends the walk at the first read that begins inside a later file's
+// bytes past its first sector without having passed over them all: that read follows another
+// file's structure, not one of this file's own. A read that only reaches into such bytes gets
+// what lies before them. It remembers how far the finder read.
+class TWalkSource final : public TkxByteSource {
+ public:
+  using TQuestion = std::function<TLater(std::int64_t At, std::int64_t Bytes)>;
+  TWalkSource(TkxDisk& Disk, std::int64_t Start_, std::int64_t Length, std::int64_t Peek_, TkxJobControl& Control_,
+              TQuestion Question_ = {})
+      : Inner(Disk, Start_, Length), Start(Start_), Peek(Peek_), Question(std::move(Question_))
+  {
+    Control = &Control_;
+  }
+  std::int64_t Size() const override { return Inner.Size(); }
+  std::span<const std::uint8_t> View(std::int64_t Pos, std::size_t MaxBytes) override
+  {
+    if (Into != None) return {};
+    if (Question && Pos >= 0 && Pos < Size()) {
+      const std::int64_t bytes = std::min(static_cast<std::int64_t>(std::min<std::size_t>(MaxBytes, INT32_MAX)), Size() - Pos);
+      const TLater later = Question(Start + Pos, bytes);
+      if (later.Place != None) {
+        const std::int64_t allowed = later.Start + Peek - (Start + Pos);
+        if (allowed <= 0) {
+          Into = later.Place;
+          IntoAt = Pos;
+          return {};
+        }
+        MaxBytes = static_cast<std::size_t>(allowed);
+      }
+    }
+    const auto v = Inner.View(Pos, MaxBytes);
+    if (!v.empty()) Walked = std::max(Walked, Pos + static_cast<std::int64_t>(v.size()));
+    return v;
+  }
+
+  std::size_t Into = None;  // the place of the file the walk ran into
+  std::int64_t IntoAt = 0;  // where, from this file's start
+  std::int64_t Walked = 0;
+
+ private:
+  TkxDiskSource Inner;
+  std::int64_t Start;
+  std::int64_t Peek;
+  TQuestion Question;
+};
+
+// The check of a list: its entries in the order of their starts ("places"), each concluded from
+// the last to the first.
+class TChecker {
+ public:
+  using TProgress = std::function<void(std::int32_t Done, std::int32_t Total)>;
+  TChecker(TkxDisk& Disk_, const TkxFileList& List_, TkxJobControl& Control_, const TProgress& Progress_)
+      : Disk(Disk_), List(List_), Control(Control_), Progress(Progress_),
+        MediumEnd(Disk.SectorCount * Disk.SectorSize), Peek(Disk.SectorSize)
+  {
+  }
+  TkxCheckResult Run();
+
+ private:
+  const TkxFileEntry& Entry(std::size_t P) const { return List.Items[static_cast<std::size_t>(Order[P])]; }
+  bool OnMedium(std::size_t P) const { return Start[P] >= 0 && Start[P] < MediumEnd; }
+  // The first place whose start is at least At.
+  std::size_t PlaceAt(std::int64_t At) const
+  {
+    return static_cast<std::size_t>(std::lower_bound(Start.begin(), Start.end(), At) - Start.begin());
+  }
+  void Place();
+  void Sweep(TkxCheckResult& Result);
+  TVerdict Check(std::size_t P, std::size_t After, bool Alone);
+  TVerdict Conclude(std::size_t P, std::size_t After, const TkxFileEnd& End, std::int64_t Walked) const;
+  TVerdict Inherit(std::size_t P, std::size_t From, const TkxFileEnd& End) const;
+  bool PassesNextFile(std::size_t After, std::int64_t FileEnd) const;
+  TLater RunsInto(std::size_t P, std::size_t After, std::int64_t At, std::int64_t Bytes) const;
+  std::int64_t Reach(std::size_t P) const;
+  void Publish(std::size_t First, std::size_t Last);
+  void MergePieces(TkxCheckResult& Result, std::vector<bool>& Absorbed);
+  bool HoldsData(std::int64_t From, std::int64_t To);
+  void SetSizes(const std::vector<bool>& Absorbed, const TkxCheckResult& Result, bool Whole);
+
+  TkxDisk& Disk;
+  const TkxFileList& List;
+  TkxJobControl& Control;
+  const TProgress& Progress;
+  const std::int64_t MediumEnd;
+  const std::int64_t Peek;  // what a walk may read of the next file, to see that it is no part of its own
+
+  // By place.
+  std::vector<std::int32_t> Order;    // the row
+  std::vector<std::int64_t> Start;    // where the file begins (ascending)
+  std::vector<TKind> Base;            // the kind whose finder checks it
+  std::vector<bool> BeginsBefore;     // an image whose first sectors lie before the medium
+  std::vector<TVerdict> Verdict;
+  std::vector<bool> Concluded;
+  std::vector<std::int64_t> NewSize;  // the size the check gives each entry
+
+  // The later files, as the sweep concludes them. Separators: files whole or truncated, at their
+  // reach; Unchecked: recognised files that no finder checks. OwnKind: for each kind walked over
+  // headers, every file of it, whatever its state, at the rank of each among its kind.
+  TMaxTree Separators, Unchecked;
+  std::vector<TMaxTree> OwnKind;
+  std::vector<std::vector<std::size_t>> KindPlaces;
+  std::vector<std::size_t> KindRank;
+  // The first later place that ends a search for a file's end (a recognised file not found
+  // damaged), and such a place of each kind at the same start.
+  std::size_t NextSeparator = None;
+  std::array<std::size_t, KindCount> NextSeparatorOfKind{};
+};
+
+// Offsets and kinds by place; a stored image found at its volume descriptor is placed where it
+// begins. Reads the first bytes of such entries.
+void TChecker::Place()
 {
-  const TkxFileEntry& e = Order.At(Order.Order[K]);
-  const TkxEndReach reach = EndReach(e.Kind);
-  if (reach == TkxEndReach::None || e.Check == TkxCheckState::Whole || e.Offset < 0 || e.Offset >= Order.MediumEnd)
-    return {};
-  const std::int64_t span = reach == TkxEndReach::Content ? Order.SearchEnd(K) - e.Offset : Order.MediumEnd - e.Offset;
-  TkxDiskSource source(Disk, e.Offset, span);
-  return {FindFileEnd(e.Kind, source, e.Size), span};
+  const auto n = static_cast<std::size_t>(List.Count);
+  std::vector<std::int64_t> offset(n);
+  for (std::size_t i = 0; i < n; ++i) offset[i] = List.Items[i].Offset;
+  std::vector<bool> before(n, false);
+  std::int64_t readAt = -1;
+  bool descriptor = false;
+  for (std::size_t i = 0; i < n; ++i) {
+    const TkxFileEntry& e = List.Items[i];
+    if (FinderKind(e.Kind) != Kinds::IsoImage || e.Offset < 0 || e.Offset >= MediumEnd) continue;
+    if (e.Offset != readAt) {
+      readAt = e.Offset;
+      std::uint8_t head[6] = {};
+      TkxDiskSource bytes(Disk, e.Offset, sizeof head);
+      descriptor = bytes.Read(0, head, sizeof head) && std::memcmp(head, "\x01" "CD001", 6) == 0;
+    }
+    if (!descriptor) continue;
+    if (e.Offset >= IsoSystemArea)
+      offset[i] = e.Offset - IsoSystemArea;
+    else
+      before[i] = true;
+  }
+  Order.resize(n);
+  std::iota(Order.begin(), Order.end(), 0);
+  std::sort(Order.begin(), Order.end(), [&](std::int32_t a, std::int32_t b) {
+    const auto ka = FinderKind(List.Items[static_cast<std::size_t>(a)].Kind);
+    const auto kb = FinderKind(List.Items[static_cast<std::size_t>(b)].Kind);
+    return std::tie(offset[static_cast<std::size_t>(a)], ka, a) < std::tie(offset[static_cast<std::size_t>(b)], kb, b);
+  });
+  Start.resize(n);
+  Base.resize(n);
+  BeginsBefore.assign(n, false);
+  KindPlaces.assign(KindCount, {});
+  KindRank.assign(n, 0);
+  for (std::size_t p = 0; p < n; ++p) {
+    const auto row = static_cast<std::size_t>(Order[p]);
+    Start[p] = offset[row];
+    Base[p] = FinderKind(List.Items[row].Kind);
+    BeginsBefore[p] = before[row];
+    if (EndReach(Base[p]) == TkxEndReach::Headers) {
+      KindRank[p] = KindPlaces[Base[p]].size();
+      KindPlaces[Base[p]].push_back(p);
+    }
+  }
+  Verdict.assign(n, {});
+  Concluded.assign(n, false);
+  Separators = TMaxTree(n);
+  Unchecked = TMaxTree(n);
+  OwnKind.clear();
+  OwnKind.reserve(KindCount);
+  for (std::size_t k = 0; k < static_cast<std::size_t>(KindCount); ++k) OwnKind.emplace_back(KindPlaces[k].size());
+  NextSeparatorOfKind.fill(None);
+}
+
+// Where the bytes of a concluded file end for the files before it: a whole file's exact end,
+// the end a truncated one states, the sound bytes of a damaged one, and the entry's size when
+// nothing was checked.
+std::int64_t TChecker::Reach(std::size_t P) const
+{
+  const TVerdict& v = Verdict[P];
+  if (v.State != TkxCheckState::NotChecked) return SaturatingAdd(Start[P], v.Claim);
+  return Start[P] + std::clamp<std::int64_t>(Entry(P).Size, 0, MediumEnd - Start[P]);
+}
+
+// Makes the concluded places First..Last (one start) known to the searches of the places before.
+void TChecker::Publish(std::size_t First, std::size_t Last)
+{
+  for (std::size_t p = Last; p-- > First;) {
+    if (!OnMedium(p)) continue;
+    const TVerdict& v = Verdict[p];
+    if (EndReach(Base[p]) == TkxEndReach::Headers) OwnKind[Base[p]].Set(KindRank[p], Reach(p));
+    if (!IsRecognisedFile(Entry(p).Kind) || v.State == TkxCheckState::Damaged) continue;
+    if (v.State == TkxCheckState::NotChecked)
+      Unchecked.Set(p, Reach(p));
+    else
+      Separators.Set(p, Reach(p));
+    NextSeparator = p;
+    NextSeparatorOfKind[Base[p]] = p;
+  }
+}
+
+// Whether a file that ends at FileEnd overlaps a later file that separates and does not lie
+// wholly inside it: then its end lies past the next file, and it is truncated.
+bool TChecker::PassesNextFile(std::size_t After, std::int64_t FileEnd) const
+{
+  const std::size_t to = std::max(After, PlaceAt(FileEnd));
+  return Separators.FirstAbove(After, to, FileEnd) < to || Unchecked.FirstAbove(After, to, FileEnd) < to;
+}
+
+// The first later file that a read of Bytes at At (a walk of the file at P) reaches past its
+// first sector while it has not passed over all its bytes. Files of other kinds count when found
+// whole or truncated; files of the walk's own kind whatever their state, so that walks of a
+// chain of files of one kind meet instead of each going to the chain's end.
+TLater TChecker::RunsInto(std::size_t P, std::size_t After, std::int64_t At, std::int64_t Bytes) const
+{
+  const std::size_t to = std::max(After, PlaceAt(SaturatingAdd(At, Bytes - Peek)));
+  std::size_t into = Separators.FirstAbove(After, to, At);
+  const std::vector<std::size_t>& own = KindPlaces[Base[P]];
+  const auto rank = [&](std::size_t Place) {
+    return static_cast<std::size_t>(std::lower_bound(own.begin(), own.end(), Place) - own.begin());
+  };
+  const std::size_t ownTo = rank(to);
+  const std::size_t ownInto = OwnKind[Base[P]].FirstAbove(rank(After), ownTo, At);
+  if (ownInto < ownTo) into = std::min(into, own[ownInto]);
+  return into < to ? TLater{into, Start[into]} : TLater{};
+}
+
+TVerdict TChecker::Conclude(std::size_t P, std::size_t After, const TkxFileEnd& End, std::int64_t Walked) const
+{
+  if (End.State == TkxCheckState::NotChecked) return {};
+  TVerdict v{End.State, End.Size, End.Kind, Walked};
+  if (v.State == TkxCheckState::Whole && (BeginsBefore[P] || PassesNextFile(After, SaturatingAdd(Start[P], End.Size))))
+    v.State = TkxCheckState::Truncated;
+  return v;
+}
+
+// The file at P ran into the later file at From of its own kind at a boundary of its structure:
+// it goes on as that file's check found, which is what a walk from P would find there.
+TVerdict TChecker::Inherit(std::size_t P, std::size_t From, const TkxFileEnd& End) const
+{
+  const std::int64_t gap = Start[From] - Start[P];
+  const TVerdict& later = Verdict[From];
+  if (later.State == TkxCheckState::NotChecked) return {};
+  TVerdict v{later.State, SaturatingAdd(gap, later.Claim), End.Kind != 0 ? End.Kind : later.Kind,
+             SaturatingAdd(gap, later.Walked)};
+  if (v.State == TkxCheckState::Whole && BeginsBefore[P]) v.State = TkxCheckState::Truncated;
+  return v;
+}
+
+// Runs the finder of the file at P; After is the first place of a later start; Alone: no other
+// entry shares the file's start and kind.
+TVerdict TChecker::Check(std::size_t P, std::size_t After, bool Alone)
+{
+  const TkxEndReach reach = EndReach(Base[P]);
+  if (reach == TkxEndReach::None || !OnMedium(P)) return {};
+  const std::int64_t at = Start[P];
+  if (reach == TkxEndReach::Content) {
+    // A search that reads every byte gets them up to the next file that separates; of one of its
+    // own kind, also that file's first sector, to tell whether it goes on there.
+    const std::size_t next = NextSeparator;
+    const std::int64_t bound = next == None ? MediumEnd : Start[next];
+    const std::size_t own = next != None && NextSeparatorOfKind[Base[P]] != None &&
+                                    Start[NextSeparatorOfKind[Base[P]]] == bound
+                                ? NextSeparatorOfKind[Base[P]]
+                                : None;
+    const std::int64_t to = std::min(MediumEnd, own != None ? SaturatingAdd(bound, Peek) : bound);
+    TWalkSource source(Disk, at, to - at, Peek, Control);
+    // An entry's size that no check set is the scan's, which closed a PDF where a sector held
+    // an end-of-file marker.
+    const TkxFileEntry& e = Entry(P);
+    const bool scanned = Alone && e.Check == TkxCheckState::NotChecked;
+    const TkxFileEnd end = FindFileEnd(Base[P], source, scanned ? std::min(e.Size, to - at) : -1);
+    const std::int64_t rel = bound - at;
+    const bool past = end.State == TkxCheckState::Truncated ||
+                      (end.State != TkxCheckState::NotChecked && end.Size > rel);
+    if (own != None && past) return Inherit(P, own, end);
+    return Conclude(P, After, end, source.Walked);
+  }
+  // A walk over headers may jump over later files: what lies wholly inside the structure it
+  // walks is part of it.
+  TWalkSource source(Disk, at, MediumEnd - at, Peek, Control,
+                     [&](std::int64_t At, std::int64_t Bytes) { return RunsInto(P, After, At, Bytes); });
+  const TkxFileEnd end = FindFileEnd(Base[P], source);
+  if (source.Into == None) return Conclude(P, After, end, source.Walked);
+  const std::size_t into = source.Into;
+  // A read that looked past the file's end: it ended before the file it looked into.
+  if (end.State == TkxCheckState::Whole && end.Size <= Start[into] - at) return Conclude(P, After, end, source.Walked);
+  if (Base[into] == Base[P]) return Inherit(P, into, end);
+  return {TkxCheckState::Truncated,
+          std::max(end.State == TkxCheckState::Truncated ? end.Size : 0, source.IntoAt), end.Kind, source.Walked};
+}
+
+// From the last start to the first, each start's entries grouped by kind: a group is checked
+// once and its verdict is every member's.
+void TChecker::Sweep(TkxCheckResult& Result)
+{
+  const std::size_t n = Order.size();
+  for (std::size_t runEnd = n; runEnd > 0;) {
+    std::size_t runStart = runEnd - 1;
+    while (runStart > 0 && Start[runStart - 1] == Start[runEnd - 1]) --runStart;
+    for (std::size_t group = runStart; group < runEnd;) {
+      std::size_t groupEnd = group + 1;
+      while (groupEnd < runEnd && Base[groupEnd] == Base[group]) ++groupEnd;
+      if (Control.ShouldStop()) {
+        Result.Stopped = true;
+        return;
+      }
+      const TVerdict v = Check(group, runEnd, groupEnd - group == 1);
+      // A stop asked while the finder read: what it found may be a search given up.
+      if (Control.StopRequested()) {
+        Result.Stopped = true;
+        return;
+      }
+      for (std::size_t p = group; p < groupEnd; ++p) {
+        Verdict[p] = v;
+        Concluded[p] = true;
+      }
+      Result.Checked += static_cast<std::int32_t>(groupEnd - group);
+      if (Progress) Progress(Result.Checked, List.Count);
+      group = groupEnd;
+    }
+    Publish(runStart, runEnd);
+    runEnd = runStart;
+  }
 }
 
 // Whether the medium holds anything but zeros in [From, To).
-bool HoldsData(TkxDisk& Disk, std::int64_t From, std::int64_t To)
+bool TChecker::HoldsData(std::int64_t From, std::int64_t To)
 {
   TkxDiskSource bytes(Disk, From, To - From);
   for (std::int64_t pos = 0; pos < To - From;) {
@@ -151,52 +414,100 @@ bool HoldsData(TkxDisk& Disk, std::int64_t From, std::int64_t To)
   return false;
 }
 
-// The sectors from From to To, when they hold data, as an entry of unrecognised data.
-void AddRest(TkxDisk& Disk, std::int64_t From, std::int64_t To, std::int32_t Count, TkxCheckResult& Result)
+// After every entry was concluded: unrecognised data, text and files found damaged are pieces of
+// a whole file whose walk read as far as where they begin; what a whole file's entry, or such a
+// piece, held past the file's exact end is listed apart, where no other walk covers it.
+void TChecker::MergePieces(TkxCheckResult& Result, std::vector<bool>& Absorbed)
 {
+  const std::size_t n = Order.size();
+  // The whole files by start, and of those up to each, the one whose walk reaches furthest.
+  std::vector<std::int64_t> wholeStart, reach;
+  std::vector<std::size_t> reacher;
+  for (std::size_t p = 0; p < n; ++p) {
+    if (Verdict[p].State != TkxCheckState::Whole) continue;
+    const std::int64_t covered = SaturatingAdd(Start[p], std::min(Verdict[p].Walked, Verdict[p].Claim));
+    const bool further = reach.empty() || covered > reach.back();
+    wholeStart.push_back(Start[p]);
+    reach.push_back(further ? covered : reach.back());
+    reacher.push_back(further ? p : reacher.back());
+  }
+  const auto coveredBy = [&](std::int64_t At) {
+    const auto k = static_cast<std::size_t>(std::upper_bound(wholeStart.begin(), wholeStart.end(), At) - wholeStart.begin());
+    return k > 0 && reach[k - 1] > At ? reacher[k - 1] : None;
+  };
+  std::vector<std::pair<std::int64_t, std::int64_t>> rests;
+  for (std::size_t p = 0; p < n; ++p) {
+    if (!OnMedium(p)) continue;
+    const TkxFileEntry& e = Entry(p);
+    const TVerdict& v = Verdict[p];
+    const std::int64_t entryEnd = SaturatingAdd(Start[p], std::max<std::int64_t>(e.Size, 0));
+    if (!IsRecognisedFile(e.Kind) || v.State == TkxCheckState::Damaged) {
+      const std::size_t whole = coveredBy(Start[p]);
+      if (whole == None) continue;
+      Absorbed[p] = true;
+      rests.emplace_back(SaturatingAdd(Start[whole], Verdict[whole].Claim), entryEnd);
+    } else if (v.State == TkxCheckState::Whole) {
+      rests.emplace_back(SaturatingAdd(Start[p], v.Claim), entryEnd);
+    }
+  }
+  // The next entry that stays, from each place on.
+  std::vector<std::int64_t> nextKept(n + 1, MediumEnd);
+  for (std::size_t p = n; p-- > 0;) nextKept[p] = Absorbed[p] ? nextKept[p + 1] : std::min(MediumEnd, std::max(Start[p], std::int64_t{0}));
+  std::sort(rests.begin(), rests.end());
   const std::int64_t ss = Disk.SectorSize;
-  // No run passes the medium's end, whatever size a project gave the entry it came from.
-  To = std::min(To, Disk.SectorCount * ss);
-  From = (From + ss - 1) / ss * ss;
-  if (To - From < ss || !HoldsData(Disk, From, To)) return;
-  TkxFileEntry entry;
-  entry.Name = ScanEntryName(Count + static_cast<std::int32_t>(Result.Rest.size()) + 1);
-  entry.Offset = From;
-  entry.Size = To - From;
-  Result.Rest.push_back(std::move(entry));
-}
-
-// After every entry was checked: what lies inside a file found whole is a piece of it; what a
-// whole file's entry held past its exact end, and holds data, is listed apart again.
-void MergePieces(TkxDisk& Disk, const TCheckOrder& Order, std::int32_t Count, TkxCheckResult& Result)
-{
-  std::int64_t wholeFrom = -1, wholeTo = -1;
-  for (std::size_t k = 0; k < Order.Order.size(); ++k) {
-    const TkxFileEntry& e = Order.At(Order.Order[k]);
-    const TkxCheckChange& c = Order.Checked[k];
-    const std::int64_t end = Order.End(k);
-    const bool piece = !IsRecognisedFile(e.Kind) || c.State == TkxCheckState::Damaged || end <= wholeTo;
-    if (e.Offset > wholeFrom && e.Offset < wholeTo && piece) {
-      Result.Absorbed.push_back(Order.Order[k]);
-      if (end > wholeTo) AddRest(Disk, wholeTo, end, Count, Result);
-      continue;
-    }
-    if (c.State == TkxCheckState::Whole) {
-      if (c.Size < e.Size) AddRest(Disk, e.Offset + c.Size, SaturatingAdd(e.Offset, e.Size), Count, Result);
-      wholeFrom = e.Offset;
-      wholeTo = end;
-    }
+  std::int64_t listedTo = 0;
+  for (auto [from, to] : rests) {
+    if (from >= MediumEnd) continue;
+    from = (from + ss - 1) / ss * ss;
+    if (from < listedTo) continue;
+    to = std::min({to, MediumEnd, nextKept[PlaceAt(from)]});
+    if (to - from < ss || coveredBy(from) != None || !HoldsData(from, to)) continue;
+    TkxFileEntry entry;
+    entry.Name = ScanEntryName(List.Count + static_cast<std::int32_t>(Result.Rest.size()) + 1);
+    entry.Offset = from;
+    entry.Size = to - from;
+    Result.Rest.push_back(std::move(entry));
+    listedTo = to;
   }
 }
 
-}  // namespace
+// The sizes of the concluded entries: a whole file's exact size; a truncated file, a damaged one
+// and, after a whole check, an entry that nothing checked end where the next entry that stays
+// begins, never past it (nor past the medium's end).
+void TChecker::SetSizes(const std::vector<bool>& Absorbed, const TkxCheckResult& Result, bool Whole)
+{
+  const std::size_t n = Order.size();
+  NewSize.assign(n, 0);
+  std::size_t rest = Result.Rest.size();
+  std::int64_t next = MediumEnd;  // the start of the next entry that stays, past the current start
+  for (std::size_t runEnd = n; runEnd > 0;) {
+    std::size_t runStart = runEnd - 1;
+    while (runStart > 0 && Start[runStart - 1] == Start[runEnd - 1]) --runStart;
+    const std::int64_t at = Start[runStart];
+    while (rest > 0 && Result.Rest[rest - 1].Offset > at) next = std::min(next, Result.Rest[--rest].Offset);
+    bool kept = false;
+    for (std::size_t p = runStart; p < runEnd; ++p) {
+      const TkxFileEntry& e = Entry(p);
+      const TVerdict& v = Verdict[p];
+      NewSize[p] = e.Size;
+      kept = kept || !Absorbed[p];
+      if (!OnMedium(p) || (!Concluded[p] && !Whole)) continue;
+      const std::int64_t room = next - at;
+      if (v.State == TkxCheckState::Whole)
+        NewSize[p] = v.Claim;
+      else if (v.State == TkxCheckState::Truncated)
+        NewSize[p] = std::min(v.Claim, room);
+      else if (Whole || v.State == TkxCheckState::Damaged)
+        NewSize[p] = std::min(e.Size, room);
+    }
+    if (kept && at >= 0) next = std::min(next, at);
+    runEnd = runStart;
+  }
+}
 
-TkxCheckResult CheckFoundFiles(TkxDisk& Disk, const TkxFileList& List, TkxJobControl& Control,
-                               const std::function<void(std::int32_t Done, std::int32_t Total)>& Progress)
+TkxCheckResult TChecker::Run()
 {
   TkxCheckResult result;
-  TCheckOrder order(List, Disk.SectorCount * Disk.SectorSize);
-  std::vector<TFound> found(order.Order.size());
   // A sector or two at each file's start, and a file read through here and there.
   struct TReads {
     TkxDisk& Disk;
@@ -204,44 +515,49 @@ TkxCheckResult CheckFoundFiles(TkxDisk& Disk, const TkxFileList& List, TkxJobCon
     ~TReads() { Disk.Sequential = Before; }
   } reads{Disk, Disk.Sequential};
   Disk.Sequential = false;
+  std::vector<bool> absorbed;
   try {
-    // In the order of the offsets, so that the medium is read front to back.
-    for (std::size_t k = 0; k < order.Order.size(); ++k) {
-      if (Control.ShouldStop()) {
-        result.Stopped = true;
-        break;
-      }
-      found[k] = FindEnd(Disk, order, k);
-      order.Checked[k] = Conclude(order, k, found[k]);
-      ++result.Checked;
-      if (Progress) Progress(result.Checked, List.Count);
-    }
-    // An entry found damaged after a file is no file that the file's end may not pass: from
-    // the last entry to the first, a search that stopped at one is made again past it, and an
-    // end that passed one is whole after all.
-    order.StartLinking();
-    for (std::size_t k = result.Stopped ? 0 : order.Order.size(); k-- > 0;) {
-      order.Unlink(k);
-      if (found[k].Span >= 0) {
-        if (EndReach(order.At(order.Order[k]).Kind) == TkxEndReach::Content &&
-            order.SearchEnd(k) - order.At(order.Order[k]).Offset > found[k].Span)
-          found[k] = FindEnd(Disk, order, k);
-        order.Checked[k] = Conclude(order, k, found[k]);
-      }
-      order.Link(k);
-    }
-    if (!result.Stopped) MergePieces(Disk, order, List.Count, result);
+    Place();
+    Sweep(result);
+    absorbed.assign(Order.size(), false);
+    if (!result.Stopped) MergePieces(result, absorbed);
   } catch (const std::exception& ex) {
     result.Error = ex.what();
+    absorbed.assign(Order.size(), false);
+    result.Rest.clear();
   }
-  for (std::size_t k = 0; k < order.Order.size(); ++k) {
-    const TkxCheckChange& c = order.Checked[k];
-    const TkxFileEntry& e = order.At(c.Index);
-    if (c.State != e.Check || c.Size != e.Size || c.Kind != e.Kind || c.CheckedSize != e.CheckedSize)
+  const bool whole = !result.Stopped && result.Error.empty();
+  SetSizes(absorbed, result, whole);
+  for (std::size_t p = 0; p < Order.size(); ++p) {
+    if (absorbed[p]) {
+      result.Absorbed.push_back(Order[p]);
+      continue;
+    }
+    const TkxFileEntry& e = Entry(p);
+    TkxCheckChange c{Order[p], e.Kind, NewSize[p], e.Check, e.CheckedSize, {}};
+    if (Concluded[p]) {
+      const TVerdict& v = Verdict[p];
+      if (v.Kind != 0) c.Kind = v.Kind;
+      c.State = v.State;
+      c.CheckedSize = v.State == TkxCheckState::NotChecked ? 0 : v.Claim;
+      if (Start[p] != e.Offset) c.Offset = Start[p];
+    }
+    if (c.State != e.Check || c.Size != e.Size || c.Kind != e.Kind || c.CheckedSize != e.CheckedSize || c.Offset)
       result.Changes.push_back(c);
   }
   std::sort(result.Absorbed.begin(), result.Absorbed.end());
+  std::sort(result.Changes.begin(), result.Changes.end(),
+            [](const TkxCheckChange& a, const TkxCheckChange& b) { return a.Index < b.Index; });
   return result;
+}
+
+}  // namespace
+
+TkxCheckResult CheckFoundFiles(TkxDisk& Disk, const TkxFileList& List, TkxJobControl& Control,
+                               const std::function<void(std::int32_t Done, std::int32_t Total)>& Progress)
+{
+  TChecker checker(Disk, List, Control, Progress);
+  return checker.Run();
 }
 
 void ApplyCheck(const TkxCheckResult& Result, TkxFileList& List)
@@ -253,6 +569,7 @@ void ApplyCheck(const TkxCheckResult& Result, TkxFileList& List)
     e.Size = c.Size;
     e.Check = c.State;
     e.CheckedSize = c.CheckedSize;
+    if (c.Offset) e.Offset = *c.Offset;
   }
   std::int32_t kept = 0;
   std::size_t a = 0;

@@ -12,6 +12,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,33 +25,42 @@ struct TkxCheckChange {
   std::int64_t Size = 0;
   TkxCheckState State = TkxCheckState::NotChecked;
   std::int64_t CheckedSize = 0;
+  // Where the entry begins now, when it moved: a stored ISO image found at its volume descriptor
+  // begins 16 sectors before it.
+  std::optional<std::int64_t> Offset;
 };
 
 struct TkxCheckResult {
-  std::vector<TkxCheckChange> Changes;  // the entries whose state, size or kind the check set
-  // Rows that go, ascending: pieces of a file found whole (what begins inside it and is
-  // unrecognised data, text, found damaged, or ends inside it too: an embedded file is part of
-  // it, as the sectors of a sized file are).
+  std::vector<TkxCheckChange> Changes;  // the entries whose state, size, kind or offset the check set
+  // Rows that go, ascending: unrecognised data, text and false starts (files found damaged) that
+  // lie where the walk of a whole file's structure went. A file found whole on its own stays.
   std::vector<std::int32_t> Absorbed;
   // Data that an entry held past the exact end of a whole file, from the next sector on:
   // listed as unrecognised data again, so that nothing that was listed is lost. Runs of zeros
   // (the slack of a disc's file system) are left out.
   std::vector<TkxFileEntry> Rest;
   std::int32_t Checked = 0;  // entries looked at
-  bool Stopped = false;      // ended by a stop request before the last entry
+  bool Stopped = false;      // ended by a stop request before every entry was concluded
   std::string Error;         // the medium failed (a part file vanished); the changes so far stand
 };
 
-// Checks List's entries against Disk in the order of their offsets, then once more from the
-// last to the first where a later entry was found damaged (a false start rather than a file),
-// so that a file's end may pass it. Control is asked before each entry; Progress, when given, is told the entries done and
-// their total after each one. Reads only; the list is not changed. A stopped check merges no
-// pieces: its changes stand for the entries it reached.
+// Checks List's entries against Disk, from the last offset to the first, so that each file's
+// end is sought with the files after it known: a search or walk stops where the next found file
+// starts (a file of another kind ends the file before it there, or cuts it), and one that runs
+// into a file of its own kind goes on as that file's own check found (a recurring header: a
+// page, a member, a pack). A walk over headers passes what lies wholly inside the structure it
+// walked. Only the entries that share a start and a kind are checked once together. Every
+// entry is checked again, whatever state it had, so that a check of a checked list changes
+// nothing. Control is asked before each entry and after each finder (a stop requested while a
+// file was read leaves that file unconcluded); the byte sources carry it, so that a long search
+// gives up within one file. Progress, when given, is told the entries done and their total.
+// Reads only; the list is not changed. A stopped check merges no pieces: its changes stand for
+// the entries it concluded, which are the ones at the end of the medium.
 TkxCheckResult CheckFoundFiles(TkxDisk& Disk, const TkxFileList& List, TkxJobControl& Control,
                                const std::function<void(std::int32_t Done, std::int32_t Total)>& Progress = {});
 
-// Applies a check's result to the list it was made for, in one step: sizes, kinds and states
-// set, absorbed rows removed (the other rows keep their order), rests appended.
+// Applies a check's result to the list it was made for, in one step: sizes, kinds, states and
+// moved offsets set, absorbed rows removed (the other rows keep their order), rests appended.
 void ApplyCheck(const TkxCheckResult& Result, TkxFileList& List);
 
 // The counts of a list's states, indexed by TkxCheckState.
