@@ -1,11 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The check from the command line: after a scan by default, on a project with "check", and what
 // list and extract make of its states.
+#include "cli/Commands.h"
+#include "media/kxDisks.h"
+#include "recognition/kxRecognition.h"
 #include "support/kxCliRunner.h"
 #include "support/kxTestMedia.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -96,6 +101,41 @@ TEST(CliCheck, AProjectThatCannotBeReadOrWhoseMediumIsGoneFails)
   const TRun gone = RunCli("check p.kx", dir.Dir());
   EXPECT_EQ(gone.Status, 1);
   EXPECT_NE(gone.Err.find("gone.iso: No such file or directory"), std::string::npos) << gone.Err;
+}
+
+// A project's word that an entry is whole is checked, not trusted.
+TEST(CliCheck, AnEntryAProjectCallsWholeIsCheckedAgain)
+{
+  TScratchFolder dir;
+  test::WriteFileText(dir / "disc.iso", Image() + std::string(2 * ss, '\0'));
+  const std::string zeros = std::to_string(Image().size());
+  test::WriteFileText(dir / "fake.kx", "KX\nLOCATION\n" + (dir / "disc.iso") + "\nFILES\n1\nzeros\n.jpg\n" + zeros +
+                                           "\n4096\nCHECK\n1\nwhole 4096\n");
+  ASSERT_EQ(RunCli("check fake.kx", dir.Dir()).Status, 0);
+  EXPECT_EQ(RunCli("extract fake.kx -d out --whole", dir.Dir()).Out, "No files of the project match.\n");
+}
+
+// The check's exit status, in a child process since Ctrl+C stays noticed: 1 when the image was
+// cut during it, 130 when Ctrl+C came while its last file was read.
+TEST(CliCheck, AMediumCutOrAStopDuringTheLastFileSetsTheExitStatus)
+{
+  TScratchFolder dir;
+  const std::string bytes = Image();
+  test::WriteFileText(dir / "disc.iso", bytes);
+  test::TMemoryDisk memory(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+  TkxRecognition scan(memory);
+  while (scan.Position < memory.SectorCount) scan.RecognizeNext();
+  TkxFileList list;
+  list.Assign(scan.FileList);
+  TkxDiskImage image(dir / "disc.iso");
+  std::filesystem::resize_file(dir / "disc.iso", 3 * ss);
+  EXPECT_EXIT(std::exit(cli::CheckAndReport(image, list)), testing::ExitedWithCode(1),
+              "the check stopped: .* is shorter than when the image was opened");
+  // The first sector is the last that the check reads.
+  memory.OnRead = [](std::int64_t Sector) {
+    if (Sector == 0) std::raise(SIGINT);
+  };
+  EXPECT_EXIT(std::exit(cli::CheckAndReport(memory, list)), testing::ExitedWithCode(130), "");
 }
 
 }  // namespace

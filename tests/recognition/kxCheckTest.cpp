@@ -72,22 +72,39 @@ struct TExpected {
   std::int64_t Size;
 };
 
-TEST(CheckFoundFiles, SetsExactSizesAndStatesOfAScannedMedium)
+// A photo and the unrecognised data after it, a picture whose last sector another photo took, a
+// revised document, a sector of zeros, a movie with a false start in its data and a stream that
+// the medium's end cuts.
+struct TMixed {
+  TLayout M;
+  std::size_t JpgAt, PngAt, PhotoAt, PdfAt, ZerosAt, Mp4At, ZstdAt;
+};
+TMixed MixedMedium()
 {
-  TLayout m;
-  const TBytes jpg = Fixture("tiny.jpg"), png = Fixture("tiny.png"), mp4 = Fixture("tiny.mp4"), pdf = RevisedPdf();
-  const std::size_t jpgAt = m.Put(jpg);
+  TMixed x;
+  TLayout& m = x.M;
+  const TBytes jpg = Fixture("tiny.jpg"), png = Fixture("tiny.png");
+  x.JpgAt = m.Put(jpg);
   m.Put(TBytes(2 * ss, 0x01));  // unrecognised: the open JPEG entry takes it
-  // A picture whose last sector another photo took.
-  const std::size_t pngAt = m.Put(TBytes(png.begin(), png.begin() + 3000));
-  const std::size_t photoAt = m.Put(jpg);
-  const std::size_t pdfAt = m.Put(pdf);
-  const std::size_t zerosAt = m.Put(TBytes(ss, 0));
-  const std::size_t mp4At = m.Put(mp4);
+  x.PngAt = m.Put(TBytes(png.begin(), png.begin() + 3000));
+  x.PhotoAt = m.Put(jpg);
+  x.PdfAt = m.Put(RevisedPdf());
+  x.ZerosAt = m.Put(TBytes(ss, 0));
+  x.Mp4At = m.Put(Fixture("tiny.mp4"));
   // A JPEG header in a sector inside the movie's data: a false start, with the scan's
   // structure following off.
-  std::copy_n("\xFF\xD8\xFF\xE0\x00\x10JFIF", 10, m.Bytes.begin() + static_cast<std::ptrdiff_t>(mp4At + 2 * ss));
-  const std::size_t zstdAt = m.Put(CutZstd());  // the medium ends inside the stream
+  std::copy_n("\xFF\xD8\xFF\xE0\x00\x10JFIF", 10, m.Bytes.begin() + static_cast<std::ptrdiff_t>(x.Mp4At + 2 * ss));
+  x.ZstdAt = m.Put(CutZstd());  // the medium ends inside the stream
+  return x;
+}
+
+TEST(CheckFoundFiles, SetsExactSizesAndStatesOfAScannedMedium)
+{
+  const TMixed x = MixedMedium();
+  const TLayout& m = x.M;
+  const TBytes jpg = Fixture("tiny.jpg"), png = Fixture("tiny.png"), mp4 = Fixture("tiny.mp4"), pdf = RevisedPdf();
+  const std::size_t jpgAt = x.JpgAt, pngAt = x.PngAt, photoAt = x.PhotoAt, pdfAt = x.PdfAt, zerosAt = x.ZerosAt,
+                    mp4At = x.Mp4At, zstdAt = x.ZstdAt;
   test::TMemoryDisk disk(m.Bytes);
   TkxRecognition scan(disk);
   scan.FollowStructure = false;
@@ -143,17 +160,24 @@ TEST(CheckFoundFiles, SetsExactSizesAndStatesOfAScannedMedium)
 // A gzip stream whose own bytes begin two sectors with the gzip magic: the scan starts entries
 // of its own kind there. The search for the stream's end passes them, and the unrecognised data
 // after them, up to the next file of another kind; they are then merged into it.
-TEST(CheckFoundFiles, ASearchPassesFalseStartsOfItsOwnKind)
+// A stored gzip stream whose payload puts the gzip magic at the start of its second and third
+// sectors, and a picture after it.
+TLayout GzipWithFalseStarts()
 {
-
   const TBytes magic = {0x1F, 0x8B, 0x08};
   TBytes payload(7000, 'x');
   for (const std::size_t sector : {1u, 2u}) std::copy(magic.begin(), magic.end(), payload.begin() + static_cast<std::ptrdiff_t>(sector * ss - 15));
-  const TBytes gz = Gzip(payload, 0);  // stored: the payload fifteen bytes into the stream
-  ASSERT_TRUE(std::equal(magic.begin(), magic.end(), gz.begin() + ss));
   TLayout m;
-  m.Put(gz);
-  const std::size_t pngAt = m.Put(Fixture("tiny.png"));
+  m.Put(Gzip(payload, 0));  // stored: the payload fifteen bytes into the stream
+  m.Put(Fixture("tiny.png"));
+  return m;
+}
+
+TEST(CheckFoundFiles, ASearchPassesFalseStartsOfItsOwnKind)
+{
+  const TLayout m = GzipWithFalseStarts();
+  const std::size_t pngAt = m.Bytes.size() - (Fixture("tiny.png").size() + ss - 1) / ss * ss;
+  const auto gzSize = static_cast<std::int64_t>(Gzip(TBytes(7000, 'x'), 0).size());
   test::TMemoryDisk disk(m.Bytes);
   TkxRecognition scan(disk);
   while (scan.Position < disk.SectorCount) scan.RecognizeNext();
@@ -166,7 +190,7 @@ TEST(CheckFoundFiles, ASearchPassesFalseStartsOfItsOwnKind)
   ApplyCheck(CheckFoundFiles(disk, scan.FileList, control), list);
   ASSERT_EQ(list.Count, 2);
   EXPECT_EQ(list.Items[0].Check, TkxCheckState::Whole);
-  EXPECT_EQ(list.Items[0].Size, static_cast<std::int64_t>(gz.size()));
+  EXPECT_EQ(list.Items[0].Size, gzSize);
   EXPECT_EQ(list.Items[1].Offset, static_cast<std::int64_t>(pngAt));
   EXPECT_EQ(list.Items[1].Check, TkxCheckState::Whole);
 }
@@ -370,6 +394,222 @@ TEST(CheckFoundFiles, AWorkerIsStoppedBetweenEntries)
   EXPECT_EQ(result.Checked, 1);
   ASSERT_EQ(result.Changes.size(), 1u);
   EXPECT_EQ(result.Changes[0].State, TkxCheckState::Whole);
+}
+
+}  // namespace
+}  // namespace kx
+
+namespace kx {
+namespace {
+
+// An ISO 9660 image of Blocks sectors: a system area of zeros, its volume descriptor 16 sectors
+// in, its root directory at sector 18 pointing to itself, and a photo at sector 20.
+TBytes IsoImage(std::uint32_t Blocks)
+{
+  TBytes image(Blocks * ss, 0);
+  std::uint8_t* pvd = &image[16 * ss];
+  std::copy_n("\x01" "CD001\x01", 7, pvd);
+  for (int i = 0; i < 4; ++i) pvd[80 + i] = static_cast<std::uint8_t>(Blocks >> (8 * i));
+  pvd[129] = 0x08;  // blocks of 2048 bytes
+  pvd[158] = 18;
+  image[18 * ss] = 34;
+  image[18 * ss + 2] = 18;
+  image[18 * ss + 25] = 2;
+  const TBytes jpg = Fixture("tiny.jpg");
+  std::copy(jpg.begin(), jpg.end(), image.begin() + 20 * ss);
+  return image;
+}
+
+// Sectors that each begin a file whose structure reaches into the next sector, where the walk
+// from the sector before finds the structure go on: MP4 boxes, ZIP members, PDFs without an end.
+enum class TChain { Mp4, Zip, Pdf };
+TBytes Chain(TChain Kind, std::size_t Sectors)
+{
+  TBytes m(Sectors * ss, 0);
+  for (std::size_t at = 0; at < m.size(); at += ss) {
+    const auto put = [&](std::size_t Pos, std::string_view Bytes) { std::copy(Bytes.begin(), Bytes.end(), m.begin() + static_cast<std::ptrdiff_t>(at + Pos)); };
+    if (Kind == TChain::Mp4) put(0, "\0\0\0\x10" "ftypisom\0\0\0\0" "\0\0\x08\0" "free"sv);
+    // A member of 1977 stored bytes ends 40 bytes into the next sector, where another begins.
+    if (Kind == TChain::Zip) put(0, "PK\3\4\x14\0\0\0\0\0\0\0\0\0\0\0\0\0\xB9\x07\0\0\xB9\x07\0\0\1\0\0\0a"sv);
+    if (Kind == TChain::Zip) put(40, "PK\3\4\x14\0\0\0\0\0\0\0\0\0\0\0\0\0\xCF\x07\0\0\xCF\x07\0\0\1\0\0\0a"sv);
+    if (Kind == TChain::Pdf) put(0, "%PDF-1.4\n1 0 obj\n<< >>\nendobj\n% cut before its end\n"sv);
+  }
+  return m;
+}
+
+// The list a scan gives a medium, the classic one (as the window's) or the one that follows
+// structures (as the command line's).
+TkxFileList Scanned(TkxDisk& Disk, bool Follow)
+{
+  TkxRecognition scan(Disk);
+  scan.FollowStructure = Follow;
+  while (scan.Position < Disk.SectorCount) scan.RecognizeNext();
+  TkxFileList list;
+  list.Assign(scan.FileList);
+  return list;
+}
+
+TkxFileList Checked(TkxDisk& Disk, const TkxFileList& List, TkxCheckResult* Result = nullptr)
+{
+  TkxJobControl control;
+  const TkxCheckResult r = CheckFoundFiles(Disk, List, control);
+  TkxFileList checked;
+  checked.Assign(List);
+  ApplyCheck(r, checked);
+  if (Result) *Result = r;
+  return checked;
+}
+
+// A stale database header claiming 200 pages of 4096 bytes, then files that verify on their own.
+TBytes StaleSqliteMedium()
+{
+  TBytes header(100, 0);
+  std::copy_n("SQLite format 3\0\x10\0\1\1\0\x40\x20\x20\0\0\0\7\0\0\0\xC8", 32, header.begin());
+  header[95] = 7;  // the change counter the page count belongs to
+  TLayout m;
+  m.Put(header);
+  m.Put(Fixture("tiny.png"));
+  m.Put(RevisedPdf());
+  m.Put(Gzip(TBytes(9000, 'g'), 6));
+  m.Bytes.resize(420 * ss, 0x5A);
+  return m.Bytes;
+}
+
+// A cut document, a false start, a cut picture and a photo.
+TBytes CutFilesMedium()
+{
+  TLayout m;
+  const TBytes pdf = Chain(TChain::Pdf, 1);
+  m.Put(TBytes(pdf.begin(), pdf.begin() + 60), ' ');
+  m.Put(TBytes(ss, ' '));
+  m.Put(TBytes{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0, 0x55}, 0x55);
+  const TBytes png = Fixture("tiny.png");
+  m.Put(TBytes(png.begin(), png.begin() + 3000));
+  m.Put(Fixture("tiny.jpg"));
+  return m.Bytes;
+}
+
+TBytes Concatenated(std::initializer_list<TBytes> Parts)
+{
+  TLayout m;
+  for (const TBytes& p : Parts) m.Put(p);
+  return m.Bytes;
+}
+
+// Checking a checked list changes nothing, and no truncated or damaged entry runs past the next
+// entry or the medium's end; over the media of the tests above and hostile ones. A walk or a
+// search stops at the next found file, so the check reads each sector a few times at most.
+TEST(CheckFoundFiles, ACheckOfACheckedListChangesNothing)
+{
+  const auto fakeWholeJpeg = [](TkxDisk&) {
+    TkxFileList l;
+    l.Add("fake", Kinds::Jpeg, 0, 4096, false);
+    l.Items[0].Check = TkxCheckState::Whole;
+    l.Items[0].CheckedSize = 4096;
+    return l;
+  };
+  const auto manyAtOneOffset = [](TkxDisk&) {
+    TkxFileList l;
+    const TKind kinds[] = {Kinds::Pdf, Kinds::Jpeg, Kinds::Zip, Kinds::Unknown, Kinds::Mp4};
+    for (int i = 0; i < 3000; ++i) l.Add("same", kinds[i % 5], 0, 64 * ss, false);
+    return l;
+  };
+  const auto classic = [](TkxDisk& d) { return Scanned(d, false); };
+  const auto following = [](TkxDisk& d) { return Scanned(d, true); };
+  const struct {
+    const char* Name;
+    TBytes Medium;
+    std::function<TkxFileList(TkxDisk&)> List;
+  } cases[] = {
+      {"mixed", MixedMedium().M.Bytes, classic},
+      {"gzip with false starts", GzipWithFalseStarts().Bytes, following},
+      {"cut files", CutFilesMedium(), classic},
+      {"zeros marked whole", TBytes(8 * ss, 0), fakeWholeJpeg},
+      {"stale database header", StaleSqliteMedium(), following},
+      {"stored images", Concatenated({Fixture("tiny.jpg"), IsoImage(24), IsoImage(24), IsoImage(24)}), classic},
+      {"MP4 chain", Chain(TChain::Mp4, 300), classic},
+      {"ZIP chain", Chain(TChain::Zip, 300), classic},
+      {"PDF chain", Chain(TChain::Pdf, 300), classic},
+      {"broken MP4 chain", Concatenated({Chain(TChain::Mp4, 300), TBytes(ss, 0xEE)}), classic},
+      {"many entries at one offset", Chain(TChain::Pdf, 64), manyAtOneOffset},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    test::TMemoryDisk disk(c.Medium);
+    const TkxFileList list = c.List(disk);
+    disk.SectorsRead.clear();
+    const TkxFileList once = Checked(disk, list);
+    EXPECT_LE(static_cast<std::int64_t>(disk.SectorsRead.size()), 4 * disk.SectorCount);
+    TkxCheckResult again;
+    Checked(disk, once, &again);
+    EXPECT_TRUE(again.Changes.empty() && again.Absorbed.empty() && again.Rest.empty())
+        << again.Changes.size() << " changes, " << again.Absorbed.size() << " merged, " << again.Rest.size() << " runs";
+    TkxFileList sorted;
+    sorted.Assign(once);
+    sorted.Sort(TkxSortKey::skOffset);
+    for (std::int32_t i = 0; i < sorted.Count; ++i) {
+      const TkxFileEntry& e = sorted.Items[static_cast<std::size_t>(i)];
+      if (e.Check != TkxCheckState::Truncated && e.Check != TkxCheckState::Damaged) continue;
+      std::int64_t next = disk.SectorCount * disk.SectorSize;
+      for (std::int32_t j = i + 1; j < sorted.Count && next == disk.SectorCount * disk.SectorSize; ++j)
+        if (sorted.Items[static_cast<std::size_t>(j)].Offset > e.Offset) next = sorted.Items[static_cast<std::size_t>(j)].Offset;
+      EXPECT_LE(e.Offset + e.Size, next) << "entry at " << e.Offset;
+    }
+  }
+}
+
+// What the check makes of files that verify on their own inside a size a stale header claims,
+// and of stored images found at their volume descriptor.
+TEST(CheckFoundFiles, OnlyAWalkedStructureTakesInPiecesAndImagesBeginAtTheirSystemArea)
+{
+  test::TMemoryDisk stale(StaleSqliteMedium());
+  TkxCheckResult r;
+  const TkxFileList database = Checked(stale, Scanned(stale, true), &r);
+  EXPECT_EQ(r.Absorbed.size(), 1u);  // the document's update, which its own search read
+  EXPECT_EQ(CountCheckStates(database)[static_cast<std::size_t>(TkxCheckState::Whole)], 4);
+
+  test::TMemoryDisk images(Concatenated({Fixture("tiny.jpg"), IsoImage(24), IsoImage(24)}));
+  TkxFileList stored = Checked(images, Scanned(images, false));
+  stored.Sort(TkxSortKey::skOffset);
+  for (const std::int64_t at : {1, 25}) {
+    const TkxFileEntry& e = *std::find_if(stored.Items.begin(), stored.Items.end(), [&](const TkxFileEntry& x) { return x.Offset == at * 2048; });
+    EXPECT_EQ(e.Kind, Kinds::IsoImage);
+    EXPECT_EQ(e.Check, TkxCheckState::Whole);
+    EXPECT_EQ(e.Size, 24 * 2048);
+  }
+  // An image whose first sectors would lie before the medium's.
+  TkxFileList early;
+  early.Add("image", Kinds::IsoImage, 8 * 2048, 16 * 2048, false);
+  const TBytes image = IsoImage(24);
+  test::TMemoryDisk cut(TBytes(image.begin() + 8 * 2048, image.end()));
+  EXPECT_EQ(Checked(cut, early).Items[0].Check, TkxCheckState::Truncated);
+}
+
+// A stop asked while a file is read leaves that file unconcluded, whether it is the last one
+// checked (the first on the medium) or one in the middle, and the check says it stopped.
+TEST(CheckFoundFiles, AStopDuringAReadLeavesThatFileUnconcluded)
+{
+  TBytes big(40 * ss);
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<std::uint8_t>((i * 2654435761u) >> 13);
+  test::TMemoryDisk medium(Concatenated({Fixture("tiny.jpg"), Gzip(big, 0), Fixture("tiny.png")}));
+  const TkxFileList list = Scanned(medium, true);
+  ASSERT_EQ(list.Count, 3);
+  const struct {
+    const char* Name;
+    std::int64_t StopAt;
+    std::int32_t Unconcluded;  // the row the stop came in
+  } cases[] = {{"last file", 0, 0}, {"inside a file", 20, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TkxJobControl control;
+    medium.OnRead = [&](std::int64_t Sector) {
+      if (Sector == c.StopAt) control.RequestStop();
+    };
+    const TkxCheckResult r = CheckFoundFiles(medium, list, control);
+    EXPECT_TRUE(r.Stopped);
+    for (const TkxCheckChange& change : r.Changes) EXPECT_GT(change.Index, c.Unconcluded);
+    EXPECT_EQ(r.Changes.size(), static_cast<std::size_t>(2 - c.Unconcluded));
+  }
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <string_view>
@@ -23,7 +24,8 @@ namespace kx::test {
 
 // A medium whose user data is Bytes, padded with zeros to whole sectors. Reading sector
 // ThrowAt raises EkxIOError, as a vanished image part does; sector Unreadable delivers nothing
-// and ends the read short, as a damaged sector of a drive does.
+// and ends the read short, as a damaged sector of a drive does; OnRead, when set, is told each
+// sector before it is read (a test's Ctrl+C or stop during a read).
 class TMemoryDisk final : public TkxDisk {
  public:
   explicit TMemoryDisk(std::vector<std::uint8_t> Bytes_) : Bytes(std::move(Bytes_))
@@ -36,12 +38,14 @@ class TMemoryDisk final : public TkxDisk {
   std::int64_t ThrowAt = -1;
   std::int64_t Unreadable = -1;
   std::vector<std::int64_t> SectorsRead;
+  std::function<void(std::int64_t Sector)> OnRead;
 
   std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector) override
   {
     std::int32_t done = 0;
     for (std::int32_t s = 0; s < Count; ++s) {
       const std::int64_t sector = FirstSector + s;
+      if (OnRead) OnRead(sector);
       if (sector == ThrowAt) throw EkxIOError("part file vanished");
       if (sector < 0 || sector >= SectorCount || sector == Unreadable) break;
       SectorsRead.push_back(sector);

@@ -15,6 +15,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <chrono>
 #include <cstring>
 #include <future>
 #include <memory>
@@ -155,7 +156,8 @@ class CheckWindowTest : public QObject {
     Fill(w, 3 * ss);
     QSignalSpy ended(&w, &TfrmMain::CheckEnded);
     w.miCheckFilesClick();
-    began.wait();
+    // Events are handled meanwhile: the check may show its progress before its first read.
+    QVERIFY(QTest::qWaitFor([&] { return began.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 20000));
     // Hidden during the check's first second, the window's Cancel works all the same.
     w.CheckProgressWindow()->findChild<QPushButton*>()->click();
     go.set_value();
