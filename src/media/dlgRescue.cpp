@@ -159,7 +159,7 @@ void TfrmRescue::BuildFigures()
   const TFigure figures[] = {
       {lPhase, "Phase:", 10, 18},
       {lRescued, "Rescued:", 10, 36},
-      {lBadSectors, "Bad sectors:", 10, 54},
+      {lUnreadable, "Unreadable sectors:", 10, 54},
       {lFailingReads, "Failing reads:", 10, 72},
       {lPerFailingRead, "Time per failing read:", 230, 18},
       {lSinceGoodRead, "Since the last good read:", 230, 36},
@@ -238,7 +238,7 @@ void TfrmRescue::ShowReady(const std::string& ImageName)
   Ended = false;
   ScanAsked = false;
   lInfo->setText(QString::fromLocal8Bit(ImageCopySourceText(Letter, Image)));
-  for (QLabel* value : {lPhase, lRescued, lBadSectors, lFailingReads, lPerFailingRead, lSinceGoodRead, lTimeLeft})
+  for (QLabel* value : {lPhase, lRescued, lUnreadable, lFailingReads, lPerFailingRead, lSinceGoodRead, lTimeLeft})
     SetValue(value, "-");
   const std::string mapName = RescueMapName(Image);
   if (const std::optional<TkxRescueMap> map = MapBesideImage(Image)) {
@@ -315,7 +315,7 @@ void TfrmRescue::ShowFigures(const TkxRescueFigures& f)
   const TkxRescueFigureTexts t = RescueFigureTexts(f);
   SetValue(lPhase, t.Phase);
   SetValue(lRescued, t.Rescued);
-  SetValue(lBadSectors, t.BadSectors);
+  SetValue(lUnreadable, t.Unreadable);
   SetValue(lFailingReads, t.FailingReads);
   SetValue(lPerFailingRead, t.PerFailingRead);
   SetValue(lSinceGoodRead, t.SinceGoodRead);
