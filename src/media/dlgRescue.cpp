@@ -210,7 +210,8 @@ std::string TfrmRescue::RescueInto(char Drive_, const std::string& Typed)
       !Ui.AskYesNo(this, ApplicationTitle(),
                    QStringLiteral("The map of an earlier rescue into \"%1\" lies beside it. Do you want to go on "
                                   "where that rescue stopped?")
-                       .arg(Local(target.FileName))))
+                       .arg(Local(target.FileName)),
+                   TAnswer::Yes))
     return {};
   Letter = AsciiUpper(Drive_);
   std::unique_ptr<TkxPhysicalCD> drive = DriveOpener(Letter);
@@ -360,7 +361,8 @@ void TfrmRescue::WorkerEnded(const TRescueThread& Worker)
   } else {
     lSummary->setText(Local(summary));
     if (Ui.AskYesNo(this, ApplicationTitle(),
-                    Local(summary + ".\n\nDo you want to scan the image \"" + Image + "\" for lost files now?"))) {
+                    Local(summary + ".\n\nDo you want to scan the image \"" + Image + "\" for lost files now?"),
+                    TAnswer::Yes)) {
       ScanAsked = true;
       accept();
     }

@@ -244,7 +244,7 @@ bool TfrmMain::QuerySaveProject()
 {
   if (!Modified) return true;
   const QString text = QString::fromLocal8Bit(SaveChangesQuestion(ProjectFileName));
-  switch (Ui.AskYesNoCancel(this, ApplicationTitle(), text)) {
+  switch (Ui.AskYesNoCancel(this, ApplicationTitle(), text, TAnswer::Yes)) {
     case TAnswer::Yes: return SaveProject(false);
     case TAnswer::No: return true;
     case TAnswer::Cancel: break;
@@ -323,7 +323,7 @@ bool TfrmMain::SaveProject(bool AskName)
     // name is asked about here.
     const TkxTypedName name = TypedFileName(chosen.toLocal8Bit().toStdString(), ProjectExt);
     if (name.AskReplace &&
-        !Ui.AskYesNo(this, ApplicationTitle(), QString::fromLocal8Bit(ReplaceQuestion(name.FileName))))
+        !Ui.AskYesNo(this, ApplicationTitle(), QString::fromLocal8Bit(ReplaceQuestion(name.FileName)), TAnswer::No))
       return false;
     ProjectFileName = name.FileName;
   }
@@ -358,7 +358,9 @@ void TfrmMain::Extract(TkxExtractMode Mode)
     return;
   }
   const std::string otherMedium = ExtractSourceQuestion(ListLocation, LocationText());
-  if (!otherMedium.empty() && !Ui.AskYesNo(this, ApplicationTitle(), QString::fromLocal8Bit(otherMedium))) return;
+  if (!otherMedium.empty() &&
+      !Ui.AskYesNo(this, ApplicationTitle(), QString::fromLocal8Bit(otherMedium), TAnswer::No))
+    return;
   const QString chosen = Ui.ChooseFolder(this, QString::fromLatin1(ExtractFolderCaption.data(),
                                                                     static_cast<qsizetype>(ExtractFolderCaption.size())),
                                          QString::fromLocal8Bit(ChoiceFolder.StartFolder()));
@@ -420,7 +422,7 @@ void TfrmMain::miCreateImageClick()
   // The save dialog asked about the name as chosen; one the extension turned into an existing
   // file's name is asked about here.
   if (target.AskReplace &&
-      !Ui.AskYesNo(this, ApplicationTitle(), QString::fromLocal8Bit(ReplaceQuestion(target.FileName))))
+      !Ui.AskYesNo(this, ApplicationTitle(), QString::fromLocal8Bit(ReplaceQuestion(target.FileName)), TAnswer::No))
     return;
   frmCreateImage->CreateImage(drive, target.FileName);
 }
