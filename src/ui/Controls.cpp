@@ -6,8 +6,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QFontDatabase>
+#include <QAbstractSpinBox>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
@@ -136,6 +139,18 @@ bool TWindowInputBlocker::eventFilter(QObject* Watched, QEvent* Event)
     default:
       return false;
   }
+}
+
+bool TAltTypingFilter::eventFilter(QObject* Watched, QEvent* Event)
+{
+  if (Event->type() != QEvent::KeyPress) return false;
+  if (qobject_cast<QLineEdit*>(Watched) == nullptr && qobject_cast<QAbstractSpinBox*>(Watched) == nullptr)
+    return false;
+  const auto* key = static_cast<const QKeyEvent*>(Event);
+  const Qt::KeyboardModifiers modifiers = key->modifiers();
+  if (!modifiers.testFlag(Qt::AltModifier) || modifiers.testFlag(Qt::ControlModifier)) return false;
+  const QString text = key->text();
+  return !text.isEmpty() && text.front().isPrint();
 }
 
 TWaitCursor::TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }

@@ -68,6 +68,16 @@ class TWindowInputBlocker : public QObject {
   QWidget* Allowed;
 };
 
+// Keeps Alt combinations from typing into the text fields of the program's windows: Alt+X, which
+// no menu title takes, would otherwise put an "x" into the location field unseen. Installed on the
+// application. Control keys pass (Alt+Backspace), and so does Ctrl+Alt, which is how AltGr reaches
+// a program on some desktops.
+class TAltTypingFilter : public QObject {
+ public:
+  using QObject::QObject;
+  bool eventFilter(QObject* Watched, QEvent* Event) override;
+};
+
 // The hourglass while it exists, on every way out of the scope.
 class TWaitCursor {
  public:

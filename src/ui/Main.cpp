@@ -18,6 +18,7 @@
 #include "ui/dlgRecognize.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QLabel>
 #include <QProgressDialog>
@@ -82,6 +83,8 @@ TfrmMain::TfrmMain(TUserInteraction& Ui_, QWidget* Parent)
       Ui(Ui_)
 {
   BuildForm();
+  // Every text field of the program's windows, the dialogs' included.
+  QCoreApplication::instance()->installEventFilter(new TAltTypingFilter(this));
   frmSelectDrive = std::make_unique<TfrmSelectDrive>(Ui);
   frmRecognize = std::make_unique<TfrmRecognize>(Ui);
   frmCreateImage = std::make_unique<TfrmCreateImage>(Ui);

@@ -192,6 +192,7 @@ void TfrmMain::BuildList()
   connect(lb->selectionModel(), &QItemSelectionModel::selectionChanged, this, &TfrmMain::miImageClick);
   connect(Model, &QAbstractItemModel::modelReset, this, &TfrmMain::miImageClick);
   connect(lb, &QAbstractItemView::doubleClicked, this, &TfrmMain::lbDblClick);
+  connect(lb, &TFileListBox::EnterPressed, this, &TfrmMain::lbDblClick);
   // The status line gives the focused entry's state.
   connect(lb->selectionModel(), &QItemSelectionModel::currentChanged, this, &TfrmMain::UpdateStatus);
 }
@@ -231,7 +232,9 @@ void TfrmMain::BuildMenu()
     Action->setFont(font);
   };
 
-  miProject = bar->addMenu(QStringLiteral("Project"));
+  // Alt and the underlined letter open a menu, as on every desktop; Alt+I must never reach the
+  // location field as an "i".
+  miProject = bar->addMenu(QStringLiteral("&Project"));
   miNew = add(miProject, "New project", QKeySequence(Qt::CTRL | Qt::Key_N), &TfrmMain::miNewClick);
   miOpen = add(miProject, "Open project...", QKeySequence(Qt::CTRL | Qt::Key_O), &TfrmMain::miOpenClick);
   miSave = add(miProject, "Save project", QKeySequence(Qt::CTRL | Qt::Key_S), &TfrmMain::miSaveClick);
@@ -239,7 +242,7 @@ void TfrmMain::BuildMenu()
   miProject->addSeparator();
   miExit = add(miProject, "Exit", QKeySequence(), &TfrmMain::miExitClick);
 
-  miImage = bar->addMenu(QStringLiteral("Image"));
+  miImage = bar->addMenu(QStringLiteral("&Image"));
   connect(miImage, &QMenu::aboutToShow, this, &TfrmMain::miImageClick);
   miOpenImage = add(miImage, "Open image file...", QKeySequence(Qt::CTRL | Qt::Key_I), &TfrmMain::miOpenImageClick);
   miOpenDrive = add(miImage, "Open disk drive...", QKeySequence(Qt::CTRL | Qt::Key_D), &TfrmMain::miOpenDriveClick);
@@ -258,7 +261,7 @@ void TfrmMain::BuildMenu()
   miFindNext = add(miImage, "Find Next", QKeySequence(Qt::Key_F3), &TfrmMain::miFindNextClick);
   miFindPrevious = add(miImage, "Find Previous", QKeySequence(Qt::SHIFT | Qt::Key_F3), &TfrmMain::miFindPreviousClick);
 
-  miHelp = bar->addMenu(QStringLiteral("Help"));
+  miHelp = bar->addMenu(QStringLiteral("&Help"));
   miContents = add(miHelp, "Contents", QKeySequence(Qt::Key_F1), &TfrmMain::miContentsClick);
   miHelp->addSeparator();
   Homepage1 = add(miHelp, "Homepage...", QKeySequence(), &TfrmMain::Homepage1Click);

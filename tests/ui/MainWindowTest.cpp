@@ -27,6 +27,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <fstream>
@@ -148,9 +149,9 @@ class MainWindowTest : public QObject {
       [&] { QCOMPARE(item.Action->text(), QString::fromLatin1(item.Caption)); }();
       [&] { QCOMPARE(item.Action->shortcut(), item.Shortcut); }();
     }
-    QCOMPARE(w.miProject->title(), QStringLiteral("Project"));
-    QCOMPARE(w.miImage->title(), QStringLiteral("Image"));
-    QCOMPARE(w.miHelp->title(), QStringLiteral("Help"));
+    QCOMPARE(w.miProject->title(), QStringLiteral("&Project"));
+    QCOMPARE(w.miImage->title(), QStringLiteral("&Image"));
+    QCOMPARE(w.miHelp->title(), QStringLiteral("&Help"));
     QCOMPARE(w.miImage->actions().indexOf(w.miRescue), w.miImage->actions().indexOf(w.miCreateImage) + 1);
     QVERIFY(w.miRecognize->font().bold());
     QVERIFY(w.miDonate->font().bold());
@@ -232,6 +233,27 @@ class MainWindowTest : public QObject {
       const auto box = MakeMessageBox(&w, ui::ApplicationTitle(), html, buttons);
       QCOMPARE(box->textFormat(), Qt::PlainText);
       QCOMPARE(box->text(), html);
+    }
+  }
+
+  // Enter answers a question with the default it was asked with: the safe answer where work is
+  // at stake.
+  void EnterGivesTheDefaultAnswer()
+  {
+    TUserInteraction real;
+    const auto pressEnter = [] {
+      QTimer::singleShot(0, [] {
+        QWidget* box = QApplication::activeModalWidget();
+        if (box != nullptr) QTest::keyClick(box, Qt::Key_Return);
+      });
+    };
+    pressEnter();
+    QVERIFY(!real.AskYesNo(nullptr, ui::ApplicationTitle(), QStringLiteral("Discard?"), TAnswer::No));
+    pressEnter();
+    QVERIFY(real.AskYesNo(nullptr, ui::ApplicationTitle(), QStringLiteral("Go on?"), TAnswer::Yes));
+    for (const TAnswer answer : {TAnswer::Yes, TAnswer::No, TAnswer::Cancel}) {
+      pressEnter();
+      QCOMPARE(real.AskYesNoCancel(nullptr, ui::ApplicationTitle(), QStringLiteral("Which?"), answer), answer);
     }
   }
 
@@ -443,6 +465,42 @@ class MainWindowTest : public QObject {
     // Ctrl+R reaches the scan command, which finds nothing to open.
     QTest::keyClick(w.eDiskLocation, Qt::Key_R, Qt::ControlModifier);
     QCOMPARE(ui.Messages.size(), std::size_t{1});
+  }
+
+  // Alt and a menu title's letter open that menu, from the location field too; no other Alt
+  // combination types into the field; Enter on a row extracts as a double click does.
+  void AltKeysOpenMenusAndTypeNothingAndEnterExtracts()
+  {
+    test::TFakeUi ui;
+    TfrmMain w(ui);
+    Fill(w.FileList, {{"a", 1, 0, 10, false}, {"b", 1, 2048, 20, false}});
+    w.RefreshList();
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    w.eDiskLocation->setFocus();
+    QTRY_VERIFY(w.eDiskLocation->hasFocus());
+    for (QMenu* menu : {w.miProject, w.miImage, w.miHelp}) {
+      const QKeySequence mnemonic = QKeySequence::mnemonic(menu->title());
+      QVERIFY(!mnemonic.isEmpty());
+      QTest::keySequence(w.eDiskLocation, mnemonic);
+      QTRY_VERIFY2(menu->isVisible(), qPrintable(menu->title()));
+      menu->close();
+      QTRY_VERIFY(!menu->isVisible());
+    }
+    w.eDiskLocation->setFocus();
+    QTRY_VERIFY(w.eDiskLocation->hasFocus());
+    QTest::keyClick(w.eDiskLocation, Qt::Key_X, Qt::AltModifier);
+    QTest::keyClick(w.eDiskLocation, Qt::Key_2, Qt::AltModifier | Qt::ShiftModifier);
+    QCOMPARE(w.eDiskLocation->text(), QString());
+    QVERIFY(!w.Modified);
+    QTest::keyClick(w.eDiskLocation, Qt::Key_X);
+    QCOMPARE(w.eDiskLocation->text(), QStringLiteral("x"));
+
+    w.lb->setFocus();
+    w.lb->setCurrentIndex(w.lb->model()->index(1, 0));
+    QTest::keyClick(w.lb, Qt::Key_Return);
+    QTest::keyClick(w.lb, Qt::Key_Enter, Qt::KeypadModifier);
+    QCOMPARE(ui.FolderCaptions.size(), std::size_t{2});  // each asked where to, the chooser cancelled
   }
 
   void HelpAndWebLinks()
