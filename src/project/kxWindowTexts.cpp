@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "project/kxWindowTexts.h"
 
+#include "common/kxNumberText.h"
 #include "common/kxShared.h"
 
 #include <algorithm>
@@ -76,11 +77,10 @@ TkxSelectionSummary SummarizeSelection(const TkxFileList& List, std::span<const 
   return summary;
 }
 
-std::string StatusLineText(std::int32_t Selected, std::int32_t Count, std::int64_t Bytes)
+std::string StatusLineText(std::int32_t Selected, std::int32_t Count, std::int64_t Bytes, char32_t GroupSeparator)
 {
-  char text[96];
-  std::snprintf(text, sizeof text, "%d/%d file(s) selected (%" PRId64 " bytes)", Selected, Count, Bytes);
-  return text;
+  return std::to_string(Selected) + "/" + std::to_string(Count) + " file(s) selected (" +
+         GroupedNumberText(Bytes, GroupSeparator) + " bytes)";
 }
 
 std::string ExtractionReportText(const TkxExtractResult& Result)

@@ -47,8 +47,9 @@ struct TkxSelectionSummary {
 // Rows outside the list are not counted.
 TkxSelectionSummary SummarizeSelection(const TkxFileList& List, std::span<const TkxRowRange> Ranges);
 
-// "2/57 file(s) selected (4096 bytes)".
-std::string StatusLineText(std::int32_t Selected, std::int32_t Count, std::int64_t Bytes);
+// "2/57 file(s) selected (4,096 bytes)": the byte count, which soon runs to ten digits, grouped
+// by the locale's GroupSeparator (GroupedNumberText).
+std::string StatusLineText(std::int32_t Selected, std::int32_t Count, std::int64_t Bytes, char32_t GroupSeparator);
 
 // What an extraction from the window reports: the failure list, each path with its reason (cut
 // as the message box shows it); when the extraction ended early (stopped, or a full disk), that it

@@ -130,8 +130,10 @@ void TfrmMain::UpdateStatus()
 {
   const TkxSelectionSummary summary = SummarizeSelection(FileList, lb->SelectedRuns());
   const int focused = lb->currentIndex().isValid() ? lb->currentIndex().row() : -1;
-  pStatusBar->setText(QString::fromStdString(StatusLineText(summary.Rows, FileList.Count, summary.Bytes) +
-                                             FocusedStateText(FileList, focused)));
+  const QList<uint> separator = locale().groupSeparator().toUcs4();
+  pStatusBar->setText(QString::fromStdString(
+      StatusLineText(summary.Rows, FileList.Count, summary.Bytes, separator.isEmpty() ? 0 : separator.front()) +
+      FocusedStateText(FileList, focused)));
 }
 
 std::string TfrmMain::LocationText() const { return eDiskLocation->text().toLocal8Bit().toStdString(); }

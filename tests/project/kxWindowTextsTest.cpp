@@ -61,9 +61,10 @@ TEST(StatusLine, CountsSelectedRowsAndSumsTheirSizesIn64Bits)
   const TkxSelectionSummary s = SummarizeSelection(list, ranges);
   EXPECT_EQ(s.Rows, 5);
   EXPECT_EQ(s.Bytes, 5'000'000'000 + 0 + 1 + 3 + 4 + 5);
-  EXPECT_EQ(StatusLineText(s.Rows, list.Count, s.Bytes), "5/6 file(s) selected (5000000013 bytes)");
-  EXPECT_EQ(StatusLineText(0, 0, 0), "0/0 file(s) selected (0 bytes)");
-  EXPECT_EQ(StatusLineText(2, 57, 4096), "2/57 file(s) selected (4096 bytes)");
+  // Only the byte count is grouped, by the locale's separator.
+  EXPECT_EQ(StatusLineText(s.Rows, list.Count, s.Bytes, U','), "5/6 file(s) selected (5,000,000,013 bytes)");
+  EXPECT_EQ(StatusLineText(0, 0, 0, U','), "0/0 file(s) selected (0 bytes)");
+  EXPECT_EQ(StatusLineText(2, 5700, 4096, U'.'), "2/5700 file(s) selected (4.096 bytes)");
 
   // The sizes of a hostile project: the sum holds at the limit instead of turning negative.
   TkxFileList hostile;

@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QFile>
 #include <QLabel>
+#include <QLocale>
 #include <QMenu>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -81,6 +82,8 @@ class CheckWindowTest : public QObject {
   Q_OBJECT
 
  private slots:
+  void initTestCase() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+
   void TheItemFollowsExtractGroupedAndNeedsAListAndAMedium()
   {
     test::TFakeUi ui;
@@ -119,7 +122,7 @@ class CheckWindowTest : public QObject {
     Fill(w, 3 * ss);
     w.lb->setCurrentIndex(w.lb->model()->index(0, 0));
     // Before any check the status line is the classic one.
-    QCOMPARE(w.pStatusBar->text(), QStringLiteral("1/2 file(s) selected (6144 bytes)"));
+    QCOMPARE(w.pStatusBar->text(), QStringLiteral("1/2 file(s) selected (6,144 bytes)"));
 
     QSignalSpy ended(&w, &TfrmMain::CheckEnded);
     w.miCheckFilesClick();

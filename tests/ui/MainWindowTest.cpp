@@ -22,6 +22,7 @@
 #include <QMenuBar>
 #include <QTextBrowser>
 #include <QApplication>
+#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QSignalSpy>
@@ -58,6 +59,9 @@ class MainWindowTest : public QObject {
   Q_OBJECT
 
  private slots:
+  // The status line groups its byte count as the locale does; the tests read it in English.
+  void initTestCase() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+
   void TitleFollowsProjectAndModified()
   {
     test::TFakeUi ui;
@@ -170,7 +174,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.pStatusBar->text(), QStringLiteral("0/3 file(s) selected (0 bytes)"));
     w.lb->selectionModel()->select(w.lb->model()->index(0, 0), QItemSelectionModel::Select);
     w.lb->selectionModel()->select(w.lb->model()->index(1, 0), QItemSelectionModel::Select);
-    QCOMPARE(w.pStatusBar->text(), QStringLiteral("2/3 file(s) selected (6000000000 bytes)"));
+    QCOMPARE(w.pStatusBar->text(), QStringLiteral("2/3 file(s) selected (6,000,000,000 bytes)"));
     QCOMPARE(w.SelectedRows(), (std::vector<std::int32_t>{0, 1}));
   }
 
@@ -343,7 +347,7 @@ class MainWindowTest : public QObject {
     std::vector<std::string> names;
     for (const std::int32_t row : w.SelectedRows()) names.push_back(w.FileList.Items[static_cast<std::size_t>(row)].Name);
     QCOMPARE(names, (std::vector<std::string>{"f7", "f1", "f0"}));
-    QCOMPARE(w.pStatusBar->text(), QStringLiteral("3/500 file(s) selected (2992 bytes)"));
+    QCOMPARE(w.pStatusBar->text(), QStringLiteral("3/500 file(s) selected (2,992 bytes)"));
     const QModelIndex current = w.lb->currentIndex();
     QCOMPARE(w.FileList.Items[static_cast<std::size_t>(current.row())].Name, std::string("f1"));
     QVERIFY(w.lb->viewport()->rect().intersects(w.lb->visualRect(current)));
