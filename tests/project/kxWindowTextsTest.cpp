@@ -129,11 +129,42 @@ TEST(WindowQuestions, NameWhatIsAtStakeAndAreEmptyWhenNothingNeedsAsking)
   EXPECT_EQ(DiscardFoundFilesQuestion(1), "A file was found and not accepted. Do you want to discard it?");
   EXPECT_EQ(DiscardFoundFilesQuestion(1297), "1297 files were found and not accepted. Do you want to discard them?");
 
-  EXPECT_EQ(ExtractSourceQuestion("/img/a.iso", "/img/a.iso"), "");
-  EXPECT_EQ(ExtractSourceQuestion("", "/img/b.iso"), "");  // where the list came from is not known
-  EXPECT_EQ(ExtractSourceQuestion("/img/a.iso", "E:"),
-            "The files in the list were found on \"/img/a.iso\", but the location now names \"E:\".\n\n"
-            "Extract them from \"E:\"?");
+}
+
+// A command on the list reads, or a save names, the medium the files were found on, unless the
+// person says otherwise; the question names both, and nothing is asked where nothing is at stake.
+TEST(ChooseMedium, AsksOnlyWhereTheFieldNamesAnotherMediumThanTheFilesWereFoundOn)
+{
+  const struct {
+    const char* What;
+    const char* ListLocation;
+    const char* Location;
+    std::int32_t Files;
+    bool Asks;
+  } cases[] = {
+      {"the same medium", "/img/a.iso", "/img/a.iso", 5, false},
+      {"another medium", "/img/a.iso", "/img/b.iso", 5, true},
+      {"a drive for an image", "/img/a.iso", "E:", 1, true},
+      {"a field emptied", "/img/a.iso", "", 1, true},
+      {"where the list came from is not known", "", "/img/b.iso", 5, false},
+      {"an empty list", "/img/a.iso", "/img/b.iso", 0, false},
+  };
+  for (const TkxListCommand command : {TkxListCommand::Extract, TkxListCommand::Check, TkxListCommand::Save})
+    for (const auto& c : cases) {
+      const TkxMediumChoice choice = ChooseMedium(command, c.ListLocation, c.Location, c.Files);
+      EXPECT_EQ(!choice.Question.empty(), c.Asks) << c.What;
+      // Without a question the field's medium is used, whatever the answer would have been.
+      EXPECT_EQ(choice.Medium(true), c.Asks ? c.ListLocation : c.Location) << c.What;
+      EXPECT_EQ(choice.Medium(false), c.Location) << c.What;
+    }
+
+  const std::string both = "The files in the list were found on \"/img/a.iso\", but the location now names \"E:\".\n\n";
+  EXPECT_EQ(ChooseMedium(TkxListCommand::Extract, "/img/a.iso", "E:", 1).Question,
+            both + "Extract them from \"/img/a.iso\", where they were found? No extracts them from \"E:\".");
+  EXPECT_EQ(ChooseMedium(TkxListCommand::Check, "/img/a.iso", "E:", 1).Question,
+            both + "Check them against \"/img/a.iso\", where they were found? No checks them against \"E:\".");
+  EXPECT_EQ(ChooseMedium(TkxListCommand::Save, "/img/a.iso", "E:", 1).Question,
+            both + "Save the project with the location \"/img/a.iso\", where they were found? No saves it with \"E:\".");
 }
 
 // The message first, as the window has always said it, then where and why, as the command line

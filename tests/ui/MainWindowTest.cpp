@@ -78,6 +78,27 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.windowTitle(), QStringLiteral("Veltrane Tessarin 2008 - [/home/me/disc.kx]"));
   }
 
+  // A location typed and erased again, or undone, leaves the project as it was saved; the list's
+  // changes keep it modified whatever the field holds.
+  void ALocationTypedAndErasedLeavesTheProjectUnmodified()
+  {
+    test::TFakeUi ui;
+    TfrmMain w(ui);
+    QTest::keyClick(w.eDiskLocation, Qt::Key_X);
+    QVERIFY(w.Modified);
+    QTest::keyClick(w.eDiskLocation, Qt::Key_Backspace);
+    QVERIFY(!w.Modified);
+    QCOMPARE(w.windowTitle(), QStringLiteral("Veltrane Tessarin 2008 - [Untitled]"));
+    QTest::keyClicks(w.eDiskLocation, QStringLiteral("E:"));
+    w.eDiskLocation->undo();
+    QVERIFY(w.eDiskLocation->text().isEmpty());
+    QVERIFY(!w.Modified);
+    w.ListModified = true;
+    QTest::keyClick(w.eDiskLocation, Qt::Key_X);
+    QTest::keyClick(w.eDiskLocation, Qt::Key_Backspace);
+    QVERIFY(w.Modified);
+  }
+
   void FreshWindowLayout()
   {
     test::TFakeUi ui;
