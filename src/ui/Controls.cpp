@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/Controls.h"
 
+#include "common/kxDesktop.h"
 #include "media/kxImageCopy.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QFontDatabase>
+#include <QGuiApplication>
 #include <QAbstractSpinBox>
 #include <QHelpEvent>
 #include <QKeyEvent>
@@ -14,6 +16,8 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <QScreen>
+#include <QStyle>
 #include <QSvgRenderer>
 #include <QTimer>
 #include <QToolTip>
@@ -139,6 +143,24 @@ bool TWindowInputBlocker::eventFilter(QObject* Watched, QEvent* Event)
     default:
       return false;
   }
+}
+
+void PlaceOnScreen(QWidget& Window, QSize Wanted)
+{
+  const QScreen* screen = Window.screen() != nullptr ? Window.screen() : QGuiApplication::primaryScreen();
+  if (screen == nullptr) {
+    Window.resize(Wanted);
+    return;
+  }
+  // The window manager's frame is not known before the window is shown; the style's title bar
+  // height and a thin border stand for it, in the window's own (scaled) pixels.
+  const int title = Window.style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &Window);
+  const QRect area = screen->availableGeometry();
+  const TkxRect placed = FirstPlacement({area.x(), area.y(), area.width(), area.height()}, Wanted.width(),
+                                        Wanted.height(), Window.minimumWidth(), Window.minimumHeight(),
+                                        {4, title + 4, 4, 4});
+  Window.resize(placed.Width, placed.Height);
+  Window.move(placed.X, placed.Y);
 }
 
 bool TAltTypingFilter::eventFilter(QObject* Watched, QEvent* Event)

@@ -47,6 +47,12 @@ class TGroupBox : public QGroupBox {
   void paintEvent(QPaintEvent* Event) override;
 };
 
+// Gives Window a client area of Wanted where its screen's free area has room for it with a frame
+// around, else as much as there is (never below its minimum size), and places it centred there,
+// or at the area's top left where even that is too large: at large scale factors a window of a
+// fixed size would reach past the screen's edge with its buttons.
+void PlaceOnScreen(QWidget& Window, QSize Wanted);
+
 // The program's own icon NAME (":/icons/NAME.svg"), drawn sharp at the sizes a toolbar and a
 // title bar use.
 QIcon LoadIcon(const QString& Name);

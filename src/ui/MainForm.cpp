@@ -6,14 +6,11 @@
 #include "ui/Controls.h"
 #include "ui/FileListView.h"
 
-#include <QGuiApplication>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
-#include <QScreen>
-#include <QStyle>
 #include <QStandardItemModel>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -91,20 +88,7 @@ void TfrmMain::BuildForm()
 void TfrmMain::PlaceFirst()
 {
   // The client area is 632 x 526 below the menu.
-  const QSize wanted(632, 526 + menuBar()->sizeHint().height());
-  const QScreen* screen = QGuiApplication::primaryScreen();
-  if (screen == nullptr) {
-    resize(wanted);
-    return;
-  }
-  // The window manager's frame is not known before the window is shown; the style's title bar
-  // height and a thin border stand for it, in the window's own (scaled) pixels.
-  const int title = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
-  const QRect area = screen->availableGeometry();
-  const TkxRect placed = FirstPlacement({area.x(), area.y(), area.width(), area.height()}, wanted.width(),
-                                        wanted.height(), minimumWidth(), minimumHeight(), {4, title + 4, 4, 4});
-  resize(placed.Width, placed.Height);
-  move(placed.X, placed.Y);
+  PlaceOnScreen(*this, QSize(632, 526 + menuBar()->sizeHint().height()));
 }
 
 void TfrmMain::BuildToolbar()
