@@ -424,25 +424,38 @@ TkxRescueFigures TkxRescueJob::Figures() const
   f.NonScraped = sectors.Count(TkxSectorState::NonScraped);
   f.Bad = sectors.Count(TkxSectorState::Bad);
   f.Areas = sectors.UnfinishedAreas();
-  bool damaged = false;
-  std::int64_t badBefore = 0;  // bad sectors before the position
-  const auto& runs = sectors.Runs();
-  for (auto run = runs.begin(); run != runs.end(); ++run) {
-    const TkxSectorState state = run->second;
-    const bool met = state == TkxSectorState::NonTrimmed || state == TkxSectorState::NonScraped || state == TkxSectorState::Bad;
-    if (state == TkxSectorState::NonTrimmed) ++f.NonTrimmedAreas;
-    if (met && !damaged) ++f.DamagedAreas;
-    damaged = met;
-    const std::int64_t end = std::next(run) == runs.end() ? f.Sectors : std::next(run)->first;
-    if (state == TkxSectorState::Bad) badBefore += std::max<std::int64_t>(0, std::min(end, Map.Position) - run->first);
+  // The walk over the map's runs costs time in their number, which a map beside the image may
+  // make large, while the command line asks for the figures after every read: it is made again
+  // at most once a second of the job's clock, and whenever the phase or the pass changed.
+  const auto now = Options.Now();
+  TRunCounts& counts = RunCounts;
+  if (!counts.Known || now - counts.Taken >= std::chrono::seconds(1) || counts.Phase != Map.Phase || counts.Pass != Map.Pass) {
+    counts = {};
+    bool damaged = false;
+    const auto& runs = sectors.Runs();
+    for (auto run = runs.begin(); run != runs.end(); ++run) {
+      const TkxSectorState state = run->second;
+      const bool met = state == TkxSectorState::NonTrimmed || state == TkxSectorState::NonScraped || state == TkxSectorState::Bad;
+      if (state == TkxSectorState::NonTrimmed) ++counts.NonTrimmedAreas;
+      if (met && !damaged) ++counts.DamagedAreas;
+      damaged = met;
+      const std::int64_t end = std::next(run) == runs.end() ? f.Sectors : std::next(run)->first;
+      if (state == TkxSectorState::Bad) counts.BadBefore += std::max<std::int64_t>(0, std::min(end, Map.Position) - run->first);
+    }
+    counts.Taken = now;
+    counts.Phase = Map.Phase;
+    counts.Pass = Map.Pass;
+    counts.Known = true;
   }
+  f.NonTrimmedAreas = counts.NonTrimmedAreas;
+  f.DamagedAreas = counts.DamagedAreas;
   // The odd passes go backwards from the end, the even ones forwards.
-  if (f.Phase == TkxRescuePhase::Retry) f.BadAheadInPass = f.Pass % 2 == 1 ? badBefore : f.Bad - badBefore;
+  if (f.Phase == TkxRescuePhase::Retry)
+    f.BadAheadInPass = std::clamp(f.Pass % 2 == 1 ? counts.BadBefore : f.Bad - counts.BadBefore, std::int64_t{0}, f.Bad);
   f.Reads = Reads;
   f.FailingReads = FailingReads;
   f.SecondsPerFailingRead = FailingReads > 0 ? FailingSeconds / static_cast<double>(FailingReads) : 0;
   if (Started != std::chrono::steady_clock::time_point{}) {
-    const auto now = Options.Now();
     f.Seconds = TSeconds(now - Started).count();
     f.SecondsSinceGoodRead = TSeconds(now - LastGood).count();
   }

@@ -175,6 +175,17 @@ class TkxRescueJob {
   double FailingSeconds = 0;
   double GoodSeconds = 0;
   std::int64_t GoodBytes = 0;
+  // What Figures counts by walking the map's runs, and when and where it was counted.
+  struct TRunCounts {
+    std::int64_t NonTrimmedAreas = 0;
+    std::int64_t DamagedAreas = 0;
+    std::int64_t BadBefore = 0;  // bad sectors before the position
+    std::chrono::steady_clock::time_point Taken{};
+    TkxRescuePhase Phase = TkxRescuePhase::Finished;
+    int Pass = 0;
+    bool Known = false;
+  };
+  mutable TRunCounts RunCounts;
 };
 
 }  // namespace kx
