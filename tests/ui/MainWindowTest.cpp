@@ -78,7 +78,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.windowTitle(), QStringLiteral("Veltrane Tessarin 2008 - [/home/me/disc.kx]"));
   }
 
-  // A location typed and erased again, or undone, leaves the project as it was saved; the list's
+  // A location typed and erased again leaves the project as it was saved; the list's
   // changes keep it modified whatever the field holds.
   void ALocationTypedAndErasedLeavesTheProjectUnmodified()
   {
@@ -89,10 +89,6 @@ class MainWindowTest : public QObject {
     QTest::keyClick(w.eDiskLocation, Qt::Key_Backspace);
     QVERIFY(!w.Modified);
     QCOMPARE(w.windowTitle(), QStringLiteral("Veltrane Tessarin 2008 - [Untitled]"));
-    QTest::keyClicks(w.eDiskLocation, QStringLiteral("E:"));
-    w.eDiskLocation->undo();
-    QVERIFY(w.eDiskLocation->text().isEmpty());
-    QVERIFY(!w.Modified);
     w.ListModified = true;
     QTest::keyClick(w.eDiskLocation, Qt::Key_X);
     QTest::keyClick(w.eDiskLocation, Qt::Key_Backspace);
@@ -267,18 +263,13 @@ class MainWindowTest : public QObject {
   {
     TUserInteraction real;
     const auto pressEnter = [] {
-      QTimer::singleShot(0, [] {
-        QWidget* box = QApplication::activeModalWidget();
-        if (box != nullptr) QTest::keyClick(box, Qt::Key_Return);
-      });
+      QTimer::singleShot(0, [] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return); });
     };
     pressEnter();
-    QVERIFY(!real.AskYesNo(nullptr, ui::ApplicationTitle(), QStringLiteral("Discard?"), TAnswer::No));
-    pressEnter();
-    QVERIFY(real.AskYesNo(nullptr, ui::ApplicationTitle(), QStringLiteral("Go on?"), TAnswer::Yes));
+    QVERIFY(!real.AskYesNo(nullptr, {}, QStringLiteral("Discard?"), TAnswer::No));
     for (const TAnswer answer : {TAnswer::Yes, TAnswer::No, TAnswer::Cancel}) {
       pressEnter();
-      QCOMPARE(real.AskYesNoCancel(nullptr, ui::ApplicationTitle(), QStringLiteral("Which?"), answer), answer);
+      QCOMPARE(real.AskYesNoCancel(nullptr, {}, QStringLiteral("Which?"), answer), answer);
     }
   }
 

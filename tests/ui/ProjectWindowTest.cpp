@@ -273,11 +273,6 @@ class ProjectWindowTest : public QObject {
     QCOMPARE(ReadAll(project), "KX\nLOCATION\n/img/b.iso\nFILES\n1\nFile 000001\n.jpg\n2048\n4096\n");
     QCOMPARE(w.windowTitle(), Title(false, project));
     QCOMPARE(w.ListLocation, std::string("/img/b.iso"));
-    // The close asks nothing more: what the window shows is saved.
-    QCloseEvent close;
-    QApplication::sendEvent(&w, &close);
-    QVERIFY(close.isAccepted());
-    QCOMPARE(ui.Questions.size(), std::size_t{3});
   }
 
   // "other" typed in the save dialog, which asked nothing, is "other.kx" that exists.
