@@ -35,12 +35,12 @@ TBytes FileBytes(const std::string& Path)
   return {text.begin(), text.end()};
 }
 
-// Text and noise, as archives hold them.
-TBytes Payload()
+// Text and noise, as archives hold them; Lines of them, none the same.
+TBytes Payload(int Lines = 400)
 {
   std::mt19937 rnd(7);
   TBytes b;
-  for (int i = 0; i < 400; ++i) {
+  for (int i = 0; i < Lines; ++i) {
     for (char c : "the recovered disc holds files of many kinds\n"sv) b.push_back(static_cast<std::uint8_t>(c));
     for (int k = 0; k < 60; ++k) b.push_back(static_cast<std::uint8_t>(rnd()));
   }
@@ -57,11 +57,11 @@ TBytes Bzip2(const TBytes& In)
   return out;
 }
 
-TBytes Xz(const TBytes& In)
+TBytes Xz(const TBytes& In, std::uint32_t Preset = 6)
 {
   TBytes out(lzma_stream_buffer_bound(In.size()));
   std::size_t n = 0;
-  lzma_easy_buffer_encode(6, LZMA_CHECK_CRC64, nullptr, In.data(), In.size(), out.data(), &n, out.size());
+  lzma_easy_buffer_encode(Preset, LZMA_CHECK_CRC64, nullptr, In.data(), In.size(), out.data(), &n, out.size());
   out.resize(n);
   return out;
 }
@@ -243,6 +243,65 @@ TEST(FindFileEnd, RealPeProgramsEndWithTheirLastSection)
     ++seen;
   }
   EXPECT_GT(seen, 0);
+}
+
+TBytes operator+(TBytes a, const TBytes& b)
+{
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// A source that asks its job to stop during its Nth read, as Ctrl+C does.
+class TStoppingSource final : public TkxByteSource {
+ public:
+  TStoppingSource(const TBytes& Bytes, int StopAt) : Memory(Bytes), Left(StopAt) { Control = &Job; }
+  std::int64_t Size() const override { return Memory.Size(); }
+
+ private:
+  std::span<const std::uint8_t> Serve(std::int64_t Pos, std::size_t MaxBytes) override
+  {
+    if (--Left == 0) Job.RequestStop();
+    return Memory.View(Pos, MaxBytes);
+  }
+  TkxJobControl Job;
+  TkxMemorySource Memory;
+  int Left;
+};
+
+// Long files whose finders read every byte: a stop or the source's bound gives each up (not
+// checked) within a few of its reads; without them, each is whole.
+TEST(FindFileEnd, AStopOrABoundGivesUpInsideALongFile)
+{
+  const TBytes text = Payload(20000);
+  TBytes pdf = Bytes("%PDF-1.4\n1 0 obj\n<< /Type /Catalog >>\nendobj\n") + text + Bytes("%%EOF\n");
+  std::replace(pdf.begin() + 20, pdf.end() - 6, std::uint8_t{'%'}, std::uint8_t{'#'});
+  TBytes jpeg = Bytes("\xFF\xD8\xFF\xDA\x00\x02"sv) + text + Bytes("\xFF\xD9"sv);
+  std::replace(jpeg.begin() + 6, jpeg.end() - 2, std::uint8_t{0xFF}, std::uint8_t{0});
+  TBytes ts(188 * 40000, 0);
+  for (std::size_t n = 0; n < ts.size(); n += 188) ts[n] = 0x47;
+  const struct {
+    const char* Name;
+    TKind Kind;
+    TBytes File;
+  } cases[] = {{"gzip", Kinds::Gzip, Gzip(text)},       {"bzip2", Kinds::Bzip2, Bzip2(text)},
+               {"xz", Kinds::Xz, Xz(text, 0)},             {"zstd", Kinds::Zstd, Zstd(text)},
+               {"pdf", Kinds::Pdf, pdf},                {"jpeg", Kinds::Jpeg, jpeg},
+               {"transport stream", Kinds::TransportStream, ts}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    ASSERT_GT(c.File.size(), 4u << 16);
+    TBytes padded = c.File + TBytes(2048, 0xA5);
+    EXPECT_EQ(EndOf(c.Kind, padded).State, TkxCheckState::Whole);
+
+    TStoppingSource stopped(padded, 3);
+    EXPECT_EQ(FindFileEnd(c.Kind, stopped).State, TkxCheckState::NotChecked);
+    EXPECT_LE(stopped.Work(), 1 << 20);
+
+    TkxMemorySource bounded(padded);
+    bounded.Bound.Base = 1 << 18;
+    EXPECT_EQ(FindFileEnd(c.Kind, bounded).State, TkxCheckState::NotChecked);
+    EXPECT_LE(bounded.Work(), 1 << 20);
+  }
 }
 
 // A medium read in runs of sectors gives the same bytes as memory, also across runs and at the
