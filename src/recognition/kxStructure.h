@@ -132,7 +132,14 @@ bool FollowedByScan(TKind Kind);
 // sector, its last, or after it (the scan looks for one in every sector after the first and
 // closes the entry there), so that the sectors between are not searched again. A marker split
 // across two sectors is seen by neither.
-// Not checked where the finder gave up (a stop, the source's bound).
+// Not checked where the finder gave up (a stop, the source's bound) or a limit of its own was
+// reached: a decoder holds at most DecoderMemory bytes (the largest window of zstd's strongest
+// levels, 128 MiB, or an xz dictionary of as much) and writes at most OutputRatio times the
+// bytes it read, and OutputGrace more (a decompression bomb is not decoded to its end; text
+// rarely packs tighter than 1:20).
 TkxFileEnd FindFileEnd(TKind Kind, TkxByteSource& Source, std::int64_t ScanSize = -1);
+constexpr std::size_t DecoderMemory = std::size_t{160} << 20;
+constexpr std::int64_t OutputRatio = 100;
+constexpr std::int64_t OutputGrace = std::int64_t{1} << 20;
 
 }  // namespace kx

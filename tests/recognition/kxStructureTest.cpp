@@ -14,11 +14,48 @@
 #include <zstd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <filesystem>
+#include <new>
 #include <random>
 #include <string>
 #include <string_view>
 #include <vector>
+
+// The memory the program holds, counted by every allocation of it: the containers of the
+// finders and, through their allocation hooks, the decoders' dictionaries and windows.
+namespace {
+std::atomic<std::int64_t> HeldBytes{0};
+std::atomic<std::int64_t> PeakBytes{0};
+
+void* Counted(std::size_t N) noexcept
+{
+  auto* block = static_cast<std::max_align_t*>(std::malloc(N + sizeof(std::max_align_t)));
+  if (block == nullptr) return nullptr;
+  *reinterpret_cast<std::size_t*>(block) = N;
+  const std::int64_t held = HeldBytes += static_cast<std::int64_t>(N);
+  for (std::int64_t peak = PeakBytes.load(); held > peak && !PeakBytes.compare_exchange_weak(peak, held);) {
+  }
+  return block + 1;
+}
+}  // namespace
+
+void* operator new(std::size_t N)
+{
+  void* p = Counted(N);
+  if (p == nullptr) throw std::bad_alloc();
+  return p;
+}
+void* operator new(std::size_t N, const std::nothrow_t&) noexcept { return Counted(N); }
+void operator delete(void* P) noexcept
+{
+  if (P == nullptr) return;
+  auto* block = static_cast<std::max_align_t*>(P) - 1;
+  HeldBytes -= static_cast<std::int64_t>(*reinterpret_cast<std::size_t*>(block));
+  std::free(block);
+}
+void operator delete(void* P, std::size_t) noexcept { operator delete(P); }
 
 namespace kx {
 namespace {
@@ -245,10 +282,176 @@ TEST(FindFileEnd, RealPeProgramsEndWithTheirLastSection)
   EXPECT_GT(seen, 0);
 }
 
+void PutLE16(TBytes& b, std::size_t n, std::uint32_t v)
+{
+  b[n] = static_cast<std::uint8_t>(v);
+  b[n + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+void PutLE32(TBytes& b, std::size_t n, std::uint32_t v)
+{
+  PutLE16(b, n, v & 0xFFFF);
+  PutLE16(b, n + 2, v >> 16);
+}
 TBytes operator+(TBytes a, const TBytes& b)
 {
   a.insert(a.end(), b.begin(), b.end());
   return a;
+}
+TBytes Repeated(const TBytes& b, int Times)
+{
+  TBytes out;
+  for (int i = 0; i < Times; ++i) out = out + b;
+  return out;
+}
+
+// A zstd frame of one raw block whose header asks for a window of 2^WindowLog bytes and states
+// no content size, as zstd --long writes a stream read from a pipe.
+TBytes ZstdFrameWithWindow(int WindowLog)
+{
+  TBytes f = {0x28, 0xB5, 0x2F, 0xFD, 0x00, static_cast<std::uint8_t>((WindowLog - 10) << 3)};
+  const std::uint32_t block = 100 << 3 | 1;  // the last block, raw, 100 bytes
+  f.push_back(static_cast<std::uint8_t>(block));
+  f.push_back(static_cast<std::uint8_t>(block >> 8));
+  f.push_back(static_cast<std::uint8_t>(block >> 16));
+  f.resize(f.size() + 100, 'z');
+  return f;
+}
+
+// An xz stream whose block header states a dictionary of 4 GiB (LZMA2 property 40), its CRC
+// made right, so that only the dictionary's size is wrong with it.
+TBytes XzWithHugeDictionary()
+{
+  TBytes x = Xz(Payload());
+  const std::size_t header = 12, length = (x[header] + 1u) * 4u;
+  const std::size_t filter = Find(x, "\x21\x01", header);
+  x[filter + 2] = 40;
+  PutLE32(x, header + length - 4, static_cast<std::uint32_t>(crc32(0, x.data() + header, static_cast<uInt>(length - 4))));
+  return x;
+}
+
+// A TIFF directory of 4,096 SubIFD entries, each listing the same 65,536 offsets.
+TBytes TiffOfSubIfdLists()
+{
+  constexpr std::uint32_t entries = 4096, values = 8 + 2 + 12 * entries + 4;
+  TBytes t(values + 4 * 65536, 0);
+  std::copy_n("II*\0\x08\0\0\0", 8, t.begin());
+  PutLE16(t, 8, entries);
+  for (std::uint32_t i = 0; i < entries; ++i) {
+    const std::size_t e = 10 + 12 * i;
+    PutLE16(t, e, 330);
+    PutLE16(t, e + 2, 4);
+    PutLE32(t, e + 4, 65536);
+    PutLE32(t, e + 8, values);
+  }
+  for (std::uint32_t i = 0; i < 65536; ++i) PutLE32(t, values + 4 * i, 16 + 4 * i);
+  return t;
+}
+
+// A chain of 64 TIFF directories, each with strip tables of 65,536 offsets and counts.
+TBytes TiffOfHugeStripTables()
+{
+  constexpr std::uint32_t table = 8, dirs = table + 4 * 65536, dir = 2 + 2 * 12 + 4;
+  TBytes t(dirs + 64 * dir, 0);
+  std::copy_n("II*\0", 4, t.begin());
+  PutLE32(t, 4, dirs);
+  for (std::uint32_t i = 0; i < 65536; ++i) PutLE32(t, table + 4 * i, 100);
+  for (std::uint32_t d = 0; d < 64; ++d) {
+    const std::size_t at = dirs + d * dir;
+    PutLE16(t, at, 2);
+    for (const std::uint32_t tag : {273u, 279u}) {
+      const std::size_t e = at + 2 + (tag == 273 ? 0 : 12);
+      PutLE16(t, e, tag);
+      PutLE16(t, e + 2, 4);
+      PutLE32(t, e + 4, 65536);
+      PutLE32(t, e + 8, table);
+    }
+    PutLE32(t, at + 2 + 24, d + 1 < 64 ? static_cast<std::uint32_t>(at + dir) : 0);
+  }
+  return t;
+}
+
+// An OLE2 header claiming a million sectors of allocation table, listed by a chain of table
+// sectors that points back to itself.
+TBytes OleOfALoopingTable()
+{
+  TBytes o(2 * 512, 0);
+  std::copy_n("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8, o.begin());
+  PutLE16(o, 30, 9);
+  PutLE32(o, 44, 1 << 20);
+  PutLE32(o, 68, 0);
+  for (std::size_t i = 0; i < 109; ++i) PutLE32(o, 76 + 4 * i, 0);
+  return o;
+}
+
+// Ogg pages, each beginning a stream of its own and none ending one.
+TBytes OggOfManyStreams(int Streams)
+{
+  TBytes o;
+  for (int i = 0; i < Streams; ++i) {
+    TBytes page(28, 0);
+    std::copy_n("OggS", 4, page.begin());
+    page[5] = 2;
+    PutLE32(page, 14, static_cast<std::uint32_t>(i));
+    page[26] = 1;
+    o = o + page;
+  }
+  return o;
+}
+
+struct THostileCase {
+  std::string Name;
+  TKind Kind;
+  TBytes File;
+  TkxCheckState State;
+  std::int64_t MaxWork;    // TkxByteSource::Work
+  std::int64_t MaxMemory;  // bytes held at once, beyond those held before
+};
+
+// A decoder reads the stream and writes at most its ratio and grace; its views and the last
+// chunk it wrote come on top.
+std::int64_t DecoderWork(const TBytes& File)
+{
+  return (OutputRatio + 3) * static_cast<std::int64_t>(File.size()) + OutputGrace + (1 << 18);
+}
+
+// Bytes made to cost the most time or memory: each is given up or walked within a bound that
+// does not depend on what its headers claim. A limit of ours makes a file not checked, never
+// damaged.
+TEST(FindFileEnd, HostileStreamsAndStructuresStayWithinTheirBounds)
+{
+  constexpr std::int64_t MiB = 1 << 20;
+  const TBytes zeros(8 << 20, 0);
+  std::vector<THostileCase> cases;
+  const auto add = [&](std::string name, TKind kind, TBytes file, TkxCheckState state, std::int64_t work, std::int64_t memory) {
+    cases.push_back({std::move(name), kind, std::move(file), state, work, memory});
+  };
+  using S = TkxCheckState;
+  TBytes zstdLong = ZstdFrameWithWindow(30), zstdWide = ZstdFrameWithWindow(27);
+  add("zstd --long=30", Kinds::Zstd, zstdLong, S::NotChecked, 4096, MiB);
+  // The widest window zstd's strongest levels write is within the limit.
+  add("zstd window of 2^27", Kinds::Zstd, zstdWide, S::Whole, DecoderWork(zstdWide), static_cast<std::int64_t>(DecoderMemory));
+  TBytes xzHuge = XzWithHugeDictionary();
+  add("xz dictionary of 4 GiB", Kinds::Xz, xzHuge, S::NotChecked, static_cast<std::int64_t>(xzHuge.size()) + 4096, MiB);
+  TBytes gzipBomb = Gzip(zeros, 9), bzip2Bombs = Repeated(Bzip2(zeros), 16), xzBomb = Xz(zeros), zstdBomb = Zstd(zeros);
+  add("gzip of zeros", Kinds::Gzip, gzipBomb, S::NotChecked, DecoderWork(gzipBomb), MiB);
+  add("16 bzip2 streams of zeros", Kinds::Bzip2, bzip2Bombs, S::NotChecked, DecoderWork(bzip2Bombs), 8 * MiB);
+  add("xz of zeros", Kinds::Xz, xzBomb, S::NotChecked, DecoderWork(xzBomb), 16 * MiB);
+  add("zstd of zeros", Kinds::Zstd, zstdBomb, S::NotChecked, DecoderWork(zstdBomb), 16 * MiB);
+  // The first directory's lists are read as far as the directories a walk visits.
+  add("TIFF of 4,096 SubIFD lists", Kinds::Tiff, TiffOfSubIfdLists() + TBytes(4096, 0), S::Whole, 16 * MiB, 4 * MiB);
+  add("TIFF of 64 strip tables of 65,536", Kinds::Tiff, TiffOfHugeStripTables(), S::NotChecked, 16 * MiB, 4 * MiB);
+  add("OLE2 table chain looping", Kinds::Office, OleOfALoopingTable(), S::Damaged, 16 * MiB, 16 * MiB);
+  add("Ogg of 1,000 streams at once", Kinds::Ogg, OggOfManyStreams(1000), S::NotChecked, MiB, MiB);
+  for (const THostileCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TkxMemorySource source(c.File);
+    const std::int64_t before = HeldBytes.load();
+    PeakBytes = before;
+    const TkxFileEnd end = FindFileEnd(c.Kind, source);
+    EXPECT_EQ(end.State, c.State);
+    EXPECT_LE(source.Work(), c.MaxWork);
+    EXPECT_LE(PeakBytes.load() - before, c.MaxMemory);
+  }
 }
 
 // A source that asks its job to stop during its Nth read, as Ctrl+C does.
