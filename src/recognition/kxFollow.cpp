@@ -35,7 +35,8 @@ TkxFileEnd TkxRecognition::FollowedEnd(TKind Kind, std::int64_t Start, std::span
   }
   FollowWork = SaturatingAdd(FollowWork, source.Work());
   const std::int64_t ground = std::max<std::int64_t>(0, source.Reach() - walked);
-  FollowCredit = std::max<std::int64_t>(0, FollowCredit - std::max<std::int64_t>(0, source.Work() - FreshWork * ground));
+  // What a walk spent past its bound (its last step) is owed: the next walks pay it back.
+  FollowCredit -= std::max<std::int64_t>(0, source.Work() - FreshWork * ground);
   WalkedTo = std::max(WalkedTo, SaturatingAdd(Start, source.Reach()));
   if (source.StopRequested()) throw EkxStopped();
   return end;

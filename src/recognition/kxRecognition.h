@@ -52,6 +52,8 @@ class TkxRecognition {
   // walk reached before; past that, it draws on a credit of FirstCredit, to which each byte the
   // scan passes adds CreditPerByte. A walk that runs out is given up, and the file is taken as
   // the classic scan takes it. A real file is walked once, mostly over ground not walked yet.
+  // So the walks of a scan spend at most FirstCredit + (FreshWork + CreditPerByte) units per
+  // byte of the medium, and one step of a walk more.
   static constexpr std::int64_t FreshWork = 8;
   static constexpr std::int64_t FirstCredit = std::int64_t{64} << 20;
   static constexpr std::int64_t CreditPerByte = 4;
