@@ -444,7 +444,10 @@ TkxFileEnd ZstdEnd(TkxByteSource& Src)
       status = ZSTD_decompressStream(d.get(), &o, &in);
       if (ZSTD_isError(status)) {
         const ZSTD_ErrorCode code = ZSTD_getErrorCode(status);
-        if (code == ZSTD_error_frameParameter_windowTooLarge || code == ZSTD_error_memory_allocation) return Unknown();
+        // A window past ours, memory refused, a dictionary the frame names and we lack.
+        if (code == ZSTD_error_frameParameter_windowTooLarge || code == ZSTD_error_memory_allocation ||
+            code == ZSTD_error_dictionary_wrong)
+          return Unknown();
         return Damaged(pos + static_cast<std::int64_t>(in.pos));
       }
       written += static_cast<std::int64_t>(o.pos);

@@ -305,10 +305,13 @@ TBytes Repeated(const TBytes& b, int Times)
 }
 
 // A zstd frame of one raw block whose header asks for a window of 2^WindowLog bytes and states
-// no content size, as zstd --long writes a stream read from a pipe.
-TBytes ZstdFrameWithWindow(int WindowLog)
+// no content size, as zstd --long writes a stream read from a pipe; it names the dictionary it
+// was made with when Dictionary is not 0.
+TBytes ZstdFrameWithWindow(int WindowLog, std::uint8_t Dictionary = 0)
 {
-  TBytes f = {0x28, 0xB5, 0x2F, 0xFD, 0x00, static_cast<std::uint8_t>((WindowLog - 10) << 3)};
+  TBytes f = {0x28, 0xB5, 0x2F, 0xFD, static_cast<std::uint8_t>(Dictionary != 0 ? 1 : 0),
+              static_cast<std::uint8_t>((WindowLog - 10) << 3)};
+  if (Dictionary != 0) f.push_back(Dictionary);
   const std::uint32_t block = 100 << 3 | 1;  // the last block, raw, 100 bytes
   f.push_back(static_cast<std::uint8_t>(block));
   f.push_back(static_cast<std::uint8_t>(block >> 8));
@@ -428,6 +431,7 @@ TEST(FindFileEnd, HostileStreamsAndStructuresStayWithinTheirBounds)
   using S = TkxCheckState;
   TBytes zstdLong = ZstdFrameWithWindow(30), zstdWide = ZstdFrameWithWindow(27);
   add("zstd --long=30", Kinds::Zstd, zstdLong, S::NotChecked, 4096, MiB);
+  add("zstd with a dictionary", Kinds::Zstd, ZstdFrameWithWindow(20, 7), S::NotChecked, 4096, MiB);
   // The widest window zstd's strongest levels write is within the limit.
   add("zstd window of 2^27", Kinds::Zstd, zstdWide, S::Whole, DecoderWork(zstdWide), static_cast<std::int64_t>(DecoderMemory));
   TBytes xzHuge = XzWithHugeDictionary();
