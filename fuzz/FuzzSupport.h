@@ -4,7 +4,9 @@
 #pragma once
 
 #include "media/kxDisk.h"
+#include "recognition/kxKinds.h"
 
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +15,22 @@
 #include <vector>
 
 namespace kx::fuzz {
+
+// The kinds whose structure states their end, the sized ones among them.
+constexpr std::array<TKind, 41> EndKinds = {
+    Kinds::Jpeg,  Kinds::Png,      Kinds::Gif,      Kinds::Pdf,        Kinds::Gzip,     Kinds::Bzip2,
+    Kinds::Xz,    Kinds::Zstd,     Kinds::Mp3,      Kinds::ProgramStream, Kinds::TransportStream, Kinds::M2ts,
+    Kinds::Tar,   Kinds::Ogg,      Kinds::Zip,      Kinds::SevenZip,   Kinds::Sqlite,   Kinds::Elf,
+    Kinds::Executable, Kinds::Office, Kinds::TrueType, Kinds::DvdIfo, Kinds::IsoImage, Kinds::Flash,
+    Kinds::Tiff,  Kinds::Matroska, Kinds::Mp4,      Kinds::QuickTime,  Kinds::Bitmap,   Kinds::Icon,
+    Kinds::Riff,  Kinds::Wave,     34,              46,                48,              50,
+    Kinds::Heic,  Kinds::WebM,     Kinds::Dll,      Kinds::OpenType,   Kinds::Flac,
+};
+
+inline void Check(bool Condition)
+{
+  if (!Condition) __builtin_trap();
+}
 
 // A folder of its own below /dev/shm (memory, so that the many small writes stay fast) or the
 // temporary folder, removed when a replay ends. libFuzzer ends with _Exit, which runs no exit

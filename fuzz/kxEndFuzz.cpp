@@ -7,30 +7,13 @@
 #include "FuzzSupport.h"
 #include "recognition/kxStructure.h"
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 namespace {
 
-// The kinds whose structure states their end, the sized ones among them.
-constexpr std::array<kx::TKind, 41> Kinds = {
-    kx::Kinds::Jpeg, kx::Kinds::Png,      kx::Kinds::Gif,      kx::Kinds::Pdf,       kx::Kinds::Gzip,
-    kx::Kinds::Bzip2, kx::Kinds::Xz,      kx::Kinds::Zstd,     kx::Kinds::Mp3,       kx::Kinds::ProgramStream,
-    kx::Kinds::TransportStream, kx::Kinds::M2ts, kx::Kinds::Tar, kx::Kinds::Ogg,     kx::Kinds::Zip,
-    kx::Kinds::SevenZip, kx::Kinds::Sqlite, kx::Kinds::Elf,   kx::Kinds::Executable, kx::Kinds::Office,
-    kx::Kinds::TrueType, kx::Kinds::DvdIfo, kx::Kinds::IsoImage, kx::Kinds::Flash,   kx::Kinds::Tiff,
-    kx::Kinds::Matroska, kx::Kinds::Mp4,  kx::Kinds::QuickTime, kx::Kinds::Bitmap,   kx::Kinds::Icon,
-    kx::Kinds::Riff,     kx::Kinds::Wave, 34,                  46,                    48,
-    50,                  kx::Kinds::Heic, kx::Kinds::WebM,    kx::Kinds::Dll,        kx::Kinds::OpenType,
-    kx::Kinds::Flac,
-};
-
-void Check(bool Condition)
-{
-  if (!Condition) __builtin_trap();
-}
+using kx::fuzz::Check;
 
 bool Same(const kx::TkxFileEnd& A, const kx::TkxFileEnd& B)
 {
@@ -42,7 +25,7 @@ bool Same(const kx::TkxFileEnd& A, const kx::TkxFileEnd& B)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size)
 {
   if (Size == 0) return 0;
-  const kx::TKind kind = Kinds[Data[0] % Kinds.size()];
+  const kx::TKind kind = kx::fuzz::EndKinds[Data[0] % kx::fuzz::EndKinds.size()];
   // A copy of the exact size, so that a read past the end is caught.
   const std::vector<std::uint8_t> bytes(Data + 1, Data + Size);
   const auto n = static_cast<std::int64_t>(bytes.size());

@@ -3,6 +3,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <string>
 #include <system_error>
 
 namespace kx {
@@ -156,6 +157,20 @@ bool IsNumberEditChar(char32_t Char, char32_t DecimalSeparator)
   // Carriage return is refused so that Enter inserts nothing; the dialog's default button still
   // sees it.
   return Char < 0x20 && Char != U'\r';
+}
+
+std::string GroupedNumberText(std::int64_t Value, char32_t GroupSeparator)
+{
+  // The magnitude in unsigned arithmetic, where the most negative value has one too.
+  std::uint64_t magnitude = Value < 0 ? 0 - static_cast<std::uint64_t>(Value) : static_cast<std::uint64_t>(Value);
+  const std::string digits = std::to_string(magnitude);
+  const std::string separator = GroupSeparator != 0 ? Utf8(GroupSeparator) : std::string();
+  std::string out = Value < 0 ? "-" : "";
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out += separator;
+    out += digits[i];
+  }
+  return out;
 }
 
 }  // namespace kx

@@ -4,6 +4,7 @@
 // the user's locale's, handed in by the caller, so that the rules follow a change of locale.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,5 +32,10 @@ double NumberTextValue(std::string_view Text, double Min, double Max, char32_t D
 // separator, and control characters other than carriage return (backspace, the clipboard and
 // undo keys).
 bool IsNumberEditChar(char32_t Char, char32_t DecimalSeparator);
+
+// Value in decimal with its digits grouped in threes by GroupSeparator, the locale's, written as
+// UTF-8 (6000000000 and ',' give "6,000,000,000"; a narrow no-break space in French); no
+// grouping where GroupSeparator is 0. The sign stays in front.
+std::string GroupedNumberText(std::int64_t Value, char32_t GroupSeparator);
 
 }  // namespace kx

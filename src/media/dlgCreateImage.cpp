@@ -122,7 +122,7 @@ void TfrmCreateImage::bSuspendClick()
 void TfrmCreateImage::bCloseClick()
 {
   if (Running() &&
-      !Ui.AskYesNo(this, ApplicationTitle(), QStringLiteral("Do you really want to stop the operation?")))
+      !Ui.AskYesNo(this, ApplicationTitle(), QStringLiteral("Do you really want to stop the operation?"), TAnswer::Yes))
     return;
   reject();
 }

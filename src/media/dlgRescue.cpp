@@ -159,7 +159,7 @@ void TfrmRescue::BuildFigures()
   const TFigure figures[] = {
       {lPhase, "Phase:", 10, 18},
       {lRescued, "Rescued:", 10, 36},
-      {lBadSectors, "Bad sectors:", 10, 54},
+      {lUnreadable, "Unreadable sectors:", 10, 54},
       {lFailingReads, "Failing reads:", 10, 72},
       {lPerFailingRead, "Time per failing read:", 230, 18},
       {lSinceGoodRead, "Since the last good read:", 230, 36},
@@ -210,7 +210,8 @@ std::string TfrmRescue::RescueInto(char Drive_, const std::string& Typed)
       !Ui.AskYesNo(this, ApplicationTitle(),
                    QStringLiteral("The map of an earlier rescue into \"%1\" lies beside it. Do you want to go on "
                                   "where that rescue stopped?")
-                       .arg(Local(target.FileName))))
+                       .arg(Local(target.FileName)),
+                   TAnswer::Yes))
     return {};
   Letter = AsciiUpper(Drive_);
   std::unique_ptr<TkxPhysicalCD> drive = DriveOpener(Letter);
@@ -238,7 +239,7 @@ void TfrmRescue::ShowReady(const std::string& ImageName)
   Ended = false;
   ScanAsked = false;
   lInfo->setText(QString::fromLocal8Bit(ImageCopySourceText(Letter, Image)));
-  for (QLabel* value : {lPhase, lRescued, lBadSectors, lFailingReads, lPerFailingRead, lSinceGoodRead, lTimeLeft})
+  for (QLabel* value : {lPhase, lRescued, lUnreadable, lFailingReads, lPerFailingRead, lSinceGoodRead, lTimeLeft})
     SetValue(value, "-");
   const std::string mapName = RescueMapName(Image);
   if (const std::optional<TkxRescueMap> map = MapBesideImage(Image)) {
@@ -315,7 +316,7 @@ void TfrmRescue::ShowFigures(const TkxRescueFigures& f)
   const TkxRescueFigureTexts t = RescueFigureTexts(f);
   SetValue(lPhase, t.Phase);
   SetValue(lRescued, t.Rescued);
-  SetValue(lBadSectors, t.BadSectors);
+  SetValue(lUnreadable, t.Unreadable);
   SetValue(lFailingReads, t.FailingReads);
   SetValue(lPerFailingRead, t.PerFailingRead);
   SetValue(lSinceGoodRead, t.SinceGoodRead);
@@ -360,7 +361,8 @@ void TfrmRescue::WorkerEnded(const TRescueThread& Worker)
   } else {
     lSummary->setText(Local(summary));
     if (Ui.AskYesNo(this, ApplicationTitle(),
-                    Local(summary + ".\n\nDo you want to scan the image \"" + Image + "\" for lost files now?"))) {
+                    Local(summary + ".\n\nDo you want to scan the image \"" + Image + "\" for lost files now?"),
+                    TAnswer::Yes)) {
       ScanAsked = true;
       accept();
     }

@@ -105,7 +105,7 @@ class TfrmRescue : public TWorkerDialog {
   QGroupBox* GroupBox1;
   QLabel* lPhase;
   QLabel* lRescued;
-  QLabel* lBadSectors;
+  QLabel* lUnreadable;
   QLabel* lFailingReads;
   QLabel* lPerFailingRead;
   QLabel* lSinceGoodRead;

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <optional>
 #include <system_error>
 
@@ -32,15 +33,30 @@ std::string Plural(std::int64_t N, const char* Word) { return std::to_string(N) 
 void EstimateTimeLeft(TkxRescueFigures& f, double BytesPerSecond, const TkxRescueSettings& Settings)
 {
   f.EstimateLow = f.EstimateHigh = 0;
+  f.EstimateOpen = false;
   f.EstimateKnown = BytesPerSecond > 0;
   if (!f.EstimateKnown) return;
-  f.EstimateLow = static_cast<double>(f.NonTried + f.NonTrimmed) * 2048.0 / BytesPerSecond;
-  std::int64_t failing = Settings.Scrape ? f.NonScraped : 0;
-  int passesLeft = Settings.Retries;
-  if (f.Phase == TkxRescuePhase::Retry) passesLeft = std::max(0, Settings.Retries - f.Pass + 1);
-  if (f.Phase == TkxRescuePhase::Finished) passesLeft = 0;
-  failing += f.Bad * passesLeft;
-  f.EstimateHigh = f.EstimateLow + static_cast<double>(failing) * f.SecondsPerFailingRead;
+  if (f.Phase == TkxRescuePhase::Finished) return;
+  const bool scrape = Settings.Scrape;
+  const auto n = [](std::int64_t Count) { return static_cast<double>(Count); };
+  f.EstimateLow = n(f.NonTried + f.NonTrimmed + (scrape ? f.NonScraped : 0)) * 2048.0 / BytesPerSecond;
+
+  // Failing reads of single sectors, each of which leaves a bad sector for the retry passes.
+  const auto trimmed = [scrape](double Sectors, double Areas) { return scrape ? Sectors : std::min(Sectors, 2 * Areas); };
+  double singles = trimmed(n(f.NonTrimmed), n(f.NonTrimmedAreas)) + (scrape ? n(f.NonScraped) : 0);
+  double requests = 0;
+  const std::int64_t tried = f.Sectors - f.NonTried;
+  if (f.NonTried > 0 && tried > 0) {
+    const double share = n(f.NonTried) / n(tried);
+    const double areas = n(f.DamagedAreas) * share;
+    requests = 2 * areas;
+    singles += trimmed(n(f.NonTrimmed + f.NonScraped + f.Bad) * share, areas);
+  }
+  double failing = requests + singles + Settings.Retries * (n(f.Bad) + singles);
+  if (f.Phase == TkxRescuePhase::Retry) failing = n(f.BadAheadInPass) + std::max(0, Settings.Retries - f.Pass) * n(f.Bad);
+  // A failing read of a damaged disc takes seconds: until one was timed, the end is open.
+  f.EstimateOpen = failing > 0 && f.SecondsPerFailingRead <= 0;
+  f.EstimateHigh = f.EstimateLow + failing * f.SecondsPerFailingRead;
 }
 
 std::string RescuePhaseText(TkxRescuePhase Phase, int Pass, int Passes)
@@ -96,7 +112,7 @@ TkxRescueFigureTexts RescueFigureTexts(const TkxRescueFigures& f)
   TkxRescueFigureTexts t;
   t.Phase = RescuePhaseText(f.Phase, f.Pass, f.Passes);
   t.Rescued = SizeText(f.Finished) + " of " + SizeText(f.Sectors) + " MiB";
-  t.BadSectors = std::to_string(f.Unread() - f.NonTried);
+  t.Unreadable = std::to_string(f.Unread() - f.NonTried);
   t.FailingReads = std::to_string(f.FailingReads);
   t.PerFailingRead = f.FailingReads > 0 ? seconds(f.SecondsPerFailingRead) : "-";
   t.SinceGoodRead = f.Seconds > 0 ? DurationText(f.SecondsSinceGoodRead) : "-";
@@ -104,6 +120,8 @@ TkxRescueFigureTexts RescueFigureTexts(const TkxRescueFigures& f)
     t.TimeLeft = DurationText(0);
   else if (!f.EstimateKnown)
     t.TimeLeft = "unknown";
+  else if (f.EstimateOpen)
+    t.TimeLeft = DurationText(f.EstimateLow) + " or more";
   else if (DurationText(f.EstimateLow) == DurationText(f.EstimateHigh))
     t.TimeLeft = DurationText(f.EstimateLow);
   else
@@ -406,11 +424,38 @@ TkxRescueFigures TkxRescueJob::Figures() const
   f.NonScraped = sectors.Count(TkxSectorState::NonScraped);
   f.Bad = sectors.Count(TkxSectorState::Bad);
   f.Areas = sectors.UnfinishedAreas();
+  // The walk over the map's runs costs time in their number, which a map beside the image may
+  // make large, while the command line asks for the figures after every read: it is made again
+  // at most once a second of the job's clock, and whenever the phase or the pass changed.
+  const auto now = Options.Now();
+  TRunCounts& counts = RunCounts;
+  if (!counts.Known || now - counts.Taken >= std::chrono::seconds(1) || counts.Phase != Map.Phase || counts.Pass != Map.Pass) {
+    counts = {};
+    bool damaged = false;
+    const auto& runs = sectors.Runs();
+    for (auto run = runs.begin(); run != runs.end(); ++run) {
+      const TkxSectorState state = run->second;
+      const bool met = state == TkxSectorState::NonTrimmed || state == TkxSectorState::NonScraped || state == TkxSectorState::Bad;
+      if (state == TkxSectorState::NonTrimmed) ++counts.NonTrimmedAreas;
+      if (met && !damaged) ++counts.DamagedAreas;
+      damaged = met;
+      const std::int64_t end = std::next(run) == runs.end() ? f.Sectors : std::next(run)->first;
+      if (state == TkxSectorState::Bad) counts.BadBefore += std::max<std::int64_t>(0, std::min(end, Map.Position) - run->first);
+    }
+    counts.Taken = now;
+    counts.Phase = Map.Phase;
+    counts.Pass = Map.Pass;
+    counts.Known = true;
+  }
+  f.NonTrimmedAreas = counts.NonTrimmedAreas;
+  f.DamagedAreas = counts.DamagedAreas;
+  // The odd passes go backwards from the end, the even ones forwards.
+  if (f.Phase == TkxRescuePhase::Retry)
+    f.BadAheadInPass = std::clamp(f.Pass % 2 == 1 ? counts.BadBefore : f.Bad - counts.BadBefore, std::int64_t{0}, f.Bad);
   f.Reads = Reads;
   f.FailingReads = FailingReads;
   f.SecondsPerFailingRead = FailingReads > 0 ? FailingSeconds / static_cast<double>(FailingReads) : 0;
   if (Started != std::chrono::steady_clock::time_point{}) {
-    const auto now = Options.Now();
     f.Seconds = TSeconds(now - Started).count();
     f.SecondsSinceGoodRead = TSeconds(now - LastGood).count();
   }

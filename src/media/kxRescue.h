@@ -45,6 +45,9 @@ struct TkxRescueFigures {
   std::int64_t NonScraped = 0;
   std::int64_t Bad = 0;
   std::int64_t Areas = 0;         // areas of sectors not read
+  std::int64_t NonTrimmedAreas = 0;  // runs of non-trimmed sectors
+  std::int64_t DamagedAreas = 0;     // runs of sectors met in failed reads (non-trimmed, non-scraped, bad)
+  std::int64_t BadAheadInPass = 0;   // while retrying: the bad sectors the pass under way has still to read
   std::int64_t Reads = 0;         // commands sent in this run
   std::int64_t FailingReads = 0;  // of them, the ones that failed
   double SecondsPerFailingRead = 0;  // 0 before the first failing read
@@ -55,14 +58,25 @@ struct TkxRescueFigures {
   double EstimateLow = 0;
   double EstimateHigh = 0;
   bool EstimateKnown = false;     // a rate of good reads is known
+  bool EstimateOpen = false;      // failing reads are to come, but no time per failing read is known yet
 
   std::int64_t Unread() const { return Sectors - Finished; }
   double MiBRescued() const { return static_cast<double>(Finished) * 2048.0 / 1048576.0; }
 };
 
 // The bounds of the time left for Figures, at BytesPerSecond for good data and the figures' time
-// per failing read: the untried and non-trimmed sectors at the rate; on top, the non-scraped
-// sectors when scraping is asked for and the bad sectors once per retry pass still to come.
+// per failing read. The low bound: every sector still to be read reads, at the rate. The high
+// bound adds the failing reads the phases to come may meet:
+// - trimming reads each non-trimmed area inward from its edges up to a failing read on each side,
+//   two per area; with scraping, which reads what trimming leaves, each non-trimmed sector may
+//   fail once;
+// - scraping, when asked for: each non-scraped sector once;
+// - the sectors not tried yet, taken to be as damaged as the tried part of the disc (as many
+//   damaged areas and sectors per sector): each area costs a failed request when copying and one
+//   when closing the gaps, then is trimmed and scraped as above;
+// - each retry pass still to come: the bad sectors, and those the reads above will find bad; of
+//   the pass under way, the bad sectors ahead of it.
+// EstimateOpen where such reads are to come before the time of one is known.
 void EstimateTimeLeft(TkxRescueFigures& Figures, double BytesPerSecond, const TkxRescueSettings& Settings);
 
 // "Copying", "Closing gaps", "Trimming", "Scraping", "Retrying, pass 2 of 3", "Finished".
@@ -77,11 +91,11 @@ std::string RescueSummaryText(const TkxRescueFigures& Figures);
 struct TkxRescueFigureTexts {
   std::string Phase;           // RescuePhaseText
   std::string Rescued;         // "12.3 of 19.5 MiB"
-  std::string BadSectors;      // sectors met in failed reads and not read since: "111"
+  std::string Unreadable;      // sectors met in failed reads and not read since: "111"
   std::string FailingReads;    // "11"
   std::string PerFailingRead;  // "3.0 s", "1:05"; "-" before the first failing read
   std::string SinceGoodRead;   // "4 s"; "-" before this run has begun
-  std::string TimeLeft;        // "2:10 to 15:03", "42 s"; "unknown" while no rate is known
+  std::string TimeLeft;        // "2:10 to 15:03", "42 s", "42 s or more"; "unknown" while no rate is known
 };
 TkxRescueFigureTexts RescueFigureTexts(const TkxRescueFigures& Figures);
 
@@ -161,6 +175,17 @@ class TkxRescueJob {
   double FailingSeconds = 0;
   double GoodSeconds = 0;
   std::int64_t GoodBytes = 0;
+  // What Figures counts by walking the map's runs, and when and where it was counted.
+  struct TRunCounts {
+    std::int64_t NonTrimmedAreas = 0;
+    std::int64_t DamagedAreas = 0;
+    std::int64_t BadBefore = 0;  // bad sectors before the position
+    std::chrono::steady_clock::time_point Taken{};
+    TkxRescuePhase Phase = TkxRescuePhase::Finished;
+    int Pass = 0;
+    bool Known = false;
+  };
+  mutable TRunCounts RunCounts;
 };
 
 }  // namespace kx

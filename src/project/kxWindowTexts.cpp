@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "project/kxWindowTexts.h"
 
+#include "common/kxNumberText.h"
 #include "common/kxShared.h"
 
 #include <algorithm>
@@ -76,11 +77,10 @@ TkxSelectionSummary SummarizeSelection(const TkxFileList& List, std::span<const 
   return summary;
 }
 
-std::string StatusLineText(std::int32_t Selected, std::int32_t Count, std::int64_t Bytes)
+std::string StatusLineText(std::int32_t Selected, std::int32_t Count, std::int64_t Bytes, char32_t GroupSeparator)
 {
-  char text[96];
-  std::snprintf(text, sizeof text, "%d/%d file(s) selected (%" PRId64 " bytes)", Selected, Count, Bytes);
-  return text;
+  return std::to_string(Selected) + "/" + std::to_string(Count) + " file(s) selected (" +
+         GroupedNumberText(Bytes, GroupSeparator) + " bytes)";
 }
 
 std::string ExtractionReportText(const TkxExtractResult& Result)
@@ -123,11 +123,27 @@ std::string DiscardFoundFilesQuestion(std::int32_t Found)
   return std::to_string(Found) + " files were found and not accepted. Do you want to discard them?";
 }
 
-std::string ExtractSourceQuestion(const std::string& ListLocation, const std::string& Location)
+TkxMediumChoice ChooseMedium(TkxListCommand Command, const std::string& ListLocation, const std::string& Location,
+                             std::int32_t Files)
 {
-  if (ListLocation.empty() || ListLocation == Location) return {};
-  return "The files in the list were found on \"" + ListLocation + "\", but the location now names \"" + Location +
-         "\".\n\nExtract them from \"" + Location + "\"?";
+  TkxMediumChoice choice{{}, ListLocation, Location};
+  if (Files <= 0 || ListLocation.empty() || ListLocation == Location) return choice;
+  const std::string found = "\"" + ListLocation + "\"";
+  const std::string named = "\"" + Location + "\"";
+  choice.Question = "The files in the list were found on " + found + ", but the location now names " + named + ".\n\n";
+  switch (Command) {
+    case TkxListCommand::Extract:
+      choice.Question += "Extract them from " + found + ", where they were found? No extracts them from " + named + ".";
+      break;
+    case TkxListCommand::Check:
+      choice.Question += "Check them against " + found + ", where they were found? No checks them against " + named + ".";
+      break;
+    case TkxListCommand::Save:
+      choice.Question += "Save the project with the location " + found + ", where they were found? No saves it with " +
+                         named + ".";
+      break;
+  }
+  return choice;
 }
 
 std::string OpenFailureText(const TkxOpenFailure& Why)

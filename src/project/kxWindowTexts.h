@@ -47,8 +47,9 @@ struct TkxSelectionSummary {
 // Rows outside the list are not counted.
 TkxSelectionSummary SummarizeSelection(const TkxFileList& List, std::span<const TkxRowRange> Ranges);
 
-// "2/57 file(s) selected (4096 bytes)".
-std::string StatusLineText(std::int32_t Selected, std::int32_t Count, std::int64_t Bytes);
+// "2/57 file(s) selected (4,096 bytes)": the byte count, which soon runs to ten digits, grouped
+// by the locale's GroupSeparator (GroupedNumberText).
+std::string StatusLineText(std::int32_t Selected, std::int32_t Count, std::int64_t Bytes, char32_t GroupSeparator);
 
 // What an extraction from the window reports: the failure list, each path with its reason (cut
 // as the message box shows it); when the extraction ended early (stopped, or a full disk), that it
@@ -68,10 +69,26 @@ std::string ReplaceQuestion(const std::string& FileName);
 // when nothing was found, so that nothing needs asking.
 std::string DiscardFoundFilesQuestion(std::int32_t Found);
 
-// The question before an extraction reads another medium than the one the list's files were
-// found on (ListLocation, the location when the scan was accepted or the project opened), naming
-// both; empty when it reads that one, or when where the list came from is not known.
-std::string ExtractSourceQuestion(const std::string& ListLocation, const std::string& Location);
+// The commands that read the list's files from a medium, or name it in the project file.
+enum class TkxListCommand : std::uint8_t { Extract, Check, Save };
+
+// Which medium a command on the list uses. The list's files were found on ListLocation (the
+// location when the scan was accepted, the project opened or saved; empty when not known), and
+// the location field names Location. Where the two differ and the list holds files, the person
+// is asked first, with both named: Yes, the default, keeps the medium the files were found on (a
+// check of another disc would mark whole files damaged, an extraction would write its bytes, a
+// project would send every later extraction there); No takes the one the field names, for an
+// image that was moved; Cancel does nothing.
+struct TkxMediumChoice {
+  std::string Question;  // empty when nothing needs asking
+  std::string Found;     // the medium the list's files were found on
+  std::string Named;     // the medium the location field names
+
+  // The medium to use: the one the field names where nothing was asked, else as answered.
+  const std::string& Medium(bool KeepFound) const { return !Question.empty() && KeepFound ? Found : Named; }
+};
+TkxMediumChoice ChooseMedium(TkxListCommand Command, const std::string& ListLocation, const std::string& Location,
+                             std::int32_t Files);
 
 // A medium that did not open, as the window says it: the message, then the path and the reason,
 // as the command line gives them.

@@ -7,11 +7,15 @@
 #include <bzlib.h>
 #include <lzma.h>
 #include <zlib.h>
+// For ZSTD_customMem: the decoder's memory is counted as the other decoders' is.
+#define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
+#include <zstd_errors.h>
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -210,14 +214,84 @@ struct TDecoded {
   std::unique_ptr<std::uint8_t[]> Bytes;
 };
 
+// The memory of one decoder, refused past DecoderMemory: a header may ask for any dictionary
+// or window, and a stream that needs more than we give is not checked, never damaged.
+class TDecoderHeap {
+ public:
+  void* Allocate(std::size_t Items, std::size_t Size)
+  {
+    if (Size != 0 && Items > DecoderMemory / Size) return nullptr;
+    const std::size_t n = Items * Size;
+    if (n > DecoderMemory - Held) return nullptr;
+    // The size is kept before the block, where a release finds it.
+    auto* block = static_cast<std::max_align_t*>(::operator new(n + sizeof(std::max_align_t), std::nothrow));
+    if (block == nullptr) return nullptr;
+    *reinterpret_cast<std::size_t*>(block) = n;
+    Held += n;
+    return block + 1;
+  }
+  void Release(void* P)
+  {
+    if (P == nullptr) return;
+    auto* block = static_cast<std::max_align_t*>(P) - 1;
+    Held -= *reinterpret_cast<std::size_t*>(block);
+    ::operator delete(block);
+  }
+
+  // The hooks of each library.
+  static voidpf ZAlloc(voidpf Heap, uInt Items, uInt Size) { return Of(Heap).Allocate(Items, Size); }
+  static void ZFree(voidpf Heap, voidpf P) { Of(Heap).Release(P); }
+  static void* BzAlloc(void* Heap, int Items, int Size)
+  {
+    return Items < 0 || Size < 0 ? nullptr : Of(Heap).Allocate(static_cast<std::size_t>(Items), static_cast<std::size_t>(Size));
+  }
+  static void BzFree(void* Heap, void* P) { Of(Heap).Release(P); }
+  static void* LzmaAlloc(void* Heap, std::size_t Items, std::size_t Size) { return Of(Heap).Allocate(Items, Size); }
+  static void LzmaFree(void* Heap, void* P) { Of(Heap).Release(P); }
+  static void* ZstdAlloc(void* Heap, std::size_t Size) { return Of(Heap).Allocate(1, Size); }
+  static void ZstdFree(void* Heap, void* P) { Of(Heap).Release(P); }
+
+ private:
+  static TDecoderHeap& Of(void* Heap) { return *static_cast<TDecoderHeap*>(Heap); }
+  std::size_t Held = 0;
+};
+
+// What a decoder wrote against what it read: its output counts as work, and a stream that
+// writes more than OutputRatio times its input (and the grace) is not decoded further. Zeros
+// compress a thousandfold and more, and bzip2's runs far beyond: a stream of a gigabyte of them
+// in a few hundred bytes would take a minute to decode, and a disc may hold thousands.
+class TOutputWatch {
+ public:
+  explicit TOutputWatch(TkxByteSource& Src_) : Src(Src_) {}
+  // Whether decoding goes on after In bytes read and Out written in all.
+  bool GoOn(std::int64_t In, std::int64_t Out)
+  {
+    Src.Spend(Out - Counted);
+    Counted = Out;
+    return Out - OutputGrace <= In * OutputRatio && !Src.GivenUp();
+  }
+
+ private:
+  TkxByteSource& Src;
+  std::int64_t Counted = 0;
+};
+
 }  // namespace
 
+// A stream that a limit of ours ended (the decoder's memory, the output's ratio) or that the
+// job stopped is not checked; only the stream's own bytes can make it damaged.
 TkxFileEnd InflateEnd(TkxByteSource& Src, std::int64_t From, bool Gzip)
 {
+  TDecoderHeap heap;
   z_stream z{};
+  z.zalloc = TDecoderHeap::ZAlloc;
+  z.zfree = TDecoderHeap::ZFree;
+  z.opaque = &heap;
   if (inflateInit2(&z, Gzip ? 16 + MAX_WBITS : MAX_WBITS) != Z_OK) return Unknown();
   const std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&z, inflateEnd);
   const TDecoded out(1 << 16);
+  TOutputWatch watch(Src);
+  std::int64_t written = 0;
   std::int64_t pos = From;
   for (;;) {
     const auto v = Src.View(pos, 1 << 16);
@@ -229,6 +303,8 @@ TkxFileEnd InflateEnd(TkxByteSource& Src, std::int64_t From, bool Gzip)
       z.next_out = out.data();
       z.avail_out = static_cast<uInt>(out.size());
       status = inflate(&z, Z_NO_FLUSH);
+      written += static_cast<std::int64_t>(out.size() - z.avail_out);
+      if (!watch.GoOn(pos - From + static_cast<std::int64_t>(v.size() - z.avail_in), written)) return Unknown();
     }
     pos += static_cast<std::int64_t>(v.size() - z.avail_in);
     if (status == Z_STREAM_END) {
@@ -236,6 +312,8 @@ TkxFileEnd InflateEnd(TkxByteSource& Src, std::int64_t From, bool Gzip)
       const auto next = ReadArray<3>(Src, pos);
       if (!Gzip || !next || !Has(*next, 0, "\x1F\x8B\x08"sv)) return Whole(pos);
       inflateReset(&z);
+    } else if (status == Z_MEM_ERROR) {
+      return Unknown();
     } else if (status != Z_OK && status != Z_BUF_ERROR) {
       return Damaged(pos);
     }
@@ -278,10 +356,16 @@ TkxFileEnd Bzip2End(TkxByteSource& Src)
 {
   constexpr std::int64_t Decoded = 1 << 18;  // input bytes decoded at the start of a stream
   const TDecoded out(1 << 16);
+  TDecoderHeap heap;
+  TOutputWatch watch(Src);
+  std::int64_t written = 0;
   std::int64_t pos = 0;
   for (;;) {  // one pass per stream: parallel compressors write several
     const std::int64_t start = pos;
     bz_stream s{};
+    s.bzalloc = TDecoderHeap::BzAlloc;
+    s.bzfree = TDecoderHeap::BzFree;
+    s.opaque = &heap;
     if (BZ2_bzDecompressInit(&s, 0, 0) != BZ_OK) return Unknown();
     const std::unique_ptr<bz_stream, int (*)(bz_stream*)> guard(&s, BZ2_bzDecompressEnd);
     int status = BZ_OK;
@@ -294,9 +378,12 @@ TkxFileEnd Bzip2End(TkxByteSource& Src)
         s.next_out = reinterpret_cast<char*>(out.data());
         s.avail_out = static_cast<unsigned>(out.size());
         status = BZ2_bzDecompress(&s);
+        written += static_cast<std::int64_t>(out.size() - s.avail_out);
+        if (!watch.GoOn(pos + static_cast<std::int64_t>(v.size() - s.avail_in), written)) return Unknown();
       }
       pos += static_cast<std::int64_t>(v.size() - s.avail_in);
     }
+    if (status == BZ_MEM_ERROR) return Unknown();
     if (status != BZ_OK && status != BZ_STREAM_END) return Damaged(pos);
     if (status == BZ_OK) {
       pos = Bzip2MagicEnd(Src, start);
@@ -309,10 +396,14 @@ TkxFileEnd Bzip2End(TkxByteSource& Src)
 
 TkxFileEnd XzEnd(TkxByteSource& Src)
 {
+  TDecoderHeap heap;
+  const lzma_allocator allocator{TDecoderHeap::LzmaAlloc, TDecoderHeap::LzmaFree, &heap};
   lzma_stream s = LZMA_STREAM_INIT;
-  if (lzma_stream_decoder(&s, UINT64_MAX, 0) != LZMA_OK) return Unknown();
+  s.allocator = &allocator;
+  if (lzma_stream_decoder(&s, DecoderMemory, 0) != LZMA_OK) return Unknown();
   const std::unique_ptr<lzma_stream, void (*)(lzma_stream*)> guard(&s, lzma_end);
   const TDecoded out(1 << 16);
+  TOutputWatch watch(Src);
   for (std::int64_t pos = 0;;) {
     const auto v = Src.View(pos, 1 << 16);
     if (v.empty()) return Truncated(Src.Size());
@@ -323,18 +414,26 @@ TkxFileEnd XzEnd(TkxByteSource& Src)
       s.next_out = out.data();
       s.avail_out = out.size();
       status = lzma_code(&s, LZMA_RUN);
+      if (!watch.GoOn(static_cast<std::int64_t>(s.total_in), static_cast<std::int64_t>(s.total_out))) return Unknown();
     }
     pos += static_cast<std::int64_t>(v.size() - s.avail_in);
     if (status == LZMA_STREAM_END) return Whole(pos);
+    if (status == LZMA_MEM_ERROR || status == LZMA_MEMLIMIT_ERROR) return Unknown();
     if (status != LZMA_OK) return Damaged(pos);
   }
 }
 
+// The window is held to 2^27 bytes (libzstd's own default, said here so that it stays): a frame
+// that asks for more (zstd --long=30 writes 2^30) is not checked.
 TkxFileEnd ZstdEnd(TkxByteSource& Src)
 {
-  const std::unique_ptr<ZSTD_DStream, std::size_t (*)(ZSTD_DStream*)> d(ZSTD_createDStream(), ZSTD_freeDStream);
-  if (!d) return Unknown();
+  TDecoderHeap heap;
+  const std::unique_ptr<ZSTD_DStream, std::size_t (*)(ZSTD_DStream*)> d(
+      ZSTD_createDStream_advanced({TDecoderHeap::ZstdAlloc, TDecoderHeap::ZstdFree, &heap}), ZSTD_freeDStream);
+  if (!d || ZSTD_isError(ZSTD_DCtx_setParameter(d.get(), ZSTD_d_windowLogMax, 27))) return Unknown();
   const TDecoded out(ZSTD_DStreamOutSize());
+  TOutputWatch watch(Src);
+  std::int64_t written = 0;
   for (std::int64_t pos = 0;;) {
     const auto v = Src.View(pos, 1 << 16);
     if (v.empty()) return Truncated(Src.Size());
@@ -343,7 +442,16 @@ TkxFileEnd ZstdEnd(TkxByteSource& Src)
     while (in.pos < in.size && status != 0) {
       ZSTD_outBuffer o{out.data(), out.size(), 0};
       status = ZSTD_decompressStream(d.get(), &o, &in);
-      if (ZSTD_isError(status)) return Damaged(pos + static_cast<std::int64_t>(in.pos));
+      if (ZSTD_isError(status)) {
+        const ZSTD_ErrorCode code = ZSTD_getErrorCode(status);
+        // A window past ours, memory refused, a dictionary the frame names and we lack.
+        if (code == ZSTD_error_frameParameter_windowTooLarge || code == ZSTD_error_memory_allocation ||
+            code == ZSTD_error_dictionary_wrong)
+          return Unknown();
+        return Damaged(pos + static_cast<std::int64_t>(in.pos));
+      }
+      written += static_cast<std::int64_t>(o.pos);
+      if (!watch.GoOn(pos + static_cast<std::int64_t>(in.pos), written)) return Unknown();
     }
     pos += static_cast<std::int64_t>(in.pos);
     if (status == 0) {

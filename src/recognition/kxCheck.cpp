@@ -87,7 +87,7 @@ struct TLater {
 // question for each read, it ends the walk at the first read that begins inside a later file's
 // bytes past its first sector without having passed over them all: that read follows another
 // file's structure, not one of this file's own. A read that only reaches into such bytes gets
-// what lies before them. It remembers how far the finder read.
+// what lies before them. How far the finder read is its Reach().
 class TWalkSource final : public TkxByteSource {
  public:
   using TQuestion = std::function<TLater(std::int64_t At, std::int64_t Bytes)>;
@@ -98,7 +98,12 @@ class TWalkSource final : public TkxByteSource {
     Control = &Control_;
   }
   std::int64_t Size() const override { return Inner.Size(); }
-  std::span<const std::uint8_t> View(std::int64_t Pos, std::size_t MaxBytes) override
+
+  std::size_t Into = None;  // the place of the file the walk ran into
+  std::int64_t IntoAt = 0;  // where, from this file's start
+
+ private:
+  std::span<const std::uint8_t> Serve(std::int64_t Pos, std::size_t MaxBytes) override
   {
     if (Into != None) return {};
     if (Question && Pos >= 0 && Pos < Size()) {
@@ -114,16 +119,9 @@ class TWalkSource final : public TkxByteSource {
         MaxBytes = static_cast<std::size_t>(allowed);
       }
     }
-    const auto v = Inner.View(Pos, MaxBytes);
-    if (!v.empty()) Walked = std::max(Walked, Pos + static_cast<std::int64_t>(v.size()));
-    return v;
+    return Inner.View(Pos, MaxBytes);
   }
 
-  std::size_t Into = None;  // the place of the file the walk ran into
-  std::int64_t IntoAt = 0;  // where, from this file's start
-  std::int64_t Walked = 0;
-
- private:
   TkxDiskSource Inner;
   std::int64_t Start;
   std::int64_t Peek;
@@ -351,20 +349,20 @@ TVerdict TChecker::Check(std::size_t P, std::size_t After, bool Alone)
     const bool past = end.State == TkxCheckState::Truncated ||
                       (end.State != TkxCheckState::NotChecked && end.Size > rel);
     if (own != None && past) return Inherit(P, own, end);
-    return Conclude(P, After, end, source.Walked);
+    return Conclude(P, After, end, source.Reach());
   }
   // A walk over headers may jump over later files: what lies wholly inside the structure it
   // walks is part of it.
   TWalkSource source(Disk, at, MediumEnd - at, Peek, Control,
                      [&](std::int64_t At, std::int64_t Bytes) { return RunsInto(P, After, At, Bytes); });
   const TkxFileEnd end = FindFileEnd(Base[P], source);
-  if (source.Into == None) return Conclude(P, After, end, source.Walked);
+  if (source.Into == None) return Conclude(P, After, end, source.Reach());
   const std::size_t into = source.Into;
   // A read that looked past the file's end: it ended before the file it looked into.
-  if (end.State == TkxCheckState::Whole && end.Size <= Start[into] - at) return Conclude(P, After, end, source.Walked);
+  if (end.State == TkxCheckState::Whole && end.Size <= Start[into] - at) return Conclude(P, After, end, source.Reach());
   if (Base[into] == Base[P]) return Inherit(P, into, end);
   return {TkxCheckState::Truncated,
-          std::max(end.State == TkxCheckState::Truncated ? end.Size : 0, source.IntoAt), end.Kind, source.Walked};
+          std::max(end.State == TkxCheckState::Truncated ? end.Size : 0, source.IntoAt), end.Kind, source.Reach()};
 }
 
 // From the last start to the first, each start's entries grouped by kind: a group is checked

@@ -114,9 +114,11 @@ TkxFileEnd MatroskaEnd(TkxByteSource& Src)
 }
 
 // Ogg pages follow each other; the file ends after the page that ends its last logical stream,
-// or where the pages stop once every stream has ended.
+// or where the pages stop once every stream has ended. A file multiplexes a few streams; more
+// than MaxOpenStreams at once are not followed.
 TkxFileEnd OggEnd(TkxByteSource& Src)
 {
+  constexpr std::size_t MaxOpenStreams = 256;
   std::set<std::uint32_t> open;
   bool any = false;
   for (std::int64_t pos = 0;;) {
@@ -133,6 +135,7 @@ TkxFileEnd OggEnd(TkxByteSource& Src)
     std::int64_t body = 0;
     for (int i = 0; i < h[26]; ++i) body += h[27 + i];
     if ((flags & 2) != 0) open.insert(serial);
+    if (open.size() > MaxOpenStreams) return Unknown();
     if ((flags & 4) != 0) open.erase(serial);
     any = true;
     pos += 27 + h[26] + body;

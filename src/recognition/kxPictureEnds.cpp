@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <set>
 #include <vector>
 
 namespace kx::ends {
@@ -15,16 +14,30 @@ using namespace std::string_view_literals;
 
 namespace {
 
+// The most directories a walk visits, and the most values it reads in all. A real file has a
+// few pages, thumbnails and sub-images, and its largest tables of strips hold tens of thousands
+// of values; a directory of 4,096 entries that each list 65,536 directories holds a quarter of
+// a billion.
+constexpr std::size_t MaxDirectories = 64;
+constexpr std::uint64_t MaxValues = 1 << 20;
+
 struct TTiffReader {
   TkxByteSource& Src;
   bool Big;  // "MM": numbers are big-endian
+  std::uint64_t ValuesLeft = MaxValues;
+  bool OverLimit = false;  // more values than MaxValues were asked for
   std::uint32_t U16(TBytes b, std::size_t n) const { return Big ? U16BE(b, n) : U16LE(b, n); }
   std::uint32_t U32(TBytes b, std::size_t n) const { return Big ? U32BE(b, n) : U32LE(b, n); }
 
-  // The values of an entry of SHORT or LONG numbers, read where the entry keeps them.
-  std::vector<std::uint32_t> Values(TBytes Entry) const
+  // The first Most values of an entry of SHORT or LONG numbers, read where the entry keeps them.
+  std::vector<std::uint32_t> Values(TBytes Entry, std::uint32_t Most = 1u << 16)
   {
-    const std::uint32_t type = U16(Entry, 2), count = std::min<std::uint32_t>(U32(Entry, 4), 1u << 16);
+    const std::uint32_t type = U16(Entry, 2), count = std::min(U32(Entry, 4), Most);
+    if (count > ValuesLeft) {
+      OverLimit = true;
+      return {};
+    }
+    ValuesLeft -= count;
     const std::size_t width = type == 3 ? 2 : 4;
     std::vector<std::uint8_t> raw(count * width);
     if (raw.empty()) return {};
@@ -41,8 +54,9 @@ struct TTiffReader {
 constexpr std::uint8_t TiffTypeBytes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4};
 
 // The data an entry's values need outside the entry, and the pairs of offsets and byte counts
-// (strips, tiles, an embedded JPEG) whose data the file holds.
-std::int64_t TiffEntryEnd(const TTiffReader& r, TBytes e, std::vector<std::uint32_t>& Ifds,
+// (strips, tiles, an embedded JPEG) whose data the file holds. The directories it points to
+// join Ifds, each once, as long as fewer than MaxDirectories are listed.
+std::int64_t TiffEntryEnd(TTiffReader& r, TBytes e, std::vector<std::uint32_t>& Ifds,
                           std::vector<std::uint32_t> (&Pairs)[6])
 {
   const std::uint32_t tag = r.U16(e, 0), type = r.U16(e, 2);
@@ -52,7 +66,8 @@ std::int64_t TiffEntryEnd(const TTiffReader& r, TBytes e, std::vector<std::uint3
   for (int i = 0; i < 6; ++i)
     if (tag == pairTags[i]) Pairs[i] = r.Values(e);
   if (tag == 330 || tag == 34665 || tag == 34853 || tag == 40965)
-    for (const std::uint32_t v : r.Values(e)) Ifds.push_back(v);
+    for (const std::uint32_t v : r.Values(e, MaxDirectories))
+      if (v >= 8 && Ifds.size() < MaxDirectories && std::find(Ifds.begin(), Ifds.end(), v) == Ifds.end()) Ifds.push_back(v);
   return end;
 }
 
@@ -63,13 +78,13 @@ TkxFileEnd TiffEnd(TkxByteSource& Src)
 {
   const auto h = ReadArray<8>(Src, 0);
   if (!h || !(Has(*h, 0, "II*\0"sv) || Has(*h, 0, "MM\0*"sv))) return Unknown();
-  const TTiffReader r{Src, (*h)[0] == 'M'};
-  std::vector<std::uint32_t> ifds = {r.U32(*h, 4)};
-  std::set<std::uint32_t> seen;
+  TTiffReader r{Src, (*h)[0] == 'M'};
+  // Each directory once, the first one included: a chain that loops ends where it meets itself.
+  std::vector<std::uint32_t> ifds;
+  if (r.U32(*h, 4) >= 8) ifds.push_back(r.U32(*h, 4));
   std::int64_t end = 8;
-  for (std::size_t k = 0; k < ifds.size() && seen.size() < 64; ++k) {
+  for (std::size_t k = 0; k < ifds.size(); ++k) {
     const std::uint32_t at = ifds[k];
-    if (at < 8 || !seen.insert(at).second) continue;
     const auto count = ReadArray<2>(Src, at);
     if (!count) return Truncated(at + 2);
     const std::uint32_t n = std::min<std::uint32_t>(r.U16(*count, 0), 4096);
@@ -79,10 +94,13 @@ TkxFileEnd TiffEnd(TkxByteSource& Src)
     std::vector<std::uint32_t> pairs[6];
     for (std::uint32_t i = 0; i < n; ++i)
       end = std::max(end, TiffEntryEnd(r, TBytes(entries).subspan(12 * i, 12), ifds, pairs));
+    if (r.OverLimit) return Unknown();
     for (int p = 0; p < 6; p += 2)
       for (std::size_t i = 0; i < std::min(pairs[p].size(), pairs[p + 1].size()); ++i)
         end = std::max<std::int64_t>(end, std::int64_t{pairs[p][i]} + pairs[p + 1][i]);
-    if (const std::uint32_t next = r.U32(entries, 12 * n); next != 0) ifds.push_back(next);
+    if (const std::uint32_t next = r.U32(entries, 12 * n);
+        next >= 8 && ifds.size() < MaxDirectories && std::find(ifds.begin(), ifds.end(), next) == ifds.end())
+      ifds.push_back(next);
   }
   return EndAt(Src, end);
 }

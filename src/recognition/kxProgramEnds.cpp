@@ -148,6 +148,11 @@ TkxFileEnd OleEnd(TkxByteSource& Src)
   bool cut = false;
   const std::vector<std::uint32_t> fat = OleFatSectors(Src, *h, sector, cut);
   if (cut) return Truncated(Src.Size() + 1);
+  // A sector of the table listed twice (a chain that loops) is no table: it would be read as
+  // many times as it is listed.
+  std::vector<std::uint32_t> sorted = fat;
+  std::sort(sorted.begin(), sorted.end());
+  if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) return Damaged(0);
   std::int64_t last = -1;
   std::vector<std::uint8_t> s(static_cast<std::size_t>(sector));
   for (std::size_t i = 0; i < fat.size(); ++i) {

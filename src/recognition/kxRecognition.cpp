@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "recognition/kxRecognition.h"
 
+#include "common/kxShared.h"
 #include "recognition/kxEngine.h"
 
 #include <algorithm>
@@ -67,8 +68,11 @@ void TkxRecognition::RecognizeNext()
   // A sized file's sectors are skipped unread; everything else advances by one sector. The
   // size is the one just recognised, not the entry's grown size.
   const auto sectors = static_cast<std::int64_t>(std::ceil(static_cast<double>(found.Size) / static_cast<double>(ss)));
+  const std::int64_t before = std::min(Position, Disk.SectorCount);
   Position += std::max<std::int64_t>(sectors, 1);
   if (unreadable) ++UnreadableSectors;
+  const std::int64_t passed = std::min(Position, Disk.SectorCount) - before;
+  FollowCredit = SaturatingAdd(FollowCredit, passed * Disk.SectorSize * CreditPerByte);
 }
 
 // A pack goes on the stream of the open ".vob" entry directly before it when it has the layout
@@ -111,7 +115,10 @@ std::string ScanUnreadableText(std::int64_t Count)
          " examined as zeros";
 }
 
-TkxScanJob::TkxScanJob(std::unique_ptr<TkxDisk> Disk) : DiskOwned(std::move(Disk)), Recognition(*DiskOwned) {}
+TkxScanJob::TkxScanJob(std::unique_ptr<TkxDisk> Disk) : DiskOwned(std::move(Disk)), Recognition(*DiskOwned)
+{
+  Recognition.Control = &Control;
+}
 
 TkxScanOutcome TkxScanJob::Run(const std::function<void()>& Report, std::int64_t Stride)
 {

@@ -6,6 +6,7 @@
 #include "media/kxDisk.h"
 #include "project/kxFileList.h"
 #include "recognition/kxEngine.h"
+#include "recognition/kxStructure.h"
 
 #include <atomic>
 #include <cstdint>
@@ -40,6 +41,24 @@ class TkxRecognition {
   bool FollowStructure = false;
   // Examined sectors that the medium could not deliver, each examined as zeros.
   std::int64_t UnreadableSectors = 0;
+  // The job that runs the scan, when one does: a stop is honoured inside a walk of the structure
+  // following, and the sector is examined again when the scan goes on.
+  TkxJobControl* Control = nullptr;
+
+  // The walks of the structure following share a budget, so that headers that chain over the
+  // medium (each sector a box, a page or a member whose size reaches into the next, each walk
+  // failing only at the medium's end) cost time in proportion to the medium, not to its square.
+  // A walk may spend FreshWork units (TkxByteSource::Work) for each byte of the medium that no
+  // walk reached before; past that, it draws on a credit of FirstCredit, to which each byte the
+  // scan passes adds CreditPerByte. A walk that runs out is given up, and the file is taken as
+  // the classic scan takes it. A real file is walked once, mostly over ground not walked yet.
+  // So the walks of a scan spend at most FirstCredit + (FreshWork + CreditPerByte) units per
+  // byte of the medium, and one step of a walk more.
+  static constexpr std::int64_t FreshWork = 8;
+  static constexpr std::int64_t FirstCredit = std::int64_t{64} << 20;
+  static constexpr std::int64_t CreditPerByte = 4;
+  // The work of all walks so far, for the tests and benchmarks of the scan.
+  std::int64_t FollowWork = 0;
 
   // Examines the sector at Position, adds an entry or lengthens the last one, and advances
   // Position past the sector, or past the whole file when its header states the length.
@@ -57,6 +76,11 @@ class TkxRecognition {
   // Follows the file that Found begins at Start; true, with Found made a sized result of the
   // exact size (and the kind its content names), when its structure ends whole on the medium.
   bool FollowFile(TBlockKind& Found, std::int64_t Start);
+  // The end of the file of Kind at Start, walked within the budget; EkxStopped when the job was
+  // stopped during the walk.
+  TkxFileEnd FollowedEnd(TKind Kind, std::int64_t Start, std::span<const std::uint8_t> FirstSector = {});
+  std::int64_t FollowCredit = FirstCredit;
+  std::int64_t WalkedTo = 0;  // the medium's bytes before it were reached by a walk
   // A stored ISO 9660 image is recognised at its volume descriptor, 16 sectors into it: the
   // open entry before it gives those sectors back, and the image's entry begins there. False
   // when the volume descriptor is the medium's own or the sectors before it are not free.

@@ -14,9 +14,31 @@ namespace kx {
 using namespace kx::bytes;
 using namespace std::string_view_literals;
 
+std::span<const std::uint8_t> TkxByteSource::View(std::int64_t Pos, std::size_t MaxBytes)
+{
+  if (GivenUp()) return {};
+  Spend(ViewCost);
+  const std::span<const std::uint8_t> v = Serve(Pos, MaxBytes);
+  if (!v.empty()) {
+    const std::int64_t end = Pos + static_cast<std::int64_t>(v.size());
+    if (end > Reached) Spend(end - std::max(Pos, Reached));
+    Reached = std::max(Reached, end);
+  }
+  // Checked after the work is counted: what passed the bound is handed over, nothing after it.
+  const std::int64_t ground = std::max<std::int64_t>(0, Reached - Bound.From);
+  const std::int64_t allowed = Bound.PerByte > 0 && ground > INT64_MAX / Bound.PerByte
+                                    ? INT64_MAX
+                                    : SaturatingAdd(Bound.Base, Bound.PerByte * ground);
+  OverBound = OverBound || Spent > allowed;
+  return v;
+}
+
+void TkxByteSource::Spend(std::int64_t Units) { Spent = SaturatingAdd(Spent, std::max<std::int64_t>(Units, 0)); }
+
 bool TkxByteSource::Read(std::int64_t Pos, std::uint8_t* Out, std::size_t N)
 {
   if (Pos < 0 || Pos > Size() || static_cast<std::uint64_t>(Size() - Pos) < N) return false;
+  Spend(static_cast<std::int64_t>(N));
   while (N > 0) {
     const std::span<const std::uint8_t> v = View(Pos, N);
     if (v.empty()) return false;
@@ -28,7 +50,7 @@ bool TkxByteSource::Read(std::int64_t Pos, std::uint8_t* Out, std::size_t N)
   return true;
 }
 
-std::span<const std::uint8_t> TkxMemorySource::View(std::int64_t Pos, std::size_t MaxBytes)
+std::span<const std::uint8_t> TkxMemorySource::Serve(std::int64_t Pos, std::size_t MaxBytes)
 {
   if (Pos < 0 || Pos >= Size()) return {};
   const auto at = static_cast<std::size_t>(Pos);
@@ -53,7 +75,7 @@ TkxDiskSource::TkxDiskSource(TkxDisk& Disk_, std::int64_t Start_, std::int64_t L
   }
 }
 
-std::span<const std::uint8_t> TkxDiskSource::View(std::int64_t Pos, std::size_t MaxBytes)
+std::span<const std::uint8_t> TkxDiskSource::Serve(std::int64_t Pos, std::size_t MaxBytes)
 {
   if (Pos < 0 || Pos >= Length || MaxBytes == 0) return {};
   const std::int64_t want = std::min<std::int64_t>(static_cast<std::int64_t>(std::min<std::size_t>(MaxBytes, INT32_MAX)), Length - Pos);
@@ -74,6 +96,7 @@ std::span<const std::uint8_t> TkxDiskSource::View(std::int64_t Pos, std::size_t 
     Cache.assign(static_cast<std::size_t>(count * ss), 0);  // unreadable sectors read as zeros
     Disk.ReadSectors(Cache.data(), static_cast<std::int32_t>(count), first);
     SectorsRead += count;
+    Spend(count * ss);
     CacheAt = first * ss;
     CacheBytes = count * ss;
   }
@@ -272,7 +295,9 @@ bool FollowedByScan(TKind Kind)
   }
 }
 
-TkxFileEnd FindFileEnd(TKind Kind, TkxByteSource& Source, std::int64_t ScanSize)
+namespace {
+
+TkxFileEnd FindEndOf(TKind Kind, TkxByteSource& Source, std::int64_t ScanSize)
 {
   using namespace ends;
   switch (Kind) {
@@ -307,6 +332,16 @@ TkxFileEnd FindFileEnd(TKind Kind, TkxByteSource& Source, std::int64_t ScanSize)
     case Kinds::Avif: return BoxesEnd(Source);
     default: return EndReach(Kind) == TkxEndReach::Headers ? SizedEnd(Source, Kind) : Unknown();
   }
+}
+
+}  // namespace
+
+TkxFileEnd FindFileEnd(TKind Kind, TkxByteSource& Source, std::int64_t ScanSize)
+{
+  // A finder that was cut off took the missing bytes for the end of the file: its answer
+  // says nothing.
+  const TkxFileEnd end = FindEndOf(Kind, Source, ScanSize);
+  return Source.GivenUp() ? ends::Unknown() : end;
 }
 
 }  // namespace kx

@@ -16,18 +16,29 @@
 
 namespace kx {
 
+// A bound on what a finder may do with a source, so that no bytes, however they are made, cost
+// more than its caller allows: Base units of work, and PerByte more for each byte the finder
+// reaches past From (ground that a caller who pays once per byte of the medium has not paid for).
+struct TkxWorkBound {
+  std::int64_t Base = INT64_MAX;
+  std::int64_t PerByte = 0;
+  std::int64_t From = 0;
+};
+
 // The bytes of a found file from its first byte on, as far as its finder may read them.
 class TkxByteSource {
  public:
   static constexpr std::size_t MaxViewBytes = 1 << 16;
+  // The work of one call of View, counted as this many bytes.
+  static constexpr std::int64_t ViewCost = 16;
   virtual ~TkxByteSource() = default;
   // Bytes that may be read from the file's first byte: to the medium's end, or fewer where the
   // caller bounds a search.
   virtual std::int64_t Size() const = 0;
   // The bytes from Pos on, valid until the next call: MaxBytes of them, or as many as lie
   // below Size() when fewer do (so a shorter view means the end), for any MaxBytes up to
-  // MaxViewBytes. Empty at or past Size().
-  virtual std::span<const std::uint8_t> View(std::int64_t Pos, std::size_t MaxBytes) = 0;
+  // MaxViewBytes. Empty at or past Size(), and once the finder must give up.
+  std::span<const std::uint8_t> View(std::int64_t Pos, std::size_t MaxBytes);
 
   // The N bytes from Pos into Out; false when they do not all lie below Size().
   bool Read(std::int64_t Pos, std::uint8_t* Out, std::size_t N);
@@ -36,6 +47,27 @@ class TkxByteSource {
   // chunks and give the file up (not checked), so that a stop is honoured within one file.
   TkxJobControl* Control = nullptr;
   bool StopRequested() const { return Control != nullptr && Control->StopRequested(); }
+
+  // The work done so far, in bytes: each call of View (ViewCost), each byte it hands over past
+  // the furthest one handed over before, each byte Read copies, each byte read from a medium,
+  // and what a decoder writes (Spend). A finder's time follows it.
+  std::int64_t Work() const { return Spent; }
+  void Spend(std::int64_t Units);
+  // One past the furthest byte handed over.
+  std::int64_t Reach() const { return Reached; }
+  TkxWorkBound Bound;
+  // Whether the finder must give the file up: the job asked to stop, or the work passed the
+  // bound. FindFileEnd then calls the file not checked, whatever the finder made of the bytes.
+  bool GivenUp() const { return OverBound || StopRequested(); }
+
+ protected:
+  // View without the counting: the bytes from Pos on.
+  virtual std::span<const std::uint8_t> Serve(std::int64_t Pos, std::size_t MaxBytes) = 0;
+
+ private:
+  std::int64_t Spent = 0;
+  std::int64_t Reached = 0;
+  bool OverBound = false;
 };
 
 // Bytes held in memory.
@@ -43,9 +75,9 @@ class TkxMemorySource final : public TkxByteSource {
  public:
   explicit TkxMemorySource(std::span<const std::uint8_t> Bytes_) : Bytes(Bytes_) {}
   std::int64_t Size() const override { return static_cast<std::int64_t>(Bytes.size()); }
-  std::span<const std::uint8_t> View(std::int64_t Pos, std::size_t MaxBytes) override;
 
  private:
+  std::span<const std::uint8_t> Serve(std::int64_t Pos, std::size_t MaxBytes) override;
   std::span<const std::uint8_t> Bytes;
 };
 
@@ -58,11 +90,11 @@ class TkxDiskSource final : public TkxByteSource {
   TkxDiskSource(TkxDisk& Disk_, std::int64_t Start_, std::int64_t Length_,
                 std::span<const std::uint8_t> FirstSector = {});
   std::int64_t Size() const override { return Length; }
-  std::span<const std::uint8_t> View(std::int64_t Pos, std::size_t MaxBytes) override;
   // Sectors read so far, for the benchmarks of the scan.
   std::int64_t SectorsRead = 0;
 
  private:
+  std::span<const std::uint8_t> Serve(std::int64_t Pos, std::size_t MaxBytes) override;
   TkxDisk& Disk;
   std::int64_t Start;
   std::int64_t Length;
@@ -100,6 +132,14 @@ bool FollowedByScan(TKind Kind);
 // sector, its last, or after it (the scan looks for one in every sector after the first and
 // closes the entry there), so that the sectors between are not searched again. A marker split
 // across two sectors is seen by neither.
+// Not checked where the finder gave up (a stop, the source's bound) or a limit of its own was
+// reached: a decoder holds at most DecoderMemory bytes (the largest window of zstd's strongest
+// levels, 128 MiB, or an xz dictionary of as much) and writes at most OutputRatio times the
+// bytes it read, and OutputGrace more (a decompression bomb is not decoded to its end; text
+// rarely packs tighter than 1:20).
 TkxFileEnd FindFileEnd(TKind Kind, TkxByteSource& Source, std::int64_t ScanSize = -1);
+constexpr std::size_t DecoderMemory = std::size_t{160} << 20;
+constexpr std::int64_t OutputRatio = 100;
+constexpr std::int64_t OutputGrace = std::int64_t{1} << 20;
 
 }  // namespace kx

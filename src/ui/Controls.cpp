@@ -1,16 +1,23 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/Controls.h"
 
+#include "common/kxDesktop.h"
 #include "media/kxImageCopy.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QFontDatabase>
+#include <QGuiApplication>
+#include <QAbstractSpinBox>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <QScreen>
+#include <QStyle>
 #include <QSvgRenderer>
 #include <QTimer>
 #include <QToolTip>
@@ -136,6 +143,36 @@ bool TWindowInputBlocker::eventFilter(QObject* Watched, QEvent* Event)
     default:
       return false;
   }
+}
+
+void PlaceOnScreen(QWidget& Window, QSize Wanted)
+{
+  const QScreen* screen = Window.screen() != nullptr ? Window.screen() : QGuiApplication::primaryScreen();
+  if (screen == nullptr) {
+    Window.resize(Wanted);
+    return;
+  }
+  // The window manager's frame is not known before the window is shown; the style's title bar
+  // height and a thin border stand for it, in the window's own (scaled) pixels.
+  const int title = Window.style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &Window);
+  const QRect area = screen->availableGeometry();
+  const TkxRect placed = FirstPlacement({area.x(), area.y(), area.width(), area.height()}, Wanted.width(),
+                                        Wanted.height(), Window.minimumWidth(), Window.minimumHeight(),
+                                        {4, title + 4, 4, 4});
+  Window.resize(placed.Width, placed.Height);
+  Window.move(placed.X, placed.Y);
+}
+
+bool TAltTypingFilter::eventFilter(QObject* Watched, QEvent* Event)
+{
+  if (Event->type() != QEvent::KeyPress) return false;
+  if (qobject_cast<QLineEdit*>(Watched) == nullptr && qobject_cast<QAbstractSpinBox*>(Watched) == nullptr)
+    return false;
+  const auto* key = static_cast<const QKeyEvent*>(Event);
+  const Qt::KeyboardModifiers modifiers = key->modifiers();
+  if (!modifiers.testFlag(Qt::AltModifier) || modifiers.testFlag(Qt::ControlModifier)) return false;
+  const QString text = key->text();
+  return !text.isEmpty() && text.front().isPrint();
 }
 
 TWaitCursor::TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }

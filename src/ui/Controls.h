@@ -47,6 +47,12 @@ class TGroupBox : public QGroupBox {
   void paintEvent(QPaintEvent* Event) override;
 };
 
+// Gives Window a client area of Wanted where its screen's free area has room for it with a frame
+// around, else as much as there is (never below its minimum size), and places it centred there,
+// or at the area's top left where even that is too large: at large scale factors a window of a
+// fixed size would reach past the screen's edge with its buttons.
+void PlaceOnScreen(QWidget& Window, QSize Wanted);
+
 // The program's own icon NAME (":/icons/NAME.svg"), drawn sharp at the sizes a toolbar and a
 // title bar use.
 QIcon LoadIcon(const QString& Name);
@@ -66,6 +72,16 @@ class TWindowInputBlocker : public QObject {
  private:
   QWidget& Window;
   QWidget* Allowed;
+};
+
+// Keeps Alt combinations from typing into the text fields of the program's windows: Alt+X, which
+// no menu title takes, would otherwise put an "x" into the location field unseen. Installed on the
+// application. Control keys pass (Alt+Backspace), and so does Ctrl+Alt, which is how AltGr reaches
+// a program on some desktops.
+class TAltTypingFilter : public QObject {
+ public:
+  using QObject::QObject;
+  bool eventFilter(QObject* Watched, QEvent* Event) override;
 };
 
 // The hourglass while it exists, on every way out of the scope.

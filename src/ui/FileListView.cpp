@@ -6,6 +6,7 @@
 
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QScreen>
 
@@ -155,6 +156,18 @@ void TFileListBox::SelectRuns(const TkxRowsAfterSort& Rows)
   const QModelIndex current = model()->index(Rows.Current, 0);
   selectionModel()->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
   scrollTo(current);
+}
+
+void TFileListBox::keyPressEvent(QKeyEvent* Event)
+{
+  // The view's own Enter emits activated, which some desktops also emit on a single click.
+  const int key = Event->key();
+  if ((key == Qt::Key_Return || key == Qt::Key_Enter) &&
+      (Event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+    emit EnterPressed();
+    return;
+  }
+  QListView::keyPressEvent(Event);
 }
 
 TFileListBox::TFileListBox(QWidget* Parent) : QListView(Parent)

@@ -84,6 +84,13 @@ class TFileListBox : public QListView {
   std::vector<TkxRowRange> SelectedRuns() const;
   // Selects exactly Rows' runs and makes Rows.Current the current row, in view.
   void SelectRuns(const TkxRowsAfterSort& Rows);
+
+ signals:
+  // Enter or Return on the list: what a double click on a row does.
+  void EnterPressed();
+
+ protected:
+  void keyPressEvent(QKeyEvent* Event) override;
 };
 
 // The dotted rectangle a list draws around the row with the focus, alternate pixels in Color.

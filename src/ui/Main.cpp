@@ -18,6 +18,7 @@
 #include "ui/dlgRecognize.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QLabel>
 #include <QProgressDialog>
@@ -82,6 +83,8 @@ TfrmMain::TfrmMain(TUserInteraction& Ui_, QWidget* Parent)
       Ui(Ui_)
 {
   BuildForm();
+  // Every text field of the program's windows, the dialogs' included.
+  QCoreApplication::instance()->installEventFilter(new TAltTypingFilter(this));
   frmSelectDrive = std::make_unique<TfrmSelectDrive>(Ui);
   frmRecognize = std::make_unique<TfrmRecognize>(Ui);
   frmCreateImage = std::make_unique<TfrmCreateImage>(Ui);
@@ -127,8 +130,10 @@ void TfrmMain::UpdateStatus()
 {
   const TkxSelectionSummary summary = SummarizeSelection(FileList, lb->SelectedRuns());
   const int focused = lb->currentIndex().isValid() ? lb->currentIndex().row() : -1;
-  pStatusBar->setText(QString::fromStdString(StatusLineText(summary.Rows, FileList.Count, summary.Bytes) +
-                                             FocusedStateText(FileList, focused)));
+  const QList<uint> separator = locale().groupSeparator().toUcs4();
+  pStatusBar->setText(QString::fromStdString(
+      StatusLineText(summary.Rows, FileList.Count, summary.Bytes, separator.isEmpty() ? 0 : separator.front()) +
+      FocusedStateText(FileList, focused)));
 }
 
 std::string TfrmMain::LocationText() const { return eDiskLocation->text().toLocal8Bit().toStdString(); }
@@ -139,17 +144,42 @@ std::unique_ptr<TkxDisk> TfrmMain::OpenDisk(TkxOpenFailure* Why) const
   return DiskOpener(LocationText(), Why);
 }
 
-std::unique_ptr<TkxDisk> TfrmMain::OpenDiskOrSay()
+std::unique_ptr<TkxDisk> TfrmMain::OpenDiskOrSay(const std::string& Location)
 {
-  TkxOpenFailure why;
-  std::unique_ptr<TkxDisk> disk = OpenDisk(&why);
+  TkxOpenFailure why{std::string(MountErrorMessage), Location, {}};
+  std::unique_ptr<TkxDisk> disk = DiskOpener(Location, &why);
   if (!disk) Ui.ShowMessage(this, QString::fromLocal8Bit(OpenFailureText(why)));
   return disk;
 }
 
 void TfrmMain::eDiskLocationChange()
 {
-  Modified = true;
+  Modified = ListModified || LocationText() != SavedLocation;
+  UpdateCaption();
+}
+
+bool TfrmMain::ChooseListMedium(TkxListCommand Command, std::string& Medium)
+{
+  const TkxMediumChoice choice = ChooseMedium(Command, ListLocation, LocationText(), FileList.Count);
+  bool keepFound = false;
+  if (!choice.Question.empty()) {
+    const TAnswer answer =
+        Ui.AskYesNoCancel(this, ApplicationTitle(), QString::fromLocal8Bit(choice.Question), TAnswer::Yes);
+    if (answer == TAnswer::Cancel) return false;
+    keepFound = answer == TAnswer::Yes;
+  }
+  Medium = choice.Medium(keepFound);
+  return true;
+}
+
+void TfrmMain::MarkSaved(const std::string& Location)
+{
+  ListLocation = Location;
+  SavedLocation = Location;
+  ListModified = false;
+  // The field shows what the project holds; setting it finds nothing modified.
+  if (Location != LocationText()) eDiskLocation->setText(QString::fromLocal8Bit(Location));
+  Modified = false;
   UpdateCaption();
 }
 
@@ -191,10 +221,12 @@ void TfrmMain::miExitClick() { close(); }
 
 void TfrmMain::miRecognizeClick()
 {
-  std::unique_ptr<TkxDisk> disk = OpenDiskOrSay();
+  std::unique_ptr<TkxDisk> disk = OpenDiskOrSay(LocationText());
   if (!disk) return;
   if (frmRecognize->Recognize(std::move(disk), FileList)) {
     ListLocation = LocationText();
+    ListOrder = TkxSortKey::skExtension;
+    ListModified = true;
     Modified = true;
     RefreshList();
     UpdateCaption();
@@ -216,6 +248,7 @@ void TfrmMain::hcSectionClick(int Section)
     const TWaitCursor wait;
     Model->SortBy(Section, &order);
   }
+  ListOrder = static_cast<TkxSortKey>(Section);
   // The selected entries stay selected where the sort put them, the current one in view.
   lb->SelectRuns(RowsAfterSort(order, selected, current));
   UpdateStatus();
@@ -244,7 +277,7 @@ bool TfrmMain::QuerySaveProject()
 {
   if (!Modified) return true;
   const QString text = QString::fromLocal8Bit(SaveChangesQuestion(ProjectFileName));
-  switch (Ui.AskYesNoCancel(this, ApplicationTitle(), text)) {
+  switch (Ui.AskYesNoCancel(this, ApplicationTitle(), text, TAnswer::Yes)) {
     case TAnswer::Yes: return SaveProject(false);
     case TAnswer::No: return true;
     case TAnswer::Cancel: break;
@@ -255,13 +288,11 @@ bool TfrmMain::QuerySaveProject()
 bool TfrmMain::NewProject()
 {
   if (!QuerySaveProject()) return false;
-  eDiskLocation->clear();
   FileList.Clear();
-  ListLocation.clear();
+  ListOrder = TkxSortKey::skExtension;
   RefreshList();
   ProjectFileName.clear();
-  Modified = false;
-  UpdateCaption();
+  MarkSaved({});
   return true;
 }
 
@@ -271,12 +302,16 @@ void TfrmMain::LoadProject(const std::string& FileName)
   TkxFileList list;
   kx::LoadProject(FileName, location, list);
   FileList = std::move(list);
+  ListOrder = TkxSortKey::skExtension;
   if (location != LocationText()) eDiskLocation->setText(QString::fromLocal8Bit(location));
   // As the field holds it, which is what an extraction will read.
   ListLocation = LocationText();
 }
 
-void TfrmMain::SaveProjectToFile(const std::string& FileName) { kx::SaveProjectToFile(FileName, LocationText(), FileList); }
+void TfrmMain::SaveProjectToFile(const std::string& FileName, const std::string& Location)
+{
+  kx::SaveProjectToFile(FileName, Location, FileList);
+}
 
 bool TfrmMain::OpenProject()
 {
@@ -303,14 +338,15 @@ bool TfrmMain::OpenProjectFile(const std::string& FileName)
     return false;
   }
   ProjectFileName = FileName;
-  Modified = false;
   RefreshList();
-  UpdateCaption();
+  MarkSaved(LocationText());
   return true;
 }
 
 bool TfrmMain::SaveProject(bool AskName)
 {
+  std::string location;
+  if (!ChooseListMedium(TkxListCommand::Save, location)) return false;
   if (AskName || ProjectFileName.empty() || !QFileInfo::exists(QString::fromLocal8Bit(ProjectFileName))) {
     TFileChoice choice;
     choice.Caption = QStringLiteral("Save project");
@@ -323,19 +359,18 @@ bool TfrmMain::SaveProject(bool AskName)
     // name is asked about here.
     const TkxTypedName name = TypedFileName(chosen.toLocal8Bit().toStdString(), ProjectExt);
     if (name.AskReplace &&
-        !Ui.AskYesNo(this, ApplicationTitle(), QString::fromLocal8Bit(ReplaceQuestion(name.FileName))))
+        !Ui.AskYesNo(this, ApplicationTitle(), QString::fromLocal8Bit(ReplaceQuestion(name.FileName)), TAnswer::No))
       return false;
     ProjectFileName = name.FileName;
   }
   try {
     const TWaitCursor wait;
-    SaveProjectToFile(ProjectFileName);
+    SaveProjectToFile(ProjectFileName, location);
   } catch (const EkxProjectError& e) {
     Ui.ShowMessage(this, QString::fromLocal8Bit(ProjectFailureText(ProjectFileName, e)));
     return false;
   }
-  Modified = false;
-  UpdateCaption();
+  MarkSaved(location);
   return true;
 }
 
@@ -357,15 +392,15 @@ void TfrmMain::Extract(TkxExtractMode Mode)
     Ui.Beep(TBeep::Simple);
     return;
   }
-  const std::string otherMedium = ExtractSourceQuestion(ListLocation, LocationText());
-  if (!otherMedium.empty() && !Ui.AskYesNo(this, ApplicationTitle(), QString::fromLocal8Bit(otherMedium))) return;
+  std::string medium;
+  if (!ChooseListMedium(TkxListCommand::Extract, medium)) return;
   const QString chosen = Ui.ChooseFolder(this, QString::fromLatin1(ExtractFolderCaption.data(),
                                                                     static_cast<qsizetype>(ExtractFolderCaption.size())),
                                          QString::fromLocal8Bit(ChoiceFolder.StartFolder()));
   if (chosen.isEmpty()) return;
   ChoiceFolder.Remember(chosen.toLocal8Bit().toStdString(), true);
   const std::string folder = IncludeTrailingPathDelimiter(chosen.toLocal8Bit().toStdString());
-  std::unique_ptr<TkxDisk> disk = OpenDiskOrSay();
+  std::unique_ptr<TkxDisk> disk = OpenDiskOrSay(medium);
   if (!disk) {
     Ui.Beep(TBeep::Exclamation);
     return;
@@ -420,7 +455,7 @@ void TfrmMain::miCreateImageClick()
   // The save dialog asked about the name as chosen; one the extension turned into an existing
   // file's name is asked about here.
   if (target.AskReplace &&
-      !Ui.AskYesNo(this, ApplicationTitle(), QString::fromLocal8Bit(ReplaceQuestion(target.FileName))))
+      !Ui.AskYesNo(this, ApplicationTitle(), QString::fromLocal8Bit(ReplaceQuestion(target.FileName)), TAnswer::No))
     return;
   frmCreateImage->CreateImage(drive, target.FileName);
 }

@@ -28,6 +28,7 @@ class QToolButton;
 
 namespace kx {
 enum class TkxExtractMode : std::uint8_t;
+enum class TkxListCommand : std::uint8_t;
 }
 
 namespace kx::ui {
@@ -70,8 +71,17 @@ class TfrmMain : public QMainWindow {
   std::string ProjectFileName;  // full path; empty for an untitled project
   bool Modified = false;
   // Where the list's files were found: the location when the scan was accepted or the project
-  // opened; empty when not known. Extraction from another location is asked about first.
+  // opened or saved; empty when not known. A check, an extraction or a save with another
+  // location in the field is asked about first.
   std::string ListLocation;
+  // The location the project was last started, opened or saved with, and whether its list
+  // changed since: the project is modified while either differs, so that a location typed and
+  // erased again leaves it as it was.
+  std::string SavedLocation;
+  bool ListModified = false;
+  // The order of the list: by extension after a scan or an open, else by the header last
+  // clicked. A check that changed the list sorts it so again.
+  TkxSortKey ListOrder = TkxSortKey::skExtension;
 
   void UpdateCaption();
   void RefreshList();
@@ -79,8 +89,9 @@ class TfrmMain : public QMainWindow {
   // The medium the location field names, or nullptr when it cannot be opened; Why, when given,
   // then says why (its Message: the mount message, or that a drive's disc cannot be read).
   std::unique_ptr<TkxDisk> OpenDisk(TkxOpenFailure* Why = nullptr) const;
-  // OpenDisk for a job on the medium: where it does not open, the message says the path and why.
-  std::unique_ptr<TkxDisk> OpenDiskOrSay();
+  // The medium at Location for a job on it: where it does not open, the message says the path
+  // and why.
+  std::unique_ptr<TkxDisk> OpenDiskOrSay(const std::string& Location);
   // How OpenDisk opens a location; tests put media of their own here.
   std::function<std::unique_ptr<TkxDisk>(const std::string& Location, TkxOpenFailure* Why)> DiskOpener;
   // The location field's text in the locale's encoding, as the core takes paths.
@@ -150,8 +161,9 @@ class TfrmMain : public QMainWindow {
   bool QuerySaveProject();
   // Reads FileName into the list and the location field, all or nothing; throws EkxProjectError.
   void LoadProject(const std::string& FileName);
-  // Writes the project to FileName; throws EkxProjectError and leaves a previous file whole.
-  void SaveProjectToFile(const std::string& FileName);
+  // Writes the project with Location to FileName; throws EkxProjectError and leaves a previous
+  // file whole.
+  void SaveProjectToFile(const std::string& FileName, const std::string& Location);
 
   // Starts the extraction of the selected rows on a worker and returns; a progress window
   // appears once it has run for a second. Until it ends, the window takes no input but through
@@ -222,6 +234,11 @@ class TfrmMain : public QMainWindow {
   QString ChooseFile(TFileChoice Choice, bool Save);
   // A page of the program's own, in the desktop's browser or else in a window of the program's.
   void OpenPage(const QUrl& Page);
+  // The medium Command uses: asks first where the field names another than the list's files
+  // were found on. False when the person cancelled.
+  bool ChooseListMedium(TkxListCommand Command, std::string& Medium);
+  // The project as it is now was saved (or opened, or started) with Location.
+  void MarkSaved(const std::string& Location);
   void StartExtraction(const std::shared_ptr<TExtractThread>& Worker);
   void ShowExtractProgress(std::int32_t Done);
   void EndExtraction(const TExtractThread& Worker);

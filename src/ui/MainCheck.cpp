@@ -3,6 +3,8 @@
 // a worker, and the list takes the result at once when the check ends.
 #include "ui/MainCheck.h"
 
+#include "project/kxWindowTexts.h"
+#include "ui/Controls.h"
 #include "ui/UserInteraction.h"
 
 #include <algorithm>
@@ -29,7 +31,10 @@ void TfrmMain::miCheckFilesClick()
     Ui.Beep(TBeep::Simple);
     return;
   }
-  std::unique_ptr<TkxDisk> disk = OpenDiskOrSay();
+  // Checked against another disc, whole files would be marked damaged and their sizes changed.
+  std::string medium;
+  if (!ChooseListMedium(TkxListCommand::Check, medium)) return;
+  std::unique_ptr<TkxDisk> disk = OpenDiskOrSay(medium);
   if (!disk) return;
   const auto worker = std::make_shared<TCheckThread>(*this, std::move(disk), FileList);
   CheckRun = std::make_unique<TCheckRun>(*this, worker);
@@ -46,6 +51,12 @@ void TfrmMain::EndCheck(const TCheckThread& Worker)
   CheckRun.reset();
   const TkxCheckEnd end = FinishCheck(Worker.Result, FileList);
   if (end.Changed) {
+    // Refined extensions and the runs listed apart at the end would leave the list out of order.
+    {
+      const TWaitCursor wait;
+      FileList.Sort(ListOrder);
+    }
+    ListModified = true;
     Modified = true;
     RefreshList();
     UpdateCaption();

@@ -6,14 +6,11 @@
 #include "ui/Controls.h"
 #include "ui/FileListView.h"
 
-#include <QGuiApplication>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
-#include <QScreen>
-#include <QStyle>
 #include <QStandardItemModel>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -91,20 +88,7 @@ void TfrmMain::BuildForm()
 void TfrmMain::PlaceFirst()
 {
   // The client area is 632 x 526 below the menu.
-  const QSize wanted(632, 526 + menuBar()->sizeHint().height());
-  const QScreen* screen = QGuiApplication::primaryScreen();
-  if (screen == nullptr) {
-    resize(wanted);
-    return;
-  }
-  // The window manager's frame is not known before the window is shown; the style's title bar
-  // height and a thin border stand for it, in the window's own (scaled) pixels.
-  const int title = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
-  const QRect area = screen->availableGeometry();
-  const TkxRect placed = FirstPlacement({area.x(), area.y(), area.width(), area.height()}, wanted.width(),
-                                        wanted.height(), minimumWidth(), minimumHeight(), {4, title + 4, 4, 4});
-  resize(placed.Width, placed.Height);
-  move(placed.X, placed.Y);
+  PlaceOnScreen(*this, QSize(632, 526 + menuBar()->sizeHint().height()));
 }
 
 void TfrmMain::BuildToolbar()
@@ -192,6 +176,7 @@ void TfrmMain::BuildList()
   connect(lb->selectionModel(), &QItemSelectionModel::selectionChanged, this, &TfrmMain::miImageClick);
   connect(Model, &QAbstractItemModel::modelReset, this, &TfrmMain::miImageClick);
   connect(lb, &QAbstractItemView::doubleClicked, this, &TfrmMain::lbDblClick);
+  connect(lb, &TFileListBox::EnterPressed, this, &TfrmMain::lbDblClick);
   // The status line gives the focused entry's state.
   connect(lb->selectionModel(), &QItemSelectionModel::currentChanged, this, &TfrmMain::UpdateStatus);
 }
@@ -231,7 +216,9 @@ void TfrmMain::BuildMenu()
     Action->setFont(font);
   };
 
-  miProject = bar->addMenu(QStringLiteral("Project"));
+  // Alt and the underlined letter open a menu, as on every desktop; Alt+I must never reach the
+  // location field as an "i".
+  miProject = bar->addMenu(QStringLiteral("&Project"));
   miNew = add(miProject, "New project", QKeySequence(Qt::CTRL | Qt::Key_N), &TfrmMain::miNewClick);
   miOpen = add(miProject, "Open project...", QKeySequence(Qt::CTRL | Qt::Key_O), &TfrmMain::miOpenClick);
   miSave = add(miProject, "Save project", QKeySequence(Qt::CTRL | Qt::Key_S), &TfrmMain::miSaveClick);
@@ -239,7 +226,7 @@ void TfrmMain::BuildMenu()
   miProject->addSeparator();
   miExit = add(miProject, "Exit", QKeySequence(), &TfrmMain::miExitClick);
 
-  miImage = bar->addMenu(QStringLiteral("Image"));
+  miImage = bar->addMenu(QStringLiteral("&Image"));
   connect(miImage, &QMenu::aboutToShow, this, &TfrmMain::miImageClick);
   miOpenImage = add(miImage, "Open image file...", QKeySequence(Qt::CTRL | Qt::Key_I), &TfrmMain::miOpenImageClick);
   miOpenDrive = add(miImage, "Open disk drive...", QKeySequence(Qt::CTRL | Qt::Key_D), &TfrmMain::miOpenDriveClick);
@@ -258,7 +245,7 @@ void TfrmMain::BuildMenu()
   miFindNext = add(miImage, "Find Next", QKeySequence(Qt::Key_F3), &TfrmMain::miFindNextClick);
   miFindPrevious = add(miImage, "Find Previous", QKeySequence(Qt::SHIFT | Qt::Key_F3), &TfrmMain::miFindPreviousClick);
 
-  miHelp = bar->addMenu(QStringLiteral("Help"));
+  miHelp = bar->addMenu(QStringLiteral("&Help"));
   miContents = add(miHelp, "Contents", QKeySequence(Qt::Key_F1), &TfrmMain::miContentsClick);
   miHelp->addSeparator();
   Homepage1 = add(miHelp, "Homepage...", QKeySequence(), &TfrmMain::Homepage1Click);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/PageViewer.h"
 
+#include "ui/Controls.h"
+
 #include <QDialogButtonBox>
 #include <QFileInfo>
 #include <QTextBrowser>
@@ -27,7 +29,8 @@ TPageViewer::TPageViewer(const QUrl& Page, QWidget* Parent) : QDialog(Parent, Qt
   layout->addWidget(buttons);
   const QString title = Browser->documentTitle();
   setWindowTitle(!title.isEmpty() ? title : file.fileName());
-  resize(640, 520);
+  setMinimumSize(240, 160);
+  PlaceOnScreen(*this, QSize(640, 520));
 }
 
 }  // namespace kx::ui

@@ -27,12 +27,13 @@ QWidget* MessageAnchor(QWidget* Parent)
 }
 
 std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* Parent, const QString& Caption, const QString& Text,
-                                            QMessageBox::StandardButtons Buttons)
+                                            QMessageBox::StandardButtons Buttons, QMessageBox::StandardButton Default)
 {
   auto box = std::make_unique<QMessageBox>(QMessageBox::NoIcon, Caption, Text, Buttons, MessageAnchor(Parent));
   // Names and paths in a message come from discs, projects and users: a file named
   // "<h1><font color=red>Your disk is damaged!" must show as it is named, never as rich text.
   box->setTextFormat(Qt::PlainText);
+  if (Default != QMessageBox::NoButton) box->setDefaultButton(Default);
   return box;
 }
 
@@ -41,14 +42,30 @@ void TUserInteraction::ShowMessage(QWidget* Parent, const QString& Text, const Q
   MakeMessageBox(Parent, Caption.isEmpty() ? ApplicationTitle() : Caption, Text, QMessageBox::Ok)->exec();
 }
 
-bool TUserInteraction::AskYesNo(QWidget* Parent, const QString& Caption, const QString& Text)
+namespace {
+
+QMessageBox::StandardButton Button(TAnswer Answer)
 {
-  return MakeMessageBox(Parent, Caption, Text, QMessageBox::Yes | QMessageBox::No)->exec() == QMessageBox::Yes;
+  switch (Answer) {
+    case TAnswer::Yes: return QMessageBox::Yes;
+    case TAnswer::No: return QMessageBox::No;
+    case TAnswer::Cancel: break;
+  }
+  return QMessageBox::Cancel;
 }
 
-TAnswer TUserInteraction::AskYesNoCancel(QWidget* Parent, const QString& Caption, const QString& Text)
+}  // namespace
+
+bool TUserInteraction::AskYesNo(QWidget* Parent, const QString& Caption, const QString& Text, TAnswer Default)
 {
-  const auto box = MakeMessageBox(Parent, Caption, Text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+  return MakeMessageBox(Parent, Caption, Text, QMessageBox::Yes | QMessageBox::No, Button(Default))->exec() ==
+         QMessageBox::Yes;
+}
+
+TAnswer TUserInteraction::AskYesNoCancel(QWidget* Parent, const QString& Caption, const QString& Text, TAnswer Default)
+{
+  const auto box =
+      MakeMessageBox(Parent, Caption, Text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, Button(Default));
   switch (box->exec()) {
     case QMessageBox::Yes: return TAnswer::Yes;
     case QMessageBox::No: return TAnswer::No;

@@ -34,8 +34,9 @@ class TUserInteraction {
   // A plain message box with an OK button; Caption empty means the application's title. It and
   // the questions are centred on Parent, or on the window in front where Parent is not shown.
   virtual void ShowMessage(QWidget* Parent, const QString& Text, const QString& Caption = {});
-  virtual bool AskYesNo(QWidget* Parent, const QString& Caption, const QString& Text);
-  virtual TAnswer AskYesNoCancel(QWidget* Parent, const QString& Caption, const QString& Text);
+  // Default is the answer Enter gives: the safe one, where a question guards work against loss.
+  virtual bool AskYesNo(QWidget* Parent, const QString& Caption, const QString& Text, TAnswer Default);
+  virtual TAnswer AskYesNoCancel(QWidget* Parent, const QString& Caption, const QString& Text, TAnswer Default);
 
   // Empty on cancel.
   virtual QString ChooseOpenFile(QWidget* Parent, const TFileChoice& Choice);
@@ -58,9 +59,11 @@ class TUserInteraction {
 // it belongs to or the window in front, so that no message opens in a corner of the screen.
 QWidget* MessageAnchor(QWidget* Parent);
 
-// The message box of ShowMessage, AskYesNo and AskYesNoCancel, not yet shown: plain text always.
+// The message box of ShowMessage, AskYesNo and AskYesNoCancel, not yet shown: plain text always,
+// Default the button Enter presses (NoButton: the box's own choice).
 std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* Parent, const QString& Caption, const QString& Text,
-                                            QMessageBox::StandardButtons Buttons);
+                                            QMessageBox::StandardButtons Buttons,
+                                            QMessageBox::StandardButton Default = QMessageBox::NoButton);
 
 // The application title, used as the caption of questions and messages.
 QString ApplicationTitle();

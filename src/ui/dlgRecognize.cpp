@@ -154,7 +154,9 @@ void TfrmRecognize::bStartClick()
 void TfrmRecognize::reject()
 {
   const std::string question = Current ? DiscardFoundFilesQuestion(Current->Job.FoundCount()) : std::string();
-  if (!question.empty() && !Ui.AskYesNo(this, ApplicationTitle(), QString::fromLocal8Bit(question))) return;
+  // Found files are work: Enter keeps them.
+  if (!question.empty() && !Ui.AskYesNo(this, ApplicationTitle(), QString::fromLocal8Bit(question), TAnswer::No))
+    return;
   QDialog::reject();
 }
 

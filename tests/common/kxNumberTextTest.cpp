@@ -125,5 +125,25 @@ TEST(IsNumberEditChar, DigitsSignsExponentSeparatorAndControlsButReturn)
   EXPECT_FALSE(IsNumberEditChar(0x7F, Point));
 }
 
+TEST(GroupedNumberText, GroupsOfThreeFromTheRightWithTheLocalesSeparator)
+{
+  const struct {
+    std::int64_t Value;
+    char32_t Separator;
+    const char* Text;
+  } cases[] = {
+      {0, U',', "0"},
+      {999, U',', "999"},
+      {1000, U',', "1,000"},
+      {4096, U'.', "4.096"},
+      {6'000'000'000, U',', "6,000,000,000"},
+      {123456, U'\u202F', "123\u202F456"},  // French: a narrow no-break space, three bytes of UTF-8
+      {-1234567, U',', "-1,234,567"},
+      {std::numeric_limits<std::int64_t>::min(), U',', "-9,223,372,036,854,775,808"},
+      {1234567, 0, "1234567"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(GroupedNumberText(c.Value, c.Separator), c.Text) << c.Value;
+}
+
 }  // namespace
 }  // namespace kx

@@ -6,8 +6,9 @@
 # one, open the saved one, extract everything grouped by extension; then compare the project
 # and the extracted files with what tessarin-cli makes of the same image. Every window's title is
 # read as the window manager shows it (_NET_WM_NAME). Screenshots of the main window, the scan
-# dialog during the scan, the find window, the drive dialog and the window at scale factor 2 are
-# left in OUT_DIR.
+# dialog during the scan, the question before a save with another medium in the location field,
+# the find window, the drive dialog, the window and the help viewer at scale
+# factor 2 are left in OUT_DIR.
 #   DesktopEndToEnd.sh TESSARIN TESSARIN_CLI OUT_DIR
 # Exits 77 (skipped) when the machine has no virtual display tools or no window manager.
 set -euo pipefail
@@ -250,6 +251,19 @@ diff -r -x project.kx "$WORK/gui-out" "$WORK/cli-out" >/dev/null ||
   fail "the extracted files differ: $(diff -rq -x project.kx "$WORK/gui-out" "$WORK/cli-out" | head -3)"
 echo "the window extracted the same $(find "$WORK/cli-out" -type f | wc -l) files as the command line"
 
+# ---- a save while the location field names another medium asks first, naming both; Enter keeps
+# the medium the list's files were found on and puts it back into the field
+set_location "$BIG"
+xdotool key ctrl+s
+QUESTION=$(wait_window "^Veltrane Tessarin 2008$") || fail "a save with another medium in the field asked nothing"
+centred_on "$QUESTION" "$MAIN"
+import -window root "$OUT/screenshot-medium-question.png"
+xdotool windowfocus --sync "$QUESTION" key Return
+gone "$QUESTION" || fail "the medium question did not close"
+sleep 0.5
+[ "$(sed -n 3p "$PROJECT")" = "$IMG" ] || fail "Enter at the medium question saved the location $(sed -n 3p "$PROJECT")"
+title_is "$MAIN" "Veltrane Tessarin 2008 - [$PROJECT]"
+
 # ---- the find window beside the main window, after a search for the bitmap
 xdotool windowfocus --sync "$MAIN"
 xdotool key ctrl+f
@@ -304,9 +318,20 @@ SCALED=$(timeout 30 xdotool search --sync --onlyvisible --all --pid "$SCALED_PID
 sleep 0.5
 geometry "$SCALED"
 import -window root "$OUT/screenshot-scale-2.png"
-kill "$SCALED_PID"
 eval "$(xdotool getdisplaygeometry --shell | sed 's/^/SCREEN_/')"
 [ "$X" -ge 0 ] && [ "$Y" -gt 0 ] && [ $((X + WIDTH)) -le "$SCREEN_WIDTH" ] && [ $((Y + HEIGHT)) -le "$SCREEN_HEIGHT" ] ||
   fail "at scale factor 2 the window opened at $X,$Y, $WIDTH x $HEIGHT, beyond the screen"
+# The help viewer too, with its Close button, which a viewer of a fixed size pushed off the screen.
+if ! command -v xdg-open >/dev/null; then
+  xdotool windowfocus --sync "$SCALED" key F1
+  HELP=$(timeout 20 xdotool search --sync --onlyvisible --all --pid "$SCALED_PID" --name "^Tessarin help$" | head -1) ||
+    fail "F1 showed no help at scale factor 2"
+  sleep 0.5
+  geometry "$HELP"
+  import -window root "$OUT/screenshot-help-scale-2.png"
+  [ "$X" -ge 0 ] && [ "$Y" -gt 0 ] && [ $((X + WIDTH)) -le "$SCREEN_WIDTH" ] && [ $((Y + HEIGHT)) -le "$SCREEN_HEIGHT" ] ||
+    fail "at scale factor 2 the help viewer opened at $X,$Y, $WIDTH x $HEIGHT, beyond the screen"
+fi
+kill "$SCALED_PID"
 echo "every title as the window manager shows it, the questions and messages centred; at scale factor 2 the window at $X,$Y, $WIDTH x $HEIGHT"
 echo "screenshots in $OUT"

@@ -11,6 +11,8 @@
 #include <condition_variable>
 #include <filesystem>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace kx {
 namespace {
@@ -116,6 +118,8 @@ TEST(TkxRescueJob, RescuesEveryReadableSectorIntoOneImageWithItsMap)
   EXPECT_EQ(f.Phase, TkxRescuePhase::Finished);
   EXPECT_EQ(f.Finished, 2000 - 111);
   EXPECT_EQ(f.Areas, 3);
+  EXPECT_EQ(f.DamagedAreas, 3);
+  EXPECT_EQ(f.NonTrimmedAreas, 0);
   EXPECT_GT(f.FailingReads, 0);
   EXPECT_DOUBLE_EQ(f.SecondsPerFailingRead, 3.0);
   EXPECT_EQ(RescueSummaryText(f), "3.7 of 3.9 MiB rescued; 111 unreadable sectors in 3 areas (" +
@@ -319,28 +323,88 @@ TEST(TkxRescueJob, MapIsSavedAtLeastEveryFiveSeconds)
   EXPECT_LT(longest, 5000 + 3000);
 }
 
-TEST(EstimateTimeLeft, GoodDataAtTheRatePlusTheFailingReadsToCome)
+// At 1024 sectors a second and 2 s per failing read: the low bound reads every sector still to
+// be read at the rate, the high one adds the failing reads each phase to come may meet.
+TEST(EstimateTimeLeft, GoodDataAtTheRatePlusTheFailingReadsEachPhaseWillNeed)
 {
-  TkxRescueFigures f;
-  f.Phase = TkxRescuePhase::Copy;
-  f.NonTried = 1000;
-  f.NonTrimmed = 24;
-  f.NonScraped = 50;
-  f.Bad = 4;
-  f.SecondsPerFailingRead = 2;
-  EstimateTimeLeft(f, 1024 * 2048, {});
-  EXPECT_DOUBLE_EQ(f.EstimateLow, 1.0);
-  EXPECT_DOUBLE_EQ(f.EstimateHigh, 1.0);
-  EstimateTimeLeft(f, 1024 * 2048, {true, 3});
-  EXPECT_DOUBLE_EQ(f.EstimateHigh, 1.0 + 50 * 2 + 3 * 4 * 2);
-  f.Phase = TkxRescuePhase::Retry;
-  f.Pass = 3;
-  EstimateTimeLeft(f, 1024 * 2048, {true, 3});
-  EXPECT_DOUBLE_EQ(f.EstimateHigh, 1.0 + 50 * 2 + 1 * 4 * 2) << "the last pass is under way";
-  EstimateTimeLeft(f, 0, {true, 3});
-  EXPECT_EQ(f.EstimateLow, 0) << "no rate yet, no estimate";
-  EXPECT_EQ(f.EstimateHigh, 0);
+  struct TCase {
+    const char* What;
+    TkxRescuePhase Phase;
+    std::int64_t NonTried, NonTrimmed, NonTrimmedAreas, NonScraped, Bad, DamagedAreas;
+    TkxRescueSettings Settings;
+    double Low, High;
+  };
+  const TCase cases[] = {
+      {"trimming: a failing read at each edge of each area", TkxRescuePhase::Trim, 0, 1024, 4, 0, 0, 4, {}, 1, 1 + 8 * 2},
+      {"with scraping every non-trimmed sector may fail once", TkxRescuePhase::Trim, 0, 1024, 4, 0, 0, 4, {true, 0}, 1,
+       1 + 1024 * 2},
+      {"scraping: each non-scraped sector", TkxRescuePhase::Scrape, 0, 0, 0, 512, 10, 2, {true, 0}, 0.5, 0.5 + 512 * 2},
+      {"without scraping non-scraped sectors are left alone", TkxRescuePhase::Trim, 0, 0, 0, 512, 10, 2, {}, 0, 0},
+      {"untried sectors, half as many as the tried ones: half their damage, a failing request in and one back, "
+       "then trimmed",
+       TkxRescuePhase::Copy, 1024, 0, 0, 0, 64, 2, {}, 1, 1 + (2 + 2) * 2},
+      {"retry passes: the bad sectors and those trimming will find", TkxRescuePhase::Trim, 0, 1024, 4, 0, 6, 5, {false, 2},
+       1, 1 + (8 + 2 * (6 + 8)) * 2},
+      {"a pass under way: the bad sectors ahead in it, then each once per pass to come", TkxRescuePhase::Retry, 0, 0, 0,
+       0, 4, 4, {false, 3}, 0, (1 + 4) * 2},
+  };
+  for (const TCase& c : cases) {
+    TkxRescueFigures f;
+    f.Phase = c.Phase;
+    f.Pass = c.Phase == TkxRescuePhase::Retry ? 2 : 1;
+    f.BadAheadInPass = c.Phase == TkxRescuePhase::Retry ? 1 : 0;
+    f.NonTried = c.NonTried;
+    f.NonTrimmed = c.NonTrimmed;
+    f.NonTrimmedAreas = c.NonTrimmedAreas;
+    f.NonScraped = c.NonScraped;
+    f.Bad = c.Bad;
+    f.DamagedAreas = c.DamagedAreas;
+    // 2048 sectors tried.
+    f.Finished = 2048 - (f.NonTrimmed + f.NonScraped + f.Bad);
+    f.Sectors = 2048 + f.NonTried;
+    f.SecondsPerFailingRead = 2;
+    EstimateTimeLeft(f, 1024 * 2048, c.Settings);
+    EXPECT_TRUE(f.EstimateKnown) << c.What;
+    EXPECT_FALSE(f.EstimateOpen) << c.What;
+    EXPECT_DOUBLE_EQ(f.EstimateLow, c.Low) << c.What;
+    EXPECT_DOUBLE_EQ(f.EstimateHigh, c.High) << c.What;
+
+    // Failing reads to come whose time is not known yet leave the range open; no rate, no estimate.
+    f.SecondsPerFailingRead = 0;
+    EstimateTimeLeft(f, 1024 * 2048, c.Settings);
+    EXPECT_EQ(f.EstimateOpen, c.High > c.Low) << c.What;
+    EstimateTimeLeft(f, 0, c.Settings);
+    EXPECT_FALSE(f.EstimateKnown) << c.What;
+  }
   EXPECT_EQ(RescuePhaseText(TkxRescuePhase::Retry, 2, 3), "Retrying, pass 2 of 3");
+}
+
+// From every moment of a rescue of the damaged disc after each sector was tried once, the range
+// holds the time it then really took (on the drive's clock: 10 ms a command, 3 s a failing one).
+// Before, damage not met yet cannot be foreseen: the untried sectors are only taken to be as
+// damaged as the tried ones.
+TEST(EstimateTimeLeft, TheRangeHoldsTheTimeTheRescueTook)
+{
+  for (const TkxRescueSettings settings : {TkxRescueSettings{}, TkxRescueSettings{true, 1}}) {
+    TScratchFolder dir;
+    TDriveClock clock;
+    TDamagedDrive disc(&clock);
+    TkxRescueJob job(std::move(disc.Drive), dir / "disc.iso", OptionsWith(clock, settings));
+    ASSERT_EQ(job.Prepare(), "");
+    std::vector<std::pair<TkxRescueFigures, std::int64_t>> moments;
+    TkxJobControl control;
+    job.Run(control, [&] { moments.emplace_back(job.Figures(), clock.Ms.load()); });
+    const std::int64_t end = clock.Ms;
+    int estimated = 0;
+    for (const auto& [f, at] : moments) {
+      if (!f.EstimateKnown || f.EstimateOpen || f.Phase == TkxRescuePhase::Finished || f.NonTried > 0) continue;
+      ++estimated;
+      const double left = static_cast<double>(end - at) / 1000;
+      EXPECT_LE(left, f.EstimateHigh + 0.5) << RescuePhaseText(f.Phase, f.Pass, f.Passes) << ", " << f.Unread() << " unread";
+      EXPECT_GE(left + 0.5, f.EstimateLow) << RescuePhaseText(f.Phase, f.Pass, f.Passes) << ", " << f.Unread() << " unread";
+    }
+    EXPECT_GT(estimated, 10);
+  }
 }
 
 TEST(RescueFigureTexts, CountersAndTheEstimateAsBounds)
@@ -354,7 +418,7 @@ TEST(RescueFigureTexts, CountersAndTheEstimateAsBounds)
   TkxRescueFigureTexts t = RescueFigureTexts(f);
   EXPECT_EQ(t.Phase, "Copying");
   EXPECT_EQ(t.Rescued, "9.8 of 19.5 MiB");
-  EXPECT_EQ(t.BadSectors, "1000") << "every sector of a failed read not read since; the untried ones are not known";
+  EXPECT_EQ(t.Unreadable, "1000") << "every sector of a failed read not read since; the untried ones are not known";
   EXPECT_EQ(t.FailingReads, "0");
   EXPECT_EQ(t.PerFailingRead, "-");
   EXPECT_EQ(t.SinceGoodRead, "-") << "before the run has begun";
@@ -364,17 +428,21 @@ TEST(RescueFigureTexts, CountersAndTheEstimateAsBounds)
   f.SecondsSinceGoodRead = 125;
   f.FailingReads = 7;
   f.SecondsPerFailingRead = 4.25;
-  EstimateTimeLeft(f, 4900.0 * 2048 / 100, {true, 0});  // 100 s of good data left
+  f.EstimateKnown = true;
+  f.EstimateLow = 100;
+  f.EstimateHigh = 525;
   t = RescueFigureTexts(f);
   EXPECT_EQ(t.FailingReads, "7");
   EXPECT_EQ(t.PerFailingRead, "4.2 s");
   EXPECT_EQ(t.SinceGoodRead, "2:05");
-  EXPECT_EQ(t.TimeLeft, "1:40 to 8:45") << "the 100 non-scraped sectors at 4.25 s each on top";
+  EXPECT_EQ(t.TimeLeft, "1:40 to 8:45");
   f.SecondsPerFailingRead = 75;
-  EstimateTimeLeft(f, 4900.0 * 2048 / 100, {});
+  f.EstimateHigh = 100.2;
   t = RescueFigureTexts(f);
   EXPECT_EQ(t.PerFailingRead, "1:15");
-  EXPECT_EQ(t.TimeLeft, "1:40") << "without scraping nothing is left that fails";
+  EXPECT_EQ(t.TimeLeft, "1:40") << "bounds that read alike are one";
+  f.EstimateOpen = true;
+  EXPECT_EQ(RescueFigureTexts(f).TimeLeft, "1:40 or more");
   f.Phase = TkxRescuePhase::Finished;
   EXPECT_EQ(RescueFigureTexts(f).TimeLeft, "0 s");
   EXPECT_EQ(RescueFigureTexts(f).Phase, "Finished");

@@ -61,9 +61,10 @@ TEST(StatusLine, CountsSelectedRowsAndSumsTheirSizesIn64Bits)
   const TkxSelectionSummary s = SummarizeSelection(list, ranges);
   EXPECT_EQ(s.Rows, 5);
   EXPECT_EQ(s.Bytes, 5'000'000'000 + 0 + 1 + 3 + 4 + 5);
-  EXPECT_EQ(StatusLineText(s.Rows, list.Count, s.Bytes), "5/6 file(s) selected (5000000013 bytes)");
-  EXPECT_EQ(StatusLineText(0, 0, 0), "0/0 file(s) selected (0 bytes)");
-  EXPECT_EQ(StatusLineText(2, 57, 4096), "2/57 file(s) selected (4096 bytes)");
+  // Only the byte count is grouped, by the locale's separator.
+  EXPECT_EQ(StatusLineText(s.Rows, list.Count, s.Bytes, U','), "5/6 file(s) selected (5,000,000,013 bytes)");
+  EXPECT_EQ(StatusLineText(0, 0, 0, U','), "0/0 file(s) selected (0 bytes)");
+  EXPECT_EQ(StatusLineText(2, 5700, 4096, U'.'), "2/5700 file(s) selected (4.096 bytes)");
 
   // The sizes of a hostile project: the sum holds at the limit instead of turning negative.
   TkxFileList hostile;
@@ -128,11 +129,38 @@ TEST(WindowQuestions, NameWhatIsAtStakeAndAreEmptyWhenNothingNeedsAsking)
   EXPECT_EQ(DiscardFoundFilesQuestion(1), "A file was found and not accepted. Do you want to discard it?");
   EXPECT_EQ(DiscardFoundFilesQuestion(1297), "1297 files were found and not accepted. Do you want to discard them?");
 
-  EXPECT_EQ(ExtractSourceQuestion("/img/a.iso", "/img/a.iso"), "");
-  EXPECT_EQ(ExtractSourceQuestion("", "/img/b.iso"), "");  // where the list came from is not known
-  EXPECT_EQ(ExtractSourceQuestion("/img/a.iso", "E:"),
+}
+
+// A command on the list reads, or a save names, the medium the files were found on, unless the
+// person says otherwise; the question names both, and nothing is asked where nothing is at stake.
+TEST(ChooseMedium, AsksOnlyWhereTheFieldNamesAnotherMediumThanTheFilesWereFoundOn)
+{
+  const struct {
+    const char* What;
+    const char* ListLocation;
+    const char* Location;
+    std::int32_t Files;
+    bool Asks;
+  } cases[] = {
+      {"the same medium", "/img/a.iso", "/img/a.iso", 5, false},
+      {"another medium", "/img/a.iso", "/img/b.iso", 5, true},
+      {"a drive for an image", "/img/a.iso", "E:", 1, true},
+      {"a field emptied", "/img/a.iso", "", 1, true},
+      {"where the list came from is not known", "", "/img/b.iso", 5, false},
+      {"an empty list", "/img/a.iso", "/img/b.iso", 0, false},
+  };
+  for (const TkxListCommand command : {TkxListCommand::Extract, TkxListCommand::Check, TkxListCommand::Save})
+    for (const auto& c : cases) {
+      const TkxMediumChoice choice = ChooseMedium(command, c.ListLocation, c.Location, c.Files);
+      EXPECT_EQ(!choice.Question.empty(), c.Asks) << c.What;
+      // Without a question the field's medium is used, whatever the answer would have been.
+      EXPECT_EQ(choice.Medium(true), c.Asks ? c.ListLocation : c.Location) << c.What;
+      EXPECT_EQ(choice.Medium(false), c.Location) << c.What;
+    }
+
+  EXPECT_EQ(ChooseMedium(TkxListCommand::Check, "/img/a.iso", "E:", 1).Question,
             "The files in the list were found on \"/img/a.iso\", but the location now names \"E:\".\n\n"
-            "Extract them from \"E:\"?");
+            "Check them against \"/img/a.iso\", where they were found? No checks them against \"E:\".");
 }
 
 // The message first, as the window has always said it, then where and why, as the command line

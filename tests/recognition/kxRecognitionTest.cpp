@@ -749,3 +749,115 @@ TEST(RecognizeNext, AStoredImageBeginsAtItsSystemArea)
 
 }  // namespace
 }  // namespace kx
+
+namespace kx {
+namespace {
+
+void PutLE32(std::vector<std::uint8_t>& b, std::size_t n, std::uint32_t v)
+{
+  for (int i = 0; i < 4; ++i) b[n + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+// Headers that chain over Sectors sectors, each sector beginning a file whose walk runs through
+// every later sector: a box, a member or a page at each sector's start reaches a second one
+// further in the next sector, whose size reaches the same place in the sector after.
+std::vector<std::uint8_t> Chain(TKind Kind, std::size_t Sectors)
+{
+  std::vector<std::uint8_t> s(ss, 0);
+  if (Kind == Kinds::Mp4) {
+    PutBE32(s, 0, 24);
+    PutText(s, 4, "ftypisom\0\0\0\0isom"sv);
+    PutBE32(s, 24, ss);
+    PutText(s, 28, "free");
+  } else if (Kind == Kinds::Zip) {
+    const auto member = [&](std::size_t at, std::uint32_t next) {
+      PutText(s, at, "PK\x03\x04\x14\0"sv);
+      PutLE32(s, at + 18, next - at - 31);
+      PutLE32(s, at + 22, next - at - 31);
+      s[at + 26] = 1;
+      s[at + 30] = 'a';
+    };
+    member(0, ss + 100);
+    member(100, ss + 100);
+  } else {
+    const auto page = [&](std::size_t at, std::uint8_t flags, std::size_t next) {
+      PutText(s, at, "OggS"sv);
+      s[at + 5] = flags;
+      s[at + 14] = 1;
+      const std::size_t body = next - at - 27;
+      const std::size_t segments = body / 255 + 1;
+      s[at + 26] = static_cast<std::uint8_t>(segments);
+      for (std::size_t i = 0; i < segments; ++i) s[at + 27 + i] = static_cast<std::uint8_t>(i + 1 < segments ? 255 : body - 255 * i - segments);
+    };
+    page(0, 2, 200);
+    page(200, 0, ss + 200);
+  }
+  std::vector<std::uint8_t> m;
+  for (std::size_t i = 0; i < Sectors; ++i) m.insert(m.end(), s.begin(), s.end());
+  return m;
+}
+
+// Chained headers cost the scan's structure following reads in proportion to the medium, not
+// to its square (every walk from every sector to the medium's end), and a movie after them is
+// still followed whole.
+TEST(RecognizeNext, ChainedHeadersCostReadsInProportionToTheMedium)
+{
+  constexpr std::size_t sectors = 2000;
+  for (const TKind kind : {Kinds::Mp4, Kinds::Zip, Kinds::Ogg}) {
+    SCOPED_TRACE(static_cast<int>(kind));
+    std::vector<std::uint8_t> m = Chain(kind, sectors);
+    std::size_t movie = 0;
+    const std::vector<std::uint8_t> after = MovieMedium(movie);
+    m.insert(m.end(), after.begin() + ss, after.end());
+    TMemoryDisk disk(m);
+    const TkxFileList l = Scan(disk, true);
+    EXPECT_EQ(l.Items[0].Kind, kind);
+    EXPECT_GE(l.Count, static_cast<std::int32_t>(sectors) / 2) << "a chain of false starts is no file";
+    EXPECT_LE(disk.SectorsRead.size(), 20 * sectors + 2 * (TkxRecognition::FirstCredit / ss));
+    const auto found = std::find_if(l.Items.begin(), l.Items.begin() + l.Count,
+                                    [&](const TkxFileEntry& e) { return e.Offset == static_cast<std::int64_t>(sectors) * ss; });
+    ASSERT_NE(found, l.Items.begin() + l.Count);
+    EXPECT_EQ(found->Kind, Kinds::Mp4);
+    EXPECT_EQ(found->Check, TkxCheckState::Whole);
+    EXPECT_EQ(found->Size, static_cast<std::int64_t>(movie));
+  }
+}
+
+// A stop requested while a walk reads a big file's last header ends the walk there: the scan
+// stops before the file's first sector and examines it again when it goes on.
+TEST(TkxScanJob, AStopDuringAWalkLeavesTheFileForLater)
+{
+  class TStoppingDisk final : public TkxDisk {
+   public:
+    TStoppingDisk(std::vector<std::uint8_t> Bytes_, std::int64_t StopAt_, TkxScanJob*& Job_)
+        : Bytes(std::move(Bytes_)), StopAt(StopAt_), Job(Job_)
+    {
+      SectorCount = static_cast<std::int64_t>(Bytes.size()) / ss;
+    }
+    std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector) override
+    {
+      const std::int64_t n = std::min<std::int64_t>(Count, SectorCount - FirstSector);
+      if (FirstSector <= StopAt && StopAt < FirstSector + n) Job->Control.RequestStop();
+      std::memcpy(Buffer, Bytes.data() + FirstSector * ss, static_cast<std::size_t>(n * ss));
+      return static_cast<std::int32_t>(n * ss);
+    }
+    std::vector<std::uint8_t> Bytes;
+    std::int64_t StopAt;
+    TkxScanJob*& Job;
+  };
+  std::size_t movie = 0;
+  std::vector<std::uint8_t> m = MovieMedium(movie);
+  const std::int64_t moov = (ss + static_cast<std::int64_t>(movie) - 1000) / ss;
+  TkxScanJob* self = nullptr;
+  TkxScanJob job(std::make_unique<TStoppingDisk>(std::move(m), moov, self));
+  self = &job;
+  job.Recognition.FollowStructure = true;
+  job.Control.Resume();
+  const TkxScanOutcome outcome = job.Run({});
+  EXPECT_TRUE(outcome.Stopped);
+  EXPECT_EQ(job.Recognition.Position, 1);
+  EXPECT_EQ(job.Recognition.FileList.Count, 1);
+}
+
+}  // namespace
+}  // namespace kx

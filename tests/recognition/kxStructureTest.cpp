@@ -14,11 +14,48 @@
 #include <zstd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <filesystem>
+#include <new>
 #include <random>
 #include <string>
 #include <string_view>
 #include <vector>
+
+// The memory the program holds, counted by every allocation of it: the containers of the
+// finders and, through their allocation hooks, the decoders' dictionaries and windows.
+namespace {
+std::atomic<std::int64_t> HeldBytes{0};
+std::atomic<std::int64_t> PeakBytes{0};
+
+void* Counted(std::size_t N) noexcept
+{
+  auto* block = static_cast<std::max_align_t*>(std::malloc(N + sizeof(std::max_align_t)));
+  if (block == nullptr) return nullptr;
+  *reinterpret_cast<std::size_t*>(block) = N;
+  const std::int64_t held = HeldBytes += static_cast<std::int64_t>(N);
+  for (std::int64_t peak = PeakBytes.load(); held > peak && !PeakBytes.compare_exchange_weak(peak, held);) {
+  }
+  return block + 1;
+}
+}  // namespace
+
+void* operator new(std::size_t N)
+{
+  void* p = Counted(N);
+  if (p == nullptr) throw std::bad_alloc();
+  return p;
+}
+void* operator new(std::size_t N, const std::nothrow_t&) noexcept { return Counted(N); }
+void operator delete(void* P) noexcept
+{
+  if (P == nullptr) return;
+  auto* block = static_cast<std::max_align_t*>(P) - 1;
+  HeldBytes -= static_cast<std::int64_t>(*reinterpret_cast<std::size_t*>(block));
+  std::free(block);
+}
+void operator delete(void* P, std::size_t) noexcept { operator delete(P); }
 
 namespace kx {
 namespace {
@@ -35,12 +72,12 @@ TBytes FileBytes(const std::string& Path)
   return {text.begin(), text.end()};
 }
 
-// Text and noise, as archives hold them.
-TBytes Payload()
+// Text and noise, as archives hold them; Lines of them, none the same.
+TBytes Payload(int Lines = 400)
 {
   std::mt19937 rnd(7);
   TBytes b;
-  for (int i = 0; i < 400; ++i) {
+  for (int i = 0; i < Lines; ++i) {
     for (char c : "the recovered disc holds files of many kinds\n"sv) b.push_back(static_cast<std::uint8_t>(c));
     for (int k = 0; k < 60; ++k) b.push_back(static_cast<std::uint8_t>(rnd()));
   }
@@ -57,11 +94,11 @@ TBytes Bzip2(const TBytes& In)
   return out;
 }
 
-TBytes Xz(const TBytes& In)
+TBytes Xz(const TBytes& In, std::uint32_t Preset = 6)
 {
   TBytes out(lzma_stream_buffer_bound(In.size()));
   std::size_t n = 0;
-  lzma_easy_buffer_encode(6, LZMA_CHECK_CRC64, nullptr, In.data(), In.size(), out.data(), &n, out.size());
+  lzma_easy_buffer_encode(Preset, LZMA_CHECK_CRC64, nullptr, In.data(), In.size(), out.data(), &n, out.size());
   out.resize(n);
   return out;
 }
@@ -243,6 +280,209 @@ TEST(FindFileEnd, RealPeProgramsEndWithTheirLastSection)
     ++seen;
   }
   EXPECT_GT(seen, 0);
+}
+
+// Value as N little-endian bytes after b's.
+void Le(TBytes& b, std::uint64_t Value, int N)
+{
+  for (int i = 0; i < N; ++i) b.push_back(static_cast<std::uint8_t>(Value >> (8 * i)));
+}
+TBytes operator+(TBytes a, const TBytes& b)
+{
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// A zstd frame of one raw block whose header asks for a window of 2^WindowLog bytes and states
+// no content size, as zstd --long writes a stream read from a pipe; it names the dictionary it
+// was made with when Dictionary is not 0.
+TBytes ZstdFrameWithWindow(int WindowLog, std::uint8_t Dictionary = 0)
+{
+  TBytes f = {0x28, 0xB5, 0x2F, 0xFD, static_cast<std::uint8_t>(Dictionary != 0 ? 1 : 0),
+              static_cast<std::uint8_t>((WindowLog - 10) << 3)};
+  if (Dictionary != 0) f.push_back(Dictionary);
+  Le(f, 100 << 3 | 1, 3);  // the last block, raw, 100 bytes
+  f.resize(f.size() + 100, 'z');
+  return f;
+}
+
+// An xz stream whose block header states a dictionary of 4 GiB (LZMA2 property 40), its CRC
+// made right, so that only the dictionary's size is wrong with it.
+TBytes XzWithHugeDictionary()
+{
+  TBytes x = Xz(Payload());
+  const std::size_t header = 12, length = (x[header] + 1u) * 4u;
+  x[Find(x, "\x21\x01", header) + 2] = 40;
+  TBytes crc;
+  Le(crc, crc32(0, x.data() + header, static_cast<uInt>(length - 4)), 4);
+  std::copy(crc.begin(), crc.end(), x.begin() + static_cast<std::ptrdiff_t>(header + length - 4));
+  return x;
+}
+
+// A TIFF directory of 4,096 SubIFD entries, each listing the same 65,536 offsets.
+TBytes TiffOfSubIfdLists()
+{
+  constexpr std::uint32_t entries = 4096, values = 8 + 2 + 12 * entries + 4;
+  TBytes t = Bytes("II*\0\x08\0\0\0"sv);
+  Le(t, entries, 2);
+  for (std::uint32_t i = 0; i < entries; ++i) {
+    Le(t, 330 | 4 << 16, 4);
+    Le(t, 65536, 4);
+    Le(t, values, 4);
+  }
+  Le(t, 0, 4);
+  for (std::uint32_t i = 0; i < 65536; ++i) Le(t, 16 + 4 * i, 4);
+  return t;
+}
+
+// A chain of 64 TIFF directories, each with strip tables of 65,536 offsets and counts.
+TBytes TiffOfHugeStripTables()
+{
+  constexpr std::uint32_t dirs = 8 + 4 * 65536, dir = 2 + 2 * 12 + 4;
+  TBytes t = Bytes("II*\0"sv);
+  Le(t, dirs, 4);
+  for (int i = 0; i < 65536; ++i) Le(t, 100, 4);
+  for (std::uint32_t d = 0; d < 64; ++d) {
+    Le(t, 2, 2);
+    for (const std::uint32_t tag : {273u, 279u}) {
+      Le(t, tag | 4 << 16, 4);
+      Le(t, 65536, 4);
+      Le(t, 8, 4);
+    }
+    Le(t, d + 1 < 64 ? dirs + (d + 1) * dir : 0, 4);
+  }
+  return t;
+}
+
+// An OLE2 header claiming a million sectors of allocation table, listed by a chain of table
+// sectors that points back to itself.
+TBytes OleOfALoopingTable()
+{
+  TBytes o = Bytes("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"sv);
+  o.resize(30);
+  Le(o, 9, 2);
+  o.resize(44);
+  Le(o, 1 << 20, 4);
+  o.resize(1024);
+  return o;
+}
+
+// Ogg pages, each beginning a stream of its own and none ending one.
+TBytes OggOfManyStreams(int Streams)
+{
+  TBytes o;
+  for (int i = 0; i < Streams; ++i) {
+    o = o + Bytes("OggS\0\x02\0\0\0\0\0\0\0\0"sv);
+    Le(o, static_cast<std::uint32_t>(i), 4);
+    Le(o, 0, 8);  // sequence and checksum
+    Le(o, 1, 2);  // one segment, of nothing
+  }
+  return o;
+}
+
+struct THostileCase {
+  std::string Name;
+  TKind Kind;
+  TBytes File;
+  TkxCheckState State;
+  std::int64_t MaxWork;    // TkxByteSource::Work
+  std::int64_t MaxMemory;  // bytes held at once, beyond those held before
+};
+
+// A decoder reads the stream and writes at most its ratio and grace; its views and the last
+// chunk it wrote come on top.
+std::int64_t DecoderWork(const TBytes& File)
+{
+  return (OutputRatio + 3) * static_cast<std::int64_t>(File.size()) + OutputGrace + (1 << 18);
+}
+
+// Bytes made to cost the most time or memory: each is given up or walked within a bound that
+// does not depend on what its headers claim. A limit of ours makes a file not checked, never
+// damaged.
+TEST(FindFileEnd, HostileStreamsAndStructuresStayWithinTheirBounds)
+{
+  constexpr std::int64_t MiB = 1 << 20;
+  const TBytes zeros(8 << 20, 0);
+  std::vector<THostileCase> cases;
+  const auto add = [&](std::string name, TKind kind, TBytes file, TkxCheckState state, std::int64_t work, std::int64_t memory) {
+    cases.push_back({std::move(name), kind, std::move(file), state, work, memory});
+  };
+  using S = TkxCheckState;
+  TBytes zstdLong = ZstdFrameWithWindow(30), zstdWide = ZstdFrameWithWindow(27);
+  add("zstd --long=30", Kinds::Zstd, zstdLong, S::NotChecked, 4096, MiB);
+  add("zstd with a dictionary", Kinds::Zstd, ZstdFrameWithWindow(20, 7), S::NotChecked, 4096, MiB);
+  // The widest window zstd's strongest levels write is within the limit.
+  add("zstd window of 2^27", Kinds::Zstd, zstdWide, S::Whole, DecoderWork(zstdWide), static_cast<std::int64_t>(DecoderMemory));
+  TBytes xzHuge = XzWithHugeDictionary();
+  add("xz dictionary of 4 GiB", Kinds::Xz, xzHuge, S::NotChecked, static_cast<std::int64_t>(xzHuge.size()) + 4096, MiB);
+  TBytes gzipBomb = Gzip(zeros, 9), bzip2Bombs, xzBomb = Xz(zeros), zstdBomb = Zstd(zeros);
+  for (const TBytes bzip2 = Bzip2(zeros); bzip2Bombs.size() < 16 * bzip2.size();) bzip2Bombs = bzip2Bombs + bzip2;
+  add("gzip of zeros", Kinds::Gzip, gzipBomb, S::NotChecked, DecoderWork(gzipBomb), MiB);
+  add("16 bzip2 streams of zeros", Kinds::Bzip2, bzip2Bombs, S::NotChecked, DecoderWork(bzip2Bombs), 8 * MiB);
+  add("xz of zeros", Kinds::Xz, xzBomb, S::NotChecked, DecoderWork(xzBomb), 16 * MiB);
+  add("zstd of zeros", Kinds::Zstd, zstdBomb, S::NotChecked, DecoderWork(zstdBomb), 16 * MiB);
+  // The first directory's lists are read as far as the directories a walk visits.
+  add("TIFF of 4,096 SubIFD lists", Kinds::Tiff, TiffOfSubIfdLists() + TBytes(4096, 0), S::Whole, 16 * MiB, 4 * MiB);
+  add("TIFF of 64 strip tables of 65,536", Kinds::Tiff, TiffOfHugeStripTables(), S::NotChecked, 16 * MiB, 4 * MiB);
+  add("OLE2 table chain looping", Kinds::Office, OleOfALoopingTable(), S::Damaged, 16 * MiB, 16 * MiB);
+  add("Ogg of 1,000 streams at once", Kinds::Ogg, OggOfManyStreams(1000), S::NotChecked, MiB, MiB);
+  for (const THostileCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TkxMemorySource source(c.File);
+    const std::int64_t before = HeldBytes.load();
+    PeakBytes = before;
+    const TkxFileEnd end = FindFileEnd(c.Kind, source);
+    EXPECT_EQ(end.State, c.State);
+    EXPECT_LE(source.Work(), c.MaxWork);
+    EXPECT_LE(PeakBytes.load() - before, c.MaxMemory);
+  }
+}
+
+// A source that asks its job to stop during its Nth read, as Ctrl+C does.
+class TStoppingSource final : public TkxByteSource {
+ public:
+  TStoppingSource(const TBytes& Bytes, int StopAt) : Memory(Bytes), Left(StopAt) { Control = &Job; }
+  std::int64_t Size() const override { return Memory.Size(); }
+
+ private:
+  std::span<const std::uint8_t> Serve(std::int64_t Pos, std::size_t MaxBytes) override
+  {
+    if (--Left == 0) Job.RequestStop();
+    return Memory.View(Pos, MaxBytes);
+  }
+  TkxJobControl Job;
+  TkxMemorySource Memory;
+  int Left;
+};
+
+// Long files whose finders read every byte: a stop or the source's bound gives each up (not
+// checked) within a few of its reads; without them, each is whole.
+TEST(FindFileEnd, AStopOrABoundGivesUpInsideALongFile)
+{
+  const TBytes text = Payload(20000);
+  TBytes pdf = Bytes("%PDF-1.4\n1 0 obj\n<< /Type /Catalog >>\nendobj\n") + text + Bytes("%%EOF\n");
+  std::replace(pdf.begin() + 20, pdf.end() - 6, std::uint8_t{'%'}, std::uint8_t{'#'});
+  const struct {
+    const char* Name;
+    TKind Kind;
+    TBytes File;
+  } cases[] = {{"gzip", Kinds::Gzip, Gzip(text)}, {"bzip2", Kinds::Bzip2, Bzip2(text)}, {"xz", Kinds::Xz, Xz(text, 0)},
+               {"zstd", Kinds::Zstd, Zstd(text)}, {"pdf", Kinds::Pdf, pdf}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    ASSERT_GT(c.File.size(), 4u << 16);
+    TBytes padded = c.File + TBytes(2048, 0xA5);
+    EXPECT_EQ(EndOf(c.Kind, padded).State, TkxCheckState::Whole);
+
+    TStoppingSource stopped(padded, 3);
+    EXPECT_EQ(FindFileEnd(c.Kind, stopped).State, TkxCheckState::NotChecked);
+    EXPECT_LE(stopped.Work(), 1 << 20);
+
+    TkxMemorySource bounded(padded);
+    bounded.Bound.Base = 1 << 18;
+    EXPECT_EQ(FindFileEnd(c.Kind, bounded).State, TkxCheckState::NotChecked);
+    EXPECT_LE(bounded.Work(), 1 << 20);
+  }
 }
 
 // A medium read in runs of sectors gives the same bytes as memory, also across runs and at the

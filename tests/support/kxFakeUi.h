@@ -17,6 +17,7 @@ class TFakeUi final : public ui::TUserInteraction {
  public:
   std::vector<QString> Messages;
   std::vector<QString> Questions;
+  std::vector<ui::TAnswer> Defaults;  // the default answer of each question, in order
   std::vector<ui::TBeep> Beeps;
   std::vector<QUrl> OpenedUrls;
   std::vector<ui::TFileChoice> FileChoices;
@@ -42,14 +43,16 @@ class TFakeUi final : public ui::TUserInteraction {
     Messages.push_back(Text);
     if (OnMessage) OnMessage();
   }
-  bool AskYesNo(QWidget*, const QString&, const QString& Text) override
+  bool AskYesNo(QWidget*, const QString&, const QString& Text, ui::TAnswer Default) override
   {
     Questions.push_back(Text);
+    Defaults.push_back(Default);
     return YesNoAnswer;
   }
-  ui::TAnswer AskYesNoCancel(QWidget*, const QString&, const QString& Text) override
+  ui::TAnswer AskYesNoCancel(QWidget*, const QString&, const QString& Text, ui::TAnswer Default) override
   {
     Questions.push_back(Text);
+    Defaults.push_back(Default);
     return YesNoCancelAnswer;
   }
   QString ChooseOpenFile(QWidget*, const ui::TFileChoice& Choice) override

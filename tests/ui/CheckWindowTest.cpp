@@ -8,7 +8,9 @@
 
 #include <QAction>
 #include <QFile>
+#include <QHeaderView>
 #include <QLabel>
+#include <QLocale>
 #include <QMenu>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -76,12 +78,24 @@ void Fill(TfrmMain& W, std::int64_t PaddedSize)
   W.UpdateCaption();
 }
 
+// The row of the entry named Name; -1 when there is none.
+int RowOf(const TfrmMain& W, const std::string& Name)
+{
+  for (std::int32_t i = 0; i < W.FileList.Count; ++i)
+    if (W.FileList.Items[static_cast<std::size_t>(i)].Name == Name) return i;
+  return -1;
+}
+
+const TkxFileEntry& Png(const TfrmMain& W) { return W.FileList.Items[static_cast<std::size_t>(std::max(0, RowOf(W, "File 000001")))]; }
+
 }  // namespace
 
 class CheckWindowTest : public QObject {
   Q_OBJECT
 
  private slots:
+  void initTestCase() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+
   void TheItemFollowsExtractGroupedAndNeedsAListAndAMedium()
   {
     test::TFakeUi ui;
@@ -120,7 +134,7 @@ class CheckWindowTest : public QObject {
     Fill(w, 3 * ss);
     w.lb->setCurrentIndex(w.lb->model()->index(0, 0));
     // Before any check the status line is the classic one.
-    QCOMPARE(w.pStatusBar->text(), QStringLiteral("1/2 file(s) selected (6144 bytes)"));
+    QCOMPARE(w.pStatusBar->text(), QStringLiteral("1/2 file(s) selected (6,144 bytes)"));
 
     QSignalSpy ended(&w, &TfrmMain::CheckEnded);
     w.miCheckFilesClick();
@@ -129,13 +143,79 @@ class CheckWindowTest : public QObject {
     QVERIFY(!w.Checking());
     QCOMPARE(ui.Messages.size(), std::size_t{1});
     QVERIFY(ui.Beeps.empty());
-    QCOMPARE(w.FileList.Items[0].Size, pngSize);
-    QCOMPARE(w.FileList.Items[0].Check, TkxCheckState::Whole);
+    QCOMPARE(Png(w).Size, pngSize);
+    QCOMPARE(Png(w).Check, TkxCheckState::Whole);
     QCOMPARE(w.lb->model()->rowCount(), w.FileList.Count);
     QVERIFY(w.Modified);
     QVERIFY(w.windowTitle().endsWith(QLatin1Char('*')));
-    w.lb->setCurrentIndex(w.lb->model()->index(0, 0));
+    w.lb->setCurrentIndex(w.lb->model()->index(RowOf(w, "File 000001"), 0));
     QVERIFY2(w.pStatusBar->text().endsWith(QStringLiteral(" - focused file: whole")), qPrintable(w.pStatusBar->text()));
+  }
+
+  // The list's files are checked against the medium they were found on; where the field names
+  // another, the person is asked first with both named, and keeping the list's medium is the
+  // default. Checked against the other disc, the PNG would come out damaged.
+  void ACheckWithAnotherMediumInTheFieldAsksAndKeepsTheListsByDefault()
+  {
+    test::TFakeUi ui;
+    TfrmMain w(ui);
+    std::int64_t pngSize = 0;
+    const std::vector<std::uint8_t> found = Medium(pngSize);
+    std::vector<std::string> opened;
+    w.DiskOpener = [&](const std::string& Location, TkxOpenFailure*) -> std::unique_ptr<TkxDisk> {
+      opened.push_back(Location);
+      return std::make_unique<TMemoryMedium>(Location == "/img/found.iso" ? found : std::vector<std::uint8_t>(4 * ss, 0x20));
+    };
+    Fill(w, 3 * ss);
+    w.ListLocation = "/img/found.iso";
+    w.eDiskLocation->setText(QStringLiteral("/img/other.iso"));
+    QSignalSpy ended(&w, &TfrmMain::CheckEnded);
+
+    ui.YesNoCancelAnswer = TAnswer::Cancel;
+    w.miCheckFilesClick();
+    QCOMPARE(ui.Questions.size(), std::size_t{1});
+    QVERIFY(ui.Questions[0].contains(QStringLiteral("\"/img/found.iso\"")));
+    QVERIFY(ui.Questions[0].contains(QStringLiteral("\"/img/other.iso\"")));
+    QCOMPARE(ui.Defaults[0], TAnswer::Yes);
+    QVERIFY(!w.Checking());
+    QVERIFY(opened.empty());
+
+    ui.YesNoCancelAnswer = TAnswer::Yes;
+    w.miCheckFilesClick();
+    QVERIFY(ended.wait(20000));
+    QCOMPARE(opened, std::vector<std::string>{"/img/found.iso"});
+    QCOMPARE(Png(w).Check, TkxCheckState::Whole);
+    QCOMPARE(Png(w).Size, pngSize);
+
+    // No: the person says the files are on the medium the field names.
+    ui.YesNoCancelAnswer = TAnswer::No;
+    w.miCheckFilesClick();
+    QVERIFY(ended.wait(20000));
+    QCOMPARE(opened.back(), std::string("/img/other.iso"));
+    QCOMPARE(ui.Questions.size(), std::size_t{3});
+  }
+
+  // The list keeps the order it was sorted in: sizes the check made exact, the extensions it
+  // refines and the runs it lists apart at the end are sorted in.
+  void ACheckThatChangedTheListSortsItAgain()
+  {
+    test::TFakeUi ui;
+    TfrmMain w(ui);
+    std::int64_t pngSize = 0;
+    const std::vector<std::uint8_t> medium = Medium(pngSize);
+    w.DiskOpener = [&](const std::string&, TkxOpenFailure*) -> std::unique_ptr<TkxDisk> {
+      return std::make_unique<TMemoryMedium>(medium);
+    };
+    w.FileList.Add("File 000001", Kinds::Png, 0, 3 * ss, false);
+    w.FileList.Add("File 000002", Kinds::Unknown, 3 * ss, pngSize + 100, false);
+    w.RefreshList();
+    w.hc->sectionClicked(3);  // by size: the PNG, padded, comes last
+    QCOMPARE(RowOf(w, "File 000001"), 1);
+    QSignalSpy ended(&w, &TfrmMain::CheckEnded);
+    w.miCheckFilesClick();
+    QVERIFY(ended.wait(20000));
+    QCOMPARE(Png(w).Size, pngSize);
+    QCOMPARE(RowOf(w, "File 000001"), 0);
   }
 
   void CancelInTheProgressWindowChangesNothing()

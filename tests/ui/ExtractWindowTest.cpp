@@ -220,14 +220,15 @@ class ExtractWindowTest : public QObject {
   }
 
   // The list's files are extracted from the medium they were found on; another location in the
-  // field is asked about first, naming both.
+  // field is asked about first, naming both, and the list's medium is the default answer.
   void ExtractionFromAnotherMediumIsAskedAboutFirst()
   {
     QTemporaryDir found;
     QTemporaryDir other;
     QTemporaryDir out;
     const QString a = MakeImage(found, 3);
-    const QString b = MakeImage(other, 3);
+    const QString b = other.filePath(QStringLiteral("disc.iso"));
+    std::ofstream(b.toStdString(), std::ios::binary) << std::string(3 * 2048, 'z');
     const QString project = found.filePath(QStringLiteral("p.kx"));
     std::ofstream(project.toStdString()) << "KX\nLOCATION\n" << a.toStdString() << "\nFILES\n1\nFile 000002\n\n2048\n2048\n";
     test::TFakeUi ui;
@@ -236,22 +237,26 @@ class ExtractWindowTest : public QObject {
     SelectAll(w);
     ui.FolderAnswer = out.path();
     w.eDiskLocation->setText(b);
-    ui.YesNoAnswer = false;
+    ui.YesNoCancelAnswer = TAnswer::Cancel;
     w.miExtractClick();
     QCOMPARE(ui.Questions.size(), std::size_t{1});
     QVERIFY2(ui.Questions[0].contains(a) && ui.Questions[0].contains(b), qPrintable(ui.Questions[0]));
+    QCOMPARE(ui.Defaults, std::vector<TAnswer>{TAnswer::Yes});
     QVERIFY(ui.FolderCaptions.empty());
     QVERIFY(!w.Extracting());
 
-    ui.YesNoAnswer = true;
+    ui.YesNoCancelAnswer = TAnswer::Yes;
     RunToEnd(w, [&] { w.miExtractClick(); });
-    QCOMPARE(ui.Questions.size(), std::size_t{2});
     QCOMPARE(ReadAll(out.filePath(QStringLiteral("File 000002"))), QByteArray(2048, 'b'));
+    ui.YesNoCancelAnswer = TAnswer::No;
+    RunToEnd(w, [&] { w.miExtractClick(); });
+    QCOMPARE(ReadAll(out.filePath(QStringLiteral("File 000002(2)"))), QByteArray(2048, 'z'));
+    QCOMPARE(ui.Questions.size(), std::size_t{3});
 
     // Back at the list's own medium, nothing is asked; nor after a scan of the other one.
     w.eDiskLocation->setText(a);
     RunToEnd(w, [&] { w.miExtractClick(); });
-    QCOMPARE(ui.Questions.size(), std::size_t{2});
+    QCOMPARE(ui.Questions.size(), std::size_t{3});
     ui.OnModal = [&](QDialog& Dialog) {
       w.frmRecognize->bStart->click();
       [&] { QTRY_VERIFY(!w.frmRecognize->Running()); }();
@@ -262,7 +267,7 @@ class ExtractWindowTest : public QObject {
     QCOMPARE(w.ListLocation, b.toStdString());
     SelectAll(w);
     RunToEnd(w, [&] { w.miExtractClick(); });
-    QCOMPARE(ui.Questions.size(), std::size_t{2});
+    QCOMPARE(ui.Questions.size(), std::size_t{3});
   }
 
   void WhileItRunsTheMainWindowTakesNoInputButOtherWindowsDo()

@@ -22,11 +22,13 @@
 #include <QMenuBar>
 #include <QTextBrowser>
 #include <QApplication>
+#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <fstream>
@@ -57,6 +59,9 @@ class MainWindowTest : public QObject {
   Q_OBJECT
 
  private slots:
+  // The status line groups its byte count as the locale does; the tests read it in English.
+  void initTestCase() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+
   void TitleFollowsProjectAndModified()
   {
     test::TFakeUi ui;
@@ -71,6 +76,23 @@ class MainWindowTest : public QObject {
     w.Modified = false;
     w.UpdateCaption();
     QCOMPARE(w.windowTitle(), QStringLiteral("Veltrane Tessarin 2008 - [/home/me/disc.kx]"));
+  }
+
+  // A location typed and erased again leaves the project as it was saved; the list's
+  // changes keep it modified whatever the field holds.
+  void ALocationTypedAndErasedLeavesTheProjectUnmodified()
+  {
+    test::TFakeUi ui;
+    TfrmMain w(ui);
+    QTest::keyClick(w.eDiskLocation, Qt::Key_X);
+    QVERIFY(w.Modified);
+    QTest::keyClick(w.eDiskLocation, Qt::Key_Backspace);
+    QVERIFY(!w.Modified);
+    QCOMPARE(w.windowTitle(), QStringLiteral("Veltrane Tessarin 2008 - [Untitled]"));
+    w.ListModified = true;
+    QTest::keyClick(w.eDiskLocation, Qt::Key_X);
+    QTest::keyClick(w.eDiskLocation, Qt::Key_Backspace);
+    QVERIFY(w.Modified);
   }
 
   void FreshWindowLayout()
@@ -148,9 +170,9 @@ class MainWindowTest : public QObject {
       [&] { QCOMPARE(item.Action->text(), QString::fromLatin1(item.Caption)); }();
       [&] { QCOMPARE(item.Action->shortcut(), item.Shortcut); }();
     }
-    QCOMPARE(w.miProject->title(), QStringLiteral("Project"));
-    QCOMPARE(w.miImage->title(), QStringLiteral("Image"));
-    QCOMPARE(w.miHelp->title(), QStringLiteral("Help"));
+    QCOMPARE(w.miProject->title(), QStringLiteral("&Project"));
+    QCOMPARE(w.miImage->title(), QStringLiteral("&Image"));
+    QCOMPARE(w.miHelp->title(), QStringLiteral("&Help"));
     QCOMPARE(w.miImage->actions().indexOf(w.miRescue), w.miImage->actions().indexOf(w.miCreateImage) + 1);
     QVERIFY(w.miRecognize->font().bold());
     QVERIFY(w.miDonate->font().bold());
@@ -169,7 +191,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.pStatusBar->text(), QStringLiteral("0/3 file(s) selected (0 bytes)"));
     w.lb->selectionModel()->select(w.lb->model()->index(0, 0), QItemSelectionModel::Select);
     w.lb->selectionModel()->select(w.lb->model()->index(1, 0), QItemSelectionModel::Select);
-    QCOMPARE(w.pStatusBar->text(), QStringLiteral("2/3 file(s) selected (6000000000 bytes)"));
+    QCOMPARE(w.pStatusBar->text(), QStringLiteral("2/3 file(s) selected (6,000,000,000 bytes)"));
     QCOMPARE(w.SelectedRows(), (std::vector<std::int32_t>{0, 1}));
   }
 
@@ -232,6 +254,22 @@ class MainWindowTest : public QObject {
       const auto box = MakeMessageBox(&w, ui::ApplicationTitle(), html, buttons);
       QCOMPARE(box->textFormat(), Qt::PlainText);
       QCOMPARE(box->text(), html);
+    }
+  }
+
+  // Enter answers a question with the default it was asked with: the safe answer where work is
+  // at stake.
+  void EnterGivesTheDefaultAnswer()
+  {
+    TUserInteraction real;
+    const auto pressEnter = [] {
+      QTimer::singleShot(0, [] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return); });
+    };
+    pressEnter();
+    QVERIFY(!real.AskYesNo(nullptr, {}, QStringLiteral("Discard?"), TAnswer::No));
+    for (const TAnswer answer : {TAnswer::Yes, TAnswer::No, TAnswer::Cancel}) {
+      pressEnter();
+      QCOMPARE(real.AskYesNoCancel(nullptr, {}, QStringLiteral("Which?"), answer), answer);
     }
   }
 
@@ -321,7 +359,7 @@ class MainWindowTest : public QObject {
     std::vector<std::string> names;
     for (const std::int32_t row : w.SelectedRows()) names.push_back(w.FileList.Items[static_cast<std::size_t>(row)].Name);
     QCOMPARE(names, (std::vector<std::string>{"f7", "f1", "f0"}));
-    QCOMPARE(w.pStatusBar->text(), QStringLiteral("3/500 file(s) selected (2992 bytes)"));
+    QCOMPARE(w.pStatusBar->text(), QStringLiteral("3/500 file(s) selected (2,992 bytes)"));
     const QModelIndex current = w.lb->currentIndex();
     QCOMPARE(w.FileList.Items[static_cast<std::size_t>(current.row())].Name, std::string("f1"));
     QVERIFY(w.lb->viewport()->rect().intersects(w.lb->visualRect(current)));
@@ -443,6 +481,42 @@ class MainWindowTest : public QObject {
     // Ctrl+R reaches the scan command, which finds nothing to open.
     QTest::keyClick(w.eDiskLocation, Qt::Key_R, Qt::ControlModifier);
     QCOMPARE(ui.Messages.size(), std::size_t{1});
+  }
+
+  // Alt and a menu title's letter open that menu, from the location field too; no other Alt
+  // combination types into the field; Enter on a row extracts as a double click does.
+  void AltKeysOpenMenusAndTypeNothingAndEnterExtracts()
+  {
+    test::TFakeUi ui;
+    TfrmMain w(ui);
+    Fill(w.FileList, {{"a", 1, 0, 10, false}, {"b", 1, 2048, 20, false}});
+    w.RefreshList();
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    w.eDiskLocation->setFocus();
+    QTRY_VERIFY(w.eDiskLocation->hasFocus());
+    for (QMenu* menu : {w.miProject, w.miImage, w.miHelp}) {
+      const QKeySequence mnemonic = QKeySequence::mnemonic(menu->title());
+      QVERIFY(!mnemonic.isEmpty());
+      QTest::keySequence(w.eDiskLocation, mnemonic);
+      QTRY_VERIFY2(menu->isVisible(), qPrintable(menu->title()));
+      menu->close();
+      QTRY_VERIFY(!menu->isVisible());
+    }
+    w.eDiskLocation->setFocus();
+    QTRY_VERIFY(w.eDiskLocation->hasFocus());
+    QTest::keyClick(w.eDiskLocation, Qt::Key_X, Qt::AltModifier);
+    QTest::keyClick(w.eDiskLocation, Qt::Key_2, Qt::AltModifier | Qt::ShiftModifier);
+    QCOMPARE(w.eDiskLocation->text(), QString());
+    QVERIFY(!w.Modified);
+    QTest::keyClick(w.eDiskLocation, Qt::Key_X);
+    QCOMPARE(w.eDiskLocation->text(), QStringLiteral("x"));
+
+    w.lb->setFocus();
+    w.lb->setCurrentIndex(w.lb->model()->index(1, 0));
+    QTest::keyClick(w.lb, Qt::Key_Return);
+    QTest::keyClick(w.lb, Qt::Key_Enter, Qt::KeypadModifier);
+    QCOMPARE(ui.FolderCaptions.size(), std::size_t{2});  // each asked where to, the chooser cancelled
   }
 
   void HelpAndWebLinks()

@@ -239,6 +239,42 @@ class ProjectWindowTest : public QObject {
     QCOMPARE(ReadAll(good), goodText);
   }
 
+  // A project names the medium its files were found on: where the field names another, the save
+  // asks first, naming both, and keeping the list's medium is the default; the field then shows
+  // what was saved. No saves the field's medium, which the list's files are then found on.
+  void SaveWithAnotherMediumInTheFieldAsksAndKeepsTheListsByDefault()
+  {
+    QTemporaryDir dir;
+    const QString project = dir.filePath(QStringLiteral("p.kx"));
+    const std::string saved = "KX\nLOCATION\n/img/a.iso\nFILES\n1\nFile 000001\n.jpg\n2048\n4096\n";
+    WriteAll(project, saved);
+    test::TFakeUi ui;
+    TfrmMain w(ui);
+    QVERIFY(w.OpenProjectFile(project.toStdString()));
+    w.eDiskLocation->setText(QStringLiteral("/img/b.iso"));
+
+    ui.YesNoCancelAnswer = TAnswer::Cancel;
+    QVERIFY(!w.SaveProject(false));
+    QCOMPARE(ui.Questions.size(), std::size_t{1});
+    QVERIFY(ui.Questions[0].contains(QStringLiteral("\"/img/a.iso\"")) && ui.Questions[0].contains(QStringLiteral("\"/img/b.iso\"")));
+    QCOMPARE(ui.Defaults, std::vector<TAnswer>{TAnswer::Yes});
+    QCOMPARE(ReadAll(project), saved);
+    QCOMPARE(w.windowTitle(), Title(true, project));
+
+    ui.YesNoCancelAnswer = TAnswer::Yes;
+    QVERIFY(w.SaveProject(false));
+    QCOMPARE(ReadAll(project), saved);
+    QCOMPARE(w.eDiskLocation->text(), QStringLiteral("/img/a.iso"));
+    QCOMPARE(w.windowTitle(), Title(false, project));
+
+    w.eDiskLocation->setText(QStringLiteral("/img/b.iso"));
+    ui.YesNoCancelAnswer = TAnswer::No;
+    QVERIFY(w.SaveProject(false));
+    QCOMPARE(ReadAll(project), "KX\nLOCATION\n/img/b.iso\nFILES\n1\nFile 000001\n.jpg\n2048\n4096\n");
+    QCOMPARE(w.windowTitle(), Title(false, project));
+    QCOMPARE(w.ListLocation, std::string("/img/b.iso"));
+  }
+
   // "other" typed in the save dialog, which asked nothing, is "other.kx" that exists.
   void SaveAsAsksBeforeItReplacesTheFileTheExtensionNames()
   {
@@ -252,6 +288,7 @@ class ProjectWindowTest : public QObject {
     ui.YesNoAnswer = false;
     QVERIFY(!w.SaveProject(true));
     QCOMPARE(ui.Questions, std::vector<QString>{QStringLiteral("\"%1\" already exists. Do you want to replace it?").arg(other)});
+    QCOMPARE(ui.Defaults, std::vector<TAnswer>{TAnswer::No});
     QCOMPARE(ReadAll(other), std::string("KX\nLOCATION\nD:\nFILES\n0\n"));
     QVERIFY(w.ProjectFileName.empty());
     QVERIFY(w.Modified);
@@ -303,6 +340,7 @@ class ProjectWindowTest : public QObject {
     w.RefreshList();
     w.eDiskLocation->setText(QStringLiteral("/images/disc2.iso"));
     const QString title = w.windowTitle();
+    ui.YesNoCancelAnswer = TAnswer::No;  // saved with the location the field names
     QVERIFY(!w.SaveProject(false));
     QCOMPARE(ui.Messages.size(), std::size_t{1});
     QCOMPARE(ReadAll(ui.FileAnswer), before);

@@ -386,6 +386,7 @@ class RecognizeDialogTest : public QObject {
     };
     QVERIFY(!dialog.Recognize(Disk(30, TContent::ZipEverySector), list));
     QCOMPARE(ui.Questions.back(), QStringLiteral("30 files were found and not accepted. Do you want to discard them?"));
+    QCOMPARE(ui.Defaults.back(), TAnswer::No);  // Enter keeps what was found
     QCOMPARE(list.Count, 1);
     QTRY_COMPARE(dialog.OutstandingWorkers(), 0);
   }

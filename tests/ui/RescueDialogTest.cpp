@@ -129,7 +129,7 @@ class RescueDialogTest : public QObject {
       [&] { QTRY_COMPARE(gate->Reads.load(), std::int64_t{40}); }();
       dialog.tmRefreshTimer();
       [&] { QCOMPARE(dialog.lPhase->text(), QStringLiteral("Copying")); }();
-      [&] { QVERIFY(dialog.lBadSectors->text().toInt() > 0 && dialog.lFailingReads->text().toInt() > 0); }();
+      [&] { QVERIFY(dialog.lUnreadable->text().toInt() > 0 && dialog.lFailingReads->text().toInt() > 0); }();
       [&] { QCOMPARE(dialog.lPerFailingRead->text(), QStringLiteral("3.0 s")); }();
       [&] { QVERIFY(dialog.lSummary->text().contains(QStringLiteral("sectors not read"))); }();
       [&] { QVERIFY(dialog.grab().save(Shot("screenshot-rescue-during.png"))); }();
