@@ -72,8 +72,8 @@ class TMaxTree {
 // What the check concluded of the entries at one place.
 struct TVerdict {
   TkxCheckState State = TkxCheckState::NotChecked;
-  std::int64_t Claim = 0;   // the exact size, the stated size, or the sound bytes (CheckedSize)
   TKind Kind = 0;           // what the content refined the kind to; 0 keeps it
+  std::int64_t Claim = 0;   // the exact size, the stated size, or the sound bytes (CheckedSize)
   std::int64_t Walked = 0;  // how far from the file's start its finder read
 };
 
@@ -182,8 +182,8 @@ class TChecker {
   // headers, every file of it, whatever its state, at the rank of each among its kind.
   TMaxTree Separators, Unchecked;
   std::vector<TMaxTree> OwnKind;
-  std::vector<std::vector<std::size_t>> KindPlaces;
-  std::vector<std::size_t> KindRank;
+  std::vector<std::vector<std::uint32_t>> KindPlaces;
+  std::vector<std::uint32_t> KindRank;
   // The first later place that ends a search for a file's end (a recognised file not found
   // damaged), and such a place of each kind at the same start.
   std::size_t NextSeparator = None;
@@ -233,8 +233,8 @@ void TChecker::Place()
     Base[p] = FinderKind(List.Items[row].Kind);
     BeginsBefore[p] = before[row];
     if (EndReach(Base[p]) == TkxEndReach::Headers) {
-      KindRank[p] = KindPlaces[Base[p]].size();
-      KindPlaces[Base[p]].push_back(p);
+      KindRank[p] = static_cast<std::uint32_t>(KindPlaces[Base[p]].size());
+      KindPlaces[Base[p]].push_back(static_cast<std::uint32_t>(p));
     }
   }
   Verdict.assign(n, {});
@@ -290,20 +290,20 @@ TLater TChecker::RunsInto(std::size_t P, std::size_t After, std::int64_t At, std
 {
   const std::size_t to = std::max(After, PlaceAt(SaturatingAdd(At, Bytes - Peek)));
   std::size_t into = Separators.FirstAbove(After, to, At);
-  const std::vector<std::size_t>& own = KindPlaces[Base[P]];
+  const std::vector<std::uint32_t>& own = KindPlaces[Base[P]];
   const auto rank = [&](std::size_t Place) {
     return static_cast<std::size_t>(std::lower_bound(own.begin(), own.end(), Place) - own.begin());
   };
   const std::size_t ownTo = rank(to);
   const std::size_t ownInto = OwnKind[Base[P]].FirstAbove(rank(After), ownTo, At);
-  if (ownInto < ownTo) into = std::min(into, own[ownInto]);
+  if (ownInto < ownTo) into = std::min<std::size_t>(into, own[ownInto]);
   return into < to ? TLater{into, Start[into]} : TLater{};
 }
 
 TVerdict TChecker::Conclude(std::size_t P, std::size_t After, const TkxFileEnd& End, std::int64_t Walked) const
 {
   if (End.State == TkxCheckState::NotChecked) return {};
-  TVerdict v{End.State, End.Size, End.Kind, Walked};
+  TVerdict v{End.State, End.Kind, End.Size, Walked};
   if (v.State == TkxCheckState::Whole && (BeginsBefore[P] || PassesNextFile(After, SaturatingAdd(Start[P], End.Size))))
     v.State = TkxCheckState::Truncated;
   return v;
@@ -316,7 +316,7 @@ TVerdict TChecker::Inherit(std::size_t P, std::size_t From, const TkxFileEnd& En
   const std::int64_t gap = Start[From] - Start[P];
   const TVerdict& later = Verdict[From];
   if (later.State == TkxCheckState::NotChecked) return {};
-  TVerdict v{later.State, SaturatingAdd(gap, later.Claim), End.Kind != 0 ? End.Kind : later.Kind,
+  TVerdict v{later.State, End.Kind != 0 ? End.Kind : later.Kind, SaturatingAdd(gap, later.Claim),
              SaturatingAdd(gap, later.Walked)};
   if (v.State == TkxCheckState::Whole && BeginsBefore[P]) v.State = TkxCheckState::Truncated;
   return v;
@@ -361,8 +361,8 @@ TVerdict TChecker::Check(std::size_t P, std::size_t After, bool Alone)
   // A read that looked past the file's end: it ended before the file it looked into.
   if (end.State == TkxCheckState::Whole && end.Size <= Start[into] - at) return Conclude(P, After, end, source.Reach());
   if (Base[into] == Base[P]) return Inherit(P, into, end);
-  return {TkxCheckState::Truncated,
-          std::max(end.State == TkxCheckState::Truncated ? end.Size : 0, source.IntoAt), end.Kind, source.Reach()};
+  return {TkxCheckState::Truncated, end.Kind, std::max(end.State == TkxCheckState::Truncated ? end.Size : 0, source.IntoAt),
+          source.Reach()};
 }
 
 // From the last start to the first, each start's entries grouped by kind: a group is checked
