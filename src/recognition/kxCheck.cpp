@@ -538,7 +538,11 @@ TkxCheckResult TChecker::Run()
       if (v.Kind != 0) c.Kind = v.Kind;
       c.State = v.State;
       c.CheckedSize = v.State == TkxCheckState::NotChecked ? 0 : v.Claim;
-      if (Start[p] != e.Offset) c.Offset = Start[p];
+      // An image found at its volume descriptor moves to its first sector once its structure
+      // holds from there; a false start stays where it was found.
+      const bool image = v.State == TkxCheckState::Whole || v.State == TkxCheckState::Truncated;
+      if (Start[p] != e.Offset && image) c.Offset = Start[p];
+      if (Start[p] != e.Offset && !image) c.Size = e.Size;
     }
     if (c.State != e.Check || c.Size != e.Size || c.Kind != e.Kind || c.CheckedSize != e.CheckedSize || c.Offset)
       result.Changes.push_back(c);

@@ -577,6 +577,14 @@ TEST(CheckFoundFiles, OnlyAWalkedStructureTakesInPiecesAndImagesBeginAtTheirSyst
     EXPECT_EQ(e.Check, TkxCheckState::Whole);
     EXPECT_EQ(e.Size, 24 * 2048);
   }
+  // A descriptor whose root directory is no image's stays a false start where it was found.
+  TBytes broken = IsoImage(24);
+  broken[18 * ss] = 0;
+  test::TMemoryDisk falseStart(Concatenated({Fixture("tiny.jpg"), broken}));
+  const TkxFileList notMoved = Checked(falseStart, Scanned(falseStart, false));
+  EXPECT_TRUE(std::any_of(notMoved.Items.begin(), notMoved.Items.begin() + notMoved.Count, [](const TkxFileEntry& x) {
+    return x.Kind == Kinds::IsoImage && x.Offset == 17 * 2048 && x.Check == TkxCheckState::Damaged;
+  }));
   // An image whose first sectors would lie before the medium's.
   TkxFileList early;
   early.Add("image", Kinds::IsoImage, 8 * 2048, 16 * 2048, false);
