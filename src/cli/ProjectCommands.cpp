@@ -259,13 +259,13 @@ struct TListOptions {
 };
 
 // A JSON string of a byte string: valid UTF-8 passes, other bytes are read as Latin-1 so that
-// names in a legacy code page still give valid JSON. Control and bidirectional characters are
+// names in a legacy code page still give valid JSON. Control and invisible characters are
 // escaped (\u202e), so that a name shown as it is written cannot act on a terminal or reorder it.
 std::string JsonString(std::string_view s)
 {
   std::string out = "\"";
   ForEachUtf8(s, [&out](std::int32_t c, std::string_view Bytes) {
-    if (c < 0 || IsControlCharacter(static_cast<char32_t>(c)) || IsBidiControl(static_cast<char32_t>(c))) {
+    if (c < 0 || IsControlCharacter(static_cast<char32_t>(c)) || IsInvisibleControl(static_cast<char32_t>(c))) {
       // Controls, and a byte that is not UTF-8 (c < 0) as a Latin-1 character.
       char esc[16];
       std::snprintf(esc, sizeof esc, "\\u%04x", c < 0 ? unsigned{static_cast<unsigned char>(Bytes.front())} : unsigned(c));

@@ -52,6 +52,12 @@ constexpr bool IsBidiControl(char32_t C)
   return C == 0x061C || C == 0x200E || C == 0x200F || (C >= 0x202A && C <= 0x202E) || (C >= 0x2066 && C <= 0x2069);
 }
 
+// The marks that show as nothing yet act on the text around them: the bidirectional controls, the
+// line and paragraph separators (U+2028, U+2029: a line break to some terminals and viewers) and
+// the byte order mark U+FEFF (a zero-width no-break space inside a name). A name shows them
+// escaped and a file name does not carry them.
+constexpr bool IsInvisibleControl(char32_t C) { return IsBidiControl(C) || C == 0x2028 || C == 0x2029 || C == 0xFEFF; }
+
 // Calls Each(c, Bytes) for every character of Text in turn: c is the code point that the UTF-8
 // sequence Bytes encodes, or -1 for a byte that begins no well-formed sequence (Bytes is then
 // that one byte). Names on discs and in projects are often not UTF-8 at all.

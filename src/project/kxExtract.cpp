@@ -1,11 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "project/kxExtract.h"
 
+#include "common/kxPendingFiles.h"
+#include "common/kxPlatform.h"
 #include "common/kxShared.h"
 
+#include <unicode/uchar.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <optional>
 #include <system_error>
+#include <unordered_set>
 
 namespace kx {
 
@@ -26,26 +34,32 @@ std::string ExtractTargetDir(const std::string& Folder, TKind Kind, TkxExtractMo
   return dir;
 }
 
-std::string ExtractEntryName(std::string_view Name, std::string_view Ext)
+std::string ExtractEntryName(std::string_view Name)
 {
   std::string name;
   name.reserve(Name.size());
+  bool visible = false;
   // A name that is not UTF-8 is written as the list shows it (Windows-1252), not as bytes that
   // no tool here shows right. What MakeValidFileName leaves of the controls (DEL, the C1 controls)
-  // and the bidirectional controls, which would make "invoice\u202Efdp.exe" show as
+  // and the invisible controls, which would make "invoice\u202Efdp.exe" show as
   // "invoiceexe.pdf" in a file manager, become "_".
-  ForEachUtf8(MakeValidFileName(NameAsUtf8(Name)), [&name](std::int32_t c, std::string_view Bytes) {
+  ForEachUtf8(MakeValidFileName(NameAsUtf8(Name)), [&](std::int32_t c, std::string_view Bytes) {
     const auto code = static_cast<char32_t>(c);
-    if (c >= 0 && (IsControlCharacter(code) || IsBidiControl(code)))
+    if (c >= 0 && (IsControlCharacter(code) || IsInvisibleControl(code))) {
       name += '_';
-    else
-      name += Bytes;
+      return;
+    }
+    name += Bytes;
+    if (c < 0 || !(u_isUWhiteSpace(c) || u_charType(c) == U_FORMAT_CHAR)) visible = true;
   });
-  // "_" stands for an empty name, so that the file is neither hidden nor nameless. "." and ".."
-  // alone would name the folder itself or its parent; followed by an extension they are an
-  // ordinary name (an INI section "[..]" gives "...ini").
-  if (name.empty()) return "_";
-  if (Ext.empty() && (name == "." || name == "..")) name.assign(name.size(), '_');
+  // "_" stands for a name that shows nothing, empty or blank, so that the file is neither
+  // nameless nor hidden (an untitled ".pas"). Leading dots would hide the file, and "." or ".."
+  // alone would name the folder itself or its parent.
+  if (!visible) return "_";
+  for (char& c : name) {
+    if (c != '.') break;
+    c = '_';
+  }
   return name;
 }
 
@@ -96,7 +110,7 @@ bool TkxFreeNames::Taken(const std::string& FileName) const
 TkxExtractPlan::TTarget TkxExtractPlan::Target(const TkxFileEntry& Entry) const
 {
   const std::string_view ext = KindExtensions[Entry.Kind];
-  return {ExtractTargetDir(Folder, Entry.Kind, Mode), ExtractEntryName(Entry.Name, ext), ext};
+  return {ExtractTargetDir(Folder, Entry.Kind, Mode), ExtractEntryName(Entry.Name), ext};
 }
 
 std::vector<TkxPlannedFile> PlanExtraction(const TkxFileList& List, std::span<const std::int32_t> Rows,

@@ -38,10 +38,11 @@ std::string ExtractTargetDir(const std::string& Folder, TKind Kind, TkxExtractMo
 // The entry's name as a file-name component. Names loaded from a project file may hold path
 // delimiters or be "..": cleaned so that the target can never leave the folder. A name that is
 // not UTF-8 is read as Windows-1252 (NameAsUtf8), as the window shows it; control characters
-// (DEL and the C1 controls too) and the bidirectional controls become "_". A name that
-// would give an empty file name, "." or "..", or a hidden file because the name is empty (an
-// untitled ".pas"), is replaced ("_" for the empty name). Other names pass unchanged.
-std::string ExtractEntryName(std::string_view Name, std::string_view Ext);
+// (DEL and the C1 controls too) and the invisible controls (IsInvisibleControl) become "_". A
+// name that shows nothing (empty, or only blanks and invisible marks) becomes "_", and its
+// leading dots become "_" each, so that no file comes out hidden, nameless or as "." or "..".
+// Other names pass unchanged.
+std::string ExtractEntryName(std::string_view Name);
 
 // The longest file name, in bytes, that the usual file systems accept.
 inline constexpr std::size_t MaxFileNameBytes = 255;
