@@ -108,6 +108,19 @@ const std::string& ProgramFolder();
 // Writing through a dangling link would create its target wherever the link points.
 bool NameTaken(const std::string& Path);
 
+// A file is written under a temporary name in its folder and takes its own name only when whole,
+// so that a program ended in the middle (even by SIGKILL) leaves no part of a file under a name
+// that looks finished: ".tessarin-PID-SERIAL.part", hidden, with the process's number in it.
+// Folder ends with a delimiter.
+std::string TemporaryFileName(const std::string& Folder);
+// The process that made FileName (a name without its folder) when it is such a temporary name;
+// 0 when it is not one.
+std::uint32_t TemporaryFileOwner(std::string_view FileName);
+// Removes the temporary files in Folder whose process no longer runs: what a run that was killed
+// left behind. Files of a run that goes on, and every other file, stay. Returns how many it
+// removed.
+int RemoveStaleTemporaryFiles(const std::string& Folder);
+
 // Part k of a split image: part 1 is FileName itself, part k >= 2 is FileName followed by k
 // with at least two digits ("disk.iso02", ..., "disk.iso99", "disk.iso100"). Shared by the
 // image reader and the image writer so both agree on the naming.

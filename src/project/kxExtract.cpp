@@ -146,34 +146,76 @@ bool GroupFolderReady(const std::string& Dir)
 
 enum class TRowEnd : std::uint8_t { Next, DiskFull, Stopped };
 
-// Extracts one row into Result: written, listed as failed, or skipped when its group folder
-// cannot be used.
-TRowEnd ExtractRow(TkxDisk& Disk, const TkxFileEntry& E, TkxExtractPlan& Plan, TkxExtractResult& Result,
-                   const TkxJobControl* Control)
+// What the rows of one extraction share: the plan of names, the result, and the folders already
+// rid of what killed runs left behind.
+struct TRun {
+  TkxDisk& Disk;
+  TkxExtractPlan& Plan;
+  TkxExtractResult& Result;
+  const TkxJobControl* Control;
+  std::unordered_set<std::string> Tidied;
+
+  void Tidy(const std::string& Dir)
+  {
+    if (Tidied.insert(Dir).second) RemoveStaleTemporaryFiles(Dir);
+  }
+};
+
+// The entry's bytes go into a temporary file beside its target, which takes the first free name
+// only when it is complete (or holds all the medium has of it): a run ended at any moment, even
+// by SIGKILL, leaves no part of a file under a name that looks finished, and the next run finds
+// the name free. FileName receives the name the file took, or would have taken.
+TkxSaveOutcome WriteEntryUnderFreeName(TRun& Run, const TkxFileEntry& E, const TkxExtractPlan::TTarget& Target,
+                                       std::string& FileName, std::string& Reason)
 {
-  const TkxExtractPlan::TTarget target = Plan.Target(E);
-  if (Plan.Mode == TkxExtractMode::Grouped && !GroupFolderReady(target.Dir)) {
-    ++Result.Skipped;
+  TkxSaveOutcome outcome;
+  std::string temporary;
+  std::optional<TkxPendingFile> pending;
+  do {
+    temporary = TemporaryFileName(Target.Dir);
+    // Removed by a second Ctrl+C too, also between the copy and the rename.
+    pending.emplace(temporary);
+    outcome = TkxFileList::WriteEntryFile(temporary, E, Run.Disk, TkxCreateMode::Exclusive, &Reason);
+    // NameTaken: a file of a killed run whose number this process now has.
+  } while (outcome == TkxSaveOutcome::NameTaken);
+  if (outcome != TkxSaveOutcome::Written && outcome != TkxSaveOutcome::Incomplete) {
+    FileName = Run.Plan.FreeName(Target);
+    return outcome;
+  }
+  for (;;) {
+    FileName = Run.Plan.FreeName(Target);
+    if (os::RenameNoReplace(temporary, FileName)) return outcome;
+    // EEXIST: another program took the name between the look and the rename.
+    if (errno != EEXIST) break;
+  }
+  Reason = std::strerror(errno);
+  os::RemoveFile(temporary.c_str());
+  return TkxSaveOutcome::Failed;
+}
+
+// Extracts one row into the result: written, listed as failed, or skipped when its group folder
+// cannot be used.
+TRowEnd ExtractRow(TRun& Run, const TkxFileEntry& E)
+{
+  const TkxExtractPlan::TTarget target = Run.Plan.Target(E);
+  if (Run.Plan.Mode == TkxExtractMode::Grouped && !GroupFolderReady(target.Dir)) {
+    ++Run.Result.Skipped;
     return TRowEnd::Next;
   }
+  Run.Tidy(target.Dir);
   std::string fileName;
   std::string reason;
-  TkxSaveOutcome outcome;
-  do {
-    fileName = Plan.FreeName(target);
-    outcome = TkxFileList::WriteEntryFile(fileName, E, Disk, TkxCreateMode::Exclusive, &reason);
-    // NameTaken: another program took the name between the look and the creation.
-  } while (outcome == TkxSaveOutcome::NameTaken);
+  const TkxSaveOutcome outcome = WriteEntryUnderFreeName(Run, E, target, fileName, reason);
   if (outcome == TkxSaveOutcome::Written) {
-    ++Result.Written;
+    ++Run.Result.Written;
     return TRowEnd::Next;
   }
   // Stopped within the copy, or a write broken off by the signal of the stop: the half file is
   // gone, and the entry is not extracted rather than failed.
   if (outcome == TkxSaveOutcome::Stopped ||
-      (outcome == TkxSaveOutcome::Failed && Control != nullptr && Control->StopRequested()))
+      (outcome == TkxSaveOutcome::Failed && Run.Control != nullptr && Run.Control->StopRequested()))
     return TRowEnd::Stopped;
-  Result.Failures.push_back({fileName, reason});
+  Run.Result.Failures.push_back({fileName, reason});
   return outcome == TkxSaveOutcome::DiskFull ? TRowEnd::DiskFull : TRowEnd::Next;
 }
 
@@ -201,6 +243,7 @@ TkxExtractResult ExtractEntries(TkxDisk& Disk, const TkxFileList& List, std::spa
 {
   TkxExtractResult result;
   TkxExtractPlan plan(Folder, Mode);
+  TRun run{Disk, plan, result, Control, {}};
   const TStopReads stopReads(Disk, Control);
   std::int32_t done = 0;
   for (const std::int32_t row : Rows) {
@@ -210,7 +253,7 @@ TkxExtractResult ExtractEntries(TkxDisk& Disk, const TkxFileList& List, std::spa
     }
     const std::int32_t written = result.Written;
     const TRowEnd end = row >= 0 && row < List.Count
-                            ? ExtractRow(Disk, List.Items[static_cast<std::size_t>(row)], plan, result, Control)
+                            ? ExtractRow(run, List.Items[static_cast<std::size_t>(row)])
                             : TRowEnd::Next;
     if (result.Written > written) result.WrittenRows.push_back(row);
     if (end == TRowEnd::Stopped) {
