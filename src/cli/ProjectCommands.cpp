@@ -319,13 +319,11 @@ int RunList(const TListOptions& o)
     return ExitSuccess;
   }
 
-  std::vector<std::string> names;
-  names.reserve(rows.size());
+  // The names are escaped twice, for the width and for the row, rather than kept: a list of
+  // millions of names would hold all of them a second time.
   int nameWidth = 9;
-  for (const std::int32_t i : rows) {
-    names.push_back(Escaped(list.Items[static_cast<std::size_t>(i)].Name));
-    nameWidth = std::max(nameWidth, static_cast<int>(names.back().size()));
-  }
+  for (std::size_t k = 0; k < rows.size() && nameWidth < 40; ++k)
+    nameWidth = std::max(nameWidth, static_cast<int>(Escaped(list.Items[static_cast<std::size_t>(rows[k])].Name).size()));
   nameWidth = std::min(nameWidth, 40);
   if (o.Long)
     std::printf("%-*s  %-12s  %4s  %-6s  %-9s  %-11s  %s%s\n", nameWidth, "File name", "Ext", "Kind", "Family", "State",
@@ -334,16 +332,17 @@ int RunList(const TListOptions& o)
     std::printf("%-*s  %-12s  %-11s  %s\n", nameWidth, "File name", "Ext", "Offset", "Size (bytes)");
   for (std::size_t k = 0; k < rows.size(); ++k) {
     const TkxFileEntry& e = list.Items[static_cast<std::size_t>(rows[k])];
+    const std::string name = Escaped(e.Name);
     const std::string ext(KindExtensions[e.Kind]);
     if (o.Long) {
       const std::string family(BaseFamily(e.Kind));
       const std::string state(CheckStateName(e.Check));
-      std::printf("%-*s  %-12s  %4d  %-6s  %-9s  %s  %s", nameWidth, names[k].c_str(), ext.c_str(), e.Kind,
+      std::printf("%-*s  %-12s  %4d  %-6s  %-9s  %s  %s", nameWidth, name.c_str(), ext.c_str(), e.Kind,
                   family.c_str(), state.c_str(), OffsetText(e.Offset).c_str(), SizeText(e.Size).c_str());
       if (map) std::printf("    %14" PRId64, unread(e));
       std::printf("\n");
     } else {
-      std::printf("%-*s  %-12s  %s  %s\n", nameWidth, names[k].c_str(), ext.c_str(), OffsetText(e.Offset).c_str(),
+      std::printf("%-*s  %-12s  %s  %s\n", nameWidth, name.c_str(), ext.c_str(), OffsetText(e.Offset).c_str(),
                   SizeText(e.Size).c_str());
     }
   }
