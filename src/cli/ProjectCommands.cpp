@@ -59,6 +59,28 @@ bool WriteReport(const std::string& FileName, const std::string& Text)
   }
 }
 
+// The states of the image's sectors from the rescue map beside it, when there is one that can
+// be used; a map that cannot, and one shorter than the image, are said on stderr. ImageSectors:
+// the image's size, nothing when it could not be opened.
+std::optional<TkxSectorMap> MapOfImage(const std::string& Location, std::optional<std::int64_t> ImageSectors)
+{
+  if (Location.empty() || IsDriveName(Location)) return std::nullopt;
+  if (!ImageSectors) {
+    const std::string mapName = RescueMapName(Location);
+    if (NameTaken(mapName)) ReportPathError(mapName, "the map cannot be used: the image cannot be opened");
+    return std::nullopt;
+  }
+  TkxImageMap map = ReadImageMap(Location, *ImageSectors);
+  if (!map.Problem.empty()) {
+    ReportPathError(map.FileName, "the map cannot be used: " + Escaped(map.Problem));
+    return std::nullopt;
+  }
+  if (map.Sectors && map.Covered < *ImageSectors)
+    ReportPathError(map.FileName, "the map covers " + std::to_string(map.Covered) + " of the image's " +
+                                      std::to_string(*ImageSectors) + " sectors; the others count as unread");
+  return std::move(map.Sectors);
+}
+
 // ---- the filters of list and extract -----------------------------------------------------
 
 struct TFilter {
@@ -291,8 +313,12 @@ int RunList(const TListOptions& o)
   if (!o.Sort.empty()) list.Sort(keys.at(o.Sort));
   const std::vector<std::int32_t> rows = MatchingRows(list, o.Filter);
   // An image rescued from a damaged disc: what its map says was not read.
-  const std::optional<TkxRescueMap> map = o.Long || o.Json ? MapBesideImage(location) : std::nullopt;
-  const auto unread = [&map](const TkxFileEntry& e) { return UnreadSectorsIn(map->Sectors, e.Offset, e.Size); };
+  std::optional<TkxSectorMap> map;
+  if ((o.Long || o.Json) && !IsDriveName(location)) {
+    const TkxDiskImage image(location);
+    map = MapOfImage(location, image.Opened ? std::optional<std::int64_t>(image.SectorCount) : std::nullopt);
+  }
+  const auto unread = [&map](const TkxFileEntry& e) { return UnreadSectorsIn(*map, e.Offset, e.Size); };
 
   if (o.Dfxml) {
     const std::string report = DfxmlReport(location, list, rows);
@@ -439,8 +465,8 @@ int RunExtract(const TExtractOptions& o)
   std::int32_t handled = 0;
   const TkxExtractResult r = ExtractWithProgress(*disk, list, rows, folder, mode, handled);
   std::printf("Extracted %d of %s to %s\n", r.Written, Counted(total, "file").c_str(), Escaped(folder).c_str());
-  if (const std::optional<TkxRescueMap> map = MapBesideImage(location)) {
-    const std::int32_t damaged = EntriesWithUnreadSectors(map->Sectors, list, r.WrittenRows);
+  if (const std::optional<TkxSectorMap> map = MapOfImage(location, disk->SectorCount)) {
+    const std::int32_t damaged = EntriesWithUnreadSectors(*map, list, r.WrittenRows);
     if (damaged > 0)
       std::printf("%s hold%s sectors that the rescue could not read (zeros there)\n",
                   Counted(damaged, "file written", "files written").c_str(), damaged == 1 ? "s" : "");

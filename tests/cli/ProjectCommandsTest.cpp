@@ -430,6 +430,26 @@ TEST(CliList, AMapBesideTheImageTellsTheUnreadSectorsOfEachFile)
   const TRun one = RunCli("extract project.kx -d one --ext jpg,bmp", dir.Dir());
   EXPECT_NE(one.Out.find("1 file written holds sectors"), std::string::npos) << one.Out;
 
+  // A map that cannot be used is said to be so, with why, and no sector counts as read by it; a
+  // map shorter than the image leaves the rest unread.
+  const std::string warning = "tessarin-cli: " + dir.Dir() + "disc.iso.map: the map cannot be used: ";
+  TkxRescueMap other = map;
+  other.Disc = TkxDiscIdentity{99, "", ""};
+  SaveRescueMap(dir / "disc.iso.map", other);
+  const TRun foreign = RunCli("list project.kx --long", dir.Dir());
+  EXPECT_EQ(foreign.Status, 0);
+  EXPECT_EQ(foreign.Err, warning + "its identity line names a disc of 99 sectors; the image has 17\n");
+  EXPECT_EQ(foreign.Out.find("Unread"), std::string::npos);
+  test::WriteFileText(dir / "disc.iso.map", "0 ? 1\n0 0x4000 +\n0x2000 0x4000 -\n");
+  const TRun overlapping = RunCli("extract project.kx -d overlapping", dir.Dir());
+  EXPECT_EQ(overlapping.Status, 0);
+  EXPECT_EQ(overlapping.Err, warning + "line 3: the block does not begin where the one before it ends\n");
+  test::WriteFileText(dir / "disc.iso.map", "0 + 1\n0 0x5000 +\n");
+  const TRun shorter = RunCli("list project.kx --json --sort offset", dir.Dir());
+  EXPECT_EQ(shorter.Err, "tessarin-cli: " + dir.Dir() +
+                             "disc.iso.map: the map covers 10 of the image's 17 sectors; the others count as unread\n");
+  EXPECT_NE(shorter.Out.find("\"size\": 6144, \"unread\": 1, \"state\""), std::string::npos) << shorter.Out;
+
   // Without the map the listing is as before.
   std::filesystem::remove(dir / "disc.iso.map");
   const TRun plain = RunCli("list project.kx --long", dir.Dir());
