@@ -246,6 +246,8 @@ int RunScan(const TScanOptions& o)
     return ExitFailure;
   }
 
+  if (const auto* image = dynamic_cast<const TkxDiskImage*>(disk.get()))
+    if (const std::string trailing = TrailingBytesText(*image); !trailing.empty()) ReportPathError(o.Location, trailing);
   TkxScanJob job(std::move(disk));
   job.Recognition.FollowStructure = !o.NoCheck;
   const TkxScanOutcome outcome = ScanWithProgress(job);

@@ -367,6 +367,18 @@ TEST(CliScan, CountsAreSingularForOneFile)
   EXPECT_EQ(extract.Out, "Extracted 1 of 1 file to " + dir.Dir() + "out/\n");
 }
 
+// Bytes after the last whole sector are read by nothing: the scan says so.
+TEST(CliScan, SaysThatTrailingBytesAreNotRead)
+{
+  TScratchFolder dir;
+  test::WriteFileText(dir / "picture.png", "\x89PNG\r\n\x1a\n" + std::string(1492, 'p'));
+  const TRun scan = RunCli("scan picture.png", dir.Dir());
+  EXPECT_EQ(scan.Status, 0) << scan.Err;
+  EXPECT_EQ(Lines(scan.Out).front(), "Scanned 0 of 0 sectors; 0 files found.");
+  EXPECT_EQ(scan.Err,
+            "tessarin-cli: picture.png: the last 1500 bytes of the image make no whole sector (2048 bytes) and are not read\n");
+}
+
 TEST(CliList, LongAndJsonTellTheKindAndItsFamily)
 {
   TScratchFolder dir;
