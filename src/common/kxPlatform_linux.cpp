@@ -126,10 +126,20 @@ bool RenameNoReplace(const std::string& From, const std::string& To)
 {
   if (::renameat2(AT_FDCWD, From.c_str(), AT_FDCWD, To.c_str(), RENAME_NOREPLACE) == 0) return true;
   if (errno != EINVAL && errno != ENOSYS) return false;
-  // A file system without the flag: a hard link claims the name exclusively as well.
-  if (::link(From.c_str(), To.c_str()) != 0) return false;
-  ::unlink(From.c_str());
-  return true;
+  // A file system without the flag (NFS): a hard link claims the name exclusively as well.
+  if (::link(From.c_str(), To.c_str()) == 0) {
+    ::unlink(From.c_str());
+    return true;
+  }
+  if (errno != EPERM && errno != EOPNOTSUPP) return false;
+  // Nor hard links (some FUSE file systems): a look, then a rename that a program taking the
+  // name in between would lose its file to; the best such a file system allows.
+  struct stat st {};
+  if (::lstat(To.c_str(), &st) == 0) {
+    errno = EEXIST;
+    return false;
+  }
+  return ::rename(From.c_str(), To.c_str()) == 0;
 }
 
 bool IsDiskFull(int Error) { return Error == ENOSPC || Error == EDQUOT; }

@@ -367,11 +367,10 @@ class TMapParser {
 
   void Line(std::string_view Line)
   {
-    if (++LineNumber > MaxLines)
-      throw EkxMapError(static_cast<int>(std::min<std::int64_t>(LineNumber, std::numeric_limits<int>::max())),
-                        "the file has more than the " + std::to_string(MaxLines) +
-                            " lines that a map of this disc can have");
-    const int lineNumber = static_cast<int>(std::min<std::int64_t>(LineNumber, std::numeric_limits<int>::max()));
+    const int lineNumber = static_cast<int>(std::min<std::int64_t>(++LineNumber, std::numeric_limits<int>::max()));
+    if (LineNumber > MaxLines)
+      throw EkxMapError(lineNumber, "the file has more than the " + std::to_string(MaxLines) +
+                                        " lines that a map of this disc can have");
     if (!Line.empty() && Line.back() == '\r') Line.remove_suffix(1);
     if (Line.substr(0, DiscPrefix.size()) == DiscPrefix) {
       Map.Disc = ParseDisc(Line.substr(DiscPrefix.size()), lineNumber);
