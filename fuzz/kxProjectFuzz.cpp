@@ -31,7 +31,7 @@ bool HoldsControlOrDirection(std::string_view Text)
   bool found = false;
   kx::ForEachUtf8(Text, [&found](std::int32_t c, std::string_view) {
     const auto code = static_cast<char32_t>(c);
-    if (c < 0 || kx::IsControlCharacter(code) || kx::IsBidiControl(code)) found = true;
+    if (c < 0 || kx::IsControlCharacter(code) || kx::IsInvisibleControl(code)) found = true;
   });
   return found;
 }
@@ -44,8 +44,9 @@ void CheckWhatReachesTheUser(const kx::TkxFileList& List, std::string_view Data)
     const kx::TkxFileEntry& e = List.Items[static_cast<std::size_t>(i)];
     const std::string shown = kx::VisibleText(e.Name, 200);
     if (!kx::IsUtf8(shown) || HoldsControlOrDirection(shown)) __builtin_trap();
-    const std::string file = kx::ExtractEntryName(e.Name, kx::KindExtensions[e.Kind]);
-    if (file.empty() || !kx::IsUtf8(file) || HoldsControlOrDirection(file) || file.find('/') != std::string::npos)
+    const std::string file = kx::ExtractEntryName(e.Name);
+    if (file.empty() || file.front() == '.' || !kx::IsUtf8(file) || HoldsControlOrDirection(file) ||
+        file.find('/') != std::string::npos)
       __builtin_trap();
   }
   kx::TkxFileList first;

@@ -66,7 +66,7 @@ std::string Escaped(std::string_view Text)
         AppendHex(out, first);
       else
         out += Bytes;
-    } else if (IsControlCharacter(static_cast<char32_t>(c)) || IsBidiControl(static_cast<char32_t>(c))) {
+    } else if (IsControlCharacter(static_cast<char32_t>(c)) || IsInvisibleControl(static_cast<char32_t>(c))) {
       for (const char byte : Bytes) AppendHex(out, static_cast<unsigned char>(byte));
     } else if (c == '\\') {
       out += "\\\\";

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "media/kxDisk.h"
+#include "media/kxImageCopy.h"
 #include "project/kxFileList.h"
 
 #include <CLI/CLI.hpp>
@@ -31,6 +32,11 @@ int CheckAndReport(TkxDisk& Disk, TkxFileList& List);
 
 // drives, image
 void AddDriveCommands(CLI::App& App, int& Status);
+
+// The exit status of image: 0 for a whole copy of every sector; 1 for a failure, or for a copy
+// that wrote unreadable sectors as zeros (after the image and the count are written); 130 when
+// Ctrl+C stopped it.
+int ImageCopyStatus(const TkxImageCopyResult& Result);
 
 // rescue DRIVE TARGET [--scrape] [--retry N]
 void AddRescueCommands(CLI::App& App, int& Status);

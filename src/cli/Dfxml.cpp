@@ -118,7 +118,7 @@ std::string DfxmlReport(const std::string& Location, const TkxFileList& List, st
     const std::string_view ext = KindExtensions[e.Kind];
     w.Start("fileobject");
     // The name a plain extraction gives the file (before any "(2)" for a name taken).
-    w.Element("filename", ExtractEntryName(e.Name, ext) + std::string(ext));
+    w.Element("filename", ExtractEntryName(e.Name) + std::string(ext));
     w.Element("filesize", std::to_string(e.Size));
     w.Start("byte_runs");
     w.Start("byte_run");

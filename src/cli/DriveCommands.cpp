@@ -76,11 +76,17 @@ int CreateImage(const std::string& Drive, const std::string& File)
     Report(Counted(result.UnreadableSectors, "unreadable sector") + (result.UnreadableSectors == 1 ? " was" : " were") +
            " written as zeros");
   if (!result.Error.empty()) Report(Escaped(result.Error));
-  if (result.Complete) return ExitSuccess;
-  return result.Stopped && result.Error.empty() ? ExitInterrupted : ExitFailure;
+  return ImageCopyStatus(result);
 }
 
 }  // namespace
+
+int ImageCopyStatus(const TkxImageCopyResult& Result)
+{
+  // Zeros in place of sectors are no copy of the disc, as a rescue that left some says too.
+  if (Result.Complete) return Result.UnreadableSectors == 0 ? ExitSuccess : ExitFailure;
+  return Result.Stopped && Result.Error.empty() ? ExitInterrupted : ExitFailure;
+}
 
 CLI::Validator DriveNameValidator()
 {
@@ -107,6 +113,10 @@ void AddDriveCommands(CLI::App& App, int& Status)
   image->add_option("DRIVE", args->Drive, "The drive, a letter and a colon (E:)")->required()->check(DriveNameValidator());
   image->add_option("FILE", args->File, "The image file; \".iso\" is added when it has no extension")
       ->required();
+  image->footer(
+      "Sectors that cannot be read are written as zeros and counted. Ctrl+C stops the copy and keeps the parts\n"
+      "written.\n"
+      "Exit status: 0 every sector was read; 1 unreadable sectors were written as zeros (or an error); 130 stopped.");
   image->callback([args, &Status] { Status = CreateImage(args->Drive, args->File); });
 }
 

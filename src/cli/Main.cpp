@@ -13,7 +13,7 @@ namespace {
 constexpr const char* HelpFooter = R"(Exit status:
   0    success
   1    something failed: a file could not be read or written, a medium could not be opened,
-       a scan or extraction left files out, a rescue left unreadable sectors
+       a scan or extraction left files out, an image or a rescue left unreadable sectors
   2    the command line was wrong
   130  stopped by Ctrl+C (what was done is kept)
 

@@ -29,6 +29,8 @@ int ShowInfo(const std::string& Location)
     for (const TkxDiskImagePart& part : image->Parts)
       std::printf("Part %d: %s (%lld bytes)\n", k++, Escaped(part.FileName).c_str(),
                   static_cast<long long>(part.EndOffset - part.StartOffset));
+    if (const std::string trailing = TrailingBytesText(*image); !trailing.empty())
+      std::printf("Note: %s\n", trailing.c_str());
   } else {
     std::printf("Drive: %c: (%s)\n", AsciiUpper(Location[0]),
                 DriveDevicePath(Location[0]).c_str());

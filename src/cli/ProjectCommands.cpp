@@ -59,6 +59,28 @@ bool WriteReport(const std::string& FileName, const std::string& Text)
   }
 }
 
+// The states of the image's sectors from the rescue map beside it, when there is one that can
+// be used; a map that cannot, and one shorter than the image, are said on stderr. ImageSectors:
+// the image's size, nothing when it could not be opened.
+std::optional<TkxSectorMap> MapOfImage(const std::string& Location, std::optional<std::int64_t> ImageSectors)
+{
+  if (Location.empty() || IsDriveName(Location)) return std::nullopt;
+  if (!ImageSectors) {
+    const std::string mapName = RescueMapName(Location);
+    if (NameTaken(mapName)) ReportPathError(mapName, "the map cannot be used: the image cannot be opened");
+    return std::nullopt;
+  }
+  TkxImageMap map = ReadImageMap(Location, *ImageSectors);
+  if (!map.Problem.empty()) {
+    ReportPathError(map.FileName, "the map cannot be used: " + Escaped(map.Problem));
+    return std::nullopt;
+  }
+  if (map.Sectors && map.Covered < *ImageSectors)
+    ReportPathError(map.FileName, "the map covers " + std::to_string(map.Covered) + " of the image's " +
+                                      std::to_string(*ImageSectors) + " sectors; the others count as unread");
+  return std::move(map.Sectors);
+}
+
 // ---- the filters of list and extract -----------------------------------------------------
 
 struct TFilter {
@@ -224,6 +246,8 @@ int RunScan(const TScanOptions& o)
     return ExitFailure;
   }
 
+  if (const auto* image = dynamic_cast<const TkxDiskImage*>(disk.get()))
+    if (const std::string trailing = TrailingBytesText(*image); !trailing.empty()) ReportPathError(o.Location, trailing);
   TkxScanJob job(std::move(disk));
   job.Recognition.FollowStructure = !o.NoCheck;
   const TkxScanOutcome outcome = ScanWithProgress(job);
@@ -259,13 +283,13 @@ struct TListOptions {
 };
 
 // A JSON string of a byte string: valid UTF-8 passes, other bytes are read as Latin-1 so that
-// names in a legacy code page still give valid JSON. Control and bidirectional characters are
+// names in a legacy code page still give valid JSON. Control and invisible characters are
 // escaped (\u202e), so that a name shown as it is written cannot act on a terminal or reorder it.
 std::string JsonString(std::string_view s)
 {
   std::string out = "\"";
   ForEachUtf8(s, [&out](std::int32_t c, std::string_view Bytes) {
-    if (c < 0 || IsControlCharacter(static_cast<char32_t>(c)) || IsBidiControl(static_cast<char32_t>(c))) {
+    if (c < 0 || IsControlCharacter(static_cast<char32_t>(c)) || IsInvisibleControl(static_cast<char32_t>(c))) {
       // Controls, and a byte that is not UTF-8 (c < 0) as a Latin-1 character.
       char esc[16];
       std::snprintf(esc, sizeof esc, "\\u%04x", c < 0 ? unsigned{static_cast<unsigned char>(Bytes.front())} : unsigned(c));
@@ -291,8 +315,12 @@ int RunList(const TListOptions& o)
   if (!o.Sort.empty()) list.Sort(keys.at(o.Sort));
   const std::vector<std::int32_t> rows = MatchingRows(list, o.Filter);
   // An image rescued from a damaged disc: what its map says was not read.
-  const std::optional<TkxRescueMap> map = o.Long || o.Json ? MapBesideImage(location) : std::nullopt;
-  const auto unread = [&map](const TkxFileEntry& e) { return UnreadSectorsIn(map->Sectors, e.Offset, e.Size); };
+  std::optional<TkxSectorMap> map;
+  if ((o.Long || o.Json) && !IsDriveName(location)) {
+    const TkxDiskImage image(location);
+    map = MapOfImage(location, image.Opened ? std::optional<std::int64_t>(image.SectorCount) : std::nullopt);
+  }
+  const auto unread = [&map](const TkxFileEntry& e) { return UnreadSectorsIn(*map, e.Offset, e.Size); };
 
   if (o.Dfxml) {
     const std::string report = DfxmlReport(location, list, rows);
@@ -319,13 +347,11 @@ int RunList(const TListOptions& o)
     return ExitSuccess;
   }
 
-  std::vector<std::string> names;
-  names.reserve(rows.size());
+  // The names are escaped twice, for the width and for the row, rather than kept: a list of
+  // millions of names would hold all of them a second time.
   int nameWidth = 9;
-  for (const std::int32_t i : rows) {
-    names.push_back(Escaped(list.Items[static_cast<std::size_t>(i)].Name));
-    nameWidth = std::max(nameWidth, static_cast<int>(names.back().size()));
-  }
+  for (std::size_t k = 0; k < rows.size() && nameWidth < 40; ++k)
+    nameWidth = std::max(nameWidth, static_cast<int>(Escaped(list.Items[static_cast<std::size_t>(rows[k])].Name).size()));
   nameWidth = std::min(nameWidth, 40);
   if (o.Long)
     std::printf("%-*s  %-12s  %4s  %-6s  %-9s  %-11s  %s%s\n", nameWidth, "File name", "Ext", "Kind", "Family", "State",
@@ -334,16 +360,17 @@ int RunList(const TListOptions& o)
     std::printf("%-*s  %-12s  %-11s  %s\n", nameWidth, "File name", "Ext", "Offset", "Size (bytes)");
   for (std::size_t k = 0; k < rows.size(); ++k) {
     const TkxFileEntry& e = list.Items[static_cast<std::size_t>(rows[k])];
+    const std::string name = Escaped(e.Name);
     const std::string ext(KindExtensions[e.Kind]);
     if (o.Long) {
       const std::string family(BaseFamily(e.Kind));
       const std::string state(CheckStateName(e.Check));
-      std::printf("%-*s  %-12s  %4d  %-6s  %-9s  %s  %s", nameWidth, names[k].c_str(), ext.c_str(), e.Kind,
+      std::printf("%-*s  %-12s  %4d  %-6s  %-9s  %s  %s", nameWidth, name.c_str(), ext.c_str(), e.Kind,
                   family.c_str(), state.c_str(), OffsetText(e.Offset).c_str(), SizeText(e.Size).c_str());
       if (map) std::printf("    %14" PRId64, unread(e));
       std::printf("\n");
     } else {
-      std::printf("%-*s  %-12s  %s  %s\n", nameWidth, names[k].c_str(), ext.c_str(), OffsetText(e.Offset).c_str(),
+      std::printf("%-*s  %-12s  %s  %s\n", nameWidth, name.c_str(), ext.c_str(), OffsetText(e.Offset).c_str(),
                   SizeText(e.Size).c_str());
     }
   }
@@ -440,8 +467,8 @@ int RunExtract(const TExtractOptions& o)
   std::int32_t handled = 0;
   const TkxExtractResult r = ExtractWithProgress(*disk, list, rows, folder, mode, handled);
   std::printf("Extracted %d of %s to %s\n", r.Written, Counted(total, "file").c_str(), Escaped(folder).c_str());
-  if (const std::optional<TkxRescueMap> map = MapBesideImage(location)) {
-    const std::int32_t damaged = EntriesWithUnreadSectors(map->Sectors, list, r.WrittenRows);
+  if (const std::optional<TkxSectorMap> map = MapOfImage(location, disk->SectorCount)) {
+    const std::int32_t damaged = EntriesWithUnreadSectors(*map, list, r.WrittenRows);
     if (damaged > 0)
       std::printf("%s hold%s sectors that the rescue could not read (zeros there)\n",
                   Counted(damaged, "file written", "files written").c_str(), damaged == 1 ? "s" : "");

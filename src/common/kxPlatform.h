@@ -69,6 +69,9 @@ bool KeepAttributes(TFileHandle New, const std::string& Path);
 // Puts the closed file From in To's place in one step: a reader of To meets the old file or the
 // new one, never a part of either and never nothing.
 bool Replace(const std::string& From, const std::string& To);
+// Gives the closed file From the name To only where nothing has that name: fails with EEXIST
+// when anything does, so that a finished file never replaces one that came in the meantime.
+bool RenameNoReplace(const std::string& From, const std::string& To);
 
 // Whether an error number means that the disk, or the user's quota on it, is full.
 bool IsDiskFull(int Error);
@@ -76,6 +79,8 @@ bool IsDiskFull(int Error);
 // Of the running program: a number no other running process has, and the path of its program
 // file ("" when it cannot be found).
 std::uint32_t ProcessId();
+// Whether a process of that number runs now (one of another user's included).
+bool ProcessRunning(std::uint32_t Id);
 std::string ProgramFilePath();
 
 }  // namespace os

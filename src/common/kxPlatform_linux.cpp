@@ -8,10 +8,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <limits>
 #include <system_error>
 
 #include <blkid.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -119,9 +122,35 @@ bool KeepAttributes(TFileHandle New, const std::string& Path)
 
 bool Replace(const std::string& From, const std::string& To) { return ::rename(From.c_str(), To.c_str()) == 0; }
 
+bool RenameNoReplace(const std::string& From, const std::string& To)
+{
+  if (::renameat2(AT_FDCWD, From.c_str(), AT_FDCWD, To.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // A file system without the flag (NFS): a hard link claims the name exclusively as well.
+  if (::link(From.c_str(), To.c_str()) == 0) {
+    ::unlink(From.c_str());
+    return true;
+  }
+  if (errno != EPERM && errno != EOPNOTSUPP) return false;
+  // Nor hard links (some FUSE file systems): a look, then a rename that a program taking the
+  // name in between would lose its file to; the best such a file system allows.
+  struct stat st {};
+  if (::lstat(To.c_str(), &st) == 0) {
+    errno = EEXIST;
+    return false;
+  }
+  return ::rename(From.c_str(), To.c_str()) == 0;
+}
+
 bool IsDiskFull(int Error) { return Error == ENOSPC || Error == EDQUOT; }
 
 std::uint32_t ProcessId() { return static_cast<std::uint32_t>(::getpid()); }
+
+bool ProcessRunning(std::uint32_t Id)
+{
+  if (Id == 0 || Id > static_cast<std::uint32_t>(std::numeric_limits<pid_t>::max())) return false;
+  return ::kill(static_cast<pid_t>(Id), 0) == 0 || errno == EPERM;
+}
 
 std::string ProgramFilePath()
 {

@@ -221,6 +221,14 @@ bool CanWrite(const std::string& Path)
   return true;
 }
 
+// Without MOVEFILE_REPLACE_EXISTING the move fails where the name is taken.
+bool RenameNoReplace(const std::string& From, const std::string& To)
+{
+  if (MoveFileExA(From.c_str(), To.c_str(), MOVEFILE_WRITE_THROUGH) != 0) return true;
+  TakeLastError();
+  return false;
+}
+
 // ReplaceFileA gives the new file the replaced file's attributes and access list itself.
 bool KeepAttributes(TFileHandle, const std::string&) { return true; }
 
@@ -243,6 +251,15 @@ bool Replace(const std::string& From, const std::string& To)
 bool IsDiskFull(int Error) { return Error == ENOSPC; }
 
 std::uint32_t ProcessId() { return GetCurrentProcessId(); }
+
+bool ProcessRunning(std::uint32_t Id)
+{
+  const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, Id);
+  if (process == nullptr) return GetLastError() == ERROR_ACCESS_DENIED;
+  const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  CloseHandle(process);
+  return running;
+}
 
 std::string ProgramFilePath()
 {

@@ -6,6 +6,8 @@
 #include <unicode/utf8.h>
 
 #include <algorithm>
+#include <atomic>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -116,6 +118,55 @@ bool NameTaken(const std::string& Path)
   std::error_code ec;
   const auto status = std::filesystem::symlink_status(Path, ec);
   return !ec && status.type() != std::filesystem::file_type::not_found;
+}
+
+namespace {
+
+constexpr std::string_view TemporaryPrefix = ".tessarin-";
+constexpr std::string_view TemporarySuffix = ".part";
+
+}  // namespace
+
+std::string TemporaryFileName(const std::string& Folder)
+{
+  static std::atomic<std::uint32_t> serial{0};
+  std::string name = Folder;
+  name += TemporaryPrefix;
+  name += std::to_string(os::ProcessId());
+  name += '-';
+  name += std::to_string(serial++);
+  name += TemporarySuffix;
+  return name;
+}
+
+std::uint32_t TemporaryFileOwner(std::string_view FileName)
+{
+  if (!FileName.starts_with(TemporaryPrefix) || !FileName.ends_with(TemporarySuffix)) return 0;
+  FileName.remove_prefix(TemporaryPrefix.size());
+  FileName.remove_suffix(TemporarySuffix.size());
+  const std::size_t dash = FileName.find('-');
+  if (dash == std::string_view::npos || dash == 0 || dash + 1 == FileName.size()) return 0;
+  const std::string_view serial = FileName.substr(dash + 1);
+  if (serial.find_first_not_of("0123456789") != std::string_view::npos) return 0;
+  std::uint32_t owner = 0;
+  const auto [end, ec] = std::from_chars(FileName.data(), FileName.data() + dash, owner);
+  return ec == std::errc() && end == FileName.data() + dash ? owner : 0;
+}
+
+int RemoveStaleTemporaryFiles(const std::string& Folder)
+{
+  int removed = 0;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(Folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::uint32_t owner = TemporaryFileOwner(it->path().filename().string());
+    // Only a regular file: a link or folder of that name was not made by a run of this program.
+    std::error_code typeError;
+    if (owner == 0 || owner == os::ProcessId() || os::ProcessRunning(owner) || !it->is_regular_file(typeError) ||
+        it->is_symlink(typeError))
+      continue;
+    if (os::RemoveFile(it->path().string().c_str())) ++removed;
+  }
+  return removed;
 }
 
 std::string PartFileName(std::string_view FileName, int k)

@@ -52,6 +52,12 @@ constexpr bool IsBidiControl(char32_t C)
   return C == 0x061C || C == 0x200E || C == 0x200F || (C >= 0x202A && C <= 0x202E) || (C >= 0x2066 && C <= 0x2069);
 }
 
+// The marks that show as nothing yet act on the text around them: the bidirectional controls, the
+// line and paragraph separators (U+2028, U+2029: a line break to some terminals and viewers) and
+// the byte order mark U+FEFF (a zero-width no-break space inside a name). A name shows them
+// escaped and a file name does not carry them.
+constexpr bool IsInvisibleControl(char32_t C) { return IsBidiControl(C) || C == 0x2028 || C == 0x2029 || C == 0xFEFF; }
+
 // Calls Each(c, Bytes) for every character of Text in turn: c is the code point that the UTF-8
 // sequence Bytes encodes, or -1 for a byte that begins no well-formed sequence (Bytes is then
 // that one byte). Names on discs and in projects are often not UTF-8 at all.
@@ -101,6 +107,19 @@ const std::string& ProgramFolder();
 // Whether anything at all has this name: a file, a folder, even a dangling symbolic link.
 // Writing through a dangling link would create its target wherever the link points.
 bool NameTaken(const std::string& Path);
+
+// A file is written under a temporary name in its folder and takes its own name only when whole,
+// so that a program ended in the middle (even by SIGKILL) leaves no part of a file under a name
+// that looks finished: ".tessarin-PID-SERIAL.part", hidden, with the process's number in it.
+// Folder ends with a delimiter.
+std::string TemporaryFileName(const std::string& Folder);
+// The process that made FileName (a name without its folder) when it is such a temporary name;
+// 0 when it is not one.
+std::uint32_t TemporaryFileOwner(std::string_view FileName);
+// Removes the temporary files in Folder whose process no longer runs: what a run that was killed
+// left behind. Files of a run that goes on, and every other file, stay. Returns how many it
+// removed.
+int RemoveStaleTemporaryFiles(const std::string& Folder);
 
 // Part k of a split image: part 1 is FileName itself, part k >= 2 is FileName followed by k
 // with at least two digits ("disk.iso02", ..., "disk.iso99", "disk.iso100"). Shared by the

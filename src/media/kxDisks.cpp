@@ -125,6 +125,7 @@ TkxDiskImage::TkxDiskImage(const std::string& FileName) noexcept
       handle = os::NoFileHandle;
     }
     SectorCount = total / StoredSectorSize();
+    TrailingBytes = total % StoredSectorSize();
     Opened = !Parts.empty();
   } catch (...) {
     // Only memory can run out here; the image is then simply not opened.
@@ -253,6 +254,14 @@ void TkxDiskImage::ThrowShortRead() const
   if (ShortRead.Error != 0)
     throw EkxIOError("Cannot read \"" + name + "\": " + std::strerror(ShortRead.Error), ShortRead.Error);
   throw EkxIOError("\"" + name + "\" is shorter than when the image was opened: it was cut or replaced");
+}
+
+std::string TrailingBytesText(const TkxDiskImage& Image)
+{
+  if (Image.TrailingBytes <= 0) return {};
+  return "the last " + std::to_string(Image.TrailingBytes) + (Image.TrailingBytes == 1 ? " byte" : " bytes") +
+         " of the image make no whole sector (" + std::to_string(Image.StoredSectorSize()) +
+         " bytes) and " + (Image.TrailingBytes == 1 ? "is" : "are") + " not read";
 }
 
 bool IsDriveName(std::string_view Location) { return Location.size() == 2 && Location[1] == ':'; }

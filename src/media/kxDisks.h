@@ -54,6 +54,9 @@ class TkxDiskImage final : public TkxDisk {
   std::int32_t HeaderSize = 0;   // stored before each sector's user data: 0, 16 or 24
   std::int32_t TrailerSize = 0;  // stored after it: 0, 288 or 280
   bool Opened = false;
+  // The bytes after the last whole stored sector, which no sector holds and nothing reads: the
+  // end of a file that is no image, or of an image cut short.
+  std::int64_t TrailingBytes = 0;
   // When not Opened: the part file that failed (the image's name when no single part did) and
   // why, in the system's words where it gave them.
   std::string FailedPath;
@@ -94,6 +97,10 @@ class TkxDiskImage final : public TkxDisk {
   };
   TShortRead ShortRead;
 };
+
+// What a person is told of an image's trailing bytes: "the last 1500 bytes of the image make no
+// whole sector (2048 bytes) and are not read"; empty when there are none.
+std::string TrailingBytesText(const TkxDiskImage& Image);
 
 // A drive name is exactly two characters, the second of which is ':'.
 bool IsDriveName(std::string_view Location);

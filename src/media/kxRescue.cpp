@@ -262,7 +262,7 @@ std::string TkxRescueJob::OpenMap(const TkxDiscIdentity& Present)
   const std::string mapName = RescueMapName(Image);
   TkxRescueMap map;
   try {
-    map = LoadRescueMap(mapName);
+    map = LoadRescueMap(mapName, MapLineLimit(Present.Sectors));
   } catch (const EkxMapError& e) {
     return "The map \"" + mapName + "\" cannot be used" + (e.Line > 0 ? " (line " + std::to_string(e.Line) + ")" : "") +
            ": " + e.what();

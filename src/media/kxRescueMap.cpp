@@ -12,10 +12,10 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <system_error>
 
 namespace kx {
@@ -40,6 +40,28 @@ TkxSectorMap::TkxSectorMap(std::int64_t Sectors, TkxSectorState Initial) : Size(
   RunStarts[0] = Initial;
   Counts[Severity(Initial)] = Size;
   Areas = Initial == TkxSectorState::Finished ? 0 : 1;
+}
+
+TkxSectorMap TkxSectorMap::FromRuns(std::int64_t Sectors, std::span<const std::pair<std::int64_t, TkxSectorState>> Runs)
+{
+  TkxSectorMap map;
+  map.Size = std::max<std::int64_t>(0, Sectors);
+  bool previousUnfinished = false;
+  for (std::size_t i = 0; i < Runs.size(); ++i) {
+    const auto [first, state] = Runs[i];
+    const std::int64_t end = i + 1 < Runs.size() ? Runs[i + 1].first : map.Size;
+    if (first < 0 || first >= end || end > map.Size || (i == 0) != (first == 0))
+      throw std::invalid_argument("FromRuns: runs must begin at 0, ascend and lie inside the map");
+    map.Counts[Severity(state)] += end - first;
+    const bool unfinished = state != TkxSectorState::Finished;
+    if (unfinished && !previousUnfinished) ++map.Areas;
+    previousUnfinished = unfinished;
+    // Neighbours of one state are one run, as Set keeps them.
+    if (map.RunStarts.empty() || std::prev(map.RunStarts.end())->second != state)
+      map.RunStarts.emplace_hint(map.RunStarts.end(), first, state);
+  }
+  if (map.Size > 0 && map.RunStarts.empty()) throw std::invalid_argument("FromRuns: no runs");
+  return map;
 }
 
 TkxSectorState TkxSectorMap::At(std::int64_t Sector) const
@@ -231,6 +253,28 @@ std::vector<std::string_view> Words(std::string_view Line)
   }
 }
 
+// The first words of a line, at most four, without an allocation: a map may have millions of
+// lines. Count is the number of words up to five, so that a line of too many shows as such.
+struct TWords {
+  std::string_view Word[4];
+  std::size_t Count = 0;
+};
+
+TWords FirstWords(std::string_view Line)
+{
+  TWords words;
+  std::size_t at = 0;
+  while (words.Count < 5) {
+    at = Line.find_first_not_of(" \t", at);
+    if (at == std::string_view::npos) break;
+    const std::size_t end = std::min(Line.find_first_of(" \t", at), Line.size());
+    if (words.Count < 4) words.Word[words.Count] = Line.substr(at, end - at);
+    ++words.Count;
+    at = end;
+  }
+  return words;
+}
+
 std::int64_t Number(std::string_view Word, int Line, const char* What)
 {
   int base = 10;
@@ -314,55 +358,86 @@ std::string FormatRescueMap(const TkxRescueMap& Map)
   return out.str();
 }
 
-TkxRescueMap ParseRescueMap(std::string_view Text)
-{
-  TkxRescueMap map;
-  bool statusSeen = false;
-  std::int64_t statusPosition = 0;
-  std::vector<std::pair<std::int64_t, TkxSectorState>> runs;  // (first sector, state)
-  std::int64_t end = 0;                                       // in bytes
-  int lineNumber = 0;
-  for (std::size_t at = 0; at < Text.size();) {
-    const std::size_t stop = std::min(Text.find('\n', at), Text.size());
-    std::string_view line = Text.substr(at, stop - at);
-    at = stop + 1;
-    ++lineNumber;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (line.substr(0, DiscPrefix.size()) == DiscPrefix) {
-      map.Disc = ParseDisc(line.substr(DiscPrefix.size()), lineNumber);
-      continue;
+namespace {
+
+// The reader of a map's lines, one at a time, so that a map file is never held whole.
+class TMapParser {
+ public:
+  explicit TMapParser(std::int64_t MaxLines_) : MaxLines(MaxLines_) {}
+
+  void Line(std::string_view Line)
+  {
+    const int lineNumber = static_cast<int>(std::min<std::int64_t>(++LineNumber, std::numeric_limits<int>::max()));
+    if (LineNumber > MaxLines)
+      throw EkxMapError(lineNumber, "the file has more than the " + std::to_string(MaxLines) +
+                                        " lines that a map of this disc can have");
+    if (!Line.empty() && Line.back() == '\r') Line.remove_suffix(1);
+    if (Line.substr(0, DiscPrefix.size()) == DiscPrefix) {
+      Map.Disc = ParseDisc(Line.substr(DiscPrefix.size()), lineNumber);
+      return;
     }
-    const std::vector<std::string_view> words = Words(line);
-    if (words.empty() || words[0][0] == '#') continue;
-    if (!statusSeen) {
-      if (words.size() < 2 || words.size() > 3 || words[1].size() != 1)
+    const TWords words = FirstWords(Line);
+    if (words.Count == 0 || words.Word[0][0] == '#') return;
+    if (!StatusSeen) {
+      if (words.Count < 2 || words.Count > 3 || words.Word[1].size() != 1)
         throw EkxMapError(lineNumber, "the status line must hold a position, a status and a pass");
-      statusPosition = Number(words[0], lineNumber, "current position");
-      const int pass = words.size() == 3 ? static_cast<int>(std::min<std::int64_t>(Number(words[2], lineNumber, "pass"), 1000)) : 1;
-      SetPhase(map, words[1][0], pass, lineNumber);
-      statusSeen = true;
-      continue;
+      StatusPosition = Number(words.Word[0], lineNumber, "current position");
+      const int pass =
+          words.Count == 3 ? static_cast<int>(std::min<std::int64_t>(Number(words.Word[2], lineNumber, "pass"), 1000)) : 1;
+      SetPhase(Map, words.Word[1][0], pass, lineNumber);
+      StatusSeen = true;
+      return;
     }
-    if (words.size() != 3 || words[2].size() != 1 || !IsSectorState(words[2][0]))
+    if (words.Count != 3 || words.Word[2].size() != 1 || !IsSectorState(words.Word[2][0]))
       throw EkxMapError(lineNumber, "a block line must hold a position, a size and one of ?*/-+");
-    const std::int64_t position = Number(words[0], lineNumber, "position");
-    const std::int64_t size = Number(words[1], lineNumber, "size");
-    if (position != end) throw EkxMapError(lineNumber, "the block does not begin where the one before it ends");
+    const std::int64_t position = Number(words.Word[0], lineNumber, "position");
+    const std::int64_t size = Number(words.Word[1], lineNumber, "size");
+    if (position != End) throw EkxMapError(lineNumber, "the block does not begin where the one before it ends");
     if (size <= 0) throw EkxMapError(lineNumber, "the block is empty");
     if (position % MapSectorSize != 0 || size % MapSectorSize != 0)
       throw EkxMapError(lineNumber, "the block does not lie on 2048-byte sector boundaries");
     if (size > std::numeric_limits<std::int64_t>::max() - position) throw EkxMapError(lineNumber, "the block is too large");
-    runs.emplace_back(position / MapSectorSize, static_cast<TkxSectorState>(words[2][0]));
-    end = position + size;
+    Runs.emplace_back(position / MapSectorSize, static_cast<TkxSectorState>(words.Word[2][0]));
+    End = position + size;
   }
-  if (!statusSeen) throw EkxMapError(0, "the file holds no status line: it is not a map");
-  if (runs.empty()) throw EkxMapError(0, "the map holds no blocks");
-  map.Sectors = TkxSectorMap(end / MapSectorSize, TkxSectorState::Finished);
-  for (std::size_t i = 0; i < runs.size(); ++i)
-    map.Sectors.Set(runs[i].first, i + 1 < runs.size() ? runs[i + 1].first : map.Sectors.Sectors(), runs[i].second);
-  map.Position = std::min(statusPosition / MapSectorSize, map.Sectors.Sectors());
-  return map;
+
+  TkxRescueMap Finish()
+  {
+    if (!StatusSeen) throw EkxMapError(0, "the file holds no status line: it is not a map");
+    if (Runs.empty()) throw EkxMapError(0, "the map holds no blocks");
+    Map.Sectors = TkxSectorMap::FromRuns(End / MapSectorSize, Runs);
+    Map.Position = std::min(StatusPosition / MapSectorSize, Map.Sectors.Sectors());
+    return std::move(Map);
+  }
+
+ private:
+  std::int64_t MaxLines;
+  std::int64_t LineNumber = 0;
+  TkxRescueMap Map;
+  bool StatusSeen = false;
+  std::int64_t StatusPosition = 0;
+  std::vector<std::pair<std::int64_t, TkxSectorState>> Runs;  // (first sector, state)
+  std::int64_t End = 0;                                       // in bytes
+};
+
+// No line of a map is longer: ddrescue's longest, the command line in a comment, is a few
+// hundred bytes.
+constexpr std::size_t MaxMapLine = 65536;
+
+}  // namespace
+
+TkxRescueMap ParseRescueMap(std::string_view Text, std::int64_t MaxLines)
+{
+  TMapParser parser(MaxLines);
+  for (std::size_t at = 0; at < Text.size();) {
+    const std::size_t stop = std::min(Text.find('\n', at), Text.size());
+    parser.Line(Text.substr(at, stop - at));
+    at = stop + 1;
+  }
+  return parser.Finish();
 }
+
+std::int64_t MapLineLimit(std::int64_t Sectors) { return 2 * std::max<std::int64_t>(Sectors, 0) + 64; }
 
 std::string RescueMapName(const std::string& ImageName) { return ImageName + ".map"; }
 
@@ -387,17 +462,52 @@ void SaveRescueMap(const std::string& FileName, const TkxRescueMap& Map)
   if (!os::Replace(temporary, FileName)) fail(errno);
 }
 
-TkxRescueMap LoadRescueMap(const std::string& FileName)
+TkxRescueMap LoadRescueMap(const std::string& FileName, std::int64_t MaxLines)
 {
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(FileName, ec);
-  if (ec) throw EkxMapError(0, "Cannot read the map \"" + FileName + "\": " + ec.message());
-  if (size > static_cast<std::uintmax_t>(MaxMapFileSize)) throw EkxMapError(0, "\"" + FileName + "\" is too large for a map");
-  std::ifstream in(FileName, std::ios::binary);
-  std::string text(static_cast<std::size_t>(size), '\0');
-  if (!in.read(text.data(), static_cast<std::streamsize>(text.size())))
-    throw EkxMapError(0, "Cannot read the map \"" + FileName + "\": " + SystemText(errno ? errno : EIO));
-  return ParseRescueMap(text);
+  const auto cannotRead = [&FileName](int Error) {
+    return EkxMapError(0, "Cannot read the map \"" + FileName + "\": " + SystemText(Error != 0 ? Error : EIO));
+  };
+  struct TClosed {
+    os::TFileHandle Handle;
+    ~TClosed()
+    {
+      if (Handle != os::NoFileHandle) os::Close(Handle);
+    }
+  } const opened{os::OpenRead(FileName)};
+  const os::TFileHandle file = opened.Handle;
+  if (file == os::NoFileHandle) throw cannotRead(errno);
+  const os::TFileStatus status = os::Status(file);
+  if (status.Kind == os::TFileKind::Unknown) throw cannotRead(errno);
+  if (status.Kind != os::TFileKind::Regular) throw EkxMapError(0, "\"" + FileName + "\" is not a regular file");
+  if (status.Size > MaxMapFileSize) throw EkxMapError(0, "\"" + FileName + "\" is too large for a map");
+  // Block by block, a line at a time: only the line in hand and the blocks are held.
+  TMapParser parser(MaxLines);
+  std::string pending;
+  std::vector<char> block(65536);
+  std::int64_t total = 0;
+  for (;;) {
+    const std::int64_t n = os::Read(file, reinterpret_cast<std::uint8_t*>(block.data()), static_cast<std::int64_t>(block.size()));
+    if (n < 0) throw cannotRead(errno);
+    if (n == 0) break;
+    total += n;
+    if (total > MaxMapFileSize) throw EkxMapError(0, "\"" + FileName + "\" is too large for a map");
+    std::string_view rest(block.data(), static_cast<std::size_t>(n));
+    const auto tooLong = [&FileName] { return EkxMapError(0, "\"" + FileName + "\" holds a line too long for a map"); };
+    for (std::size_t nl; (nl = rest.find('\n')) != std::string_view::npos; rest.remove_prefix(nl + 1)) {
+      if (pending.empty()) {
+        parser.Line(rest.substr(0, nl));
+        continue;
+      }
+      if (pending.size() + nl > MaxMapLine) throw tooLong();
+      pending.append(rest.substr(0, nl));
+      parser.Line(pending);
+      pending.clear();
+    }
+    if (pending.size() + rest.size() > MaxMapLine) throw tooLong();
+    pending.append(rest);
+  }
+  if (!pending.empty()) parser.Line(pending);
+  return parser.Finish();
 }
 
 std::optional<TkxRescueMap> MapBesideImage(const std::string& Location)
@@ -411,6 +521,40 @@ std::optional<TkxRescueMap> MapBesideImage(const std::string& Location)
   } catch (const EkxMapError&) {
     return std::nullopt;
   }
+}
+
+TkxImageMap ReadImageMap(const std::string& Location, std::int64_t ImageSectors)
+{
+  TkxImageMap result;
+  if (Location.empty() || IsDriveName(Location)) return result;
+  const std::string name = RescueMapName(Location);
+  std::error_code ec;
+  if (!std::filesystem::exists(std::filesystem::symlink_status(name, ec))) return result;
+  result.FileName = name;
+  TkxRescueMap map;
+  try {
+    map = LoadRescueMap(name, MapLineLimit(ImageSectors));
+  } catch (const EkxMapError& e) {
+    result.Problem = e.Line > 0 ? "line " + std::to_string(e.Line) + ": " + e.what() : std::string(e.what());
+    return result;
+  }
+  const std::int64_t covered = map.Sectors.Sectors();
+  if (map.Disc && map.Disc->Sectors != ImageSectors) {
+    result.Problem = "its identity line names a disc of " + std::to_string(map.Disc->Sectors) + " sectors; the image has " +
+                     std::to_string(ImageSectors);
+    return result;
+  }
+  if (covered > ImageSectors) {
+    result.Problem = "it covers " + std::to_string(covered) + " sectors; the image has " + std::to_string(ImageSectors);
+    return result;
+  }
+  // A map that ends before the image says nothing of the sectors after its end: they were not
+  // read, as far as anyone knows.
+  std::vector<std::pair<std::int64_t, TkxSectorState>> runs(map.Sectors.Runs().begin(), map.Sectors.Runs().end());
+  if (covered < ImageSectors) runs.emplace_back(covered, TkxSectorState::NonTried);
+  result.Sectors = TkxSectorMap::FromRuns(ImageSectors, runs);
+  result.Covered = covered;
+  return result;
 }
 
 std::int64_t UnreadSectorsIn(const TkxSectorMap& Map, std::int64_t Offset, std::int64_t Size)

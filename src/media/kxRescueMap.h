@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -33,6 +35,10 @@ int Severity(TkxSectorState State);
 class TkxSectorMap {
  public:
   explicit TkxSectorMap(std::int64_t Sectors = 0, TkxSectorState Initial = TkxSectorState::NonTried);
+  // The map of Sectors sectors whose runs are given as (first sector, state), the first at 0,
+  // ascending, each ending where the next begins and the last at Sectors; built in linear time,
+  // as a map file is read. Throws std::invalid_argument for runs that are not so.
+  static TkxSectorMap FromRuns(std::int64_t Sectors, std::span<const std::pair<std::int64_t, TkxSectorState>> Runs);
 
   std::int64_t Sectors() const { return Size; }
   TkxSectorState At(std::int64_t Sector) const;
@@ -125,20 +131,47 @@ class EkxMapError : public std::runtime_error {
 std::string FormatRescueMap(const TkxRescueMap& Map);
 // Reads a mapfile, ours or ddrescue's: comment and empty lines are skipped, numbers may be
 // hexadecimal (0x) or decimal, the runs must begin at 0, follow each other without gap or
-// overlap and lie on 2048-byte sector boundaries. Throws EkxMapError.
-TkxRescueMap ParseRescueMap(std::string_view Text);
+// overlap and lie on 2048-byte sector boundaries. A map of more than MaxLines lines is refused
+// at the first line past them, so that reading one costs no more than a map of the disc can.
+// Throws EkxMapError.
+TkxRescueMap ParseRescueMap(std::string_view Text, std::int64_t MaxLines = std::numeric_limits<std::int64_t>::max());
+
+// The most lines a map of a disc of Sectors sectors has: one block per sector at most, and room
+// for the status and comment lines. A file of more lines is no map of that disc.
+std::int64_t MapLineLimit(std::int64_t Sectors);
 
 // The map beside an image: IMAGE.map.
 std::string RescueMapName(const std::string& ImageName);
 // Writes the map into a new file beside FileName and renames it over FileName once every byte is
 // stored, so that an interrupted save leaves the previous map whole. Throws EkxMapError.
 void SaveRescueMap(const std::string& FileName, const TkxRescueMap& Map);
-// Throws EkxMapError, also when the file cannot be read.
-TkxRescueMap LoadRescueMap(const std::string& FileName);
+// ParseRescueMap of the regular file FileName, of at most 256 MiB, read a block at a time.
+// Throws EkxMapError, also when the file cannot be read or has a line longer than 64 KiB.
+TkxRescueMap LoadRescueMap(const std::string& FileName,
+                           std::int64_t MaxLines = std::numeric_limits<std::int64_t>::max());
 
 // The map beside the image at Location, when there is one that can be read; nothing for a
 // drive, an image without a map, or a map that cannot be read.
 std::optional<TkxRescueMap> MapBesideImage(const std::string& Location);
+
+// The map beside an image as the list and extraction use it, told apart from the image's
+// sectors.
+struct TkxImageMap {
+  std::string FileName;                 // the map beside the image; empty when there is none
+  // The state of each of the image's sectors, when the map can be used; sectors past the end of
+  // a map shorter than the image are not read (non-tried).
+  std::optional<TkxSectorMap> Sectors;
+  std::int64_t Covered = 0;             // the sectors the map covers, when it can be used
+  // Why a map that exists is not used: "line 7: the block does not begin where the one before
+  // it ends", "its identity line names a disc of 99 sectors; the image has 1766".
+  std::string Problem;
+};
+
+// The map beside the image at Location, an image of ImageSectors sectors: unusable when it
+// cannot be read, is malformed, has more lines than MapLineLimit(ImageSectors), names a disc of
+// another size in its identity line or covers more sectors than the image has. Nothing for a
+// drive or an image without a map.
+TkxImageMap ReadImageMap(const std::string& Location, std::int64_t ImageSectors);
 
 // Sectors not read (in any state but finished) among those that hold bytes [Offset, Offset +
 // Size) of the medium.

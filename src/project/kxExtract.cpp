@@ -1,11 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "project/kxExtract.h"
 
+#include "common/kxPendingFiles.h"
+#include "common/kxPlatform.h"
 #include "common/kxShared.h"
 
+#include <unicode/uchar.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <optional>
 #include <system_error>
+#include <unordered_set>
 
 namespace kx {
 
@@ -26,26 +34,32 @@ std::string ExtractTargetDir(const std::string& Folder, TKind Kind, TkxExtractMo
   return dir;
 }
 
-std::string ExtractEntryName(std::string_view Name, std::string_view Ext)
+std::string ExtractEntryName(std::string_view Name)
 {
   std::string name;
   name.reserve(Name.size());
+  bool visible = false;
   // A name that is not UTF-8 is written as the list shows it (Windows-1252), not as bytes that
   // no tool here shows right. What MakeValidFileName leaves of the controls (DEL, the C1 controls)
-  // and the bidirectional controls, which would make "invoice\u202Efdp.exe" show as
+  // and the invisible controls, which would make "invoice\u202Efdp.exe" show as
   // "invoiceexe.pdf" in a file manager, become "_".
-  ForEachUtf8(MakeValidFileName(NameAsUtf8(Name)), [&name](std::int32_t c, std::string_view Bytes) {
+  ForEachUtf8(MakeValidFileName(NameAsUtf8(Name)), [&](std::int32_t c, std::string_view Bytes) {
     const auto code = static_cast<char32_t>(c);
-    if (c >= 0 && (IsControlCharacter(code) || IsBidiControl(code)))
+    if (c >= 0 && (IsControlCharacter(code) || IsInvisibleControl(code))) {
       name += '_';
-    else
-      name += Bytes;
+      return;
+    }
+    name += Bytes;
+    if (c < 0 || !(u_isUWhiteSpace(c) || u_charType(c) == U_FORMAT_CHAR)) visible = true;
   });
-  // "_" stands for an empty name, so that the file is neither hidden nor nameless. "." and ".."
-  // alone would name the folder itself or its parent; followed by an extension they are an
-  // ordinary name (an INI section "[..]" gives "...ini").
-  if (name.empty()) return "_";
-  if (Ext.empty() && (name == "." || name == "..")) name.assign(name.size(), '_');
+  // "_" stands for a name that shows nothing, empty or blank, so that the file is neither
+  // nameless nor hidden (an untitled ".pas"). Leading dots would hide the file, and "." or ".."
+  // alone would name the folder itself or its parent.
+  if (!visible) return "_";
+  for (char& c : name) {
+    if (c != '.') break;
+    c = '_';
+  }
   return name;
 }
 
@@ -96,7 +110,7 @@ bool TkxFreeNames::Taken(const std::string& FileName) const
 TkxExtractPlan::TTarget TkxExtractPlan::Target(const TkxFileEntry& Entry) const
 {
   const std::string_view ext = KindExtensions[Entry.Kind];
-  return {ExtractTargetDir(Folder, Entry.Kind, Mode), ExtractEntryName(Entry.Name, ext), ext};
+  return {ExtractTargetDir(Folder, Entry.Kind, Mode), ExtractEntryName(Entry.Name), ext};
 }
 
 std::vector<TkxPlannedFile> PlanExtraction(const TkxFileList& List, std::span<const std::int32_t> Rows,
@@ -132,34 +146,76 @@ bool GroupFolderReady(const std::string& Dir)
 
 enum class TRowEnd : std::uint8_t { Next, DiskFull, Stopped };
 
-// Extracts one row into Result: written, listed as failed, or skipped when its group folder
-// cannot be used.
-TRowEnd ExtractRow(TkxDisk& Disk, const TkxFileEntry& E, TkxExtractPlan& Plan, TkxExtractResult& Result,
-                   const TkxJobControl* Control)
+// What the rows of one extraction share: the plan of names, the result, and the folders already
+// rid of what killed runs left behind.
+struct TRun {
+  TkxDisk& Disk;
+  TkxExtractPlan& Plan;
+  TkxExtractResult& Result;
+  const TkxJobControl* Control;
+  std::unordered_set<std::string> Tidied;
+
+  void Tidy(const std::string& Dir)
+  {
+    if (Tidied.insert(Dir).second) RemoveStaleTemporaryFiles(Dir);
+  }
+};
+
+// The entry's bytes go into a temporary file beside its target, which takes the first free name
+// only when it is complete (or holds all the medium has of it): a run ended at any moment, even
+// by SIGKILL, leaves no part of a file under a name that looks finished, and the next run finds
+// the name free. FileName receives the name the file took, or would have taken.
+TkxSaveOutcome WriteEntryUnderFreeName(TRun& Run, const TkxFileEntry& E, const TkxExtractPlan::TTarget& Target,
+                                       std::string& FileName, std::string& Reason)
 {
-  const TkxExtractPlan::TTarget target = Plan.Target(E);
-  if (Plan.Mode == TkxExtractMode::Grouped && !GroupFolderReady(target.Dir)) {
-    ++Result.Skipped;
+  TkxSaveOutcome outcome;
+  std::string temporary;
+  std::optional<TkxPendingFile> pending;
+  do {
+    temporary = TemporaryFileName(Target.Dir);
+    // Removed by a second Ctrl+C too, also between the copy and the rename.
+    pending.emplace(temporary);
+    outcome = TkxFileList::WriteEntryFile(temporary, E, Run.Disk, TkxCreateMode::Exclusive, &Reason);
+    // NameTaken: a file of a killed run whose number this process now has.
+  } while (outcome == TkxSaveOutcome::NameTaken);
+  if (outcome != TkxSaveOutcome::Written && outcome != TkxSaveOutcome::Incomplete) {
+    FileName = Run.Plan.FreeName(Target);
+    return outcome;
+  }
+  for (;;) {
+    FileName = Run.Plan.FreeName(Target);
+    if (os::RenameNoReplace(temporary, FileName)) return outcome;
+    // EEXIST: another program took the name between the look and the rename.
+    if (errno != EEXIST) break;
+  }
+  Reason = std::strerror(errno);
+  os::RemoveFile(temporary.c_str());
+  return TkxSaveOutcome::Failed;
+}
+
+// Extracts one row into the result: written, listed as failed, or skipped when its group folder
+// cannot be used.
+TRowEnd ExtractRow(TRun& Run, const TkxFileEntry& E)
+{
+  const TkxExtractPlan::TTarget target = Run.Plan.Target(E);
+  if (Run.Plan.Mode == TkxExtractMode::Grouped && !GroupFolderReady(target.Dir)) {
+    ++Run.Result.Skipped;
     return TRowEnd::Next;
   }
+  Run.Tidy(target.Dir);
   std::string fileName;
   std::string reason;
-  TkxSaveOutcome outcome;
-  do {
-    fileName = Plan.FreeName(target);
-    outcome = TkxFileList::WriteEntryFile(fileName, E, Disk, TkxCreateMode::Exclusive, &reason);
-    // NameTaken: another program took the name between the look and the creation.
-  } while (outcome == TkxSaveOutcome::NameTaken);
+  const TkxSaveOutcome outcome = WriteEntryUnderFreeName(Run, E, target, fileName, reason);
   if (outcome == TkxSaveOutcome::Written) {
-    ++Result.Written;
+    ++Run.Result.Written;
     return TRowEnd::Next;
   }
   // Stopped within the copy, or a write broken off by the signal of the stop: the half file is
   // gone, and the entry is not extracted rather than failed.
   if (outcome == TkxSaveOutcome::Stopped ||
-      (outcome == TkxSaveOutcome::Failed && Control != nullptr && Control->StopRequested()))
+      (outcome == TkxSaveOutcome::Failed && Run.Control != nullptr && Run.Control->StopRequested()))
     return TRowEnd::Stopped;
-  Result.Failures.push_back({fileName, reason});
+  Run.Result.Failures.push_back({fileName, reason});
   return outcome == TkxSaveOutcome::DiskFull ? TRowEnd::DiskFull : TRowEnd::Next;
 }
 
@@ -187,6 +243,7 @@ TkxExtractResult ExtractEntries(TkxDisk& Disk, const TkxFileList& List, std::spa
 {
   TkxExtractResult result;
   TkxExtractPlan plan(Folder, Mode);
+  TRun run{Disk, plan, result, Control, {}};
   const TStopReads stopReads(Disk, Control);
   std::int32_t done = 0;
   for (const std::int32_t row : Rows) {
@@ -196,7 +253,7 @@ TkxExtractResult ExtractEntries(TkxDisk& Disk, const TkxFileList& List, std::spa
     }
     const std::int32_t written = result.Written;
     const TRowEnd end = row >= 0 && row < List.Count
-                            ? ExtractRow(Disk, List.Items[static_cast<std::size_t>(row)], plan, result, Control)
+                            ? ExtractRow(run, List.Items[static_cast<std::size_t>(row)])
                             : TRowEnd::Next;
     if (result.Written > written) result.WrittenRows.push_back(row);
     if (end == TRowEnd::Stopped) {

@@ -38,10 +38,11 @@ std::string ExtractTargetDir(const std::string& Folder, TKind Kind, TkxExtractMo
 // The entry's name as a file-name component. Names loaded from a project file may hold path
 // delimiters or be "..": cleaned so that the target can never leave the folder. A name that is
 // not UTF-8 is read as Windows-1252 (NameAsUtf8), as the window shows it; control characters
-// (DEL and the C1 controls too) and the bidirectional controls become "_". A name that
-// would give an empty file name, "." or "..", or a hidden file because the name is empty (an
-// untitled ".pas"), is replaced ("_" for the empty name). Other names pass unchanged.
-std::string ExtractEntryName(std::string_view Name, std::string_view Ext);
+// (DEL and the C1 controls too) and the invisible controls (IsInvisibleControl) become "_". A
+// name that shows nothing (empty, or only blanks and invisible marks) becomes "_", and its
+// leading dots become "_" each, so that no file comes out hidden, nameless or as "." or "..".
+// Other names pass unchanged.
+std::string ExtractEntryName(std::string_view Name);
 
 // The longest file name, in bytes, that the usual file systems accept.
 inline constexpr std::size_t MaxFileNameBytes = 255;
@@ -131,15 +132,18 @@ struct TkxExtractResult {
 };
 
 // Extracts the entries of List at Rows (in the order given; callers pass ascending rows)
-// from Disk below Folder (which must end with a delimiter). Each file is created anew: an
-// existing name, even one taken by a concurrent extraction in the same moment, is never
-// overwritten but passed for the next free one. An entry that fails is listed and the others
-// are still extracted; an entry whose group folder cannot be created, or is not a real folder
-// (a symbolic link), is skipped. A file that fails (a read of the medium or a write) is removed
-// and listed with its reason; a full disk stops the extraction. Progress, when given, is told the
-// number of rows handled after each one; Control, when given, is asked before each row whether
-// to end (a paused extraction waits there) and by the copy between its chunks, so that a stop
-// ends even a file of gigabytes at once: that file is removed, not listed.
+// from Disk below Folder (which must end with a delimiter). Each file is written under a
+// temporary name in its folder (TemporaryFileName) and takes its name only when complete, so
+// that a run ended in the middle, even by SIGKILL, leaves no partial file under a final name;
+// such a run's temporary files are removed by the next extraction into the folder. A finished
+// file takes the first free name: an existing name, even one taken by a concurrent extraction in
+// the same moment, is never overwritten but passed for the next free one. An entry that fails is
+// listed and the others are still extracted; an entry whose group folder cannot be created, or is
+// not a real folder (a symbolic link), is skipped. A file that fails (a read of the medium or a
+// write) is removed and listed with its reason; a full disk stops the extraction. Progress, when
+// given, is told the number of rows handled after each one; Control, when given, is asked before
+// each row whether to end (a paused extraction waits there) and by the copy between its chunks,
+// so that a stop ends even a file of gigabytes at once: that file is removed, not listed.
 TkxExtractResult ExtractEntries(TkxDisk& Disk, const TkxFileList& List, std::span<const std::int32_t> Rows,
                                 const std::string& Folder, TkxExtractMode Mode,
                                 const std::function<void(std::int32_t Done)>& Progress = {},

@@ -66,9 +66,20 @@ void CheckProjectLocation(const std::string& Location);
 // it over FileName only when every byte is on the disk, so that a failed save (a full disk)
 // leaves a previous project byte for byte as it was, and two saves at once leave one whole
 // project. A symbolic link at FileName is followed: the file it names is replaced. An existing
-// file keeps its permissions. A location refused by CheckProjectLocation is not saved. Throws
-// EkxProjectError; the new file is removed on every failure.
+// file keeps its permissions. What CheckProjectSavable refuses is not saved, and nothing is
+// written for it. Throws EkxProjectError; the new file is removed on every failure.
 void SaveProjectToFile(const std::string& FileName, const std::string& Location, const TkxFileList& List);
+
+// The bytes of the project file that SaveProjectToFile writes for Location and List.
+std::int64_t ProjectFileSize(const std::string& Location, const TkxFileList& List);
+
+// Throws EkxProjectError for a project that LoadProject would refuse once saved, so that no save
+// writes one: a location refused by CheckProjectLocation, more than MaxProjectEntries entries
+// (TooManyEntriesMessage), a name holding a line feed or ending with a carriage return, a
+// negative checked size, or a file of more than MaxFileSize bytes (ProjectTooLargeMessage, the
+// sizes in the detail). Shared by every save, the window's and the command line's.
+void CheckProjectSavable(const std::string& Location, const TkxFileList& List,
+                         std::int64_t MaxFileSize = MaxProjectFileSize);
 
 // The most entries a project holds: twice the 4,173,824 sectors of a double-layer DVD, since a
 // scan adds at most one entry per sector. A count above it is refused before anything is
@@ -93,7 +104,9 @@ void SaveTextToFile(const std::string& FileName, std::string_view Text);
 // numbers are decimal, optionally signed, alone on their lines; an extension is empty or one of
 // the kinds'; a CHECK section has a line for each entry (anything else there is
 // MalformedCheckMessage). Anything else, a file cut short included, throws EkxProjectError with
-// the line and what is wrong there, and leaves Location and List as they were.
+// the line and what is wrong there (a count that its items do not bear out is named with its
+// line), and leaves Location and List as they were. The file is read a block at a time, so that
+// reading a project holds the list and not the file besides.
 void LoadProject(const std::string& FileName, std::string& Location, TkxFileList& List);
 
 // LoadProject over the bytes of a project file already in memory.

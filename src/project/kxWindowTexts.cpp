@@ -39,7 +39,7 @@ std::string VisibleText(std::string_view Text, std::size_t MaxCharacters)
     if (IsControlCharacter(code)) {
       std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned>(code));
       out += escape;
-    } else if (IsBidiControl(code)) {
+    } else if (IsInvisibleControl(code)) {
       std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(code));
       out += escape;
     } else {

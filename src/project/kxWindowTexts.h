@@ -25,7 +25,7 @@ std::string MainWindowCaption(const std::string& ProjectFileName, bool Modified)
 
 // A name or a label from a disc or a project as a window shows it, in UTF-8: a text that is not
 // UTF-8 is read as Windows-1252 (NameAsUtf8), as sorting and finding read names; control
-// characters are written as "\x1b" and the bidirectional controls as "\u202e", so that nothing
+// characters are written as "\x1b" and the invisible controls (IsInvisibleControl) as "\u202e", so that nothing
 // in the text is hidden and nothing reorders what is shown ("invoice\u202Efdp.exe" would show as
 // "invoiceexe.pdf"). Only the first MaxCharacters characters of Text are shown.
 std::string VisibleText(std::string_view Text,

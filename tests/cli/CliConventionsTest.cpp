@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The conventions of a GNU command line: --version, --help with the exit statuses and examples,
 // and status 2 with a clear word for every usage error.
+#include "cli/CliSupport.h"
+#include "cli/Commands.h"
 #include "support/kxCliRunner.h"
 
 #include <gmock/gmock.h>
@@ -76,6 +78,33 @@ TEST_F(CliConventions, EveryUsageErrorExitsWith2AndSaysWhatWasWrong)
     EXPECT_EQ(lines[0].rfind("tessarin-cli: ", 0), 0u) << lines[0];
     EXPECT_EQ(lines[1], std::string("Try '") + c.HelpFor + " --help' for more information.");
   }
+}
+
+// image exits as rescue does: 1 when sectors could not be read, after the image is written.
+TEST(ExitStatus, OfAnImageCopy)
+{
+  const auto result = [](std::int64_t Unreadable, bool Complete, bool Stopped, std::string Error) {
+    TkxImageCopyResult r;
+    r.SectorsDone = 10;
+    r.UnreadableSectors = Unreadable;
+    r.Parts = 1;
+    r.Complete = Complete;
+    r.Stopped = Stopped;
+    r.Error = std::move(Error);
+    return r;
+  };
+  const struct {
+    const char* What;
+    TkxImageCopyResult Result;
+    int Status;
+  } cases[] = {
+      {"every sector read", result(0, true, false, ""), cli::ExitSuccess},
+      {"unreadable sectors written as zeros", result(1, true, false, ""), cli::ExitFailure},
+      {"stopped by Ctrl+C", result(1, false, true, ""), cli::ExitInterrupted},
+      {"a write failed", result(0, false, false, "No space left on device"), cli::ExitFailure},
+      {"the disc was changed while stopping", result(0, false, true, "changed"), cli::ExitFailure},
+  };
+  for (const auto& c : cases) EXPECT_EQ(cli::ImageCopyStatus(c.Result), c.Status) << c.What;
 }
 
 }  // namespace

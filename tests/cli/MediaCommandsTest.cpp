@@ -40,6 +40,7 @@ TEST_F(InfoCommand, ShowsLayoutPartsSectorsAndSize)
   EXPECT_EQ(run.Out, "Layout: raw mode 2 (2352-byte sectors)\n"
                      "Part 1: " + base + " (1411200 bytes)\n"
                      "Part 2: " + base + "02 (470405 bytes)\n"
+                     "Note: the last 5 bytes of the image make no whole sector (2352 bytes) and are not read\n"
                      "Sectors: 800\n"
                      "Size: 1.56 MiB\n");
   EXPECT_EQ(run.Err, "");

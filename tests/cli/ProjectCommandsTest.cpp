@@ -367,6 +367,18 @@ TEST(CliScan, CountsAreSingularForOneFile)
   EXPECT_EQ(extract.Out, "Extracted 1 of 1 file to " + dir.Dir() + "out/\n");
 }
 
+// Bytes after the last whole sector are read by nothing: the scan says so.
+TEST(CliScan, SaysThatTrailingBytesAreNotRead)
+{
+  TScratchFolder dir;
+  test::WriteFileText(dir / "picture.png", "\x89PNG\r\n\x1a\n" + std::string(1492, 'p'));
+  const TRun scan = RunCli("scan picture.png", dir.Dir());
+  EXPECT_EQ(scan.Status, 0) << scan.Err;
+  EXPECT_EQ(Lines(scan.Out).front(), "Scanned 0 of 0 sectors; 0 files found.");
+  EXPECT_EQ(scan.Err,
+            "tessarin-cli: picture.png: the last 1500 bytes of the image make no whole sector (2048 bytes) and are not read\n");
+}
+
 TEST(CliList, LongAndJsonTellTheKindAndItsFamily)
 {
   TScratchFolder dir;
@@ -429,6 +441,26 @@ TEST(CliList, AMapBesideTheImageTellsTheUnreadSectorsOfEachFile)
       << extract.Out;
   const TRun one = RunCli("extract project.kx -d one --ext jpg,bmp", dir.Dir());
   EXPECT_NE(one.Out.find("1 file written holds sectors"), std::string::npos) << one.Out;
+
+  // A map that cannot be used is said to be so, with why, and no sector counts as read by it; a
+  // map shorter than the image leaves the rest unread.
+  const std::string warning = "tessarin-cli: " + dir.Dir() + "disc.iso.map: the map cannot be used: ";
+  TkxRescueMap other = map;
+  other.Disc = TkxDiscIdentity{99, "", ""};
+  SaveRescueMap(dir / "disc.iso.map", other);
+  const TRun foreign = RunCli("list project.kx --long", dir.Dir());
+  EXPECT_EQ(foreign.Status, 0);
+  EXPECT_EQ(foreign.Err, warning + "its identity line names a disc of 99 sectors; the image has 17\n");
+  EXPECT_EQ(foreign.Out.find("Unread"), std::string::npos);
+  test::WriteFileText(dir / "disc.iso.map", "0 ? 1\n0 0x4000 +\n0x2000 0x4000 -\n");
+  const TRun overlapping = RunCli("extract project.kx -d overlapping", dir.Dir());
+  EXPECT_EQ(overlapping.Status, 0);
+  EXPECT_EQ(overlapping.Err, warning + "line 3: the block does not begin where the one before it ends\n");
+  test::WriteFileText(dir / "disc.iso.map", "0 + 1\n0 0x5000 +\n");
+  const TRun shorter = RunCli("list project.kx --json --sort offset", dir.Dir());
+  EXPECT_EQ(shorter.Err, "tessarin-cli: " + dir.Dir() +
+                             "disc.iso.map: the map covers 10 of the image's 17 sectors; the others count as unread\n");
+  EXPECT_NE(shorter.Out.find("\"size\": 6144, \"unread\": 1, \"state\""), std::string::npos) << shorter.Out;
 
   // Without the map the listing is as before.
   std::filesystem::remove(dir / "disc.iso.map");

@@ -101,6 +101,18 @@ TEST(PlatformFiles, ANewFileTakesNoExistingNameAndReplacesWhole)
   EXPECT_FALSE(os::Replace(dir / "new", dir / "old"));
   EXPECT_EQ(errno, ENOENT);
   EXPECT_EQ(ReadFileText(dir / "old"), text);
+
+  // A finished file takes only a free name: never a file's, nor a dangling link's.
+  WriteFileText(dir / "done", "done");
+  for (const char* taken : {"old", "dangling"}) {
+    errno = 0;
+    EXPECT_FALSE(os::RenameNoReplace(dir / "done", dir / taken)) << taken;
+    EXPECT_EQ(errno, EEXIST) << taken;
+  }
+  EXPECT_EQ(ReadFileText(dir / "old"), text);
+  EXPECT_TRUE(os::RenameNoReplace(dir / "done", dir / "free"));
+  EXPECT_EQ(ReadFileText(dir / "free"), "done");
+  EXPECT_FALSE(std::filesystem::exists(dir / "done"));
 }
 
 // A rescue writes its image where each sector belongs, in any order, and grows it to the disc's

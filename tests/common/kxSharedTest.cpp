@@ -92,6 +92,38 @@ TEST(NameAsUtf8, UnchangedWhenUtf8OtherwiseWindows1252)
   EXPECT_FALSE(IsUtf8("\xF4\x90\x80\x80"));  // past U+10FFFF
 }
 
+// Temporary files are known by their names, and only those of a process that no longer runs
+// are removed: never a file of a run that goes on, nor any other file.
+TEST(TemporaryFiles, OnlyThoseOfAProcessThatEndedAreRemoved)
+{
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("kx-temporary-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string folder = dir.string() + "/";
+  const std::string mine = TemporaryFileName(folder);
+  EXPECT_EQ(mine.rfind(folder + ".tessarin-" + std::to_string(::getpid()) + "-", 0), 0u) << mine;
+  EXPECT_NE(TemporaryFileName(folder), mine) << "each call names another file";
+  const struct {
+    const char* Name;
+    std::uint32_t Owner;
+  } names[] = {{".tessarin-123-0.part", 123}, {".tessarin-123-45.part", 123}, {".tessarin-123.part", 0},
+               {".tessarin--1.part", 0},      {".tessarin-1x-1.part", 0},     {".tessarin-123-4x.part", 0},
+               {"tessarin-123-0.part", 0},    {".tessarin-123-0.tmp", 0},     {".tessarin-99999999999-0.part", 0}};
+  for (const auto& n : names) EXPECT_EQ(TemporaryFileOwner(n.Name), n.Owner) << n.Name;
+
+  // The parent of this test runs; a process of the largest number does not.
+  const std::string live = ".tessarin-" + std::to_string(::getppid()) + "-0.part";
+  const std::string dead = ".tessarin-4194304-0.part";
+  for (const std::string& name : {live, dead, std::string("kept.jpg"), mine.substr(folder.size())})
+    std::ofstream(folder + name) << "x";
+  if (!std::filesystem::exists("/proc/4194304")) {
+    EXPECT_EQ(RemoveStaleTemporaryFiles(folder), 1);
+    EXPECT_FALSE(std::filesystem::exists(folder + dead));
+  }
+  for (const std::string& name : {live, std::string("kept.jpg"), mine.substr(folder.size())})
+    EXPECT_TRUE(std::filesystem::exists(folder + name)) << name;
+  std::filesystem::remove_all(dir);
+}
+
 TEST(DurationText, SecondsMinutesHours)
 {
   EXPECT_EQ(DurationText(0), "0 s");

@@ -344,8 +344,8 @@ expect "scan exits 0 and counts the unreadable sectors" "$(rc scan-damaged) $(er
   "0 tessarin-cli: 111 unreadable sectors were examined as zeros"
 same_scan "... its list equals the scan of the image with just the bad sectors zeroed" "$O/damaged.kx" "$D/c-zeroed.iso"
 at_most "... with few failing reads" "$(failing_reads "$WORK/damaged.log" scan-damaged)" 30
-expect "image exits 0 and counts the unreadable sectors" "$(rc image-damaged) $(err image-damaged)" \
-  "0 tessarin-cli: 111 unreadable sectors were written as zeros"
+expect "image exits 1 and counts the unreadable sectors" "$(rc image-damaged) $(err image-damaged)" \
+  "1 tessarin-cli: 111 unreadable sectors were written as zeros"
 same_file "... the image is the disc with just the bad sectors zeroed" "$O/damaged.iso" "$D/c-zeroed.iso"
 at_most "... with few failing reads" "$(failing_reads "$WORK/damaged.log" image-damaged)" 30
 expect "rescue exits 1 with a summary of what is left" "$(rc rescue-damaged) $(grep "MiB rescued" "$O/rescue-damaged.out" | sed 's/(.*)//')" \
@@ -386,14 +386,14 @@ expect "info counts it whole" "$(rc info-blank0) $(grep Sectors "$O/info-blank0.
 expect "scan examines the sector as zeros and goes on" "$(rc scan-blank0) $(err scan-blank0)" \
   "0 tessarin-cli: 1 unreadable sector was examined as zeros"
 same_scan "... its list equals the scan of the image with that sector zeroed" "$O/blank0.kx" "$D/a-zeroed0.iso"
-expect "image writes it as zeros and goes on" "$(rc image-blank0) $(err image-blank0)" \
-  "0 tessarin-cli: 1 unreadable sector was written as zeros"
+expect "image writes it as zeros, goes on and exits 1" "$(rc image-blank0) $(err image-blank0)" \
+  "1 tessarin-cli: 1 unreadable sector was written as zeros"
 same_file "... the rest is the disc" "$O/blank0.iso" "$D/a-zeroed0.iso"
 
 echo "# a disc of $HOLE_SECTORS sectors whose sector 16384 takes 1 s to fail, on a drive without READ CD ($L_HOLE)"
 expect "info counts it whole" "$(rc info-hole) $(grep Sectors "$O/info-hole.out")" "0 Sectors: $HOLE_SECTORS"
-expect "image exits 0 with the one sector as zeros" "$(rc image-hole) $(err image-hole) $(cat "$O/hole-size")" \
-  "0 tessarin-cli: 1 unreadable sector was written as zeros $((HOLE_SECTORS * 2048))"
+expect "image exits 1 with the one sector as zeros" "$(rc image-hole) $(err image-hole) $(cat "$O/hole-size")" \
+  "1 tessarin-cli: 1 unreadable sector was written as zeros $((HOLE_SECTORS * 2048))"
 for s in 0 16383; do dd if="$D/hole.iso" bs=2048 skip=$s count=1 status=none; done >"$WORK/host/hole-stamps"
 head -c 2048 /dev/zero >>"$WORK/host/hole-stamps"
 for s in 16385 $((HOLE_SECTORS - 1)); do dd if="$D/hole.iso" bs=2048 skip=$s count=1 status=none; done >>"$WORK/host/hole-stamps"
@@ -450,7 +450,7 @@ same_file "... byte-identical" "$O/scsi.iso" "$D/a.iso"
 
 echo "# a sector that takes 12 s to fail ($L_LATE)"
 expect "image waits for the drive's answer and writes the sector as zeros" "$(rc image-slow) $(err image-slow)" \
-  "0 tessarin-cli: 1 unreadable sector was written as zeros"
+  "1 tessarin-cli: 1 unreadable sector was written as zeros"
 same_file "... the rest is the disc" "$O/slow.iso" "$D/a-zeroed300.iso"
 expect "... with two failing reads" "$(failing_reads "$WORK/slow.log" image-slow)" 2
 new_kernel_lines=$(tail -n +$(($(wc -l <"$O/dmesg-before") + 1)) "$O/dmesg-after")

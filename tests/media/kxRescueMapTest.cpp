@@ -210,6 +210,56 @@ TEST(RescueMapFile, SavedOverTheOldOneAndFoundBesideItsImage)
   EXPECT_THROW(SaveRescueMap(dir / "no/such/folder/x.map", changed), EkxMapError);
 }
 
+// A map beside an image of 20 sectors, as the list and extraction read it: each malformed map
+// with why it is not used, and a map shorter than the image with its tail as not read.
+TEST(ReadImageMap, SaysWhyAMapCannotBeUsedAndNeverCountsAnUncoveredSectorAsRead)
+{
+  test::TScratchFolder dir;
+  const std::string image = dir / "disc.iso";
+  constexpr std::int64_t sectors = 20;  // 0xA000 bytes
+  std::string comments;
+  for (int i = 0; i < 200; ++i) comments += "#\n";
+  struct TCase {
+    const char* What;
+    std::string Text;
+    const char* Problem;  // a part of it; empty for a usable map
+    std::int64_t Unread;  // of the image's sectors, when usable
+  };
+  const TCase cases[] = {
+      {"the map of the image", "0 + 1\n0 0x9000 +\n0x9000 0x1000 -\n", "", 2},
+      {"a map shorter than the image", "0 + 1\n0 0x5000 +\n", "", 10},
+      {"overlapping blocks", "0 ? 1\n0 0xA000 +\n0x5000 0x5000 -\n", "line 3: the block does not begin where", 0},
+      {"a negative size", "0 ? 1\n0 -2048 +\n", "line 2: the size is not a number", 0},
+      {"an unaligned size", "0 ? 1\n0 1000 +\n", "line 2: the block does not lie on 2048-byte sector boundaries", 0},
+      {"no status line", "# a comment, then nothing\n", "the file holds no status line", 0},
+      {"an unknown status", "0 X 1\n0 0xA000 +\n", "line 1: unknown current status 'X'", 0},
+      {"a block of four words", "0 ? 1\n0 0xA000 + more\n", "line 2: a block line must hold", 0},
+      {"the identity of another disc", "# Disc: 99 sectors; TOC none; volume descriptors none\n0 + 1\n0 0x31800 +\n",
+       "its identity line names a disc of 99 sectors; the image has 20", 0},
+      {"more sectors than the image", "0 + 1\n0 0xA800 +\n", "it covers 21 sectors; the image has 20", 0},
+      {"more lines than a map of the image has", "0 + 1\n" + comments + "0 0xA000 +\n",
+       "line 105: the file has more than the 104 lines", 0},
+      {"a line too long", "0 + 1\n# " + std::string(70000, 'x') + "\n0 0xA000 +\n", "holds a line too long for a map", 0},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    test::WriteFileText(RescueMapName(image), c.Text);
+    const TkxImageMap map = ReadImageMap(image, sectors);
+    EXPECT_EQ(map.FileName, RescueMapName(image));
+    if (*c.Problem != '\0') {
+      EXPECT_THAT(map.Problem, ::testing::HasSubstr(c.Problem));
+      EXPECT_FALSE(map.Sectors);
+    } else {
+      EXPECT_EQ(map.Problem, "");
+      ASSERT_TRUE(map.Sectors);
+      EXPECT_EQ(map.Sectors->Sectors(), sectors);
+      EXPECT_EQ(UnreadSectorsIn(*map.Sectors, 0, sectors * MapSectorSize), c.Unread);
+    }
+  }
+  std::filesystem::remove(RescueMapName(image));
+  EXPECT_EQ(ReadImageMap(image, sectors).FileName, "") << "no map, nothing to say";
+}
+
 TEST(UnreadSectorsIn, CountsTheSectorsThatHoldTheBytes)
 {
   TkxSectorMap map(100, State::Finished);

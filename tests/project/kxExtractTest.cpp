@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "project/kxExtract.h"
 
+#include "common/kxShared.h"
 #include "media/kxDisks.h"
 #include "support/kxHostileNames.h"
 #include "support/kxSmallFileSystem.h"
@@ -15,6 +16,11 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <csignal>
+#include <cstdlib>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace kx {
 namespace {
@@ -56,31 +62,33 @@ TEST(ExtractNames, TargetFolderPerMode)
   EXPECT_EQ(IncludeTrailingPathDelimiter("/"), "/");
 }
 
-TEST(ExtractNames, NamesFromAProjectCannotLeaveTheFolder)
+TEST(ExtractNames, NamesFromAProjectCannotLeaveTheFolderNorHideNorShowNothing)
 {
   struct Case {
     const char* Name;
-    const char* Ext;
     const char* Expected;
   };
   const Case cases[] = {
-      {"File 000007", ".jpg", "File 000007"},
-      {"640 x -480", ".bmp", "640 x -480"},
-      {"", ".pas", "_"},  // not the hidden ".pas", which would block a grouped extraction
-      {"", "", "_"},
-      {"../../etc/passwd", "", ".._.._etc_passwd"},
-      {"a\\..\\b", ".txt", "a_.._b"},
-      {"..", "", "__"},
-      {".", "", "_"},
-      {"..", ".ini", ".."},  // an INI section "[..]": "...ini" is an ordinary name
-      {".", ".jpg", "."},
-      {"...", "", "..."},
-      {".hidden", ".txt", ".hidden"},
-      {"C:name", "", "C_name"},
+      {"File 000007", "File 000007"},
+      {"640 x -480", "640 x -480"},
+      {"", "_"},  // not the hidden ".pas", which would block a grouped extraction
+      {"../../etc/passwd", "___.._etc_passwd"},
+      {"a\\..\\b", "a_.._b"},
+      {"..", "__"},
+      {".", "_"},
+      {"...", "___"},
+      {".hidden", "_hidden"},
+      {"a.b", "a.b"},
+      {"C:name", "C_name"},
+      // Names that show nothing: blanks, a no-break space, an ideographic space, invisible marks.
+      {"   ", "_"},
+      {"\xc2\xa0\xe3\x80\x80", "_"},
+      {"\xe2\x80\x8b\xef\xbb\xbf", "_"},
+      {" a ", " a "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
-    EXPECT_EQ(ExtractEntryName(c.Name, c.Ext), c.Expected);
+    EXPECT_EQ(ExtractEntryName(c.Name), c.Expected);
   }
 }
 
@@ -148,7 +156,7 @@ TEST(ExtractEntries, HostileNamesStayInsideTheFolder)
   const auto r = ExtractEntries(disk, l, rows, dir / "out/", TkxExtractMode::Plain);
   EXPECT_EQ(FailedPaths(r), "");
   EXPECT_FALSE(std::filesystem::exists(dir / "escaped.txt"));
-  EXPECT_TRUE(std::filesystem::exists(dir / "out/.._escaped.txt"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "out/___escaped.txt"));
   EXPECT_TRUE(std::filesystem::exists(dir / "out/__"));
   EXPECT_TRUE(std::filesystem::exists(dir / "out/_"));
 
@@ -213,7 +221,7 @@ TEST(ExtractEntries, HostileNamesAreWrittenWithoutControls)
   TMemoryDisk disk(Pattern(2048));
   TkxFileList l;
   for (const test::THostileName& name : test::HostileNames()) {
-    EXPECT_EQ(ExtractEntryName(name.Name, ""), name.FileName) << name.What;
+    EXPECT_EQ(ExtractEntryName(name.Name), name.FileName) << name.What;
     l.Add(name.Name, 0, 0, 4, false);
   }
   std::vector<std::int32_t> rows(static_cast<std::size_t>(l.Count));
@@ -545,6 +553,72 @@ TEST(ExtractEntries, AFileLeftIncompleteWhileStoppingIsRemovedNotListed)
   EXPECT_FALSE(f.Stopped);
   EXPECT_EQ(FailedPaths(f), dir.Dir() + "cut\n");
   EXPECT_FALSE(std::filesystem::exists(dir / "cut"));
+}
+
+// A medium whose read of sector Gate first tells the test through a pipe and then waits on
+// another pipe that nobody writes to: the process stands inside the copy until it is killed.
+class TGatedDisk final : public TkxDisk {
+ public:
+  TGatedDisk(TMemoryDisk& Disk_, std::int64_t Gate_, int Reached_, int Wait_)
+      : Disk(Disk_), Gate(Gate_), Reached(Reached_), Wait(Wait_)
+  {
+    SectorCount = Disk.SectorCount;
+  }
+  std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector) override
+  {
+    if (FirstSector <= Gate && Gate < FirstSector + Count) {
+      char c = 'r';
+      if (::write(Reached, &c, 1) != 1 || ::read(Wait, &c, 1) != 1) std::_Exit(3);
+    }
+    return Disk.ReadSectors(Buffer, Count, FirstSector);
+  }
+
+ private:
+  TMemoryDisk& Disk;
+  std::int64_t Gate;
+  int Reached;
+  int Wait;
+};
+
+// A run killed with SIGKILL in the middle of a file leaves no part of it under its name, and the
+// next run writes it whole under that name, not beside a leftover as "A(2)", and clears what the
+// killed run left.
+TEST(ExtractEntries, AKilledRunLeavesNoPartialFileAndTheRerunTakesTheName)
+{
+  TScratchFolder dir;
+  const auto bytes = Pattern(3 * TkxDisk::ChunkSectors * 2048);
+  TMemoryDisk memory(bytes);
+  TkxFileList l;
+  l.Add("A", 77, 0, static_cast<std::int64_t>(bytes.size()), false);
+  const std::vector<std::int32_t> rows = {0};
+  int reached[2];
+  int wait[2];
+  ASSERT_EQ(::pipe(reached), 0);
+  ASSERT_EQ(::pipe(wait), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Its first chunk is written when the second one's read reaches the gate.
+    TGatedDisk gated(memory, TkxDisk::ChunkSectors, reached[1], wait[0]);
+    ExtractEntries(gated, l, rows, dir.Dir(), TkxExtractMode::Plain);
+    std::_Exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(::read(reached[0], &c, 1), 1);
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  for (const int fd : {reached[0], reached[1], wait[0], wait[1]}) ::close(fd);
+  const std::vector<std::string> left = FilesIn(dir.Dir());
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(TemporaryFileOwner(left[0]), static_cast<std::uint32_t>(child)) << left[0];
+  EXPECT_GT(std::filesystem::file_size(dir / left[0]), 0u) << "the killed run was inside the file";
+
+  const auto r = ExtractEntries(memory, l, rows, dir.Dir(), TkxExtractMode::Plain);
+  EXPECT_EQ(r.Written, 1);
+  EXPECT_EQ(FilesIn(dir.Dir()), std::vector<std::string>{"A.jpg"});
+  EXPECT_EQ(ReadFileText(dir / "A.jpg"), Slice(bytes, 0, bytes.size()));
 }
 
 TEST(ExtractEntries, AFullDiskStopsTheExtractionAndRemovesTheIncompleteFile)

@@ -179,6 +179,16 @@ TEST(LoadProject, AnyFaultNamesItsLineAndLeavesLocationAndListAsTheyWere)
       {"check states of another list", head + "0\nCHECK\n1\nwhole 10\n", std::string(MalformedCheckMessage), 7,
        "count, 1, is not the list's, 0"},
       {"a second CHECK section", head + "0\nCHECK\n0\nCHECK\n0\n", invalid, 8, "a second CHECK section"},
+      // Counts that the items do not bear out are named with their line.
+      {"a FILES count one too high", head + "2\nA\n.jpg\n0\n1\nCHECK\n1\nwhole 1\n", invalid, 5,
+       "a section begins after 1 of the 2 entries that the count on line 5 gives: the count is too high"},
+      {"a FILES count one too low", head + "1\nA\n.jpg\n0\n1\nB\n.jpg\n0\n1\n", invalid, 10,
+       "a section should begin here (LOCATION, FILES or CHECK), or the count on line 5, 1, is too low"},
+      {"a CHECK count one too low", head + "2\nA\n.jpg\n0\n1\nB\n\n0\n1\nCHECK\n1\nwhole 1\nwhole 2\n",
+       std::string(MalformedCheckMessage), 17, "a check line follows the 1 that the count on line 15 gives: the count is too low"},
+      {"a CHECK count one too high", "KX\nCHECK\n2\nwhole 1\nLOCATION\nE:\nFILES\n1\nA\n.jpg\n0\n1\n",
+       std::string(MalformedCheckMessage), 3,
+       "a section begins after 1 of the 2 check lines that the count on line 3 gives: the count is too high"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.What);
@@ -302,6 +312,79 @@ TkxFileList ManyEntries(int n)
   return l;
 }
 
+
+// A project is read a block at a time: reading one holds its list, never its file as well.
+TEST(LoadProject, HoldsNoCopyOfTheFile)
+{
+  TScratchFolder dir;
+  TkxFileList l;
+  for (int i = 0; i < 20000; ++i) l.Add(std::string(200, 'n') + std::to_string(i), 77, 2048 * i, 1000, false);
+  SaveProjectToFile(dir / "p.kx", "E:", l);
+  const auto fileSize = static_cast<std::size_t>(std::filesystem::file_size(dir / "p.kx"));
+  std::string location;
+  TkxFileList back;
+  LargestAllocation = 0;
+  TrackAllocations = true;
+  LoadProject(dir / "p.kx", location, back);
+  TrackAllocations = false;
+  EXPECT_EQ(back.Count, 20000);
+  EXPECT_EQ(back.Items[19999].Name, l.Items[19999].Name);
+  EXPECT_LT(LargestAllocation.load(), fileSize / 2) << "of a file of " << fileSize << " bytes";
+}
+
+// What the reader would refuse is never written: the save is refused before a byte is, and the
+// project saved before stays as it was.
+TEST(SaveProjectToFile, RefusesWhatCouldNotBeReadAgainAndKeepsTheOldFile)
+{
+  TScratchFolder dir;
+  const std::string name = dir / "p.kx";
+  SaveProjectToFile(name, "E:", ManyEntries(3));
+  const std::string before = ReadFileText(name);
+  const auto refusal = [&](const TkxFileList& List) {
+    const std::string error = SaveError(name, "E:", List);
+    EXPECT_EQ(ReadFileText(name), before);
+    EXPECT_EQ(FilesIn(dir.Dir()), std::vector<std::string>{"p.kx"});
+    return error;
+  };
+  TkxFileList lineFeed = ManyEntries(3);
+  lineFeed.Items[1].Name = "a\nb";
+  EXPECT_EQ(refusal(lineFeed), std::string(InvalidProjectMessage));
+  TkxFileList carriageReturn = ManyEntries(3);
+  carriageReturn.Items[2].Name = "a\r";
+  EXPECT_EQ(refusal(carriageReturn), std::string(InvalidProjectMessage));
+  TkxFileList negative = ManyEntries(3);
+  negative.Items[0].Check = TkxCheckState::Damaged;
+  negative.Items[0].CheckedSize = -1;
+  EXPECT_EQ(refusal(negative), std::string(MalformedCheckMessage));
+
+  // The size: counted exactly, so that the largest file the reader takes is still written.
+  struct TSized {
+    const char* What;
+    std::string Location;
+    TkxFileList List;
+  };
+  TkxFileList checked = ManyEntries(4);
+  checked.Items[3].Check = TkxCheckState::Whole;
+  checked.Items[3].CheckedSize = 1003;
+  TkxFileList extremes;
+  extremes.Add("", 0, -9'223'372'036'854'775'807 - 1, 9'223'372'036'854'775'807, false);
+  const TSized sized[] = {{"no entries", "", TkxFileList{}}, {"plain", "/img/disc.iso", ManyEntries(12)},
+                          {"checked", "E:", checked}, {"extreme numbers", "E:", extremes}};
+  for (const TSized& c : sized) {
+    SCOPED_TRACE(c.What);
+    SaveProjectToFile(dir / "s.kx", c.Location, c.List);
+    const auto bytes = static_cast<std::int64_t>(std::filesystem::file_size(dir / "s.kx"));
+    EXPECT_EQ(ProjectFileSize(c.Location, c.List), bytes);
+    EXPECT_NO_THROW(CheckProjectSavable(c.Location, c.List, bytes));
+    try {
+      CheckProjectSavable(c.Location, c.List, bytes - 1);
+      ADD_FAILURE() << "a project one byte too large passed";
+    } catch (const EkxProjectError& e) {
+      EXPECT_EQ(e.what(), std::string(ProjectTooLargeMessage));
+      EXPECT_NE(e.Detail.find("would take " + std::to_string(bytes) + " bytes"), std::string::npos) << e.Detail;
+    }
+  }
+}
 
 TEST(SaveProjectToFile, AFailedSaveLeavesThePreviousProjectAsItWas)
 {

@@ -32,6 +32,8 @@ inline const std::vector<THostileName>& HostileNames()
        "invoice\\u202efdp.exe", "invoice_fdp.exe"},
       {"isolates and a mark", "a\xe2\x81\xa7" "b\xe2\x81\xa9" "c\xe2\x80\x8f", "a\\xe2\\x81\\xa7b\\xe2\\x81\\xa9c\\xe2\\x80\\x8f",
        "a\\u2067b\\u2069c\\u200f", "a_b_c_"},
+      {"line and paragraph separators and a byte order mark", "a\xe2\x80\xa8" "b\xe2\x80\xa9" "c\xef\xbb\xbf" "d",
+       "a\\xe2\\x80\\xa8b\\xe2\\x80\\xa9c\\xef\\xbb\\xbfd", "a\\u2028b\\u2029c\\ufeffd", "a_b_c_d"},
       {"HTML", "<h1><font color=red>Your disk is damaged!</font></h1><img src=x>",
        "<h1><font color=red>Your disk is damaged!</font></h1><img src=x>",
        "<h1><font color=red>Your disk is damaged!</font></h1><img src=x>",
