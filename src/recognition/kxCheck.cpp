@@ -469,15 +469,16 @@ void TChecker::MergePieces(TkxCheckResult& Result, std::vector<bool>& Absorbed)
   }
 }
 
-// The sizes of the concluded entries: a whole file's exact size; a truncated file, a damaged one
-// and, after a whole check, an entry that nothing checked end where the next entry that stays
-// begins, never past it (nor past the medium's end).
+// The sizes of the concluded entries: a whole file's exact size; a truncated or damaged file ends
+// where the next entry that stays begins, never past it nor past the medium's end. After a whole
+// check, an entry that nothing checked gives back what the next entry now begins with (the
+// sectors before an image's volume descriptor).
 void TChecker::SetSizes(const std::vector<bool>& Absorbed, const TkxCheckResult& Result, bool Whole)
 {
   const std::size_t n = Order.size();
   NewSize.assign(n, 0);
   std::size_t rest = Result.Rest.size();
-  std::int64_t next = MediumEnd;  // the start of the next entry that stays, past the current start
+  std::int64_t next = INT64_MAX;  // the start of the next entry that stays, past the current start
   for (std::size_t runEnd = n; runEnd > 0;) {
     std::size_t runStart = runEnd - 1;
     while (runStart > 0 && Start[runStart - 1] == Start[runEnd - 1]) --runStart;
@@ -490,13 +491,15 @@ void TChecker::SetSizes(const std::vector<bool>& Absorbed, const TkxCheckResult&
       NewSize[p] = e.Size;
       kept = kept || !Absorbed[p];
       if (!OnMedium(p) || (!Concluded[p] && !Whole)) continue;
-      const std::int64_t room = next - at;
+      const std::int64_t room = std::min(next, MediumEnd) - at;
       if (v.State == TkxCheckState::Whole)
         NewSize[p] = v.Claim;
       else if (v.State == TkxCheckState::Truncated)
         NewSize[p] = std::min(v.Claim, room);
-      else if (Whole || v.State == TkxCheckState::Damaged)
+      else if (v.State == TkxCheckState::Damaged)
         NewSize[p] = std::min(e.Size, room);
+      else if (Whole && next != INT64_MAX)
+        NewSize[p] = std::min(e.Size, next - at);
     }
     if (kept && at >= 0) next = std::min(next, at);
     runEnd = runStart;
