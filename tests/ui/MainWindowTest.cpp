@@ -2,7 +2,7 @@
 // The main window as a person meets it: its title, list, status line, header, menus, location
 // field and links, with a scripted person in place of dialogs.
 #include "common/kxShared.h"
-#include "media/dlgDrive.h"
+#include "ui/dlgDrive.h"
 #include "media/kxDisks.h"
 #include "project/kxWindowTexts.h"
 #include "support/kxFakeUi.h"
@@ -11,7 +11,7 @@
 #include "ui/FileListView.h"
 #include "ui/Main.h"
 #include "ui/PageViewer.h"
-#include "media/dlgCreateImage.h"
+#include "ui/dlgCreateImage.h"
 #include "ui/dlgRecognize.h"
 
 #include <QAction>

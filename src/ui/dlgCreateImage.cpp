@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "media/dlgCreateImage.h"
+#include "ui/dlgCreateImage.h"
 
 #include "common/kxShared.h"
 #include "media/kxDisks.h"

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "media/dlgDrive.h"
+#include "ui/dlgDrive.h"
 
 #include "common/kxShared.h"
 #include "media/kxDrives.h"
