@@ -4,7 +4,7 @@
 #pragma once
 
 #include "media/kxDisk.h"
-#include "project/kxFileList.h"
+#include "found/kxFileList.h"
 
 #include <CLI/CLI.hpp>
 

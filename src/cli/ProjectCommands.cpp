@@ -8,7 +8,7 @@
 #include "media/kxDisks.h"
 #include "media/kxRescueMap.h"
 #include "project/kxExtract.h"
-#include "project/kxFileList.h"
+#include "found/kxFileList.h"
 #include "project/kxFind.h"
 #include "project/kxProject.h"
 #include "recognition/kxCheck.h"

@@ -5,7 +5,7 @@
 
 #include "media/kxDisks.h"
 #include "project/kxExtract.h"
-#include "project/kxFileList.h"
+#include "found/kxFileList.h"
 #include "project/kxProject.h"
 
 #include <cstddef>

@@ -5,7 +5,7 @@
 
 #include "common/kxDesktop.h"
 #include "media/kxDisks.h"
-#include "project/kxFileList.h"
+#include "found/kxFileList.h"
 #include "ui/WorkerRunner.h"
 
 #include <QKeySequence>
