@@ -12,7 +12,7 @@
 #include "project/kxFind.h"
 #include "project/kxProject.h"
 #include "recognition/kxCheck.h"
-#include "project/kxWindowTexts.h"
+#include "project/kxColumnTexts.h"
 #include "recognition/kxRecognition.h"
 
 #include <algorithm>

@@ -9,7 +9,7 @@
 #include "ui/dlgFind.h"
 #include "project/kxExtract.h"
 #include "project/kxProject.h"
-#include "project/kxWindowTexts.h"
+#include "ui/logic/kxWindowTexts.h"
 #include "ui/Controls.h"
 #include "ui/FileListView.h"
 #include "ui/JobProgress.h"

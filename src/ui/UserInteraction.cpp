@@ -3,7 +3,7 @@
 
 #include "ui/ShellEx.h"
 #include "ui/PageViewer.h"
-#include "project/kxWindowTexts.h"
+#include "ui/logic/kxWindowTexts.h"
 
 #include <QApplication>
 #include <QDialog>

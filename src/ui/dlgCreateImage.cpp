@@ -3,7 +3,7 @@
 
 #include "common/kxShared.h"
 #include "media/kxDisks.h"
-#include "project/kxWindowTexts.h"
+#include "ui/logic/kxWindowTexts.h"
 #include "ui/Controls.h"
 #include "ui/UserInteraction.h"
 #include "ui/qvGauge.h"

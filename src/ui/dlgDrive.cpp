@@ -3,7 +3,7 @@
 
 #include "common/kxShared.h"
 #include "media/kxDrives.h"
-#include "project/kxWindowTexts.h"
+#include "ui/logic/kxWindowTexts.h"
 #include "ui/Controls.h"
 #include "ui/UserInteraction.h"
 

@@ -4,7 +4,7 @@
 #include "common/kxShared.h"
 #include "ui/dlgDrive.h"
 #include "media/kxDisks.h"
-#include "project/kxWindowTexts.h"
+#include "ui/logic/kxWindowTexts.h"
 #include "support/kxFakeUi.h"
 #include "support/kxHostileNames.h"
 #include "ui/Controls.h"
