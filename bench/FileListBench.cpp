@@ -5,7 +5,7 @@
 // Goals: showing and scrolling cost no more than the visible rows; a click sorts by offset,
 // size or extension in under 0.5 s and by name in under 1 s; rows of long names repaint about as
 // fast as rows of short ones.
-#include "project/kxFileList.h"
+#include "found/kxFileList.h"
 #include "support/kxFakeUi.h"
 #include "ui/FileListView.h"
 #include "ui/Main.h"

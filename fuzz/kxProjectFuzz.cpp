@@ -10,7 +10,7 @@
 #include "common/kxShared.h"
 #include "project/kxExtract.h"
 #include "project/kxProject.h"
-#include "project/kxWindowTexts.h"
+#include "ui/logic/kxWindowTexts.h"
 #include "recognition/kxCheck.h"
 
 #include "FuzzSupport.h"

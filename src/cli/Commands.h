@@ -4,8 +4,8 @@
 #pragma once
 
 #include "media/kxDisk.h"
+#include "found/kxFileList.h"
 #include "media/kxImageCopy.h"
-#include "project/kxFileList.h"
 
 #include <CLI/CLI.hpp>
 

@@ -3,7 +3,7 @@
 // found file with its name, size and place on the image.
 #pragma once
 
-#include "project/kxFileList.h"
+#include "found/kxFileList.h"
 
 #include <cstdint>
 #include <span>

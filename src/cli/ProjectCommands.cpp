@@ -8,11 +8,11 @@
 #include "media/kxDisks.h"
 #include "media/kxRescueMap.h"
 #include "project/kxExtract.h"
-#include "project/kxFileList.h"
+#include "found/kxFileList.h"
 #include "project/kxFind.h"
 #include "project/kxProject.h"
 #include "recognition/kxCheck.h"
-#include "project/kxWindowTexts.h"
+#include "project/kxColumnTexts.h"
 #include "recognition/kxRecognition.h"
 
 #include <algorithm>

@@ -3,7 +3,7 @@
 // drives and libblkid for their labels.
 #include "common/kxPlatform.h"
 
-#include "media/CdRom.h"
+#include "common/kxDrivePaths.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -3,7 +3,7 @@
 // everywhere in the program, so the ANSI (A) functions take them.
 #include "common/kxPlatform.h"
 
-#include "media/CdRom.h"
+#include "common/kxDrivePaths.h"
 
 #include <algorithm>
 #include <cerrno>

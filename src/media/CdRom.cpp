@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "media/CdRom.h"
 
-#include "common/kxShared.h"
-
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -110,27 +108,7 @@ std::uint32_t BigEndian32(const std::uint8_t* p)
 
 std::size_t BigEndian16(const std::uint8_t* p) { return (std::size_t{p[0]} << 8) | p[1]; }
 
-char UpperLetter(char Drive)
-{
-  const char upper = AsciiUpper(Drive);
-  return upper >= 'A' && upper <= 'Z' ? upper : 0;
-}
-
 }  // namespace
-
-std::string LinuxDrivePath(char Drive)
-{
-  const char letter = UpperLetter(Drive);
-  if (letter < 'D') return {};
-  return "/dev/sr" + std::to_string(letter - 'D');
-}
-
-std::string WindowsDrivePath(char Drive)
-{
-  const char letter = UpperLetter(Drive);
-  if (letter == 0) return {};
-  return std::string("\\\\.\\") + letter + ':';
-}
 
 std::unique_ptr<TScsiDevice> OpenCDDrive(char Drive, const TScsiOpener& Open)
 {

@@ -108,12 +108,6 @@ std::array<std::uint8_t, 10> Read10Cdb(std::int32_t Lba, std::int32_t Count);
 // operation code, as some SCSI drives and USB bridges do; those serve READ(10).
 enum class TCDReadCommand : std::uint8_t { ReadCD, Read10 };
 
-// Device paths of a drive letter, either case. Linux: D: is /dev/sr0, E: /dev/sr1, ... Z:
-// /dev/sr22; A: to C: are never optical drives and give "". Windows: \\.\D: for any letter A
-// to Z. Anything that is not a letter gives "".
-std::string LinuxDrivePath(char Drive);
-std::string WindowsDrivePath(char Drive);
-
 // Provided by the platform's transport file: opening a device for SCSI commands (nullptr when it
 // cannot be opened). The device path of a drive letter comes from the platform layer
 // (DriveDevicePath).

@@ -6,7 +6,7 @@
 #include "common/kxJobControl.h"
 #include "media/kxDisk.h"
 #include "media/kxRescueMap.h"
-#include "project/kxFileList.h"
+#include "found/kxFileList.h"
 
 #include <cstdint>
 #include <functional>

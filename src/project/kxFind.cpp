@@ -2,7 +2,7 @@
 #include "project/kxFind.h"
 
 #include "common/kxShared.h"
-#include "recognition/kxKinds.h"
+#include "found/kxKinds.h"
 
 #include <unicode/locid.h>
 #include <unicode/unistr.h>

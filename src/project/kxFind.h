@@ -4,7 +4,7 @@
 // extractions with it.
 #pragma once
 
-#include "project/kxFileList.h"
+#include "found/kxFileList.h"
 
 #include <cstdint>
 #include <string>

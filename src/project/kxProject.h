@@ -3,7 +3,7 @@
 // file of lines ("KX", "LOCATION", location, "FILES", count, then four lines per entry).
 #pragma once
 
-#include "project/kxFileList.h"
+#include "found/kxFileList.h"
 
 #include <cstddef>
 #include <cstdint>

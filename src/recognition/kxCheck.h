@@ -7,7 +7,7 @@
 
 #include "common/kxJobControl.h"
 #include "media/kxDisk.h"
-#include "project/kxFileList.h"
+#include "found/kxFileList.h"
 
 #include <array>
 #include <cstdint>

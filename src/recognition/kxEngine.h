@@ -3,7 +3,7 @@
 // Everything here is a pure function of its arguments and safe on any thread.
 #pragma once
 
-#include "recognition/kxKinds.h"
+#include "found/kxKinds.h"
 
 #include <cstddef>
 #include <cstdint>

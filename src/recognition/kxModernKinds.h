@@ -6,7 +6,7 @@
 // block the classic rules recognise is recognised as before. Pure functions of the block.
 #pragma once
 
-#include "recognition/kxKinds.h"
+#include "found/kxKinds.h"
 
 #include <cstdint>
 #include <span>

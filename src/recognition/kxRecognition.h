@@ -4,7 +4,7 @@
 
 #include "common/kxJobControl.h"
 #include "media/kxDisk.h"
-#include "project/kxFileList.h"
+#include "found/kxFileList.h"
 #include "recognition/kxEngine.h"
 #include "recognition/kxStructure.h"
 

@@ -8,7 +8,7 @@
 
 #include "common/kxJobControl.h"
 #include "media/kxDisk.h"
-#include "recognition/kxKinds.h"
+#include "found/kxKinds.h"
 
 #include <cstdint>
 #include <span>

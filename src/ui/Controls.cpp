@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/Controls.h"
 
-#include "common/kxDesktop.h"
+#include "ui/logic/kxDesktop.h"
 #include "media/kxImageCopy.h"
 
 #include <QAction>

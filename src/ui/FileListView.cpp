@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/FileListView.h"
 
-#include "project/kxWindowTexts.h"
+#include "project/kxColumnTexts.h"
+#include "ui/logic/kxWindowTexts.h"
 #include "ui/Controls.h"
 
 #include <QGuiApplication>

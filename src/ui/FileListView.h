@@ -4,7 +4,7 @@
 // that paints a row from them, so that a list of a million entries costs nothing to show.
 #pragma once
 
-#include "project/kxFileList.h"
+#include "found/kxFileList.h"
 
 #include <QAbstractTableModel>
 #include <QFont>

@@ -3,9 +3,9 @@
 // whether it changed), the list of found files, and every command in the menu and the toolbar.
 #pragma once
 
-#include "common/kxDesktop.h"
+#include "ui/logic/kxDesktop.h"
 #include "media/kxDisks.h"
-#include "project/kxFileList.h"
+#include "found/kxFileList.h"
 #include "ui/WorkerRunner.h"
 
 #include <QKeySequence>

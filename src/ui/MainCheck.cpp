@@ -3,7 +3,7 @@
 // a worker, and the list takes the result at once when the check ends.
 #include "ui/MainCheck.h"
 
-#include "project/kxWindowTexts.h"
+#include "ui/logic/kxWindowTexts.h"
 #include "ui/Controls.h"
 #include "ui/UserInteraction.h"
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/NumberEdit.h"
 
-#include "common/kxNumberText.h"
+#include "ui/logic/kxNumberText.h"
 
 #include <QFocusEvent>
 #include <QInputMethodEvent>

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/UserInteraction.h"
 
-#include "common/ShellEx.h"
+#include "ui/ShellEx.h"
 #include "ui/PageViewer.h"
-#include "project/kxWindowTexts.h"
+#include "ui/logic/kxWindowTexts.h"
 
 #include <QApplication>
 #include <QDialog>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Runs tessarin-cli (its path is in KX_CLI) on files written to a fresh folder.
 
-#include "recognition/kxKinds.h"
+#include "found/kxKinds.h"
 #include "support/kxCliRunner.h"
 
 #include <gtest/gtest.h>

@@ -175,24 +175,6 @@ TEST(GetCDSectorCount, HoleInsideTheMediumEndsTheCountAtTheStepTheSearchMeets)
   EXPECT_LE(count, 262144);
 }
 
-TEST(DrivePaths, LettersMapToDevicesInEitherCase)
-{
-  struct {
-    char Drive;
-    const char* Linux;
-    const char* Windows;
-  } const cases[] = {
-      {'D', "/dev/sr0", "\\\\.\\D:"},  {'d', "/dev/sr0", "\\\\.\\D:"},  {'E', "/dev/sr1", "\\\\.\\E:"},
-      {'n', "/dev/sr10", "\\\\.\\N:"}, {'Z', "/dev/sr22", "\\\\.\\Z:"}, {'z', "/dev/sr22", "\\\\.\\Z:"},
-      {'C', "", "\\\\.\\C:"},          {'a', "", "\\\\.\\A:"},          {'1', "", ""},
-      {':', "", ""},                   {'[', "", ""},                   {'\0', "", ""},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(LinuxDrivePath(c.Drive), c.Linux) << c.Drive;
-    EXPECT_EQ(WindowsDrivePath(c.Drive), c.Windows) << c.Drive;
-  }
-}
-
 TEST(OpenCDDrive, LowerCaseOpensTheSameDevice)
 {
   std::vector<std::string> opened;

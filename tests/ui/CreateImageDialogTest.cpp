@@ -4,7 +4,7 @@
 // target that cannot be created; and a picture of the dialog during a copy.
 #include "common/kxShared.h"
 #include "media/SimulatedDrive.h"
-#include "media/dlgCreateImage.h"
+#include "ui/dlgCreateImage.h"
 #include "support/kxFakeUi.h"
 #include "ui/Controls.h"
 #include "ui/qvGauge.h"

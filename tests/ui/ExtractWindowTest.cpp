@@ -3,7 +3,7 @@
 // plain and grouped names, a second run into the same folder, the failure report, and Cancel in
 // the progress window of a long extraction.
 #include "common/kxShared.h"
-#include "project/dlgFind.h"
+#include "ui/dlgFind.h"
 #include "project/kxExtract.h"
 #include "support/kxFakeUi.h"
 #include "ui/FileListView.h"

@@ -2,16 +2,16 @@
 // The main window as a person meets it: its title, list, status line, header, menus, location
 // field and links, with a scripted person in place of dialogs.
 #include "common/kxShared.h"
-#include "media/dlgDrive.h"
+#include "ui/dlgDrive.h"
 #include "media/kxDisks.h"
-#include "project/kxWindowTexts.h"
+#include "ui/logic/kxWindowTexts.h"
 #include "support/kxFakeUi.h"
 #include "support/kxHostileNames.h"
 #include "ui/Controls.h"
 #include "ui/FileListView.h"
 #include "ui/Main.h"
 #include "ui/PageViewer.h"
-#include "media/dlgCreateImage.h"
+#include "ui/dlgCreateImage.h"
 #include "ui/dlgRecognize.h"
 
 #include <QAction>

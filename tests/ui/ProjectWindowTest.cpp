@@ -3,7 +3,7 @@
 // and save as; the unsaved-changes prompt; failed loads and failed saves.
 #include "support/kxFakeUi.h"
 #include "ui/FileListView.h"
-#include "media/dlgDrive.h"
+#include "ui/dlgDrive.h"
 #include "ui/Main.h"
 
 #include <QCloseEvent>

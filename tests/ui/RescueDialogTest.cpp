@@ -4,8 +4,8 @@
 // refusals, and from the main window's menu the offer at the end to scan the image. Also run
 // under ThreadSanitizer. Leaves pictures of the dialog during and after a rescue.
 #include "media/SimulatedDrive.h"
-#include "media/dlgDrive.h"
-#include "media/dlgRescue.h"
+#include "ui/dlgDrive.h"
+#include "ui/dlgRescue.h"
 #include "support/kxFakeUi.h"
 #include "ui/Controls.h"
 #include "ui/Main.h"

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "common/ShellEx.h"
+#include "ui/ShellEx.h"
 
 #include <QDesktopServices>
 #include <QFileDialog>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "project/dlgFind.h"
+#include "ui/dlgFind.h"
 
 #include "ui/AdjustControl.h"
 #include "ui/Controls.h"

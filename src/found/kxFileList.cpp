@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "project/kxFileList.h"
+#include "found/kxFileList.h"
 
 #include "common/kxPendingFiles.h"
 #include "common/kxPlatform.h"

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "media/dlgCreateImage.h"
+#include "ui/dlgCreateImage.h"
 
 #include "common/kxShared.h"
 #include "media/kxDisks.h"
-#include "project/kxWindowTexts.h"
+#include "ui/logic/kxWindowTexts.h"
 #include "ui/Controls.h"
 #include "ui/UserInteraction.h"
 #include "ui/qvGauge.h"

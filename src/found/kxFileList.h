@@ -4,7 +4,7 @@
 #pragma once
 
 #include "media/kxDisk.h"
-#include "recognition/kxKinds.h"
+#include "found/kxKinds.h"
 
 #include <cstdint>
 #include <string>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "common/kxDesktop.h"
+#include "ui/logic/kxDesktop.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "common/kxNumberText.h"
+#include "ui/logic/kxNumberText.h"
 
 #include <gtest/gtest.h>
 

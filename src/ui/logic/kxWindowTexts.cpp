@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "project/kxWindowTexts.h"
+#include "ui/logic/kxWindowTexts.h"
 
-#include "common/kxNumberText.h"
 #include "common/kxShared.h"
+#include "ui/logic/kxNumberText.h"
 
 #include <algorithm>
-#include <cinttypes>
 #include <cstdio>
 
 namespace kx {
@@ -47,20 +46,6 @@ std::string VisibleText(std::string_view Text, std::size_t MaxCharacters)
     }
   });
   return out;
-}
-
-std::string OffsetText(std::int64_t Offset)
-{
-  char text[32];
-  std::snprintf(text, sizeof text, "0x%.9" PRIX64, static_cast<std::uint64_t>(Offset));
-  return text;
-}
-
-std::string SizeText(std::int64_t Size)
-{
-  char text[32];
-  std::snprintf(text, sizeof text, "%10" PRId64, Size);
-  return text;
 }
 
 TkxSelectionSummary SummarizeSelection(const TkxFileList& List, std::span<const TkxRowRange> Ranges)

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "recognition/kxKinds.h"
+#include "found/kxKinds.h"
 
 #include "common/kxShared.h"
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "media/dlgRescue.h"
+#include "ui/dlgRescue.h"
 
 #include "common/kxShared.h"
 #include "media/kxImageCopy.h"

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The find window over the main window's list: its controls, the search in both directions
 // from the list's current row, what a match does to the selection, and the menu keys.
-#include "project/dlgFind.h"
-#include "recognition/kxKinds.h"
+#include "ui/dlgFind.h"
+#include "found/kxKinds.h"
 #include "support/kxFakeUi.h"
 #include "ui/AdjustControl.h"
 #include "ui/FileListView.h"

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "project/kxWindowTexts.h"
+#include "ui/logic/kxWindowTexts.h"
 
 #include "common/kxShared.h"
 
@@ -22,18 +22,6 @@ TEST(MainWindowCaption, UntitledOrNamedAndTheModifiedStar)
   EXPECT_EQ(MainWindowCaption("", true), "Veltrane Tessarin 2008 - [Untitled]*");
   EXPECT_EQ(MainWindowCaption("/home/me/p.kx", false), "Veltrane Tessarin 2008 - [/home/me/p.kx]");
   EXPECT_EQ(MainWindowCaption("/home/me/p.kx", true), "Veltrane Tessarin 2008 - [/home/me/p.kx]*");
-}
-
-TEST(ColumnTexts, OffsetHasAtLeastNineUpperCaseDigitsAndSizeTenColumns)
-{
-  EXPECT_EQ(OffsetText(0), "0x000000000");
-  EXPECT_EQ(OffsetText(2048), "0x000000800");
-  EXPECT_EQ(OffsetText(0xABCDEF), "0x000ABCDEF");
-  EXPECT_EQ(OffsetText(std::int64_t{1} << 36), "0x1000000000");
-  EXPECT_EQ(OffsetText(-1), "0xFFFFFFFFFFFFFFFF");
-  EXPECT_EQ(SizeText(1234), "      1234");
-  EXPECT_EQ(SizeText(0), "         0");
-  EXPECT_EQ(SizeText(12345678901), "12345678901");
 }
 
 TEST(VisibleText, ShowsEveryCharacterOfAHostileNameAndNothingThatReordersOrControls)

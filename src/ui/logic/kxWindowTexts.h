@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The texts the main window and the scan dialog show for the project's state, computed without a
-// window so that the command line and the tests see the same ones.
+// window so that the tests see the same ones. The list's columns, which the command line prints
+// too, are in the core (project/kxColumnTexts.h).
 #pragma once
 
 #include "media/kxDisks.h"
 #include "project/kxExtract.h"
-#include "project/kxFileList.h"
+#include "found/kxFileList.h"
 #include "project/kxProject.h"
 
 #include <cstddef>
@@ -30,14 +31,6 @@ std::string MainWindowCaption(const std::string& ProjectFileName, bool Modified)
 // "invoiceexe.pdf"). Only the first MaxCharacters characters of Text are shown.
 std::string VisibleText(std::string_view Text,
                         std::size_t MaxCharacters = std::numeric_limits<std::size_t>::max());
-
-// The offset column: "0x" and at least nine upper-case hexadecimal digits (2048 gives
-// "0x000000800"). A negative offset, which only a damaged project holds, shows its 64-bit
-// two's complement.
-std::string OffsetText(std::int64_t Offset);
-
-// The size column: the decimal right-aligned in ten characters, longer numbers in full.
-std::string SizeText(std::int64_t Size);
 
 struct TkxSelectionSummary {
   std::int32_t Rows = 0;

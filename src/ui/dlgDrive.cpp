@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "media/dlgDrive.h"
+#include "ui/dlgDrive.h"
 
 #include "common/kxShared.h"
 #include "media/kxDrives.h"
-#include "project/kxWindowTexts.h"
+#include "ui/logic/kxWindowTexts.h"
 #include "ui/Controls.h"
 #include "ui/UserInteraction.h"
 
