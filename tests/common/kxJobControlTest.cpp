@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/kxJobControl.h"
+#include "common/kxJob.h"
 
 #include "media/SimulatedDrive.h"
 #include "media/kxImageCopy.h"
@@ -14,6 +15,8 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <new>
+#include <stdexcept>
 #include <thread>
 
 namespace kx {
@@ -218,3 +221,12 @@ TYPED_TEST(JobContract, StoppedFromASignalHandlerItEndsAtItsNextStep)
 
 }  // namespace
 }  // namespace kx
+
+TEST(RunGuarded, CarriesWhatAJobThrowsAsItsFailure) {
+  EXPECT_TRUE(kx::RunGuarded([] { return kx::TkxJobOutcome::Stopped(); }).IsStopped());
+  const auto failed = kx::RunGuarded([]() -> kx::TkxJobOutcome { throw std::runtime_error("part 2 vanished"); });
+  EXPECT_TRUE(failed.IsFailed());
+  EXPECT_EQ(failed.Reason, "part 2 vanished");
+  EXPECT_EQ(kx::RunGuarded([]() -> kx::TkxJobOutcome { throw std::bad_alloc(); }).Reason, "Out of memory");
+  EXPECT_EQ(kx::RunGuarded([]() -> kx::TkxJobOutcome { throw 42; }).Reason, "Unknown error");
+}
