@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The scan through the scan dialog against the scan as the command line runs it, over the same
-// cached image: the dialog's worker, with its pause gate, step lock and progress hand-overs to a
+// The scan job (scan and check) through the scan dialog against the job as the command line runs
+// it, over the same cached image: the dialog's worker, with its pause gate, step lock and progress hand-overs to a
 // live event loop, must keep at least 90 % of the command line's rate.
 //   ScanDialogBench IMAGE [benchmark flags]
 // The image is read once before the first run, so that both read it from the cache.
@@ -83,12 +83,9 @@ void BM_ScanAsCommandLine(benchmark::State& State)
       return;
     }
     bytes += disk->SectorCount * disk->SectorSize;
-    kx::TkxScanJob job(std::move(disk));
-    job.Control.Resume();
-    job.Run([] {}, 64);
-    kx::TkxFileList list;
-    job.AcceptInto(list);
-    found = list.Count;
+    kx::TkxScanJob job(std::move(disk), {true, 64, 1});
+    kx::TkxJobControl control;
+    found = job.Run(control, [](const kx::TkxScanFigures&) {}).Files.Count;
   }
   State.SetBytesProcessed(bytes);
   State.counters["files"] = found;

@@ -24,10 +24,15 @@ int CheckAndReport(TkxDisk& Disk, TkxFileList& List)
     progress.Finish(result.Checked, 0);
   }
   ApplyCheck(result, List);
-  if (!result.Error.empty()) Report("the check stopped: " + Escaped(result.Error));
-  std::printf("%s\n", CheckSummaryText(result, List).c_str());
-  if (result.Stopped) return ExitInterrupted;
-  return result.Error.empty() ? ExitSuccess : ExitFailure;
+  return ReportCheck(result, List);
+}
+
+int ReportCheck(const TkxCheckResult& Result, const TkxFileList& List)
+{
+  if (!Result.Error.empty()) Report("the check stopped: " + Escaped(Result.Error));
+  std::printf("%s\n", CheckSummaryText(Result, List).c_str());
+  if (Result.Stopped) return ExitInterrupted;
+  return Result.Error.empty() ? ExitSuccess : ExitFailure;
 }
 
 namespace {

@@ -6,6 +6,7 @@
 #include "media/kxDisk.h"
 #include "found/kxFileList.h"
 #include "media/kxImageCopy.h"
+#include "recognition/kxCheck.h"
 
 #include <CLI/CLI.hpp>
 
@@ -29,6 +30,9 @@ void AddCheckCommands(CLI::App& App, int& Status);
 // on stdout; applied to List, also when it ended early. The exit status it gives: 0, 130 when
 // Ctrl+C stopped it, 1 when the medium failed.
 int CheckAndReport(TkxDisk& Disk, TkxFileList& List);
+// What a check said of List, the list its Result was applied to: why the medium ended it, and the
+// summary of the states. The exit status, as CheckAndReport's.
+int ReportCheck(const TkxCheckResult& Result, const TkxFileList& List);
 
 // drives, image
 void AddDriveCommands(CLI::App& App, int& Status);

@@ -131,16 +131,17 @@ struct TScanOptions {
   bool NoCheck = false;
 };
 
-// What a scan found: the sectors scanned, the files per extension (Found is sorted by extension,
-// so equal extensions, ".cab" of kinds 33 and 34, are adjacent), and the sectors it could not read.
-// Check, when given, runs after the first line and before the counts per extension, which
-// follow the extensions it refines.
-void PrintScanSummary(const TkxRecognition& Scan, const TkxFileList& Found, std::int64_t Total, bool Stopped,
-                      const std::function<void()>& Check = {})
+// The first line of what a scan says: the sectors scanned and the files found.
+void PrintScanned(std::int64_t Position, std::int64_t Total, std::int32_t Found, bool Stopped)
 {
   std::printf("%s %" PRId64 " of %" PRId64 " sectors; %s found.\n", Stopped ? "Stopped after" : "Scanned",
-              std::min(Scan.Position, Total), Total, Counted(Found.Count, "file").c_str());
-  if (Check) Check();
+              std::min(Position, Total), Total, Counted(Found, "file").c_str());
+}
+
+// The files per extension (Found is sorted by extension, so equal extensions, ".cab" of kinds 33
+// and 34, are adjacent), and the sectors the scan could not read.
+void PrintFoundCounts(const TkxFileList& Found, std::int64_t Unreadable)
+{
   for (std::int32_t i = 0; i < Found.Count;) {
     const std::string_view ext = KindExtensions[Found.Items[static_cast<std::size_t>(i)].Kind];
     std::int32_t n = 0;
@@ -150,7 +151,7 @@ void PrintScanSummary(const TkxRecognition& Scan, const TkxFileList& Found, std:
     }
     std::printf("  %-14s %8d\n", ExtensionLabel(ext).c_str(), n);
   }
-  if (Scan.UnreadableSectors > 0) Report(ScanUnreadableText(Scan.UnreadableSectors));
+  if (Unreadable > 0) Report(ScanUnreadableText(Unreadable));
 }
 
 // The project file a scan writes, checked with the DFXML report before the medium is read; empty,
@@ -195,28 +196,63 @@ std::string ScanTarget(const TScanOptions& o)
   return projectName;
 }
 
-// The scan with its progress line; Ctrl+C stops it.
-TkxScanOutcome ScanWithProgress(TkxScanJob& Job)
-{
-  const TkxRecognition& scan = Job.Recognition;
-  const std::int64_t total = Job.Disk().SectorCount;
-  const std::int64_t sectorBytes = Job.Disk().SectorSize;
-  TProgressLine progress(total, "sectors", total * sectorBytes, false);
-  const auto show = [&](bool Last) {
-    const std::int64_t done = std::min(scan.Position, total);
-    const std::string extra = ", " + Counted(scan.FileList.Count, "file") + " found";
-    if (Last)
-      progress.Finish(done, done * sectorBytes, extra);
-    else
-      progress.Update(done, done * sectorBytes, extra);
-  };
-  InstallStopHandler();
-  const TStopOnSignal stopOnSignal(Job.Control);
-  Job.Control.Resume();
-  const TkxScanOutcome outcome = Job.Run([&] { show(false); }, ProgressStride);
-  show(true);
-  return outcome;
-}
+// What the scan job shows on the terminal as it goes: the scan's progress line, then, once the
+// scan has ended, why it failed and what it found, then the check's progress line. The counts per
+// extension follow the check, whose refined extensions they count.
+class TScanDisplay {
+ public:
+  explicit TScanDisplay(const TkxDisk& Disk)
+      : Total(Disk.SectorCount), SectorBytes(Disk.SectorSize), ScanLine(Total, "sectors", Total * SectorBytes, false)
+  {
+  }
+
+  void Show(const TkxScanFigures& f)
+  {
+    if (f.Phase == TkxScanPhase::Scan) {
+      ScanLine.Update(Done(f.Position), Done(f.Position) * SectorBytes, FoundText(f.Found));
+      return;
+    }
+    if (!CheckLine) {
+      EndScan(f.Position, f.Found, TkxJobOutcome::Completed());
+      CheckLine.emplace(f.ToCheck, "files checked", 0, false);
+    }
+    CheckLine->Update(f.Checked, 0);
+  }
+
+  // After the job: what was not said yet. The exit status of the check, when it ran.
+  int End(const TkxScanResult& r)
+  {
+    if (!CheckLine) {
+      EndScan(r.Position, r.Found, r.Outcome);
+      return r.Outcome.IsStopped() ? ExitInterrupted : r.Outcome.IsFailed() ? ExitFailure : ExitSuccess;
+    }
+    CheckLine->Finish(r.Check ? r.Check->Checked : 0, 0);
+    // The job failed outside the check's own reads: there is no check to report.
+    if (!r.Check) {
+      Report("the check stopped: " + Escaped(r.Outcome.Reason));
+      return ExitFailure;
+    }
+    return ReportCheck(*r.Check, r.Files);
+  }
+
+ private:
+  std::int64_t Done(std::int64_t Position) const { return std::min(Position, Total); }
+  static std::string FoundText(std::int32_t Found) { return ", " + Counted(Found, "file") + " found"; }
+
+  void EndScan(std::int64_t Position, std::int32_t Found, const TkxJobOutcome& Outcome)
+  {
+    ScanLine.Finish(Done(Position), Done(Position) * SectorBytes, FoundText(Found));
+    // The medium became unusable (a part file vanished, the disc was changed): what was found so
+    // far is kept.
+    if (Outcome.IsFailed()) Report("the scan stopped at sector " + std::to_string(Position) + ": " + Escaped(Outcome.Reason));
+    PrintScanned(Position, Total, Found, Outcome.IsStopped());
+  }
+
+  const std::int64_t Total;
+  const std::int64_t SectorBytes;
+  TProgressLine ScanLine;
+  std::optional<TProgressLine> CheckLine;
+};
 
 // Writes the project and, when asked, the DFXML report of what a scan found.
 bool WriteScanResults(const TScanOptions& o, const std::string& ProjectName, const TkxFileList& Found)
@@ -248,27 +284,19 @@ int RunScan(const TScanOptions& o)
 
   if (const auto* image = dynamic_cast<const TkxDiskImage*>(disk.get()))
     if (const std::string trailing = TrailingBytesText(*image); !trailing.empty()) ReportPathError(o.Location, trailing);
-  TkxScanJob job(std::move(disk));
-  job.Recognition.FollowStructure = !o.NoCheck;
-  const TkxScanOutcome outcome = ScanWithProgress(job);
-  const TkxRecognition& scan = job.Recognition;
-  const std::int64_t total = job.Disk().SectorCount;
-  const bool failed = !outcome.Error.empty();
-  // The medium became unusable (a part file vanished, the disc was changed): what was found so
-  // far is kept.
-  if (failed) Report("the scan stopped at sector " + std::to_string(scan.Position) + ": " + Escaped(outcome.Error));
-
-  TkxFileList found;
-  AcceptFoundFiles(scan.FileList, found);
-  int checkStatus = ExitSuccess;
-  PrintScanSummary(scan, found, total, outcome.Stopped, [&] {
-    if (o.NoCheck || outcome.Stopped || failed) return;
-    checkStatus = CheckAndReport(job.Disk(), found);
-    found.Sort(TkxSortKey::skExtension);
-  });
-  if (!WriteScanResults(o, projectName, found)) return ExitFailure;
-  if (outcome.Stopped || checkStatus == ExitInterrupted) return ExitInterrupted;
-  return failed || checkStatus != ExitSuccess ? ExitFailure : ExitSuccess;
+  TkxScanJob job(std::move(disk), {!o.NoCheck, ProgressStride, 1});
+  TScanDisplay display(job.Disk());
+  InstallStopHandler();
+  TkxJobControl control;
+  TkxScanResult result;
+  {
+    const TStopOnSignal stopOnSignal(control);
+    result = job.Run(control, [&display](const TkxScanFigures& f) { display.Show(f); });
+  }
+  const int status = display.End(result);
+  PrintFoundCounts(result.Files, result.UnreadableSectors);
+  if (!WriteScanResults(o, projectName, result.Files)) return ExitFailure;
+  return status;
 }
 
 // ---- list -------------------------------------------------------------------------------

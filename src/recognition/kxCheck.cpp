@@ -620,7 +620,6 @@ std::string CheckSummaryText(const TkxCheckResult& Result, const TkxFileList& Li
 
 TkxCheckEnd FinishCheck(const TkxCheckResult& Result, TkxFileList& List)
 {
-  if (Result.Stopped) return {};
   ApplyCheck(Result, List);
   TkxCheckEnd end{!Result.Changes.empty() || !Result.Absorbed.empty() || !Result.Rest.empty(), CheckSummaryText(Result, List)};
   if (!Result.Error.empty()) end.Message += "\n\nThe check stopped: " + Result.Error;

@@ -71,9 +71,10 @@ std::array<std::int32_t, 4> CountCheckStates(const TkxFileList& List);
 // after whole files listed apart." ("Stopped checking after 20 of 57 files: ..." when stopped).
 std::string CheckSummaryText(const TkxCheckResult& Result, const TkxFileList& List);
 
-// The end of a check that a window ran on a copy of its list. A stopped (cancelled) check
-// changes nothing and says nothing; any other is applied to List, and Message says how it went,
-// and why it ended early where the medium failed.
+// The end of a check that a window ran on a copy of its list: applied to List, also a stopped
+// (cancelled) one, whose entries concluded keep what it found and the others stay as they were,
+// as the command line keeps them; Message says how it went, and why it ended early where the
+// medium failed.
 struct TkxCheckEnd {
   bool Changed = false;  // sizes, kinds, states or rows of List changed
   std::string Message;

@@ -115,42 +115,90 @@ std::string ScanUnreadableText(std::int64_t Count)
          " examined as zeros";
 }
 
-TkxScanJob::TkxScanJob(std::unique_ptr<TkxDisk> Disk) : DiskOwned(std::move(Disk)), Recognition(*DiskOwned)
+TkxScanJob::TkxScanJob(std::unique_ptr<TkxDisk> Disk, TkxScanOptions Options_)
+    : DiskOwned(std::move(Disk)), Options(Options_), Recognition(*DiskOwned)
 {
-  Recognition.Control = &Control;
 }
 
-TkxScanOutcome TkxScanJob::Run(const std::function<void()>& Report, std::int64_t Stride)
+TkxScanResult TkxScanJob::Run(TkxJobControl& Control, const TkxProgressSink<TkxScanFigures>& Progress)
 {
-  TkxScanOutcome outcome;
-  const auto report = [&] {
-    LastReported = Recognition.Position;
-    if (Report) Report();
-  };
+  TkxScanResult result;
+  TkxScanFigures figures;
+  result.Outcome = Scan(Control, figures, Progress);
+  result.Position = Recognition.Position;
+  result.UnreadableSectors = Recognition.UnreadableSectors;
+  result.Found = Recognition.FileList.Count;
+  // Nothing writes the scan's list any more: it is copied without the lock.
+  result.Outcome = RunGuarded([&] {
+    AcceptFoundFiles(Recognition.FileList, result.Files);
+    return result.Outcome;
+  });
+  if (result.Outcome.IsCompleted() && Options.Check) result.Outcome = CheckFiles(Control, result, figures, Progress);
+  return result;
+}
+
+TkxJobOutcome TkxScanJob::Scan(TkxJobControl& Control, TkxScanFigures& Figures,
+                               const TkxProgressSink<TkxScanFigures>& Progress)
+{
+  Recognition.Control = &Control;
+  Recognition.FollowStructure = Options.Check;
   const std::int64_t total = DiskOwned->SectorCount;
+  std::int64_t reported = Recognition.Position;
+  const auto report = [&] {
+    reported = Recognition.Position;
+    Figures.Position = Recognition.Position;
+    Figures.Found = Recognition.FileList.Count;
+    if (Progress) Progress(Figures);
+  };
   // A drive may send many commands for one sector of a damaged disc; the stop is honoured
   // between them.
-  DiskOwned->Interrupted = [this] { return Control.StopRequested(); };
-  try {
-    while (Recognition.Position < total) {
-      if (Control.ShouldStop()) break;
-      {
-        const std::lock_guard guard(StepLock);
-        Recognition.RecognizeNext();
+  DiskOwned->Interrupted = [&Control] { return Control.StopRequested(); };
+  const TkxJobOutcome outcome = RunGuarded([&] {
+    try {
+      while (Recognition.Position < total) {
+        if (Control.ShouldStop()) return TkxJobOutcome::Stopped();
+        {
+          const std::lock_guard guard(StepLock);
+          Recognition.RecognizeNext();
+        }
+        if (Recognition.Position >= reported + Options.ScanStride) report();
       }
-      if (Recognition.Position >= LastReported + Stride) report();
+    } catch (const EkxStopped&) {
+      // The sector being read is examined when the scan goes on.
+      return TkxJobOutcome::Stopped();
     }
-  } catch (const EkxStopped&) {
-    // The sector being read is examined when the scan goes on.
-  } catch (const std::exception& e) {
-    outcome.Error = e.what();
-  }
+    return TkxJobOutcome::Completed();
+  });
   DiskOwned->Interrupted = nullptr;
-  outcome.Stopped = outcome.Error.empty() && Recognition.Position < total;
   report();
-  Outcome = outcome;
-  Running.store(false, std::memory_order_release);
   return outcome;
+}
+
+TkxJobOutcome TkxScanJob::CheckFiles(TkxJobControl& Control, TkxScanResult& Result, TkxScanFigures& Figures,
+                                     const TkxProgressSink<TkxScanFigures>& Progress)
+{
+  Result.Phase = TkxScanPhase::Check;
+  Figures.Phase = TkxScanPhase::Check;
+  Figures.ToCheck = Result.Files.Count;
+  if (Progress) Progress(Figures);
+  const std::int32_t stride = Options.CheckStride > 0 ? Options.CheckStride : std::max(1, Result.Files.Count / 100);
+  return RunGuarded([&] {
+    Result.Check = CheckFoundFiles(Disk(), Result.Files, Control, [&](std::int32_t Done, std::int32_t Total) {
+      if (Done - Figures.Checked < stride && Done < Total) return;
+      Figures.Checked = Done;
+      if (Progress) Progress(Figures);
+    });
+    const TkxCheckResult& check = *Result.Check;
+    ApplyCheck(check, Result.Files);
+    // Refined extensions and the runs listed apart at the end leave the list out of order.
+    Result.Files.Sort(TkxSortKey::skExtension);
+    if (Figures.Checked != check.Checked) {
+      Figures.Checked = check.Checked;
+      if (Progress) Progress(Figures);
+    }
+    if (!check.Error.empty()) return TkxJobOutcome::Failed(check.Error);
+    return check.Stopped ? TkxJobOutcome::Stopped() : TkxJobOutcome::Completed();
+  });
 }
 
 void TkxScanJob::AcceptInto(TkxFileList& Into)

@@ -1,14 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The scan: walks a medium sector by sector from sector 0 and builds the list of found files.
+// The scan: walks a medium sector by sector from sector 0 and builds the list of found files;
+// and the scan job, which checks what the walk found.
 #pragma once
 
+#include "common/kxJob.h"
 #include "common/kxJobControl.h"
 #include "media/kxDisk.h"
 #include "found/kxFileList.h"
+#include "recognition/kxCheck.h"
 #include "recognition/kxEngine.h"
 #include "recognition/kxStructure.h"
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -115,19 +117,50 @@ void AcceptFoundFiles(const TkxFileList& Found, TkxFileList& Into);
 // zeros", "1 unreadable sector was examined as zeros".
 std::string ScanUnreadableText(std::int64_t Count);
 
-struct TkxScanOutcome {
-  bool Stopped = false;  // ended by the stop request before the medium was exhausted
-  std::string Error;     // the medium failed during a step (a part file vanished); what was found stays
+// The phases of a scan job, in the order they run.
+enum class TkxScanPhase : std::uint8_t {
+  Scan,   // the walk over the medium, sector by sector
+  Check,  // the check of what the walk found (kxCheck.h)
 };
 
-// A medium and the scan over it, kept together for as long as anyone holds them: the worker that
-// runs the scan and the window that shows and accepts its result may let go in either order.
+// What a scan job shows as it works, handed to its progress sink.
+struct TkxScanFigures {
+  TkxScanPhase Phase = TkxScanPhase::Scan;
+  // The scan's next sector: past the medium's end where a file's header stated a length beyond it.
+  std::int64_t Position = 0;
+  std::int32_t Found = 0;    // entries the scan listed
+  std::int32_t Checked = 0;  // entries the check concluded
+  std::int32_t ToCheck = 0;  // entries the check was given
+};
+
+// What a scan job leaves. The outcome is that of the phase it ended in: a medium that fails
+// during the scan, or during the check, fails the job with the medium's message.
+struct TkxScanResult {
+  TkxJobOutcome Outcome;
+  TkxScanPhase Phase = TkxScanPhase::Scan;  // the last phase that began
+  std::int64_t Position = 0;                // where the scan ended
+  std::int64_t UnreadableSectors = 0;       // as TkxRecognition counts them
+  std::int32_t Found = 0;                   // entries the scan listed, before the check
+  std::optional<TkxCheckResult> Check;      // the check's own result, when it began
+  // What the user accepts: the scan's list sorted by extension, with the check's result applied
+  // where it ran (a stopped check, what it concluded), and sorted again.
+  TkxFileList Files;
+};
+
+// One scan of a medium as the window and the command line run it: the walk over the medium,
+// following each file's structure, then the check of the found files, and the sort. The check is
+// an option: without it, no structure is followed either, and the list is the classic one.
+// The job owns the medium, so that a worker that runs it and a window that shows and accepts its
+// result may let go in either order.
+struct TkxScanOptions {
+  bool Check = true;
+  std::int64_t ScanStride = 2000;  // sectors between two reports of the scan
+  std::int32_t CheckStride = 0;    // entries between two reports of the check; 0: a hundredth of them
+};
+
 class TkxScanJob {
  public:
-  // The display's figures are handed over at least every this many sectors.
-  static constexpr std::int64_t ReportStride = 2000;
-
-  explicit TkxScanJob(std::unique_ptr<TkxDisk> Disk);
+  explicit TkxScanJob(std::unique_ptr<TkxDisk> Disk, TkxScanOptions Options_ = {});
   TkxScanJob(const TkxScanJob&) = delete;
   TkxScanJob& operator=(const TkxScanJob&) = delete;
 
@@ -137,30 +170,30 @@ class TkxScanJob {
   std::unique_ptr<TkxDisk> DiskOwned;  // declared first: the recognition refers to it
 
  public:
-  // Read from another thread only while Run is blocked in Report, has not started, or has ended.
+  // May be changed until Run begins.
+  TkxScanOptions Options;
+  // Read from another thread only while Run is blocked in its sink, has not started, or has
+  // ended; AcceptInto and FoundCount may read it at any time.
   TkxRecognition Recognition;
-  // Starts paused: nothing is read until the user starts the scan.
-  TkxJobControl Control{true};
-  // Position at the last Report.
-  std::int64_t LastReported = 0;
-  // True until Run has ended; Outcome is written before it turns false, so a reader on another
-  // thread that loads it (acquire) and sees false may read Outcome.
-  std::atomic<bool> Running{true};
-  TkxScanOutcome Outcome;
 
-  // The scan from Position to the end of the medium, one sector per step, on the calling thread.
-  // Between steps it asks Control whether to go on. Report is called every ReportStride sectors
-  // and once at the end, also after an error or a stop. Returns Outcome.
-  TkxScanOutcome Run(const std::function<void()>& Report, std::int64_t Stride = ReportStride);
+  // Both phases on the calling thread. Between steps (a sector, an entry) it asks Control whether
+  // to go on; a stop ends the phase it comes in, and a stopped scan is not checked. Progress is
+  // told the figures every ScanStride sectors and once at the scan's end, also after an error or
+  // a stop; then, when the check runs, at its start, every CheckStride entries and at its end.
+  TkxScanResult Run(TkxJobControl& Control, const TkxProgressSink<TkxScanFigures>& Progress);
 
-  // AcceptFoundFiles of the found list as it stands between two steps; safe from any thread,
-  // also while Run is working.
+  // AcceptFoundFiles of the scan's list as it stands between two steps; safe from any thread,
+  // also while Run is working. The check's result is Run's alone.
   void AcceptInto(TkxFileList& Into);
-  // How many files were found so far, between two steps; safe from any thread, as AcceptInto.
+  // How many files the scan found so far, between two steps; safe from any thread, as AcceptInto.
   std::int32_t FoundCount();
 
  private:
-  std::mutex StepLock;  // held during each step and each copy
+  TkxJobOutcome Scan(TkxJobControl& Control, TkxScanFigures& Figures, const TkxProgressSink<TkxScanFigures>& Progress);
+  TkxJobOutcome CheckFiles(TkxJobControl& Control, TkxScanResult& Result, TkxScanFigures& Figures,
+                           const TkxProgressSink<TkxScanFigures>& Progress);
+
+  std::mutex StepLock;  // held during each step of the scan and each copy
 };
 
 }  // namespace kx

@@ -6,6 +6,7 @@
 #include "ui/UserInteraction.h"
 #include "ui/qvGauge.h"
 
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -21,7 +22,10 @@ TRecognitionThread::TRecognitionThread(TfrmRecognize& Dialog_, std::unique_ptr<T
 void TRecognitionThread::Execute()
 {
   // The beep and an error's message follow on the dialog's thread, once the worker has ended.
-  Job.Run([this] { Synchronize([this] { Dialog.UpdateProgress(*this); }); });
+  Result = Job.Run(JobControl, [this](const TkxScanFigures& Figures) {
+    Synchronize([this, &Figures] { Dialog.UpdateProgress(*this, Figures); });
+  });
+  Running.store(false, std::memory_order_release);
 }
 
 namespace {
@@ -54,6 +58,8 @@ QGroupBox* BuildStatistics(TfrmRecognize& D)
   const int values = ValueColumn({D.Label5, D.Label3, D.Label4, D.Label6}, 304);
   for (QLabel* value : {D.lImageSize, D.lTotalSectors, D.lSectorsProcessed, D.lFilesFound})
     value->move(values, value->y());
+  // Under the pie and the figures, which keep their places.
+  D.lCheck = MakeTextLine(group, QStringLiteral("lCheck"), {48, 136, 320, 15});
   return group;
 }
 
@@ -84,10 +90,18 @@ TfrmRecognize::TfrmRecognize(TUserInteraction& Ui_, QWidget* Parent)
   bStart->setFont(bold);
   GroupBox1 = BuildStatistics(*this);
   sWorking = MakeLamp(this, {8, 208, 25, 25});
+  // Between the lamp and the buttons, where the row had room.
+  cbCheck = new QCheckBox(QStringLiteral("Check found files"), this);
+  cbCheck->setObjectName(QStringLiteral("cbCheck"));
+  cbCheck->setToolTip(QStringLiteral("After the scan, read every found file whose format states its end, and give it "
+                                     "its exact size and a state"));
+  cbCheck->setGeometry(40, 208, 117, 25);
+  cbCheck->setChecked(true);
   // Enter presses Start/Pause, or the button that has the focus.
   bAccept = MakeButton(this, QStringLiteral("bAccept"), QStringLiteral("Accept found files"), {160, 208, 137, 25});
   bCancel = MakeButton(this, QStringLiteral("bCancel"), QStringLiteral("Cancel"), {312, 207, 75, 25});
-  setTabOrder(bStart, GroupBox1);
+  setTabOrder(bStart, cbCheck);
+  setTabOrder(cbCheck, GroupBox1);
   setTabOrder(GroupBox1, bAccept);
   setTabOrder(bAccept, bCancel);
 
@@ -95,22 +109,26 @@ TfrmRecognize::TfrmRecognize(TUserInteraction& Ui_, QWidget* Parent)
   connect(tmBlink, &QTimer::timeout, this, &TfrmRecognize::tmBlinkTimer);
   tmBlink->start();
   connect(bStart, &QPushButton::clicked, this, &TfrmRecognize::bStartClick);
-  connect(bAccept, &QPushButton::clicked, this, &QDialog::accept);
+  connect(bAccept, &QPushButton::clicked, this, &TfrmRecognize::bAcceptClick);
   connect(bCancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-bool TfrmRecognize::Running() const { return Current && Current->Job.Running.load(std::memory_order_acquire); }
+bool TfrmRecognize::Running() const { return Current && Current->Running.load(std::memory_order_acquire); }
 
-bool TfrmRecognize::WorkerPaused() const { return Current && (!Current->Started() || Current->Job.Control.Paused()); }
+bool TfrmRecognize::WorkerPaused() const { return Current && (!Current->Started() || Current->JobControl.Paused()); }
 
-void TfrmRecognize::UpdateProgress(const TRecognitionThread& Worker)
+void TfrmRecognize::UpdateProgress(const TRecognitionThread& Worker, const TkxScanFigures& Figures)
 {
   if (&Worker != Current.get()) return;
-  const TkxRecognition& recognition = Worker.Job.Recognition;
-  gProgress->SetProgress(static_cast<std::int32_t>(static_cast<std::uint32_t>(recognition.Position)));
-  SetLabelText(lSectorsProcessed, QString::number(recognition.Position));
-  SetLabelText(lFilesFound, QString::number(recognition.FileList.Count));
-  emit ProgressShown(recognition.Position);
+  ShownPhase = Figures.Phase;
+  if (Figures.Phase == TkxScanPhase::Check) {
+    lCheck->setText(QString::fromStdString(CheckPhaseText(Figures.Checked, Figures.ToCheck, false)));
+    return;
+  }
+  gProgress->SetProgress(static_cast<std::int32_t>(static_cast<std::uint32_t>(Figures.Position)));
+  SetLabelText(lSectorsProcessed, QString::number(Figures.Position));
+  SetLabelText(lFilesFound, QString::number(Figures.Found));
+  emit ProgressShown(Figures.Position);
 }
 
 bool TfrmRecognize::Recognize(std::unique_ptr<TkxDisk> Disk, TkxFileList& Into)
@@ -125,12 +143,19 @@ bool TfrmRecognize::Recognize(std::unique_ptr<TkxDisk> Disk, TkxFileList& Into)
 
   Runner.Add(worker, [this](TWorker& Ended) { WorkerEnded(static_cast<const TRecognitionThread&>(Ended)); });
   Current = worker;
+  AcceptWhenEnded = false;
+  for (QWidget* control : std::initializer_list<QWidget*>{bStart, bAccept, cbCheck}) control->setEnabled(true);
+  lCheck->clear();
   sWorking->SetBrush(clSilver);
-  UpdateProgress(*worker);
+  UpdateProgress(*worker, TkxScanFigures{});
   bStart->setFocus();
 
   const bool accepted = Ui.RunModal(*this) == QDialog::Accepted;
-  if (accepted) worker->Job.AcceptInto(Into);
+  // Accepted during the scan, what it found so far, unchecked, as a scan stopped there leaves it.
+  if (accepted && !worker->Running.load(std::memory_order_acquire))
+    Into.Assign(worker->Result.Files);
+  else if (accepted)
+    worker->Job.AcceptInto(Into);
   // From here on the worker reports to nobody and never waits for this window.
   Runner.Release(*worker);
   Current.reset();
@@ -140,8 +165,11 @@ bool TfrmRecognize::Recognize(std::unique_ptr<TkxDisk> Disk, TkxFileList& Into)
 void TfrmRecognize::bStartClick()
 {
   if (!Running()) return;
-  TkxJobControl& control = Current->Job.Control;
+  TkxJobControl& control = Current->JobControl;
   if (!Current->Started()) {
+    // Read by the worker only once it has started.
+    Current->Job.Options.Check = cbCheck->isChecked();
+    cbCheck->setEnabled(false);
     control.Resume();
     Runner.Start(*Current);
   } else if (control.Paused()) {
@@ -149,6 +177,20 @@ void TfrmRecognize::bStartClick()
   } else {
     control.Pause();
   }
+}
+
+void TfrmRecognize::bAcceptClick()
+{
+  // A check stopped keeps what it concluded; it stops within the file it reads, and the dialog
+  // accepts once it has ended.
+  if (Running() && ShownPhase == TkxScanPhase::Check) {
+    AcceptWhenEnded = true;
+    bAccept->setEnabled(false);
+    bStart->setEnabled(false);
+    Current->JobControl.RequestStop();
+    return;
+  }
+  accept();
 }
 
 void TfrmRecognize::reject()
@@ -169,18 +211,22 @@ void TfrmRecognize::tmBlinkTimer()
 void TfrmRecognize::WorkerEnded(const TRecognitionThread& Worker)
 {
   Ui.Beep(TBeep::Exclamation);
-  // The scan wrote its outcome before it released Running; this acquire orders the read after
+  // The worker wrote its result before it released Running; this acquire orders the read after
   // that write by itself, rather than through Qt's event queue, which the thread checker cannot
   // see.
-  const bool ended = !Worker.Job.Running.load(std::memory_order_acquire);
+  const bool ended = !Worker.Running.load(std::memory_order_acquire);
   if (!ended || &Worker != Current.get() || !isVisible()) return;
+  const TkxScanResult& result = Worker.Result;
+  if (result.Check && result.Outcome.IsCompleted())
+    lCheck->setText(QString::fromStdString(CheckPhaseText(result.Check->Checked, result.Found, true)));
   // An error is shown while its scan is still on screen; the files found so far can be accepted.
   // So are sectors that could not be read: the statistics have no line for them, and files that
   // lie across them hold zeros there.
-  if (!Worker.Job.Outcome.Error.empty())
-    Ui.ShowMessage(this, QString::fromLocal8Bit(Worker.Job.Outcome.Error));
-  else if (Worker.Job.Recognition.UnreadableSectors > 0)
-    Ui.ShowMessage(this, QString::fromStdString(ScanUnreadableText(Worker.Job.Recognition.UnreadableSectors) + "."));
+  if (result.Outcome.IsFailed())
+    Ui.ShowMessage(this, QString::fromLocal8Bit(result.Outcome.Reason));
+  else if (result.UnreadableSectors > 0)
+    Ui.ShowMessage(this, QString::fromStdString(ScanUnreadableText(result.UnreadableSectors) + "."));
+  if (AcceptWhenEnded) accept();
 }
 
 }  // namespace kx::ui

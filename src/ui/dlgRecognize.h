@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The scan dialog and its worker: the dialog shows a scan's progress and lets the person start,
-// pause, accept or cancel it; the worker runs the scan on a thread of its own.
+// The scan dialog and its worker: the dialog shows a scan's progress, and then its check's, and
+// lets the person start, pause, accept or cancel it; the worker runs the scan job on a thread of
+// its own.
 #pragma once
 
 #include "recognition/kxRecognition.h"
 #include "ui/WorkerRunner.h"
 
+#include <atomic>
 #include <memory>
 
+class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QPushButton;
@@ -28,8 +31,14 @@ class TRecognitionThread final : public TWorker {
   TRecognitionThread(TfrmRecognize& Dialog_, std::unique_ptr<TkxDisk> Disk);
 
   TkxScanJob Job;
+  // Starts paused: nothing is read until the person starts the scan.
+  TkxJobControl JobControl{true};
+  // True until the job has ended; Result is written before it turns false, so a reader on
+  // another thread that loads it (acquire) and sees false may read Result.
+  std::atomic<bool> Running{true};
+  TkxScanResult Result;
 
-  TkxJobControl& Control() override { return Job.Control; }
+  TkxJobControl& Control() override { return JobControl; }
 
  protected:
   void Execute() override;
@@ -45,11 +54,12 @@ class TfrmRecognize : public TWorkerDialog {
   explicit TfrmRecognize(TUserInteraction& Ui_, QWidget* Parent = nullptr);
 
   // Runs one scan of Disk with the dialog shown modally. True when the person accepted the
-  // found files, which then replace Into's entries, sorted by extension.
+  // found files, which then replace Into's entries, sorted by extension: checked where the check
+  // ran, as far as it ran.
   bool Recognize(std::unique_ptr<TkxDisk> Disk, TkxFileList& Into);
 
   // The figures of the current scan; runs on this window's thread.
-  void UpdateProgress(const TRecognitionThread& Worker);
+  void UpdateProgress(const TRecognitionThread& Worker, const TkxScanFigures& Figures);
 
   // Whether the current scan's worker is running, and whether it waits to be started or resumed.
   bool Running() const;
@@ -68,12 +78,16 @@ class TfrmRecognize : public TWorkerDialog {
   QLabel* lSectorsProcessed;
   QLabel* Label6;
   QLabel* lFilesFound;
+  QLabel* lCheck;  // the check's phase and progress, below the scan's figures
   TShape* sWorking;
+  // Whether the scan is followed by the check of what it found. Kept from one scan to the next.
+  QCheckBox* cbCheck;
   QPushButton* bAccept;
   QPushButton* bCancel;
   QTimer* tmBlink;
 
   void bStartClick();
+  void bAcceptClick();
   void tmBlinkTimer();
 
   // Cancel, Escape and the close box: files found and not accepted are thrown away only when the
@@ -88,6 +102,9 @@ class TfrmRecognize : public TWorkerDialog {
   void WorkerEnded(const TRecognitionThread& Worker);
 
   std::shared_ptr<TRecognitionThread> Current;
+  TkxScanPhase ShownPhase = TkxScanPhase::Scan;
+  // Accept was pressed during the check: the dialog accepts once the stopped check has ended.
+  bool AcceptWhenEnded = false;
 };
 
 }  // namespace kx::ui

@@ -80,13 +80,12 @@ constexpr std::int64_t Steps = 40;
 
 // A scan of Steps sectors, a step a sector.
 struct TScanAdapter {
-  TkxScanJob Job{std::make_unique<test::TMemoryDisk>(std::vector<std::uint8_t>(Steps * 2048, 1))};
-  TScanAdapter() { Job.Control.Resume(); }
-  TkxJobControl& Control() { return Job.Control; }
+  TkxScanJob Job{std::make_unique<test::TMemoryDisk>(std::vector<std::uint8_t>(Steps * 2048, 1)), {false, 1, 0}};
+  TkxJobControl JobControl;
+  TkxJobControl& Control() { return JobControl; }
   std::int64_t Run(const std::function<void(std::int64_t)>& OnStep)
   {
-    Job.Run([&] { OnStep(Job.Recognition.Position); }, 1);
-    return Job.Recognition.Position;
+    return Job.Run(JobControl, [&](const TkxScanFigures& Figures) { OnStep(Figures.Position); }).Position;
   }
 };
 

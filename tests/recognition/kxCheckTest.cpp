@@ -278,9 +278,9 @@ TEST(ApplyCheck, SetsTheChangesAndRemovesAbsorbedRowsInOneStep)
   EXPECT_EQ(list.Items[3].Name, "");  // spare slots stay empty
 }
 
-// What a window makes of a check's end: a stopped one changes nothing and says nothing; any
-// other is applied, says how it went, and why it ended early where the medium failed.
-TEST(FinishCheck, AppliesAndSaysHowItWentUnlessStopped)
+// What a window makes of a check's end: applied, also when stopped (what was concluded stands,
+// as on the command line), says how it went, and why it ended early where the medium failed.
+TEST(FinishCheck, AppliesAndSaysHowItWentAlsoWhenStopped)
 {
   const auto list = [] {
     TkxFileList l;
@@ -293,8 +293,11 @@ TEST(FinishCheck, AppliesAndSaysHowItWentUnlessStopped)
   changed.Changes.push_back({2, Kinds::Zip, 4096, TkxCheckState::Damaged, 10, {}});
   changed.Absorbed = {1};
   changed.Rest.push_back({"File 000004", Kinds::Unknown, 2048, 2048, false});
-  TkxCheckResult stopped = changed;
+  // A stopped check concluded the entries at the medium's end and merged nothing.
+  TkxCheckResult stopped;
+  stopped.Checked = 1;
   stopped.Stopped = true;
+  stopped.Changes.push_back({2, Kinds::Zip, 4096, TkxCheckState::Damaged, 10, {}});
   TkxCheckResult failed = changed;
   failed.Error = "part file vanished";
   TkxCheckResult same;
@@ -305,16 +308,18 @@ TEST(FinishCheck, AppliesAndSaysHowItWentUnlessStopped)
     const TkxCheckResult& Result;
     bool Changed;
     std::int32_t Rows;
+    TKind First;
     std::string Message;
   } cases[] = {
-      {"stopped", stopped, false, 3, ""},
-      {"changed", changed, true, 3,
+      {"stopped", stopped, true, 3, Kinds::Zip,
+       "Stopped checking after 1 of 3 files: 0 whole, 0 truncated, 1 damaged, 2 not checked."},
+      {"changed", changed, true, 3, Kinds::Docx,
        "Checked 3 of 3 files: 1 whole, 0 truncated, 1 damaged, 1 not checked; 1 piece inside whole files merged; "
        "1 run after whole files listed apart."},
-      {"medium failed", failed, true, 3,
+      {"medium failed", failed, true, 3, Kinds::Docx,
        "Checked 3 of 3 files: 1 whole, 0 truncated, 1 damaged, 1 not checked; 1 piece inside whole files merged; "
        "1 run after whole files listed apart.\n\nThe check stopped: part file vanished"},
-      {"nothing new", same, false, 3, "Checked 3 of 3 files: 0 whole, 0 truncated, 0 damaged, 3 not checked."},
+      {"nothing new", same, false, 3, Kinds::Zip, "Checked 3 of 3 files: 0 whole, 0 truncated, 0 damaged, 3 not checked."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -323,11 +328,13 @@ TEST(FinishCheck, AppliesAndSaysHowItWentUnlessStopped)
     EXPECT_EQ(end.Changed, c.Changed);
     EXPECT_EQ(end.Message, c.Message);
     EXPECT_EQ(l.Count, c.Rows);
-    EXPECT_EQ(l.Items[0].Kind, c.Changed ? Kinds::Docx : Kinds::Zip);
+    EXPECT_EQ(l.Items[0].Kind, c.First);
   }
-  stopped.Checked = 1;
+  TkxCheckResult stoppedAfterMerging = changed;
+  stoppedAfterMerging.Stopped = true;
+  stoppedAfterMerging.Checked = 1;
   TkxFileList l = list();
-  EXPECT_EQ(CheckSummaryText(stopped, l), "Stopped checking after 1 of 3 files: 0 whole, 0 truncated, 0 damaged, 3 not checked; "
+  EXPECT_EQ(CheckSummaryText(stoppedAfterMerging, l), "Stopped checking after 1 of 3 files: 0 whole, 0 truncated, 0 damaged, 3 not checked; "
                                           "1 piece inside whole files merged; 1 run after whole files listed apart.");
 }
 

@@ -384,26 +384,24 @@ TEST(TkxScanJob, StopDuringTheCommandsOfOneReadEndsTheScanBeforeThatSector)
 {
   class TSlowDisk final : public TkxDisk {
    public:
-    explicit TSlowDisk(TkxScanJob*& Job_) : Job(Job_) { SectorCount = 10; }
+    explicit TSlowDisk(TkxJobControl& Control_) : Control(Control_) { SectorCount = 10; }
     std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t, std::int64_t FirstSector) override
     {
       std::memset(Buffer, 0, 2048);
       if (FirstSector == 5) {
-        Job->Control.RequestStop();  // pressed while the drive retries
+        Control.RequestStop();  // pressed while the drive retries
         if (Interrupted && Interrupted()) throw EkxStopped();
       }
       return 2048;
     }
-    TkxScanJob*& Job;
+    TkxJobControl& Control;
   };
-  TkxScanJob* self = nullptr;
-  TkxScanJob job(std::make_unique<TSlowDisk>(self));
-  self = &job;
-  job.Control.Resume();
-  const TkxScanOutcome outcome = job.Run({});
-  EXPECT_TRUE(outcome.Stopped);
-  EXPECT_EQ(outcome.Error, "");
-  EXPECT_EQ(job.Recognition.Position, 5);
+  TkxJobControl control;
+  TkxScanJob job(std::make_unique<TSlowDisk>(control));
+  const TkxScanResult result = job.Run(control, {});
+  EXPECT_TRUE(result.Outcome.IsStopped());
+  EXPECT_EQ(result.Phase, TkxScanPhase::Scan) << "a stopped scan is not checked";
+  EXPECT_EQ(result.Position, 5);
   EXPECT_EQ(job.Recognition.FileList.Count, 1);
   EXPECT_FALSE(job.Disk().Interrupted) << "the disk is left as it was";
 }
@@ -465,11 +463,12 @@ TEST(TkxScanJob, DiscChangedDuringTheScanEndsItWithWhatWasFound)
     if (index == opened + 3) drive->ChangeDisc(300);
   };
   TkxScanJob job(std::move(cd));
-  job.Control.Resume();
-  const TkxScanOutcome outcome = job.Run(nullptr);
+  TkxJobControl control;
+  const TkxScanResult result = job.Run(control, nullptr);
 
-  EXPECT_EQ(outcome.Error, MediumChangedMessage);
-  EXPECT_FALSE(outcome.Stopped);
+  EXPECT_TRUE(result.Outcome.IsFailed());
+  EXPECT_EQ(result.Outcome.Reason, MediumChangedMessage);
+  EXPECT_EQ(result.Phase, TkxScanPhase::Scan);
   EXPECT_EQ(job.Recognition.Position, 96);
   ASSERT_EQ(job.Recognition.FileList.Count, 96);
   for (std::int32_t i = 0; i < 96; ++i) EXPECT_EQ(job.Recognition.FileList.Items[static_cast<std::size_t>(i)].Kind, 77) << i;
@@ -493,14 +492,15 @@ TEST(TkxScanJob, ReportsEveryStrideAndAtTheEndThenAcceptsSortedByExtension)
 {
   TMedium m;
   m.Starting("%PDF-1.4").Unrecognised(3).Starting("GIF89a").Unrecognised(4);
-  TkxScanJob job(std::make_unique<TMemoryDisk>(m.Bytes));
-  job.Control.Resume();
+  TkxScanJob job(std::make_unique<TMemoryDisk>(m.Bytes), {false, 4, 0});
+  TkxJobControl control;
   std::vector<std::int64_t> reported;
-  const TkxScanOutcome outcome = job.Run([&] { reported.push_back(job.Recognition.Position); }, 4);
-  EXPECT_FALSE(outcome.Stopped);
-  EXPECT_EQ(outcome.Error, "");
+  const TkxScanResult result =
+      job.Run(control, [&](const TkxScanFigures& Figures) { reported.push_back(Figures.Position); });
+  EXPECT_TRUE(result.Outcome.IsCompleted());
   EXPECT_EQ(reported, (std::vector<std::int64_t>{4, 8, 9}));
-  EXPECT_EQ(job.LastReported, 9);
+  ASSERT_EQ(result.Files.Count, 2);
+  EXPECT_EQ(result.Files.Items[0].Kind, 75);
 
   TkxFileList accepted;
   accepted.Add("stale", 1, 0, 1, false);
@@ -513,25 +513,23 @@ TEST(TkxScanJob, ReportsEveryStrideAndAtTheEndThenAcceptsSortedByExtension)
 
 TEST(TkxScanJob, StopRequestAndAnEmptyMediumEndTheLoopButStillReport)
 {
-  TkxScanJob stopped(ZipMedium(100));
-  stopped.Control.Resume();
+  TkxScanJob stopped(ZipMedium(100), {false, 10, 0});
+  TkxJobControl control;
   int reports = 0;
-  const auto outcome = stopped.Run(
-      [&] {
-        if (++reports == 2) stopped.Control.RequestStop();
-      },
-      10);
-  EXPECT_TRUE(outcome.Stopped);
+  const auto outcome = stopped.Run(control, [&](const TkxScanFigures&) {
+    if (++reports == 2) control.RequestStop();
+  });
+  EXPECT_TRUE(outcome.Outcome.IsStopped());
   EXPECT_EQ(stopped.Recognition.Position, 20) << "stops before the next step";
   EXPECT_EQ(reports, 3) << "the final display follows a stop";
 
-  TkxScanJob empty(std::make_unique<TMemoryDisk>(std::vector<std::uint8_t>{}));
-  empty.Control.Resume();
+  TkxScanJob empty(std::make_unique<TMemoryDisk>(std::vector<std::uint8_t>{}), {false});
+  TkxJobControl open;
   reports = 0;
-  const auto none = empty.Run([&] { ++reports; });
-  EXPECT_FALSE(none.Stopped);
+  const auto none = empty.Run(open, [&](const TkxScanFigures&) { ++reports; });
+  EXPECT_TRUE(none.Outcome.IsCompleted());
   EXPECT_EQ(reports, 1);
-  EXPECT_EQ(empty.Recognition.Position, 0);
+  EXPECT_EQ(none.Position, 0);
 }
 
 TEST(TkxScanJob, FailingStepEndsTheScanWithItsErrorAndKeepsTheFilesFound)
@@ -539,13 +537,13 @@ TEST(TkxScanJob, FailingStepEndsTheScanWithItsErrorAndKeepsTheFilesFound)
   auto disk = ZipMedium(20);
   disk->ThrowAt = 6;
   TkxScanJob job(std::move(disk));
-  job.Control.Resume();
+  TkxJobControl control;
   int reports = 0;
-  const auto outcome = job.Run([&] { ++reports; });
-  EXPECT_EQ(outcome.Error, "part file vanished");
-  EXPECT_FALSE(outcome.Stopped);
-  EXPECT_EQ(reports, 1);
-  EXPECT_EQ(job.Recognition.FileList.Count, 6);
+  const auto outcome = job.Run(control, [&](const TkxScanFigures&) { ++reports; });
+  EXPECT_EQ(outcome.Outcome.Reason, "part file vanished");
+  EXPECT_TRUE(outcome.Outcome.IsFailed());
+  EXPECT_EQ(reports, 1) << "no check follows a failed scan";
+  EXPECT_EQ(outcome.Files.Count, 6);
 }
 
 // An image file cut short during the scan is no run of unreadable sectors: the scan ends at the
@@ -561,9 +559,9 @@ TEST(TkxScanJob, AnImageCutShortEndsTheScanAtTheCut)
   ASSERT_TRUE(image->Opened);
   std::filesystem::resize_file(name, 6 * ss);
   TkxScanJob job(std::move(image));
-  job.Control.Resume();
-  const auto outcome = job.Run({});
-  EXPECT_EQ(outcome.Error, "\"" + name + "\" is shorter than when the image was opened: it was cut or replaced");
+  TkxJobControl control;
+  const auto outcome = job.Run(control, {});
+  EXPECT_EQ(outcome.Outcome.Reason, "\"" + name + "\" is shorter than when the image was opened: it was cut or replaced");
   EXPECT_EQ(job.Recognition.Position, 6);
   EXPECT_EQ(job.Recognition.UnreadableSectors, 0);
   EXPECT_EQ(job.Recognition.FileList.Count, 6);
@@ -583,31 +581,32 @@ class TZipStream final : public TkxDisk {
 
 TEST(TkxScanJob, StartsClosedPausesBetweenStepsAndCopiesWholeEntriesWhileWorking)
 {
-  auto job = std::make_shared<TkxScanJob>(std::make_unique<TZipStream>(std::int64_t{1} << 40));
+  auto job = std::make_shared<TkxScanJob>(std::make_unique<TZipStream>(std::int64_t{1} << 40),
+                                         TkxScanOptions{false, 100, 0});
+  TkxJobControl control(true);
   // The worker pauses itself at its second report and says how far it got; the test waits for
   // that, not for time to pass.
   std::promise<std::int64_t> pausedAt;
   int reports = 0;
   std::thread worker([&] {
-    job->Run(
-        [&] {
-          if (++reports == 2) {
-            job->Control.Pause();
-            pausedAt.set_value(job->Recognition.Position);
-          }
-        },
-        100);
+    job->Run(control, [&](const TkxScanFigures& Figures) {
+      if (++reports == 2) {
+        control.Pause();
+        pausedAt.set_value(Figures.Position);
+      }
+    });
   });
   TkxFileList copy;
   job->AcceptInto(copy);
   EXPECT_EQ(copy.Count, 0) << "nothing is read before the scan is resumed";
-  job->Control.Resume();
+  control.Resume();
   while (copy.Count < 50) job->AcceptInto(copy);
   for (std::int32_t i = 0; i < copy.Count; ++i) ASSERT_EQ(copy.Items[static_cast<std::size_t>(i)].Kind, 44);
   const std::int64_t paused = pausedAt.get_future().get();
   job->AcceptInto(copy);
   EXPECT_EQ(copy.Count, paused);
-  job->Control.RequestStop();
+  EXPECT_EQ(job->FoundCount(), paused);
+  control.RequestStop();
   worker.join();
   EXPECT_EQ(job->Recognition.FileList.Count, paused) << "a paused scan stopped takes no further step";
 }
@@ -829,32 +828,29 @@ TEST(TkxScanJob, AStopDuringAWalkLeavesTheFileForLater)
 {
   class TStoppingDisk final : public TkxDisk {
    public:
-    TStoppingDisk(std::vector<std::uint8_t> Bytes_, std::int64_t StopAt_, TkxScanJob*& Job_)
-        : Bytes(std::move(Bytes_)), StopAt(StopAt_), Job(Job_)
+    TStoppingDisk(std::vector<std::uint8_t> Bytes_, std::int64_t StopAt_, TkxJobControl& Control_)
+        : Bytes(std::move(Bytes_)), StopAt(StopAt_), Control(Control_)
     {
       SectorCount = static_cast<std::int64_t>(Bytes.size()) / ss;
     }
     std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector) override
     {
       const std::int64_t n = std::min<std::int64_t>(Count, SectorCount - FirstSector);
-      if (FirstSector <= StopAt && StopAt < FirstSector + n) Job->Control.RequestStop();
+      if (FirstSector <= StopAt && StopAt < FirstSector + n) Control.RequestStop();
       std::memcpy(Buffer, Bytes.data() + FirstSector * ss, static_cast<std::size_t>(n * ss));
       return static_cast<std::int32_t>(n * ss);
     }
     std::vector<std::uint8_t> Bytes;
     std::int64_t StopAt;
-    TkxScanJob*& Job;
+    TkxJobControl& Control;
   };
   std::size_t movie = 0;
   std::vector<std::uint8_t> m = MovieMedium(movie);
   const std::int64_t moov = (ss + static_cast<std::int64_t>(movie) - 1000) / ss;
-  TkxScanJob* self = nullptr;
-  TkxScanJob job(std::make_unique<TStoppingDisk>(std::move(m), moov, self));
-  self = &job;
-  job.Recognition.FollowStructure = true;
-  job.Control.Resume();
-  const TkxScanOutcome outcome = job.Run({});
-  EXPECT_TRUE(outcome.Stopped);
+  TkxJobControl control;
+  TkxScanJob job(std::make_unique<TStoppingDisk>(std::move(m), moov, control));
+  const TkxScanResult outcome = job.Run(control, {});
+  EXPECT_TRUE(outcome.Outcome.IsStopped());
   EXPECT_EQ(job.Recognition.Position, 1);
   EXPECT_EQ(job.Recognition.FileList.Count, 1);
 }

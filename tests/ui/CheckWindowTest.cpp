@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Image > Check found files in the main window: what it refuses to start on, a check that
 // updates the list, the caption and the status line, and Cancel in its progress window, which
-// changes nothing. The rules of the check itself are tested in the core (kxCheckTest).
+// keeps what was concluded, as the command line does. The rules of the check itself are tested
+// in the core (kxCheckTest).
 #include "support/kxFakeUi.h"
 #include "ui/FileListView.h"
 #include "ui/Main.h"
@@ -218,7 +219,7 @@ class CheckWindowTest : public QObject {
     QCOMPARE(RowOf(w, "File 000001"), 0);
   }
 
-  void CancelInTheProgressWindowChangesNothing()
+  void CancelInTheProgressWindowSaysWhereItStoppedAndLeavesTheRestUnchecked()
   {
     test::TFakeUi ui;
     TfrmMain w(ui);
@@ -242,8 +243,10 @@ class CheckWindowTest : public QObject {
     w.CheckProgressWindow()->findChild<QPushButton*>()->click();
     go.set_value();
     QVERIFY(ended.wait(20000));
-    QCOMPARE(ui.Beeps, std::vector<TBeep>{TBeep::Exclamation});
-    QVERIFY(ui.Messages.empty());
+    QVERIFY(ui.Beeps.empty());
+    // What was concluded before the stop stands; the file being read stays unchecked.
+    QCOMPARE(ui.Messages, std::vector<QString>{QStringLiteral(
+                              "Stopped checking after 1 of 2 files: 0 whole, 0 truncated, 0 damaged, 2 not checked.")});
     QCOMPARE(w.FileList.Items[0].Size, 3 * ss);
     QCOMPARE(w.FileList.Items[0].Check, TkxCheckState::NotChecked);
     QVERIFY(!w.Modified);

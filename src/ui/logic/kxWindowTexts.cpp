@@ -108,6 +108,12 @@ std::string DiscardFoundFilesQuestion(std::int32_t Found)
   return std::to_string(Found) + " files were found and not accepted. Do you want to discard them?";
 }
 
+std::string CheckPhaseText(std::int32_t Checked, std::int32_t Total, bool Ended)
+{
+  return (Ended ? "Checked found files: " : "Checking found files: ") + std::to_string(Checked) + " of " +
+         std::to_string(Total);
+}
+
 TkxMediumChoice ChooseMedium(TkxListCommand Command, const std::string& ListLocation, const std::string& Location,
                              std::int32_t Files)
 {

@@ -62,6 +62,10 @@ std::string ReplaceQuestion(const std::string& FileName);
 // when nothing was found, so that nothing needs asking.
 std::string DiscardFoundFilesQuestion(std::int32_t Found);
 
+// The scan dialog's line for the check of the files a scan found: "Checking found files: 120 of
+// 522" while it runs, "Checked found files: 522 of 522" once it has ended.
+std::string CheckPhaseText(std::int32_t Checked, std::int32_t Total, bool Ended);
+
 // The commands that read the list's files from a medium, or name it in the project file.
 enum class TkxListCommand : std::uint8_t { Extract, Check, Save };
 
