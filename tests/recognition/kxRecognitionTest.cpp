@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 namespace kx {
@@ -853,6 +854,77 @@ TEST(TkxScanJob, AStopDuringAWalkLeavesTheFileForLater)
   EXPECT_TRUE(outcome.Outcome.IsStopped());
   EXPECT_EQ(job.Recognition.Position, 1);
   EXPECT_EQ(job.Recognition.FileList.Count, 1);
+}
+
+// The job's phases: the scan that follows structure, the check of its list from the medium's end,
+// the sort. Without the check, the classic list: no structure followed, nothing checked.
+TEST(TkxScanJob, ChecksWhatTheScanFoundAndNamesThePhaseOfEachReport)
+{
+  std::size_t movie = 0;
+  TkxScanJob job(std::make_unique<TMemoryDisk>(MovieMedium(movie)), {true, 2000, 1});
+  TkxJobControl control;
+  std::vector<std::string> reports;
+  const TkxScanResult r = job.Run(control, [&](const TkxScanFigures& f) {
+    reports.push_back(f.Phase == TkxScanPhase::Scan ? "scan " + std::to_string(f.Position) + " " + std::to_string(f.Found)
+                                                    : "check " + std::to_string(f.Checked) + "/" + std::to_string(f.ToCheck));
+  });
+  EXPECT_EQ(reports, (std::vector<std::string>{"scan 30 3", "check 0/3", "check 1/3", "check 2/3", "check 3/3"}));
+  EXPECT_TRUE(r.Outcome.IsCompleted());
+  ASSERT_TRUE(r.Check.has_value());
+  TkxFileList chained;
+  AcceptFoundFiles(job.Recognition.FileList, chained);
+  ApplyCheck(CheckFoundFiles(job.Disk(), chained, control), chained);
+  chained.Sort(TkxSortKey::skExtension);
+  ASSERT_EQ(r.Files.Count, chained.Count);
+  for (std::int32_t i = 0; i < chained.Count; ++i) {
+    const TkxFileEntry &a = r.Files.Items[static_cast<std::size_t>(i)], &b = chained.Items[static_cast<std::size_t>(i)];
+    EXPECT_EQ(std::tie(a.Name, a.Kind, a.Offset, a.Size, a.Check), std::tie(b.Name, b.Kind, b.Offset, b.Size, b.Check)) << i;
+  }
+  // Sorted by extension: the unrecognised sector (no extension), the JPEG, the movie.
+  EXPECT_EQ(r.Files.Items[1].Kind, Kinds::Jpeg);
+  EXPECT_EQ(r.Files.Items[1].Check, TkxCheckState::Damaged);
+
+  TkxScanJob classic(std::make_unique<TMemoryDisk>(MovieMedium(movie)), {false});
+  reports.clear();
+  const TkxScanResult c = classic.Run(control, [&](const TkxScanFigures& f) { reports.push_back(f.Phase == TkxScanPhase::Scan ? "scan" : "check"); });
+  EXPECT_EQ(reports, std::vector<std::string>{"scan"});
+  EXPECT_FALSE(c.Check.has_value());
+  EXPECT_EQ(c.Files.Count, 6);
+  EXPECT_EQ(CountCheckStates(c.Files)[0], 6) << "nothing checked";
+}
+
+// A stop during the check keeps what it concluded, the entries at the medium's end; a medium that
+// fails during the check fails the job with its message. Either way the list is the scan's.
+TEST(TkxScanJob, AStopOrAFailureDuringTheCheckEndsItWithWhatItConcluded)
+{
+  std::size_t movie = 0;
+  auto disk = std::make_unique<TMemoryDisk>(MovieMedium(movie));
+  TMemoryDisk* medium = disk.get();
+  TkxScanJob stopped(std::move(disk), {true, 2000, 1});
+  TkxJobControl control;
+  const TkxScanResult s = stopped.Run(control, [&](const TkxScanFigures& f) {
+    if (f.Phase == TkxScanPhase::Check && f.Checked == 1) control.RequestStop();
+  });
+  EXPECT_TRUE(s.Outcome.IsStopped());
+  EXPECT_EQ(s.Phase, TkxScanPhase::Check);
+  ASSERT_TRUE(s.Check.has_value());
+  EXPECT_EQ(s.Check->Checked, 1);
+  ASSERT_EQ(s.Files.Count, 3);
+  EXPECT_EQ(s.Files.Items[1].Check, TkxCheckState::Damaged) << "the JPEG at the end, concluded first";
+  EXPECT_EQ(s.Files.Items[2].Check, TkxCheckState::Whole) << "the movie, as the scan's walk found it";
+  EXPECT_EQ(s.Files.Items[2].CheckedSize, static_cast<std::int64_t>(movie));
+
+  TkxScanJob failing(std::make_unique<TMemoryDisk>(medium->Bytes), {true, 2000, 1});
+  auto* failingDisk = static_cast<TMemoryDisk*>(&failing.Disk());
+  TkxJobControl open;
+  const TkxScanResult f = failing.Run(open, [&](const TkxScanFigures& Figures) {
+    // The JPEG's first sector, which the check reads first.
+    if (Figures.Phase == TkxScanPhase::Check) failingDisk->ThrowAt = (ss + static_cast<std::int64_t>(movie) + ss - 1) / ss;
+  });
+  EXPECT_TRUE(f.Outcome.IsFailed());
+  EXPECT_EQ(f.Outcome.Reason, "part file vanished");
+  EXPECT_EQ(f.Phase, TkxScanPhase::Check);
+  EXPECT_EQ(f.Files.Count, 3);
 }
 
 }  // namespace
