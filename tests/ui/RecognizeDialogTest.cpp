@@ -2,10 +2,12 @@
 // The scan dialog and its worker: start, pause, accept and cancel at every stage, a worker that
 // outlives its dialog, and a medium that fails during the scan. Also run under ThreadSanitizer.
 #include "support/kxFakeUi.h"
+#include "recognition/kxCheck.h"
 #include "ui/Controls.h"
 #include "ui/dlgRecognize.h"
 #include "ui/qvGauge.h"
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -32,6 +34,9 @@ struct TDiskControl {
   bool Open = false;
   std::atomic<std::int64_t> Reads{0};
   std::set<std::int64_t> Unreadable;  // set before the scan starts: these deliver nothing
+  // Reads of the check (which are not sequential) after this many of them wait until Release.
+  std::atomic<std::int64_t> HoldCheckAfter{-1};
+  std::atomic<std::int64_t> CheckReads{0};
 
   void Release()
   {
@@ -59,7 +64,8 @@ class TTestDisk final : public TkxDisk {
       const std::int64_t sector = First + i;
       if (sector == Control->ThrowAt) throw EkxIOError("A part of the image file has gone.");
       const std::int64_t hold = Control->HoldFrom;
-      if (hold >= 0 && sector >= hold) {
+      const bool holdCheck = !Sequential && Control->HoldCheckAfter >= 0 && Control->CheckReads++ >= Control->HoldCheckAfter;
+      if ((hold >= 0 && sector >= hold) || holdCheck) {
         std::unique_lock guard(Control->Lock);
         Control->Released.wait(guard, [this] { return Control->Open; });
       }
@@ -429,6 +435,60 @@ class RecognizeDialogTest : public QObject {
     QCOMPARE(QColor(image.pixel(group.x() + 4, frame)), QColor(0xA0, 0xA0, 0xA0));  // the frame's top line
     QVERIFY(QColor(image.pixel(group.x() + 4, frame - 3)) == background);  // with nothing above it
     dialog.hide();
+  }
+
+  // The box is on at first and keeps what the person chose from one scan to the next; off, the
+  // list is the classic one. It cannot change once the scan has started.
+  void CheckBoxIsOnAtFirstKeptBetweenScansAndOffGivesTheClassicList()
+  {
+    test::TFakeUi ui;
+    TfrmRecognize dialog(ui);
+    QVERIFY(dialog.cbCheck->isChecked());
+    std::vector<bool> enabled;  // before and after the start of each scan
+    ui.OnModal = [&](QDialog&) {
+      enabled.push_back(dialog.cbCheck->isEnabled());
+      dialog.bStart->click();
+      enabled.push_back(dialog.cbCheck->isEnabled());
+      [&] { QTRY_VERIFY(!dialog.Running()); }();
+      return int(QDialog::Accepted);
+    };
+    TkxFileList list;
+    QVERIFY(dialog.Recognize(Disk(30, TContent::ZipEverySector), list));
+    QCOMPARE(Text(dialog.lCheck), QStringLiteral("Checked found files: 30 of 30"));
+    QCOMPARE(CountCheckStates(list)[static_cast<std::size_t>(TkxCheckState::Damaged)], 30);
+
+    dialog.cbCheck->setChecked(false);
+    QVERIFY(dialog.Recognize(Disk(30, TContent::ZipEverySector), list));
+    QVERIFY(dialog.Recognize(Disk(30, TContent::ZipEverySector), list));
+    QVERIFY(!dialog.cbCheck->isChecked());
+    QCOMPARE(enabled, (std::vector<bool>{true, false, true, false, true, false}));
+    QCOMPARE(Text(dialog.lCheck), QString());
+    QCOMPARE(CountCheckStates(list)[static_cast<std::size_t>(TkxCheckState::NotChecked)], 30);
+  }
+
+  // Accept during the check stops it; the dialog closes once it has stopped, and what it
+  // concluded (the entries at the medium's end) is accepted with the rest unchecked.
+  void AcceptDuringTheCheckTakesWhatItConcluded()
+  {
+    test::TFakeUi ui;
+    TfrmRecognize dialog(ui);
+    auto control = std::make_shared<TDiskControl>();
+    control->HoldCheckAfter = 10;
+    ui.OnModal = [&](QDialog&) {
+      dialog.bStart->click();
+      [&] { QTRY_COMPARE(Text(dialog.lCheck), QStringLiteral("Checking found files: 10 of 30")); }();
+      dialog.bAccept->click();
+      [&] { QVERIFY(dialog.isVisible() && !dialog.bAccept->isEnabled()); }();
+      control->Release();
+      [&] { QTRY_VERIFY(!dialog.isVisible()); }();
+      return dialog.result();
+    };
+    TkxFileList list;
+    QVERIFY(dialog.Recognize(Disk(30, TContent::ZipEverySector, control), list));
+    QCOMPARE(list.Count, 30);
+    QCOMPARE(CountCheckStates(list)[static_cast<std::size_t>(TkxCheckState::Damaged)], 10);
+    QCOMPARE(list.Items[29].Check, TkxCheckState::Damaged);
+    QCOMPARE(list.Items[0].Check, TkxCheckState::NotChecked);
   }
 
   void ClosingTheProgramWaitsForAWorkerHeldInARead()
