@@ -295,8 +295,7 @@ int RunScan(const TScanOptions& o)
   }
   const int status = display.End(result);
   PrintFoundCounts(result.Files, result.UnreadableSectors);
-  if (!WriteScanResults(o, projectName, result.Files)) return ExitFailure;
-  return status;
+  return WriteScanResults(o, projectName, result.Files) ? status : ExitFailure;
 }
 
 // ---- list -------------------------------------------------------------------------------

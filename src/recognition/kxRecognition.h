@@ -38,8 +38,7 @@ class TkxRecognition {
   // records, TIFF, transport streams, stored ISO images) is followed from its first sector to
   // its end, read from the medium, and then taken like a sized file: its sectors are not
   // searched for other starts. Where the structure breaks, the file is an open one as before.
-  // Off by default: the window lists what the classic rules find until its user asks for the
-  // check; the command line's scan turns it on with its check.
+  // Off by default: the scan job turns it on with its check.
   bool FollowStructure = false;
   // Examined sectors that the medium could not deliver, each examined as zeros.
   std::int64_t UnreadableSectors = 0;

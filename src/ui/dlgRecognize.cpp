@@ -12,6 +12,8 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <array>
+
 namespace kx::ui {
 
 TRecognitionThread::TRecognitionThread(TfrmRecognize& Dialog_, std::unique_ptr<TkxDisk> Disk)
@@ -100,10 +102,8 @@ TfrmRecognize::TfrmRecognize(TUserInteraction& Ui_, QWidget* Parent)
   // Enter presses Start/Pause, or the button that has the focus.
   bAccept = MakeButton(this, QStringLiteral("bAccept"), QStringLiteral("Accept found files"), {160, 208, 137, 25});
   bCancel = MakeButton(this, QStringLiteral("bCancel"), QStringLiteral("Cancel"), {312, 207, 75, 25});
-  setTabOrder(bStart, cbCheck);
-  setTabOrder(cbCheck, GroupBox1);
-  setTabOrder(GroupBox1, bAccept);
-  setTabOrder(bAccept, bCancel);
+  const std::array<QWidget*, 5> tabOrder{bStart, cbCheck, GroupBox1, bAccept, bCancel};
+  for (std::size_t i = 1; i < tabOrder.size(); ++i) setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
   tmBlink = MakeBlinkTimer(this);
   connect(tmBlink, &QTimer::timeout, this, &TfrmRecognize::tmBlinkTimer);
@@ -151,7 +151,8 @@ bool TfrmRecognize::Recognize(std::unique_ptr<TkxDisk> Disk, TkxFileList& Into)
   bStart->setFocus();
 
   const bool accepted = Ui.RunModal(*this) == QDialog::Accepted;
-  // Accepted during the scan, what it found so far, unchecked, as a scan stopped there leaves it.
+  // The job's list once it has ended; accepted during the scan, what the scan found so far,
+  // unchecked, as a scan stopped there leaves it.
   if (accepted && !worker->Running.load(std::memory_order_acquire))
     Into.Assign(worker->Result.Files);
   else if (accepted)
