@@ -146,17 +146,18 @@ struct TkxScanResult {
   TkxFileList Files;
 };
 
+// How a scan job runs.
+struct TkxScanOptions {
+  bool Check = true;               // off: no structure followed and no check, the classic list
+  std::int64_t ScanStride = 2000;  // sectors between two reports of the scan
+  std::int32_t CheckStride = 0;    // entries between two reports of the check; 0: a hundredth of them
+};
+
 // One scan of a medium as the window and the command line run it: the walk over the medium,
 // following each file's structure, then the check of the found files, and the sort. The check is
 // an option: without it, no structure is followed either, and the list is the classic one.
 // The job owns the medium, so that a worker that runs it and a window that shows and accepts its
 // result may let go in either order.
-struct TkxScanOptions {
-  bool Check = true;
-  std::int64_t ScanStride = 2000;  // sectors between two reports of the scan
-  std::int32_t CheckStride = 0;    // entries between two reports of the check; 0: a hundredth of them
-};
-
 class TkxScanJob {
  public:
   explicit TkxScanJob(std::unique_ptr<TkxDisk> Disk, TkxScanOptions Options_ = {});

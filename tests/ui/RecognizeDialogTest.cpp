@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The scan dialog and its worker: start, pause, accept and cancel at every stage, a worker that
-// outlives its dialog, and a medium that fails during the scan. Also run under ThreadSanitizer.
+// outlives its dialog, a medium that fails during the scan, the box that adds the check and Accept
+// during the check. Also run under ThreadSanitizer.
 #include "support/kxFakeUi.h"
 #include "recognition/kxCheck.h"
 #include "ui/Controls.h"
