@@ -20,14 +20,16 @@ int CheckAndReport(TkxDisk& Disk, TkxFileList& List)
   TkxCheckResult result;
   {
     TProgressLine progress(List.Count, "files checked", 0, false);
-    result = CheckFoundFiles(Disk, List, control, [&](std::int32_t Done, std::int32_t) { progress.Update(Done, 0); });
+    result = GuardedResult<TkxCheckResult>([&] {
+      return CheckFoundFiles(Disk, List, control, [&](const TkxFilesDone& Files) { progress.Update(Files.Done, 0); });
+    });
     progress.Finish(result.Checked, 0);
   }
   ApplyCheck(result, List);
-  if (!result.Error.empty()) Report("the check stopped: " + Escaped(result.Error));
+  if (result.Outcome.IsFailed()) Report("the check stopped: " + Escaped(result.Outcome.Reason));
   std::printf("%s\n", CheckSummaryText(result, List).c_str());
-  if (result.Stopped) return ExitInterrupted;
-  return result.Error.empty() ? ExitSuccess : ExitFailure;
+  if (result.Outcome.IsStopped()) return ExitInterrupted;
+  return result.Outcome.IsCompleted() ? ExitSuccess : ExitFailure;
 }
 
 namespace {

@@ -15,7 +15,7 @@ void TkxRecognition::RecognizeNext()
 {
   const auto ss = static_cast<std::size_t>(Disk.SectorSize);
   Block.resize(ss);
-  const std::int32_t got = Disk.ReadSectors(Block.data(), 1, Position);
+  const std::int32_t got = Disk.ReadSectors(Block.data(), 1, Position, {.Control = Control});
   const bool unreadable = got < Disk.SectorSize;
   // What the medium did not deliver is examined as zeros.
   if (unreadable) std::fill(Block.begin() + std::max(got, 0), Block.end(), std::uint8_t{0});
@@ -128,9 +128,6 @@ TkxScanOutcome TkxScanJob::Run(const std::function<void()>& Report, std::int64_t
     if (Report) Report();
   };
   const std::int64_t total = DiskOwned->SectorCount;
-  // A drive may send many commands for one sector of a damaged disc; the stop is honoured
-  // between them.
-  DiskOwned->Interrupted = [this] { return Control.StopRequested(); };
   try {
     while (Recognition.Position < total) {
       if (Control.ShouldStop()) break;
@@ -145,7 +142,6 @@ TkxScanOutcome TkxScanJob::Run(const std::function<void()>& Report, std::int64_t
   } catch (const std::exception& e) {
     outcome.Error = e.what();
   }
-  DiskOwned->Interrupted = nullptr;
   outcome.Stopped = outcome.Error.empty() && Recognition.Position < total;
   report();
   Outcome = outcome;

@@ -114,13 +114,13 @@ TEST(CheckFoundFiles, SetsExactSizesAndStatesOfAScannedMedium)
 
   TkxJobControl control;
   std::vector<std::int32_t> progress;
-  const TkxCheckResult r = CheckFoundFiles(disk, scan.FileList, control, [&](std::int32_t done, std::int32_t total) {
-    EXPECT_EQ(total, 9);
-    progress.push_back(done);
+  const TkxCheckResult r = CheckFoundFiles(disk, scan.FileList, control, [&](const TkxFilesDone& Files) {
+    EXPECT_EQ(Files.Total, 9);
+    progress.push_back(Files.Done);
   });
   EXPECT_EQ(progress, (std::vector<std::int32_t>{1, 2, 3, 4, 5, 6, 7, 8, 9}));
-  EXPECT_FALSE(r.Stopped);
-  EXPECT_EQ(r.Error, "");
+  EXPECT_FALSE(r.Outcome.IsStopped());
+  EXPECT_EQ(r.Outcome.Reason, "");
   TkxFileList list;
   list.Assign(scan.FileList);
   ApplyCheck(r, list);
@@ -204,7 +204,7 @@ TEST(CheckFoundFiles, AStopBeforeTheFirstEntryChangesNothing)
   TkxJobControl control;
   control.RequestStop();
   const TkxCheckResult r = CheckFoundFiles(disk, scan.FileList, control);
-  EXPECT_TRUE(r.Stopped);
+  EXPECT_TRUE(r.Outcome.IsStopped());
   EXPECT_EQ(r.Checked, 0);
   EXPECT_TRUE(r.Changes.empty());
 }
@@ -222,7 +222,7 @@ TEST(CheckFoundFiles, AFailingMediumEndsTheCheckWithItsError)
   disk.ThrowAt = 0;
   TkxJobControl control;
   const TkxCheckResult r = CheckFoundFiles(disk, scan.FileList, control);
-  EXPECT_EQ(r.Error, "part file vanished");
+  EXPECT_EQ(r.Outcome.Reason, "part file vanished");
   ASSERT_EQ(r.Changes.size(), 1u);
   EXPECT_EQ(r.Changes[0].Kind, Kinds::Png);
   EXPECT_EQ(r.Changes[0].Index, 1);
@@ -246,7 +246,7 @@ TEST(CheckFoundFiles, HostileNumbersAreCheckedWithoutOverflow)
   list.Add("after", Kinds::Unknown, 10, max, false);
   TkxJobControl control;
   const TkxCheckResult r = CheckFoundFiles(disk, list, control);
-  EXPECT_EQ(r.Error, "");
+  EXPECT_EQ(r.Outcome.Reason, "");
   for (const TkxCheckChange& c : r.Changes) {
     EXPECT_NE(c.Index, 1) << "an entry past the medium is not checked";
     EXPECT_NE(c.Index, 3) << "an entry before it is not checked";
@@ -294,9 +294,9 @@ TEST(FinishCheck, AppliesAndSaysHowItWentUnlessStopped)
   changed.Absorbed = {1};
   changed.Rest.push_back({"File 000004", Kinds::Unknown, 2048, 2048, false});
   TkxCheckResult stopped = changed;
-  stopped.Stopped = true;
+  stopped.Outcome = TkxJobOutcome::Stopped();
   TkxCheckResult failed = changed;
-  failed.Error = "part file vanished";
+  failed.Outcome = TkxJobOutcome::Failed("part file vanished");
   TkxCheckResult same;
   same.Checked = 3;
 
@@ -374,8 +374,8 @@ TEST(CheckFoundFiles, AWorkerIsStoppedBetweenEntries)
   bool firstDone = false, stopAsked = false;
   TkxCheckResult result;
   std::thread worker([&] {
-    result = CheckFoundFiles(disk, scan.FileList, control, [&](std::int32_t done, std::int32_t) {
-      if (done != 1) return;
+    result = CheckFoundFiles(disk, scan.FileList, control, [&](const TkxFilesDone& Files) {
+      if (Files.Done != 1) return;
       std::unique_lock guard(lock);
       firstDone = true;
       changed.notify_all();
@@ -390,7 +390,7 @@ TEST(CheckFoundFiles, AWorkerIsStoppedBetweenEntries)
     changed.notify_all();
   }
   worker.join();
-  EXPECT_TRUE(result.Stopped);
+  EXPECT_TRUE(result.Outcome.IsStopped());
   EXPECT_EQ(result.Checked, 1);
   ASSERT_EQ(result.Changes.size(), 1u);
   EXPECT_EQ(result.Changes[0].State, TkxCheckState::Whole);
@@ -614,7 +614,7 @@ TEST(CheckFoundFiles, AStopDuringAReadLeavesThatFileUnconcluded)
       if (Sector == c.StopAt) control.RequestStop();
     };
     const TkxCheckResult r = CheckFoundFiles(medium, list, control);
-    EXPECT_TRUE(r.Stopped);
+    EXPECT_TRUE(r.Outcome.IsStopped());
     for (const TkxCheckChange& change : r.Changes) EXPECT_GT(change.Index, c.Unconcluded);
     EXPECT_EQ(r.Changes.size(), static_cast<std::size_t>(2 - c.Unconcluded));
   }

@@ -53,7 +53,7 @@ class TTestDisk final : public TkxDisk {
     SectorCount = Sectors;
   }
 
-  std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t First) override
+  std::int32_t DoReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t First, const TkxReadOptions&) override
   {
     for (std::int32_t i = 0; i < Count; ++i) {
       const std::int64_t sector = First + i;
