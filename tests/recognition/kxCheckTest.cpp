@@ -98,6 +98,34 @@ TMixed MixedMedium()
   return x;
 }
 
+// A check jumps from file to file, and every read it makes says so: a medium that reads ahead
+// then reads no long run at each file's start that the check would not use.
+TEST(CheckFoundFiles, ReadsHereAndThere)
+{
+  class TOrders final : public TkxDisk {
+   public:
+    explicit TOrders(TkxDisk& Inner_) : Inner(Inner_) { SectorCount = Inner.SectorCount; }
+    std::vector<TkxReadOptions::TOrder> Seen;
+
+   private:
+    std::int32_t DoReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t First,
+                               const TkxReadOptions& How) override
+    {
+      Seen.push_back(How.Order);
+      return Inner.ReadSectors(Buffer, Count, First);
+    }
+    TkxDisk& Inner;
+  };
+  test::TMemoryDisk memory(MixedMedium().M.Bytes);
+  TkxRecognition scan(memory);
+  while (scan.Position < memory.SectorCount) scan.RecognizeNext();
+  TOrders disk(memory);
+  TkxJobControl control;
+  EXPECT_TRUE(CheckFoundFiles(disk, scan.FileList, control).Outcome.IsCompleted());
+  ASSERT_FALSE(disk.Seen.empty());
+  for (const TkxReadOptions::TOrder order : disk.Seen) EXPECT_EQ(order, TkxReadOptions::TOrder::Scattered);
+}
+
 TEST(CheckFoundFiles, SetsExactSizesAndStatesOfAScannedMedium)
 {
   const TMixed x = MixedMedium();
