@@ -3,6 +3,8 @@
 // sectors of SectorSize bytes of user data, numbered from 0.
 #pragma once
 
+#include "common/kxJobControl.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -11,8 +13,6 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include "common/kxJobControl.h"
 
 namespace kx {
 
@@ -108,7 +108,6 @@ struct TkxReadOptions {
   // None: the read runs to its end.
   const TkxJobControl* Control = nullptr;
 
-  bool Scattered() const { return Order == TOrder::Scattered; }
   bool StopRequested() const { return Control != nullptr && Control->StopRequested(); }
 };
 

@@ -119,7 +119,8 @@ class TJobWorker final : public TWorker {
     // What the job holds, a drive above all, is let go as soon as it has ended.
     Job = nullptr;
     IsRunning.store(false, std::memory_order_release);
-    // The end as the job left it; a window that fails to show it has no other way to learn it.
+    // A display of the end that throws changes nothing of the result: the runner's Ended is
+    // still told, and reads it.
     if (ShowEnd) {
       (void)RunGuarded([this] {
         Synchronize([this] { ShowEnd(Output); });
