@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 class TZeroDisk final : public kx::TkxDisk {
  public:
   TZeroDisk() { SectorCount = 1; }
-  std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector) override
+  std::int32_t DoReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector, const kx::TkxReadOptions&) override
   {
     if (Count < 1 || FirstSector != 0) return 0;
     std::memset(Buffer, 0, static_cast<std::size_t>(SectorSize));

@@ -60,7 +60,7 @@ class TMemoryMedium final : public TkxDisk {
     SectorCount = (static_cast<std::int64_t>(Bytes.size()) + SectorSize - 1) / SectorSize;
     Bytes.resize(static_cast<std::size_t>(SectorCount * SectorSize), 0);
   }
-  std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector) override
+  std::int32_t DoReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector, const TkxReadOptions&) override
   {
     if (Count <= 0 || FirstSector < 0 || FirstSector >= SectorCount) return 0;
     const std::int64_t n = std::min<std::int64_t>(Count, SectorCount - FirstSector);

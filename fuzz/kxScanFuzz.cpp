@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     // the checked list too.
     kx::TkxJobControl control;
     const kx::TkxCheckResult checked = kx::CheckFoundFiles(disk, list, control);
-    Check(!checked.Stopped && checked.Error.empty());
+    Check(checked.Outcome.IsCompleted());
     kx::ApplyCheck(checked, list);
     for (std::int32_t i = 0; i < list.Count; ++i) {
       const kx::TkxFileEntry& e = list.Items[static_cast<std::size_t>(i)];

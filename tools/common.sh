@@ -45,6 +45,6 @@ kx_build() {
 
 # The test programs whose code runs worker threads, and the CTest names of their tests; test.sh
 # runs them under ThreadSanitizer too.
-KX_THREAD_TESTS=(RecognizeDialogTest CreateImageDialogTest RescueDialogTest ExtractWindowTest CheckWindowTest WorkerRunnerTest
+KX_THREAD_TESTS=(RecognizeDialogTest CreateImageDialogTest RescueDialogTest ExtractWindowTest CheckWindowTest WorkerRunnerTest JobContractTest
                  kxRecognitionTest kxImageCopyTest kxJobControlTest kxRescueTest kxStructureTest)
-KX_THREAD_TEST_PATTERN='^(RecognizeDialog|CreateImageDialog|RescueDialog|ExtractWindow|CheckWindow|WorkerRunner|TkxScanJob\..*|CopyDiskToImage\..*|TkxCopyJob\..*|TkxJobControl\..*|JobContract\..*|TkxRescueJob\..*|CheckFoundFiles\..*)$'
+KX_THREAD_TEST_PATTERN='^(RecognizeDialog|CreateImageDialog|RescueDialog|ExtractWindow|CheckWindow|WorkerRunner|JobContract|TkxScanJob\..*|CopyDiskToImage\..*|TkxCopyJob\..*|TkxJobControl\..*|JobContract\..*|TkxRescueJob\..*|CheckFoundFiles\..*)$'

@@ -20,7 +20,9 @@ int CheckAndReport(TkxDisk& Disk, TkxFileList& List)
   TkxCheckResult result;
   {
     TProgressLine progress(List.Count, "files checked", 0, false);
-    result = CheckFoundFiles(Disk, List, control, [&](std::int32_t Done, std::int32_t) { progress.Update(Done, 0); });
+    result = GuardedResult<TkxCheckResult>([&] {
+      return CheckFoundFiles(Disk, List, control, [&](const TkxFilesDone& Files) { progress.Update(Files.Done, 0); });
+    });
     progress.Finish(result.Checked, 0);
   }
   ApplyCheck(result, List);
@@ -29,10 +31,10 @@ int CheckAndReport(TkxDisk& Disk, TkxFileList& List)
 
 int ReportCheck(const TkxCheckResult& Result, const TkxFileList& List)
 {
-  if (!Result.Error.empty()) Report("the check stopped: " + Escaped(Result.Error));
+  if (Result.Outcome.IsFailed()) Report("the check stopped: " + Escaped(Result.Outcome.Reason));
   std::printf("%s\n", CheckSummaryText(Result, List).c_str());
-  if (Result.Stopped) return ExitInterrupted;
-  return Result.Error.empty() ? ExitSuccess : ExitFailure;
+  if (Result.Outcome.IsStopped()) return ExitInterrupted;
+  return Result.Outcome.IsCompleted() ? ExitSuccess : ExitFailure;
 }
 
 namespace {

@@ -33,14 +33,18 @@ int ListDrives()
 }
 
 // The copy with its progress line; Ctrl+C stops it.
-void CopyWithProgress(TkxCopyJob& Job)
+TkxImageCopyResult CopyWithProgress(TkxCopyJob& Job)
 {
   const std::int64_t sectorBytes = Job.SectorSize;
   TProgressLine progress(Job.SectorCount, "sectors", Job.SectorCount * sectorBytes, false);
   InstallStopHandler();
-  const TStopOnSignal stopOnSignal(Job.Control);
-  Job.Run([&progress, sectorBytes](std::int64_t done) { progress.Update(done, done * sectorBytes); });
-  progress.Finish(Job.Result.SectorsDone, Job.Result.SectorsDone * sectorBytes);
+  TkxJobControl control;
+  const TStopOnSignal stopOnSignal(control);
+  const auto result = GuardedResult<TkxImageCopyResult>([&] {
+    return Job.Run(control, [&progress, sectorBytes](std::int64_t done) { progress.Update(done, done * sectorBytes); });
+  });
+  progress.Finish(result.SectorsDone, result.SectorsDone * sectorBytes);
+  return result;
 }
 
 int CreateImage(const std::string& Drive, const std::string& File)
@@ -61,12 +65,11 @@ int CreateImage(const std::string& Drive, const std::string& File)
   std::fflush(stdout);
 
   TkxCopyJob job(std::move(disk), target.FileName);
-  CopyWithProgress(job);
-  const TkxImageCopyResult& result = job.Result;
+  const TkxImageCopyResult result = CopyWithProgress(job);
   std::printf("%s", ImageCopyProgressText(result.SectorsDone, job.SectorCount, job.SectorSize).c_str());
   if (result.Complete)
     std::printf(" - Complete, %s\n", Counted(result.Parts, "part file").c_str());
-  else if (result.Stopped)
+  else if (result.Outcome.IsStopped())
     std::printf(" - Stopped; the part files written so far are kept\n");
   else
     std::printf(" - Failed\n");
@@ -75,7 +78,7 @@ int CreateImage(const std::string& Drive, const std::string& File)
   if (result.UnreadableSectors > 0)
     Report(Counted(result.UnreadableSectors, "unreadable sector") + (result.UnreadableSectors == 1 ? " was" : " were") +
            " written as zeros");
-  if (!result.Error.empty()) Report(Escaped(result.Error));
+  if (result.Outcome.IsFailed()) Report(Escaped(result.Outcome.Reason));
   return ImageCopyStatus(result);
 }
 
@@ -85,7 +88,7 @@ int ImageCopyStatus(const TkxImageCopyResult& Result)
 {
   // Zeros in place of sectors are no copy of the disc, as a rescue that left some says too.
   if (Result.Complete) return Result.UnreadableSectors == 0 ? ExitSuccess : ExitFailure;
-  return Result.Stopped && Result.Error.empty() ? ExitInterrupted : ExitFailure;
+  return Result.Outcome.IsStopped() ? ExitInterrupted : ExitFailure;
 }
 
 CLI::Validator DriveNameValidator()

@@ -443,13 +443,12 @@ TkxExtractResult ExtractWithProgress(TkxDisk& Disk, const TkxFileList& List, con
   TkxJobControl control;
   const TStopOnSignal stopOnSignal(control);
   TProgressLine progress(static_cast<std::int64_t>(Rows.size()), "files", bytesBefore.back(), true);
-  const TkxExtractResult r = ExtractEntries(
-      Disk, List, Rows, Folder, Mode,
-      [&](std::int32_t done) {
-        Handled = done;
-        progress.Update(done, bytesBefore[static_cast<std::size_t>(done)]);
-      },
-      &control);
+  const auto r = GuardedResult<TkxExtractResult>([&] {
+    return ExtractEntries(Disk, List, Rows, Folder, Mode, control, [&](const TkxFilesDone& Files) {
+      Handled = Files.Done;
+      progress.Update(Files.Done, bytesBefore[static_cast<std::size_t>(Files.Done)]);
+    });
+  });
   // The last line counts what was written: a file that failed is no byte done.
   std::int64_t written = 0;
   for (const std::int32_t row : r.WrittenRows) written = SaturatingAdd(written, bytesOf(row));
@@ -506,11 +505,12 @@ int RunExtract(const TExtractOptions& o)
   if (r.Skipped > 0)
     Report(Counted(r.Skipped, "file") + " skipped: their extension's folder could not be created or is not a folder");
   if (r.DiskFull) Report("the disk is full: the extraction stopped, and " + Counted(r.NotExtracted, "file") + " were not extracted");
-  if (r.Stopped) {
+  if (r.Outcome.IsFailed()) Report("the extraction stopped: " + Escaped(r.Outcome.Reason));
+  if (r.Outcome.IsStopped()) {
     std::fprintf(stderr, "Stopped after %d of %s.\n", handled, Counted(total, "file").c_str());
     return ExitInterrupted;
   }
-  return r.NotExtracted == 0 ? ExitSuccess : ExitFailure;
+  return r.Outcome.IsCompleted() && r.NotExtracted == 0 ? ExitSuccess : ExitFailure;
 }
 
 }  // namespace

@@ -57,8 +57,8 @@ int Rescue(const TRescueArgs& Args)
   TkxRescueOptions options;
   options.Settings = {Args.Scrape, Args.Retries};
   TkxRescueJob job(std::move(drive), fileName, options);
-  if (const std::string problem = job.Prepare(); !problem.empty()) {
-    Report(Escaped(problem));
+  if (const TkxJobOutcome prepared = job.Prepare(); !prepared.IsCompleted()) {
+    Report(Escaped(prepared.Reason));
     return ExitFailure;
   }
   std::printf("%s\n", Escaped(ImageCopySourceText(letter, fileName)).c_str());
@@ -71,12 +71,13 @@ int Rescue(const TRescueArgs& Args)
   InstallStopHandler();
   TkxJobControl control;
   const TStopOnSignal stopOnSignal(control);
-  TkxRescueOutcome outcome;
+  TkxRescueResult result;
   {
     TProgressLine progress(start.Sectors, "sectors", start.Sectors * 2048, false);
-    outcome = job.Run(control, [&] {
-      const TkxRescueFigures f = job.Figures();
-      progress.Update(f.Finished, f.Finished * 2048, RescueProgressExtra(f));
+    result = GuardedResult<TkxRescueResult>([&] {
+      return job.Run(control, [&](const TkxRescueFigures& f) {
+        progress.Update(f.Finished, f.Finished * 2048, RescueProgressExtra(f));
+      });
     });
     const TkxRescueFigures f = job.Figures();
     progress.Finish(f.Finished, f.Finished * 2048, RescueProgressExtra(f));
@@ -84,15 +85,15 @@ int Rescue(const TRescueArgs& Args)
   std::printf("%s\n", RescueSummaryText(job.Figures()).c_str());
   std::printf("Map written to %s\n", Escaped(RescueMapName(fileName)).c_str());
   std::fflush(stdout);
-  if (!outcome.Error.empty()) {
-    Report(Escaped(outcome.Error));
+  if (result.Outcome.IsFailed()) {
+    Report(Escaped(result.Outcome.Reason));
     return ExitFailure;
   }
-  if (outcome.Stopped) {
+  if (result.Outcome.IsStopped()) {
     std::fprintf(stderr, "Stopped; the same command goes on where it stopped.\n");
     return ExitInterrupted;
   }
-  return outcome.Complete ? ExitSuccess : ExitFailure;
+  return result.Complete ? ExitSuccess : ExitFailure;
 }
 
 }  // namespace

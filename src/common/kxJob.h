@@ -6,6 +6,7 @@
 // outcome alone whether it completed, was stopped, or failed and why.
 #pragma once
 
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <new>
@@ -35,6 +36,13 @@ struct TkxJobOutcome {
 template <class TFigures>
 using TkxProgressSink = std::function<void(const TFigures&)>;
 
+// The figures of a job that handles a list's files one after the other (an extraction, a check):
+// how many of them it is done with.
+struct TkxFilesDone {
+  std::int32_t Done = 0;
+  std::int32_t Total = 0;
+};
+
 // Runs Body, which returns a TkxJobOutcome, and turns whatever it throws into a failed outcome
 // that carries the message: a job that runs out of memory or meets a fault of ours ends with a
 // message, never the program. The out-of-memory reason fits the string's own buffer, so making it
@@ -54,6 +62,19 @@ TkxJobOutcome RunGuarded(TBody&& Body) noexcept {
   } catch (...) {
     return TkxJobOutcome::Failed("Unknown error");
   }
+}
+
+// Runs Job, which returns a result that holds a TkxJobOutcome Outcome: what it returns, or, when
+// it throws, a result with nothing done whose outcome carries the message.
+template <class TResult, class TJob>
+TResult GuardedResult(TJob&& Job)
+{
+  TResult result;
+  result.Outcome = RunGuarded([&] {
+    result = std::forward<TJob>(Job)();
+    return result.Outcome;
+  });
+  return result;
 }
 
 }  // namespace kx

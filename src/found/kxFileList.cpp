@@ -324,7 +324,7 @@ TkxSaveOutcome CopyFailure(const EkxIOError& Error, bool Created, TkxCreateMode 
 }  // namespace
 
 TkxSaveOutcome TkxFileList::WriteEntryFile(const std::string& FileName, const TkxFileEntry& Entry, TkxDisk& Disk,
-                                           TkxCreateMode Mode, std::string* Reason)
+                                           TkxCreateMode Mode, std::string* Reason, const TkxReadOptions& How)
 {
   std::string reason;
   TkxSaveOutcome outcome = TkxSaveOutcome::Written;
@@ -339,7 +339,7 @@ TkxSaveOutcome TkxFileList::WriteEntryFile(const std::string& FileName, const Tk
       created = true;
       // Removed by a second Ctrl+C too, should one end the program during the copy.
       const TkxPendingFile pending(FileName);
-      Disk.CopyToStream(stream, Entry.Offset, readable);
+      Disk.CopyToStream(stream, Entry.Offset, readable, How);
       stream.Close();
       if (readable < Entry.Size) {
         reason = "the medium ends before the file does";

@@ -68,9 +68,10 @@ class TkxFileList {
 
   // SaveEntryToFile with the outcome of a failure, for callers that react to it; Reason, when
   // given, receives why it failed in words (the system's text of its error where there is one).
-  // The copy asks Disk.Interrupted between its chunks: a stop ends it within one chunk.
+  // The copy asks How's control between its chunks: a stop ends it within one chunk.
   static TkxSaveOutcome WriteEntryFile(const std::string& FileName, const TkxFileEntry& Entry, TkxDisk& Disk,
-                                       TkxCreateMode Mode, std::string* Reason = nullptr);
+                                       TkxCreateMode Mode, std::string* Reason = nullptr,
+                                       const TkxReadOptions& How = {});
 };
 
 // A run of rows, First..Last inclusive.

@@ -46,7 +46,7 @@ void TkxFileStream::Close()
     throw EkxIOError("Stream write error on \"" + Name + "\": " + std::strerror(error), error);
 }
 
-void TkxDisk::ReadBytes(std::uint8_t* Buffer, std::int64_t Offset, std::int32_t Size)
+void TkxDisk::ReadBytes(std::uint8_t* Buffer, std::int64_t Offset, std::int32_t Size, const TkxReadOptions& How)
 {
   if (Offset < 0 || Size < 0) throw std::out_of_range("ReadBytes: negative offset or size");
   const std::int64_t ss = SectorSize;
@@ -55,11 +55,11 @@ void TkxDisk::ReadBytes(std::uint8_t* Buffer, std::int64_t Offset, std::int32_t 
   if (n == 0) return;
   // Cleared so that sectors the medium could not deliver read as zeros, not as stale memory.
   std::vector<std::uint8_t> scratch(static_cast<std::size_t>(n * ss), 0);
-  ReadSectors(scratch.data(), static_cast<std::int32_t>(n), Offset / ss);
+  ReadSectors(scratch.data(), static_cast<std::int32_t>(n), Offset / ss, How);
   if (Size > 0) std::memcpy(Buffer, scratch.data() + lead, static_cast<std::size_t>(Size));
 }
 
-void TkxDisk::CopyToStream(TkxOutStream& Stream, std::int64_t Offset, std::int64_t Size)
+void TkxDisk::CopyToStream(TkxOutStream& Stream, std::int64_t Offset, std::int64_t Size, const TkxReadOptions& How)
 {
   if (Offset < 0 || Size < 0) throw std::out_of_range("CopyToStream: negative offset or size");
   // The end of the range and of its last sector must be representable.
@@ -69,7 +69,7 @@ void TkxDisk::CopyToStream(TkxOutStream& Stream, std::int64_t Offset, std::int64
   if (Size < ss * ChunkSectors) {
     if (Size == 0) return;
     std::vector<std::uint8_t> block(static_cast<std::size_t>(Size));
-    ReadBytes(block.data(), Offset, static_cast<std::int32_t>(Size));
+    ReadBytes(block.data(), Offset, static_cast<std::int32_t>(Size), How);
     Stream.WriteBuffer(block.data(), Size);
     return;
   }
@@ -83,11 +83,11 @@ void TkxDisk::CopyToStream(TkxOutStream& Stream, std::int64_t Offset, std::int64
   std::vector<std::uint8_t> block(static_cast<std::size_t>(ss * ChunkSectors));
   for (std::int64_t i = 0; i < chunks; ++i) {
     // A file of gigabytes is many chunks; a stop must not wait for all of them.
-    if (i > 0 && Interrupted && Interrupted()) throw EkxStopped();
+    if (i > 0 && How.StopRequested()) throw EkxStopped();
     const std::int64_t s = first + i * ChunkSectors;
     const std::int64_t n = std::min<std::int64_t>(last - s + 1, ChunkSectors);
     std::fill_n(block.begin(), n * ss, std::uint8_t{0});
-    ReadSectors(block.data(), static_cast<std::int32_t>(n), s);
+    ReadSectors(block.data(), static_cast<std::int32_t>(n), s, How);
 
     std::int64_t from = 0;
     std::int64_t count = n * ss;

@@ -3,6 +3,8 @@
 // sectors of SectorSize bytes of user data, numbered from 0.
 #pragma once
 
+#include "common/kxJobControl.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -94,6 +96,21 @@ class TkxFileStream final : public TkxOutStream {
   std::string Name;
 };
 
+// How the reads of one job go. A job makes its own and hands it to every read, so that two jobs
+// over one medium never see each other's order or stop.
+struct TkxReadOptions {
+  // Front to back, sector after sector (a scan, a copy), or here and there, a few sectors at each
+  // place (a check of found files). A medium that reads ahead reads far ahead only for the first.
+  enum class TOrder : std::uint8_t { Sequential, Scattered };
+  TOrder Order = TOrder::Sequential;
+  // The job's control, asked between the commands of one read, of which a damaged disc may make
+  // many, and between the chunks of a copy; a stop ends the read or the copy with EkxStopped.
+  // None: the read runs to its end.
+  const TkxJobControl* Control = nullptr;
+
+  bool StopRequested() const { return Control != nullptr && Control->StopRequested(); }
+};
+
 class TkxDisk {
  public:
   virtual ~TkxDisk() = default;
@@ -102,40 +119,37 @@ class TkxDisk {
 
   std::int32_t SectorSize = 2048;
   std::int64_t SectorCount = 0;
-  // How the reads to come go: front to back, sector after sector (a scan, a copy), or here and
-  // there, a few sectors at each place (a check of found files). A medium that reads ahead
-  // reads far ahead only for the first.
-  bool Sequential = true;
 
   // Reads Count sectors from FirstSector into Buffer (Count * SectorSize bytes) and returns the
   // number of bytes of the sectors that were read; 0 when nothing could be read. Unreadable
   // sectors are not an error: a drive delivers them as zeros and leaves them out of the count. A
   // medium that became unusable throws EkxIOError (a vanished part file) or EkxMediumChanged (a
-  // disc changed in its drive); a read cut short by Interrupted throws EkxStopped.
-  virtual std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count,
-                                   std::int64_t FirstSector) = 0;
-
-  // Asked between the commands of one read, of which a damaged disc may make many, and between
-  // the chunks of a copy; true ends the read or the copy with EkxStopped. A job that can be
-  // stopped sets it for as long as it runs.
-  std::function<bool()> Interrupted;
+  // disc changed in its drive); a read cut short by a stop of How's control throws EkxStopped.
+  std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector,
+                           const TkxReadOptions& How = {})
+  {
+    return DoReadSectors(Buffer, Count, FirstSector, How);
+  }
 
   // The Size bytes of the medium from byte Offset. Bytes of sectors that could not be read
   // are delivered as zeros. Throws std::out_of_range for a negative Offset or Size.
-  void ReadBytes(std::uint8_t* Buffer, std::int64_t Offset, std::int32_t Size);
+  void ReadBytes(std::uint8_t* Buffer, std::int64_t Offset, std::int32_t Size, const TkxReadOptions& How = {});
 
   // Writes the Size bytes of the medium from byte Offset to Stream, reading at most 1000
   // sectors at a time so that memory stays bounded whatever the range. Throws
   // std::out_of_range for a negative Offset or Size or a range whose end overflows; passes on
-  // the errors of the medium and of the stream. Asks Interrupted between chunks, and throws
-  // EkxStopped when it says so.
-  void CopyToStream(TkxOutStream& Stream, std::int64_t Offset, std::int64_t Size);
+  // the errors of the medium and of the stream. Asks How's control between chunks, and throws
+  // EkxStopped when it was stopped.
+  void CopyToStream(TkxOutStream& Stream, std::int64_t Offset, std::int64_t Size, const TkxReadOptions& How = {});
 
   // Sectors per chunk of a long copy.
   static constexpr std::int32_t ChunkSectors = 1000;
 
  protected:
   TkxDisk() = default;
+  // The read of a medium: see ReadSectors.
+  virtual std::int32_t DoReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector,
+                                     const TkxReadOptions& How) = 0;
 };
 
 }  // namespace kx

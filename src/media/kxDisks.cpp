@@ -47,7 +47,7 @@ constexpr std::array<std::uint8_t, 12> SyncField = {0x00, 0xFF, 0xFF, 0xFF, 0xFF
 // Stored sectors per read-ahead run, about 1 MiB: on a cached image shorter runs spend their
 // time in system calls, and longer ones no longer gain.
 constexpr std::int64_t AheadSectors = 512;
-// Reads here and there (Sequential false) read what they ask for where they jump: a check of
+// Reads here and there (scattered ones) read what they ask for where they jump: a check of
 // found files reads a sector or two at each file's start, and a full run for each would read
 // the whole medium again. Each run that goes on from the one before is twice as long, up to a
 // full one, for a check that reads a file through.
@@ -190,14 +190,14 @@ std::int32_t TkxDiskImage::PartAt(std::int64_t Pos) const
 // Reads the stored bytes from Pos on into the read-ahead buffer. The read runs past WantedEnd
 // (the end of what the current request needs) only inside the part that holds WantedEnd's last
 // byte, so that reading ahead never opens, or fails on, a part the request does not touch.
-void TkxDiskImage::Fill(std::int64_t Pos, std::int64_t WantedEnd)
+void TkxDiskImage::Fill(std::int64_t Pos, std::int64_t WantedEnd, TkxReadOptions::TOrder Order)
 {
   const std::int64_t capacity = AheadSectors * StoredSectorSize();
   if (Ahead.empty()) Ahead.resize(static_cast<std::size_t>(capacity));
   const std::int64_t limit = SectorCount * StoredSectorSize();
   const bool goesOn = Pos == AheadStart + AheadLength && AheadLength > 0;
   std::int64_t run = capacity;
-  if (!Sequential)
+  if (Order == TkxReadOptions::TOrder::Scattered)
     run = goesOn ? std::min(capacity, std::max(2 * AheadLength, FirstRunSectors * StoredSectorSize()))
                  : std::min(capacity, WantedEnd - Pos);
   std::int64_t end = std::min(limit, Pos + run);
@@ -225,7 +225,8 @@ void TkxDiskImage::Fill(std::int64_t Pos, std::int64_t WantedEnd)
   }
 }
 
-std::int32_t TkxDiskImage::ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector)
+std::int32_t TkxDiskImage::DoReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector,
+                                         const TkxReadOptions& How)
 {
   if (Count <= 0 || FirstSector < 0 || FirstSector >= SectorCount) return 0;
   const std::int64_t ss = SectorSize;
@@ -238,7 +239,7 @@ std::int32_t TkxDiskImage::ReadSectors(std::uint8_t* Buffer, std::int32_t Count,
   std::int64_t total = 0;
   for (std::int64_t k = 0; k < n; ++k) {
     const std::int64_t pos = (FirstSector + k) * raw + HeaderSize;
-    if (pos < AheadStart || pos + ss > AheadStart + AheadLength) Fill(pos, wantedEnd);
+    if (pos < AheadStart || pos + ss > AheadStart + AheadLength) Fill(pos, wantedEnd, How.Order);
     const std::int64_t avail = std::clamp<std::int64_t>(AheadStart + AheadLength - pos, 0, ss);
     if (avail < ss) ThrowShortRead();
     std::memcpy(Buffer + k * ss, Ahead.data() + (pos - AheadStart), static_cast<std::size_t>(ss));

@@ -71,15 +71,15 @@ class TkxDiskImage final : public TkxDisk {
   // or the read throws EkxIOError: a part that shrank since opening, or a read error, is no
   // sector of zeros. Throws EkxIOError too when a part file needed for the read can no longer be
   // opened; no part is open afterwards, so the image can still be read or released.
-  std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count,
-                           std::int64_t FirstSector) override;
+  std::int32_t DoReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector,
+                             const TkxReadOptions& How) override;
 
  private:
   void SetLayout(TkxImageLayout Layout);
   void OpenPart(std::int32_t Index);
   void ClosePart() noexcept;
   std::int32_t PartAt(std::int64_t Pos) const;
-  void Fill(std::int64_t Pos, std::int64_t WantedEnd);
+  void Fill(std::int64_t Pos, std::int64_t WantedEnd, TkxReadOptions::TOrder Order);
   [[noreturn]] void ThrowShortRead() const;
 
   os::TFileHandle PartHandle = os::NoFileHandle;  // the open read-only file of CurrentPart

@@ -34,14 +34,15 @@ void RemoveLaterParts(const std::string& FileName, int Last, TkxImageCopyResult&
     const fs::file_status st = fs::status(name, ec);
     if (!fs::exists(st) || fs::is_directory(st)) return;
     if (!fs::is_regular_file(st)) {
-      Result.Error = "\"" + name + "\", left from an earlier image, is not a regular file and is not removed; "
-                     "the image reader would take it for a further part.";
+      Result.Outcome = TkxJobOutcome::Failed("\"" + name +
+                                             "\", left from an earlier image, is not a regular file and is not "
+                                             "removed; the image reader would take it for a further part.");
       Result.Complete = false;
       return;
     }
     // A symbolic link to a file goes, not the file it points to.
     if (!fs::remove(name, ec) || ec) {
-      Result.Error = "Cannot remove \"" + name + "\", left from an earlier image: " + ec.message();
+      Result.Outcome = TkxJobOutcome::Failed("Cannot remove \"" + name + "\", left from an earlier image: " + ec.message());
       Result.Complete = false;
       return;
     }
@@ -78,18 +79,16 @@ TkxImageCopyResult TCopier::Copy()
   try {
     Part = Options.CreatePart(FileName);
   } catch (const EkxIOError& e) {
-    Result.Error = e.what();
+    Result.Outcome = TkxJobOutcome::Failed(e.what());
     return Result;
   }
   Result.Parts = 1;
 
   std::int64_t next = 0;
   std::int64_t remaining = Disk.SectorCount;
-  // Asked between the commands of one chunk too, of which a damaged disc may need many.
-  if (Options.Control != nullptr) Disk.Interrupted = [Control = Options.Control] { return Control->StopRequested(); };
   while (remaining > 0) {
     if (Options.Control != nullptr && Options.Control->ShouldStop()) {
-      Result.Stopped = true;
+      Result.Outcome = TkxJobOutcome::Stopped();
       break;
     }
     const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(remaining, ImageCopyChunkSectors));
@@ -101,15 +100,14 @@ TkxImageCopyResult TCopier::Copy()
     if (Options.Progress) Options.Progress(Result.SectorsDone);
   }
 
-  Disk.Interrupted = nullptr;
   ClosePart();
-  Result.Complete = remaining == 0 && Result.Error.empty();
+  Result.Complete = remaining == 0 && !Result.Outcome.IsFailed();
   if (Result.Complete) RemoveLaterParts(FileName, Result.Parts, Result);
   return Result;
 }
 
-// Reads Count sectors from First and writes them to the part; false, with Error set, when the
-// copy must end.
+// Reads Count sectors from First and writes them to the part; false, with the outcome set, when
+// the copy must end.
 bool TCopier::CopyChunk(std::int64_t First, std::int32_t Count)
 {
   const std::int64_t ss = Disk.SectorSize;
@@ -118,14 +116,16 @@ bool TCopier::CopyChunk(std::int64_t First, std::int32_t Count)
   std::fill_n(Block.begin(), bytes, std::uint8_t{0});
   std::int64_t got = 0;
   try {
-    got = std::clamp<std::int64_t>(Disk.ReadSectors(Block.data(), Count, First), 0, bytes);
+    // Asked between the commands of one chunk too, of which a damaged disc may need many.
+    got = std::clamp<std::int64_t>(Disk.ReadSectors(Block.data(), Count, First, {.Control = Options.Control}), 0,
+                                   bytes);
   } catch (const EkxMediumChanged& e) {
     // Going on would fill the rest of the image from another disc and call it complete.
-    Result.Error = e.what();
+    Result.Outcome = TkxJobOutcome::Failed(e.what());
     return false;
   } catch (const EkxStopped&) {
     // A stop came between the commands of the chunk: nothing of it is written.
-    Result.Stopped = true;
+    Result.Outcome = TkxJobOutcome::Stopped();
     return false;
   } catch (const EkxIOError&) {
     got = 0;
@@ -134,7 +134,7 @@ bool TCopier::CopyChunk(std::int64_t First, std::int32_t Count)
   try {
     Part->WriteBuffer(Block.data(), bytes);
   } catch (const EkxIOError& e) {
-    Result.Error = e.what();
+    Result.Outcome = TkxJobOutcome::Failed(e.what());
     return false;
   }
   PartBytes += bytes;
@@ -149,7 +149,7 @@ bool TCopier::NextPartWhenFull()
     Part = Options.CreatePart(PartFileName(FileName, Result.Parts + 1));
   } catch (const EkxIOError& e) {
     Part.reset();
-    Result.Error = e.what();
+    Result.Outcome = TkxJobOutcome::Failed(e.what());
     return false;
   }
   ++Result.Parts;
@@ -163,7 +163,7 @@ void TCopier::ClosePart()
   try {
     Part->Close();
   } catch (const EkxIOError& e) {
-    if (Result.Error.empty()) Result.Error = e.what();
+    if (!Result.Outcome.IsFailed()) Result.Outcome = TkxJobOutcome::Failed(e.what());
   }
 }
 
@@ -211,7 +211,10 @@ std::string ImageCopyProgressText(std::int64_t SectorsDone, std::int64_t SectorC
          " MB)";
 }
 
-std::string ImageCopyEndText(const TkxImageCopyResult& Result) { return Result.Error.empty() ? " - Complete" : " - Failed"; }
+std::string ImageCopyEndText(const TkxImageCopyResult& Result)
+{
+  return Result.Outcome.IsFailed() ? " - Failed" : " - Complete";
+}
 
 std::string ImageCopyEndFigures(const TkxImageCopyResult& Result, std::int64_t SectorCount, std::int32_t SectorSize)
 {
@@ -232,15 +235,16 @@ TkxCopyJob::TkxCopyJob(std::unique_ptr<TkxDisk> Disk_, std::string FileName_)
 {
 }
 
-void TkxCopyJob::Run(const std::function<void(std::int64_t SectorsDone)>& Progress)
+TkxImageCopyResult TkxCopyJob::Run(TkxJobControl& Control, const TkxProgressSink<std::int64_t>& Progress)
 {
   TkxImageCopyOptions options;
   options.Control = &Control;
   options.Progress = Progress;
   options.CreatePart = CreatePart;
-  Result = CopyDiskToImage(*Disk, FileName, options);
-  Disk.reset();
-  Running.store(false, std::memory_order_release);
+  // Released when the copy ends, also when it ends by an exception.
+  const std::unique_ptr<TkxDisk> disk = std::move(Disk);
+  if (!disk) return {TkxJobOutcome::Failed("The copy has run already.")};
+  return CopyDiskToImage(*disk, FileName, options);
 }
 
 }  // namespace kx

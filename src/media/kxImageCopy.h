@@ -3,10 +3,10 @@
 // into parts named like the parts that the image reader joins ("%s%.2d").
 #pragma once
 
+#include "common/kxJob.h"
 #include "common/kxJobControl.h"
 #include "media/kxDisk.h"
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -40,14 +40,14 @@ struct TkxImageCopyOptions {
 };
 
 struct TkxImageCopyResult {
+  // Stopped on request, or failed with why the copy ended early or is not usable.
+  TkxJobOutcome Outcome;
   std::int64_t SectorsDone = 0;        // sectors written to the image
   std::int64_t UnreadableSectors = 0;  // of those, the ones written as zeros
   int Parts = 0;                       // part files created, the last one possibly empty
-  bool Stopped = false;                // ended by the stop request
   // Every sector written, every part closed without error, and no part file of an earlier,
   // longer image left after the last part.
   bool Complete = false;
-  std::string Error;                   // why the copy ended early or is not usable
 };
 
 // Why Target, an image file name as the user gave it (before ".iso" is added), cannot be
@@ -87,7 +87,7 @@ std::string ImageCopyEndFigures(const TkxImageCopyResult& Result, std::int64_t S
 // Copies Disk into FileName (part 1) and its further parts, 32 sectors per read and per write.
 // Sectors that cannot be read are written as zeros and counted. The first part that cannot be
 // created, the first write that fails and a disc changed in its drive (EkxMediumChanged) end the
-// copy with Error set; the parts written so far stay in place.
+// copy failed; the parts written so far stay in place.
 TkxImageCopyResult CopyDiskToImage(TkxDisk& Disk, const std::string& FileName,
                                    const TkxImageCopyOptions& Options = {});
 
@@ -103,18 +103,13 @@ class TkxCopyJob {
   // The drive's geometry, kept for the display after the drive has been released.
   const std::int32_t SectorSize;
   const std::int64_t SectorCount;
-  TkxJobControl Control;
-  // True until Run has ended; Result is written before it turns false, so a reader on another
-  // thread that loads it (acquire) and sees false may read Result.
-  std::atomic<bool> Running{true};
-  TkxImageCopyResult Result;
   // Where the parts are created; tests put a log of their own here.
   TkxPartCreator CreatePart = CreatePartFile;
 
   // CopyDiskToImage of the drive into FileName on the calling thread, asking Control before
   // every chunk; Progress is told the sectors copied after each. The drive is released as soon
-  // as the copy no longer needs it.
-  void Run(const std::function<void(std::int64_t SectorsDone)>& Progress = {});
+  // as the copy ends. A job runs once.
+  TkxImageCopyResult Run(TkxJobControl& Control, const TkxProgressSink<std::int64_t>& Progress = {});
 
  private:
   std::unique_ptr<TkxDisk> Disk;

@@ -92,12 +92,13 @@ bool TkxPhysicalCD::Send(std::uint8_t* Buffer, std::int32_t Count, std::int64_t 
   return read;
 }
 
-std::int32_t TkxPhysicalCD::ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector)
+std::int32_t TkxPhysicalCD::DoReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector,
+                                          const TkxReadOptions& How)
 {
   if (Status != CDReady || Count <= 0) return 0;
   ThrowIfDiscChanged();
-  if (Count == 1) return ReadOneSector(Buffer, FirstSector);
-  return static_cast<std::int32_t>(ReadCarefully(Buffer, Count, FirstSector) * CDSectorSize);
+  if (Count == 1) return ReadOneSector(Buffer, FirstSector, How);
+  return static_cast<std::int32_t>(ReadCarefully(Buffer, Count, FirstSector, How) * CDSectorSize);
 }
 
 bool TkxPhysicalCD::ReadOnce(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector)
@@ -107,13 +108,14 @@ bool TkxPhysicalCD::ReadOnce(std::uint8_t* Buffer, std::int32_t Count, std::int6
   return Send(Buffer, Count, FirstSector);
 }
 
-std::int64_t TkxPhysicalCD::ReadCarefully(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector)
+std::int64_t TkxPhysicalCD::ReadCarefully(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector,
+                                          const TkxReadOptions& How)
 {
   std::fill_n(Buffer, static_cast<std::size_t>(Count) * CDSectorSize, std::uint8_t{0});
   TkxCarefulRead plan(Known, FirstSector, Count);
   bool first = true;
   while (const std::optional<TkxSectorRange> command = plan.Next()) {
-    if (!first && Interrupted && Interrupted()) throw EkxStopped();
+    if (!first && How.StopRequested()) throw EkxStopped();
     first = false;
     // Probes for the end of a bad area may reach past the range asked for; their data go nowhere.
     std::uint8_t* target = nullptr;
@@ -128,7 +130,7 @@ std::int64_t TkxPhysicalCD::ReadCarefully(std::uint8_t* Buffer, std::int32_t Cou
   return plan.SectorsRead();
 }
 
-std::int32_t TkxPhysicalCD::ReadOneSector(std::uint8_t* Buffer, std::int64_t Sector)
+std::int32_t TkxPhysicalCD::ReadOneSector(std::uint8_t* Buffer, std::int64_t Sector, const TkxReadOptions& How)
 {
   if (Sector < 0 || Sector >= SectorCount) {
     std::fill_n(Buffer, CDSectorSize, std::uint8_t{0});
@@ -140,7 +142,7 @@ std::int32_t TkxPhysicalCD::ReadOneSector(std::uint8_t* Buffer, std::int64_t Sec
     const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(MaxSectorsPerRequest, SectorCount - Sector));
     Run.resize(static_cast<std::size_t>(MaxSectorsPerRequest) * CDSectorSize);
     RunCount = 0;
-    ReadCarefully(Run.data(), n, Sector);
+    ReadCarefully(Run.data(), n, Sector, How);
     RunFirst = Sector;
     RunCount = n;
   }

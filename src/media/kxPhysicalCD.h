@@ -49,8 +49,9 @@ class TkxPhysicalCD final : public TkxDisk {
   // from a careful read of the run of up to 32 sectors from there, so that a clean disc costs one
   // command per 32 sectors. Throws EkxMediumChanged once the drive has reported that the disc
   // was changed or taken out (from the second command on; see TCDDrive), and on every later
-  // call; EkxStopped when Interrupted says so between two commands.
-  std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector) override;
+  // call; EkxStopped when How's control was stopped, between two commands.
+  std::int32_t DoReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector,
+                             const TkxReadOptions& How) override;
 
   // One read command of Count sectors (1 to 32) and nothing else: no splitting, no search, no
   // memory of bad areas. True when the data came. Throws EkxMediumChanged as ReadSectors does.
@@ -61,8 +62,9 @@ class TkxPhysicalCD final : public TkxDisk {
 
  private:
   void Open(std::unique_ptr<TScsiDevice> Device);
-  std::int32_t ReadOneSector(std::uint8_t* Buffer, std::int64_t Sector);
-  std::int64_t ReadCarefully(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector);
+  std::int32_t ReadOneSector(std::uint8_t* Buffer, std::int64_t Sector, const TkxReadOptions& How);
+  std::int64_t ReadCarefully(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector,
+                             const TkxReadOptions& How);
   bool Send(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector);
   void ThrowIfDiscChanged() const;
 

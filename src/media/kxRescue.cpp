@@ -241,20 +241,18 @@ std::string TkxRescueJob::VolumeHash()
   return all.empty() ? std::string() : IdentityHash(all);
 }
 
-std::string TkxRescueJob::Prepare()
+TkxJobOutcome TkxRescueJob::Prepare()
 {
   if (!Drive || Drive->Status != CDReady)
-    return std::string(PhysicalCDStatusText(Drive ? Drive->Status : CDNoDevice));
-  try {
+    return TkxJobOutcome::Failed(std::string(PhysicalCDStatusText(Drive ? Drive->Status : CDNoDevice)));
+  return RunGuarded([this] {
     TkxDiscIdentity present{Drive->SectorCount, Drive->Toc.empty() ? std::string() : IdentityHash(Drive->Toc), {}};
-    const std::string problem = MapExists(Image) ? OpenMap(present) : Begin(present);
-    if (!problem.empty()) return problem;
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  const std::lock_guard guard(Lock);
-  Plan = std::make_unique<TkxRescuePlan>(Map, Options.Settings);
-  return {};
+    std::string problem = MapExists(Image) ? OpenMap(present) : Begin(present);
+    if (!problem.empty()) return TkxJobOutcome::Failed(std::move(problem));
+    const std::lock_guard guard(Lock);
+    Plan = std::make_unique<TkxRescuePlan>(Map, Options.Settings);
+    return TkxJobOutcome::Completed();
+  });
 }
 
 std::string TkxRescueJob::OpenMap(const TkxDiscIdentity& Present)
@@ -352,13 +350,10 @@ void TkxRescueJob::Step(const TkxSectorRange& Read, std::uint8_t* Buffer)
   }
 }
 
-TkxRescueOutcome TkxRescueJob::Run(TkxJobControl& Control, const std::function<void()>& Progress)
+TkxRescueResult TkxRescueJob::Run(TkxJobControl& Control, const TkxProgressSink<TkxRescueFigures>& Progress)
 {
-  TkxRescueOutcome outcome;
-  if (!Plan) {
-    outcome.Error = "The rescue was not prepared.";
-    return outcome;
-  }
+  TkxRescueResult result;
+  if (!Plan) return {TkxJobOutcome::Failed("The rescue was not prepared."), false};
   {
     const std::lock_guard guard(Lock);
     Started = LastGood = Options.Now();
@@ -370,7 +365,7 @@ TkxRescueOutcome TkxRescueJob::Run(TkxJobControl& Control, const std::function<v
     Lowered = Retries->Lowered();
     for (;;) {
       if (Control.ShouldStop()) {
-        outcome.Stopped = true;
+        result.Outcome = TkxJobOutcome::Stopped();
         break;
       }
       std::optional<TkxSectorRange> read;
@@ -388,24 +383,26 @@ TkxRescueOutcome TkxRescueJob::Run(TkxJobControl& Control, const std::function<v
       }
       Step(*read, buffer.data());
       if (Options.Now() - LastSave >= Options.SaveInterval) Save();
-      if (Progress) Progress();
+      if (Progress) Progress(Figures());
     }
   } catch (const std::exception& e) {
-    outcome.Error = e.what();
+    result.Outcome = TkxJobOutcome::Failed(e.what());
   }
   if (Retries) Retries->Restore();
   Lowered = false;
   try {
     Save();
   } catch (const std::exception& e) {
-    if (outcome.Error.empty()) outcome.Error = e.what();
+    // A map that cannot be saved fails a stopped rescue too: the stop promised it was saved.
+    if (!result.Outcome.IsFailed()) result.Outcome = TkxJobOutcome::Failed(e.what());
   }
   {
     const std::lock_guard guard(Lock);
-    outcome.Complete = outcome.Error.empty() && Map.Sectors.Count(TkxSectorState::Finished) == Map.Sectors.Sectors();
+    result.Complete =
+        !result.Outcome.IsFailed() && Map.Sectors.Count(TkxSectorState::Finished) == Map.Sectors.Sectors();
   }
-  if (Progress) Progress();
-  return outcome;
+  if (Progress) Progress(Figures());
+  return result;
 }
 
 TkxRescueFigures TkxRescueJob::Figures() const

@@ -5,6 +5,7 @@
 // and the command line only start it, show its figures and stop it.
 #pragma once
 
+#include "common/kxJob.h"
 #include "common/kxJobControl.h"
 #include "media/kxDisk.h"
 #include "media/kxPhysicalCD.h"
@@ -99,10 +100,11 @@ struct TkxRescueFigureTexts {
 };
 TkxRescueFigureTexts RescueFigureTexts(const TkxRescueFigures& Figures);
 
-struct TkxRescueOutcome {
-  bool Stopped = false;   // ended by the stop request; the map was saved
+struct TkxRescueResult {
+  // Stopped on request, the map saved; or failed with why it ended early: the disc changed, the
+  // image or the map could not be written.
+  TkxJobOutcome Outcome;
   bool Complete = false;  // every sector of the disc was read
-  std::string Error;      // why it ended early: the disc changed, the image or the map could not be written
 };
 
 class TkxRescueJob {
@@ -123,9 +125,9 @@ class TkxRescueJob {
 
   // Before Run: with a map, reads it and checks that it belongs to the disc in the drive and
   // that its image is there; without one, creates the image (a file of that name must not exist:
-  // an image without its map cannot be continued) and saves a first map. "" when the rescue can
-  // run, else what to tell the user.
-  std::string Prepare();
+  // an image without its map cannot be continued) and saves a first map. Completed when the
+  // rescue can run; failed with what to tell the user when it cannot.
+  TkxJobOutcome Prepare();
   bool Resumed() const { return Resuming; }
   const std::string& ImageName() const { return Image; }
   // Whether the drive has a lower retry count for the rescue now (MODE SELECT, error-recovery
@@ -133,8 +135,8 @@ class TkxRescueJob {
   bool RetriesLowered() const { return Lowered.load(std::memory_order_acquire); }
 
   // The rescue on the calling thread, one read command per step; asks Control between steps.
-  // Progress is called after every step and once at the end.
-  TkxRescueOutcome Run(TkxJobControl& Control, const std::function<void()>& Progress = {});
+  // Progress is given the figures after every step and once at the end.
+  TkxRescueResult Run(TkxJobControl& Control, const TkxProgressSink<TkxRescueFigures>& Progress = {});
 
   // Safe from any thread, also while Prepare or Run is working.
   TkxRescueFigures Figures() const;

@@ -175,7 +175,8 @@ TkxSaveOutcome WriteEntryUnderFreeName(TRun& Run, const TkxFileEntry& E, const T
     temporary = TemporaryFileName(Target.Dir);
     // Removed by a second Ctrl+C too, also between the copy and the rename.
     pending.emplace(temporary);
-    outcome = TkxFileList::WriteEntryFile(temporary, E, Run.Disk, TkxCreateMode::Exclusive, &Reason);
+    outcome = TkxFileList::WriteEntryFile(temporary, E, Run.Disk, TkxCreateMode::Exclusive, &Reason,
+                                          {.Control = Run.Control});
     // NameTaken: a file of a killed run whose number this process now has.
   } while (outcome == TkxSaveOutcome::NameTaken);
   if (outcome != TkxSaveOutcome::Written && outcome != TkxSaveOutcome::Incomplete) {
@@ -219,36 +220,20 @@ TRowEnd ExtractRow(TRun& Run, const TkxFileEntry& E)
   return outcome == TkxSaveOutcome::DiskFull ? TRowEnd::DiskFull : TRowEnd::Next;
 }
 
-// For as long as it lives, the copies and reads of Disk end at a stop request of Control.
-class TStopReads {
- public:
-  TStopReads(TkxDisk& Disk_, TkxJobControl* Control) : Disk(Disk_), Before(Disk_.Interrupted)
-  {
-    if (Control != nullptr) Disk.Interrupted = [Control] { return Control->StopRequested(); };
-  }
-  ~TStopReads() { Disk.Interrupted = Before; }
-  TStopReads(const TStopReads&) = delete;
-  TStopReads& operator=(const TStopReads&) = delete;
-
- private:
-  TkxDisk& Disk;
-  const std::function<bool()> Before;
-};
-
 }  // namespace
 
 TkxExtractResult ExtractEntries(TkxDisk& Disk, const TkxFileList& List, std::span<const std::int32_t> Rows,
-                                const std::string& Folder, TkxExtractMode Mode,
-                                const std::function<void(std::int32_t Done)>& Progress, TkxJobControl* Control)
+                                const std::string& Folder, TkxExtractMode Mode, TkxJobControl& Control,
+                                const TkxProgressSink<TkxFilesDone>& Progress)
 {
   TkxExtractResult result;
   TkxExtractPlan plan(Folder, Mode);
-  TRun run{Disk, plan, result, Control, {}};
-  const TStopReads stopReads(Disk, Control);
+  TRun run{Disk, plan, result, &Control, {}};
+  const auto total = static_cast<std::int32_t>(Rows.size());
   std::int32_t done = 0;
   for (const std::int32_t row : Rows) {
-    if (Control != nullptr && Control->ShouldStop()) {
-      result.Stopped = true;
+    if (Control.ShouldStop()) {
+      result.Outcome = TkxJobOutcome::Stopped();
       break;
     }
     const std::int32_t written = result.Written;
@@ -257,19 +242,25 @@ TkxExtractResult ExtractEntries(TkxDisk& Disk, const TkxFileList& List, std::spa
                             : TRowEnd::Next;
     if (result.Written > written) result.WrittenRows.push_back(row);
     if (end == TRowEnd::Stopped) {
-      result.Stopped = true;
+      result.Outcome = TkxJobOutcome::Stopped();
       break;
     }
+    if (Progress) Progress({++done, total});
+    // Every further file would fail the same way, each leaving an empty file behind.
     if (end == TRowEnd::DiskFull) {
-      // Every further file would fail the same way, each leaving an empty file behind.
       result.DiskFull = true;
-      if (Progress) Progress(++done);
       break;
     }
-    if (Progress) Progress(++done);
   }
-  result.NotExtracted = static_cast<std::int32_t>(Rows.size()) - result.Written;
+  result.NotExtracted = total - result.Written;
   return result;
+}
+
+TkxExtractResult ExtractEntries(TkxDisk& Disk, const TkxFileList& List, std::span<const std::int32_t> Rows,
+                                const std::string& Folder, TkxExtractMode Mode)
+{
+  TkxJobControl unstoppable;
+  return ExtractEntries(Disk, List, Rows, Folder, Mode, unstoppable);
 }
 
 std::int32_t EntriesWithUnreadSectors(const TkxSectorMap& Map, const TkxFileList& List,

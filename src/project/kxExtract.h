@@ -3,6 +3,7 @@
 // own, either all in the folder or grouped into one sub-folder per extension.
 #pragma once
 
+#include "common/kxJob.h"
 #include "common/kxJobControl.h"
 #include "media/kxDisk.h"
 #include "media/kxRescueMap.h"
@@ -128,7 +129,9 @@ struct TkxExtractResult {
   std::int32_t Skipped = 0;       // grouped mode: entries whose folder could not be created
   std::int32_t NotExtracted = 0;  // rows not written for any reason, including rows never reached
   bool DiskFull = false;          // stopped at the first "no space left" failure
-  bool Stopped = false;           // stopped on request before every row was handled
+  // Stopped on request before every row was handled. A file that fails is no failure of the job:
+  // it is listed among the Failures.
+  TkxJobOutcome Outcome;
 };
 
 // Extracts the entries of List at Rows (in the order given; callers pass ascending rows)
@@ -141,13 +144,16 @@ struct TkxExtractResult {
 // listed and the others are still extracted; an entry whose group folder cannot be created, or is
 // not a real folder (a symbolic link), is skipped. A file that fails (a read of the medium or a
 // write) is removed and listed with its reason; a full disk stops the extraction. Progress, when
-// given, is told the number of rows handled after each one; Control, when given, is asked before
-// each row whether to end (a paused extraction waits there) and by the copy between its chunks,
-// so that a stop ends even a file of gigabytes at once: that file is removed, not listed.
+// given, is told the number of rows handled after each one; Control is asked before each row
+// whether to end (a paused extraction waits there) and by the copy between its chunks, so that a
+// stop ends even a file of gigabytes at once: that file is removed, not listed. It has the shape
+// of every long job, with the medium, the list and the target as its input.
 TkxExtractResult ExtractEntries(TkxDisk& Disk, const TkxFileList& List, std::span<const std::int32_t> Rows,
-                                const std::string& Folder, TkxExtractMode Mode,
-                                const std::function<void(std::int32_t Done)>& Progress = {},
-                                TkxJobControl* Control = nullptr);
+                                const std::string& Folder, TkxExtractMode Mode, TkxJobControl& Control,
+                                const TkxProgressSink<TkxFilesDone>& Progress = {});
+// The same with nothing that stops it.
+TkxExtractResult ExtractEntries(TkxDisk& Disk, const TkxFileList& List, std::span<const std::int32_t> Rows,
+                                const std::string& Folder, TkxExtractMode Mode);
 
 // Of the entries of List at Rows, how many hold sectors that Map, the rescue map of their
 // medium, does not have as read: files that came out with zeros where the disc could not be read.

@@ -18,6 +18,9 @@ namespace kx {
 
 namespace {
 
+// A check reads a sector or two at each file's start, and a file read through here and there.
+constexpr TkxReadOptions CheckReads{.Order = TkxReadOptions::TOrder::Scattered};
+
 bool IsRecognisedFile(TKind Kind) { return Kind != Kinds::Unknown && !IsTextKind(Kind); }
 
 // The kind whose finder checks an entry: an extension that a check refined from a file's
@@ -93,7 +96,7 @@ class TWalkSource final : public TkxByteSource {
   using TQuestion = std::function<TLater(std::int64_t At, std::int64_t Bytes)>;
   TWalkSource(TkxDisk& Disk, std::int64_t Start_, std::int64_t Length, std::int64_t Peek_, TkxJobControl& Control_,
               TQuestion Question_ = {})
-      : Inner(Disk, Start_, Length), Start(Start_), Peek(Peek_), Question(std::move(Question_))
+      : Inner(Disk, Start_, Length, {}, CheckReads), Start(Start_), Peek(Peek_), Question(std::move(Question_))
   {
     Control = &Control_;
   }
@@ -132,7 +135,7 @@ class TWalkSource final : public TkxByteSource {
 // the last to the first.
 class TChecker {
  public:
-  using TProgress = std::function<void(std::int32_t Done, std::int32_t Total)>;
+  using TProgress = TkxProgressSink<TkxFilesDone>;
   TChecker(TkxDisk& Disk_, const TkxFileList& List_, TkxJobControl& Control_, const TProgress& Progress_)
       : Disk(Disk_), List(List_), Control(Control_), Progress(Progress_),
         MediumEnd(Disk.SectorCount * Disk.SectorSize), Peek(Disk.SectorSize)
@@ -206,7 +209,7 @@ void TChecker::Place()
     if (e.Offset != readAt) {
       readAt = e.Offset;
       std::uint8_t head[6] = {};
-      TkxDiskSource bytes(Disk, e.Offset, sizeof head);
+      TkxDiskSource bytes(Disk, e.Offset, sizeof head, {}, CheckReads);
       descriptor = bytes.Read(0, head, sizeof head) && std::memcmp(head, "\x01" "CD001", 6) == 0;
     }
     if (!descriptor) continue;
@@ -377,13 +380,13 @@ void TChecker::Sweep(TkxCheckResult& Result)
       std::size_t groupEnd = group + 1;
       while (groupEnd < runEnd && Base[groupEnd] == Base[group]) ++groupEnd;
       if (Control.ShouldStop()) {
-        Result.Stopped = true;
+        Result.Outcome = TkxJobOutcome::Stopped();
         return;
       }
       const TVerdict v = Check(group, runEnd, groupEnd - group == 1);
       // A stop asked while the finder read: what it found may be a search given up.
       if (Control.StopRequested()) {
-        Result.Stopped = true;
+        Result.Outcome = TkxJobOutcome::Stopped();
         return;
       }
       for (std::size_t p = group; p < groupEnd; ++p) {
@@ -391,7 +394,7 @@ void TChecker::Sweep(TkxCheckResult& Result)
         Concluded[p] = true;
       }
       Result.Checked += static_cast<std::int32_t>(groupEnd - group);
-      if (Progress) Progress(Result.Checked, List.Count);
+      if (Progress) Progress({Result.Checked, List.Count});
       group = groupEnd;
     }
     Publish(runStart, runEnd);
@@ -402,7 +405,7 @@ void TChecker::Sweep(TkxCheckResult& Result)
 // Whether the medium holds anything but zeros in [From, To).
 bool TChecker::HoldsData(std::int64_t From, std::int64_t To)
 {
-  TkxDiskSource bytes(Disk, From, To - From);
+  TkxDiskSource bytes(Disk, From, To - From, {}, CheckReads);
   for (std::int64_t pos = 0; pos < To - From;) {
     const auto v = bytes.View(pos, TkxByteSource::MaxViewBytes);
     if (v.empty()) return false;
@@ -509,25 +512,18 @@ void TChecker::SetSizes(const std::vector<bool>& Absorbed, const TkxCheckResult&
 TkxCheckResult TChecker::Run()
 {
   TkxCheckResult result;
-  // A sector or two at each file's start, and a file read through here and there.
-  struct TReads {
-    TkxDisk& Disk;
-    const bool Before;
-    ~TReads() { Disk.Sequential = Before; }
-  } reads{Disk, Disk.Sequential};
-  Disk.Sequential = false;
   std::vector<bool> absorbed;
   try {
     Place();
     Sweep(result);
     absorbed.assign(Order.size(), false);
-    if (!result.Stopped) MergePieces(result, absorbed);
+    if (!result.Outcome.IsStopped()) MergePieces(result, absorbed);
   } catch (const std::exception& ex) {
-    result.Error = ex.what();
+    result.Outcome = TkxJobOutcome::Failed(ex.what());
     absorbed.assign(Order.size(), false);
     result.Rest.clear();
   }
-  const bool whole = !result.Stopped && result.Error.empty();
+  const bool whole = result.Outcome.IsCompleted();
   SetSizes(absorbed, result, whole);
   for (std::size_t p = 0; p < Order.size(); ++p) {
     if (absorbed[p]) {
@@ -559,7 +555,7 @@ TkxCheckResult TChecker::Run()
 }  // namespace
 
 TkxCheckResult CheckFoundFiles(TkxDisk& Disk, const TkxFileList& List, TkxJobControl& Control,
-                               const std::function<void(std::int32_t Done, std::int32_t Total)>& Progress)
+                               const TkxProgressSink<TkxFilesDone>& Progress)
 {
   TChecker checker(Disk, List, Control, Progress);
   return checker.Run();
@@ -610,7 +606,7 @@ std::string CheckSummaryText(const TkxCheckResult& Result, const TkxFileList& Li
   const auto counts = CountCheckStates(List);
   // The rows the check was given: those left, the pieces merged away, less the runs added.
   const auto checked = static_cast<std::size_t>(List.Count) + Result.Absorbed.size() - Result.Rest.size();
-  std::string text = (Result.Stopped ? "Stopped checking after " : "Checked ") + std::to_string(Result.Checked) + " of " +
+  std::string text = (Result.Outcome.IsStopped() ? "Stopped checking after " : "Checked ") + std::to_string(Result.Checked) + " of " +
                      Counted(checked, "file") + ": " + std::to_string(counts[1]) + " whole, " + std::to_string(counts[2]) +
                      " truncated, " + std::to_string(counts[3]) + " damaged, " + std::to_string(counts[0]) + " not checked";
   if (!Result.Absorbed.empty()) text += "; " + Counted(Result.Absorbed.size(), "piece") + " inside whole files merged";
@@ -622,7 +618,7 @@ TkxCheckEnd FinishCheck(const TkxCheckResult& Result, TkxFileList& List)
 {
   ApplyCheck(Result, List);
   TkxCheckEnd end{!Result.Changes.empty() || !Result.Absorbed.empty() || !Result.Rest.empty(), CheckSummaryText(Result, List)};
-  if (!Result.Error.empty()) end.Message += "\n\nThe check stopped: " + Result.Error;
+  if (Result.Outcome.IsFailed()) end.Message += "\n\nThe check stopped: " + Result.Outcome.Reason;
   return end;
 }
 

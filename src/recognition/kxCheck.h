@@ -5,6 +5,7 @@
 // it asks the job control between entries and hands its result over in one piece.
 #pragma once
 
+#include "common/kxJob.h"
 #include "common/kxJobControl.h"
 #include "media/kxDisk.h"
 #include "found/kxFileList.h"
@@ -40,8 +41,9 @@ struct TkxCheckResult {
   // (the slack of a disc's file system) are left out.
   std::vector<TkxFileEntry> Rest;
   std::int32_t Checked = 0;  // entries looked at
-  bool Stopped = false;      // ended by a stop request before every entry was concluded
-  std::string Error;         // the medium failed (a part file vanished); the changes so far stand
+  // Stopped on request before every entry was concluded, or failed where the medium failed (a
+  // part file vanished); the changes so far stand.
+  TkxJobOutcome Outcome;
 };
 
 // Checks List's entries against Disk, from the last offset to the first, so that each file's
@@ -54,10 +56,11 @@ struct TkxCheckResult {
 // nothing. Control is asked before each entry and after each finder (a stop requested while a
 // file was read leaves that file unconcluded); the byte sources carry it, so that a long search
 // gives up within one file. Progress, when given, is told the entries done and their total.
+// It has the shape of every long job, with the medium and the list as its input.
 // Reads only; the list is not changed. A stopped check merges no pieces: its changes stand for
 // the entries it concluded, which are the ones at the end of the medium.
 TkxCheckResult CheckFoundFiles(TkxDisk& Disk, const TkxFileList& List, TkxJobControl& Control,
-                               const std::function<void(std::int32_t Done, std::int32_t Total)>& Progress = {});
+                               const TkxProgressSink<TkxFilesDone>& Progress = {});
 
 // Applies a check's result to the list it was made for, in one step: sizes, kinds, states and
 // moved offsets set, absorbed rows removed (the other rows keep their order), rests appended.

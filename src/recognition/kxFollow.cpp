@@ -22,7 +22,7 @@ bool TkxRecognition::ContinuesRecurring(const TkxFileEntry* Last, TKind Kind) co
 // sector before it is still examined.
 TkxFileEnd TkxRecognition::FollowedEnd(TKind Kind, std::int64_t Start, std::span<const std::uint8_t> FirstSector)
 {
-  TkxDiskSource source(Disk, Start, Disk.SectorCount * Disk.SectorSize - Start, FirstSector);
+  TkxDiskSource source(Disk, Start, Disk.SectorCount * Disk.SectorSize - Start, FirstSector, {.Control = Control});
   source.Control = Control;
   // Bytes of the source that earlier walks reached: only those after them are new ground.
   const std::int64_t walked = std::max<std::int64_t>(0, WalkedTo - Start);

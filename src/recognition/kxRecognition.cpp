@@ -15,7 +15,7 @@ void TkxRecognition::RecognizeNext()
 {
   const auto ss = static_cast<std::size_t>(Disk.SectorSize);
   Block.resize(ss);
-  const std::int32_t got = Disk.ReadSectors(Block.data(), 1, Position);
+  const std::int32_t got = Disk.ReadSectors(Block.data(), 1, Position, {.Control = Control});
   const bool unreadable = got < Disk.SectorSize;
   // What the medium did not deliver is examined as zeros.
   if (unreadable) std::fill(Block.begin() + std::max(got, 0), Block.end(), std::uint8_t{0});
@@ -150,9 +150,6 @@ TkxJobOutcome TkxScanJob::Scan(TkxJobControl& Control, TkxScanFigures& Figures,
     Figures.Found = Recognition.FileList.Count;
     if (Progress) Progress(Figures);
   };
-  // A drive may send many commands for one sector of a damaged disc; the stop is honoured
-  // between them.
-  DiskOwned->Interrupted = [&Control] { return Control.StopRequested(); };
   const TkxJobOutcome outcome = RunGuarded([&] {
     try {
       while (Recognition.Position < total) {
@@ -169,7 +166,6 @@ TkxJobOutcome TkxScanJob::Scan(TkxJobControl& Control, TkxScanFigures& Figures,
     }
     return TkxJobOutcome::Completed();
   });
-  DiskOwned->Interrupted = nullptr;
   report();
   return outcome;
 }
@@ -183,9 +179,9 @@ TkxJobOutcome TkxScanJob::CheckFiles(TkxJobControl& Control, TkxScanResult& Resu
   if (Progress) Progress(Figures);
   const std::int32_t stride = Options.CheckStride > 0 ? Options.CheckStride : std::max(1, Result.Files.Count / 100);
   return RunGuarded([&] {
-    Result.Check = CheckFoundFiles(Disk(), Result.Files, Control, [&](std::int32_t Done, std::int32_t Total) {
-      if (Done - Figures.Checked < stride && Done < Total) return;
-      Figures.Checked = Done;
+    Result.Check = CheckFoundFiles(Disk(), Result.Files, Control, [&](const TkxFilesDone& Done) {
+      if (Done.Done - Figures.Checked < stride && Done.Done < Done.Total) return;
+      Figures.Checked = Done.Done;
       if (Progress) Progress(Figures);
     });
     const TkxCheckResult& check = *Result.Check;
@@ -196,8 +192,7 @@ TkxJobOutcome TkxScanJob::CheckFiles(TkxJobControl& Control, TkxScanResult& Resu
       Figures.Checked = check.Checked;
       if (Progress) Progress(Figures);
     }
-    if (!check.Error.empty()) return TkxJobOutcome::Failed(check.Error);
-    return check.Stopped ? TkxJobOutcome::Stopped() : TkxJobOutcome::Completed();
+    return check.Outcome;
   });
 }
 

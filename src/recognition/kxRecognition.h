@@ -42,8 +42,9 @@ class TkxRecognition {
   bool FollowStructure = false;
   // Examined sectors that the medium could not deliver, each examined as zeros.
   std::int64_t UnreadableSectors = 0;
-  // The job that runs the scan, when one does: a stop is honoured inside a walk of the structure
-  // following, and the sector is examined again when the scan goes on.
+  // The job that runs the scan, when one does: a stop is honoured between the commands of a read,
+  // of which a drive may send many for one sector of a damaged disc, and inside a walk of the
+  // structure following; the sector is examined again when the scan goes on.
   TkxJobControl* Control = nullptr;
 
   // The walks of the structure following share a budget, so that headers that chain over the

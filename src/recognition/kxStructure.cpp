@@ -65,8 +65,8 @@ constexpr std::int64_t MaxRunSectors = 128;
 }  // namespace
 
 TkxDiskSource::TkxDiskSource(TkxDisk& Disk_, std::int64_t Start_, std::int64_t Length_,
-                             std::span<const std::uint8_t> FirstSector)
-    : Disk(Disk_), Start(Start_), Length(std::max<std::int64_t>(0, Length_))
+                             std::span<const std::uint8_t> FirstSector, const TkxReadOptions& How_)
+    : Disk(Disk_), How(How_), Start(Start_), Length(std::max<std::int64_t>(0, Length_))
 {
   if (!FirstSector.empty() && FirstSector.size() == static_cast<std::size_t>(Disk.SectorSize) && Start % Disk.SectorSize == 0) {
     Cache.assign(FirstSector.begin(), FirstSector.end());
@@ -94,7 +94,7 @@ std::span<const std::uint8_t> TkxDiskSource::Serve(std::int64_t Pos, std::size_t
     RunSectors = std::min(RunSectors * 2, MaxRunSectors);
     if (count <= 0) return {};
     Cache.assign(static_cast<std::size_t>(count * ss), 0);  // unreadable sectors read as zeros
-    Disk.ReadSectors(Cache.data(), static_cast<std::int32_t>(count), first);
+    Disk.ReadSectors(Cache.data(), static_cast<std::int32_t>(count), first, How);
     SectorsRead += count;
     Spend(count * ss);
     CacheAt = first * ss;

@@ -86,9 +86,9 @@ class TkxMemorySource final : public TkxByteSource {
 class TkxDiskSource final : public TkxByteSource {
  public:
   // Start and Length in bytes of the medium. FirstSector, when given, holds the sector that
-  // Start begins (read already, by a scan): it is not read again.
+  // Start begins (read already, by a scan): it is not read again. Every read goes as How says.
   TkxDiskSource(TkxDisk& Disk_, std::int64_t Start_, std::int64_t Length_,
-                std::span<const std::uint8_t> FirstSector = {});
+                std::span<const std::uint8_t> FirstSector = {}, const TkxReadOptions& How_ = {});
   std::int64_t Size() const override { return Length; }
   // Sectors read so far, for the benchmarks of the scan.
   std::int64_t SectorsRead = 0;
@@ -96,6 +96,7 @@ class TkxDiskSource final : public TkxByteSource {
  private:
   std::span<const std::uint8_t> Serve(std::int64_t Pos, std::size_t MaxBytes) override;
   TkxDisk& Disk;
+  const TkxReadOptions How;
   std::int64_t Start;
   std::int64_t Length;
   std::vector<std::uint8_t> Cache;

@@ -30,19 +30,23 @@ class TJobProgress {
   const TWaitCursor Wait;
 };
 
-// A job that the window runs: its worker and its progress window, whose label counts the files
-// done ("3 of 57 files checked"). TJob is a worker that tells the Total of its files.
-template <class TJob>
-struct TRunningJob {
-  TRunningJob(QWidget& Window, std::shared_ptr<TJob> Worker_, const char* Done_)
-      : Worker(std::move(Worker_)), Done(QString::fromLatin1(Done_)), Progress(Window, Worker, Worker->Total(), Label(0))
+// The worker of a job over a list's files (an extraction, a check): its figures are the files done.
+template <class TResult>
+using TFilesWorker = TJobWorker<TResult, TkxFilesDone>;
+
+// A job over Total files that the window runs: its worker and its progress window, whose label
+// counts the files done ("3 of 57 files checked").
+struct TFilesJob {
+  TFilesJob(QWidget& Window, std::shared_ptr<TWorker> Worker_, int Total_, const char* Done_)
+      : Worker(std::move(Worker_)), Total(Total_), Done(QString::fromLatin1(Done_)), Progress(Window, Worker, Total, Label(0))
   {
   }
 
-  QString Label(int Files) const { return QStringLiteral("%1 of %2 files %3").arg(Files).arg(Worker->Total()).arg(Done); }
+  QString Label(int Files) const { return QStringLiteral("%1 of %2 files %3").arg(Files).arg(Total).arg(Done); }
   void Show(int Files) { Progress.Show(Files, Label(Files)); }
 
-  const std::shared_ptr<TJob> Worker;
+  const std::shared_ptr<TWorker> Worker;
+  const int Total;
   const QString Done;
   TJobProgress Progress;
 };

@@ -9,11 +9,11 @@
 #include "ui/dlgFind.h"
 #include "project/kxExtract.h"
 #include "project/kxProject.h"
+#include "recognition/kxCheck.h"
 #include "ui/logic/kxWindowTexts.h"
 #include "ui/Controls.h"
 #include "ui/FileListView.h"
 #include "ui/JobProgress.h"
-#include "ui/MainCheck.h"
 #include "ui/UserInteraction.h"
 #include "ui/dlgRecognize.h"
 
@@ -33,49 +33,6 @@ namespace {
 QString ProjectFilter() { return QStringLiteral("Tessarin projects (*.kx)"); }
 
 }  // namespace
-
-// The worker of one extraction: its own copy of the chosen entries, in row order, so that
-// nothing the window does meanwhile reaches it, and the medium.
-class TExtractThread final : public TWorker {
- public:
-  TExtractThread(TfrmMain& Window_, std::unique_ptr<TkxDisk> Disk_, TkxFileList Entries_, std::string Folder_,
-                 TkxExtractMode Mode_)
-      : Window(Window_), Disk(std::move(Disk_)), Entries(std::move(Entries_)), Folder(std::move(Folder_)), Mode(Mode_)
-  {
-  }
-
-  TkxJobControl& Control() override { return JobControl; }
-  std::int32_t Total() const { return Entries.Count; }
-
-  // Written by Execute; read once the worker has ended.
-  TkxExtractResult Result;
-
- protected:
-  void Execute() override
-  {
-    std::vector<std::int32_t> rows(static_cast<std::size_t>(Entries.Count));
-    for (std::int32_t i = 0; i < Entries.Count; ++i) rows[static_cast<std::size_t>(i)] = i;
-    Result = ExtractEntries(
-        *Disk, Entries, rows, Folder, Mode,
-        [this](std::int32_t Done) { Synchronize([this, Done] { Window.ShowExtractProgress(Done); }); }, &JobControl);
-    Disk.reset();
-  }
-
- private:
-  TfrmMain& Window;
-  std::unique_ptr<TkxDisk> Disk;
-  const TkxFileList Entries;
-  const std::string Folder;
-  const TkxExtractMode Mode;
-  TkxJobControl JobControl;
-};
-
-struct TfrmMain::TExtraction : TRunningJob<TExtractThread> {
-  TExtraction(TfrmMain& Window, std::shared_ptr<TExtractThread> Worker_)
-      : TRunningJob(Window, std::move(Worker_), "extracted")
-  {
-  }
-};
 
 TfrmMain::TfrmMain(TUserInteraction& Ui_, QWidget* Parent)
     : QMainWindow(Parent),
@@ -410,24 +367,29 @@ void TfrmMain::Extract(TkxExtractMode Mode)
     const TkxFileEntry& e = FileList.Items[static_cast<std::size_t>(row)];
     entries.Add(e.Name, e.Kind, e.Offset, e.Size, false);
   }
-  StartExtraction(std::make_shared<TExtractThread>(*this, std::move(disk), std::move(entries), folder, Mode));
-}
-
-void TfrmMain::StartExtraction(const std::shared_ptr<TExtractThread>& Worker)
-{
-  Extraction = std::make_unique<TExtraction>(*this, Worker);
-  Runner.Add(Worker, [this](TWorker& Ended) { EndExtraction(static_cast<const TExtractThread&>(Ended)); });
-  Runner.Start(*Worker);
+  // Its own copy of the chosen entries, in row order, so that nothing the window does meanwhile
+  // reaches it, and the medium, let go when the extraction ends.
+  using TExtractWorker = TFilesWorker<TkxExtractResult>;
+  const std::int32_t total = entries.Count;
+  const auto worker = std::make_shared<TExtractWorker>(
+      [disk = std::shared_ptr<TkxDisk>(std::move(disk)), entries = std::move(entries), folder,
+       Mode](TkxJobControl& Control, const TkxProgressSink<TkxFilesDone>& Progress) {
+        std::vector<std::int32_t> every(static_cast<std::size_t>(entries.Count));
+        for (std::int32_t i = 0; i < entries.Count; ++i) every[static_cast<std::size_t>(i)] = i;
+        return ExtractEntries(*disk, entries, every, folder, Mode, Control, Progress);
+      });
+  worker->ShowFigures = [this](const TkxFilesDone& Files) { Extraction->Show(Files.Done); };
+  Extraction = std::make_unique<TFilesJob>(*this, worker, total, "extracted");
+  Runner.Add(worker, [this](TWorker& Ended) { EndExtraction(static_cast<const TExtractWorker&>(Ended).Result()); });
+  Runner.Start(*worker);
 }
 
 QProgressDialog* TfrmMain::ExtractProgressWindow() const { return Extraction ? &Extraction->Progress.Dialog : nullptr; }
 
-void TfrmMain::ShowExtractProgress(std::int32_t Done) { Extraction->Show(Done); }
-
-void TfrmMain::EndExtraction(const TExtractThread& Worker)
+void TfrmMain::EndExtraction(const TkxExtractResult& Result)
 {
   Extraction.reset();
-  const std::string report = ExtractionReportText(Worker.Result);
+  const std::string report = ExtractionReportText(Result);
   if (report.empty())
     Ui.Beep(TBeep::Exclamation);
   else

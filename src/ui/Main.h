@@ -29,13 +29,14 @@ class QToolButton;
 namespace kx {
 enum class TkxExtractMode : std::uint8_t;
 enum class TkxListCommand : std::uint8_t;
+struct TkxCheckResult;
+struct TkxExtractResult;
 }
 
 namespace kx::ui {
 
-class TCheckThread;
-class TExtractThread;
 class TFileListBox;
+struct TFilesJob;
 class TFileListDelegate;
 class TFileListModel;
 class TUserInteraction;
@@ -222,7 +223,6 @@ class TfrmMain : public QMainWindow {
   void closeEvent(QCloseEvent* Event) override;
 
  private:
-  friend class TExtractThread;
   void BuildForm();
   void BuildMenu();
   void BuildToolbar();
@@ -239,22 +239,16 @@ class TfrmMain : public QMainWindow {
   bool ChooseListMedium(TkxListCommand Command, std::string& Medium);
   // The project as it is now was saved (or opened, or started) with Location.
   void MarkSaved(const std::string& Location);
-  void StartExtraction(const std::shared_ptr<TExtractThread>& Worker);
-  void ShowExtractProgress(std::int32_t Done);
-  void EndExtraction(const TExtractThread& Worker);
-  struct TExtraction;
-  friend class TCheckThread;
-  void ShowCheckProgress(std::int32_t Done);
-  void EndCheck(const TCheckThread& Worker);
-  struct TCheckRun;
+  void EndExtraction(const TkxExtractResult& Result);
+  void EndCheck(const TkxCheckResult& Result);
 
   TUserInteraction& Ui;
   TkxRememberedFolder ChoiceFolder;
   QStandardItemModel* HeaderModel;
   TFileListModel* Model;
   TFileListDelegate* Delegate;
-  std::unique_ptr<TExtraction> Extraction;
-  std::unique_ptr<TCheckRun> CheckRun;
+  std::unique_ptr<TFilesJob> Extraction;
+  std::unique_ptr<TFilesJob> CheckRun;
   // Declared last, so that it is gone, every worker ended, before the rest of the window.
   TWorkerRunner Runner;
 };

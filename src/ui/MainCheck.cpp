@@ -1,28 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's check of found files: the list's entries are checked against the medium on
 // a worker, and the list takes the result at once when the check ends.
-#include "ui/MainCheck.h"
+#include "ui/Main.h"
 
+#include "recognition/kxCheck.h"
 #include "ui/logic/kxWindowTexts.h"
 #include "ui/Controls.h"
+#include "ui/JobProgress.h"
 #include "ui/UserInteraction.h"
 
 #include <algorithm>
 
 namespace kx::ui {
-
-void TCheckThread::Execute()
-{
-  // A hand-over per hundredth of the list: a check looks at thousands of entries a second.
-  const std::int32_t stride = std::max(1, Entries.Count / 100);
-  std::int32_t shown = 0;
-  Result = CheckFoundFiles(*Disk, Entries, JobControl, [&](std::int32_t Done, std::int32_t Total) {
-    if (Done - shown < stride && Done < Total) return;
-    shown = Done;
-    Synchronize([this, Done] { Window.ShowCheckProgress(Done); });
-  });
-  Disk.reset();
-}
 
 void TfrmMain::miCheckFilesClick()
 {
@@ -36,20 +25,33 @@ void TfrmMain::miCheckFilesClick()
   if (!ChooseListMedium(TkxListCommand::Check, medium)) return;
   std::unique_ptr<TkxDisk> disk = OpenDiskOrSay(medium);
   if (!disk) return;
-  const auto worker = std::make_shared<TCheckThread>(*this, std::move(disk), FileList);
-  CheckRun = std::make_unique<TCheckRun>(*this, worker);
-  Runner.Add(worker, [this](TWorker& Ended) { EndCheck(static_cast<const TCheckThread&>(Ended)); });
+  // Its own copy of the list, so that nothing the window does meanwhile reaches it.
+  TkxFileList entries;
+  entries.Assign(FileList);
+  using TCheckWorker = TFilesWorker<TkxCheckResult>;
+  const auto worker = std::make_shared<TCheckWorker>(
+      [disk = std::shared_ptr<TkxDisk>(std::move(disk)), entries = std::move(entries)](
+          TkxJobControl& Control, const TkxProgressSink<TkxFilesDone>& Progress) {
+        return CheckFoundFiles(*disk, entries, Control, Progress);
+      });
+  // A hand-over per hundredth of the list: a check looks at thousands of entries a second.
+  worker->Worth = [shown = 0, stride = std::max(1, FileList.Count / 100)](const TkxFilesDone& Files) mutable {
+    if (Files.Done - shown < stride && Files.Done < Files.Total) return false;
+    shown = Files.Done;
+    return true;
+  };
+  worker->ShowFigures = [this](const TkxFilesDone& Files) { CheckRun->Show(Files.Done); };
+  CheckRun = std::make_unique<TFilesJob>(*this, worker, FileList.Count, "checked");
+  Runner.Add(worker, [this](TWorker& Ended) { EndCheck(static_cast<const TCheckWorker&>(Ended).Result()); });
   Runner.Start(*worker);
 }
 
 QProgressDialog* TfrmMain::CheckProgressWindow() const { return CheckRun ? &CheckRun->Progress.Dialog : nullptr; }
 
-void TfrmMain::ShowCheckProgress(std::int32_t Done) { CheckRun->Show(Done); }
-
-void TfrmMain::EndCheck(const TCheckThread& Worker)
+void TfrmMain::EndCheck(const TkxCheckResult& Result)
 {
   CheckRun.reset();
-  const TkxCheckEnd end = FinishCheck(Worker.Result, FileList);
+  const TkxCheckEnd end = FinishCheck(Result, FileList);
   if (end.Changed) {
     // Refined extensions and the runs listed apart at the end would leave the list out of order.
     {

@@ -4,6 +4,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <utility>
 
 namespace kx::ui {
 
@@ -26,7 +27,11 @@ void TWorkerRunner::Add(std::shared_ptr<TWorker> Worker, TEnded Ended)
   TWorker* worker = Worker.get();
   worker->Runner = this;
   worker->Thread = QThread::create([worker] {
-    worker->Execute();
+    // A job that escapes its guard still ends its worker, not the program.
+    try {
+      worker->Execute();
+    } catch (...) {
+    }
     worker->Finished.store(true, std::memory_order_release);
   });
   connect(worker->Thread, &QThread::finished, this, [this, worker] { WorkerEnded(worker); });
@@ -58,15 +63,17 @@ void TWorkerRunner::HandOver(TWorker& Worker, const std::function<void()>& Work)
 {
   std::unique_lock guard(Lock);
   if (Worker.HandOversClosed) return;
-  const std::uint64_t ticket = ++Worker.Posted;
-  Queue.push_back({Worker.shared_from_this(), Work, ticket});
   // This runner outlives every worker (its end waits for them), so it is there to receive the
   // call; and Release, which closes the hand-overs, cannot slip in between the look above and
-  // the post.
+  // the post. Posted first: a hand-over that fails to be queued throws here with nothing queued
+  // that would refer to the worker's locals, and a call that finds the queue empty does nothing.
   QMetaObject::invokeMethod(this, &TWorkerRunner::RunHandOvers, Qt::QueuedConnection);
+  Queue.push_back({Worker.shared_from_this(), Work, Worker.Posted + 1});
+  const std::uint64_t ticket = ++Worker.Posted;
   // Released, the worker goes on only once no Work of its own is running: that Work refers to the
   // locals of Execute, which the worker would leave.
   HandedOver.wait(guard, [&] { return Worker.Done >= ticket || (Worker.HandOversClosed && !Worker.HandOverRunning); });
+  if (Worker.Thrown) std::rethrow_exception(std::exchange(Worker.Thrown, nullptr));
 }
 
 int TWorkerRunner::PendingHandOvers() const
@@ -92,11 +99,20 @@ void TWorkerRunner::RunHandOvers()
     }
     // The worker waits in HandOver until HandOverRunning is false again, whatever Work does (it
     // may even release the worker, from a nested event loop), so the locals it refers to are there.
-    if (open) handOver.Work();
+    // What Work throws goes to the worker, which ends its job with it; the window goes on.
+    std::exception_ptr thrown;
+    if (open) {
+      try {
+        handOver.Work();
+      } catch (...) {
+        thrown = std::current_exception();
+      }
+    }
     {
       const std::lock_guard guard(Lock);
       worker.HandOverRunning = false;
       worker.Done = std::max(worker.Done, handOver.Ticket);
+      if (thrown) worker.Thrown = thrown;
     }
     HandedOver.notify_all();
   }

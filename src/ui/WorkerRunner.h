@@ -12,8 +12,13 @@
 // before the runner, and with it the queue and the window, is gone. A hand-over's work may release
 // its own worker (a message box's event loop in which the window closes): the worker still waits
 // until that work has returned. It must not destroy the runner, which would wait for the worker.
+//
+// Every job of the window runs in a TJobWorker: the job's figures go to the window as hand-overs,
+// and whatever the job throws, or a hand-over's work throws on this side, ends the job failed
+// with that message; nothing a job does ends the program or leaves a worker waiting.
 #pragma once
 
+#include "common/kxJob.h"
 #include "common/kxJobControl.h"
 
 #include <QDialog>
@@ -23,6 +28,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -57,7 +63,8 @@ class TWorker : public std::enable_shared_from_this<TWorker> {
   // From Execute: runs Work on the user-interface thread and returns when it has run. Once the
   // window has released this worker, returns at once without running it; a Work already running
   // is waited for, even when it released the worker itself (a nested event loop in which the
-  // window closed), so Work may always refer to Execute's locals.
+  // window closed), so Work may always refer to Execute's locals. What Work throws is thrown here
+  // again, on the worker's thread; so is a failure to queue it.
   void Synchronize(const std::function<void()>& Work);
 
  private:
@@ -76,6 +83,57 @@ class TWorker : public std::enable_shared_from_this<TWorker> {
   bool HandOverRunning = false;  // its Work runs on the user-interface thread now
   std::uint64_t Posted = 0;
   std::uint64_t Done = 0;
+  std::exception_ptr Thrown;  // by the Work that ran last, for the worker to throw again
+};
+
+// A core job in the one shape of every long job, Run(TkxJobControl&, TkxProgressSink<TFigures>)
+// returning a TResult that holds a TkxJobOutcome Outcome, run by a worker. Its figures are shown
+// by ShowFigures, its end by ShowEnd, both on the user-interface thread and only while the window
+// holds the worker (the runner's Ended is told in any case). A job that throws ends failed with
+// what it threw as the reason.
+template <class TResult, class TFigures>
+class TJobWorker final : public TWorker {
+ public:
+  using TJob = std::function<TResult(TkxJobControl&, const TkxProgressSink<TFigures>&)>;
+
+  explicit TJobWorker(TJob Job_, bool StartPaused = false) : Job(std::move(Job_)), JobControl(StartPaused) {}
+
+  // Set before the worker starts. Worth, on the worker's thread, says whether figures are worth a
+  // hand-over: a job may push them far more often than a window can show them.
+  std::function<void(const TFigures&)> ShowFigures;
+  std::function<void(const TResult&)> ShowEnd;
+  std::function<bool(const TFigures&)> Worth;
+
+  TkxJobControl& Control() override { return JobControl; }
+  // False once the result is written; a thread that sees false may read it.
+  bool Running() const { return IsRunning.load(std::memory_order_acquire); }
+  const TResult& Result() const { return Output; }
+
+ protected:
+  void Execute() override
+  {
+    const TkxProgressSink<TFigures> sink = [this](const TFigures& Figures) {
+      if (ShowFigures && (!Worth || Worth(Figures))) Synchronize([&] { ShowFigures(Figures); });
+    };
+    Output = GuardedResult<TResult>([&] { return Job(JobControl, sink); });
+    // What the job holds, a drive above all, is let go as soon as it has ended.
+    Job = nullptr;
+    IsRunning.store(false, std::memory_order_release);
+    // A display of the end that throws changes nothing of the result: the runner's Ended is
+    // still told, and reads it.
+    if (ShowEnd) {
+      (void)RunGuarded([this] {
+        Synchronize([this] { ShowEnd(Output); });
+        return TkxJobOutcome::Completed();
+      });
+    }
+  }
+
+ private:
+  TJob Job;
+  TkxJobControl JobControl;
+  std::atomic<bool> IsRunning{true};
+  TResult Output;
 };
 
 class TWorkerRunner : public QObject {

@@ -15,17 +15,6 @@
 
 namespace kx::ui {
 
-TCDImageThread::TCDImageThread(TfrmCreateImage& Dialog_, std::unique_ptr<TkxDisk> Disk, std::string FileName)
-    : Job(std::move(Disk), std::move(FileName)), Dialog(Dialog_)
-{
-}
-
-void TCDImageThread::Execute()
-{
-  Job.Run([this](std::int64_t done) { Synchronize([&] { Dialog.UpdateGauge(*this, done); }); });
-  Synchronize([this] { Dialog.ShowEnded(*this); });
-}
-
 TfrmCreateImage::TfrmCreateImage(TUserInteraction& Ui_, QWidget* Parent)
     : TWorkerDialog(Ui_, Parent), DriveOpener([](char Letter) { return std::make_unique<TkxPhysicalCD>(Letter); })
 {
@@ -47,9 +36,9 @@ TfrmCreateImage::TfrmCreateImage(TUserInteraction& Ui_, QWidget* Parent)
   connect(bClose, &QPushButton::clicked, this, &TfrmCreateImage::bCloseClick);
 }
 
-bool TfrmCreateImage::Running() const { return Current && Current->Job.Running.load(std::memory_order_acquire); }
+bool TfrmCreateImage::Running() const { return Current && Current->Running(); }
 
-bool TfrmCreateImage::WorkerPaused() const { return Current && Current->Job.Control.Paused(); }
+bool TfrmCreateImage::WorkerPaused() const { return Current && Current->Control().Paused(); }
 
 void TfrmCreateImage::CreateImage(char Drive, const std::string& FileName)
 {
@@ -65,14 +54,22 @@ void TfrmCreateImage::CreateImage(char Drive, const std::string& FileName)
     Ui.ShowMessage(this, QString::fromLocal8Bit(text));
     return;
   }
-  const auto worker = std::make_shared<TCDImageThread>(*this, std::move(drive), FileName);
-  pb->SetMaxValue(static_cast<std::int32_t>(static_cast<std::uint32_t>(worker->Job.SectorCount)));
+  const auto job = std::make_shared<TkxCopyJob>(std::move(drive), FileName);
+  SectorSize = job->SectorSize;
+  SectorCount = job->SectorCount;
+  const auto worker = std::make_shared<TCopyWorker>(
+      [job](TkxJobControl& Control, const TkxProgressSink<std::int64_t>& Progress) { return job->Run(Control, Progress); });
+  // Only the current copy's figures and end are shown: the runner hands over none of a worker
+  // the dialog has let go.
+  worker->ShowFigures = [this](std::int64_t Done) { UpdateGauge(Done); };
+  worker->ShowEnd = [this](const TkxImageCopyResult& Result) { ShowEnded(Result); };
+  pb->SetMaxValue(static_cast<std::int32_t>(static_cast<std::uint32_t>(SectorCount)));
   lSectors->clear();
   bSuspend->setEnabled(true);
   bClose->setText(QStringLiteral("Cancel"));
   sWorking->SetBrush(clSilver);
   Current = worker;
-  Runner.Add(worker, [this](TWorker& Ended) { WorkerEnded(static_cast<const TCDImageThread&>(Ended)); });
+  Runner.Add(worker, [this](TWorker& Ended) { WorkerEnded(static_cast<const TCopyWorker&>(Ended)); });
   Runner.Start(*worker);
 
   tmBlink->start();
@@ -83,36 +80,30 @@ void TfrmCreateImage::CreateImage(char Drive, const std::string& FileName)
   Current.reset();
 }
 
-void TfrmCreateImage::UpdateGauge(const TCDImageThread& Worker, std::int64_t SectorsDone)
-{
-  if (&Worker != Current.get()) return;
-  pb->SetProgress(static_cast<std::int32_t>(SectorsDone));
-}
+void TfrmCreateImage::UpdateGauge(std::int64_t SectorsDone) { pb->SetProgress(static_cast<std::int32_t>(SectorsDone)); }
 
-void TfrmCreateImage::ShowEnded(const TCDImageThread& Worker)
+void TfrmCreateImage::ShowEnded(const TkxImageCopyResult& Result)
 {
-  if (&Worker != Current.get()) return;
-  lInfo->setText(lInfo->text() + QString::fromStdString(ImageCopyEndText(Worker.Job.Result)));
-  lSectors->setText(QString::fromStdString(ImageCopyEndFigures(Worker.Job.Result, Worker.Job.SectorCount, Worker.Job.SectorSize)));
+  lInfo->setText(lInfo->text() + QString::fromStdString(ImageCopyEndText(Result)));
+  lSectors->setText(QString::fromStdString(ImageCopyEndFigures(Result, SectorCount, SectorSize)));
   bSuspend->setEnabled(false);
   bClose->setText(QStringLiteral("Close"));
   sWorking->SetBrush(clSilver);
 }
 
-void TfrmCreateImage::WorkerEnded(const TCDImageThread& Worker)
+void TfrmCreateImage::WorkerEnded(const TCopyWorker& Worker)
 {
   // A stopped copy beeps too, as every end of a long operation does.
   Ui.Beep(TBeep::Exclamation);
-  const bool ended = !Worker.Job.Running.load(std::memory_order_acquire);
   // Why a copy failed is shown while its dialog is still open; the parts written stay.
-  if (ended && &Worker == Current.get() && !Worker.Job.Result.Error.empty())
-    Ui.ShowMessage(this, QString::fromLocal8Bit(Worker.Job.Result.Error));
+  if (&Worker == Current.get() && Worker.Result().Outcome.IsFailed())
+    Ui.ShowMessage(this, QString::fromLocal8Bit(Worker.Result().Outcome.Reason));
 }
 
 void TfrmCreateImage::bSuspendClick()
 {
   if (!Running()) return;
-  TkxJobControl& control = Current->Job.Control;
+  TkxJobControl& control = Current->Control();
   if (control.Paused())
     control.Resume();
   else
@@ -145,8 +136,7 @@ void TfrmCreateImage::tmBlinkTimer()
     return;
   }
   sWorking->SetBrush(NextLampColor(sWorking->Brush(), true));
-  lSectors->setText(
-      QString::fromStdString(ImageCopyProgressText(pb->Progress(), Current->Job.SectorCount, Current->Job.SectorSize)));
+  lSectors->setText(QString::fromStdString(ImageCopyProgressText(pb->Progress(), SectorCount, SectorSize)));
 }
 
 }  // namespace kx::ui

@@ -23,23 +23,10 @@ class TShape;
 class TUserInteraction;
 class TfrmCreateImage;
 
-// The worker of one copy: runs its copy job and hands the progress to the dialog. It owns the
-// drive until the copy has ended, so a second copy started while a stopped one finishes its last
-// chunk gets a drive of its own.
-class TCDImageThread final : public TWorker {
- public:
-  TCDImageThread(TfrmCreateImage& Dialog_, std::unique_ptr<TkxDisk> Disk, std::string FileName);
-
-  TkxCopyJob Job;
-
-  TkxJobControl& Control() override { return Job.Control; }
-
- protected:
-  void Execute() override;
-
- private:
-  TfrmCreateImage& Dialog;
-};
+// The worker of one copy: its figures are the sectors copied. Its job owns the drive until the
+// copy has ended, so a second copy started while a stopped one finishes its last chunk gets a
+// drive of its own.
+using TCopyWorker = TJobWorker<TkxImageCopyResult, std::int64_t>;
 
 class TfrmCreateImage : public TWorkerDialog {
   Q_OBJECT
@@ -72,16 +59,19 @@ class TfrmCreateImage : public TWorkerDialog {
   void tmBlinkTimer();
 
   // The copy's progress and its end, on this window's thread.
-  void UpdateGauge(const TCDImageThread& Worker, std::int64_t SectorsDone);
-  void ShowEnded(const TCDImageThread& Worker);
+  void UpdateGauge(std::int64_t SectorsDone);
+  void ShowEnded(const TkxImageCopyResult& Result);
 
  protected:
   void keyPressEvent(QKeyEvent* Event) override;
 
  private:
-  void WorkerEnded(const TCDImageThread& Worker);
+  void WorkerEnded(const TCopyWorker& Worker);
 
-  std::shared_ptr<TCDImageThread> Current;
+  std::shared_ptr<TCopyWorker> Current;
+  // The current copy's drive, as it was measured, for the display.
+  std::int32_t SectorSize = 2048;
+  std::int64_t SectorCount = 0;
 };
 
 }  // namespace kx::ui

@@ -13,7 +13,6 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QTimer>
 
 #include <array>
 #include <utility>
@@ -92,20 +91,6 @@ void TSectorMapView::paintEvent(QPaintEvent*)
   }
 }
 
-// ---- the worker ------------------------------------------------------------------------------
-
-TRescueThread::TRescueThread(std::unique_ptr<TkxPhysicalCD> Drive, std::string ImageName, TkxRescueOptions Options)
-    : Job(std::move(Drive), std::move(ImageName), std::move(Options))
-{
-}
-
-void TRescueThread::Execute()
-{
-  // Preparing reads the disc's identity, which on a damaged disc may take a failing read.
-  Problem = Job.Prepare();
-  if (Problem.empty()) Outcome = Job.Run(JobControl);
-}
-
 // ---- the dialog ------------------------------------------------------------------------------
 
 TfrmRescue::TfrmRescue(TUserInteraction& Ui_, QWidget* Parent)
@@ -140,8 +125,6 @@ TfrmRescue::TfrmRescue(TUserInteraction& Ui_, QWidget* Parent)
   setTabOrder(neRetries, bStart);
   setTabOrder(bStart, bStop);
 
-  tmRefresh = MakeBlinkTimer(this);
-  connect(tmRefresh, &QTimer::timeout, this, &TfrmRescue::tmRefreshTimer);
   connect(bStart, &QPushButton::clicked, this, &TfrmRescue::bStartClick);
   connect(bStop, &QPushButton::clicked, this, &TfrmRescue::bStopClick);
 }
@@ -177,7 +160,7 @@ void TfrmRescue::BuildFigures()
 
 bool TfrmRescue::Running() const { return Current != nullptr && !Ended; }
 
-bool TfrmRescue::Paused() const { return Running() && Current->JobControl.Paused(); }
+bool TfrmRescue::Paused() const { return Running() && Current->Control().Paused(); }
 
 std::string TfrmRescue::Rescue(char Drive)
 {
@@ -223,12 +206,11 @@ std::string TfrmRescue::RescueInto(char Drive_, const std::string& Typed)
   Drive = std::move(drive);
   ShowReady(target.FileName);
 
-  tmRefresh->start();
   Ui.RunModal(*this);
-  tmRefresh->stop();
   // A rescue still running is stopped; its worker saves the map on its way out.
   if (Current) Runner.Release(*Current);
   Current.reset();
+  CurrentJob.reset();
   Drive.reset();
   return ScanAsked ? Image : std::string();
 }
@@ -262,8 +244,27 @@ void TfrmRescue::StartRescue()
 {
   TkxRescueOptions options = Options;
   options.Settings = {cbScrape->isChecked(), neRetries->value()};
-  Current = std::make_shared<TRescueThread>(std::move(Drive), Image, std::move(options));
-  Runner.Add(Current, [this](TWorker& Worker) { WorkerEnded(static_cast<const TRescueThread&>(Worker)); });
+  const auto job = std::make_shared<TkxRescueJob>(std::move(Drive), Image, std::move(options));
+  Current = std::make_shared<TRescueWorker>(
+      [job](TkxJobControl& Control, const TkxProgressSink<TkxRescueFigures>& Progress) {
+        // Preparing reads the disc's identity, which on a damaged disc may take a failing read.
+        TRescueEnd end;
+        end.Outcome = job->Prepare();
+        if (!end.Outcome.IsCompleted()) return end;
+        end.Prepared = true;
+        static_cast<TkxRescueResult&>(end) = job->Run(Control, Progress);
+        return end;
+      });
+  // A read takes from milliseconds to a minute: the figures are shown four times a second of the
+  // rescue's clock at most, and after every slower read.
+  Current->Worth = [shown = -1.0](const TkxRescueFigures& Figures) mutable {
+    if (shown >= 0 && Figures.Seconds - shown < 0.25) return false;
+    shown = Figures.Seconds;
+    return true;
+  };
+  Current->ShowFigures = [this](const TkxRescueFigures& Figures) { ShowRunning(Figures); };
+  CurrentJob = job;
+  Runner.Add(Current, [this](TWorker& Worker) { WorkerEnded(static_cast<const TRescueWorker&>(Worker)); });
   Runner.Start(*Current);
   cbScrape->setEnabled(false);
   neRetries->setEnabled(false);
@@ -277,12 +278,13 @@ void TfrmRescue::bStartClick()
     if (Drive) StartRescue();
     return;
   }
-  if (!Running() || Current->JobControl.StopRequested()) return;
-  if (Current->JobControl.Paused()) {
-    Current->JobControl.Resume();
+  TkxJobControl& control = Current->Control();
+  if (!Running() || control.StopRequested()) return;
+  if (control.Paused()) {
+    control.Resume();
     bStart->setText(QStringLiteral("Pause"));
   } else {
-    Current->JobControl.Pause();
+    control.Pause();
     bStart->setText(QStringLiteral("Resume"));
   }
 }
@@ -295,7 +297,7 @@ void TfrmRescue::bStopClick()
   }
   // The rescue ends after the read in hand, which on a damaged disc may take a minute, and saves
   // its map; the window stays to show where it stopped.
-  Current->JobControl.RequestStop();
+  Current->Control().RequestStop();
   bStart->setEnabled(false);
   bStop->setEnabled(false);
   bStop->setText(QStringLiteral("Stopping..."));
@@ -323,20 +325,16 @@ void TfrmRescue::ShowFigures(const TkxRescueFigures& f)
   SetValue(lTimeLeft, t.TimeLeft);
   const int count = pbMap->CellCount();
   const int at = Running() && f.Sectors > 0 ? static_cast<int>(f.Position * count / f.Sectors) : -1;
-  pbMap->SetCells(Current->Job.Cells(static_cast<std::size_t>(count)), at);
+  pbMap->SetCells(CurrentJob->Cells(static_cast<std::size_t>(count)), at);
 }
 
-void TfrmRescue::tmRefreshTimer()
+void TfrmRescue::ShowRunning(const TkxRescueFigures& Figures)
 {
-  if (Current == nullptr) return;
-  const TkxRescueFigures f = Current->Job.Figures();
-  // Until the job has read its map or begun its image, there is nothing of the disc to show.
-  if (f.Sectors == 0) return;
-  ShowFigures(f);
-  if (!Ended) lSummary->setText(Local(RescueSummaryText(f)));
+  ShowFigures(Figures);
+  lSummary->setText(Local(RescueSummaryText(Figures)));
 }
 
-void TfrmRescue::WorkerEnded(const TRescueThread& Worker)
+void TfrmRescue::WorkerEnded(const TRescueWorker& Worker)
 {
   Ui.Beep(TBeep::Exclamation);
   if (&Worker != Current.get()) return;
@@ -345,18 +343,19 @@ void TfrmRescue::WorkerEnded(const TRescueThread& Worker)
   bStart->setText(QStringLiteral("Start"));
   bStop->setEnabled(true);
   bStop->setText(QStringLiteral("Close"));
-  if (!Worker.Problem.empty()) {
-    lSummary->setText(Local(Worker.Problem));
-    Ui.ShowMessage(this, Local(Worker.Problem));
+  const TRescueEnd& end = Worker.Result();
+  if (!end.Prepared) {
+    lSummary->setText(Local(end.Outcome.Reason));
+    Ui.ShowMessage(this, Local(end.Outcome.Reason));
     return;
   }
-  const TkxRescueFigures f = Worker.Job.Figures();
+  const TkxRescueFigures f = CurrentJob->Figures();
   ShowFigures(f);
   const std::string summary = RescueSummaryText(f);
-  if (!Worker.Outcome.Error.empty()) {
+  if (end.Outcome.IsFailed()) {
     lSummary->setText(Local(summary));
-    Ui.ShowMessage(this, Local(Worker.Outcome.Error));
-  } else if (Worker.Outcome.Stopped) {
+    Ui.ShowMessage(this, Local(end.Outcome.Reason));
+  } else if (end.Outcome.IsStopped()) {
     lSummary->setText(Local(summary + ". Stopped; the map is saved, and a rescue into the same image goes on here."));
   } else {
     lSummary->setText(Local(summary));

@@ -22,7 +22,6 @@ class QGroupBox;
 class QLabel;
 class QPushButton;
 class QSpinBox;
-class QTimer;
 
 namespace kx::ui {
 
@@ -58,23 +57,15 @@ class TSectorMapView : public QWidget {
   int Current = -1;
 };
 
-// The worker of one rescue: prepares the job (reads the map, or begins the image) and runs it.
-// The window reads the job's figures and map while it runs; the job is safe for that.
-class TRescueThread final : public TWorker {
- public:
-  TRescueThread(std::unique_ptr<TkxPhysicalCD> Drive, std::string ImageName, TkxRescueOptions Options);
-
-  TkxRescueJob Job;
-  TkxJobControl JobControl;
-  // Written by Execute; read by the window once the worker has ended.
-  std::string Problem;  // why the rescue could not begin (another disc, a map that cannot be used)
-  TkxRescueOutcome Outcome;
-
-  TkxJobControl& Control() override { return JobControl; }
-
- protected:
-  void Execute() override;
+// How the worker of one rescue ended: the job is prepared (its map read, or its image begun)
+// and then run. Not Prepared: the outcome says why the rescue could not begin (another disc, a
+// map that cannot be used).
+struct TRescueEnd : TkxRescueResult {
+  bool Prepared = false;
 };
+// Its figures are the job's, pushed after every read; the window reads the job's map, which is
+// safe while it runs.
+using TRescueWorker = TJobWorker<TRescueEnd, TkxRescueFigures>;
 
 class TfrmRescue : public TWorkerDialog {
   Q_OBJECT
@@ -115,12 +106,9 @@ class TfrmRescue : public TWorkerDialog {
   QSpinBox* neRetries;
   QPushButton* bStart;
   QPushButton* bStop;
-  QTimer* tmRefresh;
 
   void bStartClick();
   void bStopClick();
-  // The figures and the map of the current rescue, read from its job.
-  void tmRefreshTimer();
 
  signals:
   // The current rescue's worker has ended and the window shows its end.
@@ -133,13 +121,16 @@ class TfrmRescue : public TWorkerDialog {
   void BuildFigures();
   void ShowReady(const std::string& ImageName);
   void StartRescue();
-  void WorkerEnded(const TRescueThread& Worker);
+  void WorkerEnded(const TRescueWorker& Worker);
   void ShowFigures(const TkxRescueFigures& Figures);
+  // Figures the rescue pushed while it runs; they say what it has done so far.
+  void ShowRunning(const TkxRescueFigures& Figures);
 
   std::unique_ptr<TkxPhysicalCD> Drive;  // opened, until the rescue starts
   char Letter = 0;
   std::string Image;
-  std::shared_ptr<TRescueThread> Current;
+  std::shared_ptr<TRescueWorker> Current;
+  std::shared_ptr<TkxRescueJob> CurrentJob;
   bool Ended = false;
   bool ScanAsked = false;
 };

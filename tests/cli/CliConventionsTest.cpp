@@ -83,14 +83,13 @@ TEST_F(CliConventions, EveryUsageErrorExitsWith2AndSaysWhatWasWrong)
 // image exits as rescue does: 1 when sectors could not be read, after the image is written.
 TEST(ExitStatus, OfAnImageCopy)
 {
-  const auto result = [](std::int64_t Unreadable, bool Complete, bool Stopped, std::string Error) {
+  const auto result = [](std::int64_t Unreadable, bool Complete, TkxJobOutcome Outcome) {
     TkxImageCopyResult r;
     r.SectorsDone = 10;
     r.UnreadableSectors = Unreadable;
     r.Parts = 1;
     r.Complete = Complete;
-    r.Stopped = Stopped;
-    r.Error = std::move(Error);
+    r.Outcome = std::move(Outcome);
     return r;
   };
   const struct {
@@ -98,11 +97,10 @@ TEST(ExitStatus, OfAnImageCopy)
     TkxImageCopyResult Result;
     int Status;
   } cases[] = {
-      {"every sector read", result(0, true, false, ""), cli::ExitSuccess},
-      {"unreadable sectors written as zeros", result(1, true, false, ""), cli::ExitFailure},
-      {"stopped by Ctrl+C", result(1, false, true, ""), cli::ExitInterrupted},
-      {"a write failed", result(0, false, false, "No space left on device"), cli::ExitFailure},
-      {"the disc was changed while stopping", result(0, false, true, "changed"), cli::ExitFailure},
+      {"every sector read", result(0, true, {}), cli::ExitSuccess},
+      {"unreadable sectors written as zeros", result(1, true, {}), cli::ExitFailure},
+      {"stopped by Ctrl+C", result(1, false, TkxJobOutcome::Stopped()), cli::ExitInterrupted},
+      {"a write failed", result(0, false, TkxJobOutcome::Failed("No space left on device")), cli::ExitFailure},
   };
   for (const auto& c : cases) EXPECT_EQ(cli::ImageCopyStatus(c.Result), c.Status) << c.What;
 }

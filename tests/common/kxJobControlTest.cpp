@@ -70,11 +70,12 @@ TEST(TkxJobControl, PausedJobWaitsAndAStopWhilePausedEndsItWithoutAnotherStep)
 
 // ---------------------------------------------------------------------------------------------
 // The contract of every long job of the core with its control, run over each job: a paused job
-// takes no step until it is resumed, a stop while paused ends it without a further step, a stop
-// requested before it begins lets it take none, and a stop from a signal handler ends it at its
-// next step. Each adapter runs its job on the calling thread and calls OnStep after every step
-// with the steps done so far, from the job's own progress report. The tests wait on gates that
-// the job's thread opens, never for time to pass.
+// takes no step until it is resumed, a stop while paused ends it without a further step and
+// with a stopped outcome, a stop requested before it begins lets it take none, and a stop from a
+// signal handler ends it at its next step. Each adapter runs its job on the calling thread, in
+// the one shape Run(control, sink), and calls OnStep after every step with the steps done so far,
+// from the figures the job pushed. The tests wait on gates that the job's thread opens, never for
+// time to pass.
 
 constexpr std::int64_t Steps = 40;
 
@@ -85,8 +86,11 @@ struct TScanAdapter {
   TkxJobControl& Control() { return JobControl; }
   std::int64_t Run(const std::function<void(std::int64_t)>& OnStep)
   {
-    return Job.Run(JobControl, [&](const TkxScanFigures& Figures) { OnStep(Figures.Position); }).Position;
+    const TkxScanResult result = Job.Run(JobControl, [&](const TkxScanFigures& Figures) { OnStep(Figures.Position); });
+    Outcome = result.Outcome;
+    return result.Position;
   }
+  TkxJobOutcome Outcome;
 };
 
 // A copy of Steps chunks into parts that are thrown away.
@@ -100,12 +104,15 @@ struct TCopyAdapter {
   {
     Job.CreatePart = [](const std::string&) { return std::make_unique<TNoPart>(); };
   }
-  TkxJobControl& Control() { return Job.Control; }
+  TkxJobControl JobControl;
+  TkxJobControl& Control() { return JobControl; }
   std::int64_t Run(const std::function<void(std::int64_t)>& OnStep)
   {
-    Job.Run([&](std::int64_t Done) { OnStep(Done / 32); });
-    return Job.Result.SectorsDone / 32;
+    const TkxImageCopyResult result = Job.Run(JobControl, [&](std::int64_t Done) { OnStep(Done / 32); });
+    Outcome = result.Outcome;
+    return result.SectorsDone / 32;
   }
+  TkxJobOutcome Outcome;
 };
 
 // An extraction of Steps entries, a step a file.
@@ -125,8 +132,12 @@ struct TExtractAdapter {
   TkxJobControl& Control() { return JobControl; }
   std::int64_t Run(const std::function<void(std::int64_t)>& OnStep)
   {
-    return ExtractEntries(Disk, List, Rows, Folder.Dir(), TkxExtractMode::Plain, OnStep, &JobControl).Written;
+    const TkxExtractResult result = ExtractEntries(Disk, List, Rows, Folder.Dir(), TkxExtractMode::Plain, JobControl,
+                                                   [&](const TkxFilesDone& Files) { OnStep(Files.Done); });
+    Outcome = result.Outcome;
+    return result.Written;
   }
+  TkxJobOutcome Outcome;
 };
 
 // A rescue of a clean disc of Steps runs of 32 sectors, a step a read command.
@@ -141,16 +152,17 @@ struct TRescueAdapter {
     auto owned = std::make_unique<test::TSimulatedDrive>(Steps * MaxSectorsPerRequest);
     Drive = owned.get();
     Job = std::make_unique<TkxRescueJob>(std::make_unique<TkxPhysicalCD>(std::move(owned)), Folder / "disc.iso");
-    EXPECT_EQ(Job->Prepare(), "");
+    EXPECT_TRUE(Job->Prepare().IsCompleted());
     Opened = Drive->Commands.size();
   }
   TkxJobControl& Control() { return JobControl; }
   std::int64_t Run(const std::function<void(std::int64_t)>& OnStep)
   {
     const auto reads = [this] { return static_cast<std::int64_t>(Drive->Reads(Opened).size()); };
-    Job->Run(JobControl, [&] { OnStep(reads()); });
+    Outcome = Job->Run(JobControl, [&](const TkxRescueFigures& Figures) { OnStep(Figures.Reads); }).Outcome;
     return reads();
   }
+  TkxJobOutcome Outcome;
 };
 
 template <class TAdapter>
@@ -204,6 +216,7 @@ TYPED_TEST(JobContract, StoppedWhilePausedItEndsWithoutAnotherStep)
   this->Job.Control().RequestStop();
   EXPECT_EQ(steps.get(), 3);
   EXPECT_FALSE(this->Job.Control().Paused());
+  EXPECT_TRUE(this->Job.Outcome.IsStopped());
 }
 
 TYPED_TEST(JobContract, StoppedBeforeItBeginsItTakesNoStep)

@@ -26,7 +26,7 @@ class TPatternDisk final : public TkxDisk {
 
   static std::uint8_t ByteAt(std::int64_t b) { return static_cast<std::uint8_t>(b * 7 + b / 2048); }
 
-  std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector) override
+  std::int32_t DoReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector, const TkxReadOptions&) override
   {
     Calls.emplace_back(FirstSector, Count);
     if (Fail) throw EkxIOError("part vanished");

@@ -33,7 +33,7 @@ class TStampedDisk final : public TkxDisk {
  public:
   explicit TStampedDisk(std::int64_t sectors) { SectorCount = sectors; }
   int Reads = 0;
-  std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector) override
+  std::int32_t DoReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector, const TkxReadOptions&) override
   {
     ++Reads;
     for (std::int32_t i = 0; i < Count; ++i) {
@@ -109,7 +109,7 @@ TEST_P(ImagePartsTest, PartsOf1GiBNamedLikeTheReaderExpects)
   const auto result = CopyDiskToImage(disk, "disk.iso", options);
 
   EXPECT_TRUE(result.Complete);
-  EXPECT_EQ(result.Error, "");
+  EXPECT_EQ(result.Outcome.Reason, "");
   EXPECT_EQ(result.SectorsDone, c.Sectors);
   EXPECT_EQ(result.UnreadableSectors, 0);
   EXPECT_EQ(disk.Reads, (c.Sectors + 31) / 32);
@@ -192,12 +192,11 @@ TEST(CopyDiskToImage, StopIsHonouredBetweenTheCommandsOfADamagedChunk)
     if (drive->Reads(opened).size() == 5) control.RequestStop();
   };
   const auto result = CopyDiskToImage(cd, dir / "disk.iso", options);
-  EXPECT_TRUE(result.Stopped);
+  EXPECT_TRUE(result.Outcome.IsStopped());
   EXPECT_FALSE(result.Complete);
   EXPECT_EQ(result.SectorsDone, 32);
   EXPECT_EQ(std::filesystem::file_size(dir / "disk.iso"), 32u * 2048);
   EXPECT_EQ(drive->Reads(opened).size(), 1u + 1u + 3u);
-  EXPECT_FALSE(cd.Interrupted) << "the drive is left as it was";
 }
 
 TEST(CopyDiskToImage, DiscChangedDuringTheCopyEndsItAndKeepsWhatWasCopied)
@@ -215,8 +214,8 @@ TEST(CopyDiskToImage, DiscChangedDuringTheCopyEndsItAndKeepsWhatWasCopied)
   const auto result = CopyDiskToImage(cd, name);
 
   EXPECT_FALSE(result.Complete);
-  EXPECT_FALSE(result.Stopped);
-  EXPECT_EQ(result.Error, MediumChangedMessage);
+  EXPECT_FALSE(result.Outcome.IsStopped());
+  EXPECT_EQ(result.Outcome.Reason, MediumChangedMessage);
   EXPECT_EQ(result.SectorsDone, 5 * 32);
   EXPECT_EQ(result.UnreadableSectors, 0) << "the chunk that met the other disc is not written at all";
   std::ifstream in(name, std::ios::binary);
@@ -241,9 +240,9 @@ TEST(CopyDiskToImage, StopKeepsThePartsWritten)
   std::ofstream(PartFileName(name, 3)) << "left from an earlier image";
   const auto result = CopyDiskToImage(disk, name, options);
 
-  EXPECT_TRUE(result.Stopped);
+  EXPECT_TRUE(result.Outcome.IsStopped());
   EXPECT_FALSE(result.Complete);
-  EXPECT_EQ(result.Error, "");
+  EXPECT_EQ(result.Outcome.Reason, "");
   EXPECT_EQ(result.SectorsDone, 96);
   EXPECT_EQ(disk.Reads, 3) << "the request is checked before every chunk";
   EXPECT_EQ(std::filesystem::file_size(name), 64u * 2048);
@@ -255,7 +254,7 @@ TEST(CopyDiskToImage, StopKeepsThePartsWritten)
   stopped.RequestStop();
   options.Control = &stopped;
   const auto none = CopyDiskToImage(other, dir / "none.iso", options);
-  EXPECT_TRUE(none.Stopped);
+  EXPECT_TRUE(none.Outcome.IsStopped());
   EXPECT_EQ(none.SectorsDone, 0);
   EXPECT_EQ(other.Reads, 0);
 }
@@ -270,7 +269,7 @@ TEST(CopyDiskToImage, CompleteCopyRemovesLaterPartsOfAnEarlierImage)
   options.PartSize = 64 * 2048;
   const auto result = CopyDiskToImage(disk, name, options);
 
-  ASSERT_TRUE(result.Complete) << result.Error;
+  ASSERT_TRUE(result.Complete) << result.Outcome.Reason;
   EXPECT_EQ(result.Parts, 2);
   EXPECT_EQ(std::filesystem::file_size(name), 64u * 2048);
   EXPECT_EQ(std::filesystem::file_size(PartFileName(name, 2)), 36u * 2048);
@@ -295,7 +294,7 @@ TEST(CopyDiskToImage, OnlyFilesNamedLikeLaterPartsAreRemoved)
 
     TStampedDisk disk(10);
     const auto result = CopyDiskToImage(disk, name);
-    ASSERT_TRUE(result.Complete) << result.Error;
+    ASSERT_TRUE(result.Complete) << result.Outcome.Reason;
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(PartFileName(name, 2))));
     EXPECT_TRUE(std::filesystem::exists(elsewhere)) << "a link goes, not what it points to";
     EXPECT_TRUE(std::filesystem::is_directory(PartFileName(name, 3))) << empty;
@@ -314,8 +313,8 @@ TEST(CopyDiskToImage, FailedWriteEndsTheCopyAndIsReported)
   const auto result = CopyDiskToImage(disk, "disk.iso", options);
 
   EXPECT_FALSE(result.Complete);
-  EXPECT_FALSE(result.Stopped);
-  EXPECT_THAT(result.Error, HasSubstr("disk full"));
+  EXPECT_FALSE(result.Outcome.IsStopped());
+  EXPECT_THAT(result.Outcome.Reason, HasSubstr("disk full"));
   EXPECT_EQ(result.SectorsDone, 64);
   EXPECT_EQ(disk.Reads, 3) << "nothing is read after the failed write";
   ASSERT_EQ(log.Parts.size(), 1u);
@@ -334,7 +333,7 @@ TEST(CopyDiskToImage, NextPartThatCannotBeCreatedEndsTheCopy)
   const auto result = CopyDiskToImage(disk, "disk.iso", options);
 
   EXPECT_FALSE(result.Complete);
-  EXPECT_THAT(result.Error, HasSubstr("disk.iso02"));
+  EXPECT_THAT(result.Outcome.Reason, HasSubstr("disk.iso02"));
   EXPECT_EQ(result.SectorsDone, 64);
   EXPECT_EQ(result.Parts, 1);
   EXPECT_EQ(disk.Reads, 2);
@@ -346,13 +345,13 @@ TEST(CopyDiskToImage, FullDeviceAndMissingFolderAreErrors)
   if (std::filesystem::exists("/dev/full")) {
     const auto full = CopyDiskToImage(disk, "/dev/full");
     EXPECT_FALSE(full.Complete);
-    EXPECT_NE(full.Error, "");
+    EXPECT_NE(full.Outcome.Reason, "");
     EXPECT_LT(full.SectorsDone, 100);
   }
   TScratchFolder dir;
   const auto missing = CopyDiskToImage(disk, dir / "no/such/folder/disk.iso");
   EXPECT_FALSE(missing.Complete);
-  EXPECT_THAT(missing.Error, HasSubstr("no/such/folder/disk.iso"));
+  EXPECT_THAT(missing.Outcome.Reason, HasSubstr("no/such/folder/disk.iso"));
   EXPECT_EQ(missing.SectorsDone, 0);
 }
 
@@ -380,7 +379,7 @@ TEST(CopyDiskToImage, PausedCopyWaitsBetweenChunksAndAStopWhilePausedCopiesNoMor
   std::thread worker([&] { result = CopyDiskToImage(disk, dir / "disk.iso", options); });
   control.RequestStop();
   worker.join();
-  EXPECT_TRUE(result.Stopped);
+  EXPECT_TRUE(result.Outcome.IsStopped());
   EXPECT_EQ(result.SectorsDone, 0);
   EXPECT_EQ(disk.Reads, 0) << "a paused copy holds before its first chunk";
 }
@@ -406,11 +405,11 @@ TEST(ImageCopyEndText, CompleteOrFailedAndTheUnreadableCountOnTheProgressLine)
   r.UnreadableSectors = 96;
   EXPECT_EQ(ImageCopyEndFigures(r, 359846, 2048), "96 unreadable sectors were written as zeros.");
   TkxImageCopyResult failed;
-  failed.Error = "No space left on device";
+  failed.Outcome = TkxJobOutcome::Failed("No space left on device");
   failed.UnreadableSectors = 5;
   EXPECT_EQ(ImageCopyEndText(failed), " - Failed");
   TkxImageCopyResult stopped;
-  stopped.Stopped = true;
+  stopped.Outcome = TkxJobOutcome::Stopped();
   EXPECT_EQ(ImageCopyEndText(stopped), " - Complete");
 }
 
@@ -464,13 +463,13 @@ class TCountedDisk final : public TkxDisk {
  public:
   TCountedDisk(std::int64_t Sectors, bool& Released_) : Released(Released_) { SectorCount = Sectors; }
   ~TCountedDisk() override { Released = true; }
-  std::int32_t ReadSectors(std::uint8_t*, std::int32_t Count, std::int64_t) override { return Count * 2048; }
+  std::int32_t DoReadSectors(std::uint8_t*, std::int32_t Count, std::int64_t, const TkxReadOptions&) override { return Count * 2048; }
 
  private:
   bool& Released;
 };
 
-TEST(TkxCopyJob, RunCopiesReleasesTheDriveAndEndsRunningAfterTheResult)
+TEST(TkxCopyJob, RunCopiesAndReleasesTheDriveOnce)
 {
   bool released = false;
   TkxCopyJob job(std::make_unique<TCountedDisk>(100, released), "disk.iso");
@@ -478,15 +477,16 @@ TEST(TkxCopyJob, RunCopiesReleasesTheDriveAndEndsRunningAfterTheResult)
   job.CreatePart = log.Creator();
   EXPECT_EQ(job.SectorCount, 100);
   EXPECT_EQ(job.SectorSize, 2048);
-  EXPECT_TRUE(job.Running.load());
   std::vector<std::int64_t> progress;
-  job.Run([&](std::int64_t Done) { progress.push_back(Done); });
-  EXPECT_FALSE(job.Running.load());
+  TkxJobControl control;
+  const TkxImageCopyResult result = job.Run(control, [&](std::int64_t Done) { progress.push_back(Done); });
   EXPECT_TRUE(released);
-  EXPECT_TRUE(job.Result.Complete);
-  EXPECT_EQ(job.Result.SectorsDone, 100);
+  EXPECT_TRUE(result.Complete);
+  EXPECT_TRUE(result.Outcome.IsCompleted());
+  EXPECT_EQ(result.SectorsDone, 100);
   EXPECT_THAT(progress, ElementsAre(32, 64, 96, 100));
   EXPECT_THAT(log.Sizes(), ElementsAre(100 * 2048));
+  EXPECT_TRUE(job.Run(control).Outcome.IsFailed()) << "the drive is gone";
 }
 
 }  // namespace

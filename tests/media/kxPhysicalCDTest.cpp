@@ -133,11 +133,13 @@ TEST(TkxPhysicalCD, StopIsHonouredBetweenTheCommandsOfOneRead)
   for (std::int64_t s = 5000; s < 5100; ++s) drive->Unreadable.insert(s);
   drive->ReportsCapacity = true;
   TOpenedDrive cd(std::move(drive));
-  int asked = 0;
-  cd.Disk.Interrupted = [&] { return ++asked == 3; };
   std::vector<std::uint8_t> buffer(32 * 2048);
   const std::size_t before = cd.Drive->Commands.size();
-  EXPECT_THROW(cd.Disk.ReadSectors(buffer.data(), 32, 4992), EkxStopped);
+  TkxJobControl control;
+  cd.Drive->BeforeCommand = [&](std::size_t Index) {
+    if (Index == before + 2) control.RequestStop();
+  };
+  EXPECT_THROW(cd.Disk.ReadSectors(buffer.data(), 32, 4992, {.Control = &control}), EkxStopped);
   EXPECT_EQ(cd.Drive->Commands.size(), before + 3) << "the request, then two single sectors";
 }
 

@@ -96,15 +96,15 @@ TEST(TkxRescueJob, RescuesEveryReadableSectorIntoOneImageWithItsMap)
   const std::string image = dir / "disc.iso";
   EXPECT_FALSE(TkxRescueJob::MapExists(image));
   TkxRescueJob job(std::move(disc.Drive), image, OptionsWith(clock));
-  ASSERT_EQ(job.Prepare(), "");
+  ASSERT_TRUE(job.Prepare().IsCompleted());
   EXPECT_FALSE(job.Resumed());
   EXPECT_TRUE(TkxRescueJob::MapExists(image)) << "a map from the first moment";
 
   TkxJobControl control;
-  const TkxRescueOutcome outcome = job.Run(control);
-  EXPECT_FALSE(outcome.Stopped);
+  const TkxRescueResult outcome = job.Run(control);
+  EXPECT_FALSE(outcome.Outcome.IsStopped());
   EXPECT_FALSE(outcome.Complete);
-  EXPECT_EQ(outcome.Error, "");
+  EXPECT_EQ(outcome.Outcome.Reason, "");
   ExpectImageOfDamagedDisc(image, bad);
 
   const TkxRescueMap map = LoadRescueMap(image + ".map");
@@ -159,11 +159,11 @@ TEST(TkxRescueJob, DriveRetriesAreLoweredForTheRescueAndGivenBackForRetryPasses)
     if (cdb[0] == 0xBE && TSimulatedDrive::DecodeRead(cdb).second == 1) countsAtSingleReads.push_back(sim->ErrorRecoveryPage[3]);
   };
   TkxRescueJob job(std::move(disc.Drive), dir / "disc.iso", OptionsWith(clock, {false, 1}));
-  ASSERT_EQ(job.Prepare(), "");
+  ASSERT_TRUE(job.Prepare().IsCompleted());
   countsAtSingleReads.clear();  // the volume descriptors, read while preparing
   TkxJobControl control;
   bool loweredDuringRun = false;
-  job.Run(control, [&] { loweredDuringRun = loweredDuringRun || job.RetriesLowered(); });
+  job.Run(control, [&](const TkxRescueFigures&) { loweredDuringRun = loweredDuringRun || job.RetriesLowered(); });
   EXPECT_TRUE(loweredDuringRun);
   ASSERT_EQ(sim->PagesSelected.size(), 2u);
   EXPECT_EQ(sim->PagesSelected[0][3], TkxRescueJob::LoweredReadRetries);
@@ -179,8 +179,8 @@ TEST(TkxRescueJob, DriveRetriesAreLoweredForTheRescueAndGivenBackForRetryPasses)
   fixed.Sim->RetriesFixed = true;
   TSimulatedDrive* fixedSim = fixed.Sim;
   TkxRescueJob plain(std::move(fixed.Drive), dir / "other.iso", OptionsWith(clock));
-  ASSERT_EQ(plain.Prepare(), "");
-  EXPECT_FALSE(plain.Run(control).Stopped);
+  ASSERT_TRUE(plain.Prepare().IsCompleted());
+  EXPECT_FALSE(plain.Run(control).Outcome.IsStopped());
   EXPECT_TRUE(fixedSim->PagesSelected.empty());
   EXPECT_FALSE(plain.RetriesLowered());
 }
@@ -200,12 +200,12 @@ TEST(TkxRescueJob, StoppedAndResumedNeverReadsAFinishedSectorAgain)
     TkxJobControl control;
     {
       TkxRescueJob job(std::move(first.Drive), image, OptionsWith(clock));
-      ASSERT_EQ(job.Prepare(), "");
+      ASSERT_TRUE(job.Prepare().IsCompleted());
       int steps = 0;
-      const TkxRescueOutcome outcome = job.Run(control, [&] {
+      const TkxRescueResult outcome = job.Run(control, [&](const TkxRescueFigures&) {
         if (++steps == stopAfter) control.RequestStop();
       });
-      EXPECT_TRUE(outcome.Stopped) << stopAfter;
+      EXPECT_TRUE(outcome.Outcome.IsStopped()) << stopAfter;
     }
     const TkxRescueMap saved = LoadRescueMap(image + ".map");
     EXPECT_NE(saved.Phase, TkxRescuePhase::Finished) << stopAfter;
@@ -213,11 +213,11 @@ TEST(TkxRescueJob, StoppedAndResumedNeverReadsAFinishedSectorAgain)
     TDamagedDrive second(&clock);
     TSimulatedDrive* sim = second.Sim;
     TkxRescueJob again(std::move(second.Drive), image, OptionsWith(clock));
-    ASSERT_EQ(again.Prepare(), "") << stopAfter;
+    ASSERT_TRUE(again.Prepare().IsCompleted()) << stopAfter;
     EXPECT_TRUE(again.Resumed());
     const std::size_t opened = sim->Commands.size();
     TkxJobControl goOn;
-    EXPECT_FALSE(again.Run(goOn).Stopped);
+    EXPECT_FALSE(again.Run(goOn).Outcome.IsStopped());
     for (const auto& [lba, count] : sim->Reads(opened))
       for (std::int64_t s = lba; s < lba + count; ++s)
         ASSERT_NE(saved.Sectors.At(s), TkxSectorState::Finished) << "sector " << s << " read again, stop after " << stopAfter;
@@ -234,42 +234,42 @@ TEST(TkxRescueJob, RefusesAnotherDiscAndAnImageWithoutItsMap)
   {
     TDamagedDrive disc(&clock);
     TkxRescueJob job(std::move(disc.Drive), image, OptionsWith(clock));
-    ASSERT_EQ(job.Prepare(), "");
+    ASSERT_TRUE(job.Prepare().IsCompleted());
   }
   EXPECT_EQ(TkxRescueJob::TargetProblem(image), "") << "an image with its map goes on";
   // The same size, another TOC.
   TDamagedDrive other(&clock, 1);
   TkxRescueJob wrong(std::move(other.Drive), image, OptionsWith(clock));
-  EXPECT_THAT(wrong.Prepare(), HasSubstr("belongs to another disc: the table of contents"));
+  EXPECT_THAT(wrong.Prepare().Reason, HasSubstr("belongs to another disc: the table of contents"));
 
   // Another size.
   auto small = std::make_unique<TSimulatedDrive>(500);
   small->ReportsCapacity = true;
   TkxRescueJob smaller(std::make_unique<TkxPhysicalCD>(std::move(small)), image, OptionsWith(clock));
-  EXPECT_THAT(smaller.Prepare(), HasSubstr("the map describes a disc of 2000 sectors; this disc has 500"));
+  EXPECT_THAT(smaller.Prepare().Reason, HasSubstr("the map describes a disc of 2000 sectors; this disc has 500"));
 
   // The image went missing; a map that is no map; an image without a map.
   std::filesystem::rename(image, image + ".moved");
   TDamagedDrive same(&clock);
   TkxRescueJob missing(std::move(same.Drive), image, OptionsWith(clock));
-  EXPECT_THAT(missing.Prepare(), HasSubstr("is missing"));
+  EXPECT_THAT(missing.Prepare().Reason, HasSubstr("is missing"));
   std::filesystem::rename(image + ".moved", image);
   test::WriteFileText(image + ".map", "0 + 1\n0 4096 x\n");
   TDamagedDrive again(&clock);
   TkxRescueJob broken(std::move(again.Drive), image, OptionsWith(clock));
-  EXPECT_THAT(broken.Prepare(), HasSubstr("cannot be used (line 2)"));
+  EXPECT_THAT(broken.Prepare().Reason, HasSubstr("cannot be used (line 2)"));
   std::filesystem::remove(image + ".map");
   TDamagedDrive fresh(&clock);
   TkxRescueJob noMap(std::move(fresh.Drive), image, OptionsWith(clock));
-  EXPECT_THAT(noMap.Prepare(), HasSubstr("exists and has no map beside it"));
-  EXPECT_EQ(TkxRescueJob::TargetProblem(image), noMap.Prepare()) << "known before the drive is touched";
+  EXPECT_THAT(noMap.Prepare().Reason, HasSubstr("exists and has no map beside it"));
+  EXPECT_EQ(TkxRescueJob::TargetProblem(image), noMap.Prepare().Reason) << "known before the drive is touched";
   EXPECT_EQ(TkxRescueJob::TargetProblem(dir / "new.iso"), "");
 
   // A drive that is not ready.
   auto empty = std::make_unique<TSimulatedDrive>(100);
   empty->NotReady = true;
   TkxRescueJob none(std::make_unique<TkxPhysicalCD>(std::move(empty)), dir / "x.iso", OptionsWith(clock));
-  EXPECT_EQ(none.Prepare(), "Drive unit is not ready");
+  EXPECT_EQ(none.Prepare().Reason, "Drive unit is not ready");
 }
 
 TEST(TkxRescueJob, ChangedDiscEndsTheRescueAndKeepsTheMap)
@@ -286,10 +286,10 @@ TEST(TkxRescueJob, ChangedDiscEndsTheRescueAndKeepsTheMap)
   };
   const std::string image = dir / "disc.iso";
   TkxRescueJob job(std::move(disc.Drive), image, OptionsWith(clock));
-  ASSERT_EQ(job.Prepare(), "");
+  ASSERT_TRUE(job.Prepare().IsCompleted());
   TkxJobControl control;
-  const TkxRescueOutcome outcome = job.Run(control);
-  EXPECT_EQ(outcome.Error, MediumChangedMessage);
+  const TkxRescueResult outcome = job.Run(control);
+  EXPECT_EQ(outcome.Outcome.Reason, MediumChangedMessage);
   const TkxRescueMap map = LoadRescueMap(image + ".map");
   EXPECT_GT(map.Sectors.Count(TkxSectorState::Finished), 0);
   EXPECT_LT(map.Sectors.Count(TkxSectorState::Finished), 2000 - 111);
@@ -303,13 +303,13 @@ TEST(TkxRescueJob, MapIsSavedAtLeastEveryFiveSeconds)
   TDamagedDrive disc(&clock);
   const std::string image = dir / "disc.iso";
   TkxRescueJob job(std::move(disc.Drive), image, OptionsWith(clock));
-  ASSERT_EQ(job.Prepare(), "");
+  ASSERT_TRUE(job.Prepare().IsCompleted());
   std::string last = test::ReadFileText(image + ".map");
   std::int64_t lastChange = clock.Ms;
   std::int64_t longest = 0;
   int saves = 0;
   TkxJobControl control;
-  job.Run(control, [&] {
+  job.Run(control, [&](const TkxRescueFigures&) {
     const std::string now = test::ReadFileText(image + ".map");
     if (now != last) {
       last = now;
@@ -390,10 +390,10 @@ TEST(EstimateTimeLeft, TheRangeHoldsTheTimeTheRescueTook)
     TDriveClock clock;
     TDamagedDrive disc(&clock);
     TkxRescueJob job(std::move(disc.Drive), dir / "disc.iso", OptionsWith(clock, settings));
-    ASSERT_EQ(job.Prepare(), "");
+    ASSERT_TRUE(job.Prepare().IsCompleted());
     std::vector<std::pair<TkxRescueFigures, std::int64_t>> moments;
     TkxJobControl control;
-    job.Run(control, [&] { moments.emplace_back(job.Figures(), clock.Ms.load()); });
+    job.Run(control, [&](const TkxRescueFigures& f) { moments.emplace_back(f, clock.Ms.load()); });
     const std::int64_t end = clock.Ms;
     int estimated = 0;
     for (const auto& [f, at] : moments) {
@@ -454,7 +454,7 @@ TEST(TkxRescueJob, FiguresAndCellsFromAnotherThreadWhileItRuns)
   TScratchFolder dir;
   TDamagedDrive disc;
   TkxRescueJob job(std::move(disc.Drive), dir / "disc.iso");
-  ASSERT_EQ(job.Prepare(), "");
+  ASSERT_TRUE(job.Prepare().IsCompleted());
   TkxJobControl control;
   // The worker and this thread take turns: a step, then a look at the figures, so that the
   // rescue is certainly still running when it is told to stop.
@@ -462,9 +462,9 @@ TEST(TkxRescueJob, FiguresAndCellsFromAnotherThreadWhileItRuns)
   std::condition_variable turn;
   int steps = 0;
   int allowed = 0;
-  TkxRescueOutcome outcome;
+  TkxRescueResult outcome;
   std::thread worker([&] {
-    outcome = job.Run(control, [&] {
+    outcome = job.Run(control, [&](const TkxRescueFigures&) {
       std::unique_lock guard(lock);
       ++steps;
       turn.notify_all();
@@ -492,7 +492,7 @@ TEST(TkxRescueJob, FiguresAndCellsFromAnotherThreadWhileItRuns)
     turn.notify_all();
   }
   worker.join();
-  EXPECT_TRUE(outcome.Stopped);
+  EXPECT_TRUE(outcome.Outcome.IsStopped());
   EXPECT_GE(job.Figures().Reads, 20);
 }
 

@@ -132,8 +132,11 @@ TEST(ExtractEntries, GroupedModeUsesOneFolderPerExtension)
   l.Add("File 000010", 77, 100, 10, true);
   const std::vector<std::int32_t> rows = {0, 1, 2, 3};
   std::vector<std::int32_t> progress;
-  const auto r = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Grouped,
-                                [&progress](std::int32_t done) { progress.push_back(done); });
+  TkxJobControl control;
+  const auto r = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Grouped, control, [&](const TkxFilesDone& Files) {
+    EXPECT_EQ(Files.Total, 4);
+    progress.push_back(Files.Done);
+  });
   EXPECT_EQ(FailedPaths(r), "");
   EXPECT_EQ(r.Written, 4);
   EXPECT_EQ(progress, (std::vector<std::int32_t>{1, 2, 3, 4}));
@@ -325,8 +328,9 @@ TEST(ExtractEntries, NumberingContinuesWhereItStopped)
   const std::vector<std::int32_t> rows = {0, 1, 2};
   // A name freed during the extraction is not searched again: the numbers below the last one
   // taken are known to be taken. Freed by the progress report after the second file.
-  const auto r = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Plain, [&dir](std::int32_t done) {
-    if (done == 2) std::filesystem::remove(dir / "same.jpg");
+  TkxJobControl control;
+  const auto r = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Plain, control, [&dir](const TkxFilesDone& Files) {
+    if (Files.Done == 2) std::filesystem::remove(dir / "same.jpg");
   });
   EXPECT_EQ(r.Written, 3);
   EXPECT_EQ(FilesIn(dir.Dir()), (std::vector<std::string>{"same(2).jpg", "same(3).jpg"}));
@@ -447,11 +451,11 @@ TEST(ExtractEntries, AStopRequestEndsBeforeTheNextFile)
   for (int i = 0; i < 5; ++i) l.Add("f" + std::to_string(i), 0, i, 1, false);
   const std::vector<std::int32_t> rows = {0, 1, 2, 3, 4};
   TkxJobControl control;
-  const auto stopAfterTwo = [&control](std::int32_t Done) {
-    if (Done == 2) control.RequestStop();
+  const auto stopAfterTwo = [&control](const TkxFilesDone& Files) {
+    if (Files.Done == 2) control.RequestStop();
   };
-  const auto r = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Plain, stopAfterTwo, &control);
-  EXPECT_TRUE(r.Stopped);
+  const auto r = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Plain, control, stopAfterTwo);
+  EXPECT_TRUE(r.Outcome.IsStopped());
   EXPECT_EQ(r.Written, 2);
   EXPECT_EQ(r.NotExtracted, 3);
   EXPECT_EQ(FilesIn(dir.Dir()), (std::vector<std::string>{"f0", "f1"}));
@@ -466,7 +470,7 @@ class TStoppedInARead final : public TkxDisk {
   {
     SectorCount = Disk.SectorCount;
   }
-  std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector) override
+  std::int32_t DoReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector, const TkxReadOptions&) override
   {
     if (FirstSector <= StopAt && StopAt < FirstSector + Count) Control.RequestStop();
     return Disk.ReadSectors(Buffer, Count, FirstSector);
@@ -531,14 +535,13 @@ TEST(ExtractEntries, AFileLeftIncompleteWhileStoppingIsRemovedNotListed)
     l.Add("cut", 0, c.Offset, c.Size, false);
     l.Add("never", 0, 0, 10, false);
     const std::vector<std::int32_t> rows = {0, 1, 2};
-    const auto r = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Plain, {}, &control);
-    EXPECT_TRUE(r.Stopped);
+    const auto r = ExtractEntries(disk, l, rows, dir.Dir(), TkxExtractMode::Plain, control);
+    EXPECT_TRUE(r.Outcome.IsStopped());
     EXPECT_EQ(r.Written, 1);
     EXPECT_EQ(r.NotExtracted, 2);
     EXPECT_EQ(FailedPaths(r), "");
     EXPECT_EQ(FilesIn(dir.Dir()), std::vector<std::string>{"whole"});
     EXPECT_EQ(memory.SectorsRead.back(), c.LastRead) << "nothing more was read";
-    EXPECT_FALSE(disk.Interrupted) << "the medium is left as it was found";
   }
 
   TScratchFolder dir;
@@ -550,7 +553,7 @@ TEST(ExtractEntries, AFileLeftIncompleteWhileStoppingIsRemovedNotListed)
   // files are left.
   const std::vector<std::int32_t> cut = {0};
   const auto f = ExtractEntries(memory, l, cut, dir.Dir(), TkxExtractMode::Plain);
-  EXPECT_FALSE(f.Stopped);
+  EXPECT_FALSE(f.Outcome.IsStopped());
   EXPECT_EQ(FailedPaths(f), dir.Dir() + "cut\n");
   EXPECT_FALSE(std::filesystem::exists(dir / "cut"));
 }
@@ -564,7 +567,7 @@ class TGatedDisk final : public TkxDisk {
   {
     SectorCount = Disk.SectorCount;
   }
-  std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector) override
+  std::int32_t DoReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector, const TkxReadOptions&) override
   {
     if (FirstSector <= Gate && Gate < FirstSector + Count) {
       char c = 'r';

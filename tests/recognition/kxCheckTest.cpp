@@ -98,6 +98,34 @@ TMixed MixedMedium()
   return x;
 }
 
+// A check jumps from file to file, and every read it makes says so: a medium that reads ahead
+// then reads no long run at each file's start that the check would not use.
+TEST(CheckFoundFiles, ReadsHereAndThere)
+{
+  class TOrders final : public TkxDisk {
+   public:
+    explicit TOrders(TkxDisk& Inner_) : Inner(Inner_) { SectorCount = Inner.SectorCount; }
+    std::vector<TkxReadOptions::TOrder> Seen;
+
+   private:
+    std::int32_t DoReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t First,
+                               const TkxReadOptions& How) override
+    {
+      Seen.push_back(How.Order);
+      return Inner.ReadSectors(Buffer, Count, First);
+    }
+    TkxDisk& Inner;
+  };
+  test::TMemoryDisk memory(MixedMedium().M.Bytes);
+  TkxRecognition scan(memory);
+  while (scan.Position < memory.SectorCount) scan.RecognizeNext();
+  TOrders disk(memory);
+  TkxJobControl control;
+  EXPECT_TRUE(CheckFoundFiles(disk, scan.FileList, control).Outcome.IsCompleted());
+  ASSERT_FALSE(disk.Seen.empty());
+  for (const TkxReadOptions::TOrder order : disk.Seen) EXPECT_EQ(order, TkxReadOptions::TOrder::Scattered);
+}
+
 TEST(CheckFoundFiles, SetsExactSizesAndStatesOfAScannedMedium)
 {
   const TMixed x = MixedMedium();
@@ -114,13 +142,13 @@ TEST(CheckFoundFiles, SetsExactSizesAndStatesOfAScannedMedium)
 
   TkxJobControl control;
   std::vector<std::int32_t> progress;
-  const TkxCheckResult r = CheckFoundFiles(disk, scan.FileList, control, [&](std::int32_t done, std::int32_t total) {
-    EXPECT_EQ(total, 9);
-    progress.push_back(done);
+  const TkxCheckResult r = CheckFoundFiles(disk, scan.FileList, control, [&](const TkxFilesDone& Files) {
+    EXPECT_EQ(Files.Total, 9);
+    progress.push_back(Files.Done);
   });
   EXPECT_EQ(progress, (std::vector<std::int32_t>{1, 2, 3, 4, 5, 6, 7, 8, 9}));
-  EXPECT_FALSE(r.Stopped);
-  EXPECT_EQ(r.Error, "");
+  EXPECT_FALSE(r.Outcome.IsStopped());
+  EXPECT_EQ(r.Outcome.Reason, "");
   TkxFileList list;
   list.Assign(scan.FileList);
   ApplyCheck(r, list);
@@ -204,7 +232,7 @@ TEST(CheckFoundFiles, AStopBeforeTheFirstEntryChangesNothing)
   TkxJobControl control;
   control.RequestStop();
   const TkxCheckResult r = CheckFoundFiles(disk, scan.FileList, control);
-  EXPECT_TRUE(r.Stopped);
+  EXPECT_TRUE(r.Outcome.IsStopped());
   EXPECT_EQ(r.Checked, 0);
   EXPECT_TRUE(r.Changes.empty());
 }
@@ -222,7 +250,7 @@ TEST(CheckFoundFiles, AFailingMediumEndsTheCheckWithItsError)
   disk.ThrowAt = 0;
   TkxJobControl control;
   const TkxCheckResult r = CheckFoundFiles(disk, scan.FileList, control);
-  EXPECT_EQ(r.Error, "part file vanished");
+  EXPECT_EQ(r.Outcome.Reason, "part file vanished");
   ASSERT_EQ(r.Changes.size(), 1u);
   EXPECT_EQ(r.Changes[0].Kind, Kinds::Png);
   EXPECT_EQ(r.Changes[0].Index, 1);
@@ -246,7 +274,7 @@ TEST(CheckFoundFiles, HostileNumbersAreCheckedWithoutOverflow)
   list.Add("after", Kinds::Unknown, 10, max, false);
   TkxJobControl control;
   const TkxCheckResult r = CheckFoundFiles(disk, list, control);
-  EXPECT_EQ(r.Error, "");
+  EXPECT_EQ(r.Outcome.Reason, "");
   for (const TkxCheckChange& c : r.Changes) {
     EXPECT_NE(c.Index, 1) << "an entry past the medium is not checked";
     EXPECT_NE(c.Index, 3) << "an entry before it is not checked";
@@ -296,10 +324,10 @@ TEST(FinishCheck, AppliesAndSaysHowItWentAlsoWhenStopped)
   // A stopped check concluded the entries at the medium's end and merged nothing.
   TkxCheckResult stopped;
   stopped.Checked = 1;
-  stopped.Stopped = true;
+  stopped.Outcome = TkxJobOutcome::Stopped();
   stopped.Changes.push_back({2, Kinds::Zip, 4096, TkxCheckState::Damaged, 10, {}});
   TkxCheckResult failed = changed;
-  failed.Error = "part file vanished";
+  failed.Outcome = TkxJobOutcome::Failed("part file vanished");
   TkxCheckResult same;
   same.Checked = 3;
 
@@ -331,7 +359,7 @@ TEST(FinishCheck, AppliesAndSaysHowItWentAlsoWhenStopped)
     EXPECT_EQ(l.Items[0].Kind, c.First);
   }
   TkxCheckResult stoppedAfterMerging = changed;
-  stoppedAfterMerging.Stopped = true;
+  stoppedAfterMerging.Outcome = TkxJobOutcome::Stopped();
   stoppedAfterMerging.Checked = 1;
   TkxFileList l = list();
   EXPECT_EQ(CheckSummaryText(stoppedAfterMerging, l), "Stopped checking after 1 of 3 files: 0 whole, 0 truncated, 0 damaged, 3 not checked; "
@@ -381,8 +409,8 @@ TEST(CheckFoundFiles, AWorkerIsStoppedBetweenEntries)
   bool firstDone = false, stopAsked = false;
   TkxCheckResult result;
   std::thread worker([&] {
-    result = CheckFoundFiles(disk, scan.FileList, control, [&](std::int32_t done, std::int32_t) {
-      if (done != 1) return;
+    result = CheckFoundFiles(disk, scan.FileList, control, [&](const TkxFilesDone& Files) {
+      if (Files.Done != 1) return;
       std::unique_lock guard(lock);
       firstDone = true;
       changed.notify_all();
@@ -397,7 +425,7 @@ TEST(CheckFoundFiles, AWorkerIsStoppedBetweenEntries)
     changed.notify_all();
   }
   worker.join();
-  EXPECT_TRUE(result.Stopped);
+  EXPECT_TRUE(result.Outcome.IsStopped());
   EXPECT_EQ(result.Checked, 1);
   ASSERT_EQ(result.Changes.size(), 1u);
   EXPECT_EQ(result.Changes[0].State, TkxCheckState::Whole);
@@ -621,7 +649,7 @@ TEST(CheckFoundFiles, AStopDuringAReadLeavesThatFileUnconcluded)
       if (Sector == c.StopAt) control.RequestStop();
     };
     const TkxCheckResult r = CheckFoundFiles(medium, list, control);
-    EXPECT_TRUE(r.Stopped);
+    EXPECT_TRUE(r.Outcome.IsStopped());
     for (const TkxCheckChange& change : r.Changes) EXPECT_GT(change.Index, c.Unconcluded);
     EXPECT_EQ(r.Changes.size(), static_cast<std::size_t>(2 - c.Unconcluded));
   }

@@ -40,7 +40,7 @@ class TMemoryDisk final : public TkxDisk {
   std::vector<std::int64_t> SectorsRead;
   std::function<void(std::int64_t Sector)> OnRead;
 
-  std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector) override
+  std::int32_t DoReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector, const TkxReadOptions&) override
   {
     std::int32_t done = 0;
     for (std::int32_t s = 0; s < Count; ++s) {

@@ -40,7 +40,7 @@ class TMemoryMedium final : public TkxDisk {
     Bytes.resize((Bytes.size() + ss - 1) / ss * ss, 0);
     SectorCount = static_cast<std::int64_t>(Bytes.size()) / ss;
   }
-  std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t First) override
+  std::int32_t DoReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t First, const TkxReadOptions&) override
   {
     if (Reading) {
       Reading->set_value();

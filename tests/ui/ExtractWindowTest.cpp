@@ -50,7 +50,7 @@ QByteArray ReadAll(const QString& Path)
 class TSlowDisk final : public TkxDisk {
  public:
   TSlowDisk() { SectorCount = 16; }
-  std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t) override
+  std::int32_t DoReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t, const TkxReadOptions&) override
   {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
     std::memset(Buffer, 'z', static_cast<std::size_t>(Count) * 2048);
@@ -66,7 +66,7 @@ class THeldDisk final : public TkxDisk {
   {
     SectorCount = 16;
   }
-  std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t) override
+  std::int32_t DoReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t, const TkxReadOptions&) override
   {
     if (!Held) {
       Held = true;
@@ -93,7 +93,7 @@ class THeldAtDisk final : public TkxDisk {
   {
     SectorCount = 10 * TkxDisk::ChunkSectors;
   }
-  std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector) override
+  std::int32_t DoReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t FirstSector, const TkxReadOptions&) override
   {
     if (FirstSector <= HoldAt && HoldAt < FirstSector + Count) {
       Reading->set_value();

@@ -59,13 +59,13 @@ class TTestDisk final : public TkxDisk {
     SectorCount = Sectors;
   }
 
-  std::int32_t ReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t First) override
+  std::int32_t DoReadSectors(std::uint8_t* Buffer, std::int32_t Count, std::int64_t First, const TkxReadOptions& How) override
   {
     for (std::int32_t i = 0; i < Count; ++i) {
       const std::int64_t sector = First + i;
       if (sector == Control->ThrowAt) throw EkxIOError("A part of the image file has gone.");
       const std::int64_t hold = Control->HoldFrom;
-      const bool holdCheck = !Sequential && Control->HoldCheckAfter >= 0 && Control->CheckReads++ >= Control->HoldCheckAfter;
+      const bool holdCheck = How.Order == TkxReadOptions::TOrder::Scattered && Control->HoldCheckAfter >= 0 && Control->CheckReads++ >= Control->HoldCheckAfter;
       if ((hold >= 0 && sector >= hold) || holdCheck) {
         std::unique_lock guard(Control->Lock);
         Control->Released.wait(guard, [this] { return Control->Open; });

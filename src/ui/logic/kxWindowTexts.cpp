@@ -82,9 +82,11 @@ std::string ExtractionReportText(const TkxExtractResult& Result)
     text += Paragraph;
   };
   const auto files = [](std::int32_t N) { return std::to_string(N) + (N == 1 ? " file was" : " files were"); };
-  if (Result.Stopped || Result.DiskFull)
-    paragraph(std::string(Result.Stopped ? "The extraction was stopped. " : "") + files(Result.NotExtracted) +
+  const bool stopped = Result.Outcome.IsStopped();
+  if (stopped || Result.DiskFull)
+    paragraph(std::string(stopped ? "The extraction was stopped. " : "") + files(Result.NotExtracted) +
               " not extracted.");
+  if (Result.Outcome.IsFailed()) paragraph("The extraction failed: " + Result.Outcome.Reason);
   if (Result.Skipped > 0)
     paragraph(files(Result.Skipped) +
               " skipped: the folder of their extension could not be created or is not a folder.");

@@ -47,8 +47,8 @@ std::string StatusLineText(std::int32_t Selected, std::int32_t Count, std::int64
 // What an extraction from the window reports: the failure list, each path with its reason (cut
 // as the message box shows it); when the extraction ended early (stopped, or a full disk), that it
 // was stopped and how many of the chosen files were not extracted; and how many a grouped
-// extraction skipped because their folder could not be used. Empty when every file was written:
-// the window then only beeps.
+// extraction skipped because their folder could not be used; why it failed, when it did. Empty
+// when every file was written: the window then only beeps.
 std::string ExtractionReportText(const TkxExtractResult& Result);
 
 // The unsaved-changes prompt: "Save changes to project \"/home/me/p.kx\"?", "Untitled" for a project

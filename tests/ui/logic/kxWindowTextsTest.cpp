@@ -67,7 +67,7 @@ TEST(StatusLine, CountsSelectedRowsAndSumsTheirSizesIn64Bits)
 
 // The window's report after an extraction: nothing when all was written (it beeps); what failed,
 // that it was stopped or found the disk full with how many were not extracted, and what a
-// grouped extraction skipped.
+// grouped extraction skipped; why a failed one failed.
 TEST(ExtractionReportText, SaysWhatWasNotExtractedAndWhy)
 {
   TkxExtractResult all;
@@ -75,7 +75,7 @@ TEST(ExtractionReportText, SaysWhatWasNotExtractedAndWhy)
   EXPECT_EQ(ExtractionReportText(all), "");
 
   TkxExtractResult stopped;
-  stopped.Stopped = true;
+  stopped.Outcome = TkxJobOutcome::Stopped();
   stopped.NotExtracted = 1;
   EXPECT_EQ(ExtractionReportText(stopped), "The extraction was stopped. 1 file was not extracted.");
 
@@ -91,6 +91,10 @@ TEST(ExtractionReportText, SaysWhatWasNotExtractedAndWhy)
   skipped.NotExtracted = 2;
   EXPECT_EQ(ExtractionReportText(skipped),
             "2 files were skipped: the folder of their extension could not be created or is not a folder.");
+
+  TkxExtractResult failed;
+  failed.Outcome = TkxJobOutcome::Failed("Out of memory");
+  EXPECT_EQ(ExtractionReportText(failed), "The extraction failed: Out of memory");
 }
 
 TEST(ImageSizeText, WholeMebibytesRoundedDown)
