@@ -16,20 +16,6 @@
 
 namespace kx::ui {
 
-TRecognitionThread::TRecognitionThread(TfrmRecognize& Dialog_, std::unique_ptr<TkxDisk> Disk)
-    : Job(std::move(Disk)), Dialog(Dialog_)
-{
-}
-
-void TRecognitionThread::Execute()
-{
-  // The beep and an error's message follow on the dialog's thread, once the worker has ended.
-  Result = Job.Run(JobControl, [this](const TkxScanFigures& Figures) {
-    Synchronize([this, &Figures] { Dialog.UpdateProgress(*this, Figures); });
-  });
-  Running.store(false, std::memory_order_release);
-}
-
 namespace {
 
 void SetLabelText(QLabel* Label, const QString& Text)
@@ -113,11 +99,11 @@ TfrmRecognize::TfrmRecognize(TUserInteraction& Ui_, QWidget* Parent)
   connect(bCancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-bool TfrmRecognize::Running() const { return Current && Current->Running.load(std::memory_order_acquire); }
+bool TfrmRecognize::Running() const { return Current && Current->Running(); }
 
-bool TfrmRecognize::WorkerPaused() const { return Current && (!Current->Started() || Current->JobControl.Paused()); }
+bool TfrmRecognize::WorkerPaused() const { return Current && (!Current->Started() || Current->Control().Paused()); }
 
-void TfrmRecognize::UpdateProgress(const TRecognitionThread& Worker, const TkxScanFigures& Figures)
+void TfrmRecognize::UpdateProgress(const TWorker& Worker, const TkxScanFigures& Figures)
 {
   if (&Worker != Current.get()) return;
   ShownPhase = Figures.Phase;
@@ -134,14 +120,21 @@ void TfrmRecognize::UpdateProgress(const TRecognitionThread& Worker, const TkxSc
 bool TfrmRecognize::Recognize(std::unique_ptr<TkxDisk> Disk, TkxFileList& Into)
 {
   if (!Disk) return false;
-  const auto worker = std::make_shared<TRecognitionThread>(*this, std::move(Disk));
-  const TkxDisk& disk = worker->Job.Disk();
+  const auto job = std::make_shared<TkxScanJob>(std::move(Disk));
+  // Starts paused: nothing is read until the person starts the scan.
+  const auto worker = std::make_shared<TScanWorker>(
+      [job](TkxJobControl& Control, const TkxProgressSink<TkxScanFigures>& Progress) { return job->Run(Control, Progress); },
+      true);
+  worker->ShowFigures = [this, shown = worker.get()](const TkxScanFigures& Figures) { UpdateProgress(*shown, Figures); };
+  const TkxDisk& disk = job->Disk();
   // The gauge counts in 32 bits: a medium beyond 2^31 sectors shows its low half.
   gProgress->SetMaxValue(static_cast<std::int32_t>(static_cast<std::uint32_t>(disk.SectorCount)));
   SetLabelText(lImageSize, QString::fromStdString(ImageSizeText(disk.SectorCount, disk.SectorSize)));
   SetLabelText(lTotalSectors, QString::number(disk.SectorCount));
 
-  Runner.Add(worker, [this](TWorker& Ended) { WorkerEnded(static_cast<const TRecognitionThread&>(Ended)); });
+  // The beep and an error's message follow on this thread, once the worker has ended.
+  Runner.Add(worker, [this](TWorker& Ended) { WorkerEnded(static_cast<const TScanWorker&>(Ended)); });
+  CurrentJob = job;
   Current = worker;
   AcceptWhenEnded = false;
   for (QWidget* control : std::initializer_list<QWidget*>{bStart, bAccept, cbCheck}) control->setEnabled(true);
@@ -153,23 +146,24 @@ bool TfrmRecognize::Recognize(std::unique_ptr<TkxDisk> Disk, TkxFileList& Into)
   const bool accepted = Ui.RunModal(*this) == QDialog::Accepted;
   // The job's list once it has ended; accepted during the scan, what the scan found so far,
   // unchecked, as a scan stopped there leaves it.
-  if (accepted && !worker->Running.load(std::memory_order_acquire))
-    Into.Assign(worker->Result.Files);
+  if (accepted && !worker->Running())
+    Into.Assign(worker->Result().Files);
   else if (accepted)
-    worker->Job.AcceptInto(Into);
+    job->AcceptInto(Into);
   // From here on the worker reports to nobody and never waits for this window.
   Runner.Release(*worker);
   Current.reset();
+  CurrentJob.reset();
   return accepted;
 }
 
 void TfrmRecognize::bStartClick()
 {
   if (!Running()) return;
-  TkxJobControl& control = Current->JobControl;
+  TkxJobControl& control = Current->Control();
   if (!Current->Started()) {
     // Read by the worker only once it has started.
-    Current->Job.Options.Check = cbCheck->isChecked();
+    CurrentJob->Options.Check = cbCheck->isChecked();
     cbCheck->setEnabled(false);
     control.Resume();
     Runner.Start(*Current);
@@ -188,7 +182,7 @@ void TfrmRecognize::bAcceptClick()
     AcceptWhenEnded = true;
     bAccept->setEnabled(false);
     bStart->setEnabled(false);
-    Current->JobControl.RequestStop();
+    Current->Control().RequestStop();
     return;
   }
   accept();
@@ -196,7 +190,7 @@ void TfrmRecognize::bAcceptClick()
 
 void TfrmRecognize::reject()
 {
-  const std::string question = Current ? DiscardFoundFilesQuestion(Current->Job.FoundCount()) : std::string();
+  const std::string question = Current ? DiscardFoundFilesQuestion(CurrentJob->FoundCount()) : std::string();
   // Found files are work: Enter keeps them.
   if (!question.empty() && !Ui.AskYesNo(this, ApplicationTitle(), QString::fromLocal8Bit(question), TAnswer::No))
     return;
@@ -209,15 +203,15 @@ void TfrmRecognize::tmBlinkTimer()
   sWorking->SetBrush(NextLampColor(sWorking->Brush(), Running() && !WorkerPaused()));
 }
 
-void TfrmRecognize::WorkerEnded(const TRecognitionThread& Worker)
+void TfrmRecognize::WorkerEnded(const TScanWorker& Worker)
 {
   Ui.Beep(TBeep::Exclamation);
-  // The worker wrote its result before it released Running; this acquire orders the read after
+  // The worker wrote its result before Running turned false; this acquire orders the read after
   // that write by itself, rather than through Qt's event queue, which the thread checker cannot
   // see.
-  const bool ended = !Worker.Running.load(std::memory_order_acquire);
+  const bool ended = !Worker.Running();
   if (!ended || &Worker != Current.get() || !isVisible()) return;
-  const TkxScanResult& result = Worker.Result;
+  const TkxScanResult& result = Worker.Result();
   if (result.Check && result.Outcome.IsCompleted())
     lCheck->setText(QString::fromStdString(CheckPhaseText(result.Check->Checked, result.Found, true)));
   // An error is shown while its scan is still on screen; the files found so far can be accepted.

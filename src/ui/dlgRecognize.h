@@ -23,29 +23,10 @@ class TShape;
 class TUserInteraction;
 class TfrmRecognize;
 
-// The worker of one scan: runs its scan job and hands the figures to the dialog. It owns the
-// medium and the scan, so both stay valid until it has ended, also when the person accepted or
-// cancelled while it was working.
-class TRecognitionThread final : public TWorker {
- public:
-  TRecognitionThread(TfrmRecognize& Dialog_, std::unique_ptr<TkxDisk> Disk);
-
-  TkxScanJob Job;
-  // Starts paused: nothing is read until the person starts the scan.
-  TkxJobControl JobControl{true};
-  // True until the job has ended; Result is written before it turns false, so a reader on
-  // another thread that loads it (acquire) and sees false may read Result.
-  std::atomic<bool> Running{true};
-  TkxScanResult Result;
-
-  TkxJobControl& Control() override { return JobControl; }
-
- protected:
-  void Execute() override;
-
- private:
-  TfrmRecognize& Dialog;
-};
+// The worker of one scan. The dialog holds the scan job too, so that the medium and what was
+// found stay valid until the dialog lets go, also when the person accepted or cancelled while
+// the worker was working.
+using TScanWorker = TJobWorker<TkxScanResult, TkxScanFigures>;
 
 class TfrmRecognize : public TWorkerDialog {
   Q_OBJECT
@@ -59,7 +40,7 @@ class TfrmRecognize : public TWorkerDialog {
   bool Recognize(std::unique_ptr<TkxDisk> Disk, TkxFileList& Into);
 
   // The figures of the current scan; runs on this window's thread.
-  void UpdateProgress(const TRecognitionThread& Worker, const TkxScanFigures& Figures);
+  void UpdateProgress(const TWorker& Worker, const TkxScanFigures& Figures);
 
   // Whether the current scan's worker is running, and whether it waits to be started or resumed.
   bool Running() const;
@@ -99,9 +80,10 @@ class TfrmRecognize : public TWorkerDialog {
   void ProgressShown(qint64 Position);
 
  private:
-  void WorkerEnded(const TRecognitionThread& Worker);
+  void WorkerEnded(const TScanWorker& Worker);
 
-  std::shared_ptr<TRecognitionThread> Current;
+  std::shared_ptr<TkxScanJob> CurrentJob;
+  std::shared_ptr<TScanWorker> Current;
   TkxScanPhase ShownPhase = TkxScanPhase::Scan;
   // Accept was pressed during the check: the dialog accepts once the stopped check has ended.
   bool AcceptWhenEnded = false;
