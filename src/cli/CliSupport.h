@@ -27,7 +27,6 @@ inline constexpr int ExitFailure = 1;      // a file could not be read or writte
 inline constexpr int ExitUsage = 2;        // the command line was wrong
 inline constexpr int ExitInterrupted = 130;  // stopped by Ctrl+C (128 + SIGINT), as shells report it
 
-
 // "tessarin-cli: PATH: REASON" on stderr, the path escaped.
 void ReportPathError(const std::string& Path, const std::string& Reason);
 // "tessarin-cli: TEXT" on stderr.
