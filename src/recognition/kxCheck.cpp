@@ -596,10 +596,6 @@ std::array<std::int32_t, 4> CountCheckStates(const TkxFileList& List)
   return counts;
 }
 
-namespace {
-
-}  // namespace
-
 std::string CheckSummaryText(const TkxCheckResult& Result, const TkxFileList& List)
 {
   const auto counts = CountCheckStates(List);
