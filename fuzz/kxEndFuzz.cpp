@@ -41,8 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   Check(end.Kind < kx::KindCount);
 
   // The same bytes on a medium, after a sector of other data.
-  std::vector<std::uint8_t> medium(2048, 0x5A);
-  medium.insert(medium.end(), bytes.begin(), bytes.end());
+  std::vector<std::uint8_t> medium(2048 + bytes.size(), 0x5A);
+  for (std::size_t i = 0; i < bytes.size(); ++i) medium[2048 + i] = bytes[i];
   kx::fuzz::TMemoryMedium disk(std::move(medium));
   kx::TkxDiskSource source(disk, 2048, n);
   Check(Same(kx::FindFileEnd(kind, source), end));

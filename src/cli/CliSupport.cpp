@@ -41,56 +41,10 @@ extern "C" void OnStopSignal(int sig)
   if (TkxJobControl* control = StopTarget.load()) control->RequestStopFromSignal();
 }
 
-void AppendHex(std::string& Out, unsigned char Byte)
-{
-  static const char digits[] = "0123456789abcdef";
-  Out += "\\x";
-  Out += digits[Byte >> 4];
-  Out += digits[Byte & 0x0F];
-}
-
 std::string Invocation;
 std::string Started;
 
 }  // namespace
-
-std::string Escaped(std::string_view Text)
-{
-  std::string out;
-  out.reserve(Text.size());
-  ForEachUtf8(Text, [&out](std::int32_t c, std::string_view Bytes) {
-    const auto first = static_cast<unsigned char>(Bytes.front());
-    if (c < 0) {
-      // Not UTF-8 here: one byte, which a terminal in an 8-bit mode may take for a C1 control.
-      if (first >= 0x80 && first <= 0x9F)
-        AppendHex(out, first);
-      else
-        out += Bytes;
-    } else if (IsControlCharacter(static_cast<char32_t>(c)) || IsInvisibleControl(static_cast<char32_t>(c))) {
-      for (const char byte : Bytes) AppendHex(out, static_cast<unsigned char>(byte));
-    } else if (c == '\\') {
-      out += "\\\\";
-    } else {
-      out += Bytes;
-    }
-  });
-  return out;
-}
-
-std::string Counted(std::int64_t N, std::string_view Singular, std::string_view Plural)
-{
-  std::string text = std::to_string(N);
-  text += ' ';
-  if (N == 1)
-    text += Singular;
-  else if (!Plural.empty())
-    text += Plural;
-  else {
-    text += Singular;
-    text += 's';
-  }
-  return text;
-}
 
 void Report(const std::string& Text)
 {

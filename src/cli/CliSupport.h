@@ -3,6 +3,7 @@
 // a progress line on stderr.
 #pragma once
 
+#include "common/kxDisplayText.h"
 #include "common/kxShared.h"
 
 #include <chrono>
@@ -25,17 +26,6 @@ inline constexpr int ExitSuccess = 0;
 inline constexpr int ExitFailure = 1;      // a file could not be read or written, a medium not opened
 inline constexpr int ExitUsage = 2;        // the command line was wrong
 inline constexpr int ExitInterrupted = 130;  // stopped by Ctrl+C (128 + SIGINT), as shells report it
-
-// Text for a terminal: control characters (C0, DEL and the C1 controls, also as stray bytes) and
-// the invisible controls (IsInvisibleControl: bidirectional marks, U+2028, U+2029, U+FEFF) as
-// the "\xHH" of their bytes, so that a name from a project or a disc can neither move the
-// cursor, retitle or recolour the terminal, nor show its characters in another order
-// ("invoice\u202Efdp.exe" as "invoiceexe.pdf"). A backslash is doubled, so that the escapes
-// cannot be forged. Other bytes pass.
-std::string Escaped(std::string_view Text);
-
-// "1 file", "2 files", "0 files".
-std::string Counted(std::int64_t N, std::string_view Singular, std::string_view Plural = {});
 
 // "tessarin-cli: PATH: REASON" on stderr, the path escaped.
 void ReportPathError(const std::string& Path, const std::string& Reason);

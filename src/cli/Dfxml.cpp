@@ -7,7 +7,6 @@
 #include "recognition/kxEngine.h"
 
 #include <libxml/xmlwriter.h>
-#include <unicode/utf8.h>
 
 #include <stdexcept>
 
@@ -19,14 +18,6 @@ const char* const DfxmlNamespace = "http://www.forensicswiki.org/wiki/Category:D
 const char* const DublinCoreNamespace = "http://purl.org/dc/elements/1.1/";
 
 const xmlChar* X(const char* Text) { return reinterpret_cast<const xmlChar*>(Text); }
-
-void AppendUtf8(std::string& Out, UChar32 c)
-{
-  char bytes[U8_MAX_LENGTH];
-  std::int32_t n = 0;
-  U8_APPEND_UNSAFE(bytes, n, c);
-  Out.append(bytes, static_cast<std::size_t>(n));
-}
 
 // libxml2's writer, closed on every path; each call is checked, since a writer that failed once
 // writes nothing more.
@@ -76,19 +67,6 @@ class TWriter {
 };
 
 }  // namespace
-
-std::string XmlText(std::string_view Text)
-{
-  std::string out;
-  out.reserve(Text.size());
-  ForEachUtf8(Text, [&out](std::int32_t c, std::string_view Bytes) {
-    // Not UTF-8: the byte as a Latin-1 character.
-    if (c < 0) c = static_cast<unsigned char>(Bytes.front());
-    const bool allowed = c == '\t' || c == '\n' || c == '\r' || (c >= 0x20 && c != 0xFFFE && c != 0xFFFF);
-    AppendUtf8(out, allowed ? c : 0xFFFD);
-  });
-  return out;
-}
 
 std::string DfxmlReport(const std::string& Location, const TkxFileList& List, std::span<const std::int32_t> Rows)
 {

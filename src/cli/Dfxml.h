@@ -15,9 +15,4 @@ namespace kx::cli {
 // document (UTF-8). Throws std::runtime_error when the XML writer fails.
 std::string DfxmlReport(const std::string& Location, const TkxFileList& List, std::span<const std::int32_t> Rows);
 
-// Text as XML allows it: valid UTF-8 passes, other bytes are read as Latin-1, and characters that
-// XML 1.0 cannot hold even escaped (C0 controls but tab and line ends, U+FFFE, U+FFFF) become
-// U+FFFD.
-std::string XmlText(std::string_view Text);
-
 }  // namespace kx::cli

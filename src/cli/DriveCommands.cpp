@@ -76,8 +76,7 @@ int CreateImage(const std::string& Drive, const std::string& File)
   std::fflush(stdout);
 
   if (result.UnreadableSectors > 0)
-    Report(Counted(result.UnreadableSectors, "unreadable sector") + (result.UnreadableSectors == 1 ? " was" : " were") +
-           " written as zeros");
+    Report(Counted(result.UnreadableSectors, "unreadable sector was", "unreadable sectors were") + " written as zeros");
   if (result.Outcome.IsFailed()) Report(Escaped(result.Outcome.Reason));
   return ImageCopyStatus(result);
 }

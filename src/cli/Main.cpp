@@ -49,6 +49,7 @@ bool IsCommand(const CLI::App& App, const std::string& Word)
 int UsageError(const CLI::App& App, const CLI::ParseError& Error, int argc, char** argv)
 {
   using namespace kx::cli;
+  using kx::Escaped;
   std::string where(ProgramName);
   const auto parsed = App.get_subcommands();
   if (parsed.empty()) {
@@ -75,6 +76,7 @@ int UsageError(const CLI::App& App, const CLI::ParseError& Error, int argc, char
 int main(int argc, char** argv)
 {
   using namespace kx::cli;
+  using kx::Escaped;
   RecordInvocation(argc, argv);
   CLI::App app{"Tessarin recovers lost files from CD and DVD media and disc images.", std::string(ProgramName)};
   app.set_version_flag("--version", std::string(ProgramName) + " " + kx::ProgramVersion + "\n" + kx::LicenceNotice,

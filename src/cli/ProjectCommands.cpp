@@ -309,29 +309,6 @@ struct TListOptions {
   TFilter Filter;
 };
 
-// A JSON string of a byte string: valid UTF-8 passes, other bytes are read as Latin-1 so that
-// names in a legacy code page still give valid JSON. Control and invisible characters are
-// escaped (\u202e), so that a name shown as it is written cannot act on a terminal or reorder it.
-std::string JsonString(std::string_view s)
-{
-  std::string out = "\"";
-  ForEachUtf8(s, [&out](std::int32_t c, std::string_view Bytes) {
-    if (c < 0 || IsControlCharacter(static_cast<char32_t>(c)) || IsInvisibleControl(static_cast<char32_t>(c))) {
-      // Controls, and a byte that is not UTF-8 (c < 0) as a Latin-1 character.
-      char esc[16];
-      std::snprintf(esc, sizeof esc, "\\u%04x", c < 0 ? unsigned{static_cast<unsigned char>(Bytes.front())} : unsigned(c));
-      out += esc;
-    } else if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else {
-      out += Bytes;
-    }
-  });
-  out += '"';
-  return out;
-}
-
 int RunList(const TListOptions& o)
 {
   std::string location;
@@ -496,8 +473,8 @@ int RunExtract(const TExtractOptions& o)
   if (const std::optional<TkxSectorMap> map = MapOfImage(location, disk->SectorCount)) {
     const std::int32_t damaged = EntriesWithUnreadSectors(*map, list, r.WrittenRows);
     if (damaged > 0)
-      std::printf("%s hold%s sectors that the rescue could not read (zeros there)\n",
-                  Counted(damaged, "file written", "files written").c_str(), damaged == 1 ? "s" : "");
+      std::printf("%s sectors that the rescue could not read (zeros there)\n",
+                  Counted(damaged, "file written holds", "files written hold").c_str());
   }
   std::fflush(stdout);
   // Every failure, with its reason: the window cuts its list for a message box, a terminal need not.
@@ -567,7 +544,7 @@ void AddProjectCommands(CLI::App& App, int& Status)
   lng->excludes(dfxml);
   AddFilterOptions(*list, listOptions->Filter);
   list->footer("Control characters and the characters that reverse the direction of text are shown escaped "
-               "(\\x1b, \\xe2\\x80\\xae); a backslash is shown as \\\\.");
+               "(\\x1b, \\u202e); a backslash is shown as \\\\.");
   list->callback([listOptions, &Status] { Status = RunList(*listOptions); });
 
   auto extractOptions = std::make_shared<TExtractOptions>();

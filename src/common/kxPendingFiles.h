@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Files being written that the program must not leave behind when it is ended in the middle: the
-// new file of a project or report save, which is renamed over the old one only when complete,
-// and a file being extracted. The command line lets a second Ctrl+C (or SIGTERM) end the program
+// new file of a save (a project, a report, a rescue map: TkxReplacement), which is renamed over the
+// old one only when complete, and a file being extracted. The command line lets a second Ctrl+C (or SIGTERM) end the program
 // at once; its signal handler removes these files first, so their names are kept where a signal
 // handler may read them: fixed slots, claimed and released with lock-free atomics.
 #pragma once

@@ -35,33 +35,6 @@ bool IsUtf8(std::string_view Text)
   return true;
 }
 
-std::string NameAsUtf8(std::string_view Name)
-{
-  if (IsUtf8(Name)) return std::string(Name);
-  // Windows-1252 differs from Latin-1 only in 0x80..0x9F.
-  static constexpr char16_t High[32] = {
-      0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-      0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-  std::string out;
-  out.reserve(Name.size() * 2);
-  for (const char ch : Name) {
-    const auto b = static_cast<unsigned char>(ch);
-    const char32_t c = b >= 0x80 && b < 0xA0 ? High[b - 0x80] : b;
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
 std::string AddDefaultExt(std::string_view Name, std::string_view Ext)
 {
   for (auto i = Name.size(); i > 0; --i) {
@@ -176,6 +149,21 @@ std::string PartFileName(std::string_view FileName, int k)
   char digits[16];
   std::snprintf(digits, sizeof digits, "%.2d", k);
   return name + digits;
+}
+
+std::string Counted(std::int64_t N, std::string_view Singular, std::string_view Plural)
+{
+  std::string text = std::to_string(N);
+  text += ' ';
+  if (N == 1)
+    text += Singular;
+  else if (!Plural.empty())
+    text += Plural;
+  else {
+    text += Singular;
+    text += 's';
+  }
+  return text;
 }
 
 std::string DurationText(double Seconds)

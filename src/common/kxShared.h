@@ -78,11 +78,6 @@ void ForEachUtf8(std::string_view Text, TEach&& Each)
 // Whether Text is well-formed UTF-8 (no overlong forms, surrogates or code points past U+10FFFF).
 bool IsUtf8(std::string_view Text);
 
-// A name as UTF-8: unchanged when it is UTF-8 already, otherwise read as Windows-1252, the code
-// page in which names taken from disc content (a Latin-1 HTML title) were mostly written. The
-// five bytes that code page leaves undefined become the control characters of the same value.
-std::string NameAsUtf8(std::string_view Name);
-
 // Name unchanged when it already has an extension (a '.' after the last path delimiter),
 // otherwise Name followed by Ext. "disk" + ".iso" gives "disk.iso"; "a.b/disk" gives "a.b/disk.iso".
 std::string AddDefaultExt(std::string_view Name, std::string_view Ext);
@@ -125,6 +120,10 @@ int RemoveStaleTemporaryFiles(const std::string& Folder);
 // with at least two digits ("disk.iso02", ..., "disk.iso99", "disk.iso100"). Shared by the
 // image reader and the image writer so both agree on the naming.
 std::string PartFileName(std::string_view FileName, int k);
+
+// N and the word that counts it: "1 file", "2 files", "0 files"; Plural where adding "s" does not
+// make it ("3 entries"), also for words that agree with it ("1 file was", "2 files were").
+std::string Counted(std::int64_t N, std::string_view Singular, std::string_view Plural = {});
 
 // "42 s", "4:07", "1:05:03": a duration for a person planning the next hour.
 std::string DurationText(double Seconds);

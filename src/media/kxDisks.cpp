@@ -38,7 +38,7 @@ constexpr const char* NotAnImage = "cannot be read as a disc image";
 
 std::string TooSmall(std::int64_t Size)
 {
-  return "too small for a disc image (" + std::to_string(Size) + (Size == 1 ? " byte)" : " bytes)");
+  return "too small for a disc image (" + Counted(Size, "byte") + ")";
 }
 
 constexpr std::array<std::uint8_t, 12> SyncField = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
@@ -260,9 +260,9 @@ void TkxDiskImage::ThrowShortRead() const
 std::string TrailingBytesText(const TkxDiskImage& Image)
 {
   if (Image.TrailingBytes <= 0) return {};
-  return "the last " + std::to_string(Image.TrailingBytes) + (Image.TrailingBytes == 1 ? " byte" : " bytes") +
-         " of the image make no whole sector (" + std::to_string(Image.StoredSectorSize()) +
-         " bytes) and " + (Image.TrailingBytes == 1 ? "is" : "are") + " not read";
+  return "the last " + Counted(Image.TrailingBytes, "byte") + " of the image make no whole sector (" +
+         std::to_string(Image.StoredSectorSize()) + " bytes) and " + (Image.TrailingBytes == 1 ? "is" : "are") +
+         " not read";
 }
 
 bool IsDriveName(std::string_view Location) { return Location.size() == 2 && Location[1] == ':'; }

@@ -219,9 +219,8 @@ std::string ImageCopyEndText(const TkxImageCopyResult& Result)
 std::string ImageCopyEndFigures(const TkxImageCopyResult& Result, std::int64_t SectorCount, std::int32_t SectorSize)
 {
   if (Result.UnreadableSectors == 0) return ImageCopyProgressText(Result.SectorsDone, SectorCount, SectorSize);
-  return Result.UnreadableSectors == 1 ? std::string("1 unreadable sector was written as zeros.")
-                                       : std::to_string(Result.UnreadableSectors) +
-                                             " unreadable sectors were written as zeros.";
+  return Counted(Result.UnreadableSectors, "unreadable sector was", "unreadable sectors were") +
+         " written as zeros.";
 }
 
 TkxImageCopyResult CopyDiskToImage(TkxDisk& Disk, const std::string& FileName, const TkxImageCopyOptions& Options)

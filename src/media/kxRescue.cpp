@@ -26,8 +26,6 @@ std::string SizeText(std::int64_t Sectors)
   return text;
 }
 
-std::string Plural(std::int64_t N, const char* Word) { return std::to_string(N) + " " + Word + (N == 1 ? "" : "s"); }
-
 }  // namespace
 
 void EstimateTimeLeft(TkxRescueFigures& f, double BytesPerSecond, const TkxRescueSettings& Settings)
@@ -80,9 +78,9 @@ std::string RescueSummaryText(const TkxRescueFigures& f)
   } else {
     // Until the rescue has finished, what is not read yet may still read.
     const bool finished = f.Phase == TkxRescuePhase::Finished;
-    text += "; " + (finished ? Plural(f.Unread(), "unreadable sector")
-                             : std::to_string(f.Unread()) + (f.Unread() == 1 ? " sector" : " sectors") + " not read") +
-            " in " + Plural(f.Areas, "area") + " (";
+    text += "; " + (finished ? Counted(f.Unread(), "unreadable sector")
+                             : Counted(f.Unread(), "sector") + " not read") +
+            " in " + Counted(f.Areas, "area") + " (";
     bool first = true;
     const auto part = [&](std::int64_t n, const char* what) {
       if (n == 0) return;
@@ -97,7 +95,7 @@ std::string RescueSummaryText(const TkxRescueFigures& f)
   }
   // Before the first read of a run there is nothing to count.
   if (f.Reads == 0) return text;
-  return text + "; " + Plural(f.FailingReads, "failing read");
+  return text + "; " + Counted(f.FailingReads, "failing read");
 }
 
 TkxRescueFigureTexts RescueFigureTexts(const TkxRescueFigures& f)

@@ -2,6 +2,7 @@
 #include "media/kxRescueMap.h"
 
 #include "common/kxPlatform.h"
+#include "common/kxReplaceFile.h"
 #include "common/kxShared.h"
 #include "common/kxVersion.h"
 #include "media/kxDisks.h"
@@ -443,23 +444,8 @@ std::string RescueMapName(const std::string& ImageName) { return ImageName + ".m
 
 void SaveRescueMap(const std::string& FileName, const TkxRescueMap& Map)
 {
-  const std::string text = FormatRescueMap(Map);
-  const std::string temporary = FileName + ".tmp";
-  // One left by a run that was killed while saving.
-  std::error_code ec;
-  std::filesystem::remove(temporary, ec);
-  const os::TFileHandle file = os::CreateNew(temporary);
-  const auto fail = [&](int Error) {
-    std::filesystem::remove(temporary, ec);
-    throw EkxMapError(0, "Cannot write the map \"" + FileName + "\": " + SystemText(Error ? Error : EIO));
-  };
-  if (file == os::NoFileHandle) fail(errno);
-  const bool written = os::Write(file, reinterpret_cast<const std::uint8_t*>(text.data()),
-                                 static_cast<std::int64_t>(text.size())) &&
-                       os::Sync(file);
-  const int error = errno;
-  if (!os::Close(file) || !written) fail(written ? errno : error);
-  if (!os::Replace(temporary, FileName)) fail(errno);
+  if (const int error = ReplaceFileWithText(FileName, FormatRescueMap(Map)))
+    throw EkxMapError(0, "Cannot write the map \"" + FileName + "\": " + SystemText(error));
 }
 
 TkxRescueMap LoadRescueMap(const std::string& FileName, std::int64_t MaxLines)

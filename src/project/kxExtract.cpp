@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "project/kxExtract.h"
 
+#include "common/kxDisplayText.h"
 #include "common/kxPendingFiles.h"
 #include "common/kxPlatform.h"
 #include "common/kxShared.h"

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "project/kxFind.h"
 
+#include "common/kxDisplayText.h"
 #include "common/kxShared.h"
 #include "found/kxKinds.h"
 

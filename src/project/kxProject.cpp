@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "project/kxProject.h"
 
-#include "common/kxPendingFiles.h"
+#include "common/kxReplaceFile.h"
 #include "common/kxPlatform.h"
 #include "common/kxShared.h"
 #include "media/kxDisks.h"
@@ -395,66 +395,18 @@ std::optional<fs::file_status> ExistingFile(const std::string& Target)
   return status;
 }
 
-// A new file beside Target, named after it and hidden, created exclusively so that concurrent
-// saves never share one.
-os::TFileHandle CreateTempBeside(const std::string& Target, std::string& TempName)
-{
-  static std::atomic<unsigned> serial{0};
-  const fs::path target(Target);
-  const std::string base = target.filename().string().substr(0, 200);
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string name = "." + base + "." + std::to_string(os::ProcessId()) + "-" + std::to_string(serial++) + ".tmp";
-    TempName = (target.parent_path() / name).string();
-    const os::TFileHandle file = os::CreateNew(TempName);
-    if (file != os::NoFileHandle || errno != EEXIST) return file;
-  }
-  return os::NoFileHandle;
-}
-
-void RemoveQuietly(const std::string& Name)
-{
-  std::error_code ec;
-  fs::remove(Name, ec);
-}
-
-}  // namespace
-
-namespace {
-
-// The new file beside a target, removed on every way out unless it became the target.
-class TTempFile {
+// The new file beside a target (TkxReplacement), refused with the project's own error.
+class TTempFile : public TkxReplacement {
  public:
-  explicit TTempFile(const std::string& Target) : File(CreateTempBeside(Target, Name))
+  explicit TTempFile(const std::string& Target) : TkxReplacement(Target)
   {
-    if (File.Get() == os::NoFileHandle) ThrowIOError(errno);
-    Pending.emplace(Name);
+    if (Error() != 0) ThrowIOError(Error());
   }
-  ~TTempFile()
+  os::TFileHandle Get() const { return Handle(); }
+  void ReplaceTarget()
   {
-    File.Close();
-    if (!Renamed) RemoveQuietly(Name);
+    if (const int error = Commit()) ThrowIOError(error);
   }
-  TTempFile(const TTempFile&) = delete;
-  TTempFile& operator=(const TTempFile&) = delete;
-
-  os::TFileHandle Get() const { return File.Get(); }
-  // Stores every byte on the disk, closes the file and puts it in Target's place.
-  void ReplaceTarget(const std::string& Target)
-  {
-    // A full disk shows in a write, or only in the sync or the close on some file systems; the
-    // sync makes sure the bytes are stored before the rename makes them the file.
-    if (!os::Sync(File.Get())) ThrowIOError(errno != 0 ? errno : EIO);
-    if (!File.Close()) ThrowIOError(errno);
-    if (!os::Replace(Name, Target)) ThrowIOError(errno);
-    Renamed = true;
-  }
-
- private:
-  std::string Name;
-  TOpenFile File;
-  // Removed by a second Ctrl+C too, should one end the program during the save.
-  std::optional<TkxPendingFile> Pending;
-  bool Renamed = false;
 };
 
 // FileName is replaced by a new file that Write fills, as SaveProjectToFile describes.
@@ -473,7 +425,7 @@ void ReplaceFileWith(const std::string& FileName, const std::function<void(TProj
   TProjectWriter writer(file.Get());
   Write(writer);
   if (!writer.Flush()) ThrowIOError(writer.Error);
-  file.ReplaceTarget(target);
+  file.ReplaceTarget();
 }
 
 }  // namespace

@@ -592,15 +592,6 @@ std::array<std::int32_t, 4> CountCheckStates(const TkxFileList& List)
   return counts;
 }
 
-namespace {
-
-std::string Counted(std::size_t N, std::string_view Singular)
-{
-  return std::to_string(N) + " " + std::string(Singular) + (N == 1 ? "" : "s");
-}
-
-}  // namespace
-
 std::string CheckSummaryText(const TkxCheckResult& Result, const TkxFileList& List)
 {
   const auto counts = CountCheckStates(List);

@@ -111,8 +111,7 @@ void AcceptFoundFiles(const TkxFileList& Found, TkxFileList& Into)
 
 std::string ScanUnreadableText(std::int64_t Count)
 {
-  return std::to_string(Count) + (Count == 1 ? " unreadable sector was" : " unreadable sectors were") +
-         " examined as zeros";
+  return Counted(Count, "unreadable sector was", "unreadable sectors were") + " examined as zeros";
 }
 
 TkxScanJob::TkxScanJob(std::unique_ptr<TkxDisk> Disk, TkxScanOptions Options_)

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/dlgRescue.h"
 
+#include "common/kxDisplayText.h"
 #include "common/kxShared.h"
 #include "media/kxImageCopy.h"
 #include "ui/Controls.h"
@@ -220,7 +221,7 @@ void TfrmRescue::ShowReady(const std::string& ImageName)
   Image = ImageName;
   Ended = false;
   ScanAsked = false;
-  lInfo->setText(QString::fromLocal8Bit(ImageCopySourceText(Letter, Image)));
+  lInfo->setText(QString::fromStdString(VisibleText(ImageCopySourceText(Letter, Image))));
   for (QLabel* value : {lPhase, lRescued, lUnreadable, lFailingReads, lPerFailingRead, lSinceGoodRead, lTimeLeft})
     SetValue(value, "-");
   const std::string mapName = RescueMapName(Image);

@@ -1,11 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The helpers behind the command line's text: escaping for a terminal, counts, durations, the
-// progress line and text for XML.
+// The helpers behind the command line's text: the progress line, the stop signals and the files
+// they remove.
 #include "cli/CliSupport.h"
 #include "common/kxJobControl.h"
-#include "cli/Dfxml.h"
 #include "common/kxPendingFiles.h"
-#include "support/kxHostileNames.h"
 #include "support/kxTestMedia.h"
 
 #include <gtest/gtest.h>
@@ -17,33 +15,6 @@
 
 namespace kx::cli {
 namespace {
-
-TEST(Escaped, ControlCharactersCannotReachTheTerminal)
-{
-  EXPECT_EQ(Escaped("File 000001"), "File 000001");
-  // An OSC sequence that would retitle the terminal, a colour, a bell, a carriage return.
-  EXPECT_EQ(Escaped("a\x1b]0;owned\x07" "b"), "a\\x1b]0;owned\\x07b");
-  EXPECT_EQ(Escaped("\x1b[31mred"), "\\x1b[31mred");
-  EXPECT_EQ(Escaped("line\rover\nnext\t\x7f"), "line\\x0dover\\x0anext\\x09\\x7f");
-  // C1 controls: as UTF-8 (U+009B, the one-byte CSI) and as a stray byte.
-  EXPECT_EQ(Escaped("x\xc2\x9b" "1m"), "x\\xc2\\x9b1m");
-  EXPECT_EQ(Escaped("x\x9b" "1m"), "x\\x9b1m");
-  // Printable text passes, in UTF-8 or in a legacy code page.
-  EXPECT_EQ(Escaped("Café ünd 日本"), "Café ünd 日本");
-  EXPECT_EQ(Escaped("caf\xe9"), "caf\xe9");
-  // A backslash is doubled, so that a name cannot pretend to hold an escape.
-  EXPECT_EQ(Escaped("a\\x1b"), "a\\\\x1b");
-  for (const test::THostileName& name : test::HostileNames()) EXPECT_EQ(Escaped(name.Name), name.Terminal) << name.What;
-}
-
-TEST(Counted, OneFileManyFiles)
-{
-  EXPECT_EQ(Counted(0, "file"), "0 files");
-  EXPECT_EQ(Counted(1, "file"), "1 file");
-  EXPECT_EQ(Counted(2, "file"), "2 files");
-  EXPECT_EQ(Counted(1, "part file"), "1 part file");
-  EXPECT_EQ(Counted(3, "entry", "entries"), "3 entries");
-}
 
 TEST(ProgressText, ShowsRateAndTimeLeftOnceMeasurable)
 {
@@ -72,15 +43,6 @@ TEST(ProgressText, ShowsRateAndTimeLeftOnceMeasurable)
   extract.BytesTotal = 30'000'000 + std::int64_t{30'000'000} * 3903;
   const std::string text = ProgressText(extract);
   EXPECT_EQ(text.substr(text.find("MB (")), "MB (0.0%), 30.0 MB/s, 1:05:03 left");
-}
-
-TEST(XmlText, GivesTextThatXmlCanHold)
-{
-  EXPECT_EQ(XmlText("photo.jpg"), "photo.jpg");
-  EXPECT_EQ(XmlText("Café"), "Café");
-  EXPECT_EQ(XmlText("caf\xe9"), "café");                   // Latin-1 byte read as U+00E9
-  EXPECT_EQ(XmlText("a\x1b" "b\tc"), "a\xef\xbf\xbd" "b\tc");  // ESC cannot be in XML 1.0
-  EXPECT_EQ(XmlText("\xef\xbf\xbe"), "\xef\xbf\xbd");         // nor U+FFFE
 }
 
 }  // namespace

@@ -80,16 +80,26 @@ TEST(PartFileName, UsesAtLeastTwoDigitsFromPartTwoOn)
   EXPECT_EQ(PartFileName("disk.iso", 100), "disk.iso100");
 }
 
-TEST(NameAsUtf8, UnchangedWhenUtf8OtherwiseWindows1252)
+TEST(IsUtf8, RefusesWhatUtf8CannotHold)
 {
-  EXPECT_EQ(NameAsUtf8("caf\xC3\xA9"), "caf\xC3\xA9");
-  EXPECT_EQ(NameAsUtf8("caf\xE9"), "caf\xC3\xA9");
-  EXPECT_EQ(NameAsUtf8("\x80 \x9F"), "\xE2\x82\xAC \xC5\xB8");  // the euro sign and Y with diaeresis
-  EXPECT_EQ(NameAsUtf8("\x81"), "\xC2\x81");                       // undefined: the control character
-  EXPECT_EQ(NameAsUtf8("\xC0\xAF"), "\xC3\x80\xC2\xAF");          // an overlong form is not UTF-8
-  EXPECT_EQ(NameAsUtf8("\xED\xA0\x80"), "\xC3\xAD\xC2\xA0\xE2\x82\xAC");  // nor is a surrogate
   EXPECT_TRUE(IsUtf8(""));
+  EXPECT_TRUE(IsUtf8("caf\xC3\xA9"));
+  EXPECT_FALSE(IsUtf8("caf\xE9"));
+  EXPECT_FALSE(IsUtf8("\xC0\xAF"));          // an overlong form
+  EXPECT_FALSE(IsUtf8("\xED\xA0\x80"));      // a surrogate
   EXPECT_FALSE(IsUtf8("\xF4\x90\x80\x80"));  // past U+10FFFF
+}
+
+TEST(Counted, OneFileManyFiles)
+{
+  EXPECT_EQ(Counted(0, "file"), "0 files");
+  EXPECT_EQ(Counted(1, "file"), "1 file");
+  EXPECT_EQ(Counted(2, "file"), "2 files");
+  EXPECT_EQ(Counted(-1, "byte"), "-1 bytes");
+  EXPECT_EQ(Counted(1, "part file"), "1 part file");
+  EXPECT_EQ(Counted(3, "entry", "entries"), "3 entries");
+  EXPECT_EQ(Counted(1, "file was", "files were"), "1 file was");
+  EXPECT_EQ(Counted(2, "file was", "files were"), "2 files were");
 }
 
 // Temporary files are known by their names, and only those of a process that no longer runs

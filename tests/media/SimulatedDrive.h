@@ -210,15 +210,21 @@ class TSimulatedDrive final : public TScsiDevice {
   TScsiResult ModeSense(std::span<const std::uint8_t> Cdb, std::span<std::uint8_t> DataIn) const
   {
     if ((Cdb[2] & 0x3F) != 0x01) return Check(5, 0x24, 0);
-    std::vector<std::uint8_t> page = ErrorRecoveryPage;
-    if ((Cdb[2] >> 6) == 1) {
-      std::fill(page.begin() + 2, page.end(), std::uint8_t{0});
-      page[3] = RetriesFixed ? 0 : 0xFF;
+    // The mode parameter header of 8 bytes, then the page; asked for what may change, the page
+    // shows only the retry count (byte 3), changeable or not.
+    const bool changeable = (Cdb[2] >> 6) == 1;
+    const std::size_t length = 8 + ErrorRecoveryPage.size();
+    for (std::size_t i = 0; i < std::min(length, DataIn.size()); ++i) {
+      const std::size_t at = i - 8;
+      std::uint8_t byte = 0;
+      if (i == 1)
+        byte = static_cast<std::uint8_t>(length - 2);
+      else if (i >= 8 && (!changeable || at < 2))
+        byte = ErrorRecoveryPage[at];
+      else if (i >= 8 && at == 3 && !RetriesFixed)
+        byte = 0xFF;
+      DataIn[i] = byte;
     }
-    std::vector<std::uint8_t> answer(8, 0);
-    answer.insert(answer.end(), page.begin(), page.end());
-    answer[1] = static_cast<std::uint8_t>(answer.size() - 2);
-    std::copy_n(answer.begin(), std::min(answer.size(), DataIn.size()), DataIn.begin());
     return {true, 0};
   }
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iterator>
 #include <fstream>
 #include <random>
 
@@ -198,7 +199,7 @@ TEST(RescueMapFile, SavedOverTheOldOneAndFoundBesideItsImage)
   TkxRescueMap changed = SampleMap();
   changed.Sectors.Set(0, 10000, State::Finished);
   SaveRescueMap(RescueMapName(image), changed);
-  EXPECT_FALSE(std::filesystem::exists(RescueMapName(image) + ".tmp"));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path), {}), 1) << "the map alone, no new file left";
   const auto found = MapBesideImage(image);
   ASSERT_TRUE(found);
   EXPECT_EQ(found->Sectors, changed.Sectors);

@@ -230,8 +230,10 @@ void* operator new(std::size_t Size)
   if (void* p = std::malloc(Size == 0 ? 1 : Size)) return p;
   throw std::bad_alloc();
 }
-void operator delete(void* P) noexcept { std::free(P); }
-void operator delete(void* P, std::size_t) noexcept { std::free(P); }
+// Not inlined: g++ 12 at -O2 would see free() called on what operator new returned and, not
+// knowing that this operator new takes its memory from malloc(), report a mismatch.
+[[gnu::noinline]] void operator delete(void* P) noexcept { std::free(P); }
+[[gnu::noinline]] void operator delete(void* P, std::size_t) noexcept { std::free(P); }
 
 namespace kx {
 namespace {

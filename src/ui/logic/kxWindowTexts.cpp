@@ -19,35 +19,6 @@ std::string MainWindowCaption(const std::string& ProjectFileName, bool Modified)
   return caption;
 }
 
-std::string VisibleText(std::string_view Text, std::size_t MaxCharacters)
-{
-  std::string converted;
-  if (!IsUtf8(Text)) {
-    // One byte is one character in that code page.
-    converted = NameAsUtf8(Text.substr(0, std::min(Text.size(), MaxCharacters)));
-    Text = converted;
-  }
-  // A character takes at most four bytes; what lies beyond is never shown, however long the name.
-  if (MaxCharacters < Text.size() / 4) Text = Text.substr(0, MaxCharacters * 4);
-  std::string out;
-  std::size_t characters = 0;
-  ForEachUtf8(Text, [&](std::int32_t c, std::string_view Bytes) {
-    if (characters++ >= MaxCharacters) return;
-    char escape[16];
-    const auto code = static_cast<char32_t>(c);
-    if (IsControlCharacter(code)) {
-      std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned>(code));
-      out += escape;
-    } else if (IsInvisibleControl(code)) {
-      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(code));
-      out += escape;
-    } else {
-      out += Bytes;
-    }
-  });
-  return out;
-}
-
 TkxSelectionSummary SummarizeSelection(const TkxFileList& List, std::span<const TkxRowRange> Ranges)
 {
   TkxSelectionSummary summary;
@@ -81,7 +52,7 @@ std::string ExtractionReportText(const TkxExtractResult& Result)
     if (!text.empty()) text += "\n\n";
     text += Paragraph;
   };
-  const auto files = [](std::int32_t N) { return std::to_string(N) + (N == 1 ? " file was" : " files were"); };
+  const auto files = [](std::int32_t N) { return Counted(N, "file was", "files were"); };
   const bool stopped = Result.Outcome.IsStopped();
   if (stopped || Result.DiskFull)
     paragraph(std::string(stopped ? "The extraction was stopped. " : "") + files(Result.NotExtracted) +

@@ -4,6 +4,7 @@
 // too, are in the core (project/kxColumnTexts.h).
 #pragma once
 
+#include "common/kxDisplayText.h"
 #include "media/kxDisks.h"
 #include "project/kxExtract.h"
 #include "found/kxFileList.h"
@@ -23,14 +24,6 @@ inline constexpr std::string_view ApplicationTitle = "Veltrane Tessarin 2008";
 // "Veltrane Tessarin 2008 - [/path/p.kx]", "[Untitled]" without a file name, "*" appended
 // while modified.
 std::string MainWindowCaption(const std::string& ProjectFileName, bool Modified);
-
-// A name or a label from a disc or a project as a window shows it, in UTF-8: a text that is not
-// UTF-8 is read as Windows-1252 (NameAsUtf8), as sorting and finding read names; control
-// characters are written as "\x1b" and the invisible controls (IsInvisibleControl) as "\u202e", so that nothing
-// in the text is hidden and nothing reorders what is shown ("invoice\u202Efdp.exe" would show as
-// "invoiceexe.pdf"). Only the first MaxCharacters characters of Text are shown.
-std::string VisibleText(std::string_view Text,
-                        std::size_t MaxCharacters = std::numeric_limits<std::size_t>::max());
 
 struct TkxSelectionSummary {
   std::int32_t Rows = 0;

@@ -24,23 +24,6 @@ TEST(MainWindowCaption, UntitledOrNamedAndTheModifiedStar)
   EXPECT_EQ(MainWindowCaption("/home/me/p.kx", true), "Veltrane Tessarin 2008 - [/home/me/p.kx]*");
 }
 
-TEST(VisibleText, ShowsEveryCharacterOfAHostileNameAndNothingThatReordersOrControls)
-{
-  for (const test::THostileName& name : test::HostileNames()) EXPECT_EQ(VisibleText(name.Name), name.Window) << name.What;
-  EXPECT_EQ(VisibleText("File 000001"), "File 000001");
-  EXPECT_EQ(VisibleText(""), "");
-}
-
-// Only the start of a name of 100 KB is shown: the rest is neither converted nor drawn.
-TEST(VisibleText, ShowsAtMostTheCharactersAsked)
-{
-  EXPECT_EQ(VisibleText(std::string(100'000, 'n'), 5), "nnnnn");
-  EXPECT_EQ(VisibleText("\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e", 2), "\xe6\x97\xa5\xe6\x9c\xac");  // whole characters
-  EXPECT_EQ(VisibleText("caf\xe9s", 4), "caf\xc3\xa9");
-  EXPECT_EQ(VisibleText("\x1b\x1b\x1b", 2), "\\x1b\\x1b");  // an escape is one character
-  EXPECT_EQ(VisibleText(std::string(40, 'a') + "\xff", 3), "aaa");  // not UTF-8 as a whole
-}
-
 TEST(StatusLine, CountsSelectedRowsAndSumsTheirSizesIn64Bits)
 {
   TkxFileList list;
