@@ -85,6 +85,7 @@ inline constexpr TKind Gif = 75;
 inline constexpr TKind Jpeg = 77;
 inline constexpr TKind Png = 79;
 inline constexpr TKind Tiff = 80;
+inline constexpr TKind Asf = 82;
 inline constexpr TKind QuickTime = 85;
 inline constexpr TKind Flash = 87;
 }  // namespace Kinds

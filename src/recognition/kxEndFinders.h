@@ -64,10 +64,12 @@ TkxFileEnd Mp3End(TkxByteSource& Src);
 TkxFileEnd FlacEnd(TkxByteSource& Src);  // kxFlacEnds.cpp
 TkxFileEnd TransportEnd(TkxByteSource& Src, std::size_t Stride);
 TkxFileEnd ProgramStreamEnd(TkxByteSource& Src);
+TkxFileEnd AsfEnd(TkxByteSource& Src);
 TkxFileEnd TiffEnd(TkxByteSource& Src);
 TkxFileEnd JpegEnd(TkxByteSource& Src);
 TkxFileEnd PngEnd(TkxByteSource& Src);
 TkxFileEnd GifEnd(TkxByteSource& Src);
+TkxFileEnd PhotoshopEnd(TkxByteSource& Src);
 
 // Archives, compressed streams and documents (kxArchiveEnds.cpp).
 TkxFileEnd ZipEnd(TkxByteSource& Src);

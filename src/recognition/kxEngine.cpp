@@ -704,6 +704,11 @@ std::optional<TPackClock> ReadPackClock(std::span<const std::uint8_t> Block)
   return std::nullopt;
 }
 
+bool PackContinues(const TPackClock& Last, const std::optional<TPackClock>& Next)
+{
+  return Next && Next->Mpeg2 == Last.Mpeg2 && Next->Base >= Last.Base;
+}
+
 bool IsTarMemberHeader(std::span<const std::uint8_t> Block)
 {
   return Block.size() >= TarMagicOffset + TarMagic.size() &&

@@ -39,6 +39,12 @@ struct TPackClock {
 // 00 00 01 BA and a whole pack header of either layout with its marker bits set.
 std::optional<TPackClock> ReadPackClock(std::span<const std::uint8_t> Block);
 
+// Whether a pack whose clock is Next belongs to the stream whose last pack had clock Last: the
+// same layout and a clock no earlier. A stream starts its clock anew, so a pack that goes back
+// begins the next stream; one whose clock cannot be read shows nothing that ties it to this one.
+// The scan and the end finder both decide by this, so that they agree where a stream ends.
+bool PackContinues(const TPackClock& Last, const std::optional<TPackClock>& Next);
+
 // Whether a tar member header begins at the block's start (its magic "ustar" at offset 257).
 bool IsTarMemberHeader(std::span<const std::uint8_t> Block);
 

@@ -2,6 +2,7 @@
 // End finders of media containers and pictures: box, element, page, frame and packet walks,
 // and the marker and chunk sequences of JPEG, PNG and GIF.
 #include "recognition/kxEndFinders.h"
+#include "recognition/kxEngine.h"
 #include "recognition/kxModernKinds.h"
 
 #include <algorithm>
@@ -206,6 +207,59 @@ TkxFileEnd Mp3End(TkxByteSource& Src)
   return EndAt(Src, pos);
 }
 
+namespace {
+
+constexpr std::string_view AsfHeaderGuid = "\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C"sv;
+constexpr std::string_view AsfFilePropertiesGuid = "\xA1\xDC\xAB\x8C\x47\xA9\xCF\x11\x8E\xE4\x00\xC0\x0C\x20\x53\x65"sv;
+// The objects that stand after the header: the data and the indexes.
+constexpr std::string_view AsfTopLevelGuids[] = {
+    "\x36\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C"sv,
+    "\x90\x08\x00\x33\xB1\xE5\xCF\x11\x89\xF4\x00\xA0\xC9\x03\x49\xCB"sv,
+    "\xD3\x29\xE2\xD6\xDA\x35\xD1\x11\x90\x34\x00\xA0\xC9\x03\x49\xBE"sv,
+    "\xF8\x03\xB1\xFE\xAD\x12\x64\x4C\x84\x0F\x2A\x1D\x2F\x7A\xD4\x8C"sv,
+    "\xD0\x3F\xB7\x3C\x4A\x0C\x03\x48\x95\x3D\xED\xF7\xB6\x22\x8F\x0C"sv};
+
+// The file size that the header's File Properties Object states; 0 when it states none (a
+// stream written where it could not go back) or has none.
+std::uint64_t AsfStatedSize(TkxByteSource& Src, std::uint64_t HeaderSize, std::uint32_t Objects)
+{
+  std::uint64_t pos = 30;
+  for (std::uint32_t n = 0; n < Objects && pos + 24 <= HeaderSize; ++n) {
+    const auto o = ReadArray<48>(Src, static_cast<std::int64_t>(pos));
+    if (!o) return 0;
+    if (Has(*o, 0, AsfFilePropertiesGuid)) return U64LE(*o, 40);
+    const std::uint64_t size = U64LE(*o, 16);
+    if (size < 24) return 0;
+    pos += size;
+  }
+  return 0;
+}
+
+}  // namespace
+
+// An ASF file (.wma, .wmv): the header's File Properties Object states the file's size; where it
+// states none, the data and index objects after the header are walked by their sizes.
+TkxFileEnd AsfEnd(TkxByteSource& Src)
+{
+  const auto h = ReadArray<30>(Src, 0);
+  if (!h) return Truncated(30);
+  if (!Has(*h, 0, AsfHeaderGuid)) return Unknown();
+  const std::uint64_t header = U64LE(*h, 16);
+  if (header < 30 || header > (1ull << 32)) return Damaged(0);
+  if (const std::uint64_t stated = AsfStatedSize(Src, header, U32LE(*h, 24)); stated >= header)
+    return EndAt(Src, static_cast<std::int64_t>(stated));
+  auto pos = static_cast<std::int64_t>(header);
+  for (;;) {
+    const auto o = ReadArray<24>(Src, pos);
+    const bool known = o && std::any_of(std::begin(AsfTopLevelGuids), std::end(AsfTopLevelGuids),
+                                        [&](std::string_view g) { return Has(*o, 0, g); });
+    if (!known) return pos <= Src.Size() ? Whole(pos) : Truncated(pos);
+    const std::uint64_t size = U64LE(*o, 16);
+    if (size < 24 || size > (1ull << 48)) return Damaged(pos);
+    pos += static_cast<std::int64_t>(size);
+  }
+}
+
 // Transport-stream packets follow each other until the sync bytes stop.
 TkxFileEnd TransportEnd(TkxByteSource& Src, std::size_t Stride)
 {
@@ -229,10 +283,12 @@ TkxFileEnd TransportEnd(TkxByteSource& Src, std::size_t Stride)
 }
 
 // An MPEG program stream: packs, system headers and packets, each with its length, up to the
-// end code. A stream that stops without one ended where its packs fill whole sectors (as DVD
-// streams do), where zeros follow, or where its packs fill the bytes at hand.
+// end code or a pack that does not continue the stream (the next stream begins there). A stream
+// that stops without one ended where its packs fill whole sectors (as DVD streams do), where
+// zeros follow, or where its packs fill the bytes at hand.
 TkxFileEnd ProgramStreamEnd(TkxByteSource& Src)
 {
+  std::optional<TPackClock> clock;
   for (std::int64_t pos = 0;;) {
     std::uint8_t h[14] = {};
     if (!Src.Read(pos, h, 6)) {
@@ -250,12 +306,12 @@ TkxFileEnd ProgramStreamEnd(TkxByteSource& Src)
     const std::uint8_t code = h[3];
     if (code == 0xB9) return Whole(pos + 4);
     if (code == 0xBA) {
-      if ((h[4] & 0xC0) == 0x40) {
-        if (!Src.Read(pos, h, 14)) return Truncated(pos + 14);
-        pos += 14 + (h[13] & 7);
-      } else {
-        pos += 12;
-      }
+      const bool mpeg2 = (h[4] & 0xC0) == 0x40;
+      if (!Src.Read(pos, h, mpeg2 ? 14 : 12)) return Truncated(pos + (mpeg2 ? 14 : 12));
+      const std::optional<TPackClock> next = ReadPackClock(TBytes(h, mpeg2 ? 14 : 12));
+      if (clock && !PackContinues(*clock, next)) return Whole(pos);
+      if (next) clock = next;
+      pos += mpeg2 ? 14 + (h[13] & 7) : 12;
     } else if (code >= 0xBB) {
       pos += 6 + U16BE(TBytes(h, 6), 4);
     } else {

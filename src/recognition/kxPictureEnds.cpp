@@ -4,6 +4,7 @@
 #include "recognition/kxEndFinders.h"
 
 #include <algorithm>
+#include <optional>
 #include <cstring>
 #include <vector>
 
@@ -72,6 +73,65 @@ std::int64_t TiffEntryEnd(TTiffReader& r, TBytes e, std::vector<std::uint32_t>& 
 }
 
 }  // namespace
+
+namespace {
+
+// The bytes of the row byte counts of Rows rows of run-length data from Pos, each Width bytes;
+// none where the table runs past the bytes at hand.
+std::optional<std::uint64_t> RowBytes(TkxByteSource& Src, std::int64_t Pos, std::uint64_t Rows, std::size_t Width)
+{
+  std::uint64_t sum = 0;
+  while (Rows > 0) {
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(Rows, 1 << 14)) * Width;
+    const auto v = Src.View(Pos, want);
+    const std::size_t whole = v.size() / Width;
+    if (whole == 0) return std::nullopt;
+    for (std::size_t i = 0; i < whole; ++i) sum += Width == 2 ? U16BE(v, i * 2) : U32BE(v, i * 4);
+    Pos += static_cast<std::int64_t>(whole * Width);
+    Rows -= whole;
+  }
+  return sum;
+}
+
+}  // namespace
+
+// A Photoshop document (PSD, or PSB for version 2): the header, three sections that each state
+// their length, and the image data, whose length follows from the header's dimensions: raw
+// planes, or run-length rows whose byte counts precede them. Compressed (zip) data states no
+// length.
+TkxFileEnd PhotoshopEnd(TkxByteSource& Src)
+{
+  const auto h = ReadArray<26>(Src, 0);
+  if (!h) return Truncated(26);
+  const std::uint32_t version = U16BE(*h, 4);
+  const std::uint64_t channels = U16BE(*h, 12), height = U32BE(*h, 14), width = U32BE(*h, 18),
+                      depth = U16BE(*h, 22);
+  if (!Has(*h, 0, "8BPS"sv) || (version != 1 && version != 2) || channels == 0 || channels > 56 ||
+      height == 0 || height > 300000 || width == 0 || width > 300000 || depth == 0 || depth > 32)
+    return Damaged(0);
+  const bool big = version == 2;
+  std::int64_t pos = 26;
+  for (int section = 0; section < 3; ++section) {
+    const bool wide = big && section == 2;  // PSB states the layer section's length in 8 bytes
+    const auto n = ReadArray<8>(Src, pos);
+    if (!n && pos + (wide ? 8 : 4) > Src.Size()) return Truncated(pos + (wide ? 8 : 4));
+    const std::uint64_t length = !n ? 0 : wide ? U64BE(*n, 0) : U32BE(*n, 0);
+    if (length > (1ull << 40)) return Damaged(pos);
+    pos += (wide ? 8 : 4) + static_cast<std::int64_t>(length);
+  }
+  const auto c = ReadArray<2>(Src, pos);
+  if (!c) return Truncated(pos + 2);
+  const std::uint32_t compression = U16BE(*c, 0);
+  const std::uint64_t rows = channels * height;
+  pos += 2;
+  if (compression == 0) return EndAt(Src, pos + static_cast<std::int64_t>(rows * ((width * depth + 7) / 8)));
+  if (compression != 1) return compression <= 3 ? Unknown() : Damaged(pos - 2);
+  const std::size_t count = big ? 4 : 2;
+  const auto table = static_cast<std::int64_t>(rows * count);
+  const std::optional<std::uint64_t> data = RowBytes(Src, pos, rows, count);
+  if (!data) return Truncated(pos + table);
+  return EndAt(Src, pos + table + static_cast<std::int64_t>(*data));
+}
 
 // A TIFF file ends with the last of its directories and of the data they point to.
 TkxFileEnd TiffEnd(TkxByteSource& Src)

@@ -75,13 +75,12 @@ void TkxRecognition::RecognizeNext()
   FollowCredit = SaturatingAdd(FollowCredit, passed * Disk.SectorSize * CreditPerByte);
 }
 
-// A pack goes on the stream of the open ".vob" entry directly before it when it has the layout
-// of that entry's last pack and a clock no earlier. A pack whose clock cannot be read starts an
-// entry of its own: nothing shows that it belongs to the stream.
+// A pack goes on the stream of the open ".vob" entry directly before it when it continues that
+// entry's last pack (PackContinues).
 bool TkxRecognition::ContinuesStream(const TkxFileEntry* Last, const std::optional<TPackClock>& Clock) const
 {
-  return Last && Last->Continues && Last->Kind == Kinds::ProgramStream && StreamEntry == FileList.Count - 1 && Clock &&
-         Clock->Mpeg2 == StreamClock.Mpeg2 && Clock->Base >= StreamClock.Base;
+  return Last && Last->Continues && Last->Kind == Kinds::ProgramStream && StreamEntry == FileList.Count - 1 &&
+         PackContinues(StreamClock, Clock);
 }
 
 void TkxRecognition::ExtendLast(TkxFileEntry& Last)

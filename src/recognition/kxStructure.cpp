@@ -276,7 +276,7 @@ TkxEndReach EndReach(TKind Kind)
     case Kinds::Dll: case Kinds::Office: case Kinds::TrueType: case Kinds::OpenType: case Kinds::DvdIfo:
     case Kinds::IsoImage: case Kinds::Flash: case Kinds::Tiff: case Kinds::QuickTime: case Kinds::Mp4:
     case Kinds::M4a: case Kinds::ThreeGp: case Kinds::Heic: case Kinds::Avif: case Kinds::Matroska:
-    case Kinds::WebM: case Kinds::Tar: case 34: case 46: case 48: case 50:
+    case Kinds::WebM: case Kinds::Tar: case Kinds::Asf: case Kinds::Photoshop: case 34: case 46: case 48: case 50:
       return TkxEndReach::Headers;
     default:
       return IsSizedKind(Kind) ? TkxEndReach::Headers : TkxEndReach::None;
@@ -312,6 +312,8 @@ TkxFileEnd FindEndOf(TKind Kind, TkxByteSource& Source, std::int64_t ScanSize)
     case Kinds::Mp3: return Mp3End(Source);
     case Kinds::Flac: return FlacEnd(Source);
     case Kinds::ProgramStream: return ProgramStreamEnd(Source);
+    case Kinds::Asf: return AsfEnd(Source);
+    case Kinds::Photoshop: return PhotoshopEnd(Source);
     case Kinds::TransportStream: return TransportEnd(Source, 188);
     case Kinds::M2ts: return TransportEnd(Source, 192);
     case Kinds::Tar: return TarEnd(Source);

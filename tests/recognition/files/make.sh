@@ -13,6 +13,10 @@ ff "${v[@]}" -c:v libvpx -deadline realtime -c:a libvorbis tiny.webm
 ff "${v[@]}" -c:v mpeg2video -c:a mp2 -f mpegts tiny.ts
 ff "${v[@]}" -c:v flv1 -c:a libmp3lame -ar 22050 tiny.flv
 ff -f lavfi -i testsrc2=size=64x48:rate=10 -f lavfi -i sine=frequency=440:sample_rate=48000 -t 0.5 -c:v mpeg2video -c:a mp2 -f vob tiny.vob
+ff -f lavfi -i testsrc2=size=64x48:rate=10 -f lavfi -i sine=frequency=330:sample_rate=48000 -t 0.3 -c:v mpeg2video -c:a mp2 -f vob second.vob
+ff -f lavfi -i testsrc2=size=64x48:rate=25 -f lavfi -i sine=frequency=440:sample_rate=44100 -t 0.4 -c:v mpeg1video -c:a mp2 -f mpeg tiny.mpg
+ff -f lavfi -i sine=frequency=440:sample_rate=22050 -t 0.5 -c:a wmav2 -b:a 32k -f asf tiny.wma
+ff -f lavfi -i testsrc2=size=64x48:rate=10 -t 0.5 -c:v wmv2 -f asf tiny.wmv
 ff -f lavfi -i sine=frequency=440:sample_rate=16000 -t 1 -c:a libopus -b:a 16k tiny.opus
 ff -f lavfi -i sine=frequency=440:sample_rate=22050 -t 1 -c:a libmp3lame -b:a 32k -metadata title=Tiny tagged.mp3
 ff -f lavfi -i sine=frequency=440:sample_rate=22050 -t 1 -c:a libmp3lame -b:a 32k -id3v2_version 0 -write_xing 0 raw.mp3
@@ -30,6 +34,8 @@ convert -size 32x24 plasma:fractal -seed 5 tiny.png
 convert -size 32x24 plasma:fractal -seed 6 -colors 16 tiny.gif
 convert -size 32x24 plasma:fractal -seed 7 tiny.tif
 convert -size 32x24 plasma:fractal -seed 8 tiny.webp
+convert -size 32x24 plasma:fractal -seed 9 -compress RLE tiny.psd
+convert -size 32x24 plasma:fractal -seed 9 -compress None raw.psd
 python3 - <<'PY'
 import zipfile
 with zipfile.ZipFile("tiny.docx", "w", zipfile.ZIP_DEFLATED) as z:
