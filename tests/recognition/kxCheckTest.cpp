@@ -593,6 +593,25 @@ TEST(CheckFoundFiles, ACheckOfACheckedListChangesNothing)
   }
 }
 
+// Program streams stored one after the other: the check keeps the entries the scan started
+// where each stream's clock starts again, each whole at its own size.
+TEST(CheckFoundFiles, ProgramStreamsBackToBackStayApart)
+{
+  const TBytes files[] = {Fixture("tiny.vob"), Fixture("second.vob"), Fixture("tiny.mpg")};
+  test::TMemoryDisk disk(Concatenated({files[0], files[1], files[2]}));
+  TkxFileList checked = Checked(disk, Scanned(disk, true));
+  checked.Sort(TkxSortKey::skOffset);
+  ASSERT_EQ(checked.Count, 3);
+  std::size_t offset = 0;
+  for (std::size_t i = 0; i < 3; ++i) {
+    const TkxFileEntry& e = checked.Items[i];
+    EXPECT_EQ(e.Offset, static_cast<std::int64_t>(offset));
+    EXPECT_EQ(e.Check, TkxCheckState::Whole);
+    EXPECT_EQ(e.Size, static_cast<std::int64_t>(files[i].size()));
+    offset += (files[i].size() + ss - 1) / ss * ss;
+  }
+}
+
 // What the check makes of files that verify on their own inside a size a stale header claims,
 // and of stored images found at their volume descriptor.
 TEST(CheckFoundFiles, OnlyAWalkedStructureTakesInPiecesAndImagesBeginAtTheirSystemArea)

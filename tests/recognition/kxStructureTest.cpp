@@ -177,6 +177,12 @@ std::vector<TEndCase> EndCases()
   // A transport stream has no end of its own: it ends where the sync bytes stop.
   add("tiny.ts", Kinds::TransportStream, Fixture("tiny.ts"), at(188 * 10), S::Whole);
   add("tiny.vob", Kinds::ProgramStream, Fixture("tiny.vob"), at(0), S::Damaged);
+  // A File Properties Object that states too large a size; a colour-mode section too long.
+  const auto statedAsfSize = [](const TBytes& f) { return Find(f, "\xA1\xDC\xAB\x8C\x47\xA9") + 40; };
+  add("tiny.wma", Kinds::Asf, Fixture("tiny.wma"), statedAsfSize, S::Truncated);
+  add("tiny.wmv", Kinds::Asf, Fixture("tiny.wmv"), statedAsfSize, S::Truncated);
+  add("tiny.psd", Kinds::Photoshop, Fixture("tiny.psd"), at(26), S::Truncated);
+  add("raw.psd", Kinds::Photoshop, Fixture("raw.psd"), at(26), S::Truncated);
   add("tiny.flv", Kinds::Flash, Fixture("tiny.flv"), [](const TBytes& f) { return 13 + 11 + bytes::U24BE(f, 14); }, S::Damaged, Kinds::Flv);
   add("tiny.opus", Kinds::Ogg, Fixture("tiny.opus"), pattern("OggS", 4), S::Damaged);
   add("tagged.mp3", Kinds::Mp3, Fixture("tagged.mp3"), firstFrame, S::Damaged);
@@ -244,6 +250,36 @@ TEST(FindFileEnd, RealFilesWholeTruncatedAndCorrupted)
     if (broken.State == TkxCheckState::Damaged) {
       EXPECT_LE(broken.Size, static_cast<std::int64_t>(c.File.size()));
     }
+  }
+}
+
+// A file followed directly by another of its kind, with no gap to show where it ends: the first
+// ends where the second begins.
+TEST(FindFileEnd, BackToBackRunsEndWhereTheNextBegins)
+{
+  const struct {
+    const char* First;
+    const char* Second;
+    TKind Kind;
+  } cases[] = {
+      {"tiny.vob", "second.vob", Kinds::ProgramStream},  // the clock starts again
+      {"tiny.mpg", "tiny.mpg", Kinds::ProgramStream},    // MPEG-1 packs, the same
+      {"tiny.vob", "tiny.mpg", Kinds::ProgramStream},    // the pack layout changes
+      {"tiny.mpg", "tiny.vob", Kinds::ProgramStream},
+      {"tiny.wma", "tiny.wmv", Kinds::Asf},
+      {"tiny.wmv", "tiny.wma", Kinds::Asf},
+      {"tiny.psd", "raw.psd", Kinds::Photoshop},  // run-length rows
+      {"raw.psd", "tiny.psd", Kinds::Photoshop},  // raw planes
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.First) + " + " + c.Second);
+    TBytes run = Fixture(c.First);
+    const auto size = static_cast<std::int64_t>(run.size());
+    const TBytes second = Fixture(c.Second);
+    run.insert(run.end(), second.begin(), second.end());
+    const TkxFileEnd end = EndOf(c.Kind, run);
+    EXPECT_EQ(end.State, TkxCheckState::Whole);
+    EXPECT_EQ(end.Size, size);
   }
 }
 
