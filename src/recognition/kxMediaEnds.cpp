@@ -260,18 +260,42 @@ TkxFileEnd AsfEnd(TkxByteSource& Src)
   }
 }
 
-// Transport-stream packets follow each other until the sync bytes stop.
+namespace {
+
+// Whether the transport packet at Packet's start carries a table of the stream's own (the
+// program association table, PID 0, or the service description, PID 0x11) whose continuity
+// counter does not follow the one before it of that table (Last, -1 for none): a stream written
+// anew starts its counters again, so the next stream begins there. A repeated counter is a
+// packet sent twice.
+bool RestartsTables(TBytes Packet, std::array<int, 2>& Last)
+{
+  const std::uint32_t pid = (Packet[1] & 0x1Fu) << 8 | Packet[2];
+  if ((pid != 0 && pid != 0x11) || (Packet[3] & 0x10) == 0) return false;
+  int& last = Last[pid == 0 ? 0 : 1];
+  const int counter = Packet[3] & 0x0F;
+  const bool restarts = last >= 0 && counter != last && counter != (last + 1) % 16;
+  last = counter;
+  return restarts;
+}
+
+}  // namespace
+
+// Transport-stream packets follow each other until the sync bytes stop or the counters of the
+// stream's tables start again.
 TkxFileEnd TransportEnd(TkxByteSource& Src, std::size_t Stride)
 {
   const auto step = static_cast<std::int64_t>(Stride);
   const std::int64_t sync = step - 188;
+  std::array<int, 2> tables{-1, -1};
   std::int64_t pos = 0;
   for (;;) {
     const auto v = Src.View(pos, 1 << 16);
     if (v.empty()) return pos > 0 ? Whole(pos) : Damaged(0);
     std::int64_t n = 0;
     for (; n + step <= static_cast<std::int64_t>(v.size()); n += step)
-      if (v[static_cast<std::size_t>(n + sync)] != 0x47) return pos + n > 0 ? Whole(pos + n) : Damaged(0);
+      if (v[static_cast<std::size_t>(n + sync)] != 0x47 ||
+          RestartsTables(v.subspan(static_cast<std::size_t>(n + sync), 188), tables))
+        return pos + n > 0 ? Whole(pos + n) : Damaged(0);
     if (n == 0) {
       // Less than a packet left: a cut last packet, or the bytes after the stream.
       std::uint8_t b = 0;

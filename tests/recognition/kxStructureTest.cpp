@@ -266,6 +266,7 @@ TEST(FindFileEnd, BackToBackRunsEndWhereTheNextBegins)
       {"tiny.mpg", "tiny.mpg", Kinds::ProgramStream},    // MPEG-1 packs, the same
       {"tiny.vob", "tiny.mpg", Kinds::ProgramStream},    // the pack layout changes
       {"tiny.mpg", "tiny.vob", Kinds::ProgramStream},
+      {"tiny.ts", "tiny.ts", Kinds::TransportStream},  // the tables' counters start again
       {"tiny.wma", "tiny.wmv", Kinds::Asf},
       {"tiny.wmv", "tiny.wma", Kinds::Asf},
       {"tiny.psd", "raw.psd", Kinds::Photoshop},  // run-length rows
