@@ -7,8 +7,6 @@
 #include "support/kxTestMedia.h"
 
 #include <gtest/gtest.h>
-#include <libxml/parser.h>
-#include <libxml/tree.h>
 
 #include <algorithm>
 #include <chrono>
@@ -602,34 +600,13 @@ TEST(CliExtract, DryRunPrintsWhatWouldBeWrittenWhereAndWritesNothing)
   EXPECT_FALSE(std::filesystem::exists(dir / "new"));
 }
 
-// The text of an element's content, or "" when there is none.
-std::string Text(xmlNode* Node)
-{
-  xmlChar* t = xmlNodeGetContent(Node);
-  std::string s = t ? reinterpret_cast<const char*>(t) : "";
-  xmlFree(t);
-  return s;
-}
-xmlNode* Child(xmlNode* Parent, const char* Name)
-{
-  for (xmlNode* c = Parent ? Parent->children : nullptr; c; c = c->next)
-    if (c->type == XML_ELEMENT_NODE && std::string(reinterpret_cast<const char*>(c->name)) == Name) return c;
-  return nullptr;
-}
-std::string Attribute(xmlNode* Node, const char* Name)
-{
-  xmlChar* v = Node ? xmlGetProp(Node, reinterpret_cast<const xmlChar*>(Name)) : nullptr;
-  std::string s = v ? reinterpret_cast<const char*>(v) : "";
-  xmlFree(v);
-  return s;
-}
-
 struct TFileObject {
   std::string Name, Size, ImageOffset, Length;
   bool operator==(const TFileObject&) const = default;
 };
 
-// The report parsed back: every fileobject, and the creator's program and command line.
+// What the report holds (its layout is the core's, one element to a line): every fileobject, and
+// the creator's program and command line.
 struct TReport {
   bool Parsed = false;
   std::string Namespace, Program, Version, CommandLine, StartTime, Image;
@@ -638,23 +615,22 @@ struct TReport {
 TReport ParseReport(const std::string& Xml)
 {
   TReport r;
-  xmlDoc* doc = xmlReadMemory(Xml.data(), static_cast<int>(Xml.size()), "report.xml", nullptr, XML_PARSE_NONET);
-  if (!doc) return r;
-  xmlNode* root = xmlDocGetRootElement(doc);
-  r.Parsed = root && std::string(reinterpret_cast<const char*>(root->name)) == "dfxml";
-  r.Namespace = root && root->ns ? reinterpret_cast<const char*>(root->ns->href) : "";
-  xmlNode* creator = Child(root, "creator");
-  r.Program = Text(Child(creator, "program"));
-  r.Version = Text(Child(creator, "version"));
-  r.CommandLine = Text(Child(Child(creator, "execution_environment"), "command_line"));
-  r.StartTime = Text(Child(Child(creator, "execution_environment"), "start_time"));
-  r.Image = Text(Child(Child(root, "source"), "image_filename"));
-  for (xmlNode* c = root ? root->children : nullptr; c; c = c->next) {
-    if (c->type != XML_ELEMENT_NODE || std::string(reinterpret_cast<const char*>(c->name)) != "fileobject") continue;
-    xmlNode* run = Child(Child(c, "byte_runs"), "byte_run");
-    r.Files.push_back({Text(Child(c, "filename")), Text(Child(c, "filesize")), Attribute(run, "img_offset"), Attribute(run, "len")});
-  }
-  xmlFreeDoc(doc);
+  std::smatch m;
+  r.Parsed = Xml.starts_with("<?xml") && Xml.ends_with("</dfxml>\n");
+  if (std::regex_search(Xml, m, std::regex("<dfxml xmlns=\"([^\"]*)\""))) r.Namespace = m[1];
+  const auto text = [&Xml](const std::string& Name) {
+    std::smatch t;
+    return std::regex_search(Xml, t, std::regex("<" + Name + ">([^<]*)</" + Name + ">")) ? t[1].str() : "";
+  };
+  r.Program = text("program");
+  r.Version = text("version");
+  r.CommandLine = text("command_line");
+  r.StartTime = text("start_time");
+  r.Image = text("image_filename");
+  const std::regex file("<filename>([^<]*)</filename>\n *<filesize>([0-9]+)</filesize>\n *<byte_runs>\n *"
+                        "<byte_run offset=\"0\" img_offset=\"([0-9]+)\" len=\"([0-9]+)\"/>");
+  for (auto i = std::sregex_iterator(Xml.begin(), Xml.end(), file); i != std::sregex_iterator(); ++i)
+    r.Files.push_back({(*i)[1], (*i)[2], (*i)[3], (*i)[4]});
   return r;
 }
 
