@@ -4,7 +4,7 @@
 
 KX_PACKAGES=(build-essential cmake ninja-build pkg-config
              libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libicu-dev libblkid-dev
-             qt6-base-dev qt6-svg-dev fonts-dejavu-core libxml2-dev
+             qt6-base-dev qt6-svg-dev fonts-dejavu-core
              zlib1g-dev libbz2-dev liblzma-dev libzstd-dev
              xvfb xauth xdotool imagemagick
              help2man desktop-file-utils appstream shared-mime-info)

@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The DFXML report: the XML that forensic carvers and frameworks exchange, one fileobject per
-// found file with its name, size and place on the image.
+// The DFXML report of this program's run.
 #pragma once
 
 #include "found/kxFileList.h"
@@ -11,8 +10,7 @@
 
 namespace kx::cli {
 
-// The report of the entries of List at Rows, found on the medium at Location, as a whole XML
-// document (UTF-8). Throws std::runtime_error when the XML writer fails.
+// The report of the entries of List at Rows, found on the medium at Location, made by this run.
 std::string DfxmlReport(const std::string& Location, const TkxFileList& List, std::span<const std::int32_t> Rows);
 
 }  // namespace kx::cli

@@ -2,6 +2,7 @@
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
 #include "common/kxVersion.h"
+#include "recognition/kxStructure.h"
 
 #include <cstdio>
 #include <exception>
@@ -79,7 +80,8 @@ int main(int argc, char** argv)
   using kx::Escaped;
   RecordInvocation(argc, argv);
   CLI::App app{"Tessarin recovers lost files from CD and DVD media and disc images.", std::string(ProgramName)};
-  app.set_version_flag("--version", std::string(ProgramName) + " " + kx::ProgramVersion + "\n" + kx::LicenceNotice,
+  app.set_version_flag("--version", std::string(ProgramName) + " " + kx::ProgramVersion + "\nDecoders: " +
+                                            kx::DecoderNames(kx::BuiltDecoders()) + "\n" + kx::LicenceNotice,
                        "Print the version and exit");
   app.require_subcommand(1);
   app.footer(HelpFooter);

@@ -4,13 +4,19 @@
 // end-of-file marker.
 #include "recognition/kxEndFinders.h"
 
-#include <bzlib.h>
-#include <lzma.h>
 #include <zlib.h>
+#if KX_HAVE_BZIP2
+#include <bzlib.h>
+#endif
+#if KX_HAVE_LZMA
+#include <lzma.h>
+#endif
+#if KX_HAVE_ZSTD
 // For ZSTD_customMem: the decoder's memory is counted as the other decoders' is.
 #define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
 #include <zstd_errors.h>
+#endif
 
 #include <algorithm>
 #include <cstring>
@@ -241,11 +247,13 @@ class TDecoderHeap {
   // The hooks of each library.
   static voidpf ZAlloc(voidpf Heap, uInt Items, uInt Size) { return Of(Heap).Allocate(Items, Size); }
   static void ZFree(voidpf Heap, voidpf P) { Of(Heap).Release(P); }
+#if KX_HAVE_BZIP2
   static void* BzAlloc(void* Heap, int Items, int Size)
   {
     return Items < 0 || Size < 0 ? nullptr : Of(Heap).Allocate(static_cast<std::size_t>(Items), static_cast<std::size_t>(Size));
   }
   static void BzFree(void* Heap, void* P) { Of(Heap).Release(P); }
+#endif
   static void* LzmaAlloc(void* Heap, std::size_t Items, std::size_t Size) { return Of(Heap).Allocate(Items, Size); }
   static void LzmaFree(void* Heap, void* P) { Of(Heap).Release(P); }
   static void* ZstdAlloc(void* Heap, std::size_t Size) { return Of(Heap).Allocate(1, Size); }
@@ -322,6 +330,7 @@ TkxFileEnd InflateEnd(TkxByteSource& Src, std::int64_t From, bool Gzip)
 
 TkxFileEnd GzipEnd(TkxByteSource& Src) { return InflateEnd(Src, 0, true); }
 
+#if KX_HAVE_BZIP2
 namespace {
 
 // Where the bzip2 stream from From ends: after the 48-bit end-of-stream magic 0x177245385090,
@@ -393,7 +402,12 @@ TkxFileEnd Bzip2End(TkxByteSource& Src)
     if (!next || !Has(*next, 0, "BZh"sv) || (*next)[3] < '1' || (*next)[3] > '9') return Whole(pos);
   }
 }
+#else
+// FindFileEnd does not ask a build without the decoder.
+TkxFileEnd Bzip2End(TkxByteSource&) { return Unknown(); }
+#endif
 
+#if KX_HAVE_LZMA
 TkxFileEnd XzEnd(TkxByteSource& Src)
 {
   TDecoderHeap heap;
@@ -422,7 +436,11 @@ TkxFileEnd XzEnd(TkxByteSource& Src)
     if (status != LZMA_OK) return Damaged(pos);
   }
 }
+#else
+TkxFileEnd XzEnd(TkxByteSource&) { return Unknown(); }
+#endif
 
+#if KX_HAVE_ZSTD
 // The window is held to 2^27 bytes (libzstd's own default, said here so that it stays): a frame
 // that asks for more (zstd --long=30 writes 2^30) is not checked.
 TkxFileEnd ZstdEnd(TkxByteSource& Src)
@@ -460,6 +478,9 @@ TkxFileEnd ZstdEnd(TkxByteSource& Src)
     }
   }
 }
+#else
+TkxFileEnd ZstdEnd(TkxByteSource&) { return Unknown(); }
+#endif
 
 namespace {
 

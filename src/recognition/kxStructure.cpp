@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace kx {
 
@@ -340,6 +341,35 @@ TkxFileEnd FindEndOf(TKind Kind, TkxByteSource& Source, std::int64_t ScanSize)
 
 TkxFileEnd FindFileEnd(TKind Kind, TkxByteSource& Source, std::int64_t ScanSize)
 {
+  return FindFileEnd(Kind, Source, ScanSize, BuiltDecoders());
+}
+
+TkxDecoders BuiltDecoders()
+{
+  return (KX_HAVE_BZIP2 ? Decoders::Bzip2 : 0) | (KX_HAVE_LZMA ? Decoders::Xz : 0) | (KX_HAVE_ZSTD ? Decoders::Zstd : 0);
+}
+
+TkxDecoders DecoderNeeded(TKind Kind)
+{
+  switch (Kind) {
+    case Kinds::Bzip2: return Decoders::Bzip2;
+    case Kinds::Xz: return Decoders::Xz;
+    case Kinds::Zstd: return Decoders::Zstd;
+    default: return 0;
+  }
+}
+
+std::string DecoderNames(TkxDecoders Have)
+{
+  std::string names = "zlib";
+  for (const auto& [bit, name] : {std::pair{Decoders::Bzip2, "bzip2"}, {Decoders::Xz, "xz"}, {Decoders::Zstd, "zstd"}})
+    if ((Have & bit) != 0) names += std::string(", ") + name;
+  return names;
+}
+
+TkxFileEnd FindFileEnd(TKind Kind, TkxByteSource& Source, std::int64_t ScanSize, TkxDecoders Have)
+{
+  if ((DecoderNeeded(Kind) & ~Have) != 0) return ends::Unknown();
   // A finder that was cut off took the missing bytes for the end of the file: its answer
   // says nothing.
   const TkxFileEnd end = FindEndOf(Kind, Source, ScanSize);

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace kx {
@@ -139,6 +140,20 @@ bool FollowedByScan(TKind Kind);
 // bytes it read, and OutputGrace more (a decompression bomb is not decoded to its end; text
 // rarely packs tighter than 1:20).
 TkxFileEnd FindFileEnd(TKind Kind, TkxByteSource& Source, std::int64_t ScanSize = -1);
+
+// The decoders of compressed streams that a build may leave out (zlib it always has), as bits.
+using TkxDecoders = std::uint8_t;
+namespace Decoders {
+inline constexpr TkxDecoders Bzip2 = 1, Xz = 2, Zstd = 4, All = 7;
+}
+// Those this build has, and the one a stream of Kind needs (0: none of them).
+TkxDecoders BuiltDecoders();
+TkxDecoders DecoderNeeded(TKind Kind);
+// Their names, zlib first: "zlib, bzip2, xz, zstd".
+std::string DecoderNames(TkxDecoders Have);
+// FindFileEnd as a build with only the decoders Have makes it: a stream whose decoder is
+// missing is not checked, never damaged.
+TkxFileEnd FindFileEnd(TKind Kind, TkxByteSource& Source, std::int64_t ScanSize, TkxDecoders Have);
 constexpr std::size_t DecoderMemory = std::size_t{160} << 20;
 constexpr std::int64_t OutputRatio = 100;
 constexpr std::int64_t OutputGrace = std::int64_t{1} << 20;

@@ -3,6 +3,7 @@
 // and status 2 with a clear word for every usage error.
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
+#include "recognition/kxStructure.h"
 #include "support/kxCliRunner.h"
 
 #include <gmock/gmock.h>
@@ -30,7 +31,8 @@ TEST_F(CliConventions, VersionNamesTheProgramAndTheVersion)
 {
   const TRun run = RunCli("--version");
   EXPECT_EQ(run.Status, 0);
-  EXPECT_TRUE(std::regex_search(run.Out, std::regex("^tessarin-cli [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << run.Out;
+  EXPECT_TRUE(std::regex_search(run.Out, std::regex("^tessarin-cli [0-9]+\\.[0-9]+\\.[0-9]+\nDecoders: zlib(, [a-z0-9]+)*\n"))) << run.Out;
+  EXPECT_THAT(run.Out, testing::HasSubstr("\nDecoders: " + DecoderNames(BuiltDecoders()) + "\n"));
   EXPECT_THAT(run.Out, testing::HasSubstr("License GPLv3+: GNU GPL version 3 or later"));
   EXPECT_EQ(run.Err, "");
 }

@@ -3,6 +3,7 @@
 
 #include "recognition/kxRecognition.h"
 #include "recognition/kxRealFiles.h"
+#include "recognition/kxStructure.h"
 #include "support/kxTestMedia.h"
 
 #include <gtest/gtest.h>
@@ -128,6 +129,8 @@ TEST(CheckFoundFiles, ReadsHereAndThere)
 
 TEST(CheckFoundFiles, SetsExactSizesAndStatesOfAScannedMedium)
 {
+  // The medium ends inside a zstd stream, which a build without its decoder leaves as it is.
+  if ((BuiltDecoders() & Decoders::Zstd) == 0) GTEST_SKIP() << "built without the zstd decoder";
   const TMixed x = MixedMedium();
   const TLayout& m = x.M;
   const TBytes jpg = Fixture("tiny.jpg"), png = Fixture("tiny.png"), mp4 = Fixture("tiny.mp4"), pdf = RevisedPdf();
